@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when any is missing.
+# Usage: scripts/ensure-deps.sh build|test
+set -euo pipefail
+
+build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev fonts-liberation)
+test_packages=(googletest libgtest-dev libgmock-dev python3 python3-aiosmtpd swaks curl)
+
+packages=("${build_packages[@]}")
+if [[ "${1:-build}" == test ]]; then
+  packages+=("${test_packages[@]}")
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "Missing packages: ${missing[*]}" >&2
+  echo "Run as root, or install them with: sudo apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Text on the wire and in the store is bytes, one Latin-1 character each.
+
+// Upper case of one Latin-1 character: a-z and the accented small letters that have a capital.
+char UpperLatin1(char c);
+std::string UpperCase(std::string_view text);
+
+// Position of needle in haystack at or after from, ignoring letter case; npos when absent.
+std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::size_t from = 0);
+
+// Letter-case-blind equality.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
+// Removes leading and trailing blanks (spaces only; tabs and line breaks are kept).
+std::string_view TrimBlanks(std::string_view text);

@@ -1,0 +1,64 @@
+#include "MessageBoxes.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "ProductInfo.h"
+
+namespace {
+
+class StderrMessageBoxes : public MessageBoxService {
+public:
+    MsgResult Show(const std::string& text, MsgButtons, MsgIcon) override
+    {
+        std::string shown = text;
+        for (char& c : shown)
+            if (c == '\r')
+                c = '\n';
+        std::fprintf(stderr, "%s: %s\n", ProductInfo::ProductName, shown.c_str());
+        return MsgResult::Ok;
+    }
+};
+
+StderrMessageBoxes g_stderrBoxes;
+MessageBoxService* g_service = &g_stderrBoxes;
+std::function<void(const std::string&)> g_overflowSink;
+int g_openBoxes = 0;
+
+std::string OneLine(std::string text)
+{
+    for (char& c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return text;
+}
+
+} // namespace
+
+MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon)
+{
+    if (g_openBoxes >= MaxOpenMessageBoxes && g_overflowSink) {
+        g_overflowSink(OneLine(text));
+        return MsgResult::Ok;
+    }
+    struct OpenBox {
+        OpenBox() { ++g_openBoxes; }
+        ~OpenBox() { --g_openBoxes; }
+    } open;
+    return g_service->Show(text, buttons, icon);
+}
+
+void SetMessageBoxService(MessageBoxService* service)
+{
+    g_service = service ? service : &g_stderrBoxes;
+}
+
+void SetMessageBoxOverflowSink(std::function<void(const std::string&)> sink)
+{
+    g_overflowSink = std::move(sink);
+}
+
+int OpenMessageBoxes()
+{
+    return g_openBoxes;
+}

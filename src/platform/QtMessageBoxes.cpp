@@ -1,0 +1,27 @@
+#include "QtMessageBoxes.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "ProductInfo.h"
+
+MsgResult QtMessageBoxes::Show(const std::string& text, MsgButtons buttons, MsgIcon icon)
+{
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(QString::fromLatin1(ProductInfo::ProductName));
+    // Texts keep single-CR breaks in the program; only the screen sees real line breaks.
+    box.setText(QString::fromLatin1(text.data(), qsizetype(text.size())).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    switch (icon) {
+    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+    }
+    if (buttons == MsgButtons::OkCancel) {
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Ok);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    return box.exec() == QMessageBox::Cancel ? MsgResult::Cancel : MsgResult::Ok;
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "MessageBoxes.h"
+
+// The production boxes: modal QMessageBox, product name as title.
+class QtMessageBoxes : public MessageBoxService {
+public:
+    MsgResult Show(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
+};

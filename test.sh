@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test twice: a plain optimised build, then a build under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/ensure-deps.sh test
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DBUILD_TESTING=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+}
+
+echo "== Plain build (Release)"
+run_suite build -DCMAKE_BUILD_TYPE=Release -DQP_SANITIZE=OFF
+echo "== Sanitized build (ASan + UBSan)"
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQP_SANITIZE=ON
+echo "== All tests passed"

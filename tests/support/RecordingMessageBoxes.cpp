@@ -1,0 +1,29 @@
+#include "RecordingMessageBoxes.h"
+
+RecordingMessageBoxes::RecordingMessageBoxes()
+{
+    SetMessageBoxService(this);
+}
+
+RecordingMessageBoxes::~RecordingMessageBoxes()
+{
+    SetMessageBoxService(nullptr);
+}
+
+MsgResult RecordingMessageBoxes::Show(const std::string& text, MsgButtons buttons, MsgIcon icon)
+{
+    m_boxes.push_back({text, buttons, icon});
+    if (m_answers.empty())
+        return MsgResult::Ok;
+    MsgResult answer = m_answers.front();
+    m_answers.pop_front();
+    return answer;
+}
+
+std::vector<std::string> RecordingMessageBoxes::Texts() const
+{
+    std::vector<std::string> texts;
+    for (const Box& box : m_boxes)
+        texts.push_back(box.text);
+    return texts;
+}

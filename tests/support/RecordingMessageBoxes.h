@@ -1,0 +1,32 @@
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "MessageBoxes.h"
+
+// Keeps every box shown and answers with the queued answers (OK when none is queued).
+// Installs itself for its lifetime.
+class RecordingMessageBoxes : public MessageBoxService {
+public:
+    struct Box {
+        std::string text;
+        MsgButtons buttons;
+        MsgIcon icon;
+    };
+
+    RecordingMessageBoxes();
+    ~RecordingMessageBoxes() override;
+
+    MsgResult Show(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
+
+    void Answer(MsgResult result) { m_answers.push_back(result); }
+    const std::vector<Box>& Boxes() const { return m_boxes; }
+    std::vector<std::string> Texts() const;
+    void Clear() { m_boxes.clear(); }
+
+private:
+    std::vector<Box> m_boxes;
+    std::deque<MsgResult> m_answers;
+};
