@@ -1,0 +1,225 @@
+#include "mdlSMTP.h"
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "AppError.h"
+#include "ErrorReport.h"
+#include "Latin1Text.h"
+#include "ProductInfo.h"
+
+namespace mdlSMTP {
+
+namespace {
+
+constexpr const char* HeloText = "127.0.0.1 SMTP mode ready";
+constexpr const char* DataText = "send the mail data, end with .";
+constexpr const char* QuitText = "127.0.0.1 Service closing transmission channel";
+constexpr const char* StoreFullText = "Requested action not taken: insufficient system storage";
+constexpr std::string_view LineEnd = "\r\n";
+
+enum class Command { Helo, Ehlo, Auth, Mail, Rcpt, Data, EndOfData, Rset, Send, Soml, Saml, Vrfy, Expn, Help, Noop, Quit, Turn, Unknown };
+
+struct CommandWord {
+    std::string_view word;
+    Command command;
+};
+
+// Compared in this order; the first equal word decides.
+constexpr std::array<CommandWord, 17> CommandTable{{
+    {"HELO", Command::Helo}, {"EHLO", Command::Ehlo}, {"AUTH", Command::Auth}, {"MAIL", Command::Mail},
+    {"RCPT", Command::Rcpt}, {"DATA", Command::Data}, {".", Command::EndOfData}, {"RSET", Command::Rset},
+    {"SEND", Command::Send}, {"SOML", Command::Soml}, {"SAML", Command::Saml}, {"VRFY", Command::Vrfy},
+    {"EXPN", Command::Expn}, {"HELP", Command::Help}, {"NOOP", Command::Noop}, {"QUIT", Command::Quit},
+    {"TURN", Command::Turn},
+}};
+
+Command CommandOf(std::string_view line)
+{
+    const std::string word = UpperCase(line.substr(0, 4));
+    for (const CommandWord& entry : CommandTable)
+        if (entry.word == word)
+            return entry.command;
+    return Command::Unknown;
+}
+
+// Positions in a line are 16-bit; one beyond that range cannot be represented.
+std::size_t CheckedPosition(std::size_t zeroBased)
+{
+    if (zeroBased != std::string_view::npos && zeroBased + 1 > std::size_t(std::numeric_limits<std::int16_t>::max()))
+        throw OverflowError();
+    return zeroBased;
+}
+
+// The path after the keyword: keyword at position 6, "<" at minLess or later, then the first ">"
+// after it. The keyword matches in any letter case, and "<>" and short paths are taken as written:
+// mail systems send bounces with the null path and in lower case.
+std::string ExtractPath(std::string_view line, std::string_view keyword, std::size_t minLess)
+{
+    const std::size_t keywordAt = CheckedPosition(FindNoCase(line, keyword));
+    const std::size_t lessAt = CheckedPosition(line.find('<'));
+    if (keywordAt != 5 || lessAt == std::string_view::npos || lessAt + 1 < minLess)
+        return {};
+    const std::size_t greaterAt = CheckedPosition(line.find('>', lessAt));
+    if (greaterAt == std::string_view::npos)
+        return {};
+    return std::string(line.substr(lessAt, greaterAt - lessAt + 1));
+}
+
+void EndDataPhase(SmtpConnection& connection, SmtpServerState& state)
+{
+    state.InDataPhase = false;
+    std::string body = std::move(state.DataBuffer);
+    state.DataBuffer.clear();
+    const std::string recipients = JoinRecipients(state.PendingRecipients);
+    const std::string sender = std::move(state.PendingSender);
+    state.PendingSender.clear();
+    state.PendingRecipients.clear();
+    // Every data phase yields exactly one message, and "250 OK" only once it is kept.
+    if (connection.StoreMessage(sender, recipients, std::move(body)))
+        SmtpReply(connection, 250, "");
+    else
+        SmtpReply(connection, 452, StoreFullText);
+}
+
+void AppendDataLine(SmtpServerState& state, std::string_view line)
+{
+    // Transparency: the client doubled every leading dot, so one is removed.
+    if (!line.empty() && line.front() == '.')
+        line.remove_prefix(1);
+    state.DataBuffer.append(line);
+    state.DataBuffer.append(LineEnd);
+}
+
+void Perform(SmtpConnection& connection, Command command, std::string_view line, SmtpServerState& state)
+{
+    switch (command) {
+    case Command::Helo:
+        SmtpReply(connection, 250, HeloText);
+        SmtpReply(connection, 250, "");
+        break;
+    case Command::Ehlo:
+    case Command::Auth:
+    case Command::Unknown:
+        SmtpReply(connection, 500, "");
+        break;
+    case Command::Mail:
+        state.PendingSender = SmtpExtractFrom(line);
+        state.PendingRecipients.clear();
+        SmtpReply(connection, 250, "");
+        break;
+    case Command::Rcpt:
+        if (std::string path = SmtpExtractTo(line); !path.empty())
+            state.PendingRecipients.push_back(std::move(path));
+        SmtpReply(connection, 250, "");
+        break;
+    case Command::Data:
+        state.DataBuffer.clear();
+        state.InDataPhase = true;
+        SmtpReply(connection, 354, DataText);
+        break;
+    case Command::EndOfData:
+        // Outside a data phase there is nothing to store.
+        SmtpReply(connection, 250, "");
+        break;
+    case Command::Rset:
+        state.PendingSender.clear();
+        state.PendingRecipients.clear();
+        state.DataBuffer.clear();
+        SmtpReply(connection, 250, "");
+        break;
+    case Command::Help:
+        SmtpReply(connection, 211, "");
+        break;
+    case Command::Quit:
+        SmtpReply(connection, 221, QuitText);
+        break;
+    case Command::Send:
+    case Command::Soml:
+    case Command::Saml:
+    case Command::Vrfy:
+    case Command::Expn:
+    case Command::Noop:
+    case Command::Turn:
+        SmtpReply(connection, 250, "");
+        break;
+    }
+}
+
+std::string ReplyPrefix(long code, bool textEmpty)
+{
+    switch (code) {
+    case 211: case 214: case 221: case 251: case 354: case 421: case 450: case 451: case 452:
+    case 500: case 501: case 502: case 503: case 504: case 550: case 551: case 552: case 553: case 554:
+        return std::to_string(code) + ' ';
+    case 220:
+        return std::string("220 ") + ProductInfo::ProductName;
+    case 250:
+        return textEmpty ? "250 OK" : "250-";
+    default:
+        return "500 ";
+    }
+}
+
+} // namespace
+
+bool SmtpHandleRequest(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
+{
+    bool known = false;
+    Trapped("SmtpHandleRequest", [&] {
+        if (line.ends_with(LineEnd))
+            line.remove_suffix(LineEnd.size());
+        if (state.InDataPhase && line != ".") {
+            AppendDataLine(state, line);
+            known = true;
+            return;
+        }
+        const Command command = CommandOf(line);
+        if (command == Command::EndOfData && state.InDataPhase)
+            EndDataPhase(connection, state);
+        else
+            Perform(connection, command, line, state);
+        known = command != Command::Unknown;
+    });
+    return known;
+}
+
+void SmtpReply(SmtpConnection& connection, long code, std::string_view text)
+{
+    Trapped("SmtpReply", [&] {
+        std::string reply = ReplyPrefix(code, text.empty());
+        if (!(code == 250 && text.empty()))
+            reply.append(text);
+        reply.append(LineEnd);
+        connection.SendData(reply);
+    });
+}
+
+std::string SmtpExtractFrom(std::string_view line)
+{
+    std::string path;
+    Trapped("SmtpExtractFrom", [&] { path = ExtractPath(line, "FROM", 11); });
+    return path;
+}
+
+std::string SmtpExtractTo(std::string_view line)
+{
+    std::string path;
+    Trapped("SmtpExtractTo", [&] { path = ExtractPath(line, "TO", 9); });
+    return path;
+}
+
+std::string JoinRecipients(const std::vector<std::string>& recipients)
+{
+    std::string joined;
+    for (const std::string& recipient : recipients) {
+        if (!joined.empty())
+            joined += ", ";
+        joined += recipient;
+    }
+    return joined;
+}
+
+} // namespace mdlSMTP

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// All the command engine knows of a connection.
+class SmtpConnection {
+public:
+    virtual ~SmtpConnection() = default;
+    // Queues a text for the client; throws AppError when it cannot be sent.
+    virtual void SendData(std::string_view text) = 0;
+    // Keeps a completed message; false when it could not be kept.
+    virtual bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body) = 0;
+};
+
+// The dialogue state of one connection.
+struct SmtpServerState {
+    std::string PendingSender;
+    std::vector<std::string> PendingRecipients;
+    std::string DataBuffer;
+    bool InDataPhase = false;
+};
+
+namespace mdlSMTP {
+
+// Handles one line from the client: replies, updates the state. False for an unknown command.
+bool SmtpHandleRequest(SmtpConnection& connection, std::string_view line, SmtpServerState& state);
+
+// Builds one reply line from the code and the text and sends it in one send operation.
+void SmtpReply(SmtpConnection& connection, long code, std::string_view text);
+
+// The reverse-path of a MAIL line, angle brackets included, or empty text.
+std::string SmtpExtractFrom(std::string_view line);
+
+// The forward-path of a RCPT line, angle brackets included, or empty text.
+std::string SmtpExtractTo(std::string_view line);
+
+// The recipient text of a stored message: the paths in order, joined by ", ".
+std::string JoinRecipients(const std::vector<std::string>& recipients);
+
+} // namespace mdlSMTP
