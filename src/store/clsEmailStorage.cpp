@@ -1,0 +1,150 @@
+#include "clsEmailStorage.h"
+
+#include <limits>
+#include <utility>
+
+#include "AppError.h"
+#include "Latin1Text.h"
+
+namespace {
+constexpr int MaxEmails = std::numeric_limits<int16_t>::max();
+
+const std::string& emptyText()
+{
+    static const std::string empty;
+    return empty;
+}
+} // namespace
+
+int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo, std::string sEmailBody)
+{
+    // The count is a signed 16-bit number: refuse before appending, so nothing is half-stored.
+    if (m_messages.size() >= MaxEmails)
+        throw OverflowError();
+    // push_back either succeeds or leaves the list as it was (moving strings cannot throw).
+    m_messages.push_back(Message{std::move(sEmailFrom), std::move(sEmailTo), std::move(sEmailBody)});
+    return Count();
+}
+
+bool clsEmailStorage::RemoveEmail(int16_t iIndex)
+{
+    if (messageAt(iIndex) == nullptr)
+        return false;
+    m_messages.erase(m_messages.begin() + (iIndex - 1));
+    // Cursors are only clamped, never shifted: one behind the removed message now names its successor.
+    const int16_t count = Count();
+    for (SearchState* state : {&m_fromSearch, &m_toSearch, &m_bodySearch}) {
+        if (state->cursor > count)
+            state->cursor = count;
+    }
+    return true;
+}
+
+void clsEmailStorage::Clear()
+{
+    // Swapping with an empty list also hands back the list's own memory.
+    std::vector<Message>().swap(m_messages);
+    m_fromSearch.cursor = 0;
+    m_toSearch.cursor = 0;
+    m_bodySearch.cursor = 0;
+}
+
+const std::string& clsEmailStorage::EmailFrom(int16_t iIndex) const
+{
+    const Message* message = messageAt(iIndex);
+    return message ? message->from : emptyText();
+}
+
+const std::string& clsEmailStorage::EmailTo(int16_t iIndex) const
+{
+    const Message* message = messageAt(iIndex);
+    return message ? message->to : emptyText();
+}
+
+const std::string& clsEmailStorage::EmailBody(int16_t iIndex) const
+{
+    const Message* message = messageAt(iIndex);
+    return message ? message->body : emptyText();
+}
+
+int16_t clsEmailStorage::FindFirstEmailFrom(std::string_view sFromString, bool bExactMatch)
+{
+    return findFirst(&Message::from, m_fromSearch, sFromString, bExactMatch);
+}
+
+int16_t clsEmailStorage::FindNextEmailFrom(std::string_view sFromString, bool bExactMatch)
+{
+    return findNext(&Message::from, m_fromSearch, sFromString, bExactMatch);
+}
+
+int16_t clsEmailStorage::FindFirstEmailTo(std::string_view sToString, bool bExactMatch)
+{
+    return findFirst(&Message::to, m_toSearch, sToString, bExactMatch);
+}
+
+int16_t clsEmailStorage::FindNextEmailTo(std::string_view sToString, bool bExactMatch)
+{
+    return findNext(&Message::to, m_toSearch, sToString, bExactMatch);
+}
+
+int16_t clsEmailStorage::FindFirstEmailBodyWith(std::string_view sBodyString)
+{
+    return findFirst(&Message::body, m_bodySearch, sBodyString, false);
+}
+
+int16_t clsEmailStorage::FindNextEmailBodyWith(std::string_view sBodyString)
+{
+    return findNext(&Message::body, m_bodySearch, sBodyString, false);
+}
+
+// Null beyond the stored messages; a position below 1 names no message at all and is an error.
+const clsEmailStorage::Message* clsEmailStorage::messageAt(int16_t iIndex) const
+{
+    if (iIndex < 1)
+        throw SubscriptOutOfRangeError();
+    if (iIndex > Count())
+        return nullptr;
+    return &m_messages[static_cast<std::size_t>(iIndex - 1)];
+}
+
+int16_t clsEmailStorage::scan(Field field, std::string_view text, bool exactMatch, int start) const
+{
+    const int last = Count();
+    for (int position = start; position <= last; ++position) {
+        const std::string& entry = m_messages[static_cast<std::size_t>(position - 1)].*field;
+        // Containment is tested in place: upper-cased copies of multi-megabyte bodies would cost too much.
+        // An empty entry contains nothing, not even the empty text.
+        const bool hit = exactMatch ? entry == text
+                                    : !entry.empty() && FindNoCase(entry, text) != std::string_view::npos;
+        if (hit)
+            return static_cast<int16_t>(position);
+    }
+    return 0;
+}
+
+int16_t clsEmailStorage::findFirst(Field field, SearchState& state, std::string_view text, bool exactMatch)
+{
+    const int16_t hit = scan(field, text, exactMatch, 1);
+    if (hit != 0) {
+        state.cursor = hit;
+        state.text = text;
+    }
+    return hit;
+}
+
+int16_t clsEmailStorage::findNext(Field field, SearchState& state, std::string_view text, bool exactMatch)
+{
+    if (text.empty() && state.text.empty())
+        return 0;
+    // The start position is a signed 16-bit number too.
+    if (state.cursor >= MaxEmails)
+        throw OverflowError();
+    const int start = state.cursor + 1;
+    const int16_t hit = scan(field, text.empty() ? std::string_view(state.text) : text, exactMatch, start);
+    if (hit != 0) {
+        state.cursor = hit;
+        if (!text.empty())
+            state.text = text;
+    }
+    return hit;
+}
