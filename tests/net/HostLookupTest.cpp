@@ -1,0 +1,73 @@
+#include <array>
+#include <string>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "HostLookup.h"
+#include "RecordingMessageBoxes.h"
+#include "mdlPing.h"
+
+using namespace std::string_literals;
+
+TEST(HostLookup, GetIPAddressTrimsAndTerminatesTheName)
+{
+    struct Case {
+        std::string name;
+        std::string nameAfter;
+        std::string address;
+    };
+    const Case cases[] = {
+        {"  localhost  ", "localhost\0"s, "127.0.0.1"},
+        {"localhost", "localhost\0"s, "127.0.0.1"},
+        {" 127.0.0.1 ", "127.0.0.1\0"s, "127.0.0.1"},
+        // A stored host already carries its NUL; only the text before it is looked up.
+        {"localhost\0"s, "localhost\0\0"s, "127.0.0.1"},
+        {"  nowhere.invalid  ", "nowhere.invalid\0"s, ""},
+        {"NoWhere.INVALID.", "NoWhere.INVALID.\0"s, ""},
+        // Only an empty name stands for the local host; blanks alone leave nothing to resolve.
+        {"   ", "\0"s, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("name '" + c.name + "'");
+        std::string name = c.name;
+        EXPECT_EQ(GetIPAddress(name), c.address);
+        EXPECT_EQ(name, c.nameAfter);
+    }
+}
+
+TEST(HostLookup, EmptyNameStandsForTheLocalHost)
+{
+    const std::string host = GetIPHost();
+    ASSERT_FALSE(host.empty());
+    std::string name;
+    const std::string address = GetIPAddress(name);
+    EXPECT_EQ(name, host + '\0');
+    std::string byName = host;
+    EXPECT_EQ(address, GetIPAddress(byName));
+}
+
+TEST(HostLookup, GetIPHostIsTheSystemHostNameWithoutNul)
+{
+    std::array<char, 256> buffer{};
+    ASSERT_EQ(::gethostname(buffer.data(), buffer.size() - 1), 0);
+    const std::string host = GetIPHost();
+    EXPECT_EQ(host, std::string(buffer.data()));
+    EXPECT_EQ(host.find('\0'), std::string::npos);
+}
+
+TEST(HostLookup, LookupsLeaveTheSocketLibraryBalanced)
+{
+    RecordingMessageBoxes boxes;
+    std::string empty;
+    GetIPAddress(empty);
+    std::string unknown = "nowhere.invalid";
+    GetIPAddress(unknown);
+    GetIPHost();
+    EXPECT_TRUE(boxes.Boxes().empty());
+
+    // Nothing is left started, so one more clean-up is refused.
+    mdlPing::SocketsCleanup();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Windows sockets error occurred in cleanup."});
+}
