@@ -1,0 +1,198 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QObject>
+#include <QPointer>
+
+#include "MessageComposition.h"
+#include "PendingErrors.h"
+
+class SocketControl;
+
+// An outgoing SMTP client bound to one socket control. Its settings are checked when they are
+// assigned; a bad one never fails the assignment but leaves a pending error text, which the next
+// transmission reports through SendFailed instead of sending.
+class clsEmailHandler : public QObject {
+    Q_OBJECT
+public:
+    // Binds the client to the socket whose events it receives for its whole life.
+    explicit clsEmailHandler(SocketControl& socket, QObject* parent = nullptr);
+    // Closes the bound socket when it is still open.
+    ~clsEmailHandler() override;
+
+    clsEmailHandler(const clsEmailHandler&) = delete;
+    clsEmailHandler& operator=(const clsEmailHandler&) = delete;
+
+    // Lists are read joined with the current Delimiter; assigned, they are split at it.
+    std::string BccRecipient() const;
+    void SetBccRecipient(std::string NewValue);
+    std::string CcDisplayName() const;
+    void SetCcDisplayName(std::string NewValue);
+    std::string CcRecipient() const;
+    void SetCcRecipient(std::string NewValue);
+    // Connection attempts, 1 to 20; other values are ignored.
+    std::int32_t ConnectRetry() const { return m_connectRetry; }
+    void SetConnectRetry(std::int32_t NewValue);
+    // Seconds per connection attempt, 1 to 120; other values are ignored.
+    std::int32_t ConnectTimeout() const { return m_connectTimeout; }
+    void SetConnectTimeout(std::int32_t NewValue);
+    // The list separator: the first character assigned, or none.
+    const std::string& Delimiter() const { return m_delimiter; }
+    void SetDelimiter(std::string NewValue);
+    // 1 checks addresses when they are assigned; any other value does not.
+    std::int32_t EmailAddressValidation() const { return m_emailAddressValidation; }
+    void SetEmailAddressValidation(std::int32_t NewValue);
+    // 0 sends the MIME header lines; any other value leaves them out.
+    std::int32_t EncodeType() const { return m_encodeType; }
+    void SetEncodeType(std::int32_t NewValue);
+    const std::string& From() const { return m_from; }
+    void SetFrom(std::string NewValue);
+    const std::string& FromDisplayName() const { return m_fromDisplayName; }
+    void SetFromDisplayName(std::string NewValue);
+    // Stored as a magnitude.
+    std::int32_t MaxRecipients() const { return m_maxRecipients; }
+    void SetMaxRecipients(std::int32_t NewValue);
+    // Read back as prepared for sending: dot-stuffed, long lines wrapped.
+    const std::string& Message() const { return m_message; }
+    void SetMessage(std::string NewValue);
+    // Seconds to wait for each reply; stored as a magnitude.
+    std::int32_t MessageTimeout() const { return m_messageTimeout; }
+    void SetMessageTimeout(std::int32_t NewValue);
+    const std::string& Password() const { return m_password; }
+    void SetPassword(std::string NewValue);
+    // 1 high, 3 normal, 5 low; other numbers are kept but name no priority.
+    std::int32_t Priority() const { return m_priority; }
+    void SetPriority(std::int32_t NewValue);
+    // Asks for a read receipt.
+    bool Receipt() const { return m_receipt; }
+    void SetReceipt(bool NewValue);
+    std::string Recipient() const;
+    void SetRecipient(std::string NewValue);
+    std::string RecipientDisplayName() const;
+    void SetRecipientDisplayName(std::string NewValue);
+    const std::string& ReplyToAddress() const { return m_replyToAddress; }
+    void SetReplyToAddress(std::string NewValue);
+    // Hosts are checked under SMTPHostValidation; a refused host leaves the previous one in place.
+    const std::string& POP3Host() const { return m_pop3Host; }
+    void SetPOP3Host(std::string NewValue);
+    const std::string& SMTPHost() const { return m_smtpHost; }
+    void SetSMTPHost(std::string NewValue);
+    // 1 syntax, 2 ping, 3 name resolution, other values no check; a change re-checks the SMTP host.
+    std::int32_t SMTPHostValidation() const { return m_smtpHostValidation; }
+    void SetSMTPHostValidation(std::int32_t NewValue);
+    // 1 to 65535; other values leave an error and the previous port.
+    std::int32_t SMTPPort() const { return m_smtpPort; }
+    void SetSMTPPort(std::int32_t NewValue);
+    const std::string& Subject() const { return m_subject; }
+    void SetSubject(std::string NewValue);
+    // SMTP AUTH LOGIN when the server offers it.
+    bool UseAuthentication() const { return m_useAuthentication; }
+    void SetUseAuthentication(bool NewValue);
+    // POP3 login before sending.
+    bool UsePopAuthentication() const { return m_usePopAuthentication; }
+    void SetUsePopAuthentication(bool NewValue);
+    const std::string& Username() const { return m_username; }
+    void SetUsername(std::string NewValue);
+
+    // Dotted address of a host, empty when it does not resolve; leaves sHostName trimmed with a NUL appended.
+    std::string GetIPAddress(std::string& sHostName);
+    // The local host's name, empty when it cannot be read.
+    std::string GetIPHost();
+    // Exactly one "@" and a valid domain behind it.
+    bool IsValidEmailAddress(std::string_view AddressString) const;
+    // Kept for callers that end the client explicitly; there is nothing to release early.
+    void Shutdown();
+
+    // The POP3 server's port, 110 unless a test puts its own server there.
+    int pop3Port() const { return m_pop3Port; }
+    void setPop3Port(int port) { m_pop3Port = port; }
+
+    // Read-only views of internal state, for diagnostics and tests.
+    const std::vector<std::string>& PendingErrorTexts() const { return m_pendingErrors.Texts(); }
+    const std::string& PriorityName() const { return m_priorityName; }
+    bool EightBitText() const { return m_eightBitText; }
+    const std::string& TimeZoneText() const { return m_timeZoneText; }
+
+signals:
+    // The server accepted the message.
+    void SendSuccesful();
+    // One per reported error text; Following is true while more texts of the same report follow.
+    void SendFailed(const std::string& Explanation, bool Following);
+    // A step of the transmission begins.
+    void Status(const std::string& Status);
+    // A protocol line was sent (">> ") or received ("<< ").
+    void ExtendedStatus(const std::string& ExtendedStatus);
+    // Share of the message sent, 0 to 100.
+    void Progress(long PercentComplete);
+
+private:
+    std::vector<std::string> splitAndClean(std::string_view value) const;
+    std::string joined(const std::vector<std::string>& entries) const;
+    void ValidateAddressList(std::string_view value, std::string_view errorText);
+    void checkHost(std::string host, std::string_view errorText, int pingTimeoutMs, std::string& stored);
+    bool pingAnswers(const std::string& host, int timeoutMs) const;
+    void AddError(std::string_view text);
+    void RemoveError(std::string_view text);
+    // Ends the connection; the QUIT exchange joins it with the connection driver.
+    void CloseConnection();
+
+    // Settings.
+    std::vector<std::string> m_recipients;
+    std::vector<std::string> m_recipientDisplayNames;
+    std::vector<std::string> m_ccRecipients;
+    std::vector<std::string> m_ccDisplayNames;
+    std::vector<std::string> m_bccRecipients;
+    std::string m_from;
+    std::string m_fromDisplayName;
+    std::string m_replyToAddress;
+    std::string m_subject;
+    std::string m_message;
+    std::int32_t m_priority = 0;
+    std::string m_delimiter;
+    std::string m_smtpHost;
+    std::int32_t m_smtpPort = 0;
+    bool m_useAuthentication = false;
+    std::int32_t m_connectTimeout = 0;
+    std::int32_t m_connectRetry = 0;
+    std::int32_t m_messageTimeout = 0;
+    std::int32_t m_encodeType = 0;
+    std::int32_t m_emailAddressValidation = 0;
+    std::int32_t m_smtpHostValidation = 0;
+    bool m_receipt = false;
+    std::int32_t m_maxRecipients = 0;
+    std::string m_timeZoneText;
+    PendingErrors m_pendingErrors;
+    bool m_eightBitText = false;
+
+    // Connection state, driven by the bound socket's events.
+    bool m_abortRequested = false;
+    bool m_connected = false;
+    bool m_keepConnection = false;
+    bool m_replyReceived = false;
+    bool m_dataAccepted = false;
+    bool m_authLoginOffered = false;
+    bool m_authEqualsLoginOffered = false;
+    bool m_loginAccepted = false;
+    std::int32_t m_bytesSent = 0;
+    std::int32_t m_transmissionSize = 0;
+
+    std::string m_username;
+    std::string m_password;
+    std::string m_priorityName;
+    std::int32_t m_pop3Step = 0;
+    bool m_pop3LoginDone = false;
+    bool m_usePopAuthentication = false;
+    std::string m_pop3Host;
+    MailNameTables m_nameTables;
+
+    // The socket may go before the client does; the guarded pointer then reads null.
+    QPointer<SocketControl> m_socket;
+    std::int32_t m_lastPercent = 0;
+    int m_pop3Port = 0;
+    // The SMTP host as last assigned (NULs removed), refused or not: a new check mode applies to it.
+    std::string m_smtpHostRequested;
+};
