@@ -1,12 +1,15 @@
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
 
+#include <QAbstractSocket>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
+
+#include "AppError.h"
 
 class QTcpServer;
 class QTcpSocket;
@@ -35,6 +38,7 @@ public:
 
     int LocalPort() const;             // after Listen: the port actually bound
     void SetLocalPort(int port);       // 0 lets the system choose
+    const QHostAddress& LocalAddress() const { return m_localAddress; }
     void SetLocalAddress(const QHostAddress& address); // default: any address
     void SetListenBacklog(int backlog);
     void Listen();
@@ -61,16 +65,38 @@ signals:
     void SendComplete();
 
 private:
-    // Implementation detail left to the implementation file.
     void attach(QTcpSocket* socket);
     void detach();
+    void discardPendingRequests();
+    void checkAccepted(unsigned generation);
 
-    std::unique_ptr<QTcpServer> m_server;
+    void onNewConnection();
+    void onConnected(QTcpSocket* socket);
+    void onReadyRead(QTcpSocket* socket);
+    void onBytesWritten(QTcpSocket* socket, qint64 bytes);
+    void onDisconnected(QTcpSocket* socket);
+    void onSocketError(QTcpSocket* socket, QAbstractSocket::SocketError error);
+    void onConnectTimeout();
+    void raiseError(int number, const std::string& description);
+
+    QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
+    QTimer m_connectTimer;
     QHostAddress m_localAddress = QHostAddress::Any;
     int m_localPort = 0;
     int m_backlog = 1024;
     std::string m_remoteHost;
     int m_remotePort = 0;
+    std::string m_remoteHostIP;
     int m_state = SocketState::Closed;
+    // Counts every change of connection, so events and deferred work of an earlier one are dropped.
+    unsigned m_generation = 0;
+    bool m_dataUnannounced = false; // received before Accept and not yet offered
 };
+
+// The error number and plain description of a socket failure as Qt reports it.
+int SocketErrorNumber(QAbstractSocket::SocketError error);
+std::string SocketErrorDescription(QAbstractSocket::SocketError error, const QString& qtText);
+
+// The error a failed Listen throws, in words a user can act on.
+AppError ListenError(QAbstractSocket::SocketError error, int port, const QString& qtText);

@@ -1,0 +1,93 @@
+#include "SocketArray.h"
+
+#include "AppError.h"
+
+namespace {
+constexpr const char* AlreadyLoadedText = "Socket array element already loaded";
+constexpr const char* PermanentElementText = "Socket array element 0 cannot be unloaded";
+} // namespace
+
+SocketArray::SocketArray(QObject* parent) : QObject(parent)
+{
+    create(0);
+    connect(this, &QObject::objectNameChanged, this, [this](const QString& name) {
+        for (const auto& [index, element] : m_elements)
+            element->setObjectName(name);
+    });
+}
+
+SocketArray::~SocketArray() = default;
+
+void SocketArray::Load(int index)
+{
+    if (index < 0 || index > MaxIndex)
+        throw SubscriptOutOfRangeError();
+    if (Exists(index))
+        throw AppError(ErrorNumber::InvalidArgument, AlreadyLoadedText);
+    SocketControl* element = create(index);
+    element->SetLocalAddress(m_elements.at(0)->LocalAddress());
+}
+
+void SocketArray::Unload(int index)
+{
+    auto it = m_elements.find(index);
+    if (it == m_elements.end())
+        throw SubscriptOutOfRangeError();
+    if (index == 0)
+        throw AppError(ErrorNumber::InvalidArgument, PermanentElementText);
+    SocketControl* element = it->second;
+    m_elements.erase(it);
+    // It may be raising the event whose handler unloads it: silenced now, deleted later.
+    disconnect(element, nullptr, this, nullptr);
+    element->Close();
+    element->deleteLater();
+}
+
+SocketControl& SocketArray::Element(int index) const
+{
+    auto it = m_elements.find(index);
+    if (it == m_elements.end())
+        throw SubscriptOutOfRangeError();
+    return *it->second;
+}
+
+bool SocketArray::Exists(int index) const
+{
+    return m_elements.count(index) != 0;
+}
+
+int SocketArray::Count() const
+{
+    return int(m_elements.size());
+}
+
+std::vector<int> SocketArray::Indexes() const
+{
+    std::vector<int> indexes;
+    indexes.reserve(m_elements.size());
+    for (const auto& [index, element] : m_elements)
+        indexes.push_back(index);
+    return indexes;
+}
+
+SocketControl* SocketArray::create(int index)
+{
+    auto* element = new SocketControl(this);
+    element->setObjectName(objectName());
+    m_elements[index] = element;
+    connect(element, &SocketControl::ConnectionRequest, this,
+            [this, index](long requestId) { emit ConnectionRequest(index, requestId); });
+    connect(element, &SocketControl::DataArrival, this,
+            [this, index](long bytesTotal) { emit DataArrival(index, bytesTotal); });
+    connect(element, &SocketControl::CloseEvent, this, [this, index] { emit CloseEvent(index); });
+    connect(element, &SocketControl::ConnectEvent, this, [this, index] { emit ConnectEvent(index); });
+    connect(element, &SocketControl::ErrorEvent, this,
+            [this, index](int number, const std::string& description, const std::string& source) {
+                emit ErrorEvent(index, number, description, source);
+            });
+    connect(element, &SocketControl::SendProgress, this, [this, index](long bytesSent, long bytesRemaining) {
+        emit SendProgress(index, bytesSent, bytesRemaining);
+    });
+    connect(element, &SocketControl::SendComplete, this, [this, index] { emit SendComplete(index); });
+    return element;
+}

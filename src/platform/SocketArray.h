@@ -1,0 +1,42 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <QObject>
+
+#include "SocketControl.h"
+
+// An array of socket controls addressed by index (0 to 32767). Element 0 exists from the start;
+// the others are loaded and unloaded on demand. Every element's events are raised again here,
+// with the element's index first. Every element carries the array's objectName.
+class SocketArray : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int MaxIndex = 32767;
+
+    explicit SocketArray(QObject* parent = nullptr);
+    ~SocketArray() override;
+
+    void Load(int index);              // a new closed element with element 0's local address
+    void Unload(int index);            // safe inside the element's own event handler
+    SocketControl& Element(int index) const;
+    bool Exists(int index) const;
+    int Count() const;                 // element 0 included
+    std::vector<int> Indexes() const;  // ascending
+
+signals:
+    void ConnectionRequest(int index, long requestId);
+    void DataArrival(int index, long bytesTotal);
+    void CloseEvent(int index);
+    void ConnectEvent(int index);
+    void ErrorEvent(int index, int number, const std::string& description, const std::string& source);
+    void SendProgress(int index, long bytesSent, long bytesRemaining);
+    void SendComplete(int index);
+
+private:
+    SocketControl* create(int index);
+
+    std::map<int, SocketControl*> m_elements;
+};

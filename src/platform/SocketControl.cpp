@@ -1,0 +1,539 @@
+#include "SocketControl.h"
+
+#include <chrono>
+#include <map>
+#include <unordered_map>
+#include <utility>
+
+#include <QCoreApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+
+// Short plain descriptions of the failures the ErrorEvent reports.
+constexpr const char* ConnectionRefusedText = "Connection refused";
+constexpr const char* ConnectionResetText = "Connection reset by peer";
+constexpr const char* TimedOutText = "Connection timed out";
+constexpr const char* HostNotFoundText = "Host not found";
+constexpr const char* NetworkUnreachableText = "Network is unreachable";
+constexpr const char* AddressInUseText = "Address already in use";
+constexpr const char* AddressNotAvailableText = "Address not available";
+constexpr const char* PermissionDeniedText = "Permission denied";
+
+// Texts of the operations that cannot be carried out.
+constexpr const char* WrongStateText =
+    "Wrong protocol or connection state for the requested transaction or request";
+constexpr const char* UnknownRequestText = "No pending connection request has this identifier";
+constexpr const char* InvalidPortText = "Invalid port number";
+
+// Listen failures; %1 is the port.
+constexpr const char* PortInUseFormat = "Address in use: another program is already using port %1";
+constexpr const char* PrivilegedPortFormat =
+    "Permission denied: binding port %1 needs root or the CAP_NET_BIND_SERVICE capability "
+    "(ports below 1024)";
+constexpr const char* PortRefusedFormat = "Permission denied: binding port %1 was refused: %2";
+
+// Past this a connection attempt is given up, rather than waiting for the system's own
+// time-out of about two minutes.
+constexpr std::chrono::seconds ConnectTimeLimit{30};
+// A closed connection may take this long to hand its queued bytes to the peer.
+constexpr std::chrono::seconds FlushTimeLimit{5};
+// After the system refused to accept (out of descriptors), accepting resumes after this.
+constexpr std::chrono::milliseconds AcceptRetryDelay{200};
+
+constexpr int MaxPort = 65535;
+
+// Qt objects whose signal is being handled further up the stack. A nested event loop can run
+// a deferred deletion there; deleting a Qt socket inside its own signal pulls it out from
+// under Qt's code, so such an object is deleted only once that frame has been left.
+struct Use {
+    int depth = 0;
+    bool disposeWhenFree = false;
+};
+
+std::unordered_map<const QObject*, Use>& uses()
+{
+    static std::unordered_map<const QObject*, Use> map;
+    return map;
+}
+
+class InUse {
+public:
+    explicit InUse(QObject* object) : m_object(object) { ++uses()[object].depth; }
+    ~InUse()
+    {
+        auto it = uses().find(m_object);
+        if (--it->second.depth > 0)
+            return;
+        const bool dispose = it->second.disposeWhenFree;
+        uses().erase(it);
+        if (dispose)
+            m_object->deleteLater();
+    }
+    InUse(const InUse&) = delete;
+    InUse& operator=(const InUse&) = delete;
+
+private:
+    QObject* m_object;
+};
+
+void dispose(QObject* object)
+{
+    auto it = uses().find(object);
+    if (it != uses().end())
+        it->second.disposeWhenFree = true;
+    else
+        object->deleteLater();
+}
+
+// A socket no longer wanted finishes on its own: the bytes already queued still go out, then it
+// closes and deletes itself; one that cannot finish in time is cut off.
+void retire(QTcpSocket* socket, const QObject* formerOwner)
+{
+    QObject::disconnect(socket, nullptr, formerOwner, nullptr);
+    socket->setParent(QCoreApplication::instance());
+    if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
+        QObject::connect(socket, &QAbstractSocket::disconnected, socket, [socket] { dispose(socket); });
+        auto* limit = new QTimer(socket);
+        limit->setSingleShot(true);
+        QObject::connect(limit, &QTimer::timeout, socket, [socket] {
+            socket->abort();
+            dispose(socket);
+        });
+        limit->start(FlushTimeLimit);
+        socket->disconnectFromHost();
+        return;
+    }
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        socket->disconnectFromHost();
+    else
+        socket->abort();
+    dispose(socket);
+}
+
+void retire(QTcpServer* server, const QObject* formerOwner)
+{
+    QObject::disconnect(server, nullptr, formerOwner, nullptr);
+    server->close();
+    server->setParent(QCoreApplication::instance());
+    dispose(server);
+}
+
+// Connections offered by a listener and not yet taken over, by request identifier.
+struct PendingRequest {
+    QPointer<QTcpSocket> socket;
+    const SocketControl* listener;
+};
+
+std::map<long, PendingRequest>& pendingRequests()
+{
+    static std::map<long, PendingRequest> map;
+    return map;
+}
+
+long lastRequestId = 0;
+
+std::string latin1(const QString& text)
+{
+    return text.toLatin1().toStdString();
+}
+
+// An IPv4 peer of a dual-stack listener shows as ::ffff:a.b.c.d; users expect a.b.c.d.
+std::string dottedAddress(const QHostAddress& address)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return latin1(isIPv4 ? QHostAddress(ipv4).toString() : address.toString());
+}
+
+} // namespace
+
+int SocketErrorNumber(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError: return ErrorNumber::SocketConnectionRefused;
+    case QAbstractSocket::RemoteHostClosedError: return ErrorNumber::SocketConnectionReset;
+    case QAbstractSocket::SocketTimeoutError: return ErrorNumber::SocketTimedOut;
+    case QAbstractSocket::HostNotFoundError: return ErrorNumber::SocketHostNotFound;
+    case QAbstractSocket::NetworkError: return ErrorNumber::SocketNetworkUnreachable;
+    case QAbstractSocket::AddressInUseError: return ErrorNumber::SocketAddressInUse;
+    case QAbstractSocket::SocketAddressNotAvailableError: return ErrorNumber::SocketAddressNotAvailable;
+    case QAbstractSocket::SocketAccessError: return ErrorNumber::SocketPermissionDenied;
+    default: return ErrorNumber::SocketFailure;
+    }
+}
+
+std::string SocketErrorDescription(QAbstractSocket::SocketError error, const QString& qtText)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError: return ConnectionRefusedText;
+    case QAbstractSocket::RemoteHostClosedError: return ConnectionResetText;
+    case QAbstractSocket::SocketTimeoutError: return TimedOutText;
+    case QAbstractSocket::HostNotFoundError: return HostNotFoundText;
+    case QAbstractSocket::NetworkError: return NetworkUnreachableText;
+    case QAbstractSocket::AddressInUseError: return AddressInUseText;
+    case QAbstractSocket::SocketAddressNotAvailableError: return AddressNotAvailableText;
+    case QAbstractSocket::SocketAccessError: return PermissionDeniedText;
+    default: return latin1(qtText);
+    }
+}
+
+AppError ListenError(QAbstractSocket::SocketError error, int port, const QString& qtText)
+{
+    switch (error) {
+    case QAbstractSocket::AddressInUseError:
+        return AppError(ErrorNumber::SocketAddressInUse, latin1(QString::fromLatin1(PortInUseFormat).arg(port)));
+    case QAbstractSocket::SocketAccessError:
+        if (port < 1024)
+            return AppError(ErrorNumber::SocketPermissionDenied,
+                            latin1(QString::fromLatin1(PrivilegedPortFormat).arg(port)));
+        return AppError(ErrorNumber::SocketPermissionDenied,
+                        latin1(QString::fromLatin1(PortRefusedFormat).arg(port).arg(qtText)));
+    default:
+        return AppError(ErrorNumber::SocketFailure, latin1(qtText));
+    }
+}
+
+SocketControl::SocketControl(QObject* parent) : QObject(parent)
+{
+    m_connectTimer.setSingleShot(true);
+    connect(&m_connectTimer, &QTimer::timeout, this, &SocketControl::onConnectTimeout);
+}
+
+SocketControl::~SocketControl()
+{
+    // Silently: no event may reach a handler of an object being destroyed.
+    m_connectTimer.stop();
+    detach();
+    if (m_server)
+        retire(m_server, this);
+    discardPendingRequests();
+}
+
+int SocketControl::State() const
+{
+    return m_state;
+}
+
+int SocketControl::LocalPort() const
+{
+    if (m_server && m_server->isListening())
+        return m_server->serverPort();
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+        return m_socket->localPort();
+    return m_localPort;
+}
+
+void SocketControl::SetLocalPort(int port)
+{
+    m_localPort = port;
+}
+
+void SocketControl::SetLocalAddress(const QHostAddress& address)
+{
+    m_localAddress = address;
+}
+
+void SocketControl::SetListenBacklog(int backlog)
+{
+    m_backlog = backlog;
+}
+
+void SocketControl::Listen()
+{
+    if (m_state != SocketState::Closed)
+        throw AppError(ErrorNumber::SocketWrongState, WrongStateText);
+    if (m_localPort < 0 || m_localPort > MaxPort)
+        throw AppError(ErrorNumber::InvalidArgument, InvalidPortText);
+    auto* server = new QTcpServer(this);
+    server->setListenBacklogSize(m_backlog);
+    if (!server->listen(m_localAddress, quint16(m_localPort))) {
+        const AppError error = ListenError(server->serverError(), m_localPort, server->errorString());
+        delete server;
+        throw error;
+    }
+    connect(server, &QTcpServer::newConnection, this, [this, server] {
+        InUse use(server);
+        onNewConnection();
+    });
+    // Qt stops accepting for good after such a failure (say, out of descriptors); try again soon.
+    connect(server, &QTcpServer::acceptError, server, [server](QAbstractSocket::SocketError) {
+        QTimer::singleShot(AcceptRetryDelay, server, [server] { server->resumeAccepting(); });
+    });
+    ++m_generation;
+    m_server = server;
+    m_state = SocketState::Listening;
+}
+
+void SocketControl::Accept(long requestId)
+{
+    auto it = pendingRequests().find(requestId);
+    if (it == pendingRequests().end() || !it->second.socket)
+        throw AppError(ErrorNumber::InvalidArgument, UnknownRequestText);
+    if (m_state != SocketState::Closed)
+        throw AppError(ErrorNumber::SocketWrongState, WrongStateText);
+    QTcpSocket* socket = it->second.socket;
+    pendingRequests().erase(it);
+    socket->setParent(this);
+    attach(socket);
+    // A request/response protocol: Nagle and delayed ACKs together would stall each reply.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_remotePort = socket->peerPort();
+    m_remoteHostIP = dottedAddress(socket->peerAddress());
+    m_state = SocketState::Connected;
+    m_dataUnannounced = socket->bytesAvailable() > 0;
+    // Bytes or a close that came while the request waited are reported from the event loop,
+    // not inside Accept.
+    const unsigned generation = m_generation;
+    QMetaObject::invokeMethod(this, [this, generation] { checkAccepted(generation); }, Qt::QueuedConnection);
+}
+
+void SocketControl::SetRemoteHost(std::string host)
+{
+    m_remoteHost = std::move(host);
+}
+
+int SocketControl::RemotePort() const
+{
+    return m_remotePort;
+}
+
+void SocketControl::SetRemotePort(int port)
+{
+    m_remotePort = port;
+}
+
+std::string SocketControl::RemoteHostIP() const
+{
+    return m_remoteHostIP;
+}
+
+void SocketControl::Connect()
+{
+    if (m_state != SocketState::Closed)
+        throw AppError(ErrorNumber::SocketWrongState, WrongStateText);
+    if (m_remotePort < 1 || m_remotePort > MaxPort)
+        throw AppError(ErrorNumber::InvalidArgument, InvalidPortText);
+    std::string host = m_remoteHost;
+    // A host name resolved by the name lookup carries a terminating NUL.
+    while (!host.empty() && host.back() == '\0')
+        host.pop_back();
+    attach(new QTcpSocket(this));
+    m_state = SocketState::Connecting;
+    m_remoteHostIP.clear();
+    m_connectTimer.start(ConnectTimeLimit);
+    // Started from the event loop: Qt may report an immediate failure inside connectToHost, and
+    // no event may reach a handler before Connect has returned.
+    const unsigned generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, host = QString::fromLatin1(host), port = quint16(m_remotePort)] {
+            if (generation == m_generation && m_socket)
+                m_socket->connectToHost(host, port);
+        },
+        Qt::QueuedConnection);
+}
+
+void SocketControl::Close()
+{
+    detach();
+    if (m_server) {
+        retire(m_server, this);
+        m_server = nullptr;
+    }
+    discardPendingRequests();
+    m_state = SocketState::Closed;
+}
+
+std::string SocketControl::GetData()
+{
+    if (!m_socket || !m_socket->isOpen())
+        return {};
+    const QByteArray bytes = m_socket->readAll();
+    return std::string(bytes.constData(), size_t(bytes.size()));
+}
+
+void SocketControl::SendData(std::string_view data)
+{
+    if (m_state != SocketState::Connected || !m_socket)
+        throw AppError(ErrorNumber::SocketWrongState, WrongStateText);
+    // Refused only when the peer is already gone; its CloseEvent is on the way.
+    m_socket->write(data.data(), qint64(data.size()));
+}
+
+void SocketControl::attach(QTcpSocket* socket)
+{
+    ++m_generation;
+    m_socket = socket;
+    m_dataUnannounced = false;
+    // channelReadyRead and channelBytesWritten, unlike readyRead and bytesWritten, are also
+    // emitted while a handler of ours runs a nested event loop.
+    connect(socket, &QAbstractSocket::connected, this, [this, socket] {
+        InUse use(socket);
+        onConnected(socket);
+    });
+    connect(socket, &QIODevice::channelReadyRead, this, [this, socket](int) {
+        InUse use(socket);
+        onReadyRead(socket);
+    });
+    connect(socket, &QIODevice::channelBytesWritten, this, [this, socket](int, qint64 bytes) {
+        InUse use(socket);
+        onBytesWritten(socket, bytes);
+    });
+    connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
+        InUse use(socket);
+        onDisconnected(socket);
+    });
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
+        InUse use(socket);
+        onSocketError(socket, error);
+    });
+}
+
+void SocketControl::detach()
+{
+    ++m_generation;
+    m_connectTimer.stop();
+    if (m_socket)
+        retire(m_socket, this);
+    m_socket = nullptr;
+}
+
+void SocketControl::discardPendingRequests()
+{
+    auto& requests = pendingRequests();
+    for (auto it = requests.begin(); it != requests.end();) {
+        if (it->second.listener != this) {
+            ++it;
+            continue;
+        }
+        if (it->second.socket)
+            retire(it->second.socket, this);
+        it = requests.erase(it);
+    }
+}
+
+void SocketControl::checkAccepted(unsigned generation)
+{
+    if (generation != m_generation || !m_socket || m_state != SocketState::Connected)
+        return;
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        onDisconnected(m_socket);
+    else if (m_socket->bytesAvailable() > 0)
+        onReadyRead(m_socket);
+}
+
+void SocketControl::onNewConnection()
+{
+    QPointer<SocketControl> self(this);
+    const unsigned generation = m_generation;
+    // Every waiting connection is taken: the server stops accepting once its own queue is full.
+    while (m_server && m_server->hasPendingConnections()) {
+        QTcpSocket* socket = m_server->nextPendingConnection();
+        socket->setParent(this);
+        const long requestId = ++lastRequestId;
+        pendingRequests()[requestId] = PendingRequest{socket, this};
+        emit ConnectionRequest(requestId);
+        if (!self)
+            return; // the destructor has discarded what was still pending
+        // A request nobody took is refused by closing it.
+        auto it = pendingRequests().find(requestId);
+        if (it != pendingRequests().end()) {
+            if (it->second.socket)
+                retire(it->second.socket, this);
+            pendingRequests().erase(it);
+        }
+        if (generation != m_generation)
+            return;
+    }
+}
+
+void SocketControl::onConnected(QTcpSocket* socket)
+{
+    if (socket != m_socket || m_state != SocketState::Connecting)
+        return;
+    m_connectTimer.stop();
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_remoteHostIP = dottedAddress(socket->peerAddress());
+    m_state = SocketState::Connected;
+    emit ConnectEvent();
+}
+
+void SocketControl::onReadyRead(QTcpSocket* socket)
+{
+    if (socket != m_socket || m_state != SocketState::Connected)
+        return;
+    const qint64 available = socket->bytesAvailable();
+    m_dataUnannounced = false;
+    if (available > 0)
+        emit DataArrival(long(available));
+}
+
+void SocketControl::onBytesWritten(QTcpSocket* socket, qint64 bytes)
+{
+    if (socket != m_socket || m_state != SocketState::Connected)
+        return;
+    QPointer<SocketControl> self(this);
+    const unsigned generation = m_generation;
+    emit SendProgress(long(bytes), long(socket->bytesToWrite()));
+    if (!self || generation != m_generation || m_state != SocketState::Connected)
+        return;
+    if (socket->bytesToWrite() == 0)
+        emit SendComplete();
+}
+
+void SocketControl::onDisconnected(QTcpSocket* socket)
+{
+    if (socket != m_socket || m_state != SocketState::Connected)
+        return;
+    // Bytes not yet offered (they came before the request was taken over) go before the close.
+    if (m_dataUnannounced && socket->isOpen() && socket->bytesAvailable() > 0) {
+        m_dataUnannounced = false;
+        QPointer<SocketControl> self(this);
+        const unsigned generation = m_generation;
+        emit DataArrival(long(socket->bytesAvailable()));
+        if (!self || generation != m_generation || m_state != SocketState::Connected)
+            return;
+    }
+    m_state = SocketState::Closing;
+    emit CloseEvent();
+}
+
+void SocketControl::onSocketError(QTcpSocket* socket, QAbstractSocket::SocketError error)
+{
+    if (socket != m_socket)
+        return;
+    if (m_state == SocketState::Connected && error == QAbstractSocket::RemoteHostClosedError) {
+        // The peer's close (and a reset, which Qt reports the same way) ends in disconnected(),
+        // which raises the CloseEvent; should that signal not follow, the close is taken from here.
+        const unsigned generation = m_generation;
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation == m_generation && m_socket
+                    && m_socket->state() == QAbstractSocket::UnconnectedState)
+                    onDisconnected(m_socket);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    if (m_state != SocketState::Connected && m_state != SocketState::Connecting)
+        return;
+    raiseError(SocketErrorNumber(error), SocketErrorDescription(error, socket->errorString()));
+}
+
+void SocketControl::onConnectTimeout()
+{
+    if (m_state != SocketState::Connecting)
+        return;
+    detach();
+    raiseError(ErrorNumber::SocketTimedOut, TimedOutText);
+}
+
+void SocketControl::raiseError(int number, const std::string& description)
+{
+    m_connectTimer.stop();
+    m_state = SocketState::Error;
+    emit ErrorEvent(number, description, latin1(objectName()));
+}
