@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// What the listener needs of the window that owns it.
+class ListenerHost {
+public:
+    virtual ~ListenerHost() = default;
+    // Appends one line to the application log.
+    virtual void LogLine(const std::string& line) = 0;
+    // Whether detailed logging is on at this moment.
+    virtual bool DetailedLogging() const = 0;
+    // The number of connection sockets in the pool changed.
+    virtual void ConnectionCountChanged(long count) = 0;
+    // A message was stored at this position and becomes the one on show.
+    virtual void MessageStored(std::int16_t position) = 0;
+};

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include <QHostAddress>
+#include <QObject>
+
+#include "SocketArray.h"
+#include "mdlSMTP.h"
+
+class ListenerHost;
+class clsEmailStorage;
+
+// The capture server's sockets: the listener element 0 and a pool of connection sockets that
+// grows on demand and shrinks when clients leave; splits arriving text into lines for the engine.
+class SmtpListener : public QObject {
+    Q_OBJECT
+public:
+    SmtpListener(clsEmailStorage& store, ListenerHost& host, QObject* parent = nullptr);
+    ~SmtpListener() override;
+
+    // Where Start listens: port 25 on every address in the product, loopback and port 0 in tests.
+    void SetListenAddress(const QHostAddress& address, int port);
+    // Throws AppError when the port cannot be used; the caller reports it.
+    void StartListening();
+    void ShutDownWinSock();
+
+    long ConnectionCount() const { return m_connectionCount; }
+    int ListeningPort() const;
+    SocketArray& sckSMTPServer() { return *m_sockets; }
+
+private:
+    struct Connection;
+    class SocketConnection;
+
+    void sckSMTPServer_ConnectionRequest(int index, long requestId);
+    void sckSMTPServer_DataArrival(int index, long bytesTotal);
+    void sckSMTPServer_Close(int index);
+    void sckSMTPServer_Connect(int index);
+    void sckSMTPServer_Error(int index, int number, const std::string& description, const std::string& source);
+    void sckSMTPServer_SendProgress(int index, long bytesSent, long bytesRemaining);
+    void sckSMTPServer_SendComplete(int index);
+
+    int ReusableSocket() const;
+    int FreeSocketNumber() const;
+    void ReceiveStep(int index, const std::shared_ptr<Connection>& connection, std::string data);
+    bool StoreMessage(int index, const std::string& sender, const std::string& recipients, std::string&& body);
+    void DropConnection(int index);
+    void Log(const std::string& line);
+    void LogDetailed(const std::string& line);
+
+    clsEmailStorage& m_store;
+    ListenerHost& m_host;
+    std::unique_ptr<SocketArray> m_sockets;
+    QHostAddress m_listenAddress = QHostAddress::Any;
+    int m_listenPort = 25;
+    long m_connectionCount = 0;
+    std::map<int, std::shared_ptr<Connection>> m_connections;
+    std::set<int> m_beingDestroyed;
+    bool m_storeRefusalReported = false;
+};

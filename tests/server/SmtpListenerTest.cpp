@@ -1,0 +1,262 @@
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "AppError.h"
+#include "ListenerHost.h"
+#include "LoopbackClient.h"
+#include "RecordingMessageBoxes.h"
+#include "SmtpListener.h"
+#include "SocketControl.h"
+#include "clsEmailStorage.h"
+
+namespace {
+
+class RecordingHost : public ListenerHost {
+public:
+    void LogLine(const std::string& line) override { lines.push_back(line); }
+    bool DetailedLogging() const override { return detailed; }
+    void ConnectionCountChanged(long count) override { shownCount = count; }
+    void MessageStored(std::int16_t position) override { shown.push_back(position); }
+
+    std::vector<std::string> lines;
+    bool detailed = false;
+    long shownCount = 0;
+    std::vector<std::int16_t> shown;
+};
+
+class Listener : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        listener.SetListenAddress(QHostAddress::LocalHost, 0);
+        listener.StartListening();
+        port = listener.ListeningPort();
+    }
+
+    std::unique_ptr<LoopbackClient> Greeted()
+    {
+        auto client = std::make_unique<LoopbackClient>();
+        EXPECT_TRUE(client->Connect(port));
+        EXPECT_EQ(client->ReadLine(), "220 Quellpost");
+        return client;
+    }
+
+    static void SendMessage(LoopbackClient& client, const std::string& from, const std::string& to, const std::string& data)
+    {
+        EXPECT_EQ(client.Command("MAIL FROM:<" + from + ">"), "250 OK");
+        EXPECT_EQ(client.Command("RCPT TO:<" + to + ">"), "250 OK");
+        EXPECT_EQ(client.Command("DATA"), "354 send the mail data, end with .");
+        EXPECT_EQ(client.Command(data + ".", 20000), "250 OK");
+    }
+
+    RecordingMessageBoxes boxes;
+    clsEmailStorage store;
+    RecordingHost host;
+    SmtpListener listener{store, host};
+    int port = 0;
+};
+
+} // namespace
+
+TEST_F(Listener, FirstClientGrowsThePoolAndLeavingShrinksIt)
+{
+    auto client = Greeted();
+    EXPECT_EQ(listener.ConnectionCount(), 1);
+    EXPECT_EQ(host.shownCount, 1);
+    EXPECT_TRUE(listener.sckSMTPServer().Exists(1));
+    ASSERT_EQ(host.lines.size(), 2u);
+    EXPECT_TRUE(host.lines[0].starts_with("SMTPServer::ConnectionRequest, index 0: ID: "));
+    EXPECT_EQ(host.lines[1], host.lines[0] + ": Request accepted on socket 1");
+
+    client->Close();
+    ASSERT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 0; }));
+    EXPECT_FALSE(listener.sckSMTPServer().Exists(1));
+    EXPECT_EQ(host.shownCount, 0);
+    EXPECT_EQ(host.lines.size(), 2u); // the close lines are detailed-only
+    EXPECT_TRUE(boxes.Boxes().empty());
+
+    // The next client takes element 1 again.
+    auto second = Greeted();
+    EXPECT_EQ(host.lines.back().substr(host.lines.back().size() - 2), " 1");
+    EXPECT_EQ(listener.ConnectionCount(), 1);
+}
+
+TEST_F(Listener, StopKeepsThePoolForTheNextClient)
+{
+    auto client = Greeted();
+    listener.ShutDownWinSock();
+    EXPECT_TRUE(client->WaitForClose());
+    EXPECT_EQ(listener.ConnectionCount(), 1);
+    EXPECT_TRUE(listener.sckSMTPServer().Exists(1));
+    EXPECT_EQ(host.lines.back(), "Shutting down all WinSock connections.");
+    EXPECT_TRUE(boxes.Boxes().empty());
+
+    listener.StartListening();
+    LoopbackClient next;
+    ASSERT_TRUE(next.Connect(listener.ListeningPort()));
+    EXPECT_EQ(next.ReadLine(), "220 Quellpost");
+    EXPECT_EQ(listener.ConnectionCount(), 1);
+    EXPECT_TRUE(host.lines.back().ends_with(": Request accepted on socket 1"));
+}
+
+TEST_F(Listener, GapsInThePoolAreFilledWithoutReusingANumberInUse)
+{
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
+    for (int i = 0; i < 3; ++i)
+        clients.push_back(Greeted());
+    clients[1]->Close(); // element 2 goes
+    ASSERT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 2; }));
+    auto fourth = Greeted();
+    EXPECT_TRUE(host.lines.back().ends_with(": Request accepted on socket 2"));
+    auto fifth = Greeted();
+    EXPECT_TRUE(host.lines.back().ends_with(": Request accepted on socket 4"));
+    EXPECT_EQ(listener.ConnectionCount(), 4);
+    EXPECT_EQ(listener.sckSMTPServer().Count(), 5);
+    listener.ShutDownWinSock();
+    EXPECT_TRUE(boxes.Boxes().empty()); // the pool's invariant held
+}
+
+TEST_F(Listener, LinesCutAnywhereAreReassembled)
+{
+    auto client = Greeted();
+    std::string dialogue = "HELO x\r\nMAIL FROM:<a@example.com>\r\nRCPT TO:<b@example.com>\r\nDATA\r\n";
+    std::string body;
+    for (int i = 0; i < 200; ++i)
+        body += "line " + std::to_string(i) + std::string(std::size_t(i * 7 % 90), 'z') + "\r\n";
+    dialogue += body + ".\r\nNOOP\r\n";
+    std::mt19937 random(7);
+    for (std::size_t at = 0; at < dialogue.size();) {
+        const std::size_t piece = std::min<std::size_t>(1 + random() % 40, dialogue.size() - at);
+        client->Send(dialogue.substr(at, piece));
+        at += piece;
+        // Let each piece arrive as its own block.
+        WaitFor([&] { return client->Socket().bytesToWrite() == 0; });
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(WaitFor([&] { return store.Count() == 1; }));
+    EXPECT_EQ(store.EmailFrom(1), "<a@example.com>");
+    EXPECT_EQ(store.EmailTo(1), "<b@example.com>");
+    EXPECT_EQ(store.EmailBody(1), body);
+    EXPECT_EQ(host.shown, std::vector<std::int16_t>{1});
+    for (const char* reply : {"250-127.0.0.1 SMTP mode ready", "250 OK", "250 OK", "250 OK",
+                              "354 send the mail data, end with .", "250 OK", "250 OK"})
+        EXPECT_EQ(client->ReadLine(), reply);
+}
+
+TEST_F(Listener, TenClientsAtOnceKeepTheirMessagesApart)
+{
+    constexpr int Clients = 10;
+    constexpr int Messages = 10;
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
+    for (int c = 0; c < Clients; ++c)
+        clients.push_back(Greeted());
+    // Interleave the clients command by command so that their dialogues overlap on the server.
+    for (int m = 0; m < Messages; ++m) {
+        for (int c = 0; c < Clients; ++c)
+            clients[c]->Send("MAIL FROM:<c" + std::to_string(c) + "@example.com>\r\nRCPT TO:<r" + std::to_string(c)
+                             + "@example.com>\r\nDATA\r\n");
+        for (int c = 0; c < Clients; ++c)
+            clients[c]->Send("client " + std::to_string(c) + " message " + std::to_string(m) + "\r\n.\r\n");
+    }
+    ASSERT_TRUE(WaitFor([&] { return store.Count() == Clients * Messages; }, 20000));
+    std::vector<int> perClient(Clients);
+    for (std::int16_t i = 1; i <= store.Count(); ++i) {
+        const std::string& from = store.EmailFrom(i);
+        const int c = std::stoi(from.substr(2));
+        EXPECT_EQ(store.EmailTo(i), "<r" + std::to_string(c) + "@example.com>");
+        EXPECT_TRUE(store.EmailBody(i).starts_with("client " + std::to_string(c) + " message "));
+        EXPECT_EQ(store.EmailBody(i), "client " + std::to_string(c) + " message " + std::to_string(perClient[c]) + "\r\n");
+        ++perClient[c];
+    }
+    EXPECT_EQ(perClient, std::vector<int>(Clients, Messages));
+}
+
+TEST_F(Listener, LargeMessageInSmallWritesIsStoredByteForByte)
+{
+    auto client = Greeted();
+    std::mt19937 random(11);
+    std::string body;
+    while (body.size() < 5'000'000) {
+        std::string line(100 + random() % 4901, 'a');
+        for (char& c : line)
+            c = static_cast<char>('!' + random() % 94);
+        if (line[0] == '.')
+            line[0] = ',';
+        body += line + "\r\n";
+    }
+    EXPECT_EQ(client->Command("MAIL FROM:<big@example.com>"), "250 OK");
+    EXPECT_EQ(client->Command("RCPT TO:<b@example.com>"), "250 OK");
+    EXPECT_EQ(client->Command("DATA"), "354 send the mail data, end with .");
+    for (std::size_t at = 0; at < body.size(); at += 1400)
+        client->Send(std::string_view(body).substr(at, 1400));
+    client->Send(".\r\n");
+    EXPECT_EQ(client->ReadLine(30000), "250 OK");
+    ASSERT_EQ(store.Count(), 1);
+    EXPECT_TRUE(store.EmailBody(1) == body);
+}
+
+TEST_F(Listener, UnknownCommandsAndDetailedLines)
+{
+    auto client = Greeted();
+    EXPECT_EQ(client->Command("XYZW something"), "500 ");
+    ASSERT_GE(host.lines.size(), 4u);
+    EXPECT_EQ(host.lines[host.lines.size() - 2], "SMTPServer::DataArrival, index 1: Error: Unknown command:");
+    EXPECT_EQ(host.lines.back(), "XYZW something");
+
+    const std::size_t before = host.lines.size();
+    host.detailed = true;
+    EXPECT_EQ(client->Command("NOOP"), "250 OK");
+    ASSERT_TRUE(WaitFor([&] {
+        return std::find(host.lines.begin(), host.lines.end(), "SMTPServer::SendComplete, index 1") != host.lines.end();
+    }));
+    const std::vector<std::string> detailed(host.lines.begin() + std::ptrdiff_t(before), host.lines.end());
+    EXPECT_EQ(detailed[0], "SMTPServer::DataArrival, index 1: Remote host: 127.0.0.1");
+    EXPECT_EQ(detailed[1], "SMTPServer::DataArrival, index 1: Receiving 6 bytes.");
+    EXPECT_EQ(detailed[2], "SMTPServer::SendProgress, index 1: 8 bytes sent, 0 bytes remaining");
+
+    client->Close();
+    ASSERT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 0; }));
+    EXPECT_EQ(host.lines[host.lines.size() - 2], "SMTPServer::Close, index 1: Close request.");
+    EXPECT_EQ(host.lines.back(), "SMTPServer::Close, index 1: Socket has been closed.");
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(Listener, PortInUseFailsWithAPlainDescription)
+{
+    clsEmailStorage otherStore;
+    RecordingHost otherHost;
+    SmtpListener other(otherStore, otherHost);
+    other.SetListenAddress(QHostAddress::LocalHost, port);
+    try {
+        other.StartListening();
+        FAIL() << "a second listener on the same port must fail";
+    } catch (const AppError& e) {
+        EXPECT_EQ(e.Number(), ErrorNumber::SocketAddressInUse);
+        EXPECT_NE(e.Description().find(std::to_string(port)), std::string::npos);
+    }
+    EXPECT_EQ(other.sckSMTPServer().Element(0).State(), SocketState::Closed);
+}
+
+TEST_F(Listener, FullStoreAnswers452AndReportsOncePerBurst)
+{
+    for (int i = 0; i < 32767; ++i)
+        store.StoreEmail("f", "t", "b");
+    auto client = Greeted();
+    for (int i = 0; i < 3; ++i) {
+        client->Send("MAIL FROM:<a@example.com>\r\nRCPT TO:<b@example.com>\r\nDATA\r\nbody\r\n.\r\n");
+        EXPECT_EQ(client->ReadLine(), "250 OK");
+        EXPECT_EQ(client->ReadLine(), "250 OK");
+        EXPECT_EQ(client->ReadLine(), "354 send the mail data, end with .");
+        EXPECT_TRUE(client->ReadLine().starts_with("452 "));
+    }
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].text,
+              "Fatal application error tracked:\r[6]: Overflow\rSource: sckSMTPServer_DataArrival\rIndex: 1");
+    EXPECT_EQ(store.Count(), 32767);
+    EXPECT_EQ(client->Command("NOOP"), "250 OK"); // the connection goes on
+}
