@@ -38,7 +38,13 @@ std::string OneLine(std::string text)
 MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon)
 {
     if (g_openBoxes >= MaxOpenMessageBoxes && g_overflowSink) {
-        g_overflowSink(OneLine(text));
+        // A failure inside the sink reports through here again: that report is dropped.
+        static bool inSink = false;
+        if (!inSink) {
+            inSink = true;
+            g_overflowSink(OneLine(text));
+            inSink = false;
+        }
         return MsgResult::Ok;
     }
     struct OpenBox {

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QAbstractScrollArea>
+
+// A list of Latin-1 text lines built for a log that grows without bound: lines are packed into
+// large blocks, only the visible lines are painted, and an append costs the same at any length.
+// Single selection by mouse or keyboard; the horizontal scroll range is set from outside.
+class LogListBox : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit LogListBox(QWidget* parent = nullptr);
+
+    // Appends one entry at the end; the view does not move.
+    void AddLine(std::string_view text);
+    // Removes every entry and the selection.
+    void Clear();
+
+    qsizetype LineCount() const { return qsizetype(m_lines.size()); }
+    // The entry's bytes, valid until the list next changes; throws for an index out of range.
+    std::string_view Line(qsizetype index) const;
+
+    // The selected entry, -1 for none.
+    qsizetype SelectedIndex() const { return m_selected; }
+    // Selects an entry (-1 for none) without raising Click; throws for an index out of range.
+    void SetSelectedIndex(qsizetype index);
+
+    // How far, in pixels, the lines can be scrolled sideways; 0 or anything up to the view's
+    // width means no horizontal scrolling.
+    int HorizontalExtent() const { return m_extent; }
+    void SetHorizontalExtent(int pixels);
+
+    // Brings the last entry into view at the bottom.
+    void ScrollToBottom();
+    // Scrolls just enough to show the entry in full.
+    void EnsureVisible(qsizetype index);
+
+    qsizetype TopIndex() const;
+    // Entries that fit in full into the view (at least 1).
+    qsizetype VisibleLineCount() const;
+    int LineHeight() const;
+    // Where an entry is drawn, in the coordinates of viewport().
+    QRect LineRect(qsizetype index) const;
+
+signals:
+    // The user picked an entry with the mouse or the keyboard.
+    void Click();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    // Where one entry's bytes lie in the blocks.
+    struct LineRef {
+        std::uint32_t block;
+        std::uint32_t offset;
+        std::uint32_t length;
+    };
+
+    void updateVerticalRange();
+    void updateHorizontalRange();
+    void pickLine(qsizetype index, bool byMouse);
+
+    std::vector<std::string> m_blocks; // each filled only up to its reserved capacity
+    std::deque<LineRef> m_lines;       // a deque grows without copying what it holds
+    qsizetype m_selected = -1;
+    int m_extent = 0;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QCloseEvent;
+class LogListBox;
+
+// The log window: the application log's list, a button to clear it and the switch for
+// detailed logging. Closing it only hides it, so the lines survive.
+class frmLog : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmLog(QWidget* parent = nullptr);
+
+    LogListBox* lstLog() const { return m_lstLog; }
+    QCheckBox* chkLogFull() const { return m_chkLogFull; }
+
+    // Whether detailed-only lines are to be written, read from the check box each time.
+    bool DetailedLogging() const;
+
+signals:
+    // The user closed the window.
+    void Unloaded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void cmdClearLog_Click();
+    void lstLog_Click();
+
+    LogListBox* m_lstLog = nullptr;
+    QCheckBox* m_chkLogFull = nullptr;
+};
