@@ -1,0 +1,20 @@
+#include <QApplication>
+
+#include "MessageBoxes.h"
+#include "QtMessageBoxes.h"
+#include "frmMain.h"
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QtMessageBoxes boxes;
+    SetMessageBoxService(&boxes);
+
+    frmMain window;
+    if (!window.Loaded())
+        return 1;
+    window.show();
+    const int exitCode = app.exec();
+    SetMessageBoxService(nullptr);
+    return exitCode;
+}

@@ -1,0 +1,196 @@
+#include "frmMain.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+
+#include "AppError.h"
+#include "ErrorReport.h"
+#include "MailIcons.h"
+#include "MessageBoxes.h"
+#include "ProductInfo.h"
+#include "SmtpListener.h"
+#include "SocketControl.h"
+#include "clsEmailHandler.h"
+#include "clsEmailStorage.h"
+#include "frmLog.h"
+#include "mdlListBoxMod.h"
+
+namespace {
+
+constexpr const char* ListeningTitleSuffix = " (listening)";
+constexpr const char* StartCaption = "Start";
+constexpr const char* StopCaption = "Stop";
+constexpr const char* StartedLine = "SMTP server started.";
+constexpr const char* StoppedLine = "SMTP server stopped.";
+constexpr const char* IdleCaption = "Idle (inactive).";
+constexpr const char* ListeningCaption = "Listening for messages.";
+constexpr const char* InitFailedText = "Error: Unable to initialise application.";
+constexpr const char* CategoryFrom = "From:";
+constexpr const char* CategoryTo = "To:";
+constexpr const char* CategoryBody = "Body";
+constexpr const char* TestLoggerHost = "127.0.0.1";
+constexpr int TestLoggerPort = 25;
+
+QString ProductTitle()
+{
+    return QString::fromLatin1(ProductInfo::ProductName);
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget* parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    BuildLayout();
+    BuildMenus();
+    setWindowIcon(NoMailIcon());
+    m_loaded = Form_Load();
+    if (m_loaded) {
+        ConnectViewer();
+        ConnectSearch();
+        ConnectSelfTest();
+    }
+    // Nothing is moved or resized at run time.
+    setFixedSize(sizeHint());
+}
+
+frmMain::~frmMain() = default;
+
+bool frmMain::Form_Load()
+{
+    bool loaded = false;
+    Trapped("Form_Load", [&] {
+        m_currentMessage = 0;
+        m_listening = false;
+        setWindowTitle(ProductTitle());
+
+        m_log = std::make_unique<frmLog>();
+        connect(m_log.get(), &frmLog::Unloaded, this, &frmMain::frmLog_Unloaded);
+        if (!mdlListBoxMod::LBM_Init(mdlListBoxMod::LogSlot, m_log->lstLog())) {
+            MsgBox(InitFailedText, MsgButtons::Ok, MsgIcon::Critical);
+            return;
+        }
+        // Boxes beyond the few already open would nest without bound: their text goes to the log.
+        SetMessageBoxOverflowSink([](const std::string& text) { mdlListBoxMod::LBM_AddItem(mdlListBoxMod::LogSlot, text); });
+
+        picMessageBody->setFont(txtMessageBody->font());
+        VertBarShown = false;
+        HorzBarShown = true;
+        txtMessageBody_Change();
+
+        cboMessagesSearchFor->addItem(QString::fromLatin1(CategoryFrom));
+        cboMessagesSearchFor->addItem(QString::fromLatin1(CategoryTo));
+        cboMessagesSearchFor->addItem(QString::fromLatin1(CategoryBody));
+        cboMessagesSearchFor->setCurrentIndex(0);
+
+        m_store = std::make_unique<clsEmailStorage>();
+        m_listener = std::make_unique<SmtpListener>(*m_store, static_cast<ListenerHost&>(*this));
+        sckTestLogger = std::make_unique<SocketControl>();
+        sckTestLogger->setObjectName(QStringLiteral("sckTestLogger"));
+        sckTestLogger->SetRemoteHost(TestLoggerHost);
+        sckTestLogger->SetRemotePort(TestLoggerPort);
+        m_emailHandler = std::make_unique<clsEmailHandler>(*sckTestLogger);
+        loaded = true;
+    });
+    return loaded;
+}
+
+void frmMain::SetListenAddress(const QHostAddress& address, int port)
+{
+    m_listener->SetListenAddress(address, port);
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+// However the window closes, every captured message is discarded. Objects that a running
+// handler may still use further up the stack live until the window itself is destroyed.
+void frmMain::Form_Unload()
+{
+    Trapped("Form_Unload", [&] {
+        if (m_unloaded)
+            return;
+        m_unloaded = true;
+        SetMessageBoxOverflowSink({});
+        if (m_log)
+            m_log->hide();
+        if (m_store)
+            m_store->Clear();
+    });
+}
+
+void frmMain::mnuStartStop_Click()
+{
+    Trapped("mnuStartStop_Click", [&] {
+        if (!m_listening) {
+            m_listener->StartListening();
+            setWindowTitle(ProductTitle() + QString::fromLatin1(ListeningTitleSuffix));
+            mnuStartStop->setText(QString::fromLatin1(StopCaption));
+            LogLine(StartedLine);
+            lblApplicationState->setText(QString::fromLatin1(ListeningCaption));
+            m_listening = true;
+        } else {
+            m_listener->ShutDownWinSock();
+            setWindowTitle(ProductTitle());
+            mnuStartStop->setText(QString::fromLatin1(StartCaption));
+            LogLine(StoppedLine);
+            lblApplicationState->setText(QString::fromLatin1(IdleCaption));
+            m_listening = false;
+        }
+    });
+}
+
+void frmMain::mnuQuit_Click()
+{
+    Trapped("mnuQuit_Click", [&] {
+        m_listener->ShutDownWinSock();
+        close();
+    });
+}
+
+void frmMain::mnuLog_Click()
+{
+    Trapped("mnuLog_Click", [&] {
+        const bool visible = !m_log->isVisible();
+        m_log->setVisible(visible);
+        mnuLog->setChecked(visible);
+        if (visible) {
+            m_log->activateWindow();
+            m_log->raise();
+        }
+    });
+}
+
+void frmMain::frmLog_Unloaded()
+{
+    mnuLog->setChecked(false);
+}
+
+void frmMain::LogLine(const std::string& line)
+{
+    mdlListBoxMod::LBM_AddItem(mdlListBoxMod::LogSlot, line);
+}
+
+bool frmMain::DetailedLogging() const
+{
+    return m_log->DetailedLogging();
+}
+
+void frmMain::ConnectionCountChanged(long count)
+{
+    lblActiveConnectionsNum->setText(QString::number(count));
+}
+
+void frmMain::MessageStored(std::int16_t position)
+{
+    m_currentMessage = position;
+    ShowMessage();
+    FlagMessage();
+}

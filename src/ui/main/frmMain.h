@@ -1,0 +1,139 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <QHostAddress>
+#include <QMainWindow>
+
+#include "ListenerHost.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class clsEmailHandler;
+class clsEmailStorage;
+class frmLog;
+class SmtpListener;
+class SocketControl;
+
+// The program's window: owns the capture server, the message store, the log window and the
+// self-test's client; shows captured messages one at a time.
+class frmMain : public QMainWindow, private ListenerHost {
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // False when start-up could not complete; the program then ends.
+    bool Loaded() const { return m_loaded; }
+
+    // Where Start listens: port 25 on every address unless the owner says otherwise.
+    void SetListenAddress(const QHostAddress& address, int port);
+
+    SmtpListener& Listener() { return *m_listener; }
+    clsEmailStorage& EmailStorage() { return *m_store; }
+    clsEmailHandler& EmailHandler() { return *m_emailHandler; }
+    frmLog& LogWindow() { return *m_log; }
+    bool Listening() const { return m_listening; }
+    std::int16_t CurrentMessage() const { return m_currentMessage; }
+
+    // Shows the message at CurrentMessage and updates the buttons and the position label.
+    void ShowMessage();
+    // Sets the window icon from whether any message is stored.
+    void FlagMessage();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Lifecycle and layout (frmMain.cpp, frmMainLayout.cpp).
+    void BuildLayout();
+    void BuildMenus();
+    bool Form_Load();
+    void Form_Unload();
+    void mnuStartStop_Click();
+    void mnuQuit_Click();
+    void mnuLog_Click();
+    void frmLog_Unloaded();
+
+    // Viewer (frmMainViewer.cpp).
+    void ConnectViewer();
+    void cmdMessagePrev_Click();
+    void cmdMessageNext_Click();
+    void cmdMessageDelete_Click();
+    void txtMessageBody_Change();
+
+    // Search (frmMainSearch.cpp).
+    void ConnectSearch();
+    void cmdMessagesFind_Click();
+    void cmdMessagesFindNext_Click();
+    void txtMessagesSearchFor_GotFocus();
+    void ShowMessageFound(QWidget* target, const std::string& searchText, std::int16_t position);
+
+    // Self-test (frmMainSelfTest.cpp).
+    void ConnectSelfTest();
+    void mnuPop3Auth_Click();
+    void mnuSMTPAuth_Click();
+    void mnuTestLogger_Click();
+    void hdlEmailHandler_Status(const std::string& sStatus);
+    void hdlEmailHandler_ExtendedStatus(const std::string& sExtendedStatus);
+    void hdlEmailHandler_Progress(long lPercentComplete);
+    void hdlEmailHandler_SendFailed(const std::string& Explanation, bool Following);
+    void hdlEmailHandler_SendSuccesful();
+
+    // The listener's view of this window.
+    void LogLine(const std::string& line) override;
+    bool DetailedLogging() const override;
+    void ConnectionCountChanged(long count) override;
+    void MessageStored(std::int16_t position) override;
+
+    bool m_loaded = false;
+    bool m_unloaded = false;
+    bool m_listening = false;
+    std::int16_t m_currentMessage = 0;
+    // Whether the body box shows its scroll bars at the moment.
+    bool VertBarShown = false;
+    bool HorzBarShown = true;
+    // A run of failure reports gets one heading line in the log.
+    bool FailureRunOpen = false;
+
+    std::unique_ptr<clsEmailStorage> m_store;
+    std::unique_ptr<frmLog> m_log;
+    std::unique_ptr<SmtpListener> m_listener;
+    std::unique_ptr<SocketControl> sckTestLogger;
+    std::unique_ptr<clsEmailHandler> m_emailHandler;
+
+    // Controls, named as the user and the tests know them.
+    QLabel* lblApplicationState = nullptr;
+    QLabel* lblReceiving = nullptr;
+    QLabel* lblReceivingPercent = nullptr;
+    QLabel* lblActiveConnectionsNum = nullptr;
+    QPushButton* cmdMessagePrev = nullptr;
+    QPushButton* cmdMessageDelete = nullptr;
+    QPushButton* cmdMessageNext = nullptr;
+    QLabel* lblMessage = nullptr;
+    QLineEdit* txtMessageFrom = nullptr;
+    QLineEdit* txtMessageTo = nullptr;
+    QPlainTextEdit* txtMessageBody = nullptr;
+    QWidget* picMessageBody = nullptr;
+    QLineEdit* txtMessagesSearchFor = nullptr;
+    QComboBox* cboMessagesSearchFor = nullptr;
+    QPushButton* cmdMessagesFind = nullptr;
+    QPushButton* cmdMessagesFindNext = nullptr;
+    QLabel* imgEmailYes = nullptr;
+    QLabel* imgEmailNo = nullptr;
+    QAction* mnuStartStop = nullptr;
+    QAction* mnuQuit = nullptr;
+    QAction* mnuPop3Auth = nullptr;
+    QAction* mnuSMTPAuth = nullptr;
+    QAction* mnuTestLogger = nullptr;
+    QAction* mnuLog = nullptr;
+};

@@ -1,0 +1,216 @@
+#include "frmMain.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "MailIcons.h"
+#include "Twips.h"
+
+namespace {
+
+constexpr int ClientWidthTwips = 6255;
+constexpr int ClientHeightTwips = 5775;
+
+constexpr const char* ApplicationStateCaption = "Application state:";
+constexpr const char* IdleCaption = "Idle (inactive).";
+constexpr const char* ReceivingCaption = "Receiving...";
+constexpr const char* ReceivingPercentCaption = "(%)";
+constexpr const char* ActiveConnectionsCaption = "Active connections:";
+constexpr const char* MessagesCaption = "Messages received (stored):";
+constexpr const char* PrevCaption = "<";
+constexpr const char* PrevTip = "Switch to the previous message.";
+constexpr const char* DeleteCaption = "x";
+constexpr const char* DeleteTip = "Remove current message from storage.";
+constexpr const char* NextCaption = ">";
+constexpr const char* NextTip = "Switch to the next message.";
+constexpr const char* MessageNoneAtStartCaption = "Message: (n/a)";
+constexpr const char* FromCaption = "From:";
+constexpr const char* FromTip = "Address, the message has been received from";
+constexpr const char* ToCaption = "To:";
+constexpr const char* ToLabelTip = "Address the message has been sent to";
+constexpr const char* ToTip = "Address, the message has been sent to";
+constexpr const char* BodyTip = "The message content received at last (or specifically selected).";
+constexpr const char* MeasureTip = "Required to toggle textbox scrollbars only if required.";
+constexpr const char* SearchCaption = "Search within messages:";
+constexpr const char* SearchForCaption = "Search for:";
+constexpr const char* SearchForTip = "Enter text to serach for within messages.";
+constexpr const char* SearchInCaption = "in:";
+constexpr const char* CategoryTip = "Select category to search within";
+constexpr const char* FindCaption = "Find";
+constexpr const char* FindTip = "Find first message with specified context.";
+constexpr const char* FindNextCaption = "Next";
+constexpr const char* FindNextTip = "Find next message with specified context.";
+
+constexpr const char* ControlMenuCaption = "&Control";
+constexpr const char* StartCaption = "Start";
+constexpr const char* QuitCaption = "&Quit";
+constexpr const char* SelftestMenuCaption = "&Selftest";
+constexpr const char* SettingsCaption = "Settings";
+constexpr const char* Pop3AuthCaption = "With POP3-AUTH";
+constexpr const char* SmtpAuthCaption = "With SMTP-AUTH";
+constexpr const char* TestLoggerCaption = "Send Test Email";
+constexpr const char* ViewMenuCaption = "&View";
+constexpr const char* LogWindowCaption = "Log window";
+
+QString Text(const char* latin1)
+{
+    return QString::fromLatin1(latin1);
+}
+
+// Every control carries its name, and its caption and tooltip for screen readers.
+template <class Widget>
+Widget* Place(QWidget* parent, const char* name, QRect geometry, const char* caption = nullptr, const char* tip = nullptr)
+{
+    auto* widget = new Widget(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    if (caption)
+        widget->setAccessibleName(Text(caption));
+    if (tip) {
+        widget->setToolTip(Text(tip));
+        widget->setAccessibleDescription(Text(tip));
+    }
+    return widget;
+}
+
+QLabel* PlaceLabel(QWidget* parent, const char* name, QRect geometry, const char* caption,
+                   Qt::Alignment alignment = Qt::AlignLeft, const char* tip = nullptr)
+{
+    auto* label = Place<QLabel>(parent, name, geometry, caption, tip);
+    label->setText(Text(caption));
+    label->setAlignment(alignment | Qt::AlignTop);
+    return label;
+}
+
+QPushButton* PlaceButton(QWidget* parent, const char* name, QRect geometry, const char* caption, const char* tip)
+{
+    auto* button = Place<QPushButton>(parent, name, geometry, caption, tip);
+    button->setText(Text(caption));
+    return button;
+}
+
+QGroupBox* PlaceFrame(QWidget* parent, const char* name, QRect geometry, const char* caption)
+{
+    auto* frame = Place<QGroupBox>(parent, name, geometry, caption);
+    frame->setTitle(Text(caption));
+    return frame;
+}
+
+QLineEdit* PlaceReadOnlyBox(QWidget* parent, const char* name, QRect geometry, const char* tip)
+{
+    auto* box = Place<QLineEdit>(parent, name, geometry, nullptr, tip);
+    box->setReadOnly(true);
+    return box;
+}
+
+QAction* MenuEntry(QMenu* menu, const char* name, const char* caption, QKeySequence shortcut, bool checkable = false)
+{
+    QAction* action = menu->addAction(Text(caption));
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(shortcut);
+    action->setCheckable(checkable);
+    return action;
+}
+
+} // namespace
+
+void frmMain::BuildLayout()
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(8.25);
+    setFont(font);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("frmMainClient"));
+    client->setFixedSize(Twips(ClientWidthTwips), Twips(ClientHeightTwips));
+    setCentralWidget(client);
+
+    auto* picMain = Place<QWidget>(client, "picMain", TwipsRect(120, 120, 6015, 5535));
+
+    auto* frameApplicationState = PlaceFrame(picMain, "frameApplicationState", TwipsRect(0, 0, 6015, 975), ApplicationStateCaption);
+    auto* picApplicationState = Place<QWidget>(frameApplicationState, "picApplicationState", TwipsRect(120, 240, 5775, 615));
+    lblApplicationState = PlaceLabel(picApplicationState, "lblApplicationState", TwipsRect(120, 0, 2655, 255), IdleCaption);
+    QFont bold = lblApplicationState->font();
+    bold.setBold(true);
+    lblApplicationState->setFont(bold);
+    lblReceiving = PlaceLabel(picApplicationState, "lblReceiving", TwipsRect(2880, 0, 1335, 255), ReceivingCaption);
+    lblReceiving->hide();
+    lblReceivingPercent = PlaceLabel(picApplicationState, "lblReceivingPercent", TwipsRect(4320, 0, 1335, 255),
+                                     ReceivingPercentCaption, Qt::AlignHCenter);
+    lblReceivingPercent->hide();
+    PlaceLabel(picApplicationState, "lblActiveConnections", TwipsRect(120, 360, 2055, 255), ActiveConnectionsCaption);
+    lblActiveConnectionsNum = PlaceLabel(picApplicationState, "lblActiveConnectionsNum", TwipsRect(2880, 360, 1335, 255), "0");
+
+    auto* frameMessages = PlaceFrame(picMain, "frameMessages", TwipsRect(0, 1080, 6015, 4455), MessagesCaption);
+    auto* picMessage = Place<QWidget>(frameMessages, "picMessage", TwipsRect(4560, 0, 1335, 255));
+    cmdMessagePrev = PlaceButton(picMessage, "cmdMessagePrev", TwipsRect(0, 0, 375, 255), PrevCaption, PrevTip);
+    cmdMessageDelete = PlaceButton(picMessage, "cmdMessageDelete", TwipsRect(480, 0, 375, 255), DeleteCaption, DeleteTip);
+    cmdMessageNext = PlaceButton(picMessage, "cmdMessageNext", TwipsRect(960, 0, 375, 255), NextCaption, NextTip);
+    for (QPushButton* button : {cmdMessagePrev, cmdMessageDelete, cmdMessageNext})
+        button->setEnabled(false);
+
+    auto* picMessages = Place<QWidget>(frameMessages, "picMessages", TwipsRect(120, 240, 5775, 4095));
+    lblMessage = PlaceLabel(picMessages, "lblMessage", TwipsRect(0, 150, 1575, 255), MessageNoneAtStartCaption);
+    PlaceLabel(picMessages, "lblMessageFrom", TwipsRect(1680, 150, 615, 255), FromCaption, Qt::AlignRight);
+    txtMessageFrom = PlaceReadOnlyBox(picMessages, "txtMessageFrom", TwipsRect(2400, 120, 1335, 315), FromTip);
+    PlaceLabel(picMessages, "lblMessageTo", TwipsRect(3840, 150, 495, 255), ToCaption, Qt::AlignRight, ToLabelTip);
+    txtMessageTo = PlaceReadOnlyBox(picMessages, "txtMessageTo", TwipsRect(4440, 120, 1335, 315), ToTip);
+    // The measuring panel sits behind the body box; it is never seen.
+    picMessageBody = Place<QWidget>(picMessages, "picMessageBody", TwipsRect(0, 480, 255, 255), nullptr, MeasureTip);
+    picMessageBody->hide();
+    txtMessageBody = Place<QPlainTextEdit>(picMessages, "txtMessageBody", TwipsRect(0, 480, 5775, 2775), nullptr, BodyTip);
+    txtMessageBody->setReadOnly(true);
+    txtMessageBody->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    txtMessageBody->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtMessageBody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtMessageBody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    auto* frameMessagesSearch = PlaceFrame(picMessages, "frameMessagesSearch", TwipsRect(0, 3360, 5775, 735), SearchCaption);
+    auto* picMessagesSearch = Place<QWidget>(frameMessagesSearch, "picMessagesSearch", TwipsRect(120, 240, 5535, 375));
+    PlaceLabel(picMessagesSearch, "lblMessagesSearchFor", TwipsRect(0, 60, 975, 255), SearchForCaption);
+    txtMessagesSearchFor = Place<QLineEdit>(picMessagesSearch, "txtMessagesSearchFor", TwipsRect(1080, 30, 1095, 315), nullptr, SearchForTip);
+    PlaceLabel(picMessagesSearch, "lblMessagesSearchIn", TwipsRect(2280, 60, 375, 375), SearchInCaption, Qt::AlignHCenter);
+    cboMessagesSearchFor = Place<QComboBox>(picMessagesSearch, "cboMessagesSearchFor", TwipsRect(2760, 30, 1095, 330), nullptr, CategoryTip);
+    cmdMessagesFind = PlaceButton(picMessagesSearch, "cmdMessagesFind", TwipsRect(3960, 0, 735, 375), FindCaption, FindTip);
+    cmdMessagesFindNext = PlaceButton(picMessagesSearch, "cmdMessagesFindNext", TwipsRect(4800, 0, 735, 375), FindNextCaption, FindNextTip);
+
+    // Picture sources for the window icon; they lie outside the visible area.
+    imgEmailYes = Place<QLabel>(client, "imgEmailYes", TwipsRect(5640, 5760, 480, 480));
+    imgEmailYes->setPixmap(MailPresentIcon().pixmap(32, 32));
+    imgEmailYes->hide();
+    imgEmailNo = Place<QLabel>(client, "imgEmailNo", TwipsRect(4920, 5760, 480, 480));
+    imgEmailNo->setPixmap(NoMailIcon().pixmap(32, 32));
+    imgEmailNo->hide();
+}
+
+void frmMain::BuildMenus()
+{
+    QMenu* control = menuBar()->addMenu(Text(ControlMenuCaption));
+    control->setObjectName(QStringLiteral("mnuControl"));
+    mnuStartStop = MenuEntry(control, "mnuStartStop", StartCaption, QKeySequence(Qt::Key_F5));
+    control->addSeparator()->setObjectName(QStringLiteral("mnuSeparator"));
+    mnuQuit = MenuEntry(control, "mnuQuit", QuitCaption, QKeySequence(Qt::SHIFT | Qt::Key_F4));
+
+    QMenu* selftest = menuBar()->addMenu(Text(SelftestMenuCaption));
+    selftest->setObjectName(QStringLiteral("mnuSelftest"));
+    QMenu* settings = selftest->addMenu(Text(SettingsCaption));
+    settings->setObjectName(QStringLiteral("mnuSettings"));
+    mnuPop3Auth = MenuEntry(settings, "mnuPop3Auth", Pop3AuthCaption, QKeySequence(Qt::Key_F11), true);
+    mnuSMTPAuth = MenuEntry(settings, "mnuSMTPAuth", SmtpAuthCaption, QKeySequence(Qt::Key_F12), true);
+    mnuTestLogger = MenuEntry(selftest, "mnuTestLogger", TestLoggerCaption, QKeySequence(Qt::Key_F6));
+
+    QMenu* view = menuBar()->addMenu(Text(ViewMenuCaption));
+    view->setObjectName(QStringLiteral("mnuView"));
+    mnuLog = MenuEntry(view, "mnuLog", LogWindowCaption, QKeySequence(Qt::CTRL | Qt::Key_L), true);
+
+    connect(mnuStartStop, &QAction::triggered, this, &frmMain::mnuStartStop_Click);
+    connect(mnuQuit, &QAction::triggered, this, &frmMain::mnuQuit_Click);
+    connect(mnuLog, &QAction::triggered, this, &frmMain::mnuLog_Click);
+}
