@@ -1,9 +1,11 @@
 #include "SmtpListener.h"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
 #include "AppError.h"
+#include "CaptureLimits.h"
 #include "ErrorReport.h"
 #include "EventPump.h"
 #include "ListenerHost.h"
@@ -30,6 +32,7 @@ struct SmtpListener::Connection {
     SmtpServerState dialogue;
     std::string received;         // text after the last complete line
     std::string arrivedWhileBusy; // blocks that arrived while a block was being handled
+    bool skippingLine = false;    // the rest of an over-long line is dropped up to its CR LF
     bool busy = false;
     bool dropped = false;
 };
@@ -192,6 +195,7 @@ void SmtpListener::ReceiveStep(int index, const std::shared_ptr<Connection>& con
 
     SocketConnection socket(*this, index);
     std::string& received = connection->received;
+    SmtpServerState& dialogue = connection->dialogue;
     while (!data.empty()) {
         // Only the new text can complete a line, apart from a CR left at the end of the old.
         std::size_t scanFrom = received.empty() ? 0 : received.size() - 1;
@@ -200,18 +204,53 @@ void SmtpListener::ReceiveStep(int index, const std::shared_ptr<Connection>& con
         std::size_t start = 0;
         for (std::size_t end; (end = received.find(LineEnd, scanFrom)) != std::string::npos;) {
             const std::string_view line(received.data() + start, end - start);
-            if (!mdlSMTP::SmtpHandleRequest(socket, line, connection->dialogue)) {
+            start = end + LineEnd.size();
+            scanFrom = start;
+            if (connection->skippingLine) {
+                connection->skippingLine = false;
+                continue;
+            }
+            if (!dialogue.InDataPhase && line.size() > CaptureLimits::MaxCommandLineBytes) {
+                mdlSMTP::ReplyLineTooLong(socket);
+                continue;
+            }
+            if (!mdlSMTP::SmtpHandleRequest(socket, line, dialogue)) {
                 Log(ServerLine("DataArrival", index) + ": Error: Unknown command:");
                 Log(std::string(line));
             }
             if (connection->dropped)
                 return;
-            start = end + LineEnd.size();
-            scanFrom = start;
         }
         received.erase(0, start);
+        LimitPartialLine(socket, *connection);
         data.swap(connection->arrivedWhileBusy);
     }
+}
+
+// A line still waiting for its CR LF may not grow without bound: a command line past its limit
+// is answered and skipped, a data line past what the message may still take ends the message's
+// chance of being kept. Either way its bytes are dropped as they arrive.
+void SmtpListener::LimitPartialLine(SmtpConnection& socket, Connection& connection)
+{
+    std::string& received = connection.received;
+    SmtpServerState& dialogue = connection.dialogue;
+    if (connection.skippingLine) {
+        // Keep a final CR: it may be the first half of the CR LF that ends the line.
+        received.erase(0, received.ends_with('\r') ? received.size() - 1 : received.size());
+        return;
+    }
+    // Once a message is too large, a data line only matters if it is the "." that ends it.
+    const std::size_t allowed = dialogue.InDataPhase && !dialogue.Oversized
+        ? CaptureLimits::MaxMessageBytes - std::min(dialogue.DataBuffer.size(), CaptureLimits::MaxMessageBytes)
+        : CaptureLimits::MaxCommandLineBytes;
+    if (received.size() <= allowed + 1) // room for the CR of the line's CR LF
+        return;
+    if (dialogue.InDataPhase)
+        mdlSMTP::DiscardOversizedData(dialogue);
+    else
+        mdlSMTP::ReplyLineTooLong(socket);
+    connection.skippingLine = true;
+    received.erase(0, received.ends_with('\r') ? received.size() - 1 : received.size());
 }
 
 bool SmtpListener::StoreMessage(int index, const std::string& sender, const std::string& recipients, std::string&& body)

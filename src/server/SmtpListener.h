@@ -47,6 +47,7 @@ private:
     int ReusableSocket() const;
     int FreeSocketNumber() const;
     void ReceiveStep(int index, const std::shared_ptr<Connection>& connection, std::string data);
+    static void LimitPartialLine(SmtpConnection& socket, Connection& connection);
     bool StoreMessage(int index, const std::string& sender, const std::string& recipients, std::string&& body);
     void DropConnection(int index);
     void Log(const std::string& line);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "AppError.h"
+#include "CaptureLimits.h"
 #include "ErrorReport.h"
 #include "Latin1Text.h"
 #include "ProductInfo.h"
@@ -18,6 +19,8 @@ constexpr const char* HeloText = "127.0.0.1 SMTP mode ready";
 constexpr const char* DataText = "send the mail data, end with .";
 constexpr const char* QuitText = "127.0.0.1 Service closing transmission channel";
 constexpr const char* StoreFullText = "Requested action not taken: insufficient system storage";
+constexpr const char* TooLargeText = "Requested mail action aborted: exceeded storage allocation";
+constexpr const char* LineTooLongText = "Line too long";
 constexpr std::string_view LineEnd = "\r\n";
 
 enum class Command { Helo, Ehlo, Auth, Mail, Rcpt, Data, EndOfData, Rset, Send, Soml, Saml, Vrfy, Expn, Help, Noop, Quit, Turn, Unknown };
@@ -77,6 +80,11 @@ void EndDataPhase(SmtpConnection& connection, SmtpServerState& state)
     const std::string sender = std::move(state.PendingSender);
     state.PendingSender.clear();
     state.PendingRecipients.clear();
+    if (state.Oversized) {
+        state.Oversized = false;
+        SmtpReply(connection, 552, TooLargeText);
+        return;
+    }
     // Every data phase yields exactly one message, and "250 OK" only once it is kept.
     if (connection.StoreMessage(sender, recipients, std::move(body)))
         SmtpReply(connection, 250, "");
@@ -89,6 +97,12 @@ void AppendDataLine(SmtpServerState& state, std::string_view line)
     // Transparency: the client doubled every leading dot, so one is removed.
     if (!line.empty() && line.front() == '.')
         line.remove_prefix(1);
+    if (state.Oversized)
+        return;
+    if (state.DataBuffer.size() + line.size() + LineEnd.size() > CaptureLimits::MaxMessageBytes) {
+        DiscardOversizedData(state);
+        return;
+    }
     state.DataBuffer.append(line);
     state.DataBuffer.append(LineEnd);
 }
@@ -117,6 +131,7 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
         break;
     case Command::Data:
         state.DataBuffer.clear();
+        state.Oversized = false;
         state.InDataPhase = true;
         SmtpReply(connection, 354, DataText);
         break;
@@ -209,6 +224,17 @@ std::string SmtpExtractTo(std::string_view line)
     std::string path;
     Trapped("SmtpExtractTo", [&] { path = ExtractPath(line, "TO", 9); });
     return path;
+}
+
+void DiscardOversizedData(SmtpServerState& state)
+{
+    state.Oversized = true;
+    std::string().swap(state.DataBuffer); // hand the memory back now, not at the end of the message
+}
+
+void ReplyLineTooLong(SmtpConnection& connection)
+{
+    SmtpReply(connection, 500, LineTooLongText);
 }
 
 std::string JoinRecipients(const std::vector<std::string>& recipients)

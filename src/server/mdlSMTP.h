@@ -20,6 +20,7 @@ struct SmtpServerState {
     std::vector<std::string> PendingRecipients;
     std::string DataBuffer;
     bool InDataPhase = false;
+    bool Oversized = false; // the data phase went past the message size limit
 };
 
 namespace mdlSMTP {
@@ -35,6 +36,12 @@ std::string SmtpExtractFrom(std::string_view line);
 
 // The forward-path of a RCPT line, angle brackets included, or empty text.
 std::string SmtpExtractTo(std::string_view line);
+
+// Drops the data collected so far: the message has outgrown the size limit.
+void DiscardOversizedData(SmtpServerState& state);
+
+// The reply to a command line that went past the line length limit; the line is skipped.
+void ReplyLineTooLong(SmtpConnection& connection);
 
 // The recipient text of a stored message: the paths in order, joined by ", ".
 std::string JoinRecipients(const std::vector<std::string>& recipients);

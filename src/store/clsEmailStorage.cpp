@@ -1,13 +1,13 @@
 #include "clsEmailStorage.h"
 
-#include <limits>
 #include <utility>
 
 #include "AppError.h"
+#include "CaptureLimits.h"
 #include "Latin1Text.h"
 
 namespace {
-constexpr int MaxEmails = std::numeric_limits<int16_t>::max();
+constexpr int MaxEmails = CaptureLimits::MaxStoredMessages;
 
 const std::string& emptyText()
 {

@@ -256,3 +256,30 @@ TEST(SmtpEngine, FailuresAreReportedNamingTheProcedure)
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_NE(boxes.Boxes()[0].text.find("[6]: Overflow\rSource: SmtpExtractFrom"), std::string::npos);
 }
+
+TEST(SmtpEngine, MessagePastTheSizeLimitIsAnswered552AndNotKept)
+{
+    SmtpDialogue smtp;
+    smtp.client("MAIL FROM:<a@example.com>");
+    smtp.client("RCPT TO:<b@example.com>");
+    smtp.client("DATA");
+    const std::string mebibyteLine(1024 * 1024 - 2, 'x');
+    for (int i = 0; i < 64; ++i)
+        smtp.client(mebibyteLine);
+    EXPECT_FALSE(smtp.state.Oversized); // exactly at the limit is still fine
+    smtp.client("one line too many");
+    EXPECT_TRUE(smtp.state.Oversized);
+    EXPECT_EQ(smtp.state.DataBuffer.capacity(), std::string().capacity()); // its memory went back
+    const Replies replies = smtp.client(".");
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_TRUE(replies[0].starts_with("552 "));
+    EXPECT_TRUE(smtp.stored.empty());
+
+    // The next message is judged on its own.
+    smtp.client("MAIL FROM:<a@example.com>");
+    smtp.client("DATA");
+    smtp.client("small");
+    EXPECT_EQ(smtp.client("."), Replies{"250 OK\r\n"});
+    ASSERT_EQ(smtp.stored.size(), 1u);
+    EXPECT_EQ(smtp.stored[0].body, "small\r\n");
+}

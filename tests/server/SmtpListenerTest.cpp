@@ -260,3 +260,45 @@ TEST_F(Listener, FullStoreAnswers452AndReportsOncePerBurst)
     EXPECT_EQ(store.Count(), 32767);
     EXPECT_EQ(client->Command("NOOP"), "250 OK"); // the connection goes on
 }
+
+TEST_F(Listener, OverlongCommandLineIsAnsweredOnceAndSkipped)
+{
+    auto client = Greeted();
+    const std::string junk(10'000, 'A');
+    for (std::size_t at = 0; at < junk.size(); at += 1000) {
+        client->Send(junk.substr(at, 1000));
+        WaitFor([&] { return client->Socket().bytesToWrite() == 0; });
+        QCoreApplication::processEvents();
+    }
+    client->Send("\r\n");
+    EXPECT_EQ(client->Command("NOOP"), "500 Line too long");
+    EXPECT_EQ(client->ReadLine(), "250 OK");
+
+    // A whole over-long line in one piece, with its CR LF.
+    EXPECT_EQ(client->Command("MAIL FROM:<" + std::string(5000, 'b') + "@example.com>"), "500 Line too long");
+    EXPECT_EQ(client->Command("MAIL FROM:<a@example.com>"), "250 OK");
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(Listener, OversizedMessageIsRefusedWhileItsBytesAreDropped)
+{
+    auto client = Greeted();
+    EXPECT_EQ(client->Command("MAIL FROM:<big@example.com>"), "250 OK");
+    EXPECT_EQ(client->Command("DATA"), "354 send the mail data, end with .");
+    // One line of 65 MiB without a break, ending in a dot that must not end the message.
+    const std::string chunk(1024 * 1024, 'y');
+    for (int i = 0; i < 65; ++i) {
+        client->Send(chunk);
+        WaitFor([&] { return client->Socket().bytesToWrite() == 0; }, 20000);
+    }
+    client->Send(".\r\nafter\r\n.\r\n");
+    const std::string reply = client->ReadLine(30000);
+    EXPECT_TRUE(reply.starts_with("552 ")) << reply;
+    EXPECT_EQ(store.Count(), 0);
+
+    EXPECT_EQ(client->Command("MAIL FROM:<a@example.com>"), "250 OK");
+    EXPECT_EQ(client->Command("DATA"), "354 send the mail data, end with .");
+    EXPECT_EQ(client->Command("fine\r\n."), "250 OK");
+    ASSERT_EQ(store.Count(), 1);
+    EXPECT_EQ(store.EmailBody(1), "fine\r\n");
+}
