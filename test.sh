@@ -23,4 +23,12 @@ echo "== Plain build (Release)"
 run_suite build -DCMAKE_BUILD_TYPE=Release -DQP_SANITIZE=OFF
 echo "== Sanitized build (ASan + UBSan)"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQP_SANITIZE=ON
+echo "== Fuzzing the receive step and engine (bounded, ASan + UBSan)"
+CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQP_SANITIZE=ON -DQP_FUZZ=ON \
+  -DBUILD_TESTING=OFF >/dev/null
+cmake --build build-fuzz -j "$jobs" --target fuzz_smtp_session
+# libFuzzer adds what it finds to its corpus folder: give it a copy of the seeds.
+corpus=build-fuzz/corpus
+rm -rf "$corpus" && mkdir -p "$corpus" && cp tests/fuzz/corpus/* "$corpus"/
+build-fuzz/tests/fuzz/fuzz_smtp_session -runs=4000 -max_len=8192 -seed=1 "$corpus" 2>&1 | tail -n 3
 echo "== All tests passed"

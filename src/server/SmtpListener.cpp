@@ -1,11 +1,9 @@
 #include "SmtpListener.h"
 
-#include <algorithm>
 #include <limits>
 #include <utility>
 
 #include "AppError.h"
-#include "CaptureLimits.h"
 #include "ErrorReport.h"
 #include "EventPump.h"
 #include "ListenerHost.h"
@@ -17,7 +15,6 @@ namespace {
 
 constexpr const char* ShutdownLine = "Shutting down all WinSock connections.";
 constexpr const char* AssertionText = "Warning: Assertion failure in ShutDownWinSock.";
-constexpr std::string_view LineEnd = "\r\n";
 constexpr int MaxSocketNumber = std::numeric_limits<std::int16_t>::max();
 
 std::string ServerLine(const char* event, int index)
@@ -26,16 +23,6 @@ std::string ServerLine(const char* event, int index)
 }
 
 } // namespace
-
-// What one client connection carries between its blocks of text.
-struct SmtpListener::Connection {
-    SmtpServerState dialogue;
-    std::string received;         // text after the last complete line
-    std::string arrivedWhileBusy; // blocks that arrived while a block was being handled
-    bool skippingLine = false;    // the rest of an over-long line is dropped up to its CR LF
-    bool busy = false;
-    bool dropped = false;
-};
 
 // The engine's view of one connection socket.
 class SmtpListener::SocketConnection : public SmtpConnection {
@@ -51,6 +38,20 @@ public:
 private:
     SmtpListener& m_listener;
     int m_index;
+};
+
+// What one client connection carries from its acceptance to its end.
+struct SmtpListener::Connection {
+    Connection(SmtpListener& listener, int index)
+        : socket(listener, index), session(socket, [&listener, index](std::string_view line) {
+              listener.Log(ServerLine("DataArrival", index) + ": Error: Unknown command:");
+              listener.Log(std::string(line));
+          })
+    {
+    }
+
+    SocketConnection socket;
+    SmtpSession session;
 };
 
 SmtpListener::SmtpListener(clsEmailStorage& store, ListenerHost& host, QObject* parent)
@@ -128,10 +129,10 @@ void SmtpListener::sckSMTPServer_ConnectionRequest(int index, long requestId)
         SocketControl& socket = m_sockets->Element(chosen);
         socket.SetLocalPort(0);
         socket.Accept(requestId);
-        m_connections[chosen] = std::make_shared<Connection>();
+        auto connection = std::make_shared<Connection>(*this, chosen);
+        m_connections[chosen] = connection;
         Log(request + ": Request accepted on socket " + std::to_string(chosen));
-        SocketConnection connection(*this, chosen);
-        mdlSMTP::SmtpReply(connection, 220, "");
+        mdlSMTP::SmtpReply(connection->socket, 220, "");
     });
 }
 
@@ -171,86 +172,11 @@ void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
         std::string data = m_sockets->Element(index).GetData();
         std::shared_ptr<Connection>& slot = m_connections[index];
         if (!slot)
-            slot = std::make_shared<Connection>();
-        std::shared_ptr<Connection> connection = slot;
-        // A box opened while a block is handled lets further blocks of the same client arrive;
-        // they wait their turn so lines stay in order.
-        if (connection->busy) {
-            connection->arrivedWhileBusy += data;
-            return;
-        }
-        ReceiveStep(index, connection, std::move(data));
+            slot = std::make_shared<Connection>(*this, index);
+        // The handler may let events run, and the connection may end meanwhile: hold on to it.
+        const std::shared_ptr<Connection> connection = slot;
+        connection->session.Receive(std::move(data));
     });
-}
-
-// Splits arriving text at CR LF and hands each complete line to the engine. The text after the
-// last CR LF is kept for the next block: TCP cuts lines anywhere.
-void SmtpListener::ReceiveStep(int index, const std::shared_ptr<Connection>& connection, std::string data)
-{
-    struct Busy {
-        Connection& c;
-        explicit Busy(Connection& connection) : c(connection) { c.busy = true; }
-        ~Busy() { c.busy = false; }
-    } busy(*connection);
-
-    SocketConnection socket(*this, index);
-    std::string& received = connection->received;
-    SmtpServerState& dialogue = connection->dialogue;
-    while (!data.empty()) {
-        // Only the new text can complete a line, apart from a CR left at the end of the old.
-        std::size_t scanFrom = received.empty() ? 0 : received.size() - 1;
-        received += data;
-        data.clear();
-        std::size_t start = 0;
-        for (std::size_t end; (end = received.find(LineEnd, scanFrom)) != std::string::npos;) {
-            const std::string_view line(received.data() + start, end - start);
-            start = end + LineEnd.size();
-            scanFrom = start;
-            if (connection->skippingLine) {
-                connection->skippingLine = false;
-                continue;
-            }
-            if (!dialogue.InDataPhase && line.size() > CaptureLimits::MaxCommandLineBytes) {
-                mdlSMTP::ReplyLineTooLong(socket);
-                continue;
-            }
-            if (!mdlSMTP::SmtpHandleRequest(socket, line, dialogue)) {
-                Log(ServerLine("DataArrival", index) + ": Error: Unknown command:");
-                Log(std::string(line));
-            }
-            if (connection->dropped)
-                return;
-        }
-        received.erase(0, start);
-        LimitPartialLine(socket, *connection);
-        data.swap(connection->arrivedWhileBusy);
-    }
-}
-
-// A line still waiting for its CR LF may not grow without bound: a command line past its limit
-// is answered and skipped, a data line past what the message may still take ends the message's
-// chance of being kept. Either way its bytes are dropped as they arrive.
-void SmtpListener::LimitPartialLine(SmtpConnection& socket, Connection& connection)
-{
-    std::string& received = connection.received;
-    SmtpServerState& dialogue = connection.dialogue;
-    if (connection.skippingLine) {
-        // Keep a final CR: it may be the first half of the CR LF that ends the line.
-        received.erase(0, received.ends_with('\r') ? received.size() - 1 : received.size());
-        return;
-    }
-    // Once a message is too large, a data line only matters if it is the "." that ends it.
-    const std::size_t allowed = dialogue.InDataPhase && !dialogue.Oversized
-        ? CaptureLimits::MaxMessageBytes - std::min(dialogue.DataBuffer.size(), CaptureLimits::MaxMessageBytes)
-        : CaptureLimits::MaxCommandLineBytes;
-    if (received.size() <= allowed + 1) // room for the CR of the line's CR LF
-        return;
-    if (dialogue.InDataPhase)
-        mdlSMTP::DiscardOversizedData(dialogue);
-    else
-        mdlSMTP::ReplyLineTooLong(socket);
-    connection.skippingLine = true;
-    received.erase(0, received.ends_with('\r') ? received.size() - 1 : received.size());
 }
 
 bool SmtpListener::StoreMessage(int index, const std::string& sender, const std::string& recipients, std::string&& body)
@@ -336,7 +262,7 @@ void SmtpListener::DropConnection(int index)
     auto it = m_connections.find(index);
     if (it == m_connections.end())
         return;
-    it->second->dropped = true;
+    it->second->session.Drop();
     m_connections.erase(it);
 }
 
@@ -349,4 +275,12 @@ void SmtpListener::LogDetailed(const std::string& line)
 {
     if (m_host.DetailedLogging())
         m_host.LogLine(line);
+}
+
+std::size_t SmtpListener::BufferedBytes() const
+{
+    std::size_t bytes = 0;
+    for (const auto& [index, connection] : m_connections)
+        bytes += connection->session.BufferedBytes();
+    return bytes;
 }

@@ -9,6 +9,7 @@
 #include <QObject>
 
 #include "SocketArray.h"
+#include "SmtpSession.h"
 #include "mdlSMTP.h"
 
 class ListenerHost;
@@ -29,6 +30,8 @@ public:
     void ShutDownWinSock();
 
     long ConnectionCount() const { return m_connectionCount; }
+    // What the connections hold in memory: unfinished lines, messages being collected.
+    std::size_t BufferedBytes() const;
     int ListeningPort() const;
     SocketArray& sckSMTPServer() { return *m_sockets; }
 
@@ -46,8 +49,6 @@ private:
 
     int ReusableSocket() const;
     int FreeSocketNumber() const;
-    void ReceiveStep(int index, const std::shared_ptr<Connection>& connection, std::string data);
-    static void LimitPartialLine(SmtpConnection& socket, Connection& connection);
     bool StoreMessage(int index, const std::string& sender, const std::string& recipients, std::string&& body);
     void DropConnection(int index);
     void Log(const std::string& line);

@@ -1,0 +1,105 @@
+#include "SmtpSession.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "CaptureLimits.h"
+
+namespace {
+constexpr std::string_view LineEnd = "\r\n";
+constexpr std::size_t LargeBuffer = 1024 * 1024;
+} // namespace
+
+SmtpSession::SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknownLine)
+    : m_connection(connection), m_onUnknownLine(std::move(onUnknownLine))
+{
+}
+
+void SmtpSession::Receive(std::string block)
+{
+    if (m_dropped)
+        return;
+    if (m_busy) {
+        m_arrivedWhileBusy.append(block);
+        return;
+    }
+    struct Busy {
+        bool& flag;
+        explicit Busy(bool& busy) : flag(busy) { flag = true; }
+        ~Busy() { flag = false; }
+    } busy(m_busy);
+
+    std::string waiting = std::move(block);
+    while (!waiting.empty() && !m_dropped) {
+        // Only the new text can complete a line, apart from a CR left at the end of the old.
+        const std::size_t scanFrom = m_received.empty() ? 0 : m_received.size() - 1;
+        m_received.append(waiting);
+        waiting.clear();
+        HandleLines(scanFrom);
+        waiting.swap(m_arrivedWhileBusy);
+    }
+}
+
+// Splits the text at CR LF and hands each complete line to the engine. The text after the last
+// CR LF is kept for the next block: TCP cuts lines anywhere.
+void SmtpSession::HandleLines(std::size_t scanFrom)
+{
+    std::size_t start = 0;
+    for (std::size_t end; (end = m_received.find(LineEnd, scanFrom)) != std::string::npos;) {
+        const std::string_view line(m_received.data() + start, end - start);
+        start = end + LineEnd.size();
+        scanFrom = start;
+        if (m_skippingLine) {
+            m_skippingLine = false;
+            continue;
+        }
+        if (!m_dialogue.InDataPhase && line.size() > CaptureLimits::MaxCommandLineBytes) {
+            mdlSMTP::ReplyLineTooLong(m_connection);
+            continue;
+        }
+        if (!mdlSMTP::SmtpHandleRequest(m_connection, line, m_dialogue) && m_onUnknownLine)
+            m_onUnknownLine(line);
+        if (m_dropped)
+            return;
+    }
+    m_received.erase(0, start);
+    LimitPartialLine();
+    // A large block leaves a large buffer behind; an idle connection should not keep it.
+    if (m_received.capacity() > LargeBuffer && m_received.size() < m_received.capacity() / 4)
+        m_received.shrink_to_fit();
+}
+
+// A line still waiting for its CR LF may not grow without bound: a command line past its limit
+// is answered and skipped, a data line past what the message may still take ends the message's
+// chance of being kept. Either way its bytes are dropped as they arrive.
+void SmtpSession::LimitPartialLine()
+{
+    if (m_skippingLine) {
+        DropPartialLine();
+        return;
+    }
+    // Once a message is too large, a data line only matters if it is the "." that ends it.
+    const std::size_t allowed = m_dialogue.InDataPhase && !m_dialogue.Oversized
+        ? CaptureLimits::MaxMessageBytes - std::min(m_dialogue.DataBuffer.size(), CaptureLimits::MaxMessageBytes)
+        : CaptureLimits::MaxCommandLineBytes;
+    if (m_received.size() <= allowed + 1) // room for the CR of the line's CR LF
+        return;
+    if (m_dialogue.InDataPhase)
+        mdlSMTP::DiscardOversizedData(m_dialogue);
+    else
+        mdlSMTP::ReplyLineTooLong(m_connection);
+    m_skippingLine = true;
+    DropPartialLine();
+}
+
+// Keeps a final CR: it may be the first half of the CR LF that ends the line.
+void SmtpSession::DropPartialLine()
+{
+    const bool endsInCr = !m_received.empty() && m_received.back() == '\r';
+    std::string(endsInCr ? "\r" : "").swap(m_received);
+}
+
+std::size_t SmtpSession::BufferedBytes() const
+{
+    return m_received.size() + m_dialogue.DataBuffer.size() + m_arrivedWhileBusy.size();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "mdlSMTP.h"
+
+// One client connection's side of the dialogue: gathers the blocks TCP delivers into lines, holds
+// the line still waiting for its CR LF and the limits on it, and feeds complete lines to the engine.
+class SmtpSession {
+public:
+    using UnknownLineHandler = std::function<void(std::string_view line)>;
+
+    SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknownLine);
+
+    // Handles one block of arrived text. A block that arrives while another is being handled (a
+    // box lets events run) waits its turn, so lines stay in order.
+    void Receive(std::string block);
+
+    // The connection ended: a block being handled stops after its current line.
+    void Drop() { m_dropped = true; }
+    bool Dropped() const { return m_dropped; }
+
+    const SmtpServerState& Dialogue() const { return m_dialogue; }
+    // What the session holds in memory for this client: the unfinished line, the message being
+    // collected and blocks waiting their turn.
+    std::size_t BufferedBytes() const;
+
+private:
+    void HandleLines(std::size_t scanFrom);
+    void LimitPartialLine();
+    void DropPartialLine();
+
+    SmtpConnection& m_connection;
+    UnknownLineHandler m_onUnknownLine;
+    SmtpServerState m_dialogue;
+    std::string m_received;         // text after the last complete line
+    std::string m_arrivedWhileBusy; // blocks that arrived while a block was being handled
+    bool m_skippingLine = false;    // the rest of an over-long line is dropped up to its CR LF
+    bool m_busy = false;
+    bool m_dropped = false;
+};
