@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "AppError.h"
-#include "ListenerHost.h"
+#include "RecordingHost.h"
 #include "LoopbackClient.h"
 #include "RecordingMessageBoxes.h"
 #include "SmtpListener.h"
@@ -15,19 +15,6 @@
 #include "clsEmailStorage.h"
 
 namespace {
-
-class RecordingHost : public ListenerHost {
-public:
-    void LogLine(const std::string& line) override { lines.push_back(line); }
-    bool DetailedLogging() const override { return detailed; }
-    void ConnectionCountChanged(long count) override { shownCount = count; }
-    void MessageStored(std::int16_t position) override { shown.push_back(position); }
-
-    std::vector<std::string> lines;
-    bool detailed = false;
-    long shownCount = 0;
-    std::vector<std::int16_t> shown;
-};
 
 class Listener : public ::testing::Test {
 protected:

@@ -1,0 +1,286 @@
+// Many clients, vanishing clients and garbage against the real listener on a loopback port.
+// Clients run on their own threads with blocking sockets; the server keeps the main thread.
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "BlockingClient.h"
+#include "CaptureLimits.h"
+#include "LoopbackClient.h"
+#include "RecordingHost.h"
+#include "RecordingMessageBoxes.h"
+#include "SmtpListener.h"
+#include "clsEmailStorage.h"
+
+namespace {
+
+class Load : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { RaiseDescriptorLimit(); }
+
+    void SetUp() override
+    {
+        listener.SetListenAddress(QHostAddress::LocalHost, 0);
+        listener.StartListening();
+        port = listener.ListeningPort();
+    }
+
+    // Runs the client threads while the event loop serves them.
+    void RunClients(std::vector<std::thread>& threads, std::atomic<int>& finished, int timeoutMs)
+    {
+        const bool done = WaitFor([&] { return finished == int(threads.size()); }, timeoutMs);
+        for (std::thread& t : threads) {
+            if (!done) // a stuck client must not hang the test: its socket times out
+                WaitFor([] { return false; }, 100);
+            t.join();
+        }
+        ASSERT_TRUE(done);
+    }
+
+    void ExpectPoolEmptiedWithoutBoxes()
+    {
+        EXPECT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 0; }, 20000)) << listener.ConnectionCount();
+        EXPECT_EQ(host.shownCount, 0);
+        EXPECT_EQ(listener.sckSMTPServer().Count(), 1);
+        EXPECT_EQ(listener.BufferedBytes(), 0u);
+        EXPECT_TRUE(boxes.Boxes().empty()) << boxes.Boxes().front().text;
+    }
+
+    RecordingMessageBoxes boxes;
+    clsEmailStorage store;
+    RecordingHost host;
+    SmtpListener listener{store, host};
+    int port = 0;
+};
+
+// Random bytes without CR or LF, cut from one pool so that making 128 MB of bodies stays cheap.
+const std::string& RandomPool()
+{
+    static const std::string pool = [] {
+        std::mt19937 random(17);
+        std::string bytes(1 << 20, ' ');
+        for (char& c : bytes) {
+            c = static_cast<char>(random() % 256);
+            if (c == '\r' || c == '\n')
+                c = 'x';
+        }
+        return bytes;
+    }();
+    return pool;
+}
+
+// A body of random lines (8-bit bytes, leading dots, empty lines), up to the given size.
+std::string RandomBody(std::mt19937& random, std::size_t size, const std::string& id)
+{
+    const std::string& pool = RandomPool();
+    std::string body = "X-Id: " + id + "\r\n\r\n";
+    body.reserve(size + 1000);
+    while (body.size() < size) {
+        const std::size_t length = random() % 999;
+        if (random() % 10 == 0)
+            body += '.';
+        body.append(pool, random() % (pool.size() - length), length);
+        body += "\r\n";
+    }
+    return body;
+}
+
+std::string Stuffed(const std::string& body)
+{
+    std::string out;
+    std::size_t start = 0;
+    while (start < body.size()) {
+        const std::size_t end = body.find("\r\n", start);
+        if (body[start] == '.')
+            out += '.';
+        out.append(body, start, end + 2 - start);
+        start = end + 2;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(Load, FiftyClientsEachMessageKeptOnceByteForByte)
+{
+    constexpr int Clients = 50;
+    constexpr int Messages = 20;
+    std::vector<std::string> expected(Clients * Messages);
+    std::mt19937 random(2026);
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        expected[i] = RandomBody(random, random() % (256 * 1024), std::to_string(i));
+
+    std::atomic<int> finished{0};
+    std::atomic<int> confirmed{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < Clients; ++c) {
+        threads.emplace_back([&, c] {
+            std::mt19937 cuts(static_cast<unsigned>(c));
+            BlockingClient client;
+            if (client.Connect(port) && client.ReadLine() == "220 Quellpost" && client.Command("HELO load").starts_with("250-")
+                && client.ReadLine() == "250 OK") {
+                for (int m = 0; m < Messages; ++m) {
+                    const int id = c * Messages + m;
+                    if (client.Command("MAIL FROM:<c" + std::to_string(c) + "@load.test>") != "250 OK"
+                        || client.Command("RCPT TO:<m" + std::to_string(id) + "@load.test>") != "250 OK"
+                        || client.Command("DATA") != "354 send the mail data, end with .")
+                        break;
+                    const std::string data = Stuffed(expected[std::size_t(id)]) + ".\r\n";
+                    for (std::size_t at = 0; at < data.size();) {
+                        const std::size_t piece = std::min<std::size_t>(1 + cuts() % 9000, data.size() - at);
+                        client.Send(std::string_view(data).substr(at, piece));
+                        at += piece;
+                    }
+                    if (client.ReadLine() == "250 OK")
+                        ++confirmed;
+                }
+                client.Command("QUIT");
+            }
+            ++finished;
+        });
+    }
+    RunClients(threads, finished, 240000);
+    EXPECT_EQ(confirmed, Clients * Messages);
+    ASSERT_EQ(store.Count(), Clients * Messages);
+
+    std::map<std::string, int> seen;
+    for (std::int16_t i = 1; i <= store.Count(); ++i) {
+        const std::string& body = store.EmailBody(i);
+        const std::string id = body.substr(6, body.find("\r\n") - 6);
+        const std::size_t n = std::stoul(id);
+        ++seen[id];
+        ASSERT_LT(n, expected.size());
+        EXPECT_TRUE(body == expected[n]) << "message " << id << " differs";
+        EXPECT_EQ(store.EmailTo(i), "<m" + id + "@load.test>");
+        EXPECT_EQ(store.EmailFrom(i), "<c" + std::to_string(n / Messages) + "@load.test>");
+    }
+    EXPECT_EQ(seen.size(), expected.size());
+    ExpectPoolEmptiedWithoutBoxes();
+}
+
+TEST_F(Load, VanishingAndResettingClientsLeaveNoTrace)
+{
+    const std::vector<std::string> scripts = {
+        "MAIL FR",                                                    // mid-command
+        "MAIL FROM:<a@x>\r\nRCPT TO:<b@x>\r\nDATA\r\nhalf a mess",   // mid-DATA
+        "MAIL FROM:<a@x>\r\nRCPT TO:<b@x>\r\nDATA\r\nwhole\r\n.\r\n", // right after "."
+        "QUIT\r\n",                                                   // right after QUIT
+    };
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    for (int round = 0; round < 10; ++round) {
+        for (std::size_t s = 0; s < scripts.size(); ++s) {
+            threads.emplace_back([&, round, s] {
+                BlockingClient client;
+                if (client.Connect(port)) {
+                    client.ReadLine();
+                    client.Send(scripts[s]);
+                    if (round % 2 == 0)
+                        client.Reset();
+                    else
+                        client.Close();
+                }
+                ++finished;
+            });
+        }
+    }
+    RunClients(threads, finished, 60000);
+    ExpectPoolEmptiedWithoutBoxes();
+    // A message whose "." arrived is kept even when its client left at once; a reset may
+    // overtake data still in flight, an orderly close may not.
+    EXPECT_GE(store.Count(), 5);
+    EXPECT_LE(store.Count(), 10);
+    for (std::int16_t i = 1; i <= store.Count(); ++i)
+        EXPECT_EQ(store.EmailBody(i), "whole\r\n");
+}
+
+TEST_F(Load, FiveHundredIdleConnectionsComeAndGo)
+{
+    constexpr int Connections = 500;
+    std::vector<std::unique_ptr<BlockingClient>> clients;
+    for (int i = 0; i < Connections; ++i) {
+        clients.push_back(std::make_unique<BlockingClient>());
+        ASSERT_TRUE(clients.back()->Connect(port)) << i;
+    }
+    ASSERT_TRUE(WaitFor([&] { return listener.ConnectionCount() == Connections; }, 30000)) << listener.ConnectionCount();
+    EXPECT_EQ(host.shownCount, Connections);
+    for (auto& client : clients)
+        client->Close();
+    ExpectPoolEmptiedWithoutBoxes();
+}
+
+TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
+{
+    constexpr std::size_t MiB = 1 << 20;
+    std::atomic<int> finished{0};
+    std::atomic<std::size_t> sent{0};
+    std::string lastReply;
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        // 100 MB without a single CR LF among commands, then 70 MB of one line inside a message.
+        BlockingClient client;
+        if (client.Connect(port)) {
+            client.ReadLine();
+            const std::string chunk(MiB, 'g');
+            for (int i = 0; i < 100 && client.Send(chunk); ++i)
+                sent += chunk.size();
+            client.Send("\r\nDATA\r\n");
+            client.ReadLine(); // "500 Line too long", once
+            client.ReadLine(); // 354
+            for (int i = 0; i < 70 && client.Send(chunk); ++i)
+                sent += chunk.size();
+            client.Send("\r\n.\r\n");
+            lastReply = client.ReadLine();
+        }
+        ++finished;
+    });
+    threads.emplace_back([&] {
+        std::mt19937 random(99);
+        for (int c = 0; c < 20; ++c) {
+            BlockingClient client;
+            if (client.Connect(port)) {
+                client.ReadLine();
+                std::string noise(random() % 20000, '\0');
+                for (char& ch : noise) {
+                    const unsigned pick = random() % 8;
+                    ch = pick == 0 ? '\r' : pick == 1 ? '\n' : pick == 2 ? '.' : static_cast<char>(random() % 256);
+                }
+                client.Send(noise);
+                client.Close();
+            }
+        }
+        ++finished;
+    });
+    std::size_t peakBuffered = 0;
+    std::size_t peakWhileCommands = 0;
+    const bool done = WaitFor([&] {
+        const std::size_t buffered = listener.BufferedBytes();
+        peakBuffered = std::max(peakBuffered, buffered);
+        if (sent < 100 * MiB)
+            peakWhileCommands = std::max(peakWhileCommands, buffered);
+        return finished == 2;
+    }, 180000);
+    for (std::thread& t : threads)
+        t.join();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(sent, 170 * MiB);
+    // Among commands only the line limit is held, however much arrives; inside a message no
+    // more than the message limit.
+    EXPECT_LE(peakWhileCommands, 20 * CaptureLimits::MaxCommandLineBytes);
+    EXPECT_LE(peakBuffered, CaptureLimits::MaxMessageBytes + 2 * CaptureLimits::MaxCommandLineBytes);
+    EXPECT_TRUE(lastReply.starts_with("552 ")) << lastReply.substr(0, 80);
+    EXPECT_EQ(store.Count(), 0);
+
+    LoopbackClient later;
+    ASSERT_TRUE(later.Connect(port));
+    EXPECT_EQ(later.ReadLine(), "220 Quellpost");
+    EXPECT_EQ(later.Command("NOOP"), "250 OK");
+    later.Close();
+    ExpectPoolEmptiedWithoutBoxes();
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// A client on its own thread with plain blocking sockets, so load tests can drive the server,
+// which runs the event loop on the main thread. Every wait is bounded by a receive time-out.
+class BlockingClient {
+public:
+    BlockingClient() = default;
+    ~BlockingClient();
+    BlockingClient(const BlockingClient&) = delete;
+    BlockingClient& operator=(const BlockingClient&) = delete;
+
+    bool Connect(int port, int timeoutMs = 20000);
+    bool Send(std::string_view bytes);
+    // The next line without CR LF; empty on time-out or close.
+    std::string ReadLine();
+    // Sends a line and returns the reply's first line.
+    std::string Command(std::string_view line);
+    void Close();
+    // Closes with a reset instead of an orderly close.
+    void Reset();
+    int Descriptor() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+    std::string m_buffer;
+};
+
+// Lets the process open as many descriptors as its hard limit allows.
+void RaiseDescriptorLimit();
