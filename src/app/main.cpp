@@ -1,11 +1,13 @@
 #include <QApplication>
 
 #include "MessageBoxes.h"
+#include "ProcessLimits.h"
 #include "QtMessageBoxes.h"
 #include "frmMain.h"
 
 int main(int argc, char** argv)
 {
+    RaiseOpenFileLimit();
     QApplication app(argc, argv);
     QtMessageBoxes boxes;
     SetMessageBoxService(&boxes);

@@ -13,6 +13,7 @@
 #include "BlockingClient.h"
 #include "CaptureLimits.h"
 #include "LoopbackClient.h"
+#include "ProcessLimits.h"
 #include "RecordingHost.h"
 #include "RecordingMessageBoxes.h"
 #include "SmtpListener.h"
@@ -22,7 +23,7 @@ namespace {
 
 class Load : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { RaiseDescriptorLimit(); }
+    static void SetUpTestSuite() { RaiseOpenFileLimit(); }
 
     void SetUp() override
     {

@@ -27,6 +27,3 @@ private:
     int m_fd = -1;
     std::string m_buffer;
 };
-
-// Lets the process open as many descriptors as its hard limit allows.
-void RaiseDescriptorLimit();
