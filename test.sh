@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test twice: a plain optimised build, then a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer. The plain build is also packed as a .deb and
+# inspected.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -21,6 +22,8 @@ run_suite() {
 
 echo "== Plain build (Release)"
 run_suite build -DCMAKE_BUILD_TYPE=Release -DQP_SANITIZE=OFF
+echo "== Debian package (built from the plain build, inspected, not installed)"
+tests/packaging/check-deb.sh build
 echo "== Sanitized build (ASan + UBSan)"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQP_SANITIZE=ON
 echo "== Fuzzing the receive step and engine (bounded, ASan + UBSan)"
