@@ -9,6 +9,8 @@ int main(int argc, char** argv)
 {
     RaiseOpenFileLimit();
     QApplication app(argc, argv);
+    // Ties the window to its desktop entry, and so to its icon, on Wayland desktops too.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quellpost.Quellpost"));
     QtMessageBoxes boxes;
     SetMessageBoxService(&boxes);
 
