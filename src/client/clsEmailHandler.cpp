@@ -87,12 +87,13 @@ clsEmailHandler::clsEmailHandler(SocketControl& socket, QObject* parent)
     m_priority = NormalPriority;
     m_nameTables = BuildMailNameTables();
     m_pop3Port = DefaultPOP3Port;
+    connectSocketEvents();
 }
 
 clsEmailHandler::~clsEmailHandler()
 {
     if (m_socket && m_socket->State() != SocketState::Closed)
-        CloseConnection();
+        quietClose();
 }
 
 std::string clsEmailHandler::BccRecipient() const
@@ -369,14 +370,4 @@ void clsEmailHandler::AddError(std::string_view text)
 void clsEmailHandler::RemoveError(std::string_view text)
 {
     m_pendingErrors.Remove(text);
-}
-
-void clsEmailHandler::CloseConnection()
-{
-    // A failure to close must not stop the caller, a destructor among them.
-    try {
-        if (m_socket)
-            m_socket->Close();
-    } catch (...) {
-    }
 }

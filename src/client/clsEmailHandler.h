@@ -107,6 +107,13 @@ public:
     // Kept for callers that end the client explicitly; there is nothing to release early.
     void Shutdown();
 
+    // Opens the connection and keeps it open after each Send until Disconnect; true when ready.
+    bool Connect();
+    // Ends a connection that Connect kept open.
+    void Disconnect();
+    // Checks the settings and transmits the message; the outcome arrives only as events.
+    void Send();
+
     // The POP3 server's port, 110 unless a test puts its own server there.
     int pop3Port() const { return m_pop3Port; }
     void setPop3Port(int port) { m_pop3Port = port; }
@@ -137,8 +144,35 @@ private:
     bool pingAnswers(const std::string& host, int timeoutMs) const;
     void AddError(std::string_view text);
     void RemoveError(std::string_view text);
-    // Ends the connection; the QUIT exchange joins it with the connection driver.
+
+    // Connection driver (clsEmailHandlerConnection.cpp).
+    void RaiseErrors();
+    void ReportTimeout();
+    bool WaitForReply(const bool& flag, std::int32_t seconds, bool report);
+    bool OpenConnection();
+    bool Pop3Login();
+    bool SmtpConnect();
+    bool Introduce();
+    bool LogIn();
     void CloseConnection();
+    void quietClose();
+    void Socket_Connect();
+    void Socket_Close();
+    void Socket_Error(int number, const std::string& description, const std::string& source);
+    void Socket_DataArrival(long bytesTotal);
+    void Socket_SendProgress(long bytesSent, long bytesRemaining);
+    void HandleReply(const std::string& reply);
+    void AnswerLoginPrompt(const std::string& reply);
+    void TakePop3Step();
+    void connectSocketEvents();
+    void connectSocket();
+    void closeSocket();
+    void writeLine(std::string_view line);
+    bool socketIn(int state) const;
+
+    // Transmission (clsEmailHandlerSend.cpp).
+    void transmit();
+    bool writeCommand(std::string_view command, bool& flag, bool shown = true);
 
     // Settings.
     std::vector<std::string> m_recipients;
@@ -195,4 +229,10 @@ private:
     int m_pop3Port = 0;
     // The SMTP host as last assigned (NULs removed), refused or not: a new check mode applies to it.
     std::string m_smtpHostRequested;
+    // Received text not yet making up a whole reply.
+    std::string m_arrived;
+    // A POP3 login is under way: its replies are single lines.
+    bool m_pop3Phase = false;
+    // A Send is under way; a nested one is refused.
+    bool m_sending = false;
 };

@@ -1,0 +1,129 @@
+#include "MessageHeader.h"
+
+#include "Latin1Text.h"
+#include "MessageComposition.h"
+#include "ProductInfo.h"
+
+namespace {
+
+constexpr char DoubleQuote = '"';
+constexpr std::string_view FoldedListSeparator = ", \r\n\t";
+constexpr std::int32_t NormalPriority = 3;
+constexpr std::int32_t MimeEncoding = 0;
+
+constexpr std::string_view MessageIdField = "Message-ID: <";
+constexpr std::string_view FromField = "From: ";
+constexpr std::string_view ToField = "To: ";
+constexpr std::string_view CcField = "Cc: ";
+constexpr std::string_view SubjectField = "Subject: ";
+constexpr std::string_view ReplyToField = "Reply-to: <";
+constexpr std::string_view DateField = "Date: ";
+constexpr std::string_view MimeVersionLine = "MIME-Version: 1.0";
+constexpr std::string_view PriorityField = "X-Priority: ";
+constexpr std::string_view PriorityNameField = "X-MSMail-Priority: ";
+constexpr std::string_view MailerField = "X-Mailer: ";
+constexpr std::string_view ReceiptField = "Disposition-Notification-To: ";
+constexpr std::string_view ContentTypeLine = "Content-Type: text/plain;";
+constexpr std::string_view CharsetLine = "\tcharset=\"iso-8859-1\"";
+constexpr std::string_view TransferEncodingField = "Content-Transfer-Encoding: ";
+constexpr std::string_view EightBit = "8bit";
+constexpr std::string_view SevenBit = "7bit";
+
+constexpr std::string_view MailFromStart = "MAIL FROM: <";
+constexpr std::string_view AuthParameterStart = " AUTH=";
+constexpr std::string_view RcptToStart = "RCPT TO: <";
+
+std::string concat(std::initializer_list<std::string_view> parts)
+{
+    std::string text;
+    for (std::string_view part : parts)
+        text += part;
+    return text;
+}
+
+std::string quoted(std::string_view text)
+{
+    return concat({std::string_view(&DoubleQuote, 1), text, std::string_view(&DoubleQuote, 1)});
+}
+
+} // namespace
+
+std::vector<HeaderLine> ComposeHeaderLines(const MessageHeaderFields& f)
+{
+    std::vector<HeaderLine> lines;
+    auto add = [&lines](std::string text, bool shown) { lines.push_back({std::move(text), shown}); };
+    add(concat({MessageIdField, f.MessageId, ">"}), false);
+    add(concat({FromField, f.FromHeader}), true);
+    // Always, even empty: copies alone still give the message a To line.
+    add(concat({ToField, f.ToList}), true);
+    if (!f.CcList.empty())
+        add(concat({CcField, f.CcList}), true);
+    add(concat({SubjectField, EncodeHeaderText(f.Subject, false)}), true);
+    if (!f.ReplyToAddress.empty())
+        add(concat({ReplyToField, f.ReplyToAddress, ">"}), true);
+    add(concat({DateField, f.Date}), true);
+    if (f.EncodeType != MimeEncoding)
+        return lines;
+    add(std::string(MimeVersionLine), true);
+    if (f.Priority != NormalPriority) {
+        add(concat({PriorityField, std::to_string(f.Priority)}), false);
+        add(concat({PriorityNameField, f.PriorityName}), false);
+    }
+    add(concat({MailerField, MailerName()}), false);
+    if (f.Receipt)
+        add(concat({ReceiptField, f.FromHeader}), false);
+    add(std::string(ContentTypeLine), true);
+    add(std::string(CharsetLine), true);
+    add(concat({TransferEncodingField, f.EightBitText ? EightBit : SevenBit}), true);
+    return lines;
+}
+
+std::string AddressListValue(std::span<const std::string> addresses, std::span<const std::string> displayNames)
+{
+    std::string list;
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        const std::string_view name = i < displayNames.size() ? std::string_view(displayNames[i]) : std::string_view();
+        list += name.empty() ? quoted(TrimBlanks(addresses[i])) : EncodeHeaderText(name, true);
+        list += concat({" <", addresses[i], ">"});
+        if (i + 1 < addresses.size())
+            list += FoldedListSeparator;
+    }
+    return list;
+}
+
+std::string FromHeaderValue(std::string_view from, std::string_view fromDisplayName)
+{
+    const std::string shown = TrimBlanks(fromDisplayName).empty() ? quoted(from) : EncodeHeaderText(fromDisplayName, true);
+    return concat({shown, " <", from, ">"});
+}
+
+std::string MailerName()
+{
+    return std::string(ProductInfo::ProductName) + std::to_string(ProductInfo::VersionMajor) + "."
+           + std::to_string(ProductInfo::VersionMinor) + " (build " + std::to_string(ProductInfo::VersionRevision) + ")";
+}
+
+std::string MailFromCommand(std::string_view from, bool authEqualsOffered)
+{
+    std::string command = concat({MailFromStart, from, ">"});
+    if (authEqualsOffered)
+        command += concat({AuthParameterStart, from});
+    return command;
+}
+
+std::string RcptToCommand(std::string_view address)
+{
+    return concat({RcptToStart, address, ">"});
+}
+
+std::string SenderDomain(std::string_view from)
+{
+    const std::size_t at = from.find('@');
+    return std::string(at == std::string_view::npos ? from : from.substr(at + 1));
+}
+
+void FitDisplayNames(std::vector<std::string>& displayNames, std::size_t addressCount)
+{
+    if (addressCount > 0)
+        displayNames.resize(addressCount);
+}

@@ -1,0 +1,492 @@
+#include "clsEmailHandler.h"
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+#include <QSignalBlocker>
+
+#include "AppError.h"
+#include "Base64.h"
+#include "ClientErrorTexts.h"
+#include "EventPump.h"
+#include "Latin1Text.h"
+#include "MessageHeader.h"
+#include "ServerReplies.h"
+#include "SocketControl.h"
+
+namespace {
+
+constexpr std::string_view SmtpTimeoutText = "Timeout occurred: The SMTP host did not respond to the request";
+constexpr std::string_view Pop3TimeoutText = "Timeout occurred: The POP3 host did not respond to the request";
+
+constexpr std::string_view ConnectingPop3Start = "Connecting to POP3 Server (";
+constexpr std::string_view ConnectingSmtpStart = "Connecting to SMTP server (";
+constexpr std::string_view ConnectingEnd = ")...";
+constexpr std::string_view Pop3SuccessText = "POP3 authentication successful...";
+constexpr std::string_view TryingStart = "Trying to connect (";
+constexpr std::string_view TryingEnd = ")...";
+constexpr std::string_view NoFurtherRetriesText = "No further connection retries.";
+constexpr std::string_view InitializingText = "Initializing communications...";
+constexpr std::string_view LoginNotSupportedText = "Login not supported by host, continuing...";
+constexpr std::string_view SendingLoginText = "Sending login authentication...";
+constexpr std::string_view LoginFailedText = "Host login failed!";
+constexpr std::string_view LoginOkText = "Host login OK!";
+constexpr std::string_view ClosingText = "Closing connection to server...";
+constexpr std::string_view ConnectErrorStart = "Connect error: ";
+constexpr std::string_view NoSocketText = "The client has no socket to connect through";
+
+constexpr std::string_view Sent = ">> ";
+constexpr std::string_view Received = "<< ";
+constexpr std::string_view HiddenUsername = "{username...}";
+constexpr std::string_view HiddenPassword = "{password...}";
+
+constexpr std::string_view UserCommand = "USER ";
+constexpr std::string_view PassCommand = "PASS ";
+constexpr std::string_view QuitCommand = "QUIT";
+constexpr std::string_view EhloCommand = "EHLO ";
+constexpr std::string_view HeloCommand = "HELO ";
+// Mechanism names are upper case (RFC 4422, 3.1); strict servers refuse any other spelling.
+constexpr std::string_view AuthLoginCommand = "AUTH LOGIN";
+// The answer that cancels a login whose prompt asks for something else (RFC 4954, 4).
+constexpr std::string_view CancelLoginAnswer = "\r\n*\r\n";
+constexpr std::string_view CrLf = "\r\n";
+
+constexpr std::int32_t LoginWaitSeconds = 5;
+constexpr std::int32_t QuitWaitSeconds = 2;
+constexpr std::chrono::milliseconds PollInterval{10};
+
+std::string text(std::initializer_list<std::string_view> parts)
+{
+    std::string joined;
+    for (std::string_view part : parts)
+        joined += part;
+    return joined;
+}
+
+// A host checked by name resolution carries a terminating NUL, which is not shown.
+std::string_view shownHost(std::string_view host)
+{
+    if (host.ends_with('\0'))
+        host.remove_suffix(1);
+    return host;
+}
+
+// Resets a flag however the scope is left.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+} // namespace
+
+bool clsEmailHandler::Connect()
+{
+    m_keepConnection = true;
+    return OpenConnection();
+}
+
+void clsEmailHandler::Disconnect()
+{
+    m_keepConnection = false;
+    CloseConnection();
+}
+
+void clsEmailHandler::RaiseErrors()
+{
+    // The set is emptied before anything is reported: each report may run events, and a failure
+    // reported meanwhile is then reported once, by its own call, instead of being dropped.
+    const std::vector<std::string> texts = m_pendingErrors.Texts();
+    m_pendingErrors.Clear();
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        emit SendFailed(texts[i], i + 1 < texts.size());
+    if (m_socket && m_socket->State() != SocketState::Closed)
+        CloseConnection();
+    m_abortRequested = true;
+}
+
+void clsEmailHandler::ReportTimeout()
+{
+    AddError(SmtpTimeoutText);
+    RaiseErrors();
+}
+
+bool clsEmailHandler::WaitForReply(const bool& flag, std::int32_t seconds, bool report)
+{
+    if (seconds < 1)
+        return false;
+    // A monotonic clock: midnight and changes of the wall clock do not shorten or stretch a wait.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!flag) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            if (report)
+                ReportTimeout();
+            return false;
+        }
+        if (m_abortRequested)
+            return false;
+        LetEventsRunFor(PollInterval);
+    }
+    return true;
+}
+
+bool clsEmailHandler::OpenConnection()
+{
+    try {
+        if (!m_socket)
+            throw AppError(ErrorNumber::Unexpected, std::string(NoSocketText));
+        if (socketIn(SocketState::Connected))
+            return true;
+        if (!socketIn(SocketState::Closed)) {
+            closeSocket();
+            LetPendingEventsRun();
+        }
+        if (m_usePopAuthentication && !Pop3Login())
+            return false;
+        if (!SmtpConnect() || !Introduce())
+            return false;
+        return !m_useAuthentication || LogIn();
+    } catch (...) {
+        emit Status(text({ConnectErrorStart, AppError::FromCurrentException().Description()}));
+        return false;
+    }
+}
+
+bool clsEmailHandler::Pop3Login()
+{
+    emit Status(text({ConnectingPop3Start, shownHost(m_pop3Host), ConnectingEnd}));
+    m_abortRequested = false;
+    m_connected = false;
+    m_pop3LoginDone = false;
+    m_pop3Step = 0;
+    if (m_pop3Host.empty()) {
+        AddError(ClientErrorText::InvalidPOP3Host);
+        RaiseErrors();
+        return false;
+    }
+    const FlagScope pop3Phase(m_pop3Phase);
+    m_socket->SetRemoteHost(m_pop3Host);
+    m_socket->SetRemotePort(m_pop3Port);
+    for (std::int32_t attempt = 1; attempt <= m_connectRetry; ++attempt) {
+        if (socketIn(SocketState::Connected)) {
+            m_connected = true;
+            break;
+        }
+        if (socketIn(SocketState::Closed))
+            connectSocket();
+        if (WaitForReply(m_connected, m_connectTimeout, false))
+            break;
+        if (m_abortRequested)
+            return false;
+        if (socketIn(SocketState::Error))
+            closeSocket();
+        LetPendingEventsRun();
+    }
+    // The dialogue itself runs in the arrival handler.
+    const bool loggedIn = WaitForReply(m_pop3LoginDone, m_connectTimeout, false);
+    closeSocket();
+    LetPendingEventsRun();
+    LetPendingEventsRun();
+    if (m_abortRequested)
+        return false;
+    if (!loggedIn) {
+        // A login that never finished has not succeeded: the SMTP server is not tried.
+        AddError(Pop3TimeoutText);
+        RaiseErrors();
+        return false;
+    }
+    emit Status(std::string(Pop3SuccessText));
+    return true;
+}
+
+bool clsEmailHandler::SmtpConnect()
+{
+    m_replyReceived = false;
+    m_dataAccepted = false;
+    m_authLoginOffered = false;
+    m_authEqualsLoginOffered = false;
+    m_loginAccepted = false;
+    m_abortRequested = false;
+    m_connected = false;
+    if (!socketIn(SocketState::Closed)) {
+        closeSocket();
+        LetPendingEventsRun();
+    }
+    m_socket->SetRemoteHost(m_smtpHost);
+    m_socket->SetRemotePort(m_smtpPort);
+    LetPendingEventsRun();
+    emit Status(text({ConnectingSmtpStart, shownHost(m_smtpHost), ConnectingEnd}));
+    for (std::int32_t attempt = 1; attempt <= m_connectRetry; ++attempt) {
+        emit ExtendedStatus(text({TryingStart, std::to_string(attempt), "/", std::to_string(m_connectRetry), TryingEnd}));
+        if (socketIn(SocketState::Connected)) {
+            emit ExtendedStatus(std::string(NoFurtherRetriesText));
+            m_connected = true;
+            break;
+        }
+        m_connected = false;
+        if (socketIn(SocketState::Closed))
+            connectSocket();
+        if (WaitForReply(m_connected, m_connectTimeout, false)) {
+            emit ExtendedStatus(std::string(NoFurtherRetriesText));
+            break;
+        }
+        if (m_abortRequested) {
+            emit ExtendedStatus(std::string(NoFurtherRetriesText));
+            return false;
+        }
+        if (socketIn(SocketState::Error))
+            closeSocket();
+        LetPendingEventsRun();
+        LetPendingEventsRun();
+    }
+    LetPendingEventsRun();
+    const bool greeted = WaitForReply(m_replyReceived, m_connectTimeout, false);
+    if (!socketIn(SocketState::Connected) || m_abortRequested || !m_connected || !greeted) {
+        ReportTimeout();
+        return false;
+    }
+    return true;
+}
+
+bool clsEmailHandler::Introduce()
+{
+    emit Status(std::string(InitializingText));
+    m_replyReceived = false;
+    const std::string command = text({m_useAuthentication ? EhloCommand : HeloCommand, SenderDomain(m_from)});
+    writeLine(command);
+    emit ExtendedStatus(text({Sent, command}));
+    return WaitForReply(m_replyReceived, m_connectTimeout, true);
+}
+
+bool clsEmailHandler::LogIn()
+{
+    if (!WaitForReply(m_authLoginOffered, LoginWaitSeconds, false)) {
+        // A wait cut short by a reported failure says nothing about the server's offer.
+        if (m_abortRequested)
+            return false;
+        emit Status(std::string(LoginNotSupportedText));
+        return true;
+    }
+    emit Status(std::string(SendingLoginText));
+    writeLine(AuthLoginCommand);
+    emit ExtendedStatus(text({Sent, AuthLoginCommand}));
+    // The prompts are answered by the arrival handler meanwhile.
+    if (!WaitForReply(m_loginAccepted, LoginWaitSeconds, false)) {
+        emit Status(std::string(LoginFailedText));
+        m_abortRequested = true;
+        return false;
+    }
+    emit Status(std::string(LoginOkText));
+    return !m_abortRequested;
+}
+
+void clsEmailHandler::CloseConnection()
+{
+    if (!m_socket)
+        return;
+    // Each step runs whatever became of the one before: the socket must end up closed.
+    try {
+        if (!socketIn(SocketState::Closed))
+            emit Status(std::string(ClosingText));
+    } catch (...) {
+    }
+    try {
+        if (socketIn(SocketState::Connected)) {
+            m_replyReceived = false;
+            writeLine(QuitCommand);
+            emit ExtendedStatus(text({Sent, QuitCommand}));
+            WaitForReply(m_replyReceived, QuitWaitSeconds, false);
+        }
+    } catch (...) {
+    }
+    try {
+        closeSocket();
+        LetPendingEventsRun();
+    } catch (...) {
+    }
+}
+
+void clsEmailHandler::quietClose()
+{
+    const QSignalBlocker quiet(this);
+    try {
+        if (socketIn(SocketState::Connected))
+            writeLine(QuitCommand);
+    } catch (...) {
+    }
+    closeSocket();
+}
+
+void clsEmailHandler::Socket_Connect()
+{
+    m_connected = true;
+}
+
+void clsEmailHandler::Socket_Close()
+{
+    closeSocket();
+    LetPendingEventsRun();
+    m_connected = false;
+}
+
+void clsEmailHandler::Socket_Error(int, const std::string& description, const std::string&)
+{
+    AddError(description);
+    RaiseErrors();
+}
+
+void clsEmailHandler::Socket_SendProgress(long bytesSent, long)
+{
+    const std::int64_t total = std::int64_t(m_bytesSent) + bytesSent;
+    m_bytesSent = std::int32_t(std::min<std::int64_t>(total, std::numeric_limits<std::int32_t>::max()));
+    if (m_transmissionSize <= 0)
+        return;
+    // Single precision and rounding half to even, as the percentage has always been reckoned.
+    const float share = float(m_bytesSent) / float(m_transmissionSize);
+    const std::int32_t percent = std::min<std::int32_t>(std::int32_t(std::nearbyint(share * 100.0f)), 100);
+    if (percent == m_lastPercent)
+        return;
+    m_lastPercent = percent;
+    if (socketIn(SocketState::Connected))
+        emit Progress(percent);
+}
+
+void clsEmailHandler::Socket_DataArrival(long)
+{
+    if (!socketIn(SocketState::Connected))
+        return;
+    try {
+        m_arrived += m_socket->GetData();
+        // TCP may cut a reply anywhere and join several: only whole replies are acted on, each
+        // once. Acting may run events that take further replies off the buffer meanwhile.
+        while (socketIn(SocketState::Connected)) {
+            const std::optional<std::string> reply = m_pop3Phase ? TakePop3Reply(m_arrived) : TakeSmtpReply(m_arrived);
+            if (!reply)
+                break;
+            emit ExtendedStatus(text({Received, *reply}));
+            HandleReply(*reply);
+        }
+    } catch (...) {
+        // A failure here concerns one arrival; the waiting code goes on by its flags.
+    }
+}
+
+void clsEmailHandler::HandleReply(const std::string& reply)
+{
+    const std::string code = UpperCase(std::string_view(reply).substr(0, 3));
+    if (code == "220" || code == "221" || code == "251") {
+        m_replyReceived = true;
+    } else if (code == "250") {
+        m_replyReceived = true;
+        const LoginOffers offers = ExamineLoginOffers(reply);
+        if (offers.AuthLogin)
+            m_authLoginOffered = true;
+        if (offers.AuthEqualsLogin)
+            m_authEqualsLoginOffered = true;
+    } else if (code == "235") {
+        m_loginAccepted = true;
+    } else if (code == "334") {
+        AnswerLoginPrompt(reply);
+    } else if (code == "354") {
+        m_dataAccepted = true;
+    } else if (code == "211" || code == "214") {
+        // Help texts ask nothing of the client.
+    } else if (code == "+OK") {
+        TakePop3Step();
+    } else if (code == "-ER") {
+        m_pop3LoginDone = false;
+        m_pop3Step = 0;
+        m_abortRequested = true;
+        AddError(reply);
+        RaiseErrors();
+    } else {
+        AddError(reply);
+        RaiseErrors();
+    }
+}
+
+void clsEmailHandler::AnswerLoginPrompt(const std::string& reply)
+{
+    switch (ClassifyLoginPrompt(reply)) {
+    case LoginPrompt::Username:
+        // The encoding ends in CR LF itself; an empty name is answered with nothing at all.
+        m_socket->SendData(Base64EncodeText(m_username));
+        emit ExtendedStatus(text({Sent, HiddenUsername}));
+        break;
+    case LoginPrompt::Password:
+        m_socket->SendData(Base64EncodeText(m_password));
+        emit ExtendedStatus(text({Sent, HiddenPassword}));
+        break;
+    case LoginPrompt::Other:
+        m_socket->SendData(CancelLoginAnswer);
+        emit ExtendedStatus(text({Sent, CrLf, "*"}));
+        break;
+    }
+}
+
+void clsEmailHandler::TakePop3Step()
+{
+    switch (m_pop3Step) {
+    case 0: // the greeting
+        m_pop3Step = 1;
+        writeLine(text({UserCommand, m_username}));
+        emit ExtendedStatus(text({Sent, UserCommand, HiddenUsername}));
+        break;
+    case 1:
+        m_pop3Step = 2;
+        writeLine(text({PassCommand, m_password}));
+        emit ExtendedStatus(text({Sent, PassCommand, HiddenPassword}));
+        break;
+    case 2:
+        m_pop3Step = 3;
+        writeLine(QuitCommand);
+        emit ExtendedStatus(text({Sent, QuitCommand}));
+        break;
+    case 3: // the answer to QUIT
+        m_pop3Step = 0;
+        m_pop3LoginDone = true;
+        break;
+    default:
+        break;
+    }
+}
+
+void clsEmailHandler::connectSocketEvents()
+{
+    SocketControl* socket = m_socket;
+    connect(socket, &SocketControl::ConnectEvent, this, &clsEmailHandler::Socket_Connect);
+    connect(socket, &SocketControl::CloseEvent, this, &clsEmailHandler::Socket_Close);
+    connect(socket, &SocketControl::ErrorEvent, this, &clsEmailHandler::Socket_Error);
+    connect(socket, &SocketControl::DataArrival, this, &clsEmailHandler::Socket_DataArrival);
+    connect(socket, &SocketControl::SendProgress, this, &clsEmailHandler::Socket_SendProgress);
+}
+
+void clsEmailHandler::connectSocket()
+{
+    m_arrived.clear();
+    m_socket->Connect();
+}
+
+void clsEmailHandler::closeSocket()
+{
+    // What a closed connection left unfinished never belongs to the next one.
+    m_arrived.clear();
+    if (m_socket)
+        m_socket->Close();
+}
+
+void clsEmailHandler::writeLine(std::string_view line)
+{
+    m_socket->SendData(text({line, CrLf}));
+}
+
+bool clsEmailHandler::socketIn(int state) const
+{
+    return m_socket && m_socket->State() == state;
+}

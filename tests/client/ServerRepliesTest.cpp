@@ -1,0 +1,95 @@
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "ServerReplies.h"
+
+TEST(ServerReplies, SmtpReplyEndsAtItsLastLine)
+{
+    struct Case {
+        const char* buffer;
+        std::optional<std::string> reply;
+        const char* rest;
+    } cases[] = {
+        {"220 ready\r\n", "220 ready\r\n", ""},
+        {"250-first\r\n", std::nullopt, "250-first\r\n"},
+        {"250-first\r\n250 OK\r\n", "250-first\r\n250 OK\r\n", ""},
+        {"250-first\r\n250-AUTH LOGIN\r\n250 OK\r\n221 bye\r\n", "250-first\r\n250-AUTH LOGIN\r\n250 OK\r\n", "221 bye\r\n"},
+        {"250 OK", std::nullopt, "250 OK"},
+        {"25", std::nullopt, "25"},
+        {"", std::nullopt, ""},
+        // A line that is not a numbered continuation ends the reply, whatever it says.
+        {"hello\r\n", "hello\r\n", ""},
+        {"500 \r\n", "500 \r\n", ""},
+        {"ab-c\r\nx\r\n", "ab-c\r\n", "x\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.buffer);
+        std::string buffer = c.buffer;
+        EXPECT_EQ(TakeSmtpReply(buffer), c.reply);
+        EXPECT_EQ(buffer, c.rest);
+    }
+
+    // However TCP cuts it, the reply comes out once, whole.
+    const std::string reply = "250-host\r\n250-AUTH LOGIN\r\n250 OK\r\n";
+    for (std::size_t cut = 1; cut < reply.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        std::string buffer = reply.substr(0, cut);
+        EXPECT_EQ(TakeSmtpReply(buffer), std::nullopt);
+        buffer += reply.substr(cut);
+        EXPECT_EQ(TakeSmtpReply(buffer), reply);
+        EXPECT_EQ(buffer, "");
+    }
+}
+
+TEST(ServerReplies, Pop3ReplyIsOneLine)
+{
+    std::string buffer = "+OK ready\r\n+OK";
+    EXPECT_EQ(TakePop3Reply(buffer), "+OK ready\r\n");
+    EXPECT_EQ(TakePop3Reply(buffer), std::nullopt);
+    buffer += " bye\r\n";
+    EXPECT_EQ(TakePop3Reply(buffer), "+OK bye\r\n");
+    EXPECT_EQ(buffer, "");
+}
+
+TEST(ServerReplies, LoginOffersComeFromCapabilityLines)
+{
+    struct Case {
+        const char* reply;
+        bool authLogin;
+        bool authEqualsLogin;
+    } cases[] = {
+        {"250 AUTH LOGIN\r\n", false, false}, // the first line greets
+        {"250-host\r\n250-AUTH LOGIN PLAIN\r\n250 OK\r\n", true, false},
+        {"250-host\r\n250-AUTH=LOGIN\r\n250 OK\r\n", false, true},
+        {"250-host\r\n250-auth plain login\r\n250-Auth=Login\r\n250 OK\r\n", true, true},
+        {"250-host\r\n250-AUTH PLAIN\r\n250 LOGIN\r\n", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply);
+        const LoginOffers offers = ExamineLoginOffers(c.reply);
+        EXPECT_EQ(offers.AuthLogin, c.authLogin);
+        EXPECT_EQ(offers.AuthEqualsLogin, c.authEqualsLogin);
+    }
+}
+
+TEST(ServerReplies, LoginPromptsByTheirDecodedText)
+{
+    struct Case {
+        const char* reply;
+        LoginPrompt prompt;
+    } cases[] = {
+        {"334 VXNlcm5hbWU6\r\n", LoginPrompt::Username},   // Username:
+        {"334 VVNFUk5BTUU6\r\n", LoginPrompt::Username},   // USERNAME:
+        {"334 VXNlciBOYW1lAA==\r\n", LoginPrompt::Username}, // User Name and a NUL
+        {"334   UGFzc3dvcmQ6  \r\n", LoginPrompt::Password}, // Password:
+        {"334 WW91ciBuYW1lPw==\r\n", LoginPrompt::Other},  // Your name?
+        {"334 not Base64!\r\n", LoginPrompt::Other},
+        {"334\r\n", LoginPrompt::Other},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply);
+        EXPECT_EQ(ClassifyLoginPrompt(c.reply), c.prompt);
+    }
+}
