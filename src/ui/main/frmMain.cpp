@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
-#include <QPlainTextEdit>
 
 #include "AppError.h"
 #include "ErrorReport.h"

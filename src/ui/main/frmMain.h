@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 #include "ListenerHost.h"
+#include "MessageBodyView.h"
 
 class QAction;
 class QCheckBox;
@@ -15,7 +16,6 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class clsEmailHandler;
 class clsEmailStorage;
@@ -76,7 +76,9 @@ private:
     void cmdMessagesFind_Click();
     void cmdMessagesFindNext_Click();
     void txtMessagesSearchFor_GotFocus();
-    void ShowMessageFound(QWidget* target, const std::string& searchText, std::int16_t position);
+    void ShowMessageFound(QWidget* target, const QString& searchText, std::int16_t position);
+    // The search box was focused by a mouse press, whose own caret placement undoes the selection.
+    bool m_searchBoxClickFocus = false;
 
     // Self-test (frmMainSelfTest.cpp).
     void ConnectSelfTest();
@@ -122,7 +124,7 @@ private:
     QLabel* lblMessage = nullptr;
     QLineEdit* txtMessageFrom = nullptr;
     QLineEdit* txtMessageTo = nullptr;
-    QPlainTextEdit* txtMessageBody = nullptr;
+    MessageBodyView* txtMessageBody = nullptr;
     QWidget* picMessageBody = nullptr;
     QLineEdit* txtMessagesSearchFor = nullptr;
     QComboBox* cboMessagesSearchFor = nullptr;

@@ -7,10 +7,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPushButton>
 
 #include "MailIcons.h"
+#include "MessageBodyView.h"
 #include "Twips.h"
 
 namespace {
@@ -165,10 +165,8 @@ void frmMain::BuildLayout()
     // The measuring panel sits behind the body box; it is never seen.
     picMessageBody = Place<QWidget>(picMessages, "picMessageBody", TwipsRect(0, 480, 255, 255), nullptr, MeasureTip);
     picMessageBody->hide();
-    txtMessageBody = Place<QPlainTextEdit>(picMessages, "txtMessageBody", TwipsRect(0, 480, 5775, 2775), nullptr, BodyTip);
-    txtMessageBody->setReadOnly(true);
-    txtMessageBody->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    txtMessageBody->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Read-only and unwrapped; its own view, since bodies run to many megabytes.
+    txtMessageBody = Place<MessageBodyView>(picMessages, "txtMessageBody", TwipsRect(0, 480, 5775, 2775), nullptr, BodyTip);
     txtMessageBody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtMessageBody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 

@@ -1,12 +1,206 @@
 #include "frmMain.h"
 
+#include <optional>
+
+#include <QComboBox>
 #include <QEvent>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "ErrorReport.h"
+#include "Latin1Text.h"
+#include "MessageBoxes.h"
+#include "clsEmailStorage.h"
+
+namespace {
+
+constexpr const char* NoMessagesText = "No messages available.";
+constexpr const char* EmptySearchText = "Text to search for is empty.";
+constexpr const char* UnsupportedCategoryText = "Unsupported search category.";
+constexpr const char* NotFoundText = "No messages with specified context found.";
+
+// Categories as recognised: trimmed and upper-cased.
+constexpr const char* CategoryFrom = "FROM:";
+constexpr const char* CategoryTo = "TO:";
+constexpr const char* CategoryBody = "BODY";
+
+enum class SearchCategory { From, To, Body, Unsupported };
+
+// The bytes of a text typed by the user; none when it holds a character that no captured message,
+// being Latin-1, can contain.
+std::optional<std::string> Latin1Bytes(const QString& text)
+{
+    std::string bytes;
+    bytes.reserve(std::size_t(text.size()));
+    for (QChar c : text) {
+        if (c.unicode() > 0xFF)
+            return std::nullopt;
+        bytes.push_back(static_cast<char>(c.unicode()));
+    }
+    return bytes;
+}
+
+QString TrimmedSpaces(const QString& text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first] == QLatin1Char(' '))
+        ++first;
+    while (last > first && text[last - 1] == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
+SearchCategory RecogniseCategory(const QString& text)
+{
+    const std::optional<std::string> bytes = Latin1Bytes(text);
+    if (!bytes)
+        return SearchCategory::Unsupported;
+    const std::string category = UpperCase(TrimBlanks(*bytes));
+    if (category == CategoryFrom)
+        return SearchCategory::From;
+    if (category == CategoryTo)
+        return SearchCategory::To;
+    if (category == CategoryBody)
+        return SearchCategory::Body;
+    return SearchCategory::Unsupported;
+}
+
+} // namespace
 
 void frmMain::ConnectSearch()
 {
+    connect(cmdMessagesFind, &QPushButton::clicked, this, &frmMain::cmdMessagesFind_Click);
+    connect(cmdMessagesFindNext, &QPushButton::clicked, this, &frmMain::cmdMessagesFindNext_Click);
+    txtMessagesSearchFor->installEventFilter(this);
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == txtMessagesSearchFor) {
+        if (event->type() == QEvent::FocusIn) {
+            m_searchBoxClickFocus = static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason;
+            txtMessagesSearchFor_GotFocus();
+        } else if (event->type() == QEvent::MouseButtonRelease && m_searchBoxClickFocus) {
+            // The press that focused the box put the caret where it landed; unless the user
+            // dragged out a selection of their own, the whole text is selected after all.
+            m_searchBoxClickFocus = false;
+            if (!txtMessagesSearchFor->hasSelectedText())
+                txtMessagesSearchFor_GotFocus();
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::txtMessagesSearchFor_GotFocus()
+{
+    Trapped("txtMessagesSearchFor_GotFocus", [&] { txtMessagesSearchFor->selectAll(); });
+}
+
+// Find and Next share their checks and differ in the store operation they call.
+void frmMain::cmdMessagesFind_Click()
+{
+    Trapped("cmdMessagesFind_Click", [&] {
+        if (m_store->Count() < 1) {
+            MsgBox(NoMessagesText, MsgButtons::Ok, MsgIcon::Information);
+            return;
+        }
+        const QString text = TrimmedSpaces(txtMessagesSearchFor->text());
+        if (text.isEmpty()) {
+            MsgBox(EmptySearchText, MsgButtons::Ok, MsgIcon::Information);
+            return;
+        }
+        // A text outside Latin-1 occurs in no message: the search finds nothing and changes nothing.
+        const std::optional<std::string> bytes = Latin1Bytes(text);
+        QWidget* target = nullptr;
+        std::int16_t position = 0;
+        switch (RecogniseCategory(cboMessagesSearchFor->currentText())) {
+        case SearchCategory::From:
+            target = txtMessageFrom;
+            position = bytes ? m_store->FindFirstEmailFrom(*bytes, false) : 0;
+            break;
+        case SearchCategory::To:
+            target = txtMessageTo;
+            position = bytes ? m_store->FindFirstEmailTo(*bytes, false) : 0;
+            break;
+        case SearchCategory::Body:
+            target = txtMessageBody;
+            position = bytes ? m_store->FindFirstEmailBodyWith(*bytes) : 0;
+            break;
+        case SearchCategory::Unsupported:
+            MsgBox(UnsupportedCategoryText, MsgButtons::Ok, MsgIcon::Exclamation);
+            break;
+        }
+        ShowMessageFound(target, text, position);
+    });
+}
+
+void frmMain::cmdMessagesFindNext_Click()
+{
+    Trapped("cmdMessagesFindNext_Click", [&] {
+        if (m_store->Count() < 1) {
+            MsgBox(NoMessagesText, MsgButtons::Ok, MsgIcon::Information);
+            return;
+        }
+        // The text only has to be there: Next goes on with the category's last successful search.
+        const QString text = TrimmedSpaces(txtMessagesSearchFor->text());
+        if (text.isEmpty()) {
+            MsgBox(EmptySearchText, MsgButtons::Ok, MsgIcon::Information);
+            return;
+        }
+        QWidget* target = nullptr;
+        std::int16_t position = 0;
+        switch (RecogniseCategory(cboMessagesSearchFor->currentText())) {
+        case SearchCategory::From:
+            target = txtMessageFrom;
+            position = m_store->FindNextEmailFrom({}, false);
+            break;
+        case SearchCategory::To:
+            target = txtMessageTo;
+            position = m_store->FindNextEmailTo({}, false);
+            break;
+        case SearchCategory::Body:
+            target = txtMessageBody;
+            position = m_store->FindNextEmailBodyWith({});
+            break;
+        case SearchCategory::Unsupported:
+            MsgBox(UnsupportedCategoryText, MsgButtons::Ok, MsgIcon::Exclamation);
+            break;
+        }
+        ShowMessageFound(target, text, position);
+    });
+}
+
+// Shows the hit and selects the first occurrence of the search text in the box it was found in.
+void frmMain::ShowMessageFound(QWidget* target, const QString& searchText, std::int16_t position)
+{
+    Trapped("ShowMessageFound", [&] {
+        if (position < 1) {
+            MsgBox(NotFoundText, MsgButtons::Ok, MsgIcon::Information);
+            return;
+        }
+        m_currentMessage = position;
+        ShowMessage();
+
+        const std::optional<std::string> needle = Latin1Bytes(searchText);
+        if (!target || !needle)
+            return;
+        if (target == txtMessageBody) {
+            const std::size_t at = FindNoCase(txtMessageBody->Text(), *needle);
+            if (at == std::string::npos)
+                return;
+            txtMessageBody->SetSelection(at, needle->size());
+        } else if (auto* box = qobject_cast<QLineEdit*>(target)) {
+            // The boxes were filled from Latin-1, so their text converts back byte for byte.
+            const QByteArray shown = box->text().toLatin1();
+            const std::size_t at = FindNoCase(std::string_view(shown.constData(), std::size_t(shown.size())), *needle);
+            if (at == std::string::npos)
+                return;
+            box->setSelection(int(at), int(needle->size()));
+        } else {
+            return;
+        }
+        target->setFocus();
+    });
 }

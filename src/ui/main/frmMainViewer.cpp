@@ -1,21 +1,40 @@
 #include "frmMain.h"
 
+#include <limits>
+
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "AppError.h"
+#include "BodyScrollBars.h"
+#include "BodyTextMetrics.h"
 #include "ErrorReport.h"
 #include "MailIcons.h"
+#include "MessageBoxes.h"
+#include "Twips.h"
 #include "clsEmailStorage.h"
 
 namespace {
+
+constexpr const char* MessagePositionCaption = "Message: ";
 constexpr const char* MessageNoneCaption = "Message (n/a)";
+constexpr const char* NoMessagesText = "No messages available.";
+constexpr const char* CannotDeleteText = "Unable to delete message.";
 
 QString FromLatin1(const std::string& text)
 {
     return QString::fromLatin1(text.data(), qsizetype(text.size()));
 }
+
+// Positions are signed 16-bit numbers; stepping past the range is an error like any other.
+std::int16_t Position16(int position)
+{
+    if (position < std::numeric_limits<std::int16_t>::min() || position > std::numeric_limits<std::int16_t>::max())
+        throw OverflowError();
+    return static_cast<std::int16_t>(position);
+}
+
 } // namespace
 
 void frmMain::ShowMessage()
@@ -23,10 +42,14 @@ void frmMain::ShowMessage()
     Trapped("ShowMessage", [&] {
         const std::int16_t count = m_store->Count();
         if (count > 0 && m_currentMessage >= 1 && m_currentMessage <= count) {
+            // Each box shows the start of its text, as the body does.
             txtMessageFrom->setText(FromLatin1(m_store->EmailFrom(m_currentMessage)));
+            txtMessageFrom->setCursorPosition(0);
             txtMessageTo->setText(FromLatin1(m_store->EmailTo(m_currentMessage)));
-            txtMessageBody->setPlainText(FromLatin1(m_store->EmailBody(m_currentMessage)));
-            lblMessage->setText(QStringLiteral("Message: %1/%2").arg(m_currentMessage).arg(count));
+            txtMessageTo->setCursorPosition(0);
+            txtMessageBody->SetText(m_store->EmailBody(m_currentMessage));
+            lblMessage->setText(QString::fromLatin1(MessagePositionCaption + std::to_string(m_currentMessage) + "/" +
+                                                    std::to_string(count)));
             cmdMessageDelete->setEnabled(true);
             cmdMessagePrev->setEnabled(count >= 2 && m_currentMessage > 1);
             cmdMessageNext->setEnabled(count >= 2 && m_currentMessage < count);
@@ -39,7 +62,7 @@ void frmMain::ShowMessage()
         }
         txtMessageFrom->clear();
         txtMessageTo->clear();
-        txtMessageBody->clear();
+        txtMessageBody->Clear();
         lblMessage->setText(QString::fromLatin1(MessageNoneCaption));
     });
 }
@@ -51,20 +74,69 @@ void frmMain::FlagMessage()
 
 void frmMain::ConnectViewer()
 {
+    // A recipient list can be far longer than a line edit keeps by default; show all of it.
+    txtMessageFrom->setMaxLength(std::numeric_limits<int>::max());
+    txtMessageTo->setMaxLength(std::numeric_limits<int>::max());
+    connect(cmdMessagePrev, &QPushButton::clicked, this, &frmMain::cmdMessagePrev_Click);
+    connect(cmdMessageNext, &QPushButton::clicked, this, &frmMain::cmdMessageNext_Click);
+    connect(cmdMessageDelete, &QPushButton::clicked, this, &frmMain::cmdMessageDelete_Click);
+    connect(txtMessageBody, &MessageBodyView::TextChanged, this, &frmMain::txtMessageBody_Change);
 }
 
 void frmMain::cmdMessagePrev_Click()
 {
+    Trapped("cmdMessagePrev_Click", [&] {
+        if (m_store->Count() >= 1 && m_currentMessage > 1) {
+            m_currentMessage = Position16(m_currentMessage - 1);
+            ShowMessage();
+        }
+    });
 }
 
 void frmMain::cmdMessageNext_Click()
 {
+    Trapped("cmdMessageNext_Click", [&] {
+        if (m_store->Count() >= 1 && m_currentMessage < m_store->Count()) {
+            m_currentMessage = Position16(m_currentMessage + 1);
+            ShowMessage();
+        }
+    });
 }
 
 void frmMain::cmdMessageDelete_Click()
 {
+    Trapped("cmdMessageDelete_Click", [&] {
+        if (m_currentMessage >= 1 && m_currentMessage <= m_store->Count()) {
+            m_store->RemoveEmail(m_currentMessage);
+            // The message behind the deleted one moves into its place; the last one leaves none.
+            if (m_currentMessage > m_store->Count())
+                m_currentMessage = m_store->Count();
+            ShowMessage();
+            FlagMessage();
+            return;
+        }
+        MsgBox(m_store->Count() < 1 ? NoMessagesText : CannotDeleteText, MsgButtons::Ok, MsgIcon::Information);
+    });
 }
 
+// Shows each scroll bar of the body box only while the text needs it.
 void frmMain::txtMessageBody_Change()
 {
+    Trapped("txtMessageBody_Change", [&] {
+        const Latin1Metrics metrics = MetricsForFont(picMessageBody->font());
+        const TextExtent extent = MeasureText(txtMessageBody->Text(), metrics);
+        const float textWidth = static_cast<float>(extent.widest) / 64.0f * TwipsPerPixel;
+        const float textHeight = static_cast<float>(extent.lines) * static_cast<float>(metrics.lineHeight * TwipsPerPixel);
+        const BodyScrollBarNeeds needs =
+            DecideBodyScrollBars(static_cast<float>(txtMessageBody->width() * TwipsPerPixel),
+                                 static_cast<float>(txtMessageBody->height() * TwipsPerPixel), textWidth, textHeight);
+        if (needs.vertical != VertBarShown) {
+            VertBarShown = needs.vertical;
+            txtMessageBody->setVerticalScrollBarPolicy(VertBarShown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        }
+        if (needs.horizontal != HorzBarShown) {
+            HorzBarShown = needs.horizontal;
+            txtMessageBody->setHorizontalScrollBarPolicy(HorzBarShown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        }
+    });
 }

@@ -1,0 +1,205 @@
+// How long the main window is busy when it shows, measures and searches a very large message body,
+// and what one step with ">" costs at the start and at the end of many stored messages.
+// Every figure is wall-clock time from the click until the window has painted again; for the
+// steps, the CPU time of the window's thread as well, which other load on the machine hardly disturbs.
+// Usage: bench_viewer [body MiB, default 20] [messages, default 10000]
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <time.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "BodyScrollBars.h"
+#include "BodyTextMetrics.h"
+#include "MessageBodyView.h"
+#include "clsEmailStorage.h"
+#include "frmMain.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double threadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+template <class Widget>
+Widget* control(const frmMain& window, const char* name)
+{
+    auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
+    if (!widget) {
+        std::fprintf(stderr, "no control %s\n", name);
+        std::exit(1);
+    }
+    return widget;
+}
+
+// Runs one user action and lets the window paint; returns the milliseconds it took.
+template <class Action>
+double timed(Action action)
+{
+    const auto start = Clock::now();
+    action();
+    QCoreApplication::processEvents();
+    return msSince(start);
+}
+
+// Half of it in ordinary lines, half in lines of about a mebibyte; the marker closes it.
+std::string largeBody(std::size_t bytes, char variant, const std::string& marker)
+{
+    std::string body;
+    body.reserve(bytes + 1024);
+    for (long i = 0; body.size() < bytes / 2; ++i)
+        body += "Line " + std::to_string(i) + " of an ordinary message body, written in plain text (" + variant + ").\r\n";
+    const std::string run = "lorem ipsum dolor sit amet, consectetur adipiscing elit\tsed do eiusmod tempor ";
+    while (body.size() < bytes) {
+        std::string line;
+        while (line.size() < (1u << 20) && body.size() + line.size() < bytes)
+            line += run;
+        body += line + "\r\n";
+    }
+    body += marker + "\r\n";
+    return body;
+}
+
+void search(frmMain& window, const char* button, const char* text, const char* category)
+{
+    control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QString::fromLatin1(text));
+    auto* categories = control<QComboBox>(window, "cboMessagesSearchFor");
+    categories->setCurrentIndex(categories->findText(QString::fromLatin1(category)));
+    control<QPushButton>(window, button)->click();
+}
+
+void largeBodies(std::size_t mebibytes)
+{
+    frmMain window;
+    window.show();
+    QCoreApplication::processEvents();
+    clsEmailStorage& store = window.EmailStorage();
+    const std::size_t bytes = mebibytes << 20;
+    store.StoreEmail("<first@example.com>", "<to@example.com>", largeBody(bytes, 'a', "needle at the end"));
+    store.StoreEmail("<second@example.com>", "<to@example.com>", largeBody(bytes, 'b', "another end"));
+    const std::string& body = store.EmailBody(1);
+    auto* view = control<MessageBodyView>(window, "txtMessageBody");
+
+    std::size_t lines = 1;
+    std::size_t longest = 0;
+    for (std::size_t start = 0, end; (end = body.find('\n', start)) != std::string::npos; start = end + 1, ++lines)
+        longest = std::max(longest, end - start);
+    std::printf("Body of %.1f MiB in %zu lines, the longest of %zu bytes\n", double(body.size()) / (1 << 20), lines, longest);
+    const double show = timed([&] { search(window, "cmdMessagesFind", "first", "From:"); });
+    std::printf("  Find in \"From:\", showing it             %8.1f ms\n", show);
+
+    const Latin1Metrics metrics = MetricsForFont(view->font());
+    auto start = Clock::now();
+    const TextExtent extent = MeasureText(body, metrics);
+    const BodyScrollBarNeeds needs = DecideBodyScrollBars(5775, 2775, float(extent.widest) / 64 * 15,
+                                                          float(extent.lines * metrics.lineHeight * 15));
+    std::printf("    of which measuring for the scroll bars %8.1f ms (bars: %s%s)\n", msSince(start),
+                needs.vertical ? "vertical " : "", needs.horizontal ? "horizontal" : "");
+    start = Clock::now();
+    store.FindFirstEmailBodyWith("needle at the end");
+    std::printf("    a store search through the body       %8.1f ms\n", msSince(start));
+
+    std::printf("  Find in \"Body\" for the last line        %8.1f ms\n",
+                timed([&] { search(window, "cmdMessagesFind", "NEEDLE AT THE END", "Body"); }));
+    std::printf("    selected \"%s\", top line %zu of %zu\n", view->SelectedText().c_str(), view->TopLine(), view->LineCount());
+    std::printf("  \">\" to the other large message          %8.1f ms\n",
+                timed([&] { control<QPushButton>(window, "cmdMessageNext")->click(); }));
+    std::printf("  \"<\" back                               %8.1f ms\n",
+                timed([&] { control<QPushButton>(window, "cmdMessagePrev")->click(); }));
+    std::printf("  half a MiB into a long line, painted    %8.1f ms\n", timed([&] {
+                    view->SetSelection(body.size() / 2 + (1u << 19), 1);
+                    view->viewport()->repaint();
+                }));
+    std::printf("  \"x\" deleting it                         %8.1f ms\n",
+                timed([&] { control<QPushButton>(window, "cmdMessageDelete")->click(); }));
+}
+
+struct Steps {
+    double mean = 0;
+    double median = 0;
+    double worst = 0;
+};
+
+Steps summary(std::vector<double> steps)
+{
+    Steps s;
+    for (double step : steps)
+        s.mean += step / double(steps.size());
+    std::sort(steps.begin(), steps.end());
+    s.median = steps[steps.size() / 2];
+    s.worst = steps.back();
+    return s;
+}
+
+void report(const char* what, const std::vector<double>& steps, std::size_t from, std::size_t to)
+{
+    const Steps s = summary({steps.begin() + std::ptrdiff_t(from), steps.begin() + std::ptrdiff_t(to)});
+    std::printf("  %-32s mean %.3f ms, median %.3f ms, worst %.3f ms\n", what, s.mean, s.median, s.worst);
+}
+
+void manyMessages(int messages)
+{
+    frmMain window;
+    window.show();
+    QCoreApplication::processEvents();
+    clsEmailStorage& store = window.EmailStorage();
+    std::string body;
+    for (int line = 0; line < 60; ++line)
+        body += "An ordinary line of a captured message, line " + std::to_string(line) + ".\r\n";
+    store.StoreEmail("<first@example.com>", "<to@example.com>", body);
+    for (int i = 2; i <= messages; ++i)
+        store.StoreEmail("<sender" + std::to_string(i) + "@example.com>", "<to@example.com>", body + std::to_string(i));
+    search(window, "cmdMessagesFind", "first", "From:");
+
+    auto* next = control<QPushButton>(window, "cmdMessageNext");
+    std::vector<double> wall;
+    std::vector<double> cpu;
+    const auto start = Clock::now();
+    while (next->isEnabled()) {
+        const double cpuStart = threadCpuMs();
+        wall.push_back(timed([&] { next->click(); }));
+        cpu.push_back(threadCpuMs() - cpuStart);
+    }
+    const std::size_t steps = wall.size();
+    const std::size_t sample = std::min<std::size_t>(1000, steps);
+    std::printf("%d messages of %zu bytes, %zu steps with \">\" in %.0f ms, now at %s\n", messages, body.size(), steps,
+                msSince(start), qPrintable(control<QLabel>(window, "lblMessage")->text()));
+    report("first 1,000 steps, wall clock:", wall, 0, sample);
+    report("last 1,000 steps, wall clock:", wall, steps - sample, steps);
+    report("first 1,000 steps, CPU:", cpu, 0, sample);
+    report("last 1,000 steps, CPU:", cpu, steps - sample, steps);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const std::size_t mebibytes = argc > 1 ? std::size_t(std::max(1, std::atoi(argv[1]))) : 20;
+    const int messages = argc > 2 ? std::clamp(std::atoi(argv[2]), 2, 32767) : 10000;
+    largeBodies(mebibytes);
+    manyMessages(messages);
+    return 0;
+}
