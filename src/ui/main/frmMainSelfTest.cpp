@@ -1,5 +1,163 @@
 #include "frmMain.h"
 
+#include <QAction>
+#include <QLabel>
+
+#include "ErrorReport.h"
+#include "MessageBoxes.h"
+#include "clsEmailHandler.h"
+
+namespace {
+
+constexpr const char* NotRunningText =
+    "Warning: The Quellpost is not running.\rThe selftest will most likely fail.\rOK to continue anyway?";
+constexpr const char* LogPrefix = "TestLogger: ";
+constexpr const char* ExtendedLogPrefix = "TestLogger::ExtendedStatus: ";
+constexpr const char* FailureHeadingLine = "TestLogger: Sending Email failed!";
+constexpr const char* FailureBoxText = "Sending a test email did not succeed.\rView log window for details.";
+constexpr const char* SuccessLine = "TestLogger: Email has been successfully sent.";
+constexpr const char* SuccessBoxText = "Test email has been successfully sent.";
+
+// The test message: to the capture server on this machine, from and to the loopback domain.
+constexpr std::int32_t TestEncodeType = 0;
+constexpr const char* TestPOP3Host = "127.0.0.1";
+constexpr const char* TestUsername = "Username";
+constexpr const char* TestPassword = "Selftest";
+constexpr const char* TestSMTPHost = "127.0.0.1";
+constexpr std::int32_t TestSMTPPort = 25;
+constexpr const char* TestFrom = "quellpost.sender@localhost";
+constexpr const char* TestReplyTo = "quellpost.replyto@localhost";
+constexpr const char* TestFromDisplayName = "Quellpost (From)";
+constexpr const char* TestRecipient = "quellpost.recipient@localhost";
+constexpr const char* TestRecipientDisplayName = "Quellpost (Recipient)";
+constexpr const char* TestSubject = "Quellpost test message";
+constexpr const char* TestMessage =
+    "This is a test message.\r\nIf you see this message the Quellpost test was succesful.";
+
+std::string withoutLineBreaks(std::string text)
+{
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+        text.erase(at, 2);
+    return text;
+}
+
+// Keeps "Send Test Email" disabled while a test runs: the client's waits let the menu work.
+class TestRunning {
+public:
+    explicit TestRunning(QAction* action) : m_action(action) { m_action->setEnabled(false); }
+    ~TestRunning() { m_action->setEnabled(true); }
+    TestRunning(const TestRunning&) = delete;
+    TestRunning& operator=(const TestRunning&) = delete;
+
+private:
+    QAction* m_action;
+};
+
+} // namespace
+
 void frmMain::ConnectSelfTest()
 {
+    // The check marks turn over by themselves when triggered; the handlers need nothing more.
+    connect(mnuPop3Auth, &QAction::triggered, this, &frmMain::mnuPop3Auth_Click);
+    connect(mnuSMTPAuth, &QAction::triggered, this, &frmMain::mnuSMTPAuth_Click);
+    connect(mnuTestLogger, &QAction::triggered, this, &frmMain::mnuTestLogger_Click);
+
+    clsEmailHandler* handler = m_emailHandler.get();
+    connect(handler, &clsEmailHandler::Status, this, &frmMain::hdlEmailHandler_Status, Qt::DirectConnection);
+    connect(handler, &clsEmailHandler::ExtendedStatus, this, &frmMain::hdlEmailHandler_ExtendedStatus,
+            Qt::DirectConnection);
+    connect(handler, &clsEmailHandler::Progress, this, &frmMain::hdlEmailHandler_Progress, Qt::DirectConnection);
+    connect(handler, &clsEmailHandler::SendFailed, this, &frmMain::hdlEmailHandler_SendFailed, Qt::DirectConnection);
+    connect(handler, &clsEmailHandler::SendSuccesful, this, &frmMain::hdlEmailHandler_SendSuccesful,
+            Qt::DirectConnection);
+}
+
+void frmMain::mnuPop3Auth_Click()
+{
+    Trapped("mnuPop3Auth_Click", [] {
+        // The action has turned its own check mark over.
+    });
+}
+
+void frmMain::mnuSMTPAuth_Click()
+{
+    Trapped("mnuSMTPAuth_Click", [] {
+        // The action has turned its own check mark over.
+    });
+}
+
+void frmMain::mnuTestLogger_Click()
+{
+    Trapped("mnuTestLogger_Click", [&] {
+        // A second test from inside the first (its waits run events) would nest two sends.
+        if (!mnuTestLogger->isEnabled())
+            return;
+        if (!Listening() && MsgBox(NotRunningText, MsgButtons::OkCancel, MsgIcon::Question) == MsgResult::Cancel)
+            return;
+        const TestRunning running(mnuTestLogger);
+        const bool pop3Auth = mnuPop3Auth->isChecked();
+        const bool smtpAuth = mnuSMTPAuth->isChecked();
+        clsEmailHandler& handler = *m_emailHandler;
+        handler.SetEncodeType(TestEncodeType);
+        handler.SetUsePopAuthentication(pop3Auth);
+        handler.SetPOP3Host(pop3Auth ? TestPOP3Host : "");
+        handler.SetUseAuthentication(smtpAuth);
+        handler.SetUsername(smtpAuth ? TestUsername : "");
+        handler.SetPassword(smtpAuth ? TestPassword : "");
+        handler.SetSMTPHost(TestSMTPHost);
+        handler.SetSMTPPort(TestSMTPPort);
+        handler.SetFrom(TestFrom);
+        handler.SetReplyToAddress(TestReplyTo);
+        handler.SetFromDisplayName(TestFromDisplayName);
+        handler.SetRecipient(TestRecipient);
+        handler.SetRecipientDisplayName(TestRecipientDisplayName);
+        handler.SetSubject(TestSubject);
+        handler.SetMessage(TestMessage);
+        handler.Send();
+    });
+}
+
+void frmMain::hdlEmailHandler_Status(const std::string& sStatus)
+{
+    Trapped("hdlEmailHandler_Status", [&] { LogLine(LogPrefix + sStatus); });
+}
+
+void frmMain::hdlEmailHandler_ExtendedStatus(const std::string& sExtendedStatus)
+{
+    Trapped("hdlEmailHandler_ExtendedStatus", [&] {
+        if (DetailedLogging())
+            LogLine(ExtendedLogPrefix + withoutLineBreaks(sExtendedStatus));
+    });
+}
+
+void frmMain::hdlEmailHandler_Progress(long lPercentComplete)
+{
+    Trapped("hdlEmailHandler_Progress", [&] {
+        lblReceiving->setVisible(true);
+        lblReceivingPercent->setText(QStringLiteral("(%1%)").arg(lPercentComplete));
+        lblReceivingPercent->setVisible(true);
+    });
+}
+
+void frmMain::hdlEmailHandler_SendFailed(const std::string& Explanation, bool Following)
+{
+    Trapped("hdlEmailHandler_SendFailed", [&] {
+        if (!FailureRunOpen)
+            LogLine(FailureHeadingLine);
+        LogLine(LogPrefix + Explanation);
+        FailureRunOpen = Following;
+        lblReceiving->setVisible(false);
+        lblReceivingPercent->setVisible(false);
+        MsgBox(FailureBoxText, MsgButtons::Ok, MsgIcon::Exclamation);
+    });
+}
+
+void frmMain::hdlEmailHandler_SendSuccesful()
+{
+    Trapped("hdlEmailHandler_SendSuccesful", [&] {
+        LogLine(SuccessLine);
+        lblReceiving->setVisible(false);
+        lblReceivingPercent->setVisible(false);
+        MsgBox(SuccessBoxText, MsgButtons::Ok, MsgIcon::Information);
+    });
 }
