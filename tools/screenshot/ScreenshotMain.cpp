@@ -1,0 +1,175 @@
+// Takes the documentation's screenshots of the main window: a captured message on show, and a
+// message found by a body search with the hit selected. The messages arrive through the window's
+// own listener on a loopback port, as from any client.
+// Usage: quellpost-screenshots <output folder> [file name suffix, e.g. @2x]
+// The window follows QT_SCALE_FACTOR, so the pictures come out at that scale.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QWindow>
+
+#include "SmtpListener.h"
+#include "frmMain.h"
+
+namespace {
+
+constexpr int TimeoutMs = 10000;
+
+template <class Done>
+bool waitFor(Done done)
+{
+    QDeadlineTimer deadline(TimeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+[[noreturn]] void fail(const std::string& what)
+{
+    std::fprintf(stderr, "quellpost-screenshots: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// Just enough of an SMTP client to hand the window its messages.
+class Sender {
+public:
+    explicit Sender(quint16 port)
+    {
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!waitFor([&] { return m_socket.state() == QAbstractSocket::ConnectedState; }))
+            fail("cannot connect to the listener");
+        expect("220");
+    }
+
+    void send(const std::string& from, const std::string& to, const std::string& data)
+    {
+        command("MAIL FROM:<" + from + ">", "250");
+        command("RCPT TO:<" + to + ">", "250");
+        command("DATA", "354");
+        command(data + ".", "250");
+    }
+
+    ~Sender()
+    {
+        m_socket.write("QUIT\r\n");
+        m_socket.flush();
+        m_socket.disconnectFromHost();
+    }
+
+private:
+    void command(const std::string& line, const char* code)
+    {
+        m_socket.write((line + "\r\n").c_str());
+        expect(code);
+    }
+
+    void expect(const char* code)
+    {
+        if (!waitFor([&] { return m_socket.canReadLine(); }))
+            fail(std::string("no reply, expected ") + code);
+        const QByteArray reply = m_socket.readLine();
+        if (!reply.startsWith(code))
+            fail("unexpected reply " + reply.trimmed().toStdString());
+    }
+
+    QTcpSocket m_socket;
+};
+
+template <class Widget>
+Widget* control(const frmMain& window, const char* name)
+{
+    auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
+    if (!widget)
+        fail(std::string("no control ") + name);
+    return widget;
+}
+
+void save(frmMain& window, const QString& folder, const QString& name)
+{
+    QCoreApplication::processEvents();
+    const QString path = QDir(folder).filePath(name);
+    if (!window.grab().save(path))
+        fail("cannot write " + path.toStdString());
+    std::printf("%s\n", qPrintable(path));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 2)
+        fail("usage: quellpost-screenshots <output folder> [suffix]");
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    const QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+
+    frmMain window;
+    window.SetListenAddress(QHostAddress::LocalHost, 0);
+    control<QAction>(window, "mnuStartStop")->trigger();
+    if (!window.Listening())
+        fail("the listener did not start");
+    window.show();
+    window.activateWindow();
+    if (!waitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }))
+        fail("the window was never shown");
+
+    {
+        Sender sender(window.Listener().ListeningPort());
+        sender.send("build-bot@ci.example.com", "dev-team@example.com",
+                    "From: Build Bot <build-bot@ci.example.com>\r\n"
+                    "To: dev-team@example.com\r\n"
+                    "Subject: Nightly build 1042 passed\r\n"
+                    "\r\n"
+                    "All 418 tests passed in 6 minutes 12 seconds.\r\n");
+        sender.send("orders@shop.example.com", "alice@example.com",
+                    "From: Example Shop <orders@shop.example.com>\r\n"
+                    "To: Alice <alice@example.com>\r\n"
+                    "Subject: Your order 58213\r\n"
+                    "Content-Type: text/plain; charset=ISO-8859-1\r\n"
+                    "\r\n"
+                    "Dear Alice,\r\n"
+                    "\r\n"
+                    "thank you for your order. The invoice is attached to this message.\r\n"
+                    "\r\n"
+                    "  1 x Desk lamp                        39.90 EUR\r\n"
+                    "  2 x Light bulb                        7.80 EUR\r\n"
+                    "\r\n"
+                    "Kind regards,\r\n"
+                    "Example Shop\r\n");
+        sender.send("no-reply@accounts.example.com", "bob@example.com",
+                    "From: Accounts <no-reply@accounts.example.com>\r\n"
+                    "To: Bob <bob@example.com>\r\n"
+                    "Subject: Reset your password\r\n"
+                    "Date: Mon, 3 Jun 2024 09:41:07 +0200\r\n"
+                    "Message-ID: <20240603094107.4711@accounts.example.com>\r\n"
+                    "\r\n"
+                    "Hello Bob,\r\n"
+                    "\r\n"
+                    "someone asked to reset the password of your account. If it was you, open\r\n"
+                    "https://accounts.example.com/reset?token=8f14e45fceea167a5a36dedd4bea2543&user=bob\r\n"
+                    "within the next hour. Otherwise you can ignore this message.\r\n");
+    }
+    save(window, folder, QStringLiteral("main-window%1.png").arg(suffix));
+
+    control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QStringLiteral("invoice"));
+    auto* categories = control<QComboBox>(window, "cboMessagesSearchFor");
+    categories->setCurrentIndex(categories->findText(QStringLiteral("Body")));
+    control<QPushButton>(window, "cmdMessagesFind")->click();
+    save(window, folder, QStringLiteral("search-found%1.png").arg(suffix));
+
+    control<QAction>(window, "mnuStartStop")->trigger();
+    return 0;
+}
