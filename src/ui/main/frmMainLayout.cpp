@@ -36,6 +36,8 @@ constexpr const char* FromTip = "Address, the message has been received from";
 constexpr const char* ToCaption = "To:";
 constexpr const char* ToLabelTip = "Address the message has been sent to";
 constexpr const char* ToTip = "Address, the message has been sent to";
+// What screen readers call the body box, which has no caption of its own.
+constexpr const char* BodyName = "Message body";
 constexpr const char* BodyTip = "The message content received at last (or specifically selected).";
 constexpr const char* MeasureTip = "Required to toggle textbox scrollbars only if required.";
 constexpr const char* SearchCaption = "Search within messages:";
@@ -64,15 +66,14 @@ QString Text(const char* latin1)
     return QString::fromLatin1(latin1);
 }
 
-// Every control carries its name, and its caption and tooltip for screen readers.
+// Every control carries its name, and its tooltip as the description screen readers give.
+// Labels, buttons and frames are named by their own caption, which Qt reads live.
 template <class Widget>
-Widget* Place(QWidget* parent, const char* name, QRect geometry, const char* caption = nullptr, const char* tip = nullptr)
+Widget* Place(QWidget* parent, const char* name, QRect geometry, const char* tip = nullptr)
 {
     auto* widget = new Widget(parent);
     widget->setObjectName(QString::fromLatin1(name));
     widget->setGeometry(geometry);
-    if (caption)
-        widget->setAccessibleName(Text(caption));
     if (tip) {
         widget->setToolTip(Text(tip));
         widget->setAccessibleDescription(Text(tip));
@@ -83,7 +84,7 @@ Widget* Place(QWidget* parent, const char* name, QRect geometry, const char* cap
 QLabel* PlaceLabel(QWidget* parent, const char* name, QRect geometry, const char* caption,
                    Qt::Alignment alignment = Qt::AlignLeft, const char* tip = nullptr)
 {
-    auto* label = Place<QLabel>(parent, name, geometry, caption, tip);
+    auto* label = Place<QLabel>(parent, name, geometry, tip);
     label->setText(Text(caption));
     label->setAlignment(alignment | Qt::AlignTop);
     return label;
@@ -91,21 +92,28 @@ QLabel* PlaceLabel(QWidget* parent, const char* name, QRect geometry, const char
 
 QPushButton* PlaceButton(QWidget* parent, const char* name, QRect geometry, const char* caption, const char* tip)
 {
-    auto* button = Place<QPushButton>(parent, name, geometry, caption, tip);
+    auto* button = Place<QPushButton>(parent, name, geometry, tip);
     button->setText(Text(caption));
     return button;
 }
 
 QGroupBox* PlaceFrame(QWidget* parent, const char* name, QRect geometry, const char* caption)
 {
-    auto* frame = Place<QGroupBox>(parent, name, geometry, caption);
+    auto* frame = Place<QGroupBox>(parent, name, geometry);
     frame->setTitle(Text(caption));
     return frame;
 }
 
+// An input box has no caption of its own: it is named by the label beside it.
+void NameBy(QWidget* box, QLabel* label)
+{
+    box->setAccessibleName(label->text());
+    label->setBuddy(box);
+}
+
 QLineEdit* PlaceReadOnlyBox(QWidget* parent, const char* name, QRect geometry, const char* tip)
 {
-    auto* box = Place<QLineEdit>(parent, name, geometry, nullptr, tip);
+    auto* box = Place<QLineEdit>(parent, name, geometry, tip);
     box->setReadOnly(true);
     return box;
 }
@@ -158,24 +166,29 @@ void frmMain::BuildLayout()
 
     auto* picMessages = Place<QWidget>(frameMessages, "picMessages", TwipsRect(120, 240, 5775, 4095));
     lblMessage = PlaceLabel(picMessages, "lblMessage", TwipsRect(0, 150, 1575, 255), MessageNoneAtStartCaption);
-    PlaceLabel(picMessages, "lblMessageFrom", TwipsRect(1680, 150, 615, 255), FromCaption, Qt::AlignRight);
+    auto* lblMessageFrom = PlaceLabel(picMessages, "lblMessageFrom", TwipsRect(1680, 150, 615, 255), FromCaption, Qt::AlignRight);
     txtMessageFrom = PlaceReadOnlyBox(picMessages, "txtMessageFrom", TwipsRect(2400, 120, 1335, 315), FromTip);
-    PlaceLabel(picMessages, "lblMessageTo", TwipsRect(3840, 150, 495, 255), ToCaption, Qt::AlignRight, ToLabelTip);
+    NameBy(txtMessageFrom, lblMessageFrom);
+    auto* lblMessageTo = PlaceLabel(picMessages, "lblMessageTo", TwipsRect(3840, 150, 495, 255), ToCaption, Qt::AlignRight, ToLabelTip);
     txtMessageTo = PlaceReadOnlyBox(picMessages, "txtMessageTo", TwipsRect(4440, 120, 1335, 315), ToTip);
+    NameBy(txtMessageTo, lblMessageTo);
     // The measuring panel sits behind the body box; it is never seen.
-    picMessageBody = Place<QWidget>(picMessages, "picMessageBody", TwipsRect(0, 480, 255, 255), nullptr, MeasureTip);
+    picMessageBody = Place<QWidget>(picMessages, "picMessageBody", TwipsRect(0, 480, 255, 255), MeasureTip);
     picMessageBody->hide();
     // Read-only and unwrapped; its own view, since bodies run to many megabytes.
-    txtMessageBody = Place<MessageBodyView>(picMessages, "txtMessageBody", TwipsRect(0, 480, 5775, 2775), nullptr, BodyTip);
+    txtMessageBody = Place<MessageBodyView>(picMessages, "txtMessageBody", TwipsRect(0, 480, 5775, 2775), BodyTip);
+    txtMessageBody->setAccessibleName(Text(BodyName));
     txtMessageBody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtMessageBody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto* frameMessagesSearch = PlaceFrame(picMessages, "frameMessagesSearch", TwipsRect(0, 3360, 5775, 735), SearchCaption);
     auto* picMessagesSearch = Place<QWidget>(frameMessagesSearch, "picMessagesSearch", TwipsRect(120, 240, 5535, 375));
-    PlaceLabel(picMessagesSearch, "lblMessagesSearchFor", TwipsRect(0, 60, 975, 255), SearchForCaption);
-    txtMessagesSearchFor = Place<QLineEdit>(picMessagesSearch, "txtMessagesSearchFor", TwipsRect(1080, 30, 1095, 315), nullptr, SearchForTip);
-    PlaceLabel(picMessagesSearch, "lblMessagesSearchIn", TwipsRect(2280, 60, 375, 375), SearchInCaption, Qt::AlignHCenter);
-    cboMessagesSearchFor = Place<QComboBox>(picMessagesSearch, "cboMessagesSearchFor", TwipsRect(2760, 30, 1095, 330), nullptr, CategoryTip);
+    auto* lblMessagesSearchFor = PlaceLabel(picMessagesSearch, "lblMessagesSearchFor", TwipsRect(0, 60, 975, 255), SearchForCaption);
+    txtMessagesSearchFor = Place<QLineEdit>(picMessagesSearch, "txtMessagesSearchFor", TwipsRect(1080, 30, 1095, 315), SearchForTip);
+    NameBy(txtMessagesSearchFor, lblMessagesSearchFor);
+    auto* lblMessagesSearchIn = PlaceLabel(picMessagesSearch, "lblMessagesSearchIn", TwipsRect(2280, 60, 375, 375), SearchInCaption, Qt::AlignHCenter);
+    cboMessagesSearchFor = Place<QComboBox>(picMessagesSearch, "cboMessagesSearchFor", TwipsRect(2760, 30, 1095, 330), CategoryTip);
+    NameBy(cboMessagesSearchFor, lblMessagesSearchIn);
     cmdMessagesFind = PlaceButton(picMessagesSearch, "cmdMessagesFind", TwipsRect(3960, 0, 735, 375), FindCaption, FindTip);
     cmdMessagesFindNext = PlaceButton(picMessagesSearch, "cmdMessagesFindNext", TwipsRect(4800, 0, 735, 375), FindNextCaption, FindNextTip);
 
