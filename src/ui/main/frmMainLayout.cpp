@@ -15,6 +15,13 @@
 
 namespace {
 
+// A style sheet decides the fonts of everything below it, so the window's font is named here too.
+constexpr const char* FrameStyle =
+    "QWidget { font-family: Arial; font-size: 8.25pt; }"
+    "#lblApplicationState { font-weight: bold; }"
+    "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.55em; }"
+    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 5px; padding: 0 2px; }";
+
 constexpr int ClientWidthTwips = 6255;
 constexpr int ClientHeightTwips = 5775;
 
@@ -134,6 +141,8 @@ void frmMain::BuildLayout()
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(8.25);
     setFont(font);
+    // Frame captions sit on the frame's top line, so the layout's first row starts below it.
+    setStyleSheet(QString::fromLatin1(FrameStyle));
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("frmMainClient"));
@@ -145,9 +154,6 @@ void frmMain::BuildLayout()
     auto* frameApplicationState = PlaceFrame(picMain, "frameApplicationState", TwipsRect(0, 0, 6015, 975), ApplicationStateCaption);
     auto* picApplicationState = Place<QWidget>(frameApplicationState, "picApplicationState", TwipsRect(120, 240, 5775, 615));
     lblApplicationState = PlaceLabel(picApplicationState, "lblApplicationState", TwipsRect(120, 0, 2655, 255), IdleCaption);
-    QFont bold = lblApplicationState->font();
-    bold.setBold(true);
-    lblApplicationState->setFont(bold);
     lblReceiving = PlaceLabel(picApplicationState, "lblReceiving", TwipsRect(2880, 0, 1335, 255), ReceivingCaption);
     lblReceiving->hide();
     lblReceivingPercent = PlaceLabel(picApplicationState, "lblReceivingPercent", TwipsRect(4320, 0, 1335, 255),
