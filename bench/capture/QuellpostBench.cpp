@@ -1,0 +1,299 @@
+// The real capture path without a screen: the main window with its listener, engine, store,
+// viewer and log, listening on a loopback port until it is terminated.
+//
+// Usage: quellpost-bench --port N [--address 127.0.0.1] [--hidden]
+//   --hidden  the window is not shown, so nothing is painted: what painting costs is the difference
+// On SIGUSR1, or a line "report" on standard input, prints one line once the window shows the
+// newest message (or after a second):
+//   report messages=... stored_bytes=... capacity_bytes=... heap_bytes=... heap_base_bytes=...
+//          peak_rss_kib=... rss_kib=... shown=... show_lag_ms=...
+// SIGTERM, SIGINT or a line "quit" end it after a last report.
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include <malloc.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QHostAddress>
+#include <QLabel>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include "MessageBoxes.h"
+#include "ProcessLimits.h"
+#include "SmtpListener.h"
+#include "clsEmailStorage.h"
+#include "frmMain.h"
+
+namespace {
+
+// How often the window is looked at to learn when it caught up with the store.
+constexpr int WatchIntervalMs = 5;
+// How long a report waits for the window to show the newest message.
+constexpr qint64 ReportWaitMs = 1000;
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int number)
+{
+    const char code = number == SIGUSR1 ? 'r' : 'q';
+    const int saved = errno;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &code, 1);
+    errno = saved;
+}
+
+long statusKiB(std::string_view key)
+{
+    std::ifstream status("/proc/self/status");
+    std::string name;
+    while (status >> name) {
+        if (name == key) {
+            long kib = 0;
+            status >> kib;
+            return kib;
+        }
+        status.ignore(4096, '\n');
+    }
+    return -1;
+}
+
+// Bytes the C heap has handed out, large blocks included.
+unsigned long long heapBytes()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<unsigned long long>(info.uordblks) + static_cast<unsigned long long>(info.hblkhd);
+}
+
+[[noreturn]] void usage(const char* why)
+{
+    std::fprintf(stderr, "quellpost-bench: %s\nusage: quellpost-bench --port N [--address 127.0.0.1] [--hidden]\n", why);
+    std::exit(2);
+}
+
+// Watches the window from outside: when the store's count last changed, and when the window
+// next painted the position caption of the newest message. What a widget holds is not yet on
+// screen: only its paint counts.
+class ViewWatch : public QObject {
+public:
+    ViewWatch(frmMain& window, QObject* parent) : QObject(parent), m_window(window)
+    {
+        m_label = window.findChild<QLabel*>(QStringLiteral("lblMessage"));
+        if (m_label != nullptr)
+            m_label->installEventFilter(this);
+        m_clock.start();
+        connect(&m_timer, &QTimer::timeout, this, &ViewWatch::look);
+        m_timer.start(WatchIntervalMs);
+    }
+
+    // The last caption painted is the newest message's "Message: n/n".
+    bool ShowsNewest()
+    {
+        look();
+        return m_count > 0 && m_painted == newestCaption();
+    }
+
+    // Milliseconds from the last change of the count to the paint that showed it; -1 while none did.
+    double LagMs()
+    {
+        look();
+        return m_paintedAt < 0 ? -1.0 : double(m_paintedAt - m_changedAt) / 1e6;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_label && event->type() == QEvent::Paint) {
+            look();
+            m_painted = m_label->text();
+            if (m_paintedAt < 0 && m_count > 0 && m_painted == newestCaption())
+                m_paintedAt = m_clock.nsecsElapsed();
+        }
+        return false;
+    }
+
+private:
+    QString newestCaption() const { return QStringLiteral("Message: %1/%1").arg(m_count); }
+
+    void look()
+    {
+        const int count = m_window.EmailStorage().Count();
+        if (count != m_count) {
+            m_count = count;
+            m_changedAt = m_clock.nsecsElapsed();
+            m_paintedAt = -1;
+        }
+    }
+
+    frmMain& m_window;
+    QLabel* m_label = nullptr;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    QString m_painted;
+    int m_count = 0;
+    qint64 m_changedAt = 0;
+    qint64 m_paintedAt = -1;
+};
+
+struct Bench {
+    frmMain* window = nullptr;
+    ViewWatch* watch = nullptr;
+    unsigned long long heapBase = 0;
+
+    // Reports once the window has painted the newest message, or after a second at most: the
+    // window may hold back its repaints while messages pour in.
+    void ReportWhenShown()
+    {
+        auto* clock = new QElapsedTimer;
+        clock->start();
+        auto* poll = new QTimer;
+        QObject::connect(poll, &QTimer::timeout, [this, clock, poll] {
+            if (window->EmailStorage().Count() > 0 && !watch->ShowsNewest() && clock->elapsed() < ReportWaitMs)
+                return;
+            poll->stop();
+            poll->deleteLater();
+            delete clock;
+            Report();
+        });
+        poll->start(WatchIntervalMs);
+    }
+
+    void Report() const
+    {
+        clsEmailStorage& store = window->EmailStorage();
+        unsigned long long stored = 0;
+        unsigned long long capacity = 0;
+        for (int position = 1; position <= store.Count(); ++position) {
+            const auto index = static_cast<std::int16_t>(position);
+            for (const std::string* field : {&store.EmailFrom(index), &store.EmailTo(index), &store.EmailBody(index)}) {
+                stored += field->size();
+                capacity += field->capacity();
+            }
+        }
+        std::printf("report messages=%d stored_bytes=%llu capacity_bytes=%llu heap_bytes=%llu heap_base_bytes=%llu "
+                    "peak_rss_kib=%ld rss_kib=%ld shown=%d show_lag_ms=%.1f\n",
+                    int(store.Count()), stored, capacity, heapBytes(), heapBase, statusKiB("VmHWM:"),
+                    statusKiB("VmRSS:"), watch->ShowsNewest() ? 1 : 0, watch->LagMs());
+        std::fflush(stdout);
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QHostAddress address(QHostAddress::LocalHost);
+    int port = 0;
+    bool hidden = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--hidden") {
+            hidden = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            usage("missing value");
+        if (arg == "--port")
+            port = std::atoi(argv[++i]);
+        else if (arg == "--address")
+            address = QHostAddress(QString::fromLatin1(argv[++i]));
+        else
+            usage("unknown option");
+    }
+    if (port < 1 || port > 65535)
+        usage("--port N is required (1-65535)");
+    if (!address.isLoopback())
+        usage("--address must be a loopback address");
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    // Started as the program starts.
+    RaiseOpenFileLimit();
+    QApplication app(argc, argv);
+    // Boxes go to the default service: their text on standard error, answered OK.
+    SetMessageBoxService(nullptr);
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return 1;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGUSR1, SIGTERM, SIGINT})
+        sigaction(number, &action, nullptr);
+
+    frmMain window;
+    if (!window.Loaded())
+        return 1;
+    window.SetListenAddress(address, port);
+    if (!hidden)
+        window.show();
+    auto* start = window.findChild<QAction*>(QStringLiteral("mnuStartStop"));
+    if (start == nullptr)
+        return 1;
+    start->trigger();
+    if (!window.Listening()) {
+        std::fprintf(stderr, "quellpost-bench: could not listen on port %d\n", port);
+        return 1;
+    }
+
+    Bench bench;
+    bench.window = &window;
+    bench.watch = new ViewWatch(window, &app);
+    // Everything the program holds before the first message: what comes on top is the load's.
+    QApplication::processEvents();
+    bench.heapBase = heapBytes();
+
+    auto finish = [&] {
+        bench.Report();
+        QApplication::quit();
+    };
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
+        char code = 0;
+        if (::read(signalPipe[0], &code, 1) != 1)
+            return;
+        if (code == 'r')
+            bench.ReportWhenShown();
+        else
+            finish();
+    });
+    // Standard input: "report" or "quit", one a line. Its end only stops the reading, so the
+    // program may also run with standard input closed.
+    std::string pending;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        std::array<char, 256> buffer{};
+        const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+        if (n <= 0) {
+            input.setEnabled(false);
+            return;
+        }
+        pending.append(buffer.data(), std::size_t(n));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            const std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (line == "report")
+                bench.ReportWhenShown();
+            else if (line == "quit")
+                finish();
+        }
+    });
+
+    std::printf("listening port=%d\n", window.Listener().ListeningPort());
+    std::fflush(stdout);
+    const int exitCode = QApplication::exec();
+    window.close();
+    return exitCode;
+}
