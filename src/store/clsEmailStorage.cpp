@@ -21,6 +21,9 @@ int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo
     // The count is a signed 16-bit number: refuse before appending, so nothing is half-stored.
     if (m_messages.size() >= MaxEmails)
         throw OverflowError();
+    // A body collected line by line can carry much unused room; the store keeps it for good.
+    if (sEmailBody.capacity() - sEmailBody.size() > sEmailBody.size() / 8)
+        sEmailBody.shrink_to_fit();
     // push_back either succeeds or leaves the list as it was (moving strings cannot throw).
     m_messages.push_back(Message{std::move(sEmailFrom), std::move(sEmailTo), std::move(sEmailBody)});
     return Count();
@@ -43,7 +46,7 @@ bool clsEmailStorage::RemoveEmail(int16_t iIndex)
 void clsEmailStorage::Clear()
 {
     // Swapping with an empty list also hands back the list's own memory.
-    std::vector<Message>().swap(m_messages);
+    std::deque<Message>().swap(m_messages);
     m_fromSearch.cursor = 0;
     m_toSearch.cursor = 0;
     m_bodySearch.cursor = 0;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <deque>
 
 // Every captured message, in arrival order, addressed by its 1-based position; at most 32,767.
 // Each field has its own first/next search with a cursor and the text of its last successful search.
@@ -35,7 +35,8 @@ public:
     int16_t FindNextEmailBodyWith(std::string_view sBodyString = {});
 
 private:
-    // One record per message keeps the fields in step and makes a store all-or-nothing.
+    // One record per message keeps the fields in step and makes a store all-or-nothing; a deque
+    // grows in small blocks, where a vector would keep up to as much again in spare room.
     struct Message {
         std::string from;
         std::string to;
@@ -53,7 +54,7 @@ private:
     int16_t findFirst(Field field, SearchState& state, std::string_view text, bool exactMatch);
     int16_t findNext(Field field, SearchState& state, std::string_view text, bool exactMatch);
 
-    std::vector<Message> m_messages;
+    std::deque<Message> m_messages;
     SearchState m_fromSearch;
     SearchState m_toSearch;
     SearchState m_bodySearch;

@@ -1,5 +1,7 @@
 #include "frmMain.h"
 
+#include <chrono>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -30,6 +32,7 @@ constexpr const char* InitFailedText = "Error: Unable to initialise application.
 constexpr const char* CategoryFrom = "From:";
 constexpr const char* CategoryTo = "To:";
 constexpr const char* CategoryBody = "Body";
+constexpr std::chrono::milliseconds RepaintInterval{100};
 constexpr const char* TestLoggerHost = "127.0.0.1";
 constexpr int TestLoggerPort = 25;
 
@@ -44,9 +47,14 @@ frmMain::frmMain(QWidget* parent)
     : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("frmMain"));
+    m_noMailIcon = NoMailIcon();
+    m_mailIcon = MailPresentIcon();
     BuildLayout();
     BuildMenus();
-    setWindowIcon(NoMailIcon());
+    setWindowIcon(m_noMailIcon);
+    m_repaintThrottle.setSingleShot(true);
+    m_repaintThrottle.setInterval(RepaintInterval);
+    connect(&m_repaintThrottle, &QTimer::timeout, this, [this] { centralWidget()->setUpdatesEnabled(true); });
     m_loaded = Form_Load();
     if (m_loaded) {
         ConnectViewer();
@@ -192,4 +200,11 @@ void frmMain::MessageStored(std::int16_t position)
     m_currentMessage = position;
     ShowMessage();
     FlagMessage();
+    // The widgets always hold the newest message; painting every one of a burst of thousands
+    // would cost far more than capturing them. The first arrival paints at once, later ones
+    // within the interval are painted together when it ends.
+    if (m_repaintThrottle.isActive())
+        centralWidget()->setUpdatesEnabled(false);
+    else
+        m_repaintThrottle.start();
 }

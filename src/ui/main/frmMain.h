@@ -5,7 +5,9 @@
 #include <string>
 
 #include <QHostAddress>
+#include <QIcon>
 #include <QMainWindow>
+#include <QTimer>
 
 #include "ListenerHost.h"
 #include "MessageBodyView.h"
@@ -106,6 +108,12 @@ private:
     bool HorzBarShown = true;
     // A run of failure reports gets one heading line in the log.
     bool FailureRunOpen = false;
+    // The window icon's pictures, painted once; the icon changes only when its meaning does.
+    QIcon m_noMailIcon;
+    QIcon m_mailIcon;
+    bool m_mailIconShown = false;
+    // During a burst of arrivals the window repaints at most once per interval.
+    QTimer m_repaintThrottle;
 
     std::unique_ptr<clsEmailStorage> m_store;
     std::unique_ptr<frmLog> m_log;

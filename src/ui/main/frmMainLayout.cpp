@@ -200,10 +200,10 @@ void frmMain::BuildLayout()
 
     // Picture sources for the window icon; they lie outside the visible area.
     imgEmailYes = Place<QLabel>(client, "imgEmailYes", TwipsRect(5640, 5760, 480, 480));
-    imgEmailYes->setPixmap(MailPresentIcon().pixmap(32, 32));
+    imgEmailYes->setPixmap(m_mailIcon.pixmap(32, 32));
     imgEmailYes->hide();
     imgEmailNo = Place<QLabel>(client, "imgEmailNo", TwipsRect(4920, 5760, 480, 480));
-    imgEmailNo->setPixmap(NoMailIcon().pixmap(32, 32));
+    imgEmailNo->setPixmap(m_noMailIcon.pixmap(32, 32));
     imgEmailNo->hide();
 }
 

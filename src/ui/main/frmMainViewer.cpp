@@ -69,7 +69,13 @@ void frmMain::ShowMessage()
 
 void frmMain::FlagMessage()
 {
-    Trapped("FlagMessage", [&] { setWindowIcon(m_store->Count() < 1 ? NoMailIcon() : MailPresentIcon()); });
+    Trapped("FlagMessage", [&] {
+        const bool mail = m_store->Count() >= 1;
+        if (mail != m_mailIconShown) {
+            m_mailIconShown = mail;
+            setWindowIcon(mail ? m_mailIcon : m_noMailIcon);
+        }
+    });
 }
 
 void frmMain::ConnectViewer()
