@@ -8,6 +8,7 @@
 
 namespace {
 constexpr int MaxEmails = CaptureLimits::MaxStoredMessages;
+constexpr std::size_t SpareRoomKept = 32;
 
 const std::string& emptyText()
 {
@@ -21,8 +22,9 @@ int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo
     // The count is a signed 16-bit number: refuse before appending, so nothing is half-stored.
     if (m_messages.size() >= MaxEmails)
         throw OverflowError();
-    // A body collected line by line can carry much unused room; the store keeps it for good.
-    if (sEmailBody.capacity() - sEmailBody.size() > sEmailBody.size() / 8)
+    // A body collected line by line carries up to as much again in unused room, which the store
+    // would keep for good: one copy now is cheaper.
+    if (sEmailBody.capacity() - sEmailBody.size() > SpareRoomKept)
         sEmailBody.shrink_to_fit();
     // push_back either succeeds or leaves the list as it was (moving strings cannot throw).
     m_messages.push_back(Message{std::move(sEmailFrom), std::move(sEmailTo), std::move(sEmailBody)});
