@@ -77,6 +77,8 @@ private:
     void ConnectSearch();
     void cmdMessagesFind_Click();
     void cmdMessagesFindNext_Click();
+    enum class SearchStart { First, BehindLastHit };
+    void SearchMessages(SearchStart start);
     void txtMessagesSearchFor_GotFocus();
     void ShowMessageFound(QWidget* target, const QString& searchText, std::int16_t position);
     // The search box was focused by a mouse press, whose own caret placement undoes the selection.

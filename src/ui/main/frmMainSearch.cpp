@@ -98,78 +98,52 @@ void frmMain::txtMessagesSearchFor_GotFocus()
     Trapped("txtMessagesSearchFor_GotFocus", [&] { txtMessagesSearchFor->selectAll(); });
 }
 
-// Find and Next share their checks and differ in the store operation they call.
 void frmMain::cmdMessagesFind_Click()
 {
-    Trapped("cmdMessagesFind_Click", [&] {
-        if (m_store->Count() < 1) {
-            MsgBox(NoMessagesText, MsgButtons::Ok, MsgIcon::Information);
-            return;
-        }
-        const QString text = TrimmedSpaces(txtMessagesSearchFor->text());
-        if (text.isEmpty()) {
-            MsgBox(EmptySearchText, MsgButtons::Ok, MsgIcon::Information);
-            return;
-        }
-        // A text outside Latin-1 occurs in no message: the search finds nothing and changes nothing.
-        const std::optional<std::string> bytes = Latin1Bytes(text);
-        QWidget* target = nullptr;
-        std::int16_t position = 0;
-        switch (RecogniseCategory(cboMessagesSearchFor->currentText())) {
-        case SearchCategory::From:
-            target = txtMessageFrom;
-            position = bytes ? m_store->FindFirstEmailFrom(*bytes, false) : 0;
-            break;
-        case SearchCategory::To:
-            target = txtMessageTo;
-            position = bytes ? m_store->FindFirstEmailTo(*bytes, false) : 0;
-            break;
-        case SearchCategory::Body:
-            target = txtMessageBody;
-            position = bytes ? m_store->FindFirstEmailBodyWith(*bytes) : 0;
-            break;
-        case SearchCategory::Unsupported:
-            MsgBox(UnsupportedCategoryText, MsgButtons::Ok, MsgIcon::Exclamation);
-            break;
-        }
-        ShowMessageFound(target, text, position);
-    });
+    Trapped("cmdMessagesFind_Click", [&] { SearchMessages(SearchStart::First); });
 }
 
 void frmMain::cmdMessagesFindNext_Click()
 {
-    Trapped("cmdMessagesFindNext_Click", [&] {
-        if (m_store->Count() < 1) {
-            MsgBox(NoMessagesText, MsgButtons::Ok, MsgIcon::Information);
-            return;
-        }
-        // The text only has to be there: Next goes on with the category's last successful search.
-        const QString text = TrimmedSpaces(txtMessagesSearchFor->text());
-        if (text.isEmpty()) {
-            MsgBox(EmptySearchText, MsgButtons::Ok, MsgIcon::Information);
-            return;
-        }
-        QWidget* target = nullptr;
-        std::int16_t position = 0;
-        switch (RecogniseCategory(cboMessagesSearchFor->currentText())) {
-        case SearchCategory::From:
-            target = txtMessageFrom;
-            position = m_store->FindNextEmailFrom({}, false);
-            break;
-        case SearchCategory::To:
-            target = txtMessageTo;
-            position = m_store->FindNextEmailTo({}, false);
-            break;
-        case SearchCategory::Body:
-            target = txtMessageBody;
-            position = m_store->FindNextEmailBodyWith({});
-            break;
-        case SearchCategory::Unsupported:
-            MsgBox(UnsupportedCategoryText, MsgButtons::Ok, MsgIcon::Exclamation);
-            break;
-        }
-        ShowMessageFound(target, text, position);
-    });
+    Trapped("cmdMessagesFindNext_Click", [&] { SearchMessages(SearchStart::BehindLastHit); });
+}
+
+// Find and Next share their checks and differ only in the store operation they call. Next goes
+// on with the category's last successful search: its text only has to be there.
+void frmMain::SearchMessages(SearchStart start)
+{
+    if (m_store->Count() < 1) {
+        MsgBox(NoMessagesText, MsgButtons::Ok, MsgIcon::Information);
+        return;
+    }
+    const QString text = TrimmedSpaces(txtMessagesSearchFor->text());
+    if (text.isEmpty()) {
+        MsgBox(EmptySearchText, MsgButtons::Ok, MsgIcon::Information);
+        return;
+    }
+    // A text outside Latin-1 occurs in no message: a Find finds nothing and changes nothing.
+    const std::optional<std::string> bytes = Latin1Bytes(text);
+    const bool first = start == SearchStart::First;
+    QWidget* target = nullptr;
+    std::int16_t position = 0;
+    switch (RecogniseCategory(cboMessagesSearchFor->currentText())) {
+    case SearchCategory::From:
+        target = txtMessageFrom;
+        position = !first ? m_store->FindNextEmailFrom({}, false) : bytes ? m_store->FindFirstEmailFrom(*bytes, false) : 0;
+        break;
+    case SearchCategory::To:
+        target = txtMessageTo;
+        position = !first ? m_store->FindNextEmailTo({}, false) : bytes ? m_store->FindFirstEmailTo(*bytes, false) : 0;
+        break;
+    case SearchCategory::Body:
+        target = txtMessageBody;
+        position = !first ? m_store->FindNextEmailBodyWith({}) : bytes ? m_store->FindFirstEmailBodyWith(*bytes) : 0;
+        break;
+    case SearchCategory::Unsupported:
+        MsgBox(UnsupportedCategoryText, MsgButtons::Ok, MsgIcon::Exclamation);
+        break;
+    }
+    ShowMessageFound(target, text, position);
 }
 
 // Shows the hit and selects the first occurrence of the search text in the box it was found in.
