@@ -33,17 +33,9 @@ constexpr std::string_view MailFromStart = "MAIL FROM: <";
 constexpr std::string_view AuthParameterStart = " AUTH=";
 constexpr std::string_view RcptToStart = "RCPT TO: <";
 
-std::string concat(std::initializer_list<std::string_view> parts)
-{
-    std::string text;
-    for (std::string_view part : parts)
-        text += part;
-    return text;
-}
-
 std::string quoted(std::string_view text)
 {
-    return concat({std::string_view(&DoubleQuote, 1), text, std::string_view(&DoubleQuote, 1)});
+    return Concat({std::string_view(&DoubleQuote, 1), text, std::string_view(&DoubleQuote, 1)});
 }
 
 } // namespace
@@ -52,29 +44,29 @@ std::vector<HeaderLine> ComposeHeaderLines(const MessageHeaderFields& f)
 {
     std::vector<HeaderLine> lines;
     auto add = [&lines](std::string text, bool shown) { lines.push_back({std::move(text), shown}); };
-    add(concat({MessageIdField, f.MessageId, ">"}), false);
-    add(concat({FromField, f.FromHeader}), true);
+    add(Concat({MessageIdField, f.MessageId, ">"}), false);
+    add(Concat({FromField, f.FromHeader}), true);
     // Always, even empty: copies alone still give the message a To line.
-    add(concat({ToField, f.ToList}), true);
+    add(Concat({ToField, f.ToList}), true);
     if (!f.CcList.empty())
-        add(concat({CcField, f.CcList}), true);
-    add(concat({SubjectField, EncodeHeaderText(f.Subject, false)}), true);
+        add(Concat({CcField, f.CcList}), true);
+    add(Concat({SubjectField, EncodeHeaderText(f.Subject, false)}), true);
     if (!f.ReplyToAddress.empty())
-        add(concat({ReplyToField, f.ReplyToAddress, ">"}), true);
-    add(concat({DateField, f.Date}), true);
+        add(Concat({ReplyToField, f.ReplyToAddress, ">"}), true);
+    add(Concat({DateField, f.Date}), true);
     if (f.EncodeType != MimeEncoding)
         return lines;
     add(std::string(MimeVersionLine), true);
     if (f.Priority != NormalPriority) {
-        add(concat({PriorityField, std::to_string(f.Priority)}), false);
-        add(concat({PriorityNameField, f.PriorityName}), false);
+        add(Concat({PriorityField, std::to_string(f.Priority)}), false);
+        add(Concat({PriorityNameField, f.PriorityName}), false);
     }
-    add(concat({MailerField, MailerName()}), false);
+    add(Concat({MailerField, MailerName()}), false);
     if (f.Receipt)
-        add(concat({ReceiptField, f.FromHeader}), false);
+        add(Concat({ReceiptField, f.FromHeader}), false);
     add(std::string(ContentTypeLine), true);
     add(std::string(CharsetLine), true);
-    add(concat({TransferEncodingField, f.EightBitText ? EightBit : SevenBit}), true);
+    add(Concat({TransferEncodingField, f.EightBitText ? EightBit : SevenBit}), true);
     return lines;
 }
 
@@ -84,7 +76,7 @@ std::string AddressListValue(std::span<const std::string> addresses, std::span<c
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         const std::string_view name = i < displayNames.size() ? std::string_view(displayNames[i]) : std::string_view();
         list += name.empty() ? quoted(TrimBlanks(addresses[i])) : EncodeHeaderText(name, true);
-        list += concat({" <", addresses[i], ">"});
+        list += Concat({" <", addresses[i], ">"});
         if (i + 1 < addresses.size())
             list += FoldedListSeparator;
     }
@@ -94,7 +86,7 @@ std::string AddressListValue(std::span<const std::string> addresses, std::span<c
 std::string FromHeaderValue(std::string_view from, std::string_view fromDisplayName)
 {
     const std::string shown = TrimBlanks(fromDisplayName).empty() ? quoted(from) : EncodeHeaderText(fromDisplayName, true);
-    return concat({shown, " <", from, ">"});
+    return Concat({shown, " <", from, ">"});
 }
 
 std::string MailerName()
@@ -105,15 +97,15 @@ std::string MailerName()
 
 std::string MailFromCommand(std::string_view from, bool authEqualsOffered)
 {
-    std::string command = concat({MailFromStart, from, ">"});
+    std::string command = Concat({MailFromStart, from, ">"});
     if (authEqualsOffered)
-        command += concat({AuthParameterStart, from});
+        command += Concat({AuthParameterStart, from});
     return command;
 }
 
 std::string RcptToCommand(std::string_view address)
 {
-    return concat({RcptToStart, address, ">"});
+    return Concat({RcptToStart, address, ">"});
 }
 
 std::string SenderDomain(std::string_view from)

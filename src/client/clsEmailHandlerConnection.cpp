@@ -56,14 +56,6 @@ constexpr std::int32_t LoginWaitSeconds = 5;
 constexpr std::int32_t QuitWaitSeconds = 2;
 constexpr std::chrono::milliseconds PollInterval{10};
 
-std::string text(std::initializer_list<std::string_view> parts)
-{
-    std::string joined;
-    for (std::string_view part : parts)
-        joined += part;
-    return joined;
-}
-
 // A host checked by name resolution carries a terminating NUL, which is not shown.
 std::string_view shownHost(std::string_view host)
 {
@@ -153,14 +145,14 @@ bool clsEmailHandler::OpenConnection()
             return false;
         return !m_useAuthentication || LogIn();
     } catch (...) {
-        emit Status(text({ConnectErrorStart, AppError::FromCurrentException().Description()}));
+        emit Status(Concat({ConnectErrorStart, AppError::FromCurrentException().Description()}));
         return false;
     }
 }
 
 bool clsEmailHandler::Pop3Login()
 {
-    emit Status(text({ConnectingPop3Start, shownHost(m_pop3Host), ConnectingEnd}));
+    emit Status(Concat({ConnectingPop3Start, shownHost(m_pop3Host), ConnectingEnd}));
     m_abortRequested = false;
     m_connected = false;
     m_pop3LoginDone = false;
@@ -221,9 +213,9 @@ bool clsEmailHandler::SmtpConnect()
     m_socket->SetRemoteHost(m_smtpHost);
     m_socket->SetRemotePort(m_smtpPort);
     LetPendingEventsRun();
-    emit Status(text({ConnectingSmtpStart, shownHost(m_smtpHost), ConnectingEnd}));
+    emit Status(Concat({ConnectingSmtpStart, shownHost(m_smtpHost), ConnectingEnd}));
     for (std::int32_t attempt = 1; attempt <= m_connectRetry; ++attempt) {
-        emit ExtendedStatus(text({TryingStart, std::to_string(attempt), "/", std::to_string(m_connectRetry), TryingEnd}));
+        emit ExtendedStatus(Concat({TryingStart, std::to_string(attempt), "/", std::to_string(m_connectRetry), TryingEnd}));
         if (socketIn(SocketState::Connected)) {
             emit ExtendedStatus(std::string(NoFurtherRetriesText));
             m_connected = true;
@@ -258,9 +250,9 @@ bool clsEmailHandler::Introduce()
 {
     emit Status(std::string(InitializingText));
     m_replyReceived = false;
-    const std::string command = text({m_useAuthentication ? EhloCommand : HeloCommand, SenderDomain(m_from)});
+    const std::string command = Concat({m_useAuthentication ? EhloCommand : HeloCommand, SenderDomain(m_from)});
     writeLine(command);
-    emit ExtendedStatus(text({Sent, command}));
+    emit ExtendedStatus(Concat({Sent, command}));
     return WaitForReply(m_replyReceived, m_connectTimeout, true);
 }
 
@@ -275,7 +267,7 @@ bool clsEmailHandler::LogIn()
     }
     emit Status(std::string(SendingLoginText));
     writeLine(AuthLoginCommand);
-    emit ExtendedStatus(text({Sent, AuthLoginCommand}));
+    emit ExtendedStatus(Concat({Sent, AuthLoginCommand}));
     // The prompts are answered by the arrival handler meanwhile.
     if (!WaitForReply(m_loginAccepted, LoginWaitSeconds, false)) {
         emit Status(std::string(LoginFailedText));
@@ -300,7 +292,7 @@ void clsEmailHandler::CloseConnection()
         if (socketIn(SocketState::Connected)) {
             m_replyReceived = false;
             writeLine(QuitCommand);
-            emit ExtendedStatus(text({Sent, QuitCommand}));
+            emit ExtendedStatus(Concat({Sent, QuitCommand}));
             WaitForReply(m_replyReceived, QuitWaitSeconds, false);
         }
     } catch (...) {
@@ -369,7 +361,7 @@ void clsEmailHandler::Socket_DataArrival(long)
             const std::optional<std::string> reply = m_pop3Phase ? TakePop3Reply(m_arrived) : TakeSmtpReply(m_arrived);
             if (!reply)
                 break;
-            emit ExtendedStatus(text({Received, *reply}));
+            emit ExtendedStatus(Concat({Received, *reply}));
             HandleReply(*reply);
         }
     } catch (...) {
@@ -417,15 +409,15 @@ void clsEmailHandler::AnswerLoginPrompt(const std::string& reply)
     case LoginPrompt::Username:
         // The encoding ends in CR LF itself; an empty name is answered with nothing at all.
         m_socket->SendData(Base64EncodeText(m_username));
-        emit ExtendedStatus(text({Sent, HiddenUsername}));
+        emit ExtendedStatus(Concat({Sent, HiddenUsername}));
         break;
     case LoginPrompt::Password:
         m_socket->SendData(Base64EncodeText(m_password));
-        emit ExtendedStatus(text({Sent, HiddenPassword}));
+        emit ExtendedStatus(Concat({Sent, HiddenPassword}));
         break;
     case LoginPrompt::Other:
         m_socket->SendData(CancelLoginAnswer);
-        emit ExtendedStatus(text({Sent, CrLf, "*"}));
+        emit ExtendedStatus(Concat({Sent, CrLf, "*"}));
         break;
     }
 }
@@ -435,18 +427,18 @@ void clsEmailHandler::TakePop3Step()
     switch (m_pop3Step) {
     case 0: // the greeting
         m_pop3Step = 1;
-        writeLine(text({UserCommand, m_username}));
-        emit ExtendedStatus(text({Sent, UserCommand, HiddenUsername}));
+        writeLine(Concat({UserCommand, m_username}));
+        emit ExtendedStatus(Concat({Sent, UserCommand, HiddenUsername}));
         break;
     case 1:
         m_pop3Step = 2;
-        writeLine(text({PassCommand, m_password}));
-        emit ExtendedStatus(text({Sent, PassCommand, HiddenPassword}));
+        writeLine(Concat({PassCommand, m_password}));
+        emit ExtendedStatus(Concat({Sent, PassCommand, HiddenPassword}));
         break;
     case 2:
         m_pop3Step = 3;
         writeLine(QuitCommand);
-        emit ExtendedStatus(text({Sent, QuitCommand}));
+        emit ExtendedStatus(Concat({Sent, QuitCommand}));
         break;
     case 3: // the answer to QUIT
         m_pop3Step = 0;
@@ -483,7 +475,7 @@ void clsEmailHandler::closeSocket()
 
 void clsEmailHandler::writeLine(std::string_view line)
 {
-    m_socket->SendData(text({line, CrLf}));
+    m_socket->SendData(Concat({line, CrLf}));
 }
 
 bool clsEmailHandler::socketIn(int state) const

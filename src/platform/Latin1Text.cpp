@@ -56,3 +56,15 @@ std::string_view TrimBlanks(std::string_view text)
     const auto last = text.find_last_not_of(' ');
     return text.substr(first, last - first + 1);
 }
+
+std::string Concat(std::initializer_list<std::string_view> parts)
+{
+    std::size_t size = 0;
+    for (std::string_view part : parts)
+        size += part.size();
+    std::string text;
+    text.reserve(size);
+    for (std::string_view part : parts)
+        text += part;
+    return text;
+}

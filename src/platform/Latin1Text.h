@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -18,3 +19,6 @@ bool EqualNoCase(std::string_view a, std::string_view b);
 
 // Removes leading and trailing blanks (spaces only; tabs and line breaks are kept).
 std::string_view TrimBlanks(std::string_view text);
+
+// The parts joined into one text, with one allocation.
+std::string Concat(std::initializer_list<std::string_view> parts);
