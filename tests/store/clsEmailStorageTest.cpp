@@ -18,36 +18,28 @@ void storeSenders(clsEmailStorage& store, std::initializer_list<const char*> sen
     }
 }
 
-void expectError(int number, auto&& call)
+int errorNumberOf(auto&& call)
 {
     try {
         call();
-        ADD_FAILURE() << "no error raised";
     } catch (const AppError& e) {
-        EXPECT_EQ(e.Number(), number);
+        return e.Number();
     }
+    return 0;
 }
 
 } // namespace
 
-TEST(clsEmailStorage, EmptyStoreFindsAndReadsNothing)
+TEST(clsEmailStorage, StoreReadAndRemoveByPosition)
 {
     clsEmailStorage store;
     EXPECT_EQ(store.Count(), 0);
     EXPECT_EQ(store.EmailFrom(1), "");
-    EXPECT_EQ(store.EmailBody(1), "");
     EXPECT_FALSE(store.RemoveEmail(1));
     EXPECT_EQ(store.FindFirstEmailFrom(""), 0);
-    EXPECT_EQ(store.FindNextEmailFrom("a"), 0);
-    EXPECT_EQ(store.FindFirstEmailTo("a", true), 0);
     EXPECT_EQ(store.FindNextEmailTo("a"), 0);
     EXPECT_EQ(store.FindFirstEmailBodyWith("a"), 0);
-    EXPECT_EQ(store.FindNextEmailBodyWith("a"), 0);
-}
 
-TEST(clsEmailStorage, StoreReadAndRemoveByPosition)
-{
-    clsEmailStorage store;
     EXPECT_EQ(store.StoreEmail("f1", "t1", "b1"), 1);
     EXPECT_EQ(store.StoreEmail("f2", "t2", "b2"), 2);
     EXPECT_EQ(store.StoreEmail("f3", "t3", "b3"), 3);
@@ -56,169 +48,104 @@ TEST(clsEmailStorage, StoreReadAndRemoveByPosition)
     EXPECT_EQ(store.StoreEmail("f1", "t1", "b1"), 5);
 
     EXPECT_FALSE(store.RemoveEmail(6));
-    EXPECT_EQ(store.Count(), 5);
-
     EXPECT_TRUE(store.RemoveEmail(2));
     EXPECT_EQ(store.Count(), 4);
-    EXPECT_EQ(store.EmailFrom(2), "f3");
-    EXPECT_EQ(store.EmailTo(2), "t3");
-    EXPECT_EQ(store.EmailBody(2), "b3");
-    EXPECT_EQ(store.EmailFrom(1), "f1");
+    EXPECT_EQ(store.EmailFrom(2) + store.EmailTo(2) + store.EmailBody(2), "f3t3b3");
+    EXPECT_EQ(store.EmailFrom(4), "f1");
     EXPECT_EQ(store.EmailFrom(5), "");
-}
 
-TEST(clsEmailStorage, PositionBelowOneIsAnErrorAndChangesNothing)
-{
-    clsEmailStorage store;
-    storeSenders(store, {"a", "b"});
+    // A position below 1 names no message: an error, and nothing changes.
     for (int16_t index : {int16_t{0}, int16_t{-1}, int16_t{-32768}}) {
         SCOPED_TRACE(index);
-        expectError(ErrorNumber::SubscriptOutOfRange, [&] { store.RemoveEmail(index); });
-        expectError(ErrorNumber::SubscriptOutOfRange, [&] { store.EmailFrom(index); });
-        expectError(ErrorNumber::SubscriptOutOfRange, [&] { store.EmailTo(index); });
-        expectError(ErrorNumber::SubscriptOutOfRange, [&] { store.EmailBody(index); });
+        EXPECT_EQ(errorNumberOf([&] { store.RemoveEmail(index); }), ErrorNumber::SubscriptOutOfRange);
+        EXPECT_EQ(errorNumberOf([&] { store.EmailFrom(index); }), ErrorNumber::SubscriptOutOfRange);
+        EXPECT_EQ(errorNumberOf([&] { store.EmailTo(index); }), ErrorNumber::SubscriptOutOfRange);
+        EXPECT_EQ(errorNumberOf([&] { store.EmailBody(index); }), ErrorNumber::SubscriptOutOfRange);
     }
-    EXPECT_EQ(store.Count(), 2);
-    EXPECT_EQ(store.EmailFrom(1), "a");
+    EXPECT_EQ(store.Count(), 4);
 }
 
-TEST(clsEmailStorage, FindFirstAndNextIgnoringCase)
+TEST(clsEmailStorage, FindFirstAndNext)
 {
     clsEmailStorage store;
-    storeSenders(store, {"Alice", "Bob", "ALICE 2"});
+    storeSenders(store, {"Alice", "Bob", "ALICE 2", "bob 4"});
     EXPECT_EQ(store.FindFirstEmailFrom("ali"), 1);
     EXPECT_EQ(store.FindNextEmailFrom(), 3);
     EXPECT_EQ(store.FindNextEmailFrom(), 0);
     // No wrap-around, and the failed search kept the cursor at 3 rather than going back to 0.
     EXPECT_EQ(store.FindNextEmailFrom(), 0);
-    storeSenders(store, {"x", "alIce 5"});
+    storeSenders(store, {"alIce 5"});
     EXPECT_EQ(store.FindNextEmailFrom(), 5);
+
+    // A find-first that finds nothing keeps the previous search.
+    EXPECT_EQ(store.FindFirstEmailFrom("Bob"), 2);
+    EXPECT_EQ(store.FindFirstEmailFrom("Carol"), 0);
+    EXPECT_EQ(store.FindNextEmailFrom(), 4);
+
+    // A find-next with a new text starts behind the cursor: "alice" at 1 and 3 is found at 5.
+    EXPECT_EQ(store.FindNextEmailFrom("alice"), 5);
+    // Found nothing: the remembered text stays "alice", the cursor stays 5.
+    EXPECT_EQ(store.FindNextEmailFrom("dave"), 0);
+    storeSenders(store, {"x", "Alice 7"});
+    EXPECT_EQ(store.FindNextEmailFrom(), 7);
+
+    // Clear empties the store and brings the cursor back to 0; the remembered text stays.
+    store.Clear();
+    EXPECT_EQ(store.Count(), 0);
+    EXPECT_EQ(store.EmailFrom(1), "");
+    storeSenders(store, {"ALICE"});
+    EXPECT_EQ(store.FindNextEmailFrom(), 1);
 }
 
 TEST(clsEmailStorage, ExactMatchIsCaseSensitiveEquality)
 {
     clsEmailStorage store;
     storeSenders(store, {"Alice", "Bob", "ALICE 2", ""});
-    struct Case {
-        const char* text;
-        int16_t first;
-    } cases[] = {{"alice", 0}, {"Alice", 1}, {"Ali", 0}, {"ALICE 2", 3}, {"", 4}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(store.FindFirstEmailFrom(c.text, true), c.first);
-    }
+    EXPECT_EQ(store.FindFirstEmailFrom("alice", true), 0);
+    EXPECT_EQ(store.FindFirstEmailFrom("Ali", true), 0);
+    EXPECT_EQ(store.FindFirstEmailFrom("ALICE 2", true), 3);
+    EXPECT_EQ(store.FindFirstEmailFrom("", true), 4);
     EXPECT_EQ(store.FindFirstEmailFrom("Alice", true), 1);
-    EXPECT_EQ(store.FindNextEmailFrom({}, true), 0);
+    EXPECT_EQ(store.FindNextEmailFrom({}, true), 0) << "'ALICE 2' is no exact match for the remembered 'Alice'";
 }
 
-TEST(clsEmailStorage, FailedFindFirstKeepsThePreviousSearch)
+TEST(clsEmailStorage, FieldCursorsAreIndependentAndRemovalOnlyClampsThem)
 {
     clsEmailStorage store;
-    storeSenders(store, {"Alice", "Bob", "ALICE 2", "bob 4"});
-    EXPECT_EQ(store.FindFirstEmailFrom("Bob"), 2);
-    EXPECT_EQ(store.FindFirstEmailFrom("Carol"), 0);
-    EXPECT_EQ(store.FindNextEmailFrom(), 4);
-}
-
-TEST(clsEmailStorage, FindNextWithNewTextStartsBehindTheCursor)
-{
-    clsEmailStorage store;
-    storeSenders(store, {"Alice", "Bob", "ALICE 2", "bob 4", "carol 5"});
-    EXPECT_EQ(store.FindFirstEmailFrom("bob"), 2);
-    // "alice" is at 1 and 3: the search starts at 3, not at 1.
-    EXPECT_EQ(store.FindNextEmailFrom("alice"), 3);
-    // Found nothing: the remembered text stays "alice", the cursor stays 3.
-    EXPECT_EQ(store.FindNextEmailFrom("dave"), 0);
-    storeSenders(store, {"Alice 6"});
-    EXPECT_EQ(store.FindNextEmailFrom(), 6);
-
-    // With no earlier search a find-next starts at position 1.
-    clsEmailStorage fresh;
-    storeSenders(fresh, {"Alice"});
-    EXPECT_EQ(fresh.FindNextEmailFrom(), 0);
-    EXPECT_EQ(fresh.FindNextEmailFrom("ALI"), 1);
-}
-
-TEST(clsEmailStorage, RemovalClampsButNeverShiftsCursors)
-{
-    {
-        SCOPED_TRACE("clamp");
-        clsEmailStorage store;
-        storeSenders(store, {"x1", "x2", "x3"});
-        EXPECT_EQ(store.FindFirstEmailFrom("x3"), 3);
-        EXPECT_TRUE(store.RemoveEmail(3));
-        EXPECT_EQ(store.FindNextEmailFrom("x"), 0);
-        // The cursor came down to 2, so a message stored at 3 is found next.
-        storeSenders(store, {"x new"});
-        EXPECT_EQ(store.FindNextEmailFrom("x"), 3);
-    }
-    {
-        SCOPED_TRACE("removal before the cursor");
-        clsEmailStorage store;
-        storeSenders(store, {"hit", "hit", "hit"});
-        EXPECT_EQ(store.FindFirstEmailFrom("hit"), 1);
-        EXPECT_EQ(store.FindNextEmailFrom(), 2);
-        EXPECT_TRUE(store.RemoveEmail(1));
-        EXPECT_EQ(store.FindNextEmailFrom(), 0);
-    }
-    {
-        SCOPED_TRACE("every field is clamped");
-        clsEmailStorage store;
-        store.StoreEmail("a", "a", "a");
-        store.StoreEmail("a", "a", "a");
-        EXPECT_EQ(store.FindFirstEmailFrom("a"), 1);
-        EXPECT_EQ(store.FindNextEmailFrom(), 2);
-        EXPECT_EQ(store.FindFirstEmailTo("a"), 1);
-        EXPECT_EQ(store.FindNextEmailTo(), 2);
-        EXPECT_EQ(store.FindFirstEmailBodyWith("a"), 1);
-        EXPECT_EQ(store.FindNextEmailBodyWith(), 2);
-        EXPECT_TRUE(store.RemoveEmail(2));
-        store.StoreEmail("a", "a", "a");
-        EXPECT_EQ(store.FindNextEmailFrom(), 2);
-        EXPECT_EQ(store.FindNextEmailTo(), 2);
-        EXPECT_EQ(store.FindNextEmailBodyWith(), 2);
-    }
-}
-
-TEST(clsEmailStorage, FieldSearchesAreIndependent)
-{
-    clsEmailStorage store;
-    for (int i = 0; i < 3; ++i)
-        store.StoreEmail("same", "same", "same");
-    EXPECT_EQ(store.FindFirstEmailFrom("same"), 1);
+    for (const char* text : {"x1", "x2", "x3"})
+        store.StoreEmail(text, text, text);
+    EXPECT_EQ(store.FindFirstEmailFrom("x"), 1);
     EXPECT_EQ(store.FindNextEmailFrom(), 2);
     EXPECT_EQ(store.FindNextEmailFrom(), 3);
     // Neither the cursors nor the remembered text of the other fields moved.
     EXPECT_EQ(store.FindNextEmailTo(), 0);
     EXPECT_EQ(store.FindNextEmailBodyWith(), 0);
-    EXPECT_EQ(store.FindNextEmailTo("same"), 1);
-    EXPECT_EQ(store.FindNextEmailBodyWith("same"), 1);
+    EXPECT_EQ(store.FindNextEmailTo("x"), 1);
+    EXPECT_EQ(store.FindNextEmailBodyWith("x"), 1);
     EXPECT_EQ(store.FindNextEmailBodyWith(), 2);
     EXPECT_EQ(store.FindNextEmailTo(), 2);
+
+    EXPECT_EQ(store.FindFirstEmailTo("x3"), 3);
+    EXPECT_EQ(store.FindFirstEmailBodyWith("x3"), 3);
+    EXPECT_TRUE(store.RemoveEmail(3));
+    store.StoreEmail("x new", "x new", "x new");
+    // Every cursor came down to 2, so the message stored at 3 is found next.
+    EXPECT_EQ(store.FindNextEmailFrom("x"), 3);
+    EXPECT_EQ(store.FindNextEmailTo("x"), 3);
+    EXPECT_EQ(store.FindNextEmailBodyWith("x"), 3);
+
+    // A removal before the cursor leaves it where it is, now at the next message.
+    EXPECT_EQ(store.FindFirstEmailFrom("x"), 1);
+    EXPECT_EQ(store.FindNextEmailFrom(), 2);
+    EXPECT_TRUE(store.RemoveEmail(1));
+    EXPECT_EQ(store.FindNextEmailFrom(), 0);
 }
 
-TEST(clsEmailStorage, ClearEmptiesAndResetsCursorsButKeepsTexts)
+TEST(clsEmailStorage, SearchesIgnoreLatin1CaseAndSkipEmptyEntries)
 {
     clsEmailStorage store;
-    storeSenders(store, {"a", "b", "a"});
-    EXPECT_EQ(store.FindFirstEmailFrom("a"), 1);
-    EXPECT_EQ(store.FindNextEmailFrom(), 3);
-    store.Clear();
-    EXPECT_EQ(store.Count(), 0);
-    EXPECT_EQ(store.EmailFrom(1), "");
-    storeSenders(store, {"b", "a"});
-    EXPECT_EQ(store.FindNextEmailFrom("b"), 1);
-    EXPECT_EQ(store.FindNextEmailFrom("a"), 2);
-    store.Clear();
-    storeSenders(store, {"a"});
-    EXPECT_EQ(store.FindNextEmailFrom(), 1);
-}
-
-TEST(clsEmailStorage, BodySearchAlwaysIgnoresCaseIncludingLatin1)
-{
-    clsEmailStorage store;
-    store.StoreEmail("f", "t", "nothing here");
-    store.StoreEmail("f", "t", "say hello");
+    store.StoreEmail("", "", "nothing here");
+    store.StoreEmail("", "", "say hello");
     store.StoreEmail("M\xFCller", "\xE4rger@example.org", "Gr\xFC\xDF\x65 \xE0 tous");
     EXPECT_EQ(store.FindFirstEmailBodyWith("HELLO"), 2);
     EXPECT_EQ(store.FindFirstEmailBodyWith("GR\xDC\xDF"), 3);
@@ -227,24 +154,12 @@ TEST(clsEmailStorage, BodySearchAlwaysIgnoresCaseIncludingLatin1)
     EXPECT_EQ(store.FindFirstEmailTo("\xC4rger"), 3);
     EXPECT_EQ(store.FindFirstEmailTo("\xC4rger", true), 0);
 
-    // A hit far into a large body, found without a copy of the body per search.
-    std::string big(20'000'000, 'x');
-    big += "Needle";
-    store.StoreEmail("f", "t", std::move(big));
-    EXPECT_EQ(store.FindNextEmailBodyWith("NEEDLE"), 4);
-    EXPECT_EQ(store.EmailBody(4).size(), 20'000'006u);
-}
-
-TEST(clsEmailStorage, EmptySearchTextAndEmptyEntries)
-{
-    clsEmailStorage store;
-    storeSenders(store, {"", "", "c", "", "e"});
     // An empty text is contained in every non-empty entry; an empty entry never matches.
     EXPECT_EQ(store.FindFirstEmailFrom(""), 3);
+    EXPECT_EQ(store.FindFirstEmailBodyWith(""), 1);
     // The remembered text is now empty too, so a find-next without text has nothing to look for.
+    store.StoreEmail("later", "t", "b");
     EXPECT_EQ(store.FindNextEmailFrom(), 0);
-    EXPECT_EQ(store.FindNextEmailFrom("e"), 5);
-    EXPECT_EQ(store.FindFirstEmailTo(""), 1);
 }
 
 TEST(clsEmailStorage, LimitOf32767Messages)
@@ -254,16 +169,14 @@ TEST(clsEmailStorage, LimitOf32767Messages)
         store.StoreEmail("f", "t", "b");
     EXPECT_EQ(store.StoreEmail("last from", "last to", "last body"), 32'767);
 
-    expectError(ErrorNumber::Overflow, [&] { store.StoreEmail("over", "over", "over"); });
+    // The next one is refused whole: no field of it is kept.
+    EXPECT_EQ(errorNumberOf([&] { store.StoreEmail("over", "over", "over"); }), ErrorNumber::Overflow);
     EXPECT_EQ(store.Count(), 32'767);
-    EXPECT_EQ(store.EmailFrom(32'767), "last from");
-    EXPECT_EQ(store.EmailTo(32'767), "last to");
-    EXPECT_EQ(store.EmailBody(32'767), "last body");
-    EXPECT_EQ(store.FindFirstEmailFrom("over"), 0);
+    EXPECT_EQ(store.FindFirstEmailFrom("over") + store.FindFirstEmailTo("over") + store.FindFirstEmailBodyWith("over"), 0);
 
     // A hit at the last position leaves no start position for a find-next.
     EXPECT_EQ(store.FindFirstEmailFrom("last"), 32'767);
-    expectError(ErrorNumber::Overflow, [&] { store.FindNextEmailFrom(); });
+    EXPECT_EQ(errorNumberOf([&] { store.FindNextEmailFrom(); }), ErrorNumber::Overflow);
     EXPECT_EQ(store.FindFirstEmailBodyWith("b"), 1);
     EXPECT_EQ(store.FindNextEmailBodyWith("last"), 32'767);
 

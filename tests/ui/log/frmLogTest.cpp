@@ -1,10 +1,14 @@
+#include <climits>
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include <QCheckBox>
-#include <QGroupBox>
+#include <QFontMetricsF>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTest>
 #include <QWindow>
 
@@ -12,69 +16,69 @@
 
 #include "LogListBox.h"
 #include "RecordingMessageBoxes.h"
-#include "Twips.h"
 #include "frmLog.h"
 #include "mdlListBoxMod.h"
 
 using namespace mdlListBoxMod;
 
-TEST(frmLog, NamesCaptionsToolTipsAndLayout)
-{
-    frmLog window;
-    EXPECT_EQ(window.objectName(), "frmLog");
-    EXPECT_EQ(window.windowTitle(), "Quellpost (log)");
-    EXPECT_TRUE(window.isWindow());
-    EXPECT_EQ(window.size(), QSize(6255 / 15, 2895 / 15));
-    EXPECT_EQ(window.minimumSize(), window.maximumSize());
-    EXPECT_EQ(window.font().family(), "Arial");
-    EXPECT_DOUBLE_EQ(window.font().pointSizeF(), 8.25);
+namespace {
 
-    struct Case {
-        const char* name;
-        const char* parent;
-        QString caption;
-        QString toolTip;
-        QRect twips;
-    };
-    const Case cases[] = {
-        {"frameApplicationLog", "frmLog", "Application log:", "", TwipsRect(120, 120, 6015, 2655)},
-        {"picApplicationLog", "frameApplicationLog", "", "", TwipsRect(120, 240, 5775, 2295)},
-        {"lstLog", "picApplicationLog", "", "Log of operations done by Quellpost.", TwipsRect(0, 30, 5775, 1740)},
-        {"cmdClearLog", "picApplicationLog", "Clear", "Clear log messages collected so far.", TwipsRect(5040, 1920, 735, 375)},
-        {"chkLogFull", "picApplicationLog", "Enable detailed (full) logging",
-         "Enable extended logging (full log, for debugging purposes).", TwipsRect(0, 1950, 4935, 255)},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto* widget = window.findChild<QWidget*>(c.name);
-        ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->parentWidget()->objectName(), c.parent);
-        EXPECT_EQ(widget->accessibleName(), c.caption);
-        EXPECT_EQ(widget->accessibleDescription(), c.toolTip);
-        EXPECT_EQ(widget->toolTip(), c.toolTip);
-        EXPECT_EQ(widget->geometry(), c.twips);
-    }
-    EXPECT_EQ(window.findChild<QGroupBox*>("frameApplicationLog")->title(), "Application log:");
-    EXPECT_EQ(window.findChild<QPushButton*>("cmdClearLog")->text(), "Clear");
-    EXPECT_EQ(window.chkLogFull()->text(), "Enable detailed (full) logging");
-    EXPECT_EQ(window.lstLog()->objectName(), "lstLog");
-    EXPECT_EQ(window.chkLogFull()->objectName(), "chkLogFull");
-    // Tab order follows the panel: list, button, check box.
-    auto nextFocusable = [&](QWidget* from) {
-        QWidget* next = from->nextInFocusChain();
-        while (next != from && (next->focusPolicy() & Qt::TabFocus) == 0)
-            next = next->nextInFocusChain();
-        return next;
-    };
-    QWidget* afterList = nextFocusable(window.lstLog());
-    EXPECT_EQ(afterList, window.findChild<QPushButton*>("cmdClearLog"));
-    EXPECT_EQ(nextFocusable(afterList), window.chkLogFull());
+// The log window, not yet shown, with its list registered as the log; no error box may appear.
+class LogWindow : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(LBM_Init(LogSlot, &list)); }
+    void TearDown() override { EXPECT_EQ(boxes.Texts(), std::vector<std::string>{}); }
+
+    RecordingMessageBoxes boxes;
+    frmLog window;
+    LogListBox& list = *window.lstLog();
+};
+
+// The extent a line should earn: its width in the window's font in whole twips, back to pixels,
+// plus the vertical scroll bar and two pixels.
+int extentFor(const LogListBox& list, const std::string& line)
+{
+    const double twipsPerPixel = 1440.0 / list.logicalDpiX();
+    const QWidget* window = list.window();
+    const double pixels = QFontMetricsF(window->font(), window).horizontalAdvance(QString::fromLatin1(line));
+    const double twips = std::nearbyint(pixels * twipsPerPixel);
+    const int scrollBar = list.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &list);
+    return int(std::nearbyint(twips / twipsPerPixel + scrollBar + 2));
 }
 
-TEST(frmLog, DetailedLoggingIsReadFromTheCheckBoxEachTime)
+bool lastLineInView(const LogListBox& list)
+{
+    const qsizetype last = list.LineCount() - 1;
+    return last >= list.TopIndex() && last < list.TopIndex() + list.VisibleLineCount();
+}
+
+} // namespace
+
+TEST(frmLog, NamesCaptionsToolTipsAndTheDetailedSwitch)
 {
     frmLog window;
-    EXPECT_EQ(window.chkLogFull()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(window.windowTitle(), "Quellpost (log)");
+    const struct {
+        const char* name;
+        const char* caption;
+        const char* toolTip;
+    } cases[] = {
+        {"frameApplicationLog", "Application log:", ""},
+        {"picApplicationLog", "", ""},
+        {"lstLog", "", "Log of operations done by Quellpost."},
+        {"cmdClearLog", "Clear", "Clear log messages collected so far."},
+        {"chkLogFull", "Enable detailed (full) logging", "Enable extended logging (full log, for debugging purposes)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto* widget = window.findChild<QWidget*>(c.name);
+        ASSERT_NE(widget, nullptr);
+        // A frame shows its caption as its title, buttons and check boxes as their text.
+        EXPECT_EQ(widget->property("title").toString() + widget->property("text").toString(), c.caption);
+        EXPECT_EQ(widget->toolTip(), c.toolTip);
+    }
+
+    // Detailed logging is read from the check box each time; any state but unchecked is on.
     EXPECT_FALSE(window.DetailedLogging());
     window.chkLogFull()->click();
     EXPECT_TRUE(window.DetailedLogging());
@@ -84,62 +88,131 @@ TEST(frmLog, DetailedLoggingIsReadFromTheCheckBoxEachTime)
     EXPECT_FALSE(window.DetailedLogging());
 }
 
-TEST(frmLog, ClearButtonEmptiesTheLogAndItsSidewaysScrolling)
+TEST_F(LogWindow, CloseBoxOnlyHidesAndSaysSo)
 {
-    RecordingMessageBoxes boxes;
-    frmLog window;
-    LogListBox& list = *window.lstLog();
-    ASSERT_TRUE(LBM_Init(LogSlot, &list));
-    window.show();
-    LBM_AddItem(LogSlot, std::string(300, 'W'));
-    LBM_AddItem(LogSlot, "SMTP server started.");
-    ASSERT_GT(list.horizontalScrollBar()->maximum(), 0);
-
-    QTest::mouseClick(window.findChild<QPushButton*>("cmdClearLog"), Qt::LeftButton);
-    EXPECT_EQ(list.LineCount(), 0);
-    EXPECT_EQ(list.HorizontalExtent(), 0);
-    EXPECT_EQ(list.horizontalScrollBar()->maximum(), 0);
-    EXPECT_TRUE(boxes.Boxes().empty());
-}
-
-TEST(frmLog, CloseBoxOnlyHidesAndSaysSo)
-{
-    frmLog window;
-    ASSERT_TRUE(LBM_Init(LogSlot, window.lstLog()));
     QSignalSpy unloaded(&window, &frmLog::Unloaded);
     window.show();
     LBM_AddItem(LogSlot, "SMTP server started.");
-
     ASSERT_NE(window.windowHandle(), nullptr);
     EXPECT_TRUE(window.windowHandle()->close()); // as the window system's close command
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(unloaded.count(), 1);
-    EXPECT_EQ(window.lstLog()->LineCount(), 1);
 
     // Lines written meanwhile are there when it comes back.
     LBM_AddItem(LogSlot, "SMTP server stopped.");
     window.show();
-    EXPECT_EQ(window.lstLog()->LineCount(), 2);
+    EXPECT_EQ(list.LineCount(), 2);
 }
 
-TEST(frmLog, PickingALineShowsItInFullAsTheToolTip)
+TEST_F(LogWindow, PickingALineShowsItInFullAsTheToolTip)
 {
-    RecordingMessageBoxes boxes;
-    frmLog window;
-    LogListBox& list = *window.lstLog();
-    ASSERT_TRUE(LBM_Init(LogSlot, &list));
     const std::string wide = "Error: Unknown command: \xC4rger " + std::string(200, 'x') + " Ende";
     LBM_AddItem(LogSlot, "SMTPServer::Connect, index 1");
     LBM_AddItem(LogSlot, wide);
     LBM_AddItem(LogSlot, "SMTPServer::Close, index 1");
     window.show();
+
+    // Below the last line nothing is picked.
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, QPoint(5, list.viewport()->height() - 2));
+    EXPECT_EQ(list.SelectedIndex(), -1);
     EXPECT_EQ(list.toolTip(), "Log of operations done by Quellpost.");
 
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.LineRect(1).center());
     EXPECT_EQ(list.SelectedIndex(), 1);
-    EXPECT_EQ(list.toolTip(), QString::fromLatin1(wide.data(), qsizetype(wide.size())));
-
+    EXPECT_EQ(list.toolTip(), QString::fromLatin1(wide));
     QTest::keyClick(&list, Qt::Key_Down);
     EXPECT_EQ(list.toolTip(), "SMTPServer::Close, index 1");
+}
+
+TEST_F(LogWindow, ExtentFollowsTheWidestLineUntilTheClearButton)
+{
+    // The list's own font must not matter: lines are measured in the window's.
+    QFont bigger = window.font();
+    bigger.setPointSize(30);
+    list.setFont(bigger);
+    window.show();
+    EXPECT_EQ(list.HorizontalExtent(), 0);
+
+    std::string line = "SMTPServer::Connect, index 1";
+    int previous = 0;
+    for (int i = 0; i < 4; ++i, line += std::string(40, 'M')) {
+        SCOPED_TRACE(line);
+        LBM_AddItem(LogSlot, line);
+        EXPECT_EQ(list.HorizontalExtent(), extentFor(list, line));
+        EXPECT_GT(list.HorizontalExtent(), previous);
+        previous = list.HorizontalExtent();
+    }
+    LBM_AddItem(LogSlot, "short");
+    EXPECT_EQ(list.HorizontalExtent(), previous);
+
+    // The sideways range is what the extent allows beyond the view, not the list's own measure.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list.horizontalScrollBar()->isVisible(); }, 5000));
+    EXPECT_EQ(list.horizontalScrollBar()->maximum(), previous - list.viewport()->width());
+
+    QTest::mouseClick(window.findChild<QPushButton*>("cmdClearLog"), Qt::LeftButton);
+    EXPECT_EQ(list.LineCount(), 0);
+    EXPECT_EQ(list.HorizontalExtent(), 0);
+    EXPECT_EQ(list.horizontalScrollBar()->maximum(), 0);
+    LBM_AddItem(LogSlot, "short");
+    EXPECT_EQ(list.HorizontalExtent(), extentFor(list, "short"));
+}
+
+TEST_F(LogWindow, NewestLineIsInViewAfterEveryAppend)
+{
+    // Written while the window is still hidden, as at start-up.
+    for (int i = 0; i < 50; ++i)
+        LBM_AddItem(LogSlot, "early line " + std::to_string(i));
+    window.show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list.verticalScrollBar()->isVisible(); }, 5000));
+    EXPECT_TRUE(lastLineInView(list));
+
+    // The reader scrolled up; the next line still brings the end into view.
+    list.verticalScrollBar()->setValue(0);
+    ASSERT_FALSE(lastLineInView(list));
+    LBM_AddItem(LogSlot, "one more");
+    EXPECT_TRUE(lastLineInView(list));
+    EXPECT_EQ(list.Line(list.LineCount() - 1), "one more");
+
+    // A wide line brings the horizontal bar, which takes height from the view.
+    LBM_AddItem(LogSlot, std::string(300, 'W'));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list.horizontalScrollBar()->isVisible(); }, 5000));
+    EXPECT_TRUE(lastLineInView(list));
+}
+
+TEST(mdlListBoxMod, SlotsOutsideTheTable)
+{
+    RecordingMessageBoxes boxes;
+    LogListBox list;
+    ASSERT_TRUE(LBM_Init(LogSlot, &list));
+    LBM_AddItem(LogSlot, "kept");
+
+    // Above the table: ignored.
+    for (long slot : {6L, LONG_MAX}) {
+        LogListBox other;
+        EXPECT_FALSE(LBM_Init(slot, &other)) << slot;
+        LBM_AddItem(slot, "lost");
+        LBM_Clear(slot);
+    }
+    EXPECT_FALSE(LBM_Init(1, nullptr));
+    // A list that is gone no longer receives lines.
+    {
+        LogListBox doomed;
+        ASSERT_TRUE(LBM_Init(5, &doomed));
+    }
+    LBM_AddItem(5, "nowhere");
+    LBM_Clear(5);
     EXPECT_TRUE(boxes.Boxes().empty());
+
+    // Below it: a subscript out of range, reported naming the procedure (the box is the error report's).
+    const std::string report = "Fatal application error tracked:\r[9]: Subscript out of range\rSource: ";
+    for (long slot : {-1L, LONG_MIN}) {
+        SCOPED_TRACE(slot);
+        boxes.Clear();
+        EXPECT_FALSE(LBM_Init(slot, &list));
+        LBM_AddItem(slot, "lost");
+        LBM_Clear(slot);
+        EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{report + "LBM_Init", report + "LBM_AddItem", report + "LBM_Clear"}));
+    }
+    ASSERT_EQ(list.LineCount(), 1);
+    EXPECT_EQ(list.Line(0), "kept");
 }
