@@ -4,9 +4,23 @@
 
 std::vector<std::string> SmtpDialogue::client(const std::string& line)
 {
+    return script({line});
+}
+
+std::vector<std::string> SmtpDialogue::script(const std::vector<std::string>& lines)
+{
     const std::size_t before = replies.size();
-    lastResult = mdlSMTP::SmtpHandleRequest(*this, line + "\r\n", state);
+    for (const std::string& line : lines)
+        lastResult = mdlSMTP::SmtpHandleRequest(*this, line + "\r\n", state);
     return {replies.begin() + static_cast<std::ptrdiff_t>(before), replies.end()};
+}
+
+std::vector<std::string> SmtpDialogue::bodies() const
+{
+    std::vector<std::string> all;
+    for (const Message& message : stored)
+        all.push_back(message[2]);
+    return all;
 }
 
 void SmtpDialogue::SendData(std::string_view text)
@@ -21,5 +35,7 @@ bool SmtpDialogue::StoreMessage(const std::string& sender, const std::string& re
     if (storeRefuses)
         return false;
     stored.push_back({sender, recipients, std::move(body)});
+    if (onStore)
+        onStore();
     return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,14 +10,15 @@
 // One scripted connection: feed client lines, read the replies and the messages kept.
 class SmtpDialogue : public SmtpConnection {
 public:
-    struct Message {
-        std::string sender;
-        std::string recipients;
-        std::string body;
-    };
+    // Sender, recipients and body of a message kept.
+    using Message = std::array<std::string, 3>;
 
     // Sends one client line (without CR LF) and returns the replies it produced.
     std::vector<std::string> client(const std::string& line);
+    // Sends the lines one by one and returns all their replies.
+    std::vector<std::string> script(const std::vector<std::string>& lines);
+    // The bodies kept, in order.
+    std::vector<std::string> bodies() const;
 
     void SendData(std::string_view text) override;
     bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body) override;
@@ -23,6 +26,7 @@ public:
     SmtpServerState state;
     std::vector<std::string> replies;
     std::vector<Message> stored;
+    std::function<void()> onStore; // runs after a message was kept
     bool storeRefuses = false;
     bool sendFails = false;
     bool lastResult = false;

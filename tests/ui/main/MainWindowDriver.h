@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QPushButton>
 #include <QString>
 
 #include "frmMain.h"
@@ -19,15 +20,9 @@ Widget* Control(const frmMain& window, const char* name)
     return widget;
 }
 
-inline QString Caption(const frmMain& window, const char* name)
-{
-    return Control<QLabel>(window, name)->text();
-}
-
-inline void Click(const frmMain& window, const char* menuEntry)
-{
-    Control<QAction>(window, menuEntry)->trigger();
-}
+inline QString Caption(const frmMain& window, const char* name) { return Control<QLabel>(window, name)->text(); }
+inline void Click(const frmMain& window, const char* menuEntry) { Control<QAction>(window, menuEntry)->trigger(); }
+inline void Press(const frmMain& window, const char* button) { Control<QPushButton>(window, button)->click(); }
 
 // Every line of the application log, oldest first.
 std::vector<std::string> LogLines(frmMain& window);

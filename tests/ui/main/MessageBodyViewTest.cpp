@@ -1,10 +1,13 @@
+#include <vector>
+
 #include <QApplication>
 #include <QClipboard>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include "BodyScrollBars.h"
+#include "BodyTextMetrics.h"
 #include "MessageBodyView.h"
 
 namespace {
@@ -27,42 +30,12 @@ protected:
 
 } // namespace
 
-TEST_F(BodyView, NewTextStartsAtTheTopLeftAndSignalsOnlyAChange)
+TEST_F(BodyView, KeyboardMovesOverLineBreaksSelectsAndCopies)
 {
-    QSignalSpy changed(&view, &MessageBodyView::TextChanged);
-    view.SetText("one\r\ntwo\r\n");
-    EXPECT_EQ(view.LineCount(), 3u);
-    view.SetSelection(5, 3);
-    view.SetText("one\r\ntwo\r\n");
-    EXPECT_EQ(changed.count(), 1);
+    view.SetText("old text");
+    view.SetSelection(1, 3);
+    view.SetText("ab\r\ncd\nef"); // new text starts without a selection
     EXPECT_EQ(view.SelectionLength(), 0u);
-    view.Clear();
-    EXPECT_EQ(changed.count(), 2);
-    EXPECT_EQ(view.LineCount(), 1u);
-}
-
-TEST_F(BodyView, ASelectionIsScrolledIntoView)
-{
-    std::string text;
-    for (int i = 0; i < 200; ++i)
-        text += "line " + std::to_string(i) + "\r\n";
-    text += std::string(5000, 'x') + "needle\r\n";
-    view.SetText(text);
-    const std::size_t at = text.find("needle");
-    view.SetSelection(at, 6);
-    EXPECT_EQ(view.SelectedText(), "needle");
-    EXPECT_GT(view.TopLine(), 150u);
-    EXPECT_LE(view.TopLine(), 200u);
-    EXPECT_GT(view.ScrolledX(), 0);
-
-    // Positions beyond the text are held to it.
-    view.SetSelection(text.size() - 2, 100);
-    EXPECT_EQ(view.SelectionLength(), 2u);
-}
-
-TEST_F(BodyView, KeyboardMovesOverLineBreaksAndSelects)
-{
-    view.SetText("ab\r\ncd\nef");
     Key(Qt::Key_End, Qt::ShiftModifier);
     EXPECT_EQ(view.SelectedText(), "ab");
     Key(Qt::Key_Right, Qt::ShiftModifier); // CR LF is one step
@@ -89,21 +62,25 @@ TEST_F(BodyView, KeyboardMovesOverLineBreaksAndSelects)
     EXPECT_EQ(view.Text(), "ab\r\ncd\nef");
 }
 
-TEST_F(BodyView, MouseSelectsByDragAndByWord)
+TEST_F(BodyView, ASelectionIsScrolledIntoViewAndHeldToTheText)
 {
-    view.SetText("first line\r\nsecond line\r\n");
-    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, LinePoint(0, 0));
-    QTest::mouseMove(view.viewport(), LinePoint(1, 190));
-    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, LinePoint(1, 190));
-    EXPECT_EQ(view.SelectedText(), "first line\r\nsecond line");
-
-    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, LinePoint(1, 3));
-    EXPECT_EQ(view.SelectedText(), "second");
+    std::string text;
+    for (int i = 0; i < 200; ++i)
+        text += "line " + std::to_string(i) + "\r\n";
+    text += std::string(5000, 'x') + "needle\r\n";
+    view.SetText(text);
+    view.SetSelection(text.find("needle"), 6);
+    EXPECT_EQ(view.SelectedText(), "needle");
+    EXPECT_GT(view.TopLine(), 150u);
+    EXPECT_LE(view.TopLine(), 200u);
+    EXPECT_GT(view.ScrolledX(), 0);
+    view.SetSelection(text.size() - 2, 100);
+    EXPECT_EQ(view.SelectionLength(), 2u);
 }
 
-TEST_F(BodyView, PaintsTheSelectionHighlight)
+TEST_F(BodyView, MouseSelectsByDragAndByWordAndTheSelectionIsPainted)
 {
-    view.SetText("highlighted text\r\nand more\r\n");
+    view.SetText("first line\r\nsecond line\r\n");
     const auto highlightPixels = [&] {
         const QImage image = view.viewport()->grab().toImage();
         const QRgb highlight = view.palette().color(QPalette::Active, QPalette::Highlight).rgb();
@@ -114,6 +91,53 @@ TEST_F(BodyView, PaintsTheSelectionHighlight)
         return count;
     };
     EXPECT_EQ(highlightPixels(), 0);
-    view.SelectAll();
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, LinePoint(0, 0));
+    QTest::mouseMove(view.viewport(), LinePoint(1, 190));
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, LinePoint(1, 190));
+    EXPECT_EQ(view.SelectedText(), "first line\r\nsecond line");
     EXPECT_GT(highlightPixels(), 200);
+
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, LinePoint(1, 3));
+    EXPECT_EQ(view.SelectedText(), "second");
+}
+
+TEST(BodyScrollBars, DecidedFromTheSizes)
+{
+    // A box of 5775 by 2775 twips has 5715 by 2715 for its text.
+    struct Case { const char* name; float textWidth; float textHeight; bool vertical; bool horizontal; };
+    const Case cases[] = {
+        {"fits exactly", 5715, 2715, false, false},
+        {"one twip too wide", 5716, 195, false, true},
+        {"one twip too tall", 100, 2716, true, false},
+        {"the vertical bar takes the width a line needed", 5600, 2716, true, true},
+        {"the horizontal bar takes the height the lines needed", 5716, 2500, true, true},
+        {"tall enough to keep its height beside a horizontal bar", 5716, 2460, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const BodyScrollBarNeeds needs = DecideBodyScrollBars(5775, 2775, c.textWidth, c.textHeight);
+        EXPECT_EQ(needs.vertical, c.vertical);
+        EXPECT_EQ(needs.horizontal, c.horizontal);
+    }
+}
+
+TEST(BodyTextMetrics, LinesAndTheirWidths)
+{
+    // Every character one pixel wide; tab stops every eight pixels.
+    Latin1Metrics metrics;
+    metrics.advance.fill(64);
+    metrics.tabStop = 8 * 64;
+    struct Case { const char* text; std::int64_t widestPixels; std::int64_t lines; std::vector<std::size_t> breaks; };
+    const Case cases[] = {
+        {"", 0, 1, {}}, {"abc", 3, 1, {}}, {"ab\r\nabcd", 4, 2, {4}}, {"a\r\n", 1, 2, {3}}, {"\r\n\r\n", 0, 3, {2, 4}},
+        {"a\nbb\rccc", 3, 3, {2, 5}}, {"\n\r", 0, 3, {1, 2}}, {"a\tb", 9, 1, {}}, {"abcdefgh\tx", 17, 1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<std::size_t> breaks;
+        const TextExtent extent = ScanText(c.text, metrics, [&](std::size_t next) { breaks.push_back(next); });
+        EXPECT_EQ(extent.widest, c.widestPixels * 64);
+        EXPECT_EQ(extent.lines, c.lines);
+        EXPECT_EQ(breaks, c.breaks);
+    }
 }

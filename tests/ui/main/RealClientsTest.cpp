@@ -3,6 +3,7 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "LoopbackClient.h"
@@ -13,13 +14,7 @@
 
 namespace {
 
-// Debian's interpreter first: it is the one the packages (aiosmtpd) are installed for.
-QString Python()
-{
-    if (QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
-        return QStringLiteral("/usr/bin/python3");
-    return QStandardPaths::findExecutable(QStringLiteral("python3"));
-}
+using ::testing::HasSubstr;
 
 class RealClients : public ::testing::Test {
 protected:
@@ -31,8 +26,9 @@ protected:
         port = QString::number(window.Listener().ListeningPort());
     }
 
-    // Runs a client program to its end while the window keeps serving it.
-    void Run(const QString& program, const QStringList& arguments)
+    // Runs a client program to its end while the window keeps serving it; then its message is shown.
+    void Run(const QString& program, const QStringList& arguments, const std::string& sender,
+             const std::string& recipients, const ::testing::Matcher<const std::string&>& body)
     {
         if (program.isEmpty() || !QFileInfo(program).isExecutable())
             GTEST_SKIP() << "client program not installed: " << program.toStdString();
@@ -44,14 +40,10 @@ protected:
             << process.readAll().toStdString();
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
-    }
-
-    void ExpectOneMessageShown(const std::string& sender, const std::string& recipients)
-    {
-        clsEmailStorage& store = window.EmailStorage();
-        ASSERT_EQ(store.Count(), 1);
-        EXPECT_EQ(store.EmailFrom(1), sender);
-        EXPECT_EQ(store.EmailTo(1), recipients);
+        ASSERT_EQ(window.EmailStorage().Count(), 1);
+        EXPECT_EQ(window.EmailStorage().EmailFrom(1), sender);
+        EXPECT_EQ(window.EmailStorage().EmailTo(1), recipients);
+        EXPECT_THAT(window.EmailStorage().EmailBody(1), body);
         EXPECT_EQ(Caption(window, "lblMessage"), "Message: 1/1");
         EXPECT_TRUE(boxes.Boxes().empty());
     }
@@ -71,23 +63,20 @@ TEST_F(RealClients, PythonSmtplibFallsBackToHelo)
         "s.sendmail('alice@example.com', ['bob@example.com', 'carol@example.com'],\n"
         "           'Subject: from smtplib\\r\\n\\r\\nHello\\r\\n.starts with a dot\\r\\n')\n"
         "s.quit()\n");
-    Run(Python(), {QStringLiteral("-c"), script, port});
-    ExpectOneMessageShown("<alice@example.com>", "<bob@example.com>, <carol@example.com>");
-    EXPECT_EQ(window.EmailStorage().EmailBody(1), "Subject: from smtplib\r\n\r\nHello\r\n.starts with a dot\r\n");
+    // Debian's interpreter first: it is the one the packages are installed for.
+    const QString python = QFileInfo::exists("/usr/bin/python3") ? QStringLiteral("/usr/bin/python3")
+                                                                 : QStandardPaths::findExecutable("python3");
+    Run(python, {QStringLiteral("-c"), script, port}, "<alice@example.com>", "<bob@example.com>, <carol@example.com>",
+        "Subject: from smtplib\r\n\r\nHello\r\n.starts with a dot\r\n");
 }
 
 TEST_F(RealClients, Swaks)
 {
-    Run(QStandardPaths::findExecutable(QStringLiteral("swaks")),
-        {QStringLiteral("--server"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"), port,
-         QStringLiteral("--from"), QStringLiteral("sender@example.org"), QStringLiteral("--to"),
-         QStringLiteral("rcpt@example.org"), QStringLiteral("--helo"), QStringLiteral("tester"),
-         QStringLiteral("--header"), QStringLiteral("Subject: from swaks"), QStringLiteral("--body"),
-         QStringLiteral("Body from swaks")});
-    ExpectOneMessageShown("<sender@example.org>", "<rcpt@example.org>");
-    const std::string& body = window.EmailStorage().EmailBody(1);
-    EXPECT_NE(body.find("Subject: from swaks\r\n"), std::string::npos);
-    EXPECT_NE(body.find("\r\n\r\nBody from swaks\r\n"), std::string::npos);
+    const QStringList arguments{"--server", "127.0.0.1", "--port", port, "--from", "sender@example.org", "--to",
+                                "rcpt@example.org", "--helo", "tester", "--header", "Subject: from swaks", "--body",
+                                "Body from swaks"};
+    Run(QStandardPaths::findExecutable("swaks"), arguments, "<sender@example.org>", "<rcpt@example.org>",
+        AllOf(HasSubstr("Subject: from swaks\r\n"), HasSubstr("\r\n\r\nBody from swaks\r\n")));
 }
 
 TEST_F(RealClients, Curl)
@@ -96,10 +85,8 @@ TEST_F(RealClients, Curl)
     ASSERT_TRUE(mail.open());
     mail.write("Subject: from curl\r\n\r\nBody from curl\r\n");
     mail.close();
-    Run(QStandardPaths::findExecutable(QStringLiteral("curl")),
-        {QStringLiteral("-sS"), QStringLiteral("smtp://127.0.0.1:") + port, QStringLiteral("--mail-from"),
-         QStringLiteral("c@example.net"), QStringLiteral("--mail-rcpt"), QStringLiteral("d@example.net"),
-         QStringLiteral("-T"), mail.fileName()});
-    ExpectOneMessageShown("<c@example.net>", "<d@example.net>");
-    EXPECT_EQ(window.EmailStorage().EmailBody(1), "Subject: from curl\r\n\r\nBody from curl\r\n");
+    Run(QStandardPaths::findExecutable("curl"),
+        {"-sS", "smtp://127.0.0.1:" + port, "--mail-from", "c@example.net", "--mail-rcpt", "d@example.net", "-T",
+         mail.fileName()},
+        "<c@example.net>", "<d@example.net>", "Subject: from curl\r\n\r\nBody from curl\r\n");
 }

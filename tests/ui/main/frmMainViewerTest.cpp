@@ -1,5 +1,9 @@
+#include <functional>
+
+#include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
-#include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -15,16 +19,16 @@
 
 namespace {
 
-bool ShowsIcon(const frmMain& window, const QIcon& icon)
-{
-    return window.windowIcon().pixmap(32, 32).toImage() == icon.pixmap(32, 32).toImage();
-}
+const std::string NotFound = " / No messages with specified context found.";
 
-// Messages arrive through the listener on a loopback port, as from any client.
+// Messages arrive through the listener on a loopback port, as from any client, or go straight
+// into the window's store.
 class Viewer : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
         window.SetListenAddress(QHostAddress::LocalHost, 0);
         Click(window, "mnuStartStop");
         ASSERT_TRUE(window.Listening());
@@ -32,7 +36,6 @@ protected:
         ASSERT_EQ(client.ReadLine(), "220 Quellpost");
     }
 
-    // The body's lines end with CR LF; the store keeps them so.
     void Deliver(const std::string& from, const std::string& body = "Hello\r\n")
     {
         EXPECT_EQ(client.Command("MAIL FROM:<" + from + ">"), "250 OK");
@@ -41,85 +44,97 @@ protected:
         EXPECT_EQ(client.Command(body + ".", 20000), "250 OK");
     }
 
-    void Press(const char* button) { Control<QPushButton>(window, button)->click(); }
-
-    // "<", "x" and ">" as on or off, in the order they sit on the window.
-    std::string Buttons() const
+    // The caption, "<", "x" and ">" as on or off, the sender and whether the icon shows mail.
+    std::string Shown() const
     {
-        std::string states;
+        std::string shown = Caption(window, "lblMessage").toStdString() + " ";
         for (const char* name : {"cmdMessagePrev", "cmdMessageDelete", "cmdMessageNext"})
-            states += Control<QPushButton>(window, name)->isEnabled() ? "1" : "0";
-        return states;
+            shown += Control<QPushButton>(window, name)->isEnabled() ? "1" : "0";
+        shown += " " + Control<QLineEdit>(window, "txtMessageFrom")->text().toStdString();
+        const QImage icon = window.windowIcon().pixmap(32, 32).toImage();
+        return shown + (icon == MailPresentIcon().pixmap(32, 32).toImage() ? " mail"
+                        : icon == NoMailIcon().pixmap(32, 32).toImage()   ? " no mail"
+                                                                          : " other icon");
     }
 
-    std::string Sender() const { return Control<QLineEdit>(window, "txtMessageFrom")->text().toStdString(); }
+    // Presses a button, even a disabled one, the given number of times.
+    std::string Step(const char* button, int times = 1)
+    {
+        for (int i = 0; i < times; ++i) {
+            Control<QPushButton>(window, button)->setEnabled(true);
+            Press(window, button);
+        }
+        return Shown();
+    }
+
     MessageBodyView* Body() const { return Control<MessageBodyView>(window, "txtMessageBody"); }
+
+    // Stores one message for each sender, behind the viewer's back.
+    void Store(std::initializer_list<const char*> senders, const char* to = "to")
+    {
+        for (const char* from : senders)
+            window.EmailStorage().StoreEmail(from, to, "body");
+    }
+
+    // The caption, the selection in the focused message box and the boxes the button brought up.
+    std::string Query(const char* button, const char* text, const char* category)
+    {
+        Control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QString::fromUtf8(text));
+        QComboBox* categories = Control<QComboBox>(window, "cboMessagesSearchFor");
+        if (categories->isEditable())
+            categories->setEditText(QString::fromLatin1(category));
+        else
+            categories->setCurrentIndex(categories->findText(QString::fromLatin1(category)));
+        boxes.Clear();
+        Press(window, button);
+        std::string shown = Caption(window, "lblMessage").toStdString();
+        auto* box = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        if (box && box->hasSelectedText() && box->objectName() != "txtMessagesSearchFor")
+            shown += " " + box->objectName().toStdString() + ":" + box->selectedText().toStdString() + "@"
+                     + std::to_string(box->selectionStart());
+        for (const std::string& boxText : boxes.Texts())
+            shown += " / " + boxText;
+        return shown;
+    }
+    std::string Find(const char* text, const char* in = "From:") { return Query("cmdMessagesFind", text, in); }
+    std::string Next(const char* text, const char* in = "From:") { return Query("cmdMessagesFindNext", text, in); }
 
     RecordingMessageBoxes boxes;
     frmMain window;
     LoopbackClient client;
 };
 
+using Search = Viewer;
+
 } // namespace
 
 TEST_F(Viewer, StartsEmptyWithoutScrollBars)
 {
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message: (n/a)");
-    EXPECT_EQ(Buttons(), "000");
-    EXPECT_TRUE(Sender().empty());
+    EXPECT_EQ(Shown(), "Message: (n/a) 000  no mail");
     EXPECT_TRUE(Body()->Text().empty());
-    EXPECT_TRUE(ShowsIcon(window, NoMailIcon()));
     // The box starts with a horizontal bar, which the first evaluation takes away.
     EXPECT_EQ(Body()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_EQ(Body()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 }
 
-TEST_F(Viewer, FirstMessageIsShownAtOnce)
-{
-    Deliver("alice@example.com", "Subject: hi\r\n\r\nHello\r\n");
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message: 1/1");
-    EXPECT_EQ(Buttons(), "010");
-    EXPECT_TRUE(ShowsIcon(window, MailPresentIcon()));
-    EXPECT_EQ(Sender(), "<alice@example.com>");
-    EXPECT_EQ(Control<QLineEdit>(window, "txtMessageTo")->text(), "<bob@example.com>");
-    EXPECT_EQ(Body()->Text(), "Subject: hi\r\n\r\nHello\r\n");
-    EXPECT_TRUE(Control<QLineEdit>(window, "txtMessageFrom")->isReadOnly());
-    EXPECT_TRUE(Control<QLineEdit>(window, "txtMessageTo")->isReadOnly());
-    EXPECT_TRUE(boxes.Boxes().empty());
-}
-
 TEST_F(Viewer, StepsWithoutWrapAroundAndJumpsToEachArrival)
 {
-    for (const char* from : {"m1", "m2", "m3", "m4", "m5"})
+    Deliver("m1", "Subject: hi\r\n\r\nHello\r\n");
+    EXPECT_EQ(Shown(), "Message: 1/1 010 <m1> mail");
+    EXPECT_EQ(Control<QLineEdit>(window, "txtMessageTo")->text(), "<bob@example.com>");
+    EXPECT_EQ(Body()->Text(), "Subject: hi\r\n\r\nHello\r\n");
+    for (const char* from : {"m2", "m3", "m4", "m5"})
         Deliver(from);
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message: 5/5");
-    EXPECT_EQ(Buttons(), "110");
-
-    Press("cmdMessagePrev");
-    Press("cmdMessagePrev");
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message: 3/5");
-    EXPECT_EQ(Sender(), "<m3>");
-    EXPECT_EQ(Buttons(), "111");
-    Press("cmdMessagePrev");
-    Press("cmdMessagePrev");
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message: 1/5");
-    EXPECT_EQ(Buttons(), "011");
-
-    // Even when pressed, "<" on the first message does nothing.
-    Control<QPushButton>(window, "cmdMessagePrev")->setEnabled(true);
-    Press("cmdMessagePrev");
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message: 1/5");
-
-    Press("cmdMessageNext");
-    EXPECT_EQ(Sender(), "<m2>");
-    Press("cmdMessagePrev");
-
+    EXPECT_EQ(Shown(), "Message: 5/5 110 <m5> mail");
+    EXPECT_EQ(Step("cmdMessagePrev", 2), "Message: 3/5 111 <m3> mail");
+    EXPECT_EQ(Step("cmdMessagePrev", 2), "Message: 1/5 011 <m1> mail");
+    // Even when pressed, "<" on the first and ">" on the last message do nothing.
+    EXPECT_TRUE(Step("cmdMessagePrev").starts_with("Message: 1/5 "));
+    EXPECT_EQ(Step("cmdMessageNext"), "Message: 2/5 111 <m2> mail");
+    Step("cmdMessagePrev");
     Deliver("m6");
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message: 6/6");
-    EXPECT_EQ(Sender(), "<m6>");
-    Control<QPushButton>(window, "cmdMessageNext")->setEnabled(true);
-    Press("cmdMessageNext");
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message: 6/6");
+    EXPECT_EQ(Shown(), "Message: 6/6 110 <m6> mail");
+    EXPECT_TRUE(Step("cmdMessageNext").starts_with("Message: 6/6 "));
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 
@@ -127,48 +142,24 @@ TEST_F(Viewer, DeleteShowsTheMessageThatMovedIntoPlace)
 {
     for (const char* from : {"a", "b", "c"})
         Deliver(from);
-    Press("cmdMessageDelete"); // the last of three
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message: 2/2");
-    EXPECT_EQ(Sender(), "<b>");
-    EXPECT_EQ(Buttons(), "110");
-
+    EXPECT_EQ(Step("cmdMessageDelete"), "Message: 2/2 110 <b> mail"); // the last of three
     Deliver("d");
-    Press("cmdMessagePrev");
-    Press("cmdMessagePrev");
-    Press("cmdMessageDelete"); // the first of a, b, d
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message: 1/2");
-    EXPECT_EQ(Sender(), "<b>");
-    EXPECT_EQ(Buttons(), "011");
-    EXPECT_TRUE(ShowsIcon(window, MailPresentIcon()));
-
-    Press("cmdMessageDelete");
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message: 1/1");
-    EXPECT_EQ(Sender(), "<d>");
-    Press("cmdMessageDelete");
-    EXPECT_EQ(Caption(window, "lblMessage"), "Message (n/a)");
-    EXPECT_EQ(Buttons(), "000");
-    EXPECT_TRUE(Sender().empty());
+    Step("cmdMessagePrev", 2);
+    EXPECT_EQ(Step("cmdMessageDelete"), "Message: 1/2 011 <b> mail"); // the first of a, b, d
+    EXPECT_EQ(Step("cmdMessageDelete"), "Message: 1/1 010 <d> mail");
+    EXPECT_EQ(Step("cmdMessageDelete"), "Message (n/a) 000  no mail");
     EXPECT_TRUE(Control<QLineEdit>(window, "txtMessageTo")->text().isEmpty());
     EXPECT_TRUE(Body()->Text().empty());
-    EXPECT_TRUE(ShowsIcon(window, NoMailIcon()));
     EXPECT_EQ(window.EmailStorage().Count(), 0);
     EXPECT_TRUE(boxes.Boxes().empty());
-}
 
-TEST_F(Viewer, DeleteWithoutAShownMessageAnswersWithABox)
-{
-    QPushButton* remove = Control<QPushButton>(window, "cmdMessageDelete");
-    remove->setEnabled(true);
-    Press("cmdMessageDelete");
-    // Stored behind the viewer's back, so that no message is chosen.
+    // Without a message shown, "x" answers with a box, even once one was stored behind the viewer's back.
+    Step("cmdMessageDelete");
     window.EmailStorage().StoreEmail("a", "b", "c");
-    Press("cmdMessageDelete");
-    ASSERT_EQ(boxes.Boxes().size(), 2u);
+    Step("cmdMessageDelete");
     EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{"No messages available.", "Unable to delete message."}));
-    for (const auto& box : boxes.Boxes()) {
-        EXPECT_EQ(box.icon, MsgIcon::Information);
-        EXPECT_EQ(box.buttons, MsgButtons::Ok);
-    }
+    for (const auto& box : boxes.Boxes())
+        EXPECT_TRUE(box.icon == MsgIcon::Information && box.buttons == MsgButtons::Ok);
     EXPECT_EQ(window.EmailStorage().Count(), 1);
 }
 
@@ -180,27 +171,21 @@ TEST_F(Viewer, ScrollBarsFollowTheBody)
     const int available = Body()->height() * TwipsPerPixel - 60;
     const int fitting = available / lineTwips;
     ASSERT_GT(fitting * lineTwips, available - 255) << "the font's lines are too tall for this case";
-    const std::string wide(300, 'W');
-    std::string almostFull;
-    for (int i = 1; i < fitting - 1; ++i)
-        almostFull += "line\r\n";
-    almostFull += wide + "\r\n"; // the empty line after it is the last that fits
+    const auto lines = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += "line\r\n";
+        return text;
+    };
+    const std::string wide = std::string(300, 'W') + "\r\n";
+    const std::string almostFull = lines(fitting - 2) + wide; // the empty line after it is the last that fits
     ASSERT_EQ(MeasureText(almostFull, metrics).lines, fitting);
 
-    std::string manyLines;
-    for (int i = 0; i < 40; ++i)
-        manyLines += "line " + std::to_string(i) + "\r\n";
-
-    struct Case {
-        const char* name;
-        std::string body;
-        bool vertical;
-        bool horizontal;
-    };
+    struct Case { const char* name; std::string body; bool vertical; bool horizontal; };
     const Case cases[] = {
         {"one short line", "Hello\r\n", false, false},
-        {"one wide line", wide + "\r\n", false, true},
-        {"many short lines", manyLines, true, false},
+        {"one wide line", wide, false, true},
+        {"many short lines", lines(40), true, false},
         {"height fits only without the horizontal bar", almostFull, true, true},
         {"back to one short line", "Hello\r\n", false, false},
     };
@@ -215,8 +200,118 @@ TEST_F(Viewer, ScrollBarsFollowTheBody)
     Body()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Deliver("a", "Other\r\n");
     EXPECT_EQ(Body()->verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
-    Deliver("a", wide + "\r\n");
+    Deliver("a", wide);
     EXPECT_EQ(Body()->verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
     EXPECT_EQ(Body()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(Search, ChecksComeInOrder)
+{
+    const std::string noMessages = "Message: (n/a) / No messages available.";
+    const std::string empty = "Message: (n/a) / Text to search for is empty.";
+    EXPECT_EQ(Find("bob"), noMessages);
+    EXPECT_EQ(boxes.Boxes().at(0).icon, MsgIcon::Information);
+    EXPECT_EQ(boxes.Boxes().at(0).buttons, MsgButtons::Ok);
+    EXPECT_EQ(Next("bob"), noMessages);
+    EXPECT_EQ(Find(""), noMessages);
+    Store({"bob"});
+    EXPECT_EQ(Find("   "), empty);
+    EXPECT_EQ(boxes.Boxes().at(0).icon, MsgIcon::Information);
+    EXPECT_EQ(Next(""), empty);
+}
+
+TEST_F(Search, FindThenNextThroughTheSenders)
+{
+    Store({"Alice", "BOB smith", "Bobby"});
+    EXPECT_EQ(Find("bob"), "Message: 2/3 txtMessageFrom:BOB@0");
+    EXPECT_EQ(Next("bob"), "Message: 3/3 txtMessageFrom:Bob@0");
+    EXPECT_EQ(Next("bob"), "Message: 3/3 txtMessageFrom:Bob@0" + NotFound);
+    EXPECT_EQ(boxes.Boxes().at(0).icon, MsgIcon::Information);
+    EXPECT_EQ(Next("bob"), "Message: 3/3 txtMessageFrom:Bob@0" + NotFound);
+    EXPECT_EQ(Find(" bob "), "Message: 2/3 txtMessageFrom:BOB@0");
+}
+
+TEST_F(Search, NextGoesOnWithTheLastSuccessfulFind)
+{
+    Store({"Alice", "BOB smith", "Bobby", "Bobby and Alice"});
+    EXPECT_EQ(Next("bob"), "Message: (n/a)" + NotFound); // no Find has succeeded yet
+    EXPECT_EQ(Find("bob"), "Message: 2/4 txtMessageFrom:BOB@0");
+    // A Find that finds nothing leaves the search for 'bob' in place.
+    EXPECT_EQ(Find("carol"), "Message: 2/4 txtMessageFrom:BOB@0" + NotFound);
+    // Next searches for 'bob' and selects the box's text only where the hit holds it.
+    EXPECT_EQ(Next("alice"), "Message: 3/4");
+    EXPECT_EQ(Next("alice"), "Message: 4/4 txtMessageFrom:Alice@10");
+    EXPECT_EQ(Next("alice"), "Message: 4/4 txtMessageFrom:Alice@10" + NotFound);
+}
+
+TEST_F(Search, CategoriesKeepTheirOwnSearch)
+{
+    Store({"bob"}, "team");
+    Store({"bob"}, "solo");
+    Store({"carl"}, "team");
+    EXPECT_EQ(Find("bob", "From:"), "Message: 1/3 txtMessageFrom:bob@0");
+    EXPECT_EQ(Find("team", "To:"), "Message: 1/3 txtMessageTo:team@0");
+    EXPECT_EQ(Next("x", "From:"), "Message: 2/3");
+    EXPECT_EQ(Next("team", "To:"), "Message: 3/3 txtMessageTo:team@0");
+}
+
+TEST_F(Search, BodySearchSelectsInTheBody)
+{
+    window.EmailStorage().StoreEmail("a", "b", "Subject: greeting\r\n\r\nsay hello\r\n");
+    EXPECT_EQ(Find("HELLO", "Body"), "Message: 1/1");
+    auto* body = Control<MessageBodyView>(window, "txtMessageBody");
+    EXPECT_EQ(body->SelectionStart(), 25u);
+    EXPECT_EQ(body->SelectedText(), "hello");
+    EXPECT_EQ(QApplication::focusWidget(), body);
+}
+
+TEST_F(Search, UnsupportedCategoriesAndTextsFindNothing)
+{
+    Store({"bob", "price ? euro"});
+    QComboBox* categories = Control<QComboBox>(window, "cboMessagesSearchFor");
+    EXPECT_EQ(categories->count(), 3);
+    categories->setEditable(true);
+    EXPECT_EQ(Find("bob", "Subject"), "Message: (n/a) / Unsupported search category." + NotFound);
+    EXPECT_EQ(boxes.Boxes().at(0).icon, MsgIcon::Exclamation);
+    // Converting the euro sign to Latin-1 would make it a '?'.
+    EXPECT_EQ(Find("\u20ac"), "Message: (n/a)" + NotFound);
+    // The category is read trimmed and in any letter case.
+    EXPECT_EQ(Find("bob", "  from: "), "Message: 1/2 txtMessageFrom:bob@0");
+}
+
+TEST_F(Search, FocusSelectsTheWholeSearchText)
+{
+    QLineEdit* box = Control<QLineEdit>(window, "txtMessagesSearchFor");
+    box->setText(QStringLiteral("bob smith"));
+    const auto click = [&] { QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center()); };
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"by the program", [&] { box->setFocus(Qt::OtherFocusReason); }},
+        {"by the keyboard", [&] { box->setFocus(Qt::TabFocusReason); }},
+        {"by a click", click},
+    };
+    for (const auto& [how, focus] : cases) {
+        SCOPED_TRACE(how);
+        Control<QLineEdit>(window, "txtMessageFrom")->setFocus();
+        ASSERT_NE(QApplication::focusWidget(), box);
+        box->deselect();
+        focus();
+        EXPECT_EQ(QApplication::focusWidget(), box);
+        EXPECT_EQ(box->selectedText(), "bob smith");
+    }
+    // A click into a box that already has the focus places the caret as usual.
+    click();
+    EXPECT_FALSE(box->hasSelectedText());
+}
+
+TEST_F(Search, AFailureIsReportedByTheCommand)
+{
+    // The sender search's position cannot move beyond the last possible message.
+    for (int i = 1; i < 32767; ++i)
+        Store({"x"});
+    Store({"bob"});
+    EXPECT_EQ(Find("bob"), "Message: 32767/32767 txtMessageFrom:bob@0");
+    EXPECT_EQ(Next("bob"), "Message: 32767/32767 txtMessageFrom:bob@0 / Fatal application error tracked:\r"
+                           "[6]: Overflow\rSource: cmdMessagesFindNext_Click");
+    EXPECT_EQ(boxes.Boxes().at(0).icon, MsgIcon::Critical);
 }
