@@ -15,40 +15,19 @@ namespace {
 
 const std::string CrLf = "\r\n";
 
-std::vector<std::string> splitAt(const std::string& text, const std::string& separator)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end - start));
-        if (end == std::string::npos)
-            return parts;
-        start = end + separator.size();
-    }
-}
-
 // Sets TZ for its lifetime and restores what was there.
 class ZoneGuard {
 public:
-    explicit ZoneGuard(const char* zone)
-    {
-        if (const char* old = std::getenv("TZ"))
-            m_old = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ZoneGuard()
-    {
-        if (m_old)
-            ::setenv("TZ", m_old->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
+    explicit ZoneGuard(const char* zone) { set(zone); }
+    ~ZoneGuard() { set(m_old ? m_old->c_str() : nullptr); }
 
 private:
-    std::optional<std::string> m_old;
+    static void set(const char* zone)
+    {
+        zone ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
+        ::tzset();
+    }
+    const std::optional<std::string> m_old = std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt;
 };
 
 } // namespace
@@ -59,7 +38,6 @@ TEST(MessageComposition, HeaderTextPlainOrEncodedWords)
     EXPECT_EQ(EncodeHeaderText("Test \"mail\"", false), "Test \"mail\"");
     EXPECT_EQ(EncodeHeaderText("Jane Doe", true), "\"Jane Doe\"");
     EXPECT_EQ(EncodeHeaderText("", true), "\"\"");
-    EXPECT_EQ(EncodeHeaderText("Gr\xFC\xDF" "e", false), "=?ISO-8859-1?B?R3L832U=?=");
     EXPECT_EQ(EncodeHeaderText("Gr\xFC\xDF" "e", true), "=?ISO-8859-1?B?R3L832U=?=");
     EXPECT_EQ(EncodeHeaderText("a\x7F", false), "=?ISO-8859-1?B?YX8=?=");
 
@@ -67,142 +45,79 @@ TEST(MessageComposition, HeaderTextPlainOrEncodedWords)
     std::string text = "\xE9";
     while (text.size() < 100)
         text += static_cast<char>('a' + text.size() % 26);
-    const std::vector<std::string> words = splitAt(EncodeHeaderText(text, false), "\r\n\t");
-    ASSERT_EQ(words.size(), 3u);
-    const std::size_t lengths[] = {42, 42, 16};
-    std::string decoded;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        SCOPED_TRACE(i);
-        const std::string& word = words[i];
-        ASSERT_TRUE(word.starts_with("=?ISO-8859-1?B?"));
-        ASSERT_TRUE(word.ends_with("?="));
-        const std::string piece = Base64Decode(word.substr(15, word.size() - 17));
-        EXPECT_EQ(piece.size(), lengths[i]);
-        decoded += piece;
-    }
-    EXPECT_EQ(decoded, text);
-}
-
-TEST(MessageComposition, PrepareDotStuffsAndKeepsTheSeparator)
-{
-    struct Case {
-        std::string text;
-        std::string prepared;
-    } cases[] = {
-        {"", ""},
-        {".a", "..a"},
-        {"x\r\n.a\r\n..b\r\n.", "x\r\n..a\r\n...b\r\n.."},
-        {"a\r\n", "a\r\n"},
-        {"x\r.a", "x\r..a"},
-        // CR LF anywhere makes it the separator; lone CRs then stay inside lines.
-        {"a\r\n.b\r.c", "a\r\n..b\r.c"},
-        // Line feeds alone separate nothing: only the very first character is stuffed.
-        {"x\n.a", "x\n.a"},
-        {".x\n.a", "..x\n.a"},
-        {"\xE4\xF6\xFC", "\xE4\xF6\xFC"},
+    const auto word = [&](std::size_t from, std::size_t length) {
+        const std::string encoded = Base64Encode(text.substr(from, length));
+        return "=?ISO-8859-1?B?" + encoded.substr(0, encoded.size() - 2) + "?=";
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(PrepareMessageText(c.text), c.prepared);
-    }
+    EXPECT_EQ(EncodeHeaderText(text, false), word(0, 42) + "\r\n\t" + word(42, 42) + "\r\n\t" + word(84, 16));
 }
 
-TEST(MessageComposition, PrepareWrapsLongLines)
+TEST(MessageComposition, PrepareDotStuffsWrapsAndKeepsTheSeparator)
 {
     const std::string a998(998, 'a');
     struct Case {
-        const char* name;
         std::string text;
         std::string prepared;
     } cases[] = {
-        {"998 characters stay", a998, a998},
-        {"no blank: cut at 998", std::string(2000, 'b'),
-         std::string(998, 'b') + CrLf + std::string(998, 'b') + CrLf + "bbbb"},
-        {"cut behind the last blank", std::string(900, 'a') + " " + std::string(90, 'b') + " " + std::string(200, 'c'),
+        {"", ""}, {".a", "..a"}, {"x\r\n.a\r\n..b\r\n.", "x\r\n..a\r\n...b\r\n.."}, {"a\r\n", "a\r\n"},
+        {"x\r.a", "x\r..a"}, {"\xE4\xF6\xFC", "\xE4\xF6\xFC"},
+        // CR LF anywhere makes it the separator; lone CRs then stay inside lines.
+        {"a\r\n.b\r.c", "a\r\n..b\r.c"},
+        // Line feeds alone separate nothing: only the very first character is stuffed.
+        {"x\n.a", "x\n.a"}, {".x\n.a", "..x\n.a"},
+        // Over-long lines: cut at 998, or behind the last blank within them.
+        {a998, a998},
+        {std::string(2000, 'b'), std::string(998, 'b') + CrLf + std::string(998, 'b') + CrLf + "bbbb"},
+        {std::string(900, 'a') + " " + std::string(90, 'b') + " " + std::string(200, 'c'),
          std::string(900, 'a') + " " + std::string(90, 'b') + " " + CrLf + std::string(200, 'c')},
-        {"a blank beyond 998 does not count", a998 + "aa b", a998 + CrLf + "aa b"},
-        {"a continuation piece is stuffed", a998 + ".bc", a998 + CrLf + "..bc"},
-        {"the stuffing dot makes a line too long", "." + std::string(997, 'a'),
-         ".." + std::string(996, 'a') + CrLf + "a"},
-        {"line feeds alone: one line, wrapped with CR LF", "x\n" + std::string(1500, 'b'),
-         "x\n" + std::string(996, 'b') + CrLf + std::string(504, 'b')},
-        {"CR separator wraps with CR", "x\r" + std::string(1000, 'b'),
-         "x\r" + std::string(998, 'b') + "\r" + "bb"},
-        {"later lines wrap too", "x\r\n" + std::string(999, 'c') + "\r\ny",
-         "x\r\n" + std::string(998, 'c') + CrLf + "c\r\ny"},
+        {a998 + "aa b", a998 + CrLf + "aa b"},
+        // A continuation piece is stuffed; the stuffing dot itself can make a line too long.
+        {a998 + ".bc", a998 + CrLf + "..bc"}, {"." + std::string(997, 'a'), ".." + std::string(996, 'a') + CrLf + "a"},
+        // Line feeds alone: one line, wrapped with CR LF. A CR separator wraps with CR.
+        {"x\n" + std::string(1500, 'b'), "x\n" + std::string(996, 'b') + CrLf + std::string(504, 'b')},
+        {"x\r" + std::string(1000, 'b'), "x\r" + std::string(998, 'b') + "\r" + "bb"},
+        {"x\r\n" + std::string(999, 'c') + "\r\ny", "x\r\n" + std::string(998, 'c') + CrLf + "c\r\ny"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.text.substr(0, 20) + "... of " + std::to_string(c.text.size()));
         EXPECT_EQ(PrepareMessageText(c.text), c.prepared);
     }
 }
 
 TEST(MessageComposition, EightBitDetection)
 {
-    EXPECT_FALSE(HasEightBitText(""));
     EXPECT_FALSE(HasEightBitText("plain ASCII ~ text\r\n\t"));
     EXPECT_TRUE(HasEightBitText("delete \x7F"));
     EXPECT_TRUE(HasEightBitText("caf\xE9"));
-    EXPECT_TRUE(HasEightBitText("\x80"));
 }
 
 TEST(MessageComposition, TimeZoneTexts)
-{
-    struct Case {
-        int offset;
-        const char* text;
-    } cases[] = {{0, "+0000"}, {330, "+0530"}, {-210, "-0330"}, {-30, "-0030"},
-                 {30, "+0030"}, {60, "+0100"}, {-720, "-1200"}, {840, "+1400"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.offset);
-        EXPECT_EQ(TimeZoneText(c.offset), c.text);
-    }
-}
-
-TEST(MessageComposition, LocalOffsetFollowsTheZoneSetting)
 {
     // POSIX zone rules count west of UTC as positive; the offset here counts east.
     struct Case {
         const char* zone;
         const char* text;
-    } cases[] = {{"UTC0", "+0000"}, {"QPW0:30", "-0030"}, {"QPE-0:30", "+0030"},
-                 {"QPI-5:30", "+0530"}, {"QPN3:30", "-0330"}};
+    } cases[] = {{"UTC0", "+0000"}, {"QPW0:30", "-0030"}, {"QPE-0:30", "+0030"}, {"QPI-5:30", "+0530"},
+                 {"QPN3:30", "-0330"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.zone);
         ZoneGuard zone(c.zone);
         EXPECT_EQ(TimeZoneText(LocalTimeZoneOffsetMinutes()), c.text);
     }
+    EXPECT_EQ(TimeZoneText(-720), "-1200");
+    EXPECT_EQ(TimeZoneText(840), "+1400");
 }
 
 TEST(MessageComposition, MailDate)
 {
     const MailNameTables names = BuildMailNameTables();
-    ASSERT_EQ(names.WeekdayNames.size(), 8u);
-    ASSERT_EQ(names.MonthNames.size(), 13u);
-    EXPECT_EQ(names.WeekdayNames[0], "");
-    EXPECT_EQ(names.MonthNames[0], "");
-
-    std::tm saturday{};
-    saturday.tm_year = 2026 - 1900;
-    saturday.tm_mon = 11;
-    saturday.tm_mday = 5;
-    saturday.tm_wday = 6;
-    saturday.tm_hour = 5;
-    saturday.tm_min = 48;
-    saturday.tm_sec = 39;
-    EXPECT_EQ(FormatMailDate(saturday, "+0100", names), "Sat, 5 Dec 2026 05:48:39 +0100");
-
-    std::tm sunday{};
-    sunday.tm_year = 2023 - 1900;
-    sunday.tm_mday = 31;
-    sunday.tm_hour = 23;
-    sunday.tm_min = 5;
-    sunday.tm_sec = 9;
-    EXPECT_EQ(FormatMailDate(sunday, "-0330", names), "Sun, 31 Jan 2023 23:05:09 -0330");
-
-    std::tm broken = sunday;
-    broken.tm_mon = 12;
-    EXPECT_THROW(FormatMailDate(broken, "+0000", names), AppError);
+    // Second, minute, hour, day, month from 0, year from 1900, weekday from Sunday = 0.
+    std::tm time{39, 48, 5, 5, 11, 2026 - 1900, 6, 0, 0, 0, nullptr};
+    EXPECT_EQ(FormatMailDate(time, "+0100", names), "Sat, 5 Dec 2026 05:48:39 +0100");
+    time = {9, 5, 23, 31, 0, 2023 - 1900, 0, 0, 0, 0, nullptr};
+    EXPECT_EQ(FormatMailDate(time, "-0330", names), "Sun, 31 Jan 2023 23:05:09 -0330");
+    time.tm_mon = 12;
+    EXPECT_THROW(FormatMailDate(time, "+0000", names), AppError);
 
     ZoneGuard zone("QPW0:30");
     const std::string now = FormatMailDate(CurrentLocalTime(), TimeZoneText(LocalTimeZoneOffsetMinutes()), names);
@@ -221,9 +136,6 @@ TEST(MessageComposition, MessageIdLayout)
     const std::string drawn = "Ae88ZaAe88ZaAe88ZaAe";
     EXPECT_EQ(CreateMessageId(UtcTime{2026, 12, 5, 4, 8, 9, 7}, random, std::string("127.0.0.1\0", 10)),
               "20261205040809007." + drawn + "@127.0.0.1");
-    next = 0;
-    EXPECT_EQ(CreateMessageId(UtcTime{987, 1, 2, 13, 14, 15, 999}, random, std::string("h\0\0", 3)),
-              "9870102131415999." + drawn + "@" + std::string("h\0", 2));
 
     const std::regex layout(R"(\d{17}\.[A-Za-z0-8]{20}@mail\.example)");
     const std::string first = CreateMessageId(std::string("mail.example\0", 13));
@@ -235,34 +147,20 @@ TEST(MessageComposition, MessageIdLayout)
 
 TEST(MessageComposition, TransmissionSizeEstimate)
 {
-    const std::vector<std::string> recipients = {"a@b.com", "cc@dd.org"};
-    const std::vector<std::string> recipientNames = {"Ann"};
-    const std::vector<std::string> cc = {"x@y.net"};
-    const std::vector<std::string> bcc = {"b1@z.de", "b2@z.de"};
-    TransmissionSizeInputs inputs;
-    inputs.From = "me@example.com";
-    inputs.UseAuthentication = true;
-    inputs.Username = "user";
-    inputs.Password = "secret1";
-    inputs.Recipients = recipients;
-    inputs.RecipientDisplayNames = recipientNames;
-    inputs.CcRecipients = cc;
-    inputs.BccRecipients = bcc;
-    inputs.FromDisplayName = "Me";
-    inputs.ReplyToAddress = "r@s.com";
-    inputs.Subject = "Hi";
-    inputs.Message = "Hello";
-    inputs.EncodeType = 0;
-    inputs.Receipt = true;
+    const std::vector<std::string> recipients = {"a@b.com", "cc@dd.org"}, recipientNames = {"Ann"}, cc = {"x@y.net"},
+                                   bcc = {"b1@z.de", "b2@z.de"};
+    TransmissionSizeInputs inputs{.From = "me@example.com", .UseAuthentication = true, .Username = "user",
+                                  .Password = "secret1", .Recipients = recipients,
+                                  .RecipientDisplayNames = recipientNames, .CcRecipients = cc, .CcDisplayNames = {}, .BccRecipients = bcc,
+                                  .FromDisplayName = "Me", .ReplyToAddress = "r@s.com", .Subject = "Hi",
+                                  .Message = "Hello", .EncodeType = 0, .Receipt = true};
     // 93+14 | +25+14 +16/3 +28/3 | +(15+14)+(15+18+6) +(11+3) | +(15+14) | +(15+7)+(15+7+6)
     // | +3+2 +14 +14+7 +2+5 | +64 +36+2+14
     EXPECT_EQ(EstimateTransmissionSize(inputs), 484);
-
     inputs.Receipt = false;
     EXPECT_EQ(EstimateTransmissionSize(inputs), 484 - 52);
     inputs.EncodeType = 1;
     inputs.Receipt = true;
     EXPECT_EQ(EstimateTransmissionSize(inputs), 484 - 52 - 64);
-
     EXPECT_EQ(EstimateTransmissionSize(TransmissionSizeInputs{}), 93 + 64);
 }

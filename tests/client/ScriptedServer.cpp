@@ -11,7 +11,9 @@ std::string commandWord(const std::string& line)
     return UpperCase(line.substr(0, line.find(' ')));
 }
 
-std::string replyFor(const std::map<std::string, std::string>& replies, const std::string& line,
+} // namespace
+
+std::string ReplyFor(const std::map<std::string, std::string>& replies, const std::string& line,
                      const std::string& otherwise)
 {
     auto it = replies.find(line);
@@ -19,8 +21,6 @@ std::string replyFor(const std::map<std::string, std::string>& replies, const st
         it = replies.find(commandWord(line));
     return it != replies.end() ? it->second : otherwise;
 }
-
-} // namespace
 
 ScriptedServer::ScriptedServer(std::string greeting, Script script)
     : m_greeting(std::move(greeting)), m_script(std::move(script))
@@ -83,20 +83,15 @@ std::string SmtpScript::operator()(const std::string& line)
         m_inData = false;
         Messages.push_back(std::move(m_data));
         m_data.clear();
-        return replyFor(Replies, line, "250 Queued\r\n");
+        return ReplyFor(Replies, line, "250 Queued\r\n");
     }
     const std::string word = commandWord(line);
     if (word == "DATA") {
-        const std::string reply = replyFor(Replies, line, "354 Go ahead\r\n");
+        const std::string reply = ReplyFor(Replies, line, "354 Go ahead\r\n");
         m_inData = reply.starts_with("354");
         return reply;
     }
     if (word == "QUIT")
-        return replyFor(Replies, line, "221 Bye\r\n");
-    return replyFor(Replies, line, "250 OK\r\n");
-}
-
-std::string Pop3Script::operator()(const std::string& line)
-{
-    return replyFor(Replies, line, "+OK\r\n");
+        return ReplyFor(Replies, line, "221 Bye\r\n");
+    return ReplyFor(Replies, line, "250 OK\r\n");
 }

@@ -45,7 +45,7 @@ private:
 // 221 to QUIT; the answer to any command word can be replaced.
 class SmtpScript {
 public:
-    // Replies by whole line, else by upper-case command word ("EHLO", "RCPT"...); "" answers nothing.
+    // Replies as ReplyFor finds them.
     std::map<std::string, std::string> Replies;
     // The message texts received, each with its lines' CR LF, dot-stuffing left as sent.
     std::vector<std::string> Messages;
@@ -57,8 +57,7 @@ private:
     std::string m_data;
 };
 
-// A POP3 server's answers: "+OK" to everything unless the line or its command word says otherwise.
-struct Pop3Script {
-    std::map<std::string, std::string> Replies;
-    std::string operator()(const std::string& line);
-};
+// The reply to a line by the line itself, else by its upper-case command word ("EHLO", "RCPT"...),
+// else otherwise; "" answers nothing.
+std::string ReplyFor(const std::map<std::string, std::string>& replies, const std::string& line,
+                     const std::string& otherwise);

@@ -1,10 +1,6 @@
 #!/usr/bin/env python3
-"""A real SMTP server for the client's tests, on a free loopback port.
-
-Offers AUTH LOGIN without TLS and accepts one user name and password (the two arguments).
-Prints "READY <port>" once it listens, then one JSON line per message it receives. Runs until
-its standard input closes or it is terminated.
-"""
+"""A real SMTP server on a free loopback port, offering AUTH LOGIN for one user and password (the
+arguments). Prints "READY <port>", then a JSON line per message; runs until stdin closes or SIGTERM."""
 import json
 import socket
 import sys
