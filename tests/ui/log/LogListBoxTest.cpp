@@ -55,11 +55,7 @@ TEST(LogListBox, KeysMoveTheSelectionKeepItInViewAndRaiseClick)
     const qsizetype rows = list.VisibleLineCount();
     ASSERT_GT(rows, 2);
 
-    struct Step {
-        Qt::Key key;
-        qsizetype selected;
-        bool click;
-    };
+    struct Step { Qt::Key key; qsizetype selected; bool click; };
     const Step steps[] = {
         {Qt::Key_Down, 0, true}, // with nothing selected, the top line
         {Qt::Key_Down, 1, true},

@@ -58,18 +58,15 @@ TEST(frmLog, NamesCaptionsToolTipsAndTheDetailedSwitch)
 {
     frmLog window;
     EXPECT_EQ(window.windowTitle(), "Quellpost (log)");
-    const struct {
-        const char* name;
-        const char* caption;
-        const char* toolTip;
-    } cases[] = {
+    struct Case { const char* name; const char* caption; const char* toolTip; };
+    const Case cases[] = {
         {"frameApplicationLog", "Application log:", ""},
         {"picApplicationLog", "", ""},
         {"lstLog", "", "Log of operations done by Quellpost."},
         {"cmdClearLog", "Clear", "Clear log messages collected so far."},
         {"chkLogFull", "Enable detailed (full) logging", "Enable extended logging (full log, for debugging purposes)."},
     };
-    for (const auto& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto* widget = window.findChild<QWidget*>(c.name);
         ASSERT_NE(widget, nullptr);

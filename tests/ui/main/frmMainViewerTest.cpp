@@ -80,11 +80,7 @@ protected:
     std::string Query(const char* button, const char* text, const char* category)
     {
         Control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QString::fromUtf8(text));
-        QComboBox* categories = Control<QComboBox>(window, "cboMessagesSearchFor");
-        if (categories->isEditable())
-            categories->setEditText(QString::fromLatin1(category));
-        else
-            categories->setCurrentIndex(categories->findText(QString::fromLatin1(category)));
+        Control<QComboBox>(window, "cboMessagesSearchFor")->setCurrentText(QString::fromLatin1(category));
         boxes.Clear();
         Press(window, button);
         std::string shown = Caption(window, "lblMessage").toStdString();
@@ -108,17 +104,10 @@ using Search = Viewer;
 
 } // namespace
 
-TEST_F(Viewer, StartsEmptyWithoutScrollBars)
+TEST_F(Viewer, StartsEmptyStepsWithoutWrapAroundAndJumpsToEachArrival)
 {
     EXPECT_EQ(Shown(), "Message: (n/a) 000  no mail");
     EXPECT_TRUE(Body()->Text().empty());
-    // The box starts with a horizontal bar, which the first evaluation takes away.
-    EXPECT_EQ(Body()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    EXPECT_EQ(Body()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-}
-
-TEST_F(Viewer, StepsWithoutWrapAroundAndJumpsToEachArrival)
-{
     Deliver("m1", "Subject: hi\r\n\r\nHello\r\n");
     EXPECT_EQ(Shown(), "Message: 1/1 010 <m1> mail");
     EXPECT_EQ(Control<QLineEdit>(window, "txtMessageTo")->text(), "<bob@example.com>");
@@ -163,8 +152,11 @@ TEST_F(Viewer, DeleteShowsTheMessageThatMovedIntoPlace)
     EXPECT_EQ(window.EmailStorage().Count(), 1);
 }
 
-TEST_F(Viewer, ScrollBarsFollowTheBody)
+TEST_F(Viewer, StartsWithoutScrollBarsThenTheyFollowTheBody)
 {
+    // The box is built with a horizontal bar, which the first evaluation takes away.
+    EXPECT_EQ(Body()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(Body()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     // Lines that fill the box's height only while no horizontal bar takes its share.
     const Latin1Metrics metrics = MetricsForFont(Body()->font());
     const int lineTwips = metrics.lineHeight * TwipsPerPixel;
@@ -221,28 +213,21 @@ TEST_F(Search, ChecksComeInOrder)
     EXPECT_EQ(Next(""), empty);
 }
 
-TEST_F(Search, FindThenNextThroughTheSenders)
-{
-    Store({"Alice", "BOB smith", "Bobby"});
-    EXPECT_EQ(Find("bob"), "Message: 2/3 txtMessageFrom:BOB@0");
-    EXPECT_EQ(Next("bob"), "Message: 3/3 txtMessageFrom:Bob@0");
-    EXPECT_EQ(Next("bob"), "Message: 3/3 txtMessageFrom:Bob@0" + NotFound);
-    EXPECT_EQ(boxes.Boxes().at(0).icon, MsgIcon::Information);
-    EXPECT_EQ(Next("bob"), "Message: 3/3 txtMessageFrom:Bob@0" + NotFound);
-    EXPECT_EQ(Find(" bob "), "Message: 2/3 txtMessageFrom:BOB@0");
-}
-
-TEST_F(Search, NextGoesOnWithTheLastSuccessfulFind)
+TEST_F(Search, FindThenNextGoOnWithTheLastSuccessfulFind)
 {
     Store({"Alice", "BOB smith", "Bobby", "Bobby and Alice"});
     EXPECT_EQ(Next("bob"), "Message: (n/a)" + NotFound); // no Find has succeeded yet
-    EXPECT_EQ(Find("bob"), "Message: 2/4 txtMessageFrom:BOB@0");
+    EXPECT_EQ(Find(" bob "), "Message: 2/4 txtMessageFrom:BOB@0");
     // A Find that finds nothing leaves the search for 'bob' in place.
     EXPECT_EQ(Find("carol"), "Message: 2/4 txtMessageFrom:BOB@0" + NotFound);
     // Next searches for 'bob' and selects the box's text only where the hit holds it.
     EXPECT_EQ(Next("alice"), "Message: 3/4");
     EXPECT_EQ(Next("alice"), "Message: 4/4 txtMessageFrom:Alice@10");
-    EXPECT_EQ(Next("alice"), "Message: 4/4 txtMessageFrom:Alice@10" + NotFound);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(Next("alice"), "Message: 4/4 txtMessageFrom:Alice@10" + NotFound);
+        EXPECT_EQ(boxes.Boxes().at(0).icon, MsgIcon::Information);
+    }
+    EXPECT_EQ(Find("bob"), "Message: 2/4 txtMessageFrom:BOB@0"); // Find starts over at the first message
 }
 
 TEST_F(Search, CategoriesKeepTheirOwnSearch)
@@ -269,9 +254,7 @@ TEST_F(Search, BodySearchSelectsInTheBody)
 TEST_F(Search, UnsupportedCategoriesAndTextsFindNothing)
 {
     Store({"bob", "price ? euro"});
-    QComboBox* categories = Control<QComboBox>(window, "cboMessagesSearchFor");
-    EXPECT_EQ(categories->count(), 3);
-    categories->setEditable(true);
+    Control<QComboBox>(window, "cboMessagesSearchFor")->setEditable(true);
     EXPECT_EQ(Find("bob", "Subject"), "Message: (n/a) / Unsupported search category." + NotFound);
     EXPECT_EQ(boxes.Boxes().at(0).icon, MsgIcon::Exclamation);
     // Converting the euro sign to Latin-1 would make it a '?'.
