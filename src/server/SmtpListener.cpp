@@ -29,7 +29,14 @@ class SmtpListener::SocketConnection : public SmtpConnection {
 public:
     SocketConnection(SmtpListener& listener, int index) : m_listener(listener), m_index(index) {}
 
-    void SendData(std::string_view text) override { m_listener.m_sockets->Element(m_index).SendData(text); }
+    // A line handled while a box was open may find its connection ended meanwhile (the client left,
+    // or Stop or Quit was chosen): its reply has nobody to go to and is no error.
+    void SendData(std::string_view text) override
+    {
+        if (!m_dropped)
+            m_listener.m_sockets->Element(m_index).SendData(text);
+    }
+    void Drop() { m_dropped = true; }
     bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body) override
     {
         return m_listener.StoreMessage(m_index, sender, recipients, std::move(body));
@@ -38,6 +45,7 @@ public:
 private:
     SmtpListener& m_listener;
     int m_index;
+    bool m_dropped = false;
 };
 
 // What one client connection carries from its acceptance to its end.
@@ -263,6 +271,7 @@ void SmtpListener::DropConnection(int index)
     if (it == m_connections.end())
         return;
     it->second->session.Drop();
+    it->second->socket.Drop();
     m_connections.erase(it);
 }
 

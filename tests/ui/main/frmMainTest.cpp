@@ -134,6 +134,34 @@ TEST_F(MainWindow, QuitClosesTheConnectionsAndTheWindow)
     EXPECT_EQ(LogLines(window).back(), "Shutting down all WinSock connections.");
 }
 
+// Quit chosen in a box that a socket handler raised: the handler resumes after its box with its
+// socket shut down and the messages discarded, and must not touch anything destroyed.
+TEST_F(MainWindow, QuitFromABoxInsideASocketHandler)
+{
+    struct QuitOnBox : MessageBoxService {
+        explicit QuitOnBox(frmMain& w) : window(w) { SetMessageBoxService(this); }
+        MsgResult Show(const std::string& text, MsgButtons, MsgIcon) override
+        {
+            shown.push_back(text);
+            Click(window, "mnuQuit");
+            return MsgResult::Ok;
+        }
+        frmMain& window;
+        std::vector<std::string> shown;
+    } quitOnBox(window);
+
+    for (int i = 0; i < 32767; ++i)
+        window.EmailStorage().StoreEmail("a@b", "c@d", "x");
+    auto client = Connected();
+    client->Send("MAIL FROM:<a@b>\r\nRCPT TO:<c@d>\r\nDATA\r\nbody\r\n.\r\n");
+    EXPECT_TRUE(client->WaitForClose());
+    SetMessageBoxService(&boxes);
+    ASSERT_EQ(quitOnBox.shown.size(), 1u);
+    EXPECT_TRUE(quitOnBox.shown[0].ends_with("Source: sckSMTPServer_DataArrival\rIndex: 1"));
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.EmailStorage().Count(), 0);
+}
+
 TEST_F(MainWindow, LogWindowFollowsItsMenuEntryAndItsCloseBox)
 {
     QAction* mnuLog = Control<QAction>(window, "mnuLog");
