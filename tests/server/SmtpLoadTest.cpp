@@ -2,6 +2,7 @@
 // Clients run on their own threads with blocking sockets; the server keeps the main thread.
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -32,10 +33,14 @@ protected:
         port = listener.ListeningPort();
     }
 
-    // Runs the client threads while the event loop serves them.
-    void RunClients(std::vector<std::thread>& threads, std::atomic<int>& finished, int timeoutMs)
+    // Runs the client threads while the event loop serves them, calling watch() on every turn.
+    void RunClients(std::vector<std::thread>& threads, std::atomic<int>& finished, int timeoutMs,
+                    const std::function<void()>& watch = [] {})
     {
-        const bool done = WaitFor([&] { return finished == int(threads.size()); }, timeoutMs);
+        const bool done = WaitFor([&] {
+            watch();
+            return finished == int(threads.size());
+        }, timeoutMs);
         for (std::thread& t : threads) {
             if (!done) // a stuck client must not hang the test: its socket times out
                 WaitFor([] { return false; }, 100);
@@ -60,26 +65,20 @@ protected:
     int port = 0;
 };
 
-// Random bytes without CR or LF, cut from one pool so that making 128 MB of bodies stays cheap.
-const std::string& RandomPool()
+// A body of random lines (8-bit bytes, leading dots, empty lines), up to the given size. The lines
+// are cut from one pool of random bytes without CR or LF, so that making 128 MB of bodies stays cheap.
+std::string RandomBody(std::mt19937& random, std::size_t size, const std::string& id)
 {
     static const std::string pool = [] {
-        std::mt19937 random(17);
+        std::mt19937 poolRandom(17);
         std::string bytes(1 << 20, ' ');
         for (char& c : bytes) {
-            c = static_cast<char>(random() % 256);
+            c = static_cast<char>(poolRandom() % 256);
             if (c == '\r' || c == '\n')
                 c = 'x';
         }
         return bytes;
     }();
-    return pool;
-}
-
-// A body of random lines (8-bit bytes, leading dots, empty lines), up to the given size.
-std::string RandomBody(std::mt19937& random, std::size_t size, const std::string& id)
-{
-    const std::string& pool = RandomPool();
     std::string body = "X-Id: " + id + "\r\n\r\n";
     body.reserve(size + 1000);
     while (body.size() < size) {
@@ -92,16 +91,13 @@ std::string RandomBody(std::mt19937& random, std::size_t size, const std::string
     return body;
 }
 
+// The body as sent: a line's leading dot doubled.
 std::string Stuffed(const std::string& body)
 {
     std::string out;
-    std::size_t start = 0;
-    while (start < body.size()) {
-        const std::size_t end = body.find("\r\n", start);
-        if (body[start] == '.')
-            out += '.';
-        out.append(body, start, end + 2 - start);
-        start = end + 2;
+    for (std::size_t start = 0, end; start < body.size(); start = end + 2) {
+        end = body.find("\r\n", start);
+        out.append(body[start] == '.' ? "." : "").append(body, start, end + 2 - start);
     }
     return out;
 }
@@ -260,16 +256,12 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
     });
     std::size_t peakBuffered = 0;
     std::size_t peakWhileCommands = 0;
-    const bool done = WaitFor([&] {
+    RunClients(threads, finished, 180000, [&] {
         const std::size_t buffered = listener.BufferedBytes();
         peakBuffered = std::max(peakBuffered, buffered);
         if (sent < 100 * MiB)
             peakWhileCommands = std::max(peakWhileCommands, buffered);
-        return finished == 2;
-    }, 180000);
-    for (std::thread& t : threads)
-        t.join();
-    ASSERT_TRUE(done);
+    });
     EXPECT_EQ(sent, 170 * MiB);
     // Among commands only the line limit is held, however much arrives; inside a message no
     // more than the message limit.

@@ -58,9 +58,7 @@ std::string BlockingClient::ReadLine()
 
 std::string BlockingClient::Command(std::string_view line)
 {
-    if (!Send(std::string(line) + "\r\n"))
-        return {};
-    return ReadLine();
+    return Send(std::string(line) + "\r\n") ? ReadLine() : std::string();
 }
 
 void BlockingClient::Close()
@@ -72,9 +70,7 @@ void BlockingClient::Close()
 
 void BlockingClient::Reset()
 {
-    if (m_fd < 0)
-        return;
-    linger hard{1, 0};
+    const linger hard{1, 0};
     ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     Close();
 }

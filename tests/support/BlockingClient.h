@@ -21,7 +21,6 @@ public:
     void Close();
     // Closes with a reset instead of an orderly close.
     void Reset();
-    int Descriptor() const { return m_fd; }
 
 private:
     int m_fd = -1;

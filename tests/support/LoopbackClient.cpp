@@ -2,34 +2,26 @@
 
 #include <QHostAddress>
 
-LoopbackClient::LoopbackClient() : m_socket(std::make_unique<QTcpSocket>()) {}
-
-LoopbackClient::~LoopbackClient()
-{
-    m_socket->abort();
-}
-
 bool LoopbackClient::Connect(int port, int timeoutMs)
 {
-    m_socket->connectToHost(QHostAddress::LocalHost, quint16(port));
-    return WaitFor([&] { return m_socket->state() == QAbstractSocket::ConnectedState; }, timeoutMs);
+    m_socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+    return WaitFor([&] { return m_socket.state() == QAbstractSocket::ConnectedState; }, timeoutMs);
 }
 
 void LoopbackClient::Send(std::string_view bytes)
 {
-    m_socket->write(bytes.data(), qint64(bytes.size()));
-    m_socket->flush();
+    m_socket.write(bytes.data(), qint64(bytes.size()));
+    m_socket.flush();
 }
 
 std::string LoopbackClient::ReadLine(int timeoutMs)
 {
     std::size_t end = std::string::npos;
-    WaitFor([&] {
-        m_buffer += m_socket->readAll().toStdString();
-        end = m_buffer.find("\r\n");
-        return end != std::string::npos;
+    const bool complete = WaitFor([&] {
+        m_buffer += m_socket.readAll().toStdString();
+        return (end = m_buffer.find("\r\n")) != std::string::npos;
     }, timeoutMs);
-    if (end == std::string::npos)
+    if (!complete)
         return {};
     std::string line = m_buffer.substr(0, end);
     m_buffer.erase(0, end + 2);
@@ -44,15 +36,10 @@ std::string LoopbackClient::Command(std::string_view line, int timeoutMs)
 
 bool LoopbackClient::WaitForClose(int timeoutMs)
 {
-    return WaitFor([&] { return m_socket->state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
+    return WaitFor([&] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
 }
 
 void LoopbackClient::Close()
 {
-    m_socket->disconnectFromHost();
-}
-
-void LoopbackClient::Abort()
-{
-    m_socket->abort();
+    m_socket.disconnectFromHost();
 }

@@ -1,18 +1,16 @@
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QTcpSocket>
 
 // A plain TCP client for tests, driven from the thread that runs the server: every wait keeps
 // the event loop turning, with a deadline.
 class LoopbackClient {
 public:
-    LoopbackClient();
-    ~LoopbackClient();
-
     bool Connect(int port, int timeoutMs = 5000);
     void Send(std::string_view bytes);
     // The next line without its CR LF; empty when none came in time.
@@ -22,15 +20,22 @@ public:
     // Waits until the server has closed the connection.
     bool WaitForClose(int timeoutMs = 5000);
     void Close();
-    void Abort();
-    QTcpSocket& Socket() { return *m_socket; }
+    QTcpSocket& Socket() { return m_socket; }
 
 private:
-    std::unique_ptr<QTcpSocket> m_socket;
+    QTcpSocket m_socket;
     std::string m_buffer;
 };
 
 // Runs the event loop until done() holds or the deadline passes; true when it held.
 template <class Done>
-bool WaitFor(Done done, int timeoutMs = 10000);
-#include "LoopbackClient.inl"
+bool WaitFor(Done done, int timeoutMs = 10000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
