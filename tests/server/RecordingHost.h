@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,12 @@
 // Stands in for the main window: keeps the log lines, the counter shown and the messages shown.
 class RecordingHost : public ListenerHost {
 public:
-    void LogLine(const std::string& line) override { lines.push_back(line); }
+    void LogLine(const std::string& line) override
+    {
+        lines.push_back(line);
+        if (onLine)
+            onLine(line);
+    }
     bool DetailedLogging() const override { return detailed; }
     void ConnectionCountChanged(long count) override { shownCount = count; }
     void MessageStored(std::int16_t position) override { shown.push_back(position); }
@@ -18,4 +24,6 @@ public:
     bool detailed = false;
     long shownCount = 0;
     std::vector<std::int16_t> shown;
+    // Runs after each line is kept: lets a test act at a chosen moment of a handler.
+    std::function<void(const std::string&)> onLine;
 };

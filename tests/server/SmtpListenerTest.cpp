@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BlockingClient.h"
 #include "LoopbackClient.h"
 #include "RecordingHost.h"
 #include "RecordingMessageBoxes.h"
@@ -99,6 +100,35 @@ TEST_F(Listener, PoolNumbersFillGapsWithoutReuseAndSurviveStop)
     EXPECT_TRUE(Accepted(1));
     EXPECT_EQ(listener.ConnectionCount(), 4);
     EXPECT_TRUE(boxes.Boxes().empty()); // the pool's invariant held
+}
+
+// The close handler lets events run before the element goes: a client arriving then must be given
+// another element, not the one about to be destroyed.
+TEST_F(Listener, AClientArrivingWhileAnElementIsDestroyedGetsAnother)
+{
+    host.detailed = true;
+    auto leaving = Greeted();
+    BlockingClient arriving; // connects without running the event loop, so its request waits
+    host.onLine = [&](const std::string& line) {
+        if (line == "SMTPServer::Close, index 1: Close request.") {
+            EXPECT_TRUE(arriving.Connect(port));
+        }
+    };
+    leaving->Close();
+    const auto lineAt = [&](const std::string& end) {
+        return std::find_if(host.lines.begin(), host.lines.end(), [&](auto& l) { return l.ends_with(end); });
+    };
+    ASSERT_TRUE(WaitFor([&] { return lineAt("index 1: Socket has been closed.") != host.lines.end(); }));
+    EXPECT_LT(lineAt(": Request accepted on socket 2"), lineAt("index 1: Socket has been closed."))
+        << "the request did not run inside the close handler";
+    EXPECT_EQ(host.shownCount, 1);
+
+    // The newcomer is served on its element.
+    host.onLine = nullptr;
+    host.detailed = false;
+    auto next = Greeted();
+    EXPECT_TRUE(Accepted(1));
+    EXPECT_EQ(next->Command("NOOP"), "250 OK");
 }
 
 TEST_F(Listener, LinesCutAnywhereAreReassembled)
