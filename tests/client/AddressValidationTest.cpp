@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,11 +10,6 @@ using Entries = std::vector<std::string>;
 
 TEST(AddressValidation, EmailAddresses)
 {
-    // The list is 258 codes in 796 characters, with single blanks between them.
-    EXPECT_EQ(TopLevelDomainList.size(), 796u);
-    EXPECT_EQ(std::count(TopLevelDomainList.begin(), TopLevelDomainList.end(), ' ') + 1, 258);
-    EXPECT_EQ(TopLevelDomainList.find("  "), std::string_view::npos);
-
     struct Case {
         const char* address;
         bool valid;
