@@ -5,37 +5,24 @@
 // The window follows QT_SCALE_FACTOR, so the pictures come out at that scale.
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTcpSocket>
 #include <QWindow>
 
+#include "LoopbackClient.h"
+#include "MainWindowDriver.h"
 #include "SmtpListener.h"
 #include "frmMain.h"
 
 namespace {
-
-constexpr int TimeoutMs = 10000;
-
-template <class Done>
-bool waitFor(Done done)
-{
-    QDeadlineTimer deadline(TimeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
 
 [[noreturn]] void fail(const std::string& what)
 {
@@ -43,58 +30,14 @@ bool waitFor(Done done)
     std::exit(1);
 }
 
-// Just enough of an SMTP client to hand the window its messages.
-class Sender {
-public:
-    explicit Sender(quint16 port)
-    {
-        m_socket.connectToHost(QHostAddress::LocalHost, port);
-        if (!waitFor([&] { return m_socket.state() == QAbstractSocket::ConnectedState; }))
-            fail("cannot connect to the listener");
-        expect("220");
-    }
-
-    void send(const std::string& from, const std::string& to, const std::string& data)
-    {
-        command("MAIL FROM:<" + from + ">", "250");
-        command("RCPT TO:<" + to + ">", "250");
-        command("DATA", "354");
-        command(data + ".", "250");
-    }
-
-    ~Sender()
-    {
-        m_socket.write("QUIT\r\n");
-        m_socket.flush();
-        m_socket.disconnectFromHost();
-    }
-
-private:
-    void command(const std::string& line, const char* code)
-    {
-        m_socket.write((line + "\r\n").c_str());
-        expect(code);
-    }
-
-    void expect(const char* code)
-    {
-        if (!waitFor([&] { return m_socket.canReadLine(); }))
-            fail(std::string("no reply, expected ") + code);
-        const QByteArray reply = m_socket.readLine();
-        if (!reply.startsWith(code))
-            fail("unexpected reply " + reply.trimmed().toStdString());
-    }
-
-    QTcpSocket m_socket;
-};
-
-template <class Widget>
-Widget* control(const frmMain& window, const char* name)
+// Hands the window one message through its listener, as any client would.
+void send(LoopbackClient& client, const std::string& from, const std::string& to, const std::string& data)
 {
-    auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
-    if (!widget)
-        fail(std::string("no control ") + name);
-    return widget;
+    const std::pair<std::string, const char*> dialogue[] = {
+        {"MAIL FROM:<" + from + ">", "250"}, {"RCPT TO:<" + to + ">", "250"}, {"DATA", "354"}, {data + ".", "250"}};
+    for (const auto& [line, code] : dialogue)
+        if (const std::string reply = client.Command(line); !reply.starts_with(code))
+            fail("unexpected reply \"" + reply + "\", expected " + code);
 }
 
 void save(frmMain& window, const QString& folder, const QString& name)
@@ -118,23 +61,25 @@ int main(int argc, char** argv)
 
     frmMain window;
     window.SetListenAddress(QHostAddress::LocalHost, 0);
-    control<QAction>(window, "mnuStartStop")->trigger();
+    Control<QAction>(window, "mnuStartStop")->trigger();
     if (!window.Listening())
         fail("the listener did not start");
     window.show();
     window.activateWindow();
-    if (!waitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }))
+    if (!WaitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }))
         fail("the window was never shown");
 
     {
-        Sender sender(window.Listener().ListeningPort());
-        sender.send("build-bot@ci.example.com", "dev-team@example.com",
+        LoopbackClient client;
+        if (!client.Connect(window.Listener().ListeningPort()) || !client.ReadLine().starts_with("220"))
+            fail("no greeting from the listener");
+        send(client, "build-bot@ci.example.com", "dev-team@example.com",
                     "From: Build Bot <build-bot@ci.example.com>\r\n"
                     "To: dev-team@example.com\r\n"
                     "Subject: Nightly build 1042 passed\r\n"
                     "\r\n"
                     "All 418 tests passed in 6 minutes 12 seconds.\r\n");
-        sender.send("orders@shop.example.com", "alice@example.com",
+        send(client, "orders@shop.example.com", "alice@example.com",
                     "From: Example Shop <orders@shop.example.com>\r\n"
                     "To: Alice <alice@example.com>\r\n"
                     "Subject: Your order 58213\r\n"
@@ -149,7 +94,7 @@ int main(int argc, char** argv)
                     "\r\n"
                     "Kind regards,\r\n"
                     "Example Shop\r\n");
-        sender.send("no-reply@accounts.example.com", "bob@example.com",
+        send(client, "no-reply@accounts.example.com", "bob@example.com",
                     "From: Accounts <no-reply@accounts.example.com>\r\n"
                     "To: Bob <bob@example.com>\r\n"
                     "Subject: Reset your password\r\n"
@@ -164,12 +109,12 @@ int main(int argc, char** argv)
     }
     save(window, folder, QStringLiteral("main-window%1.png").arg(suffix));
 
-    control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QStringLiteral("invoice"));
-    auto* categories = control<QComboBox>(window, "cboMessagesSearchFor");
+    Control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QStringLiteral("invoice"));
+    auto* categories = Control<QComboBox>(window, "cboMessagesSearchFor");
     categories->setCurrentIndex(categories->findText(QStringLiteral("Body")));
-    control<QPushButton>(window, "cmdMessagesFind")->click();
+    Control<QPushButton>(window, "cmdMessagesFind")->click();
     save(window, folder, QStringLiteral("search-found%1.png").arg(suffix));
 
-    control<QAction>(window, "mnuStartStop")->trigger();
+    Control<QAction>(window, "mnuStartStop")->trigger();
     return 0;
 }
