@@ -42,6 +42,9 @@ void send(LoopbackClient& client, const std::string& from, const std::string& to
 
 void save(frmMain& window, const QString& folder, const QString& name)
 {
+    // Messages that arrive in a burst are painted together a moment after the burst.
+    if (!WaitFor([&] { return window.centralWidget()->updatesEnabled(); }))
+        fail("the window was never repainted");
     QCoreApplication::processEvents();
     const QString path = QDir(folder).filePath(name);
     if (!window.grab().save(path))
