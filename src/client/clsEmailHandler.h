@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -140,7 +141,8 @@ private:
     std::vector<std::string> splitAndClean(std::string_view value) const;
     std::string joined(const std::vector<std::string>& entries) const;
     void ValidateAddressList(std::string_view value, std::string_view errorText);
-    void checkHost(std::string host, std::string_view errorText, int pingTimeoutMs, std::string& stored);
+    // True when the host passed and was stored.
+    bool checkHost(std::string host, std::string_view errorText, int pingTimeoutMs, std::string& stored);
     bool pingAnswers(const std::string& host, int timeoutMs) const;
     void AddError(std::string_view text);
     void RemoveError(std::string_view text);
@@ -149,6 +151,7 @@ private:
     void RaiseErrors();
     void ReportTimeout();
     bool WaitForReply(const bool& flag, std::int32_t seconds, bool report);
+    bool WaitUntil(const std::function<bool()>& done, std::int32_t seconds, bool report);
     bool OpenConnection();
     bool Pop3Login();
     bool SmtpConnect();
@@ -219,6 +222,8 @@ private:
     std::string m_priorityName;
     std::int32_t m_pop3Step = 0;
     bool m_pop3LoginDone = false;
+    // The POP3 server has answered QUIT or closed the connection: nothing more will come.
+    bool m_pop3Ended = false;
     bool m_usePopAuthentication = false;
     std::string m_pop3Host;
     MailNameTables m_nameTables;
@@ -229,6 +234,7 @@ private:
     int m_pop3Port = 0;
     // The SMTP host as last assigned (NULs removed), refused or not: a new check mode applies to it.
     std::string m_smtpHostRequested;
+    bool m_smtpHostRefused = false;
     // Received text not yet making up a whole reply.
     std::string m_arrived;
     // A POP3 login is under way: its replies are single lines.

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include <QSignalBlocker>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr std::string_view SmtpTimeoutText = "Timeout occurred: The SMTP host did not respond to the request";
 constexpr std::string_view Pop3TimeoutText = "Timeout occurred: The POP3 host did not respond to the request";
+constexpr std::string_view Pop3ClosedText = "The POP3 host closed the connection before the login was complete";
 
 constexpr std::string_view ConnectingPop3Start = "Connecting to POP3 Server (";
 constexpr std::string_view ConnectingSmtpStart = "Connecting to SMTP server (";
@@ -111,11 +113,16 @@ void clsEmailHandler::ReportTimeout()
 
 bool clsEmailHandler::WaitForReply(const bool& flag, std::int32_t seconds, bool report)
 {
+    return WaitUntil([&flag] { return flag; }, seconds, report);
+}
+
+bool clsEmailHandler::WaitUntil(const std::function<bool()>& done, std::int32_t seconds, bool report)
+{
     if (seconds < 1)
         return false;
     // A monotonic clock: midnight and changes of the wall clock do not shorten or stretch a wait.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!flag) {
+    while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             if (report)
                 ReportTimeout();
@@ -156,6 +163,7 @@ bool clsEmailHandler::Pop3Login()
     m_abortRequested = false;
     m_connected = false;
     m_pop3LoginDone = false;
+    m_pop3Ended = false;
     m_pop3Step = 0;
     if (m_pop3Host.empty()) {
         AddError(ClientErrorText::InvalidPOP3Host);
@@ -165,6 +173,9 @@ bool clsEmailHandler::Pop3Login()
     const FlagScope pop3Phase(m_pop3Phase);
     m_socket->SetRemoteHost(m_pop3Host);
     m_socket->SetRemotePort(m_pop3Port);
+    // On loopback the whole dialogue, the server's close included, can pass between two polls:
+    // a connection that has already ended counts as made.
+    const auto contact = [this] { return m_connected || m_pop3Ended; };
     for (std::int32_t attempt = 1; attempt <= m_connectRetry; ++attempt) {
         if (socketIn(SocketState::Connected)) {
             m_connected = true;
@@ -172,7 +183,7 @@ bool clsEmailHandler::Pop3Login()
         }
         if (socketIn(SocketState::Closed))
             connectSocket();
-        if (WaitForReply(m_connected, m_connectTimeout, false))
+        if (WaitUntil(contact, m_connectTimeout, false))
             break;
         if (m_abortRequested)
             return false;
@@ -180,16 +191,22 @@ bool clsEmailHandler::Pop3Login()
             closeSocket();
         LetPendingEventsRun();
     }
-    // The dialogue itself runs in the arrival handler.
-    const bool loggedIn = WaitForReply(m_pop3LoginDone, m_connectTimeout, false);
+    // The dialogue itself runs in the arrival handler. Once QUIT is out the login has succeeded;
+    // the server may answer it, close without answering, or do neither, so its end is waited for
+    // no longer than any other QUIT.
+    const bool quitSent = WaitUntil([this] { return m_pop3Step == 3 || m_pop3Ended; }, m_connectTimeout, false);
+    if (quitSent && !m_pop3Ended)
+        WaitForReply(m_pop3Ended, QuitWaitSeconds, false);
+    if (m_pop3Step == 3)
+        m_pop3LoginDone = true;
     closeSocket();
     LetPendingEventsRun();
     LetPendingEventsRun();
     if (m_abortRequested)
         return false;
-    if (!loggedIn) {
+    if (!m_pop3LoginDone) {
         // A login that never finished has not succeeded: the SMTP server is not tried.
-        AddError(Pop3TimeoutText);
+        AddError(m_pop3Ended ? Pop3ClosedText : Pop3TimeoutText);
         RaiseErrors();
         return false;
     }
@@ -253,7 +270,8 @@ bool clsEmailHandler::Introduce()
     const std::string command = Concat({m_useAuthentication ? EhloCommand : HeloCommand, SenderDomain(m_from)});
     writeLine(command);
     emit ExtendedStatus(Concat({Sent, command}));
-    return WaitForReply(m_replyReceived, m_connectTimeout, true);
+    // A refusal closes the connection with QUIT, whose answer sets the flag waited for.
+    return WaitForReply(m_replyReceived, m_connectTimeout, true) && !m_abortRequested;
 }
 
 bool clsEmailHandler::LogIn()
@@ -271,6 +289,10 @@ bool clsEmailHandler::LogIn()
     // The prompts are answered by the arrival handler meanwhile.
     if (!WaitForReply(m_loginAccepted, LoginWaitSeconds, false)) {
         emit Status(std::string(LoginFailedText));
+        // A refusal has been reported and has ended the connection; silence has not. Left open,
+        // the connection would take the next Send's mail without the login.
+        if (!m_abortRequested)
+            ReportTimeout();
         m_abortRequested = true;
         return false;
     }
@@ -322,6 +344,9 @@ void clsEmailHandler::Socket_Connect()
 
 void clsEmailHandler::Socket_Close()
 {
+    // Servers close the POP3 connection themselves after QUIT, at times without answering it.
+    if (m_pop3Phase)
+        m_pop3Ended = true;
     closeSocket();
     LetPendingEventsRun();
     m_connected = false;
@@ -389,7 +414,9 @@ void clsEmailHandler::HandleReply(const std::string& reply)
         m_dataAccepted = true;
     } else if (code == "211" || code == "214") {
         // Help texts ask nothing of the client.
-    } else if (code == "+OK") {
+    } else if (code == "+OK" && m_pop3Phase) {
+        // Outside the POP3 login a "+OK" is no SMTP reply: taking a POP3 step then would send the
+        // user name and password in clear to whatever answered.
         TakePop3Step();
     } else if (code == "-ER") {
         m_pop3LoginDone = false;
@@ -443,6 +470,7 @@ void clsEmailHandler::TakePop3Step()
     case 3: // the answer to QUIT
         m_pop3Step = 0;
         m_pop3LoginDone = true;
+        m_pop3Ended = true;
         break;
     default:
         break;

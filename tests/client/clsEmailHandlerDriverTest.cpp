@@ -318,6 +318,11 @@ TEST_F(Driver, NegativeRepliesEndTheSendEachReportedOnce)
         // Reported while the client looks for AUTH LOGIN: no missing offer, no going on without a login.
         {"refusal behind the EHLO reply", true, {{"EHLO", "250 fake\r\n421 Closing down\r\n"}},
          {"EHLO localhost", "QUIT"}, {"Failed: 421 Closing down\r\n"}},
+        // Left open, the unanswered login's connection would carry the next Send unauthenticated.
+        {"login unanswered", true, {{"EHLO", "250-fake\r\n250 AUTH LOGIN\r\n"}, {"AUTH", ""}},
+         {"EHLO localhost", "AUTH LOGIN", "QUIT"}, {"Failed: Timeout occurred: The SMTP host did not respond to the request"}},
+        // A POP3 answer at the SMTP port is no reason to send a user name there.
+        {"POP3 answer from an SMTP server", false, {{"HELO", "+OK\r\n"}}, {"HELO localhost", "QUIT"}, {"Failed: +OK\r\n"}},
         // A prompt for neither the name nor the password ("Your name?") is cancelled with "*".
         {"login prompt asking for neither", true,
          {{"EHLO", "250-fake\r\n250 AUTH LOGIN\r\n"}, {"AUTH", "334 WW91ciBuYW1lPw==\r\n"}, {"", ""},
@@ -440,26 +445,47 @@ protected:
         handler.setPop3Port(pop3.Port());
     }
 
+    // How the server ends the dialogue after QUIT: real servers answer and close at once.
+    enum class QuitEnd { AnswerAndClose, CloseUnanswered, AnswerOnly, Nothing };
+
+    std::string Pop3Reply(const std::string& line)
+    {
+        if (line != "QUIT")
+            return replyFor(pop3Replies, line, "+OK\r\n");
+        if (quitEnd == QuitEnd::AnswerAndClose || quitEnd == QuitEnd::AnswerOnly)
+            pop3.Write("+OK bye\r\n");
+        if (quitEnd == QuitEnd::AnswerAndClose || quitEnd == QuitEnd::CloseUnanswered)
+            pop3.Hangup();
+        return {};
+    }
+
     ReplyTable pop3Replies;
-    ScriptedServer pop3{"+OK POP3 ready\r\n", [this](const std::string& line) { return replyFor(pop3Replies, line, "+OK\r\n"); }};
+    QuitEnd quitEnd = QuitEnd::AnswerAndClose;
+    ScriptedServer pop3{"+OK POP3 ready\r\n", [this](const std::string& line) { return Pop3Reply(line); }};
 };
 
-TEST_F(Pop3BeforeSmtp, LogsInThenSends)
+TEST_F(Pop3BeforeSmtp, LogsInThenSendsHoweverTheServerEndsIt)
 {
-    handler.Send();
-    EXPECT_EQ(pop3.Lines(), (Texts{"USER user", "PASS secret", "QUIT"}));
-    EXPECT_TRUE(events.Succeeded()) << ::testing::PrintToString(events.Events);
-    EXPECT_EQ(events.Statuses(),
-              (Texts{"Connecting to POP3 Server (127.0.0.1)...", "POP3 authentication successful...",
-                     "Connecting to SMTP server (127.0.0.1)...", "Initializing communications...",
-                     "Sending sender information to server...", "Sending recipient information to server...",
-                     "Sending message to server...", "Transmission Complete...", "Closing connection to server..."}));
-    const Texts sent = events.Only("Ext: >> ");
-    ASSERT_GE(sent.size(), 3u);
-    EXPECT_EQ(Texts(sent.begin(), sent.begin() + 3), (Texts{"USER {username...}", "PASS {password...}", "QUIT"}));
-    for (const std::string& event : events.Events)
-        EXPECT_EQ(event.find("secret"), std::string::npos) << event;
-    EXPECT_EQ(smtp.Messages.size(), 1u);
+    for (QuitEnd end : {QuitEnd::AnswerAndClose, QuitEnd::CloseUnanswered, QuitEnd::AnswerOnly, QuitEnd::Nothing}) {
+        SCOPED_TRACE(int(end));
+        quitEnd = end;
+        events.Events.clear();
+        handler.Send();
+        EXPECT_TRUE(events.Succeeded()) << ::testing::PrintToString(events.Events);
+        EXPECT_EQ(events.Statuses(),
+                  (Texts{"Connecting to POP3 Server (127.0.0.1)...", "POP3 authentication successful...",
+                         "Connecting to SMTP server (127.0.0.1)...", "Initializing communications...",
+                         "Sending sender information to server...", "Sending recipient information to server...",
+                         "Sending message to server...", "Transmission Complete...", "Closing connection to server..."}));
+        const Texts sent = events.Only("Ext: >> ");
+        ASSERT_GE(sent.size(), 3u);
+        EXPECT_EQ(Texts(sent.begin(), sent.begin() + 3), (Texts{"USER {username...}", "PASS {password...}", "QUIT"}));
+        for (const std::string& event : events.Events)
+            EXPECT_EQ(event.find("secret"), std::string::npos) << event;
+    }
+    EXPECT_EQ(pop3.Connections(), 4);
+    EXPECT_EQ(std::ranges::count(pop3.Lines(), "PASS secret"), 4);
+    EXPECT_EQ(smtp.Messages.size(), 4u);
 }
 
 TEST_F(Pop3BeforeSmtp, FailuresStopEverything)
@@ -480,6 +506,17 @@ TEST_F(Pop3BeforeSmtp, FailuresStopEverything)
     EXPECT_EQ(events.Statuses(), (Texts{"Connecting to POP3 Server (127.0.0.1)..."}));
     EXPECT_EQ(socket.State(), SocketState::Closed);
 
+    // A server that hangs up before the login is through.
+    events.Events.clear();
+    pop3Replies = {{"USER", ""}};
+    QObject::connect(&handler, &clsEmailHandler::ExtendedStatus, &events.context, [this](const std::string& text) {
+        if (text == ">> USER {username...}")
+            pop3.Hangup();
+    });
+    handler.Send();
+    EXPECT_EQ(events.Failures(), (Texts{"Failed: The POP3 host closed the connection before the login was complete"}));
+    EXPECT_EQ(events.Statuses(), (Texts{"Connecting to POP3 Server (127.0.0.1)..."}));
+
     // A port the socket refuses.
     events.Events.clear();
     handler.setPop3Port(0);
@@ -492,7 +529,7 @@ TEST_F(Pop3BeforeSmtp, FailuresStopEverything)
     handler.SetPOP3Host("");
     handler.Send();
     EXPECT_EQ(events.Events, (Texts{"Status: Connecting to POP3 Server ()...", "Failed: Invalid or missing POP3 host name"}));
-    EXPECT_EQ(pop3.Connections(), 2);
+    EXPECT_EQ(pop3.Connections(), 3);
     EXPECT_EQ(server.Connections(), 0);
 }
 
