@@ -33,6 +33,21 @@ constexpr std::string_view MailFromStart = "MAIL FROM: <";
 constexpr std::string_view AuthParameterStart = " AUTH=";
 constexpr std::string_view RcptToStart = "RCPT TO: <";
 
+// A value may hold line breaks (a subject typed in a text box, a name taken from a file); written
+// as they are, they would end the header line or command and start one the value dictates.
+std::string singleLine(std::string_view text)
+{
+    std::string line;
+    line.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue; // CR LF gives one blank, from its LF
+        line.push_back(c == '\r' || c == '\n' ? ' ' : c);
+    }
+    return line;
+}
+
 std::string quoted(std::string_view text)
 {
     return Concat({std::string_view(&DoubleQuote, 1), text, std::string_view(&DoubleQuote, 1)});
@@ -50,9 +65,9 @@ std::vector<HeaderLine> ComposeHeaderLines(const MessageHeaderFields& f)
     add(Concat({ToField, f.ToList}), true);
     if (!f.CcList.empty())
         add(Concat({CcField, f.CcList}), true);
-    add(Concat({SubjectField, EncodeHeaderText(f.Subject, false)}), true);
+    add(Concat({SubjectField, EncodeHeaderText(singleLine(f.Subject), false)}), true);
     if (!f.ReplyToAddress.empty())
-        add(Concat({ReplyToField, f.ReplyToAddress, ">"}), true);
+        add(Concat({ReplyToField, singleLine(f.ReplyToAddress), ">"}), true);
     add(Concat({DateField, f.Date}), true);
     if (f.EncodeType != MimeEncoding)
         return lines;
@@ -74,9 +89,10 @@ std::string AddressListValue(std::span<const std::string> addresses, std::span<c
 {
     std::string list;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
-        const std::string_view name = i < displayNames.size() ? std::string_view(displayNames[i]) : std::string_view();
-        list += name.empty() ? quoted(TrimBlanks(addresses[i])) : EncodeHeaderText(name, true);
-        list += Concat({" <", addresses[i], ">"});
+        const std::string name = i < displayNames.size() ? singleLine(displayNames[i]) : std::string();
+        const std::string address = singleLine(addresses[i]);
+        list += name.empty() ? quoted(TrimBlanks(address)) : EncodeHeaderText(name, true);
+        list += Concat({" <", address, ">"});
         if (i + 1 < addresses.size())
             list += FoldedListSeparator;
     }
@@ -85,8 +101,10 @@ std::string AddressListValue(std::span<const std::string> addresses, std::span<c
 
 std::string FromHeaderValue(std::string_view from, std::string_view fromDisplayName)
 {
-    const std::string shown = TrimBlanks(fromDisplayName).empty() ? quoted(from) : EncodeHeaderText(fromDisplayName, true);
-    return Concat({shown, " <", from, ">"});
+    const std::string address = singleLine(from);
+    const std::string name = singleLine(fromDisplayName);
+    const std::string shown = TrimBlanks(name).empty() ? quoted(address) : EncodeHeaderText(name, true);
+    return Concat({shown, " <", address, ">"});
 }
 
 std::string MailerName()
@@ -97,21 +115,22 @@ std::string MailerName()
 
 std::string MailFromCommand(std::string_view from, bool authEqualsOffered)
 {
-    std::string command = Concat({MailFromStart, from, ">"});
+    const std::string address = singleLine(from);
+    std::string command = Concat({MailFromStart, address, ">"});
     if (authEqualsOffered)
-        command += Concat({AuthParameterStart, from});
+        command += Concat({AuthParameterStart, address});
     return command;
 }
 
 std::string RcptToCommand(std::string_view address)
 {
-    return Concat({RcptToStart, address, ">"});
+    return Concat({RcptToStart, singleLine(address), ">"});
 }
 
 std::string SenderDomain(std::string_view from)
 {
     const std::size_t at = from.find('@');
-    return std::string(at == std::string_view::npos ? from : from.substr(at + 1));
+    return singleLine(at == std::string_view::npos ? from : from.substr(at + 1));
 }
 
 void FitDisplayNames(std::vector<std::string>& displayNames, std::size_t addressCount)

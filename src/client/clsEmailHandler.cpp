@@ -237,17 +237,18 @@ void clsEmailHandler::SetPOP3Host(std::string NewValue)
 void clsEmailHandler::SetSMTPHost(std::string NewValue)
 {
     m_smtpHostRequested = withoutNuls(std::move(NewValue));
-    checkHost(m_smtpHostRequested, InvalidSMTPHostText, SMTPHostPingTimeoutMs, m_smtpHost);
+    m_smtpHostRefused = !checkHost(m_smtpHostRequested, InvalidSMTPHostText, SMTPHostPingTimeoutMs, m_smtpHost);
 }
 
 void clsEmailHandler::SetSMTPHostValidation(std::int32_t NewValue)
 {
     m_smtpHostValidation = NewValue;
-    // The host last asked for is checked under the new mode. After a refusal that is the refused
-    // host: checking the older one kept meanwhile would clear the refusal's error while the host
-    // asked for was never taken.
-    if (!m_smtpHostRequested.empty())
-        SetSMTPHost(m_smtpHostRequested);
+    // The host in use is checked again under the new mode, as if assigned anew. After a refusal it
+    // is the refused host instead: checking the older one kept meanwhile would clear the refusal's
+    // error while the host asked for was never taken.
+    const std::string host = m_smtpHostRefused ? m_smtpHostRequested : m_smtpHost;
+    if (!host.empty())
+        SetSMTPHost(host);
 }
 
 void clsEmailHandler::SetSMTPPort(std::int32_t NewValue)
@@ -325,7 +326,7 @@ void clsEmailHandler::ValidateAddressList(std::string_view value, std::string_vi
     }
 }
 
-void clsEmailHandler::checkHost(std::string host, std::string_view errorText, int pingTimeoutMs, std::string& stored)
+bool clsEmailHandler::checkHost(std::string host, std::string_view errorText, int pingTimeoutMs, std::string& stored)
 {
     bool passes = true;
     if (!host.empty()) {
@@ -350,6 +351,7 @@ void clsEmailHandler::checkHost(std::string host, std::string_view errorText, in
     } else {
         AddError(errorText);
     }
+    return passes;
 }
 
 bool clsEmailHandler::pingAnswers(const std::string& host, int timeoutMs) const

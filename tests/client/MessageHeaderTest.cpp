@@ -57,3 +57,19 @@ TEST(MessageHeader, AddressListsFoldAndQuote)
     EXPECT_EQ(SenderDomain("a@b@c"), "b@c");
     EXPECT_EQ(SenderDomain("nobody"), "nobody");
 }
+
+TEST(MessageHeader, LineBreaksInValuesNeverStartALine)
+{
+    const MessageHeaderFields fields{.Subject = "Hi\r\nBcc: all@h", .ReplyToAddress = "r@h\nX: y", .Date = "D", .EncodeType = 1};
+    const Lines lines = ComposeHeaderLines(fields);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[3], shown("Subject: Hi Bcc: all@h"));
+    EXPECT_EQ(lines[4], shown("Reply-to: <r@h X: y>"));
+    EXPECT_EQ(FromHeaderValue("me@h", "Me\rX: y"), "\"Me X: y\" <me@h>");
+    const std::string addresses[] = {"a@h\r\n"};
+    const std::string names[] = {"A\r\nB"};
+    EXPECT_EQ(AddressListValue(addresses, names), "\"A B\" <a@h >");
+    EXPECT_EQ(MailFromCommand("me@h>\r\nRCPT TO:<x@h", true), "MAIL FROM: <me@h> RCPT TO:<x@h> AUTH=me@h> RCPT TO:<x@h");
+    EXPECT_EQ(RcptToCommand("x@h\r\nDATA"), "RCPT TO: <x@h DATA>");
+    EXPECT_EQ(SenderDomain("me@h\r\nMAIL"), "h MAIL");
+}

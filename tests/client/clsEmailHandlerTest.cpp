@@ -217,6 +217,15 @@ TEST_F(EmailHandlerTest, ModeChangeChecksTheHostLastAskedFor)
     handler.SetSMTPHostValidation(1);
     EXPECT_TRUE(holds(Loopback, {}));
 
+    // The host in use is checked, not its spelling as assigned: blanks that resolution trimmed stay trimmed.
+    handler.SetSMTPHost(" " + std::string(Loopback) + " ");
+    handler.SetSMTPHostValidation(3);
+    EXPECT_TRUE(holds(LoopbackWithNul, {}));
+    for (int mode : {1, 4}) {
+        handler.SetSMTPHostValidation(mode);
+        EXPECT_TRUE(holds(Loopback, {})) << mode;
+    }
+
     // Checking the host kept after a refusal instead of the refused one would pass and hide the refusal.
     handler.SetSMTPHostValidation(3);
     handler.SetSMTPHost(UnresolvableSMTPHost);
