@@ -36,11 +36,11 @@ bool clsEmailStorage::RemoveEmail(int16_t iIndex)
     if (messageAt(iIndex) == nullptr)
         return false;
     m_messages.erase(m_messages.begin() + (iIndex - 1));
-    // Cursors are only clamped, never shifted: one behind the removed message now names its successor.
-    const int16_t count = Count();
+    // A cursor at or behind the removed message moves down with the messages: a next search then
+    // starts at the first message it has not looked at, never beyond it.
     for (SearchState* state : {&m_fromSearch, &m_toSearch, &m_bodySearch}) {
-        if (state->cursor > count)
-            state->cursor = count;
+        if (state->cursor >= iIndex)
+            --state->cursor;
     }
     return true;
 }

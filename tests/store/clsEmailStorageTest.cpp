@@ -104,7 +104,7 @@ TEST(clsEmailStorage, ExactMatchIsCaseSensitiveEquality)
     EXPECT_EQ(store.FindNextEmailFrom({}, true), 0) << "'ALICE 2' is no exact match for the remembered 'Alice'";
 }
 
-TEST(clsEmailStorage, FieldCursorsAreIndependentAndRemovalOnlyClampsThem)
+TEST(clsEmailStorage, FieldCursorsAreIndependentAndFollowRemovals)
 {
     clsEmailStorage store;
     for (const char* text : {"x1", "x2", "x3"})
@@ -129,11 +129,17 @@ TEST(clsEmailStorage, FieldCursorsAreIndependentAndRemovalOnlyClampsThem)
     EXPECT_EQ(store.FindNextEmailTo("x"), 3);
     EXPECT_EQ(store.FindNextEmailBodyWith("x"), 3);
 
-    // A removal before the cursor leaves it where it is, now at the next message.
+    // Removals move the cursor with the messages: the next search skips none it has not seen.
     EXPECT_EQ(store.FindFirstEmailFrom("x"), 1);
     EXPECT_EQ(store.FindNextEmailFrom(), 2);
-    EXPECT_TRUE(store.RemoveEmail(1));
-    EXPECT_EQ(store.FindNextEmailFrom(), 0);
+    EXPECT_TRUE(store.RemoveEmail(1)); // before the hit: x2 now at 1
+    EXPECT_EQ(store.FindNextEmailFrom(), 2);
+    EXPECT_TRUE(store.RemoveEmail(2)); // the hit itself: nothing behind it
+    store.StoreEmail("x last", "", "");
+    EXPECT_EQ(store.FindNextEmailFrom(), 2);
+    EXPECT_EQ(store.FindFirstEmailFrom("x"), 1);
+    EXPECT_TRUE(store.RemoveEmail(1)); // the hit, with a message behind it that moves into its place
+    EXPECT_EQ(store.FindNextEmailFrom(), 1);
 }
 
 TEST(clsEmailStorage, SearchesIgnoreLatin1CaseAndSkipEmptyEntries)
