@@ -194,7 +194,11 @@ void frmMain::BuildLayout()
     NameBy(txtMessagesSearchFor, lblMessagesSearchFor);
     auto* lblMessagesSearchIn = PlaceLabel(picMessagesSearch, "lblMessagesSearchIn", TwipsRect(2280, 60, 375, 375), SearchInCaption, Qt::AlignHCenter);
     cboMessagesSearchFor = Place<QComboBox>(picMessagesSearch, "cboMessagesSearchFor", TwipsRect(2760, 30, 1095, 330), CategoryTip);
+    // The category is read as typed, so a user may write one; typing never adds to the three entries.
+    cboMessagesSearchFor->setEditable(true);
+    cboMessagesSearchFor->setInsertPolicy(QComboBox::NoInsert);
     NameBy(cboMessagesSearchFor, lblMessagesSearchIn);
+    cboMessagesSearchFor->lineEdit()->setAccessibleName(cboMessagesSearchFor->accessibleName());
     cmdMessagesFind = PlaceButton(picMessagesSearch, "cmdMessagesFind", TwipsRect(3960, 0, 735, 375), FindCaption, FindTip);
     cmdMessagesFindNext = PlaceButton(picMessagesSearch, "cmdMessagesFindNext", TwipsRect(4800, 0, 735, 375), FindNextCaption, FindNextTip);
 
