@@ -94,6 +94,8 @@ private:
     void hdlEmailHandler_Progress(long lPercentComplete);
     void hdlEmailHandler_SendFailed(const std::string& Explanation, bool Following);
     void hdlEmailHandler_SendSuccesful();
+    void ReportSilentFailure();
+    void ShowTestFailed();
 
     // The listener's view of this window.
     void LogLine(const std::string& line) override;
@@ -110,6 +112,8 @@ private:
     bool HorzBarShown = true;
     // A run of failure reports gets one heading line in the log.
     bool FailureRunOpen = false;
+    // Outcomes (success or failure reports) the client has raised; a test that adds none failed.
+    unsigned m_selfTestOutcomes = 0;
     // The window icon's pictures, painted once; the icon changes only when its meaning does.
     QIcon m_noMailIcon;
     QIcon m_mailIcon;

@@ -102,8 +102,10 @@ void frmMain::mnuTestLogger_Click()
         handler.SetUsePopAuthentication(pop3Auth);
         handler.SetPOP3Host(pop3Auth ? TestPOP3Host : "");
         handler.SetUseAuthentication(smtpAuth);
-        handler.SetUsername(smtpAuth ? TestUsername : "");
-        handler.SetPassword(smtpAuth ? TestPassword : "");
+        // A POP3 login with an empty user name is refused by every real server.
+        const bool login = pop3Auth || smtpAuth;
+        handler.SetUsername(login ? TestUsername : "");
+        handler.SetPassword(login ? TestPassword : "");
         handler.SetSMTPHost(TestSMTPHost);
         handler.SetSMTPPort(TestSMTPPort);
         handler.SetFrom(TestFrom);
@@ -113,7 +115,12 @@ void frmMain::mnuTestLogger_Click()
         handler.SetRecipientDisplayName(TestRecipientDisplayName);
         handler.SetSubject(TestSubject);
         handler.SetMessage(TestMessage);
+        const unsigned outcomes = m_selfTestOutcomes;
         handler.Send();
+        // The client ends some failures (a connect error, a wait of no length) without reporting
+        // them; the user asked for a test and is owed its result.
+        if (m_selfTestOutcomes == outcomes)
+            ReportSilentFailure();
     });
 }
 
@@ -142,22 +149,36 @@ void frmMain::hdlEmailHandler_Progress(long lPercentComplete)
 void frmMain::hdlEmailHandler_SendFailed(const std::string& Explanation, bool Following)
 {
     Trapped("hdlEmailHandler_SendFailed", [&] {
+        ++m_selfTestOutcomes;
         if (!FailureRunOpen)
             LogLine(FailureHeadingLine);
         LogLine(LogPrefix + Explanation);
         FailureRunOpen = Following;
-        lblReceiving->setVisible(false);
-        lblReceivingPercent->setVisible(false);
-        MsgBox(FailureBoxText, MsgButtons::Ok, MsgIcon::Exclamation);
+        ShowTestFailed();
     });
 }
 
 void frmMain::hdlEmailHandler_SendSuccesful()
 {
     Trapped("hdlEmailHandler_SendSuccesful", [&] {
+        ++m_selfTestOutcomes;
         LogLine(SuccessLine);
         lblReceiving->setVisible(false);
         lblReceivingPercent->setVisible(false);
         MsgBox(SuccessBoxText, MsgButtons::Ok, MsgIcon::Information);
     });
+}
+
+void frmMain::ReportSilentFailure()
+{
+    if (!FailureRunOpen)
+        LogLine(FailureHeadingLine);
+    ShowTestFailed();
+}
+
+void frmMain::ShowTestFailed()
+{
+    lblReceiving->setVisible(false);
+    lblReceivingPercent->setVisible(false);
+    MsgBox(FailureBoxText, MsgButtons::Ok, MsgIcon::Exclamation);
 }

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "DovecotServer.h"
 #include "LoopbackClient.h"
 #include "MainWindowDriver.h"
 #include "RecordingMessageBoxes.h"
@@ -160,6 +161,53 @@ TEST_F(SelfTest, Pop3AuthWithoutAPop3Server)
                                        "TestLogger: Sending Email failed!", "TestLogger: Connection refused",
                                        "TestLogger: Closing connection to server..."}));
     EXPECT_EQ(boxes.Texts(), (Texts{QuestionText, FailureBoxText}));
+
+    // A failure the client ends without a report still ends the test with the failure box.
+    boxes.Clear();
+    window.EmailHandler().setPop3Port(0);
+    const std::size_t before = LogLines(window).size();
+    Click(window, "mnuTestLogger");
+    const Texts lines = LogLines(window);
+    EXPECT_EQ(Texts(lines.begin() + std::ptrdiff_t(before), lines.end()),
+              (Texts{"TestLogger: Connecting to POP3 Server (127.0.0.1)...", "TestLogger: Connect error: Invalid port number",
+                     "TestLogger: Sending Email failed!"}));
+    EXPECT_EQ(boxes.Texts(), (Texts{QuestionText, FailureBoxText}));
+}
+
+// Dovecot answers QUIT and closes the connection at once, as RFC 1939 servers do.
+TEST_F(SelfTest, Pop3LoginAtARealServer)
+{
+    for (const char* password : {"Selftest", "Another"}) {
+        SCOPED_TRACE(password);
+        DovecotServer dovecot("Username", password);
+        if (!dovecot.Failure().empty())
+            GTEST_SKIP() << dovecot.Failure();
+        if (!window.Listening())
+            if (std::string reason = StartOnPort25(); !reason.empty())
+                GTEST_SKIP() << reason;
+        window.EmailHandler().setPop3Port(dovecot.Port());
+        if (!Control<QAction>(window, "mnuPop3Auth")->isChecked())
+            Click(window, "mnuPop3Auth");
+        boxes.Clear();
+        const std::size_t before = Lines("TestLogger: ").size();
+        Click(window, "mnuTestLogger");
+        const Texts all = Lines("TestLogger: ");
+        const Texts lines(all.begin() + std::ptrdiff_t(before), all.end());
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "Connecting to POP3 Server (127.0.0.1)...");
+        if (std::string(password) == "Selftest") {
+            EXPECT_EQ(lines[1], "POP3 authentication successful...") << ::testing::PrintToString(lines);
+            EXPECT_EQ(lines.back(), "Email has been successfully sent.");
+            EXPECT_EQ(boxes.Texts(), Texts{SuccessBoxText});
+            ASSERT_EQ(window.EmailStorage().Count(), 1);
+            EXPECT_NE(window.EmailStorage().EmailBody(1).find("Subject: Quellpost test message"), std::string::npos);
+        } else {
+            EXPECT_EQ(lines, (Texts{"Connecting to POP3 Server (127.0.0.1)...", "Sending Email failed!",
+                                    "-ERR [AUTH] Authentication failed.\r\n", "Closing connection to server..."}));
+            EXPECT_EQ(boxes.Texts(), Texts{FailureBoxText});
+            EXPECT_EQ(window.EmailStorage().Count(), 1);
+        }
+    }
 }
 
 TEST_F(SelfTest, BodyLinesStartingWithADotArriveAsWritten)
