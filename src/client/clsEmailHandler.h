@@ -175,6 +175,10 @@ private:
 
     // Transmission (clsEmailHandlerSend.cpp).
     void transmit();
+    bool settingsComplete();
+    std::int32_t estimatedSize() const;
+    bool sendEnvelope();
+    void writeMessageText();
     bool writeCommand(std::string_view command, bool& flag, bool shown = true);
 
     // Settings.

@@ -58,6 +58,37 @@ void clsEmailHandler::Send()
 
 void clsEmailHandler::transmit()
 {
+    if (!settingsComplete())
+        return;
+    const std::int32_t transmissionSize = estimatedSize();
+    m_abortRequested = false;
+    if (!socketIn(SocketState::Connected) && !OpenConnection())
+        return;
+
+    // Progress counts the bytes of the mail transaction alone: not the introduction and login
+    // before it, nor the QUIT after it, which would move the bar after it has shown 100.
+    m_bytesSent = 0;
+    m_transmissionSize = transmissionSize;
+    if (!sendEnvelope())
+        return;
+    emit Status(std::string(SendingMessageText));
+    if (!writeCommand(DataCommand, m_dataAccepted))
+        return;
+    m_replyReceived = false;
+    writeMessageText();
+    if (!writeCommand(EndOfData, m_replyReceived, false))
+        return;
+
+    m_transmissionSize = 0;
+    emit Progress(CompletePercent);
+    emit Status(std::string(CompleteText));
+    if (!m_keepConnection)
+        CloseConnection();
+    emit SendSuccesful();
+}
+
+bool clsEmailHandler::settingsComplete()
+{
     if (m_from.empty())
         AddError(ClientErrorText::InvalidSender);
     const std::size_t recipientCount = m_recipients.size() + m_ccRecipients.size() + m_bccRecipients.size();
@@ -67,12 +98,15 @@ void clsEmailHandler::transmit()
         AddError(TooManyRecipientsText);
     FitDisplayNames(m_recipientDisplayNames, m_recipients.size());
     FitDisplayNames(m_ccDisplayNames, m_ccRecipients.size());
-    if (!m_pendingErrors.Empty()) {
-        RaiseErrors();
-        return;
-    }
+    if (m_pendingErrors.Empty())
+        return true;
+    RaiseErrors();
+    return false;
+}
 
-    const std::int32_t transmissionSize = EstimateTransmissionSize({
+std::int32_t clsEmailHandler::estimatedSize() const
+{
+    return EstimateTransmissionSize({
         .From = m_from,
         .UseAuthentication = m_useAuthentication,
         .Username = m_username,
@@ -89,32 +123,27 @@ void clsEmailHandler::transmit()
         .EncodeType = m_encodeType,
         .Receipt = m_receipt,
     });
-    m_abortRequested = false;
-    if (!socketIn(SocketState::Connected) && !OpenConnection())
-        return;
+}
 
-    // Progress counts the bytes of the mail transaction alone: not the introduction and login
-    // before it, nor the QUIT after it, which would move the bar after it has shown 100.
-    m_bytesSent = 0;
-    m_transmissionSize = transmissionSize;
+bool clsEmailHandler::sendEnvelope()
+{
     emit Status(std::string(SendingSenderText));
     if (!writeCommand(MailFromCommand(m_from, m_authEqualsLoginOffered), m_replyReceived))
-        return;
-
+        return false;
     emit Status(std::string(SendingRecipientsText));
     for (const std::vector<std::string>* list : {&m_recipients, &m_ccRecipients, &m_bccRecipients}) {
         checkListLength(*list);
         for (const std::string& address : *list) {
             if (!writeCommand(RcptToCommand(address), m_replyReceived))
-                return;
+                return false;
         }
     }
+    return true;
+}
 
-    emit Status(std::string(SendingMessageText));
-    if (!writeCommand(DataCommand, m_dataAccepted))
-        return;
-
-    m_replyReceived = false;
+// The header block, the blank line and the prepared text; the final "." is the caller's.
+void clsEmailHandler::writeMessageText()
+{
     const std::string fromHeader = FromHeaderValue(m_from, m_fromDisplayName);
     const std::string toList = AddressListValue(m_recipients, m_recipientDisplayNames);
     const std::string ccList = AddressListValue(m_ccRecipients, m_ccDisplayNames);
@@ -142,15 +171,6 @@ void clsEmailHandler::transmit()
     writeLine({});
     writeLine(m_message);
     emit ExtendedStatus(std::string(Sent) + std::string(HiddenMessage));
-    if (!writeCommand(EndOfData, m_replyReceived, false))
-        return;
-
-    m_transmissionSize = 0;
-    emit Progress(CompletePercent);
-    emit Status(std::string(CompleteText));
-    if (!m_keepConnection)
-        CloseConnection();
-    emit SendSuccesful();
 }
 
 // Writes one command and waits for the reply that sets flag; false when the transmission must end.
