@@ -1,13 +1,27 @@
+#include <cstdio>
+
 #include <QApplication>
 
+#include "CommandLine.h"
 #include "MessageBoxes.h"
 #include "ProcessLimits.h"
 #include "QtMessageBoxes.h"
+#include "clsEmailStorage.h"
 #include "frmMain.h"
 
 int main(int argc, char** argv)
 {
     RaiseOpenFileLimit();
+    std::string error;
+    const std::optional<CommandLineOptions> options = ParseCommandLine({argv, argv + argc}, error);
+    if (!options) {
+        std::fprintf(stderr, "quellpost: %s\n", error.c_str());
+        return 2;
+    }
+    if (options->Output) {
+        std::fputs(options->Output->c_str(), stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     // Ties the window to its desktop entry, and so to its icon, on Wayland desktops too.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.quellpost.Quellpost"));
@@ -17,6 +31,8 @@ int main(int argc, char** argv)
     frmMain window;
     if (!window.Loaded())
         return 1;
+    if (options->MaxMemory)
+        window.EmailStorage().Budget().SetLimit(*options->MaxMemory);
     window.show();
     const int exitCode = app.exec();
     SetMessageBoxService(nullptr);

@@ -51,10 +51,13 @@ private:
 // What one client connection carries from its acceptance to its end.
 struct SmtpListener::Connection {
     Connection(SmtpListener& listener, int index)
-        : socket(listener, index), session(socket, [&listener, index](std::string_view line) {
-              listener.Log(ServerLine("DataArrival", index) + ": Error: Unknown command:");
-              listener.Log(std::string(line));
-          })
+        : socket(listener, index), session(
+                                          socket,
+                                          [&listener, index](std::string_view line) {
+                                              listener.Log(ServerLine("DataArrival", index) + ": Error: Unknown command:");
+                                              listener.Log(std::string(line));
+                                          },
+                                          &listener.m_store.Budget())
     {
     }
 

@@ -10,9 +10,10 @@ constexpr std::string_view LineEnd = "\r\n";
 constexpr std::size_t LargeBuffer = 1024 * 1024;
 } // namespace
 
-SmtpSession::SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknownLine)
+SmtpSession::SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknownLine, ByteBudget* budget)
     : m_connection(connection), m_onUnknownLine(std::move(onUnknownLine))
 {
+    m_dialogue.DataCharge.SetBudget(budget);
 }
 
 void SmtpSession::Receive(std::string block)
@@ -78,11 +79,14 @@ void SmtpSession::LimitPartialLine()
         DropPartialLine();
         return;
     }
-    // Once a message is too large, a data line only matters if it is the "." that ends it.
-    const std::size_t allowed = m_dialogue.InDataPhase && !m_dialogue.Oversized
+    // Once a message is too large, a data line only matters if it is the "." that ends it. An
+    // unfinished data line is the message's data too, and is taken from the budget as it grows.
+    const bool collecting = m_dialogue.InDataPhase && !m_dialogue.Oversized;
+    const std::size_t allowed = collecting
         ? CaptureLimits::MaxMessageBytes - std::min(m_dialogue.DataBuffer.size(), CaptureLimits::MaxMessageBytes)
         : CaptureLimits::MaxCommandLineBytes;
-    if (m_received.size() <= allowed + 1) // room for the CR of the line's CR LF
+    if (m_received.size() <= allowed + 1 // room for the CR of the line's CR LF
+        && (!collecting || m_dialogue.DataCharge.Cover(m_dialogue.DataBuffer.size() + m_received.size())))
         return;
     if (m_dialogue.InDataPhase)
         mdlSMTP::DiscardOversizedData(m_dialogue);

@@ -13,7 +13,8 @@ class SmtpSession {
 public:
     using UnknownLineHandler = std::function<void(std::string_view line)>;
 
-    SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknownLine);
+    // Data of messages in progress is taken from budget, when one is given.
+    SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknownLine, ByteBudget* budget = nullptr);
 
     // Handles one block of arrived text. A block that arrives while another is being handled (a
     // box lets events run) waits its turn, so lines stay in order.

@@ -74,8 +74,9 @@ std::string ExtractPath(std::string_view line, std::string_view keyword, std::si
 void EndDataPhase(SmtpConnection& connection, SmtpServerState& state)
 {
     state.InDataPhase = false;
-    std::string body = std::move(state.DataBuffer);
-    state.DataBuffer.clear();
+    std::string body = state.DataBuffer.take();
+    // The store takes the message's bytes from the budget itself, the sender and recipients too.
+    state.DataCharge.Reset();
     const std::string recipients = JoinRecipients(state.PendingRecipients);
     const std::string sender = std::move(state.PendingSender);
     state.PendingSender.clear();
@@ -99,7 +100,8 @@ void AppendDataLine(SmtpServerState& state, std::string_view line)
         line.remove_prefix(1);
     if (state.Oversized)
         return;
-    if (state.DataBuffer.size() + line.size() + LineEnd.size() > CaptureLimits::MaxMessageBytes) {
+    const std::size_t size = state.DataBuffer.size() + line.size() + LineEnd.size();
+    if (size > CaptureLimits::MaxMessageBytes || !state.DataCharge.Cover(size)) {
         DiscardOversizedData(state);
         return;
     }
@@ -131,6 +133,7 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
         break;
     case Command::Data:
         state.DataBuffer.clear();
+        state.DataCharge.Reset();
         state.Oversized = false;
         state.InDataPhase = true;
         SmtpReply(connection, 354, DataText);
@@ -143,6 +146,7 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
         state.PendingSender.clear();
         state.PendingRecipients.clear();
         state.DataBuffer.clear();
+        state.DataCharge.Reset();
         SmtpReply(connection, 250, "");
         break;
     case Command::Help:
@@ -229,7 +233,8 @@ std::string SmtpExtractTo(std::string_view line)
 void DiscardOversizedData(SmtpServerState& state)
 {
     state.Oversized = true;
-    std::string().swap(state.DataBuffer); // hand the memory back now, not at the end of the message
+    state.DataBuffer.clear(); // hand the memory back now, not at the end of the message
+    state.DataCharge.Reset();
 }
 
 void ReplyLineTooLong(SmtpConnection& connection)

@@ -4,6 +4,9 @@
 #include <string_view>
 #include <vector>
 
+#include "ByteBudget.h"
+#include "MessageDataBuffer.h"
+
 // All the command engine knows of a connection.
 class SmtpConnection {
 public:
@@ -18,9 +21,10 @@ public:
 struct SmtpServerState {
     std::string PendingSender;
     std::vector<std::string> PendingRecipients;
-    std::string DataBuffer;
+    MessageDataBuffer DataBuffer;
+    ByteCharge DataCharge; // what the data collected so far takes of the byte budget
     bool InDataPhase = false;
-    bool Oversized = false; // the data phase went past the message size limit
+    bool Oversized = false; // the data phase went past the message size limit or the byte budget
 };
 
 namespace mdlSMTP {
@@ -37,7 +41,7 @@ std::string SmtpExtractFrom(std::string_view line);
 // The forward-path of a RCPT line, angle brackets included, or empty text.
 std::string SmtpExtractTo(std::string_view line);
 
-// Drops the data collected so far: the message has outgrown the size limit.
+// Drops the data collected so far: the message has outgrown the size limit or the byte budget.
 void DiscardOversizedData(SmtpServerState& state);
 
 // The reply to a command line that went past the line length limit; the line is skipped.

@@ -1,5 +1,6 @@
 #include "clsEmailStorage.h"
 
+#include <new>
 #include <utility>
 
 #include "AppError.h"
@@ -9,6 +10,11 @@
 namespace {
 constexpr int MaxEmails = CaptureLimits::MaxStoredMessages;
 constexpr std::size_t SpareRoomKept = 32;
+
+std::size_t bytesOf(const auto& message)
+{
+    return message.from.size() + message.to.size() + message.body.size();
+}
 
 const std::string& emptyText()
 {
@@ -26,15 +32,25 @@ int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo
     // would keep for good: one copy now is cheaper.
     if (sEmailBody.capacity() - sEmailBody.size() > SpareRoomKept)
         sEmailBody.shrink_to_fit();
+    const std::size_t bytes = sEmailFrom.size() + sEmailTo.size() + sEmailBody.size();
+    if (!m_budget.TryTake(bytes))
+        throw std::bad_alloc();
     // push_back either succeeds or leaves the list as it was (moving strings cannot throw).
-    m_messages.push_back(Message{std::move(sEmailFrom), std::move(sEmailTo), std::move(sEmailBody)});
+    try {
+        m_messages.push_back(Message{std::move(sEmailFrom), std::move(sEmailTo), std::move(sEmailBody)});
+    } catch (...) {
+        m_budget.GiveBack(bytes);
+        throw;
+    }
     return Count();
 }
 
 bool clsEmailStorage::RemoveEmail(int16_t iIndex)
 {
-    if (messageAt(iIndex) == nullptr)
+    const Message* message = messageAt(iIndex);
+    if (message == nullptr)
         return false;
+    m_budget.GiveBack(bytesOf(*message));
     m_messages.erase(m_messages.begin() + (iIndex - 1));
     // A cursor at or behind the removed message moves down with the messages: a next search then
     // starts at the first message it has not looked at, never beyond it.
@@ -47,6 +63,8 @@ bool clsEmailStorage::RemoveEmail(int16_t iIndex)
 
 void clsEmailStorage::Clear()
 {
+    for (const Message& message : m_messages)
+        m_budget.GiveBack(bytesOf(message));
     // Swapping with an empty list also hands back the list's own memory.
     std::deque<Message>().swap(m_messages);
     m_fromSearch.cursor = 0;

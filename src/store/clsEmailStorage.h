@@ -5,6 +5,8 @@
 #include <string_view>
 #include <deque>
 
+#include "ByteBudget.h"
+
 // Every captured message, in arrival order, addressed by its 1-based position; at most 32,767.
 // Each field has its own first/next search with a cursor and the text of its last successful search.
 class clsEmailStorage {
@@ -18,6 +20,11 @@ public:
     bool RemoveEmail(int16_t iIndex);
     // Removes every message; the remembered search texts stay.
     void Clear();
+
+    // The bytes the program may hold for clients: the stored messages take theirs from it, and
+    // messages still arriving borrow from it until they are stored.
+    ByteBudget& Budget() { return m_budget; }
+    const ByteBudget& Budget() const { return m_budget; }
 
     // The field of message iIndex; empty beyond the stored messages; throws below 1.
     const std::string& EmailFrom(int16_t iIndex) const;
@@ -55,6 +62,7 @@ private:
     int16_t findNext(Field field, SearchState& state, std::string_view text, bool exactMatch);
 
     std::deque<Message> m_messages;
+    ByteBudget m_budget;
     SearchState m_fromSearch;
     SearchState m_toSearch;
     SearchState m_bodySearch;

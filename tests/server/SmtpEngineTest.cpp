@@ -173,7 +173,7 @@ TEST(SmtpEngine, MessagePastTheSizeLimitIsAnswered552AndNotKept)
     EXPECT_FALSE(smtp.state.Oversized); // exactly at the limit is still fine
     smtp.client("one line too many");
     EXPECT_TRUE(smtp.state.Oversized);
-    EXPECT_EQ(smtp.state.DataBuffer.capacity(), std::string().capacity()); // its memory went back
+    EXPECT_EQ(smtp.state.DataBuffer.capacity(), 0u); // its memory went back
     const Replies replies = smtp.client(".");
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_TRUE(replies[0].starts_with("552 "));

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+
+// The bytes the program may hold on behalf of clients, all told: stored messages and the data of
+// messages still arriving. Holders take bytes before they hold them and give them back when they
+// let go; a request the budget cannot grant in full is refused and takes nothing.
+class ByteBudget {
+public:
+    explicit ByteBudget(std::size_t limit = DefaultLimit());
+
+    // A quarter of the machine's memory, at most 4 GiB.
+    static std::size_t DefaultLimit();
+
+    std::size_t Limit() const { return m_limit; }
+    // A lower limit than what is in use refuses every request until enough is given back.
+    void SetLimit(std::size_t limit) { m_limit = limit; }
+    std::size_t Used() const { return m_used; }
+    std::size_t Remaining() const { return m_used < m_limit ? m_limit - m_used : 0; }
+    // The most ever in use at once.
+    std::size_t Peak() const { return m_peak; }
+
+    bool TryTake(std::size_t bytes);
+    void GiveBack(std::size_t bytes);
+
+private:
+    std::size_t m_limit;
+    std::size_t m_used = 0;
+    std::size_t m_peak = 0;
+};
+
+// Bytes one holder has taken from a budget, given back when it is reset or destroyed. Without a
+// budget every request is granted.
+class ByteCharge {
+public:
+    ByteCharge() = default;
+    ~ByteCharge() { Reset(); }
+    ByteCharge(const ByteCharge&) = delete;
+    ByteCharge& operator=(const ByteCharge&) = delete;
+
+    void SetBudget(ByteBudget* budget);
+    // Takes what is missing for the charge to cover bytes in all; false (and nothing taken) when
+    // the budget cannot grant it.
+    bool Cover(std::size_t bytes);
+    void Reset();
+    std::size_t Bytes() const { return m_bytes; }
+
+private:
+    ByteBudget* m_budget = nullptr;
+    std::size_t m_bytes = 0;
+};
+
+// Parses a size such as "512M", "4G", "65536" or "1.5G" (binary units, K, M, G, T, with or without
+// a trailing "B" or "iB"); false when the text is no size.
+bool ParseByteSize(const char* text, std::size_t& bytes);

@@ -1,0 +1,151 @@
+#include <fstream>
+#include <map>
+#include <string>
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "LoopbackClient.h"
+#include "RecordingHost.h"
+#include "RecordingMessageBoxes.h"
+#include "SmtpListener.h"
+#include "clsEmailStorage.h"
+
+namespace {
+
+constexpr std::size_t Budget = 8u << 20;
+// What the process may hold beyond the budget: the connections' buffers, one block per message
+// in progress, the event loop's own.
+constexpr std::size_t Overhead = 64u << 20;
+
+std::size_t residentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string key; status >> key;) {
+        std::size_t kilobytes = 0;
+        if (key == "VmRSS:" && status >> kilobytes)
+            return kilobytes * 1024;
+    }
+    return 0;
+}
+
+std::string sha256(const std::string& data)
+{
+    return QCryptographicHash::hash(QByteArrayView(data.data(), qsizetype(data.size())), QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+// Runs the Python clients to completion while the listener serves them; the replies by marker.
+struct Flood {
+    Flood(int port, int clients, int messages, int size)
+    {
+        python.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral(QP_FLOOD_SCRIPT), QString::number(port), QString::number(clients),
+                      QString::number(messages), QString::number(size)});
+        finished = WaitFor([&] { return python.state() == QProcess::NotRunning; }, 240000);
+        while (python.canReadLine()) {
+            const QJsonObject reply = QJsonDocument::fromJson(python.readLine()).object();
+            const std::string marker = reply[QStringLiteral("marker")].toString().toStdString();
+            codes[marker] = reply[QStringLiteral("code")].toInt();
+            digests[marker] = reply[QStringLiteral("sha256")].toString().toStdString();
+        }
+    }
+
+    QProcess python;
+    bool finished = false;
+    std::map<std::string, int> codes;
+    std::map<std::string, std::string> digests;
+};
+
+} // namespace
+
+TEST(ByteBudget, EveryMessageTakenIsKeptAndMemoryStaysWithinTheBudget)
+{
+    RecordingMessageBoxes boxes;
+    clsEmailStorage store;
+    store.Budget().SetLimit(Budget);
+    RecordingHost host;
+    SmtpListener listener{store, host};
+    listener.SetListenAddress(QHostAddress::LocalHost, 0);
+    listener.StartListening();
+
+    const std::size_t before = residentBytes();
+    std::size_t peak = before;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] { peak = std::max(peak, residentBytes()); });
+    sampler.start(5);
+
+    // Eight clients at once, each with four messages of 1.5 MiB: four times the budget.
+    Flood flood(listener.ListeningPort(), 8, 4, 3 << 19);
+    ASSERT_TRUE(flood.finished);
+    ASSERT_EQ(flood.codes.size(), 32u) << flood.python.readAllStandardError().toStdString();
+    int kept = 0;
+    for (const auto& [marker, code] : flood.codes) {
+        SCOPED_TRACE(marker);
+        if (code != 250) {
+            EXPECT_TRUE(code == 452 || code == 552) << code;
+            continue;
+        }
+        ++kept;
+        bool found = false;
+        for (std::int16_t i = 1; i <= store.Count() && !found; ++i)
+            found = sha256(store.EmailBody(i)) == flood.digests[marker];
+        EXPECT_TRUE(found) << "answered 250 but not stored byte for byte";
+    }
+    EXPECT_EQ(store.Count(), kept);
+    EXPECT_GT(kept, 0);
+    EXPECT_LT(kept, 32);
+    EXPECT_LE(store.Budget().Peak(), Budget);
+#if !defined(__SANITIZE_ADDRESS__)
+    // The sanitizer keeps freed memory in quarantine, so resident memory is measured without it.
+    EXPECT_LE(peak - before, Budget + Overhead);
+#endif
+    // One report of the refusals, not one per message.
+    EXPECT_LE(boxes.Texts().size(), 1u);
+
+    // Deleting gives the room back at once.
+    while (store.Count() > 0)
+        store.RemoveEmail(1);
+    EXPECT_EQ(store.Budget().Used(), 0u);
+    Flood again(listener.ListeningPort(), 1, 2, 3 << 19);
+    ASSERT_TRUE(again.finished);
+    for (const auto& [marker, code] : again.codes)
+        EXPECT_EQ(code, 250) << marker;
+    EXPECT_EQ(store.Count(), 2);
+}
+
+TEST(ByteBudget, RefusalsAtTheEdge)
+{
+    RecordingMessageBoxes boxes;
+    clsEmailStorage store;
+    RecordingHost host;
+    SmtpListener listener{store, host};
+    listener.SetListenAddress(QHostAddress::LocalHost, 0);
+    listener.StartListening();
+    LoopbackClient client;
+    ASSERT_TRUE(client.Connect(listener.ListeningPort()));
+    ASSERT_EQ(client.ReadLine(), "220 Quellpost");
+    const auto send = [&](const std::string& data) {
+        EXPECT_EQ(client.Command("MAIL FROM:<a@b.c>"), "250 OK");
+        EXPECT_EQ(client.Command("RCPT TO:<d@e.f>"), "250 OK");
+        EXPECT_EQ(client.Command("DATA"), "354 send the mail data, end with .");
+        client.Send(data);
+        return client.Command(".");
+    };
+    // Room for 20 bytes: 12 bytes of data arrive, but with sender and recipient (14) they would
+    // not fit; 25 bytes of data do not even arrive.
+    store.Budget().SetLimit(20);
+    EXPECT_EQ(send("0123456789\r\n"), "452 Requested action not taken: insufficient system storage");
+    EXPECT_EQ(send(std::string(23, 'x') + "\r\n"), "552 Requested mail action aborted: exceeded storage allocation");
+    EXPECT_EQ(send("Hi\r\n"), "250 OK");
+    EXPECT_EQ(store.Count(), 1);
+    EXPECT_EQ(store.Budget().Used(), 18u);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Fatal application error tracked:\r[7]: Out of memory\rSource: "
+                                                       "sckSMTPServer_DataArrival\rIndex: 1"});
+}
