@@ -1,5 +1,6 @@
 // Cost of one log append at the start of the log and after a million lines, with the log
-// window on screen and the event loop painting between batches, as under a busy server.
+// window on screen and the event loop painting between batches, as under a busy server. Past
+// the log's line budget every append also drops the oldest line.
 // Usage: bench_log [lines] [--qlistwidget]   (--qlistwidget: the same load on a QListWidget)
 
 #include <algorithm>

@@ -13,4 +13,8 @@ inline constexpr std::size_t MaxCommandLineBytes = 4096;
 inline constexpr std::size_t MaxMessageBytes = 64u * 1024u * 1024u;
 // Positions and counts of messages are signed 16-bit numbers.
 inline constexpr int MaxStoredMessages = std::numeric_limits<std::int16_t>::max();
+// The application log keeps at most this many of its newest lines, and at most this many bytes
+// of them; each unknown command a client sends is logged.
+inline constexpr std::size_t MaxLogLines = 100000;
+inline constexpr std::size_t MaxLogBytes = 64u * 1024u * 1024u;
 } // namespace CaptureLimits

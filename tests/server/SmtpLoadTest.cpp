@@ -13,6 +13,7 @@
 
 #include "BlockingClient.h"
 #include "CaptureLimits.h"
+#include "LogBuffer.h"
 #include "LoopbackClient.h"
 #include "ProcessLimits.h"
 #include "RecordingHost.h"
@@ -21,6 +22,13 @@
 #include "clsEmailStorage.h"
 
 namespace {
+
+// Stands in for the main window with the application log itself, whose memory is measured.
+class LoggingHost : public RecordingHost {
+public:
+    void LogLine(const std::string& line) override { log.Append(line); }
+    LogBuffer log;
+};
 
 class Load : public ::testing::Test {
 protected:
@@ -60,7 +68,7 @@ protected:
 
     RecordingMessageBoxes boxes;
     clsEmailStorage store;
-    RecordingHost host;
+    LoggingHost host;
     SmtpListener listener{store, host};
     int port = 0;
 };
@@ -218,8 +226,8 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
     std::atomic<int> finished{0};
     std::atomic<std::size_t> sent{0};
     std::string lastReply;
-    std::vector<std::thread> threads;
-    threads.emplace_back([&] {
+    std::vector<std::thread> threads(3); // assigned, not appended: GCC 12 warns wrongly on the latter
+    threads[0] = std::thread([&] {
         // 100 MB without a single CR LF among commands, then 70 MB of one line inside a message.
         BlockingClient client;
         if (client.Connect(port)) {
@@ -237,7 +245,25 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
         }
         ++finished;
     });
-    threads.emplace_back([&] {
+    threads[1] = std::thread([&] {
+        // Unknown commands, each logged in full: short ones past the log's line budget, then
+        // ones at the line limit past its byte budget. Replies are read a batch at a time.
+        BlockingClient client;
+        if (client.Connect(port)) {
+            client.ReadLine();
+            for (int batch = 0; batch < 80; ++batch) {
+                const std::string line(batch < 60 ? 8 : CaptureLimits::MaxCommandLineBytes, 'Z');
+                std::string commands;
+                for (int i = 0; i < 1000; ++i)
+                    commands.append(line).append("\r\n");
+                client.Send(commands);
+                for (int i = 0; i < 1000; ++i)
+                    client.ReadLine();
+            }
+        }
+        ++finished;
+    });
+    threads[2] = std::thread([&] {
         std::mt19937 random(99);
         for (int c = 0; c < 20; ++c) {
             BlockingClient client;
@@ -256,7 +282,11 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
     });
     std::size_t peakBuffered = 0;
     std::size_t peakWhileCommands = 0;
+    std::size_t peakLogBytes = 0;
+    std::size_t peakLogLines = 0;
     RunClients(threads, finished, 180000, [&] {
+        peakLogBytes = std::max(peakLogBytes, host.log.ByteCount());
+        peakLogLines = std::max(peakLogLines, host.log.Count());
         const std::size_t buffered = listener.BufferedBytes();
         peakBuffered = std::max(peakBuffered, buffered);
         if (sent < 100 * MiB)
@@ -269,6 +299,10 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
     EXPECT_LE(peakBuffered, CaptureLimits::MaxMessageBytes + 2 * CaptureLimits::MaxCommandLineBytes);
     EXPECT_TRUE(lastReply.starts_with("552 ")) << lastReply.substr(0, 80);
     EXPECT_EQ(store.Count(), 0);
+    // The log reached both of its budgets and stayed within them while the stream went on.
+    EXPECT_EQ(peakLogLines, CaptureLimits::MaxLogLines + 1);
+    EXPECT_GT(peakLogBytes, CaptureLimits::MaxLogBytes - 2 * CaptureLimits::MaxCommandLineBytes);
+    EXPECT_LE(peakLogBytes, CaptureLimits::MaxLogBytes);
 
     LoopbackClient later;
     ASSERT_TRUE(later.Connect(port));

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <limits>
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -13,10 +12,9 @@
 #include <QStyleOptionFocusRect>
 
 #include "AppError.h"
+#include "LogBuffer.h"
 
 namespace {
-// Large enough that a million typical lines need a few hundred allocations.
-constexpr std::size_t BlockSize = 64 * 1024;
 // Room between the list's left edge and its text.
 constexpr int TextMargin = 2;
 
@@ -26,8 +24,8 @@ int clampToInt(qsizetype value)
 }
 } // namespace
 
-LogListBox::LogListBox(QWidget* parent)
-    : QAbstractScrollArea(parent)
+LogListBox::LogListBox(LogBuffer& lines, QWidget* parent)
+    : QAbstractScrollArea(parent), m_lines(lines)
 {
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -40,38 +38,37 @@ LogListBox::LogListBox(QWidget* parent)
 
 void LogListBox::AddLine(std::string_view text)
 {
-    if (text.size() > std::numeric_limits<std::uint32_t>::max())
-        throw OverflowError();
-    if (m_blocks.empty() || m_blocks.back().size() + text.size() > m_blocks.back().capacity()) {
-        std::string block;
-        block.reserve(std::max(BlockSize, text.size()));
-        m_blocks.push_back(std::move(block));
+    const bool noticeBefore = m_lines.Dropped() > 0;
+    const qsizetype gone = qsizetype(m_lines.Append(text));
+    // When old lines went every entry moved up, and the selection with its entry unless that went.
+    // The notice of dropped lines stays on top, in the place of the first dropped line.
+    if (gone > 0 && m_selected >= 0 && !(noticeBefore && m_selected == 0)) {
+        const qsizetype kept = m_selected - (noticeBefore ? 1 : 0);
+        m_selected = kept < gone ? -1 : kept - gone + 1;
     }
-    std::string& block = m_blocks.back();
-    m_lines.push_back({std::uint32_t(m_blocks.size() - 1), std::uint32_t(block.size()), std::uint32_t(text.size())});
-    block.append(text); // within the reserved capacity: no reallocation, cannot fail
-
-    const qsizetype index = LineCount() - 1;
     updateVerticalRange();
-    if (index <= TopIndex() + VisibleLineCount())
+    if (gone > 0 || LineCount() - 1 <= TopIndex() + VisibleLineCount())
         viewport()->update();
 }
 
 void LogListBox::Clear()
 {
-    m_lines = {};
-    m_blocks = {};
+    m_lines.Clear();
     m_selected = -1;
     updateVerticalRange();
     viewport()->update();
 }
 
+qsizetype LogListBox::LineCount() const
+{
+    return qsizetype(m_lines.Count());
+}
+
 std::string_view LogListBox::Line(qsizetype index) const
 {
-    if (index < 0 || index >= LineCount())
+    if (index < 0)
         throw SubscriptOutOfRangeError();
-    const LineRef& ref = m_lines[std::size_t(index)];
-    return std::string_view(m_blocks[ref.block]).substr(ref.offset, ref.length);
+    return m_lines.Line(std::size_t(index));
 }
 
 void LogListBox::SetSelectedIndex(qsizetype index)

@@ -1,27 +1,26 @@
 #pragma once
 
-#include <cstdint>
-#include <deque>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include <QAbstractScrollArea>
 
-// A list of Latin-1 text lines built for a log that grows without bound: lines are packed into
-// large blocks, only the visible lines are painted, and an append costs the same at any length.
-// Single selection by mouse or keyboard; the horizontal scroll range is set from outside.
+class LogBuffer;
+
+// A view of the log's Latin-1 text lines, which live in a LogBuffer: only the visible lines are
+// painted, and an append costs the same at any length. Single selection by mouse or keyboard;
+// the horizontal scroll range is set from outside.
 class LogListBox : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    explicit LogListBox(QWidget* parent = nullptr);
+    // The lines must outlive the view.
+    explicit LogListBox(LogBuffer& lines, QWidget* parent = nullptr);
 
-    // Appends one entry at the end; the view does not move.
+    // Appends one entry at the end (the oldest may go to make room); the view does not move.
     void AddLine(std::string_view text);
     // Removes every entry and the selection.
     void Clear();
 
-    qsizetype LineCount() const { return qsizetype(m_lines.size()); }
+    qsizetype LineCount() const;
     // The entry's bytes, valid until the list next changes; throws for an index out of range.
     std::string_view Line(qsizetype index) const;
 
@@ -60,19 +59,11 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    // Where one entry's bytes lie in the blocks.
-    struct LineRef {
-        std::uint32_t block;
-        std::uint32_t offset;
-        std::uint32_t length;
-    };
-
     void updateVerticalRange();
     void updateHorizontalRange();
     void pickLine(qsizetype index, bool byMouse);
 
-    std::vector<std::string> m_blocks; // each filled only up to its reserved capacity
-    std::deque<LineRef> m_lines;       // a deque grows without copying what it holds
+    LogBuffer& m_lines;
     qsizetype m_selected = -1;
     int m_extent = 0;
 };

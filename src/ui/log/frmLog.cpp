@@ -59,7 +59,7 @@ frmLog::frmLog(QWidget* parent)
     describe(panel, "picApplicationLog", {}, {});
     panel->setGeometry(TwipsRect(120, 240, 5775, 2295));
 
-    m_lstLog = new LogListBox(panel);
+    m_lstLog = new LogListBox(m_lines, panel);
     describe(m_lstLog, "lstLog", {}, text(ListToolTipStart) + text(ProductInfo::ProductName) + text(ListToolTipEnd));
     m_lstLog->setGeometry(TwipsRect(0, 30, 5775, 1740));
 
@@ -74,6 +74,12 @@ frmLog::frmLog(QWidget* parent)
 
     connect(cmdClearLog, &QPushButton::clicked, this, &frmLog::cmdClearLog_Click);
     connect(m_lstLog, &LogListBox::Click, this, &frmLog::lstLog_Click);
+}
+
+frmLog::~frmLog()
+{
+    // The list reads the lines until its end, and children end after members: it goes first.
+    delete m_lstLog;
 }
 
 bool frmLog::DetailedLogging() const

@@ -2,16 +2,19 @@
 
 #include <QWidget>
 
+#include "LogBuffer.h"
+
 class QCheckBox;
 class QCloseEvent;
 class LogListBox;
 
-// The log window: the application log's list, a button to clear it and the switch for
-// detailed logging. Closing it only hides it, so the lines survive.
+// The log window: the application log's lines and the list that shows them, a button to clear
+// them and the switch for detailed logging. Closing it only hides it, so the lines survive.
 class frmLog : public QWidget {
     Q_OBJECT
 public:
     explicit frmLog(QWidget* parent = nullptr);
+    ~frmLog() override;
 
     LogListBox* lstLog() const { return m_lstLog; }
     QCheckBox* chkLogFull() const { return m_chkLogFull; }
@@ -30,6 +33,7 @@ private:
     void cmdClearLog_Click();
     void lstLog_Click();
 
+    LogBuffer m_lines;
     LogListBox* m_lstLog = nullptr;
     QCheckBox* m_chkLogFull = nullptr;
 };

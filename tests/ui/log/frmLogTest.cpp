@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "LogBuffer.h"
 #include "LogListBox.h"
 #include "RecordingMessageBoxes.h"
 #include "frmLog.h"
@@ -117,8 +118,6 @@ TEST_F(LogWindow, PickingALineShowsItInFullAsTheToolTip)
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.LineRect(1).center());
     EXPECT_EQ(list.SelectedIndex(), 1);
     EXPECT_EQ(list.toolTip(), QString::fromLatin1(wide));
-    QTest::keyClick(&list, Qt::Key_Down);
-    EXPECT_EQ(list.toolTip(), "SMTPServer::Close, index 1");
 }
 
 TEST_F(LogWindow, ExtentFollowsTheWidestLineUntilTheClearButton)
@@ -179,13 +178,14 @@ TEST_F(LogWindow, NewestLineIsInViewAfterEveryAppend)
 TEST(mdlListBoxMod, SlotsOutsideTheTable)
 {
     RecordingMessageBoxes boxes;
-    LogListBox list;
+    LogBuffer lines;
+    LogListBox list(lines);
     ASSERT_TRUE(LBM_Init(LogSlot, &list));
     LBM_AddItem(LogSlot, "kept");
 
     // Above the table: ignored.
     for (long slot : {6L, LONG_MAX}) {
-        LogListBox other;
+        LogListBox other(lines);
         EXPECT_FALSE(LBM_Init(slot, &other)) << slot;
         LBM_AddItem(slot, "lost");
         LBM_Clear(slot);
@@ -193,7 +193,8 @@ TEST(mdlListBoxMod, SlotsOutsideTheTable)
     EXPECT_FALSE(LBM_Init(1, nullptr));
     // A list that is gone no longer receives lines.
     {
-        LogListBox doomed;
+        LogBuffer doomedLines;
+        LogListBox doomed(doomedLines);
         ASSERT_TRUE(LBM_Init(5, &doomed));
     }
     LBM_AddItem(5, "nowhere");
