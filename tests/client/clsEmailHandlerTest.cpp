@@ -55,17 +55,6 @@ protected:
 
 } // namespace
 
-TEST_F(EmailHandlerTest, Defaults)
-{
-    // The others show in the tests that change them or in the transmissions of the driver's tests.
-    EXPECT_EQ(handler.Priority(), 3);
-    EXPECT_EQ(handler.PriorityName(), "");
-    EXPECT_EQ(handler.pop3Port(), 110);
-    EXPECT_EQ(handler.MessageTimeout(), 60);
-    EXPECT_EQ(handler.MaxRecipients(), 100);
-    EXPECT_EQ(handler.TimeZoneText(), TimeZoneText(LocalTimeZoneOffsetMinutes()));
-}
-
 TEST_F(EmailHandlerTest, EachAddressPropertyHasItsOwnError)
 {
     handler.SetFrom("  sender  ");
