@@ -130,6 +130,10 @@ def main():
             "base_rss_mib": median(group, lambda r: number(r.get("rss_base_kib")) / 1024
                                    if number(r.get("rss_base_kib")) else None),
             "excess_mib": median(group, excess_mib),
+            "heap_beyond_mib": median(group, lambda r: o * number(r.get("messages")) / MIB
+                                      if (o := overhead(r)) is not None else None),
+            "heap_free_mib": median(group, lambda r: number(r.get("heap_free_bytes")) / MIB
+                                    if number(r.get("heap_free_bytes")) is not None else None),
             "excess_all": [excess_mib(r) for r in group],
             "held": median(group, lambda r: number(r.get("held"))),
             "overhead": median(group, overhead),
@@ -180,15 +184,18 @@ def main():
         print("Quellpost's memory against the bytes it holds (medians; MiB = 2^20 bytes):")
         print()
         print("| workload | confirmed | refused | lost | held | bytes held MiB | most held at once MiB | budget MiB "
-              "| RSS before the first message MiB | peak RSS MiB | peak RSS − bytes held MiB (each run) "
-              f"| ≤ bytes held + {MEMORY_MARGIN_MIB} MiB |")
-        print("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|---|")
+              "| RSS before the first message MiB | C heap in use beyond the bytes held MiB "
+              "| C heap free after the load MiB | peak RSS MiB "
+              f"| peak RSS − bytes held MiB (each run) | ≤ bytes held + {MEMORY_MARGIN_MIB} MiB |")
+        print("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|---|")
         for w, f in memory:
             each = ", ".join(fmt(v, 1) for v in f["excess_all"] if v is not None)
             ok = None if f["excess_mib"] is None else f["excess_mib"] <= MEMORY_MARGIN_MIB
             print(f"| {WORKLOADS[w]} | {fmt(f['confirmed'])}/{fmt(f['attempted'])} | {fmt(f['rejected'])} "
                   f"| {fmt(f['lost'])} | {fmt(f['held'])} | {fmt(f['held_mib'], 1)} | {fmt(f['budget_peak_mib'], 1)} "
-                  f"| {fmt(f['budget_mib'], 0)} | {fmt(f['base_rss_mib'], 1)} | {fmt(f['peak_mib'], 1)} "
+                  f"| {fmt(f['budget_mib'], 0)} | {fmt(f['base_rss_mib'], 1)} | {fmt(f['heap_beyond_mib'], 1)} "
+                  f"| {fmt(f['heap_free_mib'], 1)} "
+                  f"| {fmt(f['peak_mib'], 1)} "
                   f"| {fmt(f['excess_mib'], 1)} ({each}) | {'n/a' if ok is None else 'met' if ok else 'MISSED'} |")
 
     print()

@@ -8,7 +8,7 @@
 // On SIGUSR1, or a line "report" on standard input, prints one line once the window shows the
 // newest message (or after a second):
 //   report messages=... stored_bytes=... capacity_bytes=... heap_bytes=... heap_base_bytes=...
-//          peak_rss_kib=... rss_kib=... rss_base_kib=... budget_limit_bytes=... budget_used_bytes=...
+//          heap_free_bytes=... peak_rss_kib=... rss_kib=... rss_base_kib=... budget_limit_bytes=... budget_used_bytes=...
 //          budget_peak_bytes=... shown=... show_lag_ms=...
 // SIGTERM, SIGINT or a line "quit" end it after a last report.
 
@@ -79,6 +79,13 @@ unsigned long long heapBytes()
 {
     const struct mallinfo2 info = mallinfo2();
     return static_cast<unsigned long long>(info.uordblks) + static_cast<unsigned long long>(info.hblkhd);
+}
+
+// Bytes the C heap holds free: given back by the program, not yet to the system, and so still
+// counted in the RSS as far as they were ever touched.
+unsigned long long heapFreeBytes()
+{
+    return static_cast<unsigned long long>(mallinfo2().fordblks);
 }
 
 [[noreturn]] void usage(const char* why)
@@ -189,9 +196,9 @@ struct Bench {
         }
         const ByteBudget& budget = store.Budget();
         std::printf("report messages=%d stored_bytes=%llu capacity_bytes=%llu heap_bytes=%llu heap_base_bytes=%llu "
-                    "peak_rss_kib=%ld rss_kib=%ld rss_base_kib=%ld budget_limit_bytes=%zu budget_used_bytes=%zu "
+                    "heap_free_bytes=%llu peak_rss_kib=%ld rss_kib=%ld rss_base_kib=%ld budget_limit_bytes=%zu budget_used_bytes=%zu "
                     "budget_peak_bytes=%zu shown=%d show_lag_ms=%.1f\n",
-                    int(store.Count()), stored, capacity, heapBytes(), heapBase, statusKiB("VmHWM:"),
+                    int(store.Count()), stored, capacity, heapBytes(), heapBase, heapFreeBytes(), statusKiB("VmHWM:"),
                     statusKiB("VmRSS:"), rssBaseKiB, budget.Limit(), budget.Used(), budget.Peak(),
                     watch->ShowsNewest() ? 1 : 0, watch->LagMs());
         std::fflush(stdout);
