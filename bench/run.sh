@@ -3,10 +3,12 @@
 # run on one machine. Every figure is the median of several runs, each with a fresh server;
 # the servers take turns within a run.
 #
-#   bench/run.sh [--quick] [--runs N] [--workloads "a b c d e"] [--servers "quellpost smtp-sink aiosmtpd maildev"]
+#   bench/run.sh [--quick] [--runs N] [--workloads "a b c d e f"] [--servers "quellpost smtp-sink aiosmtpd maildev"]
 #                [--wait-idle] [--keep-awake] [--cross-check] [--no-build] [--no-setup] [--base-port N]
+#                [--max-memory SIZE]
 #
 #   --quick       one run, a tenth of the messages (a check that everything works, not a figure)
+#   --max-memory  Quellpost's byte budget in every workload (default: its own default, and 4G in (f))
 #   --wait-idle   wait (up to 20 minutes) until the 1-minute load average is below 0.7
 #   --no-setup    do not fetch missing peers (a missing peer is then reported as such)
 #   --keep-awake  run one busy loop per CPU at the lowest priority during the measurements: on a
@@ -35,9 +37,10 @@ CROSS=0
 KEEP_AWAKE=0
 BUILD_FIRST=1
 SETUP=1
-WORKLOADS="a b c d e"
+WORKLOADS="a b c d e f"
 SERVERS="quellpost smtp-sink aiosmtpd maildev"
 BASE_PORT=22500
+MAX_MEMORY=""
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -51,7 +54,8 @@ while [ $# -gt 0 ]; do
     --no-build) BUILD_FIRST=0 ;;
     --no-setup) SETUP=0 ;;
     --base-port) BASE_PORT="$2"; shift ;;
-    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
+    --max-memory) MAX_MEMORY="$2"; shift ;;
+    -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
     *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -65,8 +69,10 @@ log() { printf '[%s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
 if [ "$BUILD_FIRST" = 1 ]; then
   log "building quellpost-bench and smtp-load in $BUILD (Release)"
   if [ ! -f "$BUILD/build.ninja" ]; then
+    launcher=()
+    command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQP_SANITIZE=OFF -DQP_BENCH=ON \
-      -DBUILD_TESTING=OFF > "$BUILD.configure.log" 2>&1 || { cat "$BUILD.configure.log" >&2; exit 1; }
+      -DBUILD_TESTING=OFF "${launcher[@]}" > "$BUILD.configure.log" 2>&1 || { cat "$BUILD.configure.log" >&2; exit 1; }
     rm -f "$BUILD.configure.log"
   fi
   cmake --build "$BUILD" -j2 --target quellpost-bench smtp-load > /dev/null
@@ -121,18 +127,40 @@ version_of() {
 }
 
 # ---------------------------------------------------------------------------------------------
-# Workloads: sessions, messages per session, message bytes, line length, burst, deadline (s)
+# Workloads: sessions, messages per session, message bytes, line length, burst, deadline (s),
+# Quellpost's byte budget ("-": its default)
 
 workload() {
   local w=$1 scale=1
   [ "$QUICK" = 1 ] && scale=10
   case "$w" in
-    a) echo "1 $((5000 / scale)) 1024 76 0 120" ;;
-    b) echo "10 $((2000 / scale)) 1024 76 0 180" ;;
-    c) echo "1 $((200 / scale)) 1048576 76 0 180" ;;
-    d) echo "1 $(( scale == 1 ? 5 : 2 )) 20971520 5000 0 180" ;;
-    e) echo "$((500 / scale)) 1 1024 76 1 30" ;;
+    a) echo "1 $((5000 / scale)) 1024 76 0 120 -" ;;
+    b) echo "10 $((2000 / scale)) 1024 76 0 180 -" ;;
+    c) echo "1 $((200 / scale)) 1048576 76 0 180 -" ;;
+    d) echo "1 $(( scale == 1 ? 5 : 2 )) 20971520 5000 0 180 -" ;;
+    e) echo "$((500 / scale)) 1 1024 76 1 30 -" ;;
+    # 4,000 MiB held in the end: the budget is set to 4 GiB, the default on a machine with 16 GiB
+    # or more, so that every machine runs the same workload, none of it refused.
+    f) echo "20 $((10 / scale)) 20971520 5000 0 300 4G" ;;
+    *) echo "run.sh: unknown workload $w" >&2; exit 2 ;;
   esac
+}
+
+for w in $WORKLOADS; do workload "$w" > /dev/null || exit 2; done
+
+# Why a server sits a workload out, or nothing. (f) is for Quellpost's memory: aiosmtpd refuses
+# its lines as it refuses (d)'s, and MailDev would take minutes and several GiB for it.
+skip_reason() {
+  local w=$1 name=$2 total=$3 free_kib
+  if [ "$w" = f ]; then
+    case "$name" in aiosmtpd|maildev) echo "not run on (f)"; return ;; esac
+  fi
+  # A server that keeps every message needs their bytes in memory, with room to spare.
+  [ "$name" = smtp-sink ] && return
+  free_kib=$(awk '/^MemAvailable:/ { print $2 }' /proc/meminfo)
+  if [ $(( total / 1024 + 512 * 1024 )) -gt "$free_kib" ]; then
+    echo "needs $(( total / 1048576 + 512 )) MiB free, $(( free_kib / 1024 )) MiB available"
+  fi
 }
 
 # ---------------------------------------------------------------------------------------------
@@ -147,12 +175,14 @@ cpu_ticks() { sed 's/^.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
 peak_kib() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status"; }
 
 start_server() {
-  local name=$1 port=$2
+  local name=$1 port=$2 budget=${3:--}
+  local qp_args=()
+  [ "$budget" = - ] || qp_args=(--max-memory "$budget")
   SERVER_OUT=$(mktemp "/tmp/qp-bench-$name.XXXXXX")
   SERVER_DIR=""
   case "$name" in
     quellpost)
-      QT_QPA_PLATFORM=offscreen "$QP_BIN" --port "$port" < /dev/null > "$SERVER_OUT" 2>&1 &
+      QT_QPA_PLATFORM=offscreen "$QP_BIN" --port "$port" "${qp_args[@]}" < /dev/null > "$SERVER_OUT" 2>&1 &
       ;;
     smtp-sink)
       # EHLO refused, as by the capture servers that speak HELO only; room for 1024 sessions.
@@ -269,7 +299,8 @@ for s in "${server_list[@]}"; do available "$s" || missing="$missing $s"; done
 
 for run in $(seq 1 "$RUNS"); do
   for w in $WORKLOADS; do
-    read -r sessions messages size line burst deadline <<< "$(workload "$w")"
+    read -r sessions messages size line burst deadline budget <<< "$(workload "$w")"
+    [ -n "$MAX_MEMORY" ] && budget=$MAX_MEMORY
     args=(--sessions "$sessions" --messages "$messages" --size "$size" --line "$line" --deadline "$deadline")
     [ "$burst" = 1 ] && args+=(--burst)
     # The servers take turns, in an order that rotates from run to run.
@@ -277,8 +308,14 @@ for run in $(seq 1 "$RUNS"); do
     for k in $(seq 0 $((n - 1))); do
       s=${server_list[$(( (k + run - 1) % n ))]}
       available "$s" || continue
+      why=$(skip_reason "$w" "$s" "$((sessions * messages * size))")
+      if [ -n "$why" ]; then
+        printf '%s\t%s\t%s\tskipped=%s\n' "$w" "$run" "$s" "${why// /_}" >> "$RAW"
+        log "run $run/$RUNS ($w) $s: skipped, $why"
+        continue
+      fi
       port=$((BASE_PORT + 10 * k))
-      if ! start_server "$s" "$port"; then stop_server; continue; fi
+      if ! start_server "$s" "$port" "$budget"; then stop_server; continue; fi
       cpu0=$(cpu_ticks "$SERVER_PID")
       result=$("$LOAD" --port "$port" "${args[@]}" 2>&1 | tail -n1)
       cpu1=$(cpu_ticks "$SERVER_PID")
@@ -288,7 +325,7 @@ for run in $(seq 1 "$RUNS"); do
       printf '%s\t%s\t%s\t%s\tcpu_s=%s\tpeak_kib=%s\t%s\n' "$w" "$run" "$s" "$result" \
         "$(awk -v a="$cpu0" -v b="$cpu1" -v t="$CLK_TCK" 'BEGIN { printf "%.3f", (b - a) / t }')" \
         "$hwm" "$held" >> "$RAW"
-      log "run $run/$RUNS ($w) $s: $(echo "$result" | grep -o 'confirmed=[0-9]*\|msgs_per_s=[0-9.]*\|mb_per_s=[0-9.]*' | tr '\n' ' ')"
+      log "run $run/$RUNS ($w) $s: $(echo "$result" | grep -o 'confirmed=[0-9]*\|rejected=[0-9]*\|lost=[0-9]*\|msgs_per_s=[0-9.]*\|mb_per_s=[0-9.]*' | tr '\n' ' ')"
     done
   done
 done
@@ -297,7 +334,7 @@ done
 # server's own count of what it holds is the check.
 if [ "$CROSS" = 1 ] && [ -x "$SOURCE" ]; then
   for w in a b; do
-    read -r sessions messages size line burst deadline <<< "$(workload "$w")"
+    read -r sessions messages size line burst deadline budget <<< "$(workload "$w")"
     total=$((sessions * messages))
     for k in "${!server_list[@]}"; do
       s=${server_list[$k]}
@@ -326,6 +363,11 @@ LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "load average (1, 5, 15 min): before $LOAD_BEFORE, after $LOAD_AFTER; $(( $(date +%s) - STARTED )) s"
   echo "runs: $RUNS$([ "$QUICK" = 1 ] && echo ' (quick: a tenth of the messages)')$([ "$KEEP_AWAKE" = 1 ] && echo '; CPUs kept awake by lowest-priority busy loops')"
   [ "$QP_BIN" = "$BUILD/bench/capture/quellpost-bench" ] || echo "quellpost-bench: $QP_BIN"
+  if [ -n "$MAX_MEMORY" ]; then
+    echo "Quellpost's byte budget: $MAX_MEMORY (--max-memory) in every workload"
+  else
+    echo "Quellpost's byte budget: its default, $(awk '/MemTotal/ { d = $2 / 4 / 1048576; printf "%.2f GiB", d < 4 ? d : 4 }' /proc/meminfo) on this machine (a quarter of memory, at most 4 GiB); 4G (--max-memory) in (f)"
+  fi
   versions="Quellpost $(version_of quellpost)"
   for s in "${server_list[@]}"; do
     [ "$s" = quellpost ] && continue

@@ -13,8 +13,14 @@ WORKLOADS = {
     "c": "(c) 1 MiB messages",
     "d": "(d) 20 MiB, long lines",
     "e": "(e) burst of connections",
+    "f": "(f) 20 sessions x 10 x 20 MiB",
 }
 QP = "quellpost"
+MIB = 1024 * 1024
+# What Quellpost may hold beyond the bytes of its messages at its peak: the program itself, the
+# viewer and the data on its way in.
+MEMORY_MARGIN_MIB = 64
+MEMORY_WORKLOADS = ("d", "f")
 
 
 def fields(text):
@@ -41,6 +47,9 @@ def load(path):
             if len(parts) < 4:
                 continue
             workload, _run, server = parts[:3]
+            if parts[3].startswith("skipped="):
+                rows[(workload, server)].append({"skipped": parts[3].split("=", 1)[1].replace("_", " ")})
+                continue
             row = {}
             for part in parts[3:]:
                 row.update(fields(part))
@@ -67,6 +76,23 @@ def overhead(row):
     return (heap - base - stored) / count
 
 
+def peak_rss_mib(row):
+    # run.sh reads the peak right after the load, the report a moment later, once the window has
+    # shown the newest message: the later one counts whatever that showing took.
+    peaks = [v for v in (number(row.get("peak_kib")), number(row.get("peak_rss_kib"))) if v]
+    return max(peaks) / 1024 if peaks else None
+
+
+def held_mib(row):
+    stored = number(row.get("stored_bytes"))
+    return stored / MIB if stored is not None else None
+
+
+def excess_mib(row):
+    peak, held = peak_rss_mib(row), held_mib(row)
+    return peak - held if peak is not None and held is not None else None
+
+
 def fmt(value, digits=0):
     if value is None:
         return "n/a"
@@ -77,7 +103,13 @@ def main():
     raw, meta, servers = sys.argv[1], sys.argv[2], sys.argv[3].split()
     rows = load(raw)
     figures = {}
+    skipped = {}
     for (workload, server), group in rows.items():
+        reasons = [r["skipped"] for r in group if "skipped" in r]
+        group = [r for r in group if "skipped" not in r]
+        if not group:
+            skipped[(workload, server)] = reasons[0]
+            continue
         figures[(workload, server)] = {
             "msgs": median(group, lambda r: number(r.get("msgs_per_s"))),
             "mb": median(group, lambda r: number(r.get("mb_per_s"))),
@@ -85,6 +117,24 @@ def main():
             "rss": median(group, lambda r: number(r.get("peak_kib")) / 1024 if number(r.get("peak_kib")) else None),
             "confirmed": median(group, lambda r: number(r.get("confirmed"))),
             "attempted": median(group, lambda r: number(r.get("attempted"))),
+            "rejected": median(group, lambda r: number(r.get("rejected"))),
+            "rejected_4xx": median(group, lambda r: number(r.get("rejected_4xx"))),
+            "rejected_5xx": median(group, lambda r: number(r.get("rejected_5xx"))),
+            "lost": median(group, lambda r: number(r.get("lost"))),
+            "held_mib": median(group, held_mib),
+            "budget_peak_mib": median(group, lambda r: number(r.get("budget_peak_bytes")) / MIB
+                                      if number(r.get("budget_peak_bytes")) is not None else None),
+            "budget_mib": median(group, lambda r: number(r.get("budget_limit_bytes")) / MIB
+                                 if number(r.get("budget_limit_bytes")) is not None else None),
+            "peak_mib": median(group, peak_rss_mib),
+            "base_rss_mib": median(group, lambda r: number(r.get("rss_base_kib")) / 1024
+                                   if number(r.get("rss_base_kib")) else None),
+            "excess_mib": median(group, excess_mib),
+            "heap_beyond_mib": median(group, lambda r: o * number(r.get("messages")) / MIB
+                                      if (o := overhead(r)) is not None else None),
+            "heap_free_mib": median(group, lambda r: number(r.get("heap_free_bytes")) / MIB
+                                    if number(r.get("heap_free_bytes")) is not None else None),
+            "excess_all": [excess_mib(r) for r in group],
             "held": median(group, lambda r: number(r.get("held"))),
             "overhead": median(group, overhead),
             "lag": median(group, lambda r: number(r.get("show_lag_ms"))),
@@ -104,6 +154,9 @@ def main():
         qp = figures.get((w, QP))
         for server in servers:
             f = figures.get((w, server))
+            if f is None and (w, server) in skipped:
+                print(f"| {title} | {server} | skipped: {skipped[(w, server)]} | | | | | | | |")
+                continue
             if f is None:
                 if any(k[0] == w for k in figures):
                     print(f"| {title} | {server} | not available | | | | | | | |")
@@ -115,12 +168,35 @@ def main():
             held = "-" if f["held"] is None else fmt(f["held"])
             print(f"| {title} | {server} | {fmt(f['msgs'])} | {fmt(f['mb'], 1)} | {fmt(f['cpu'])} | {fmt(f['rss'], 1)} "
                   f"| {fmt(f['confirmed'])}/{fmt(f['attempted'])} | {held} | {ratio} | {rss_ratio} |")
+            if f["rejected"] or f["lost"]:
+                notes.append(f"{title}, {server}: refused {fmt(f['rejected'])} (4xx {fmt(f['rejected_4xx'])}, "
+                             f"5xx {fmt(f['rejected_5xx'])}), lost {fmt(f['lost'])} (medians)")
             if f["error"]:
                 notes.append(f"{title}, {server}: first failure seen: {f['error']}")
     if notes:
         print()
         for note in notes:
             print(f"- {note}")
+
+    memory = [(w, figures[(w, QP)]) for w in MEMORY_WORKLOADS if (w, QP) in figures]
+    if memory:
+        print()
+        print("Quellpost's memory against the bytes it holds (medians; MiB = 2^20 bytes):")
+        print()
+        print("| workload | confirmed | refused | lost | held | bytes held MiB | most held at once MiB | budget MiB "
+              "| RSS before the first message MiB | C heap in use beyond the bytes held MiB "
+              "| C heap free after the load MiB | peak RSS MiB "
+              f"| peak RSS − bytes held MiB (each run) | ≤ bytes held + {MEMORY_MARGIN_MIB} MiB |")
+        print("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|---|")
+        for w, f in memory:
+            each = ", ".join(fmt(v, 1) for v in f["excess_all"] if v is not None)
+            ok = None if f["excess_mib"] is None else f["excess_mib"] <= MEMORY_MARGIN_MIB
+            print(f"| {WORKLOADS[w]} | {fmt(f['confirmed'])}/{fmt(f['attempted'])} | {fmt(f['rejected'])} "
+                  f"| {fmt(f['lost'])} | {fmt(f['held'])} | {fmt(f['held_mib'], 1)} | {fmt(f['budget_peak_mib'], 1)} "
+                  f"| {fmt(f['budget_mib'], 0)} | {fmt(f['base_rss_mib'], 1)} | {fmt(f['heap_beyond_mib'], 1)} "
+                  f"| {fmt(f['heap_free_mib'], 1)} "
+                  f"| {fmt(f['peak_mib'], 1)} "
+                  f"| {fmt(f['excess_mib'], 1)} ({each}) | {'n/a' if ok is None else 'met' if ok else 'MISSED'} |")
 
     print()
     print("Targets (Quellpost, ratios within this run):")
@@ -157,6 +233,11 @@ def main():
     for w in ("a", "b"):
         o = get(w, QP, "overhead")
         check(f"({w}) heap beyond the stored bytes <= 256 B/msg", None if o is None else o <= 256, f"{fmt(o)} B")
+    for w in MEMORY_WORKLOADS:
+        excess = get(w, QP, "excess_mib")
+        check(f"({w}) peak RSS <= bytes held + {MEMORY_MARGIN_MIB} MiB", None if excess is None else excess <= MEMORY_MARGIN_MIB,
+              f"{fmt(get(w, QP, 'peak_mib'), 1)} MiB against {fmt(get(w, QP, 'held_mib'), 1)} MiB held: "
+              f"{fmt(excess, 1)} MiB beyond")
     for w in WORKLOADS:
         lag, shown = get(w, QP, "lag"), get(w, QP, "shown")
         if lag is None:

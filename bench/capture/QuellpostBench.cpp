@@ -1,12 +1,15 @@
 // The real capture path without a screen: the main window with its listener, engine, store,
 // viewer and log, listening on a loopback port until it is terminated.
 //
-// Usage: quellpost-bench --port N [--address 127.0.0.1] [--hidden]
-//   --hidden  the window is not shown, so nothing is painted: what painting costs is the difference
+// Usage: quellpost-bench --port N [--address 127.0.0.1] [--hidden] [--max-memory SIZE]
+//   --hidden      the window is not shown, so nothing is painted: what painting costs is the difference
+//   --max-memory  the byte budget for what the program holds for clients, as the program's own
+//                 option takes it (default: the program's default)
 // On SIGUSR1, or a line "report" on standard input, prints one line once the window shows the
 // newest message (or after a second):
 //   report messages=... stored_bytes=... capacity_bytes=... heap_bytes=... heap_base_bytes=...
-//          peak_rss_kib=... rss_kib=... shown=... show_lag_ms=...
+//          heap_free_bytes=... peak_rss_kib=... rss_kib=... rss_base_kib=... budget_limit_bytes=... budget_used_bytes=...
+//          budget_peak_bytes=... shown=... show_lag_ms=...
 // SIGTERM, SIGINT or a line "quit" end it after a last report.
 
 #include <array>
@@ -15,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +35,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "ByteBudget.h"
 #include "MessageBoxes.h"
 #include "ProcessLimits.h"
 #include "SmtpListener.h"
@@ -76,9 +81,16 @@ unsigned long long heapBytes()
     return static_cast<unsigned long long>(info.uordblks) + static_cast<unsigned long long>(info.hblkhd);
 }
 
+// Bytes the C heap holds free: given back by the program, not yet to the system, and so still
+// counted in the RSS as far as they were ever touched.
+unsigned long long heapFreeBytes()
+{
+    return static_cast<unsigned long long>(mallinfo2().fordblks);
+}
+
 [[noreturn]] void usage(const char* why)
 {
-    std::fprintf(stderr, "quellpost-bench: %s\nusage: quellpost-bench --port N [--address 127.0.0.1] [--hidden]\n", why);
+    std::fprintf(stderr, "quellpost-bench: %s\nusage: quellpost-bench --port N [--address 127.0.0.1] [--hidden] [--max-memory SIZE]\n", why);
     std::exit(2);
 }
 
@@ -150,6 +162,7 @@ struct Bench {
     frmMain* window = nullptr;
     ViewWatch* watch = nullptr;
     unsigned long long heapBase = 0;
+    long rssBaseKiB = 0;
 
     // Reports once the window has painted the newest message, or after a second at most: the
     // window may hold back its repaints while messages pour in.
@@ -181,10 +194,13 @@ struct Bench {
                 capacity += field->capacity();
             }
         }
+        const ByteBudget& budget = store.Budget();
         std::printf("report messages=%d stored_bytes=%llu capacity_bytes=%llu heap_bytes=%llu heap_base_bytes=%llu "
-                    "peak_rss_kib=%ld rss_kib=%ld shown=%d show_lag_ms=%.1f\n",
-                    int(store.Count()), stored, capacity, heapBytes(), heapBase, statusKiB("VmHWM:"),
-                    statusKiB("VmRSS:"), watch->ShowsNewest() ? 1 : 0, watch->LagMs());
+                    "heap_free_bytes=%llu peak_rss_kib=%ld rss_kib=%ld rss_base_kib=%ld budget_limit_bytes=%zu budget_used_bytes=%zu "
+                    "budget_peak_bytes=%zu shown=%d show_lag_ms=%.1f\n",
+                    int(store.Count()), stored, capacity, heapBytes(), heapBase, heapFreeBytes(), statusKiB("VmHWM:"),
+                    statusKiB("VmRSS:"), rssBaseKiB, budget.Limit(), budget.Used(), budget.Peak(),
+                    watch->ShowsNewest() ? 1 : 0, watch->LagMs());
         std::fflush(stdout);
     }
 };
@@ -196,6 +212,7 @@ int main(int argc, char** argv)
     QHostAddress address(QHostAddress::LocalHost);
     int port = 0;
     bool hidden = false;
+    std::optional<std::size_t> maxMemory;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--hidden") {
@@ -208,6 +225,12 @@ int main(int argc, char** argv)
             port = std::atoi(argv[++i]);
         else if (arg == "--address")
             address = QHostAddress(QString::fromLatin1(argv[++i]));
+        else if (arg == "--max-memory") {
+            std::size_t bytes = 0;
+            if (!ParseByteSize(argv[++i], bytes))
+                usage("--max-memory takes a size such as 512M or 4G");
+            maxMemory = bytes;
+        }
         else
             usage("unknown option");
     }
@@ -236,6 +259,9 @@ int main(int argc, char** argv)
     frmMain window;
     if (!window.Loaded())
         return 1;
+    // Set where the program sets it: after the window is loaded, before anything arrives.
+    if (maxMemory)
+        window.EmailStorage().Budget().SetLimit(*maxMemory);
     window.SetListenAddress(address, port);
     if (!hidden)
         window.show();
@@ -254,6 +280,7 @@ int main(int argc, char** argv)
     // Everything the program holds before the first message: what comes on top is the load's.
     QApplication::processEvents();
     bench.heapBase = heapBytes();
+    bench.rssBaseKiB = statusKiB("VmRSS:");
 
     auto finish = [&] {
         bench.Report();

@@ -11,7 +11,10 @@
 //   --burst      open every connection and finish its greeting and HELO first, then send
 //   --open-wait  seconds the burst waits for its last connection before the others go ahead
 //   --deadline   seconds; what is unfinished then counts as lost
-// Prints one line: confirmed=... attempted=... elapsed_s=... msgs_per_s=... mb_per_s=...
+// Prints one line: confirmed=... attempted=... started=... rejected=... rejected_4xx=...
+// rejected_5xx=... lost=... elapsed_s=... msgs_per_s=... mb_per_s=...
+// A message the server refused with a reply (a 4xx or 5xx to MAIL, RCPT, DATA or ".") counts as
+// rejected; one that got no reply at all (a broken session, the deadline) counts as lost.
 
 #include <algorithm>
 #include <cerrno>
@@ -151,6 +154,8 @@ struct Totals {
     long confirmed = 0;
     long started = 0; // messages whose MAIL was sent
     long rejected = 0;
+    long rejectedTemporary = 0; // 4xx: the server may take it later
+    long rejectedPermanent = 0; // 5xx and anything else that is no success
     long failedSessions = 0;
     long completedSessions = 0;
     std::string firstError;
@@ -417,17 +422,17 @@ private:
             return ready(i, released);
         case Step::Mail:
             if (kind != 2)
-                return rejected(i, "MAIL: " + std::string(line));
+                return rejected(i, code, "MAIL: " + std::string(line));
             s.step = Step::Rcpt;
             return send(i, "RCPT TO:<" + std::string(Recipient) + ">");
         case Step::Rcpt:
             if (kind != 2)
-                return rejected(i, "RCPT: " + std::string(line));
+                return rejected(i, code, "RCPT: " + std::string(line));
             s.step = Step::Data;
             return send(i, "DATA");
         case Step::Data:
             if (code != 354)
-                return rejected(i, "DATA: " + std::string(line));
+                return rejected(i, code, "DATA: " + std::string(line));
             s.step = Step::Dot;
             ++s.sent;
             return sendMessage(i);
@@ -436,7 +441,7 @@ private:
                 ++s.confirmed;
                 ++m_totals.confirmed;
             } else {
-                ++m_totals.rejected;
+                count(code);
                 note("end of data: " + std::string(line));
             }
             return nextMessage(i);
@@ -469,14 +474,23 @@ private:
     }
 
     // MAIL, RCPT or DATA refused: the message is given up, the session goes on.
-    void rejected(std::size_t i, const std::string& why)
+    void rejected(std::size_t i, int code, const std::string& why)
     {
         Session& s = m_sessions[i];
-        ++m_totals.rejected;
+        count(code);
         ++s.sent;
         note(why);
         s.step = Step::Rset;
         send(i, "RSET");
+    }
+
+    void count(int code)
+    {
+        ++m_totals.rejected;
+        if (code / 100 == 4)
+            ++m_totals.rejectedTemporary;
+        else
+            ++m_totals.rejectedPermanent;
     }
 
     void note(const std::string& why)
@@ -521,11 +535,13 @@ private:
         const double bytes = double(m_totals.confirmed) * double(m_options.size);
         // Every message of the workload was meant to be sent: one a broken session never reached is lost.
         const long attempted = long(m_options.sessions) * m_options.messages;
-        std::printf("confirmed=%ld attempted=%ld started=%ld rejected=%ld sessions=%d failed_sessions=%ld timed_out=%d "
-                    "elapsed_s=%.6f msgs_per_s=%.1f mb_per_s=%.3f message_bytes=%zu",
-                    m_totals.confirmed, attempted, m_totals.started, m_totals.rejected, m_options.sessions,
-                    m_totals.failedSessions, timedOut ? 1 : 0, elapsed, double(m_totals.confirmed) / seconds,
-                    bytes / seconds / 1e6, m_options.size);
+        const long lost = attempted - m_totals.confirmed - m_totals.rejected;
+        std::printf("confirmed=%ld attempted=%ld started=%ld rejected=%ld rejected_4xx=%ld rejected_5xx=%ld lost=%ld "
+                    "sessions=%d failed_sessions=%ld timed_out=%d elapsed_s=%.6f msgs_per_s=%.1f mb_per_s=%.3f "
+                    "message_bytes=%zu",
+                    m_totals.confirmed, attempted, m_totals.started, m_totals.rejected, m_totals.rejectedTemporary,
+                    m_totals.rejectedPermanent, lost, m_options.sessions, m_totals.failedSessions, timedOut ? 1 : 0,
+                    elapsed, double(m_totals.confirmed) / seconds, bytes / seconds / 1e6, m_options.size);
         if (!m_totals.firstError.empty()) {
             std::string why = m_totals.firstError;
             std::replace(why.begin(), why.end(), ' ', '_');
