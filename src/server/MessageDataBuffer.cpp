@@ -1,6 +1,9 @@
 #include "MessageDataBuffer.h"
 
 #include <algorithm>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <utility>
 
 namespace {
@@ -18,6 +21,12 @@ std::size_t MessageDataBuffer::capacity() const
 
 void MessageDataBuffer::append(std::string_view text)
 {
+    // Most lines fit in the room the current block already has.
+    if (!m_blocks.empty() && m_blocks.back().capacity() - m_blocks.back().size() >= text.size()) {
+        m_blocks.back().append(text);
+        m_size += text.size();
+        return;
+    }
     while (!text.empty()) {
         if (m_blocks.empty() || m_blocks.back().size() == BlockSize)
             m_blocks.emplace_back();
@@ -35,8 +44,15 @@ void MessageDataBuffer::append(std::string_view text)
 
 void MessageDataBuffer::clear()
 {
+    const bool large = m_blocks.size() > 1;
     std::vector<std::string>().swap(m_blocks);
     m_size = 0;
+#if defined(__GLIBC__)
+    // The allocator keeps freed blocks of this size in its heap, resident, for blocks to come;
+    // after a large message that is as much memory again as the message held while it arrived.
+    if (large)
+        malloc_trim(0);
+#endif
 }
 
 std::string MessageDataBuffer::take()
