@@ -1,72 +1,76 @@
 #include "MessageDataBuffer.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-#include <utility>
+#include <cstring>
+#include <new>
 
 namespace {
-// Large enough that a 64 MiB message has 64 blocks, small enough to be a small overhead.
+// A short message never leaves its string; a long one costs at most one block beyond its data.
+constexpr std::size_t HeadSize = std::size_t(256) << 10;
 constexpr std::size_t BlockSize = std::size_t(1) << 20;
 } // namespace
 
 std::size_t MessageDataBuffer::capacity() const
 {
-    std::size_t room = 0;
-    for (const std::string& block : m_blocks)
-        room += block.capacity();
-    return room;
+    // A short string lives inside the object and takes no room of its own.
+    const std::size_t headRoom = m_head.capacity() > std::string().capacity() ? m_head.capacity() : 0;
+    return headRoom + m_blocks.size() * BlockSize;
 }
 
 void MessageDataBuffer::append(std::string_view text)
 {
-    // Most lines fit in the room the current block already has.
-    if (!m_blocks.empty() && m_blocks.back().capacity() - m_blocks.back().size() >= text.size()) {
-        m_blocks.back().append(text);
-        m_size += text.size();
+    m_size += text.size();
+    if (m_blocks.empty() && m_head.size() + text.size() <= HeadSize) {
+        m_head.append(text);
         return;
     }
     while (!text.empty()) {
-        if (m_blocks.empty() || m_blocks.back().size() == BlockSize)
-            m_blocks.emplace_back();
-        std::string& block = m_blocks.back();
-        const std::size_t part = std::min(text.size(), BlockSize - block.size());
-        // The first block grows as a string does, so short messages stay short; a block never
-        // grows past its size, so a long message costs one block beyond its data.
-        if (block.capacity() < block.size() + part)
-            block.reserve(std::min(std::max(block.size() + part, 2 * block.capacity()), BlockSize));
-        block.append(text.substr(0, part));
+        if (m_blocks.empty() || m_blocks.back().used == BlockSize) {
+            void* mapped = mmap(nullptr, BlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (mapped == MAP_FAILED)
+                throw std::bad_alloc();
+            m_blocks.push_back(Block{static_cast<char*>(mapped), 0});
+        }
+        Block& block = m_blocks.back();
+        const std::size_t part = std::min(text.size(), BlockSize - block.used);
+        std::memcpy(block.data + block.used, text.data(), part);
+        block.used += part;
         text.remove_prefix(part);
-        m_size += part;
     }
 }
 
 void MessageDataBuffer::clear()
 {
-    const bool large = m_blocks.size() > 1;
-    std::vector<std::string>().swap(m_blocks);
+    std::string().swap(m_head);
+    for (Block& block : m_blocks)
+        unmap(block);
+    std::vector<Block>().swap(m_blocks);
     m_size = 0;
-#if defined(__GLIBC__)
-    // The allocator keeps freed blocks of this size in its heap, resident, for blocks to come;
-    // after a large message that is as much memory again as the message held while it arrived.
-    if (large)
-        malloc_trim(0);
-#endif
 }
 
 std::string MessageDataBuffer::take()
 {
     std::string text;
-    if (m_blocks.size() == 1) {
-        text = std::move(m_blocks.front());
+    if (m_blocks.empty()) {
+        text = std::move(m_head);
     } else {
         text.reserve(m_size);
-        for (std::string& block : m_blocks) {
-            text.append(block);
-            std::string().swap(block);
+        text.append(m_head);
+        std::string().swap(m_head);
+        for (Block& block : m_blocks) {
+            text.append(block.data, block.used);
+            unmap(block);
         }
     }
     clear();
     return text;
+}
+
+void MessageDataBuffer::unmap(Block& block)
+{
+    if (block.data)
+        munmap(block.data, BlockSize);
+    block.data = nullptr;
 }
