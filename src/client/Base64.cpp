@@ -4,8 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "Latin1Text.h"
+
 namespace {
-constexpr std::string_view LineBreak = "\r\n";
 constexpr int GroupsPerLine = 19;
 constexpr std::size_t GroupsPerLineSize = GroupsPerLine;
 
@@ -35,11 +36,11 @@ std::string Base64Encode(std::string_view bytes)
     const std::size_t groups = (bytes.size() + 2) / 3;
     const std::size_t pad = groups * 3 - bytes.size();
     std::string out;
-    out.reserve(groups * 4 + (groups / GroupsPerLineSize + 1) * LineBreak.size());
+    out.reserve(groups * 4 + (groups / GroupsPerLineSize + 1) * Wire::CrLf.size());
     int groupsOnLine = 0;
     for (std::size_t g = 0; g < groups; ++g) {
         if (groupsOnLine == GroupsPerLine) {
-            out += LineBreak;
+            out += Wire::CrLf;
             groupsOnLine = 0;
         }
         const unsigned b0 = byteAt(bytes, g * 3);
@@ -53,7 +54,7 @@ std::string Base64Encode(std::string_view bytes)
     }
     // The zero bytes that completed the last group become pads; they always sit in the last group.
     out.replace(out.size() - pad, pad, pad, Base64Pad);
-    out += LineBreak;
+    out += Wire::CrLf;
     return out;
 }
 
