@@ -14,6 +14,8 @@
 #include <QScrollBar>
 #include <QtMath>
 
+#include "QtLatin1.h"
+
 
 namespace {
 
@@ -104,8 +106,7 @@ void MessageBodyView::Copy() const
 
 QString MessageBodyView::selectionText() const
 {
-    const std::string_view selection = m_body.selectedText();
-    return QString::fromLatin1(selection.data(), qsizetype(selection.size()));
+    return fromLatin1(m_body.selectedText());
 }
 
 std::size_t MessageBodyView::TopLine() const
@@ -386,11 +387,11 @@ void MessageBodyView::mouseDoubleClickEvent(QMouseEvent* event)
 void MessageBodyView::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
-    QAction* copy = menu.addAction(QString::fromLatin1(CopyCaption), this, &MessageBodyView::Copy);
+    QAction* copy = menu.addAction(fromLatin1(CopyCaption), this, &MessageBodyView::Copy);
     copy->setShortcut(QKeySequence::Copy);
     copy->setEnabled(SelectionLength() > 0);
     menu.addSeparator();
-    QAction* selectAll = menu.addAction(QString::fromLatin1(SelectAllCaption), this, &MessageBodyView::SelectAll);
+    QAction* selectAll = menu.addAction(fromLatin1(SelectAllCaption), this, &MessageBodyView::SelectAll);
     selectAll->setShortcut(QKeySequence::SelectAll);
     menu.exec(event->globalPos());
 }
