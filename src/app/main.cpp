@@ -18,7 +18,7 @@ int main(int argc, char** argv)
     if (!window.Loaded())
         return 1;
     window.show();
-    const int exitCode = app.exec();
+    const int exitCode = QApplication::exec();
     SetMessageBoxService(nullptr);
     return exitCode;
 }

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstddef>
-#include <cstdint>
 
 #include "Latin1Text.h"
 
@@ -11,11 +10,11 @@ constexpr int GroupsPerLine = 19;
 constexpr std::size_t GroupsPerLineSize = GroupsPerLine;
 
 // For each byte: its position in the alphabet (the pad is 64), or -1 when it is not in it.
-constexpr std::array<int8_t, 256> DigitValues = [] {
-    std::array<int8_t, 256> values{};
+constexpr std::array<int, 256> DigitValues = [] {
+    std::array<int, 256> values{};
     values.fill(-1);
     for (std::size_t i = 0; i < Base64Alphabet.size(); ++i)
-        values[static_cast<unsigned char>(Base64Alphabet[i])] = static_cast<int8_t>(i);
+        values[static_cast<unsigned char>(Base64Alphabet[i])] = static_cast<int>(i);
     return values;
 }();
 constexpr int PadValue = 64;

@@ -8,7 +8,7 @@
 #include "ScopeExit.h"
 
 namespace {
-constexpr std::size_t LargeBuffer = 1024 * 1024;
+constexpr std::size_t LargeBuffer = std::size_t{1024} * 1024;
 } // namespace
 
 SmtpSession::SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknownLine)

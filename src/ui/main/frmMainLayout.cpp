@@ -67,7 +67,7 @@ constexpr const char* TestLoggerCaption = "Send Test Email";
 constexpr const char* ViewMenuCaption = "&View";
 constexpr const char* LogWindowCaption = "Log window";
 
-QAction* menuEntry(QMenu* menu, const char* name, const char* caption, QKeySequence shortcut, bool checkable = false)
+QAction* menuEntry(QMenu* menu, const char* name, const char* caption, const QKeySequence& shortcut, bool checkable = false)
 {
     QAction* action = menu->addAction(fromLatin1(caption));
     action->setObjectName(fromLatin1(name));
