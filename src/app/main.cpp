@@ -34,7 +34,7 @@ int main(int argc, char** argv)
     if (options->MaxMemory)
         window.EmailStorage().Budget().SetLimit(*options->MaxMemory);
     window.show();
-    const int exitCode = app.exec();
+    const int exitCode = QApplication::exec();
     SetMessageBoxService(nullptr);
     return exitCode;
 }

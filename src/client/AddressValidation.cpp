@@ -7,10 +7,6 @@
 
 namespace {
 
-constexpr char LabelSeparator = '.';
-constexpr char AtSign = '@';
-constexpr std::string_view CrLf = "\r\n";
-constexpr char Tab = '\t';
 
 constexpr int AddressParts = 4;
 constexpr int MaxFirstAddressPart = 239;
@@ -38,11 +34,11 @@ int addressPartValue(std::string_view part)
 
 bool IsIPAddressLiteral(std::string_view text)
 {
-    if (std::count(text.begin(), text.end(), LabelSeparator) != AddressParts - 1)
+    if (std::count(text.begin(), text.end(), '.') != AddressParts - 1)
         return false;
     std::size_t start = 0;
     for (int i = 0; i < AddressParts; ++i) {
-        const std::size_t end = text.find(LabelSeparator, start);
+        const std::size_t end = text.find('.', start);
         const int value = addressPartValue(text.substr(start, end - start));
         if (value < 0 || value > (i == 0 ? MaxFirstAddressPart : MaxAddressPart))
             return false;
@@ -58,7 +54,7 @@ bool IsValidDomain(std::string_view domain)
         return false;
     if (upper == LoopbackHostName || IsIPAddressLiteral(upper))
         return true;
-    const std::size_t lastDot = upper.rfind(LabelSeparator);
+    const std::size_t lastDot = upper.rfind('.');
     if (lastDot == std::string::npos)
         return false;
     return FindNoCase(TopLevelDomainList, std::string_view(upper).substr(lastDot + 1)) != std::string_view::npos;
@@ -66,8 +62,8 @@ bool IsValidDomain(std::string_view domain)
 
 bool IsValidEmailAddress(std::string_view address)
 {
-    const std::size_t at = address.find(AtSign);
-    if (at == std::string_view::npos || address.find(AtSign, at + 1) != std::string_view::npos)
+    const std::size_t at = address.find('@');
+    if (at == std::string_view::npos || address.find('@', at + 1) != std::string_view::npos)
         return false;
     return IsValidDomain(address.substr(at + 1));
 }
@@ -99,12 +95,12 @@ void TrimListEntries(std::vector<std::string>& entries)
         std::string cleaned;
         cleaned.reserve(trimmed.size());
         for (std::size_t i = 0; i < trimmed.size(); ++i) {
-            if (trimmed.substr(i, CrLf.size()) == CrLf)
+            if (trimmed.substr(i, Wire::CrLf.size()) == Wire::CrLf)
                 ++i;
             else
                 cleaned += trimmed[i];
         }
-        std::erase(cleaned, Tab);
+        std::erase(cleaned, '\t');
         entry = std::move(cleaned);
     }
 }

@@ -2,19 +2,19 @@
 
 #include <array>
 #include <cstddef>
-#include <cstdint>
+
+#include "Latin1Text.h"
 
 namespace {
-constexpr std::string_view LineBreak = "\r\n";
 constexpr int GroupsPerLine = 19;
 constexpr std::size_t GroupsPerLineSize = GroupsPerLine;
 
 // For each byte: its position in the alphabet (the pad is 64), or -1 when it is not in it.
-constexpr std::array<int8_t, 256> DigitValues = [] {
-    std::array<int8_t, 256> values{};
+constexpr std::array<int, 256> DigitValues = [] {
+    std::array<int, 256> values{};
     values.fill(-1);
     for (std::size_t i = 0; i < Base64Alphabet.size(); ++i)
-        values[static_cast<unsigned char>(Base64Alphabet[i])] = static_cast<int8_t>(i);
+        values[static_cast<unsigned char>(Base64Alphabet[i])] = static_cast<int>(i);
     return values;
 }();
 constexpr int PadValue = 64;
@@ -35,11 +35,11 @@ std::string Base64Encode(std::string_view bytes)
     const std::size_t groups = (bytes.size() + 2) / 3;
     const std::size_t pad = groups * 3 - bytes.size();
     std::string out;
-    out.reserve(groups * 4 + (groups / GroupsPerLineSize + 1) * LineBreak.size());
+    out.reserve(groups * 4 + (groups / GroupsPerLineSize + 1) * Wire::CrLf.size());
     int groupsOnLine = 0;
     for (std::size_t g = 0; g < groups; ++g) {
         if (groupsOnLine == GroupsPerLine) {
-            out += LineBreak;
+            out += Wire::CrLf;
             groupsOnLine = 0;
         }
         const unsigned b0 = byteAt(bytes, g * 3);
@@ -53,7 +53,7 @@ std::string Base64Encode(std::string_view bytes)
     }
     // The zero bytes that completed the last group become pads; they always sit in the last group.
     out.replace(out.size() - pad, pad, pad, Base64Pad);
-    out += LineBreak;
+    out += Wire::CrLf;
     return out;
 }
 

@@ -8,14 +8,9 @@
 
 #include "AppError.h"
 #include "Base64.h"
+#include "Latin1Text.h"
 
 namespace {
-
-constexpr std::string_view CrLf = "\r\n";
-constexpr std::string_view Cr = "\r";
-constexpr char Dot = '.';
-constexpr char Blank = ' ';
-constexpr char DoubleQuote = '"';
 
 // RFC 2047 encoded words; 42 bytes make 56 Base64 digits, so a word stays well inside a line.
 constexpr std::size_t EncodedWordPieceLength = 42;
@@ -54,24 +49,24 @@ std::vector<std::string> splitNames(std::string_view text)
 void appendPreparedLine(std::string& out, std::string_view line, std::string_view& separator)
 {
     // The rest of the line is kept as a view; an extra dot owed in front of it is a flag.
-    bool owesDot = line.starts_with(Dot);
+    bool owesDot = line.starts_with('.');
     std::string_view rest = line;
     while (rest.size() + (owesDot ? 1 : 0) > MaxBodyLineLength) {
         if (separator.empty())
-            separator = CrLf;
+            separator = Wire::CrLf;
         const std::size_t room = MaxBodyLineLength - (owesDot ? 1 : 0);
-        const std::size_t blank = rest.substr(0, room).rfind(Blank);
+        const std::size_t blank = rest.substr(0, room).rfind(' ');
         // Up to and including the last blank, or a hard cut when the window has none.
         const std::size_t take = blank == std::string_view::npos ? room : blank + 1;
         if (owesDot)
-            out += Dot;
+            out += '.';
         out += rest.substr(0, take);
         out += separator;
         rest.remove_prefix(take);
-        owesDot = rest.starts_with(Dot);
+        owesDot = rest.starts_with('.');
     }
     if (owesDot)
-        out += Dot;
+        out += '.';
     out += rest;
 }
 
@@ -83,10 +78,10 @@ std::string PrepareMessageText(std::string_view text)
         return {};
     // A lone line feed is not a separator: such a text is one line.
     std::string_view separator;
-    if (text.find(CrLf) != std::string_view::npos)
-        separator = CrLf;
-    else if (text.find(Cr) != std::string_view::npos)
-        separator = Cr;
+    if (text.find(Wire::CrLf) != std::string_view::npos)
+        separator = Wire::CrLf;
+    else if (text.find('\r') != std::string_view::npos)
+        separator = "\r";
 
     std::string out;
     out.reserve(text.size() + text.size() / 64 + 2);
@@ -119,9 +114,9 @@ std::string EncodeHeaderText(std::string_view text, bool quoteIfPlain)
                 return std::string(text);
             std::string quoted;
             quoted.reserve(text.size() + 2);
-            quoted += DoubleQuote;
+            quoted += '"';
             quoted += text;
-            quoted += DoubleQuote;
+            quoted += '"';
             return quoted;
         }
         std::string encoded;
@@ -129,8 +124,8 @@ std::string EncodeHeaderText(std::string_view text, bool quoteIfPlain)
             if (at != 0)
                 encoded += EncodedWordSeparator;
             std::string digits = Base64EncodeText(text.substr(at, EncodedWordPieceLength));
-            if (digits.ends_with(CrLf))
-                digits.resize(digits.size() - CrLf.size());
+            if (digits.ends_with(Wire::CrLf))
+                digits.resize(digits.size() - Wire::CrLf.size());
             encoded += EncodedWordStart;
             encoded += digits;
             encoded += EncodedWordEnd;
@@ -215,7 +210,7 @@ std::string CreateMessageId(const UtcTime& time, const UniformRandom& random, st
     for (int field : {time.Month, time.Day, time.Hour, time.Minute, time.Second})
         id += padded(field, 2);
     id += padded(time.Millisecond, 3);
-    id += Dot;
+    id += '.';
     constexpr double choices = static_cast<double>(MessageIdCharacters.size());
     for (int i = 0; i < MessageIdRandomLength; ++i) {
         // Some generators round up to 1.0 itself; such a draw takes the last character.

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr char DoubleQuote = '"';
 constexpr std::string_view FoldedListSeparator = ", \r\n\t";
 constexpr std::int32_t NormalPriority = 3;
 constexpr std::int32_t MimeEncoding = 0;
@@ -50,7 +49,7 @@ std::string singleLine(std::string_view text)
 
 std::string quoted(std::string_view text)
 {
-    return Concat({std::string_view(&DoubleQuote, 1), text, std::string_view(&DoubleQuote, 1)});
+    return Concat({"\"", text, "\""});
 }
 
 } // namespace

@@ -7,9 +7,7 @@
 
 namespace {
 
-constexpr std::string_view CrLf = "\r\n";
 constexpr std::size_t CodeLength = 3;
-constexpr char ContinuationMark = '-';
 
 bool isDigit(char c)
 {
@@ -20,7 +18,7 @@ bool isDigit(char c)
 bool isContinuationLine(std::string_view line)
 {
     return line.size() > CodeLength && isDigit(line[0]) && isDigit(line[1]) && isDigit(line[2])
-           && line[CodeLength] == ContinuationMark;
+           && line[CodeLength] == '-';
 }
 
 std::string takeFront(std::string& buffer, std::size_t length)
@@ -41,10 +39,10 @@ std::optional<std::string> TakeSmtpReply(std::string& buffer)
 {
     std::size_t lineStart = 0;
     for (;;) {
-        const std::size_t lineEnd = buffer.find(CrLf, lineStart);
+        const std::size_t lineEnd = buffer.find(Wire::CrLf, lineStart);
         if (lineEnd == std::string::npos)
             return std::nullopt;
-        const std::size_t next = lineEnd + CrLf.size();
+        const std::size_t next = lineEnd + Wire::CrLf.size();
         if (!isContinuationLine(std::string_view(buffer).substr(lineStart, lineEnd - lineStart)))
             return takeFront(buffer, next);
         lineStart = next;
@@ -53,20 +51,20 @@ std::optional<std::string> TakeSmtpReply(std::string& buffer)
 
 std::optional<std::string> TakePop3Reply(std::string& buffer)
 {
-    const std::size_t lineEnd = buffer.find(CrLf);
+    const std::size_t lineEnd = buffer.find(Wire::CrLf);
     if (lineEnd == std::string::npos)
         return std::nullopt;
-    return takeFront(buffer, lineEnd + CrLf.size());
+    return takeFront(buffer, lineEnd + Wire::CrLf.size());
 }
 
 LoginOffers ExamineLoginOffers(std::string_view reply)
 {
     LoginOffers offers;
     // The first line greets; the capabilities follow it.
-    std::size_t lineStart = reply.find(CrLf);
+    std::size_t lineStart = reply.find(Wire::CrLf);
     while (lineStart != std::string_view::npos) {
-        lineStart += CrLf.size();
-        const std::size_t lineEnd = reply.find(CrLf, lineStart);
+        lineStart += Wire::CrLf.size();
+        const std::size_t lineEnd = reply.find(Wire::CrLf, lineStart);
         const std::string_view line = reply.substr(lineStart, lineEnd == std::string_view::npos ? lineEnd : lineEnd - lineStart);
         if (namesBoth(line, "AUTH ", "LOGIN"))
             offers.AuthLogin = true;
@@ -80,8 +78,8 @@ LoginOffers ExamineLoginOffers(std::string_view reply)
 LoginPrompt ClassifyLoginPrompt(std::string_view reply)
 {
     std::string encoded(reply.substr(std::min(reply.size(), CodeLength)));
-    for (std::size_t at = encoded.find(CrLf); at != std::string::npos; at = encoded.find(CrLf, at))
-        encoded.erase(at, CrLf.size());
+    for (std::size_t at = encoded.find(Wire::CrLf); at != std::string::npos; at = encoded.find(Wire::CrLf, at))
+        encoded.erase(at, Wire::CrLf.size());
     std::string prompt = Base64Decode(TrimBlanks(encoded));
     // Blanks do not count: some servers ask for the "User Name".
     std::erase(prompt, ' ');

@@ -4,13 +4,14 @@
 #include <QMessageBox>
 
 #include "ProductInfo.h"
+#include "QtLatin1.h"
 
 MsgResult QtMessageBoxes::Show(const std::string& text, MsgButtons buttons, MsgIcon icon)
 {
     QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(QString::fromLatin1(ProductInfo::ProductName));
+    box.setWindowTitle(fromLatin1(ProductInfo::ProductName));
     // Texts keep single-CR breaks in the program; only the screen sees real line breaks.
-    box.setText(QString::fromLatin1(text.data(), qsizetype(text.size())).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    box.setText(fromLatin1(text).replace(QLatin1Char('\r'), QLatin1Char('\n')));
     switch (icon) {
     case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
     case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;

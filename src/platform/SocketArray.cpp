@@ -53,7 +53,7 @@ SocketControl& SocketArray::Element(int index) const
 
 bool SocketArray::Exists(int index) const
 {
-    return m_elements.count(index) != 0;
+    return m_elements.contains(index);
 }
 
 int SocketArray::Count() const

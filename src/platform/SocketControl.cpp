@@ -9,6 +9,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "QtLatin1.h"
+
 namespace {
 
 // Short plain descriptions of the failures the ErrorEvent reports.
@@ -137,17 +139,12 @@ std::map<long, PendingRequest>& pendingRequests()
 
 long lastRequestId = 0;
 
-std::string latin1(const QString& text)
-{
-    return text.toLatin1().toStdString();
-}
-
 // An IPv4 peer of a dual-stack listener shows as ::ffff:a.b.c.d; users expect a.b.c.d.
 std::string dottedAddress(const QHostAddress& address)
 {
     bool isIPv4 = false;
     const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    return latin1(isIPv4 ? QHostAddress(ipv4).toString() : address.toString());
+    return toLatin1(isIPv4 ? QHostAddress(ipv4).toString() : address.toString());
 }
 
 } // namespace
@@ -178,7 +175,7 @@ std::string SocketErrorDescription(QAbstractSocket::SocketError error, const QSt
     case QAbstractSocket::AddressInUseError: return AddressInUseText;
     case QAbstractSocket::SocketAddressNotAvailableError: return AddressNotAvailableText;
     case QAbstractSocket::SocketAccessError: return PermissionDeniedText;
-    default: return latin1(qtText);
+    default: return toLatin1(qtText);
     }
 }
 
@@ -186,15 +183,15 @@ AppError ListenError(QAbstractSocket::SocketError error, int port, const QString
 {
     switch (error) {
     case QAbstractSocket::AddressInUseError:
-        return AppError(ErrorNumber::SocketAddressInUse, latin1(QString::fromLatin1(PortInUseFormat).arg(port)));
+        return AppError(ErrorNumber::SocketAddressInUse, toLatin1(fromLatin1(PortInUseFormat).arg(port)));
     case QAbstractSocket::SocketAccessError:
         if (port < 1024)
             return AppError(ErrorNumber::SocketPermissionDenied,
-                            latin1(QString::fromLatin1(PrivilegedPortFormat).arg(port)));
+                            toLatin1(fromLatin1(PrivilegedPortFormat).arg(port)));
         return AppError(ErrorNumber::SocketPermissionDenied,
-                        latin1(QString::fromLatin1(PortRefusedFormat).arg(port).arg(qtText)));
+                        toLatin1(fromLatin1(PortRefusedFormat).arg(port).arg(qtText)));
     default:
-        return AppError(ErrorNumber::SocketFailure, latin1(qtText));
+        return AppError(ErrorNumber::SocketFailure, toLatin1(qtText));
     }
 }
 
@@ -331,7 +328,7 @@ void SocketControl::Connect()
     const unsigned generation = m_generation;
     QMetaObject::invokeMethod(
         this,
-        [this, generation, host = QString::fromLatin1(host), port = quint16(m_remotePort)] {
+        [this, generation, host = fromLatin1(host), port = quint16(m_remotePort)] {
             if (generation == m_generation && m_socket)
                 m_socket->connectToHost(host, port);
         },
@@ -539,5 +536,5 @@ void SocketControl::raiseError(int number, const std::string& description)
 {
     m_connectTimer.stop();
     m_state = SocketState::Error;
-    emit ErrorEvent(number, description, latin1(objectName()));
+    emit ErrorEvent(number, description, toLatin1(objectName()));
 }

@@ -8,6 +8,7 @@
 #include "EventPump.h"
 #include "ListenerHost.h"
 #include "MessageBoxes.h"
+#include "ScopeExit.h"
 #include "SocketControl.h"
 #include "clsEmailStorage.h"
 
@@ -222,11 +223,7 @@ void SmtpListener::sckSMTPServer_Close(int index)
         DropConnection(index);
         // While events run, a new client must not be given this socket.
         m_beingDestroyed.insert(index);
-        struct Release {
-            std::set<int>& set;
-            int index;
-            ~Release() { set.erase(index); }
-        } release{m_beingDestroyed, index};
+        const ScopeExit release([this, index] { m_beingDestroyed.erase(index); });
         LetPendingEventsRun();
         LogDetailed(prefix + ": Socket has been closed.");
         m_sockets->Unload(index);

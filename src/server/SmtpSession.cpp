@@ -4,10 +4,11 @@
 #include <utility>
 
 #include "CaptureLimits.h"
+#include "Latin1Text.h"
+#include "ScopeExit.h"
 
 namespace {
-constexpr std::string_view LineEnd = "\r\n";
-constexpr std::size_t LargeBuffer = 1024 * 1024;
+constexpr std::size_t LargeBuffer = std::size_t{1024} * 1024;
 } // namespace
 
 SmtpSession::SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknownLine, ByteBudget* budget)
@@ -24,11 +25,8 @@ void SmtpSession::Receive(std::string block)
         m_arrivedWhileBusy.append(block);
         return;
     }
-    struct Busy {
-        bool& flag;
-        explicit Busy(bool& busy) : flag(busy) { flag = true; }
-        ~Busy() { flag = false; }
-    } busy(m_busy);
+    m_busy = true;
+    const ScopeExit idle([this] { m_busy = false; });
 
     std::string waiting = std::move(block);
     while (!waiting.empty() && !m_dropped) {
@@ -46,9 +44,9 @@ void SmtpSession::Receive(std::string block)
 void SmtpSession::HandleLines(std::size_t scanFrom)
 {
     std::size_t start = 0;
-    for (std::size_t end; (end = m_received.find(LineEnd, scanFrom)) != std::string::npos;) {
+    for (std::size_t end; (end = m_received.find(Wire::CrLf, scanFrom)) != std::string::npos;) {
         const std::string_view line(m_received.data() + start, end - start);
-        start = end + LineEnd.size();
+        start = end + Wire::CrLf.size();
         scanFrom = start;
         if (m_skippingLine) {
             m_skippingLine = false;

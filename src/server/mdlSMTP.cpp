@@ -21,7 +21,6 @@ constexpr const char* QuitText = "127.0.0.1 Service closing transmission channel
 constexpr const char* StoreFullText = "Requested action not taken: insufficient system storage";
 constexpr const char* TooLargeText = "Requested mail action aborted: exceeded storage allocation";
 constexpr const char* LineTooLongText = "Line too long";
-constexpr std::string_view LineEnd = "\r\n";
 
 enum class Command { Helo, Ehlo, Auth, Mail, Rcpt, Data, EndOfData, Rset, Send, Soml, Saml, Vrfy, Expn, Help, Noop, Quit, Turn, Unknown };
 
@@ -100,13 +99,13 @@ void AppendDataLine(SmtpServerState& state, std::string_view line)
         line.remove_prefix(1);
     if (state.Oversized)
         return;
-    const std::size_t size = state.DataBuffer.size() + line.size() + LineEnd.size();
+    const std::size_t size = state.DataBuffer.size() + line.size() + Wire::CrLf.size();
     if (size > CaptureLimits::MaxMessageBytes || !state.DataCharge.Cover(size)) {
         DiscardOversizedData(state);
         return;
     }
     state.DataBuffer.append(line);
-    state.DataBuffer.append(LineEnd);
+    state.DataBuffer.append(Wire::CrLf);
 }
 
 void Perform(SmtpConnection& connection, Command command, std::string_view line, SmtpServerState& state)
@@ -188,8 +187,8 @@ bool SmtpHandleRequest(SmtpConnection& connection, std::string_view line, SmtpSe
 {
     bool known = false;
     Trapped("SmtpHandleRequest", [&] {
-        if (line.ends_with(LineEnd))
-            line.remove_suffix(LineEnd.size());
+        if (line.ends_with(Wire::CrLf))
+            line.remove_suffix(Wire::CrLf.size());
         if (state.InDataPhase && line != ".") {
             AppendDataLine(state, line);
             known = true;
@@ -211,7 +210,7 @@ void SmtpReply(SmtpConnection& connection, long code, std::string_view text)
         std::string reply = ReplyPrefix(code, text.empty());
         if (!(code == 250 && text.empty()))
             reply.append(text);
-        reply.append(LineEnd);
+        reply.append(Wire::CrLf);
         connection.SendData(reply);
     });
 }

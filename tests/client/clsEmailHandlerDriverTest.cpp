@@ -331,7 +331,7 @@ TEST_F(Driver, NegativeRepliesEndTheSendEachReportedOnce)
         smtp.Replies = c.replies;
         handler.SetUseAuthentication(c.login);
         handler.Send();
-        const Texts sent(server.Lines().begin() + before, server.Lines().end());
+        const Texts sent(server.Lines().begin() + static_cast<std::ptrdiff_t>(before), server.Lines().end());
         EXPECT_TRUE(c.sent.empty() || sent == c.sent) << ::testing::PrintToString(sent);
         EXPECT_EQ(events.Failures(), c.failures) << ::testing::PrintToString(events.Events);
         EXPECT_EQ(events.Statuses().back(), c.lastStatus);

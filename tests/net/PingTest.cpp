@@ -77,7 +77,7 @@ struct ScriptedPeer {
         }
         const timeval bound{5, 0};
         ::setsockopt(fds[1], SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-        request = std::async(std::launch::async, [fd = fds[1], script] {
+        request = std::async(std::launch::async, [fd = fds[1], script = std::move(script)] {
             std::string received(2048, '\0');
             received.resize(static_cast<std::size_t>(std::max<ssize_t>(::recv(fd, received.data(), received.size(), 0), 0)));
             for (const std::string& packet : received.empty() ? Packets{} : script(received))

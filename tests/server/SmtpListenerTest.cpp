@@ -203,7 +203,7 @@ TEST_F(Listener, OversizedMessageIsRefusedWhileItsBytesAreDropped)
     auto client = Greeted();
     BeginData(*client, "big@example.com");
     // One line of 65 MiB without a break, ending in a dot that must not end the message.
-    Trickle(*client, std::string(65 * 1024 * 1024, 'y'), [] { return 1024 * 1024; });
+    Trickle(*client, std::string(std::size_t{65} * 1024 * 1024, 'y'), [] { return 1024 * 1024; });
     client->Send(".\r\nafter\r\n.\r\n");
     const std::string reply = client->ReadLine(30000);
     EXPECT_TRUE(reply.starts_with("552 ")) << reply;

@@ -40,7 +40,7 @@ TEST(SmtpSession, UnfinishedLinesStayBounded)
 {
     SmtpDialogue connection;
     SmtpSession session(connection, nullptr);
-    const std::string garbage(64 * 1024, '\0');
+    const std::string garbage(std::size_t{64} * 1024, '\0');
     for (int i = 0; i < 50; ++i) {
         session.Receive(garbage);
         EXPECT_LE(session.BufferedBytes(), CaptureLimits::MaxCommandLineBytes + 1);

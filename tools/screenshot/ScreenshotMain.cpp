@@ -54,7 +54,8 @@ void save(frmMain& window, const QString& folder, const QString& name)
 
 } // namespace
 
-int main(int argc, char** argv)
+// A tool: an exception that escapes ends it like any other failure.
+int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
 {
     QApplication app(argc, argv);
     if (argc < 2)

@@ -44,8 +44,3 @@ Latin1Metrics MetricsForFont(const QFont& font, Latin1Glyphs* glyphs)
     }
     return metrics;
 }
-
-TextExtent MeasureText(std::string_view text, const Latin1Metrics& metrics)
-{
-    return ScanText(text, metrics, [](std::size_t) {});
-}

@@ -14,7 +14,8 @@
 #include <QScrollBar>
 #include <QtMath>
 
-#include "AppError.h"
+#include "QtLatin1.h"
+
 
 namespace {
 
@@ -26,15 +27,10 @@ constexpr int LeftMargin = 1;
 constexpr int RightMargin = 2;
 constexpr int HorizontalStep = 20;
 
-bool IsWordCharacter(char c)
-{
-    const auto u = static_cast<unsigned char>(c);
-    return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' ||
-           (u >= 0xC0 && u != 0xD7 && u != 0xF7);
-}
+} // namespace
 
 // One colour's share of what a paint draws: glyphs where the font has them, else characters.
-struct GlyphBatch {
+struct MessageBodyView::GlyphBatch {
     QList<quint32> glyphs;
     QList<QPointF> positions;
     QString characters;
@@ -66,8 +62,6 @@ struct GlyphBatch {
     }
 };
 
-} // namespace
-
 MessageBodyView::MessageBodyView(QWidget* parent)
     : QAbstractScrollArea(parent)
 {
@@ -78,21 +72,7 @@ MessageBodyView::MessageBodyView(QWidget* parent)
 
 void MessageBodyView::SetText(std::string text)
 {
-    // Line starts are kept in 32 bits; the capture server keeps no message anywhere near that size.
-    if (text.size() >= std::numeric_limits<std::uint32_t>::max())
-        throw OverflowError();
-    const bool changed = text != m_text;
-    if (changed) {
-        // Built aside first: a failure leaves the view showing the old text intact.
-        std::vector<std::uint32_t> starts{0};
-        const TextExtent extent =
-            ScanText(text, m_metrics, [&](std::size_t next) { starts.push_back(static_cast<std::uint32_t>(next)); });
-        m_text = std::move(text);
-        m_lineStarts = std::move(starts);
-        m_widest = extent.widest;
-    }
-    m_anchor = m_caret = 0;
-    m_column = 0;
+    const bool changed = m_body.setText(std::move(text));
     m_selecting = false;
     updateScrollRanges();
     verticalScrollBar()->setValue(0);
@@ -104,22 +84,16 @@ void MessageBodyView::SetText(std::string text)
 
 void MessageBodyView::SetSelection(std::size_t start, std::size_t length)
 {
-    start = std::min(start, m_text.size());
-    const std::size_t end = start + std::min(length, m_text.size() - start);
-    m_anchor = start;
+    start = std::min(start, m_body.size());
+    const std::size_t end = start + std::min(length, m_body.size() - start);
+    m_body.select(start, start);
     moveCaret(end, true);
     ensureVisible(start);
 }
 
-std::string MessageBodyView::SelectedText() const
-{
-    return m_text.substr(SelectionStart(), SelectionLength());
-}
-
 void MessageBodyView::SelectAll()
 {
-    m_anchor = 0;
-    m_caret = m_text.size();
+    m_body.select(0, m_body.size());
     viewport()->update();
 }
 
@@ -127,8 +101,12 @@ void MessageBodyView::Copy() const
 {
     if (SelectionLength() == 0)
         return;
-    QGuiApplication::clipboard()->setText(
-        QString::fromLatin1(m_text.data() + SelectionStart(), qsizetype(SelectionLength())));
+    QGuiApplication::clipboard()->setText(selectionText());
+}
+
+QString MessageBodyView::selectionText() const
+{
+    return fromLatin1(m_body.selectedText());
 }
 
 std::size_t MessageBodyView::TopLine() const
@@ -143,16 +121,15 @@ int MessageBodyView::ScrolledX() const
 
 void MessageBodyView::applyFont()
 {
-    m_metrics = MetricsForFont(font(), &m_glyphs);
+    m_body.setMetrics(MetricsForFont(font(), &m_glyphs));
     m_ascent = QFontMetricsF(font()).ascent();
-    m_widest = MeasureText(m_text, m_metrics).widest;
     updateScrollRanges();
     viewport()->update();
 }
 
 int MessageBodyView::visibleLines() const
 {
-    return std::max(1, viewport()->height() / m_metrics.lineHeight);
+    return std::max(1, viewport()->height() / Metrics().lineHeight);
 }
 
 void MessageBodyView::updateScrollRanges()
@@ -164,123 +141,30 @@ void MessageBodyView::updateScrollRanges()
     verticalScrollBar()->setPageStep(lines);
     verticalScrollBar()->setSingleStep(1);
 
-    const std::int64_t contentWidth = (m_widest + 63) / 64 + LeftMargin + RightMargin;
+    const std::int64_t contentWidth = (m_body.widest() + 63) / 64 + LeftMargin + RightMargin;
     const int viewWidth = viewport()->width();
     horizontalScrollBar()->setRange(0, int(std::clamp<std::int64_t>(contentWidth - viewWidth, 0, maxInt)));
     horizontalScrollBar()->setPageStep(std::max(1, viewWidth));
     horizontalScrollBar()->setSingleStep(HorizontalStep);
 }
 
-std::size_t MessageBodyView::lineOf(std::size_t position) const
-{
-    const auto next = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), position);
-    return static_cast<std::size_t>(next - m_lineStarts.begin()) - 1;
-}
-
-std::size_t MessageBodyView::lineEnd(std::size_t line) const
-{
-    if (line + 1 >= m_lineStarts.size())
-        return m_text.size();
-    std::size_t end = m_lineStarts[line + 1] - 1;
-    if (m_text[end] == '\n' && end > m_lineStarts[line] && m_text[end - 1] == '\r')
-        --end;
-    return end;
-}
-
-std::int64_t MessageBodyView::xOf(std::size_t line, std::size_t position) const
-{
-    const std::size_t end = std::min(position, lineEnd(line));
-    std::int64_t x = 0;
-    for (std::size_t p = m_lineStarts[line]; p < end; ++p)
-        x = m_metrics.After(m_text[p], x);
-    return x;
-}
-
-std::size_t MessageBodyView::positionAt(std::size_t line, std::int64_t x) const
-{
-    const std::size_t end = lineEnd(line);
-    std::int64_t left = 0;
-    for (std::size_t p = m_lineStarts[line]; p < end; ++p) {
-        const std::int64_t right = m_metrics.After(m_text[p], left);
-        if (x < (left + right) / 2)
-            return p;
-        left = right;
-    }
-    return end;
-}
-
 std::size_t MessageBodyView::positionAt(QPoint point) const
 {
-    const std::int64_t row = point.y() >= 0 ? point.y() / m_metrics.lineHeight : -1;
+    const std::int64_t row = point.y() >= 0 ? point.y() / Metrics().lineHeight : -1;
     const std::int64_t line = std::clamp<std::int64_t>(std::int64_t(TopLine()) + row, 0, std::int64_t(LineCount()) - 1);
-    return positionAt(std::size_t(line), std::int64_t(point.x() + ScrolledX() - LeftMargin) * 64);
-}
-
-std::size_t MessageBodyView::moved(Motion motion, std::size_t position)
-{
-    const std::size_t size = m_text.size();
-    const std::size_t line = lineOf(position);
-    const auto lineMoved = [&](std::int64_t by) {
-        const std::int64_t target = std::clamp<std::int64_t>(std::int64_t(line) + by, 0, std::int64_t(LineCount()) - 1);
-        return positionAt(std::size_t(target), m_column);
-    };
-    switch (motion) {
-    case Motion::NextChar:
-        if (position >= size)
-            return size;
-        return m_text[position] == '\r' && position + 1 < size && m_text[position + 1] == '\n' ? position + 2 : position + 1;
-    case Motion::PreviousChar:
-        if (position == 0)
-            return 0;
-        return position >= 2 && m_text[position - 1] == '\n' && m_text[position - 2] == '\r' ? position - 2 : position - 1;
-    case Motion::NextWord:
-        while (position < size && IsWordCharacter(m_text[position]))
-            ++position;
-        while (position < size && !IsWordCharacter(m_text[position]))
-            ++position;
-        return position;
-    case Motion::PreviousWord:
-        while (position > 0 && !IsWordCharacter(m_text[position - 1]))
-            --position;
-        while (position > 0 && IsWordCharacter(m_text[position - 1]))
-            --position;
-        return position;
-    case Motion::NextLine:
-        return lineMoved(1);
-    case Motion::PreviousLine:
-        return lineMoved(-1);
-    case Motion::NextPage:
-        verticalScrollBar()->setValue(verticalScrollBar()->value() + visibleLines());
-        return lineMoved(visibleLines());
-    case Motion::PreviousPage:
-        verticalScrollBar()->setValue(verticalScrollBar()->value() - visibleLines());
-        return lineMoved(-visibleLines());
-    case Motion::StartOfLine:
-        return m_lineStarts[line];
-    case Motion::EndOfLine:
-        return lineEnd(line);
-    case Motion::StartOfText:
-        return 0;
-    case Motion::EndOfText:
-        return size;
-    }
-    return position;
+    return m_body.offsetAt(std::size_t(line), std::int64_t(point.x() + ScrolledX() - LeftMargin) * 64);
 }
 
 void MessageBodyView::moveCaret(std::size_t position, bool keepAnchor, bool keepColumn)
 {
-    m_caret = position;
-    if (!keepAnchor)
-        m_anchor = position;
-    if (!keepColumn)
-        m_column = xOf(lineOf(position), position);
+    m_body.moveCaret(position, keepAnchor, keepColumn);
     ensureVisible(position);
     viewport()->update();
 }
 
 void MessageBodyView::ensureVisible(std::size_t position)
 {
-    const std::size_t line = lineOf(position);
+    const std::size_t line = m_body.lineOf(position);
     const std::size_t top = TopLine();
     const auto lines = std::size_t(visibleLines());
     if (line < top)
@@ -289,7 +173,7 @@ void MessageBodyView::ensureVisible(std::size_t position)
         verticalScrollBar()->setValue(int(line - lines + 1));
 
     // A position out of view sideways is brought to the middle, so that its context shows too.
-    const std::int64_t x = (xOf(line, position) + 63) / 64 + LeftMargin;
+    const std::int64_t x = (m_body.xOf(position) + 63) / 64 + LeftMargin;
     const int width = viewport()->width();
     if (x < ScrolledX() || x > std::int64_t(ScrolledX()) + width - RightMargin)
         horizontalScrollBar()->setValue(int(std::clamp<std::int64_t>(x - width / 2, 0, std::numeric_limits<int>::max())));
@@ -298,70 +182,95 @@ void MessageBodyView::ensureVisible(std::size_t position)
 void MessageBodyView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
-    QPalette colours = palette();
-    colours.setCurrentColorGroup(!isEnabled() ? QPalette::Disabled : isActiveWindow() ? QPalette::Active : QPalette::Inactive);
-
-    const int lineHeight = m_metrics.lineHeight;
-    const std::size_t top = TopLine();
-    const std::size_t first = std::min(LineCount(), top + std::size_t(std::max(0, event->rect().top()) / lineHeight));
-    const std::size_t last = std::min(LineCount(), top + std::size_t(std::max(0, event->rect().bottom()) / lineHeight) + 1);
-    // The text's x, in 1/64 pixel, at the viewport's left and right edges.
-    const std::int64_t left = std::int64_t(ScrolledX() - LeftMargin) * 64;
-    const std::int64_t right = left + std::int64_t(viewport()->width()) * 64;
-    const std::size_t selectionStart = SelectionStart();
-    const std::size_t selectionEnd = selectionStart + SelectionLength();
-    const auto viewX = [&](std::int64_t x) { return qreal(x - left) / 64; };
-
+    const QPalette colours = paintColours();
+    const LineRange lines = exposedLines(event->rect());
     GlyphBatch plain;
     GlyphBatch selected;
-    for (std::size_t line = first; line < last; ++line) {
-        const qreal y = qreal(line - top) * lineHeight;
-        const std::size_t end = lineEnd(line);
-        std::size_t p = m_lineStarts[line];
-        std::int64_t x = 0;
-        while (p < end) {
-            const std::int64_t next = m_metrics.After(m_text[p], x);
-            if (next > left)
-                break;
-            x = next;
-            ++p;
-        }
-        qreal highlightFrom = -1;
-        qreal highlightTo = -1;
-        for (; p < end && x < right; ++p) {
-            const char c = m_text[p];
-            const std::int64_t next = m_metrics.After(c, x);
-            const bool inSelection = p >= selectionStart && p < selectionEnd;
-            if (inSelection) {
-                if (highlightFrom < 0)
-                    highlightFrom = viewX(x);
-                highlightTo = viewX(next);
-            }
-            if (c != ' ' && c != '\t')
-                (inSelection ? selected : plain).add(m_glyphs, c, QPointF(viewX(x), y + m_ascent));
-            x = next;
-        }
-        // A selected line break shows as a space's width of highlight after the line.
-        const std::size_t nextStart = line + 1 < LineCount() ? m_lineStarts[line + 1] : end;
-        if (p == end && x < right && selectionStart < nextStart && selectionEnd > end) {
-            if (highlightFrom < 0)
-                highlightFrom = viewX(x);
-            highlightTo = viewX(x + m_metrics.advance[' ']);
-        }
-        if (highlightFrom >= 0)
-            painter.fillRect(QRectF(highlightFrom, y, highlightTo - highlightFrom, lineHeight), colours.highlight());
-    }
+    for (std::size_t line = lines.first; line < lines.last; ++line)
+        paintLine(painter, line, colours, plain, selected);
+    // Glyphs go out in one run per colour, after every highlight they stand on.
     plain.draw(painter, m_glyphs, colours.text().color());
     selected.draw(painter, m_glyphs, colours.highlightedText().color());
+    paintCaret(painter, lines, colours);
+}
 
-    if (hasFocus()) {
-        const std::size_t line = lineOf(m_caret);
-        if (line >= first && line < last) {
-            const qreal x = std::floor(viewX(xOf(line, m_caret)));
-            const qreal y = qreal(line - top) * lineHeight;
-            painter.fillRect(QRectF(x, y, 1, lineHeight), colours.text());
+QPalette MessageBodyView::paintColours() const
+{
+    QPalette colours = palette();
+    colours.setCurrentColorGroup(!isEnabled() ? QPalette::Disabled : isActiveWindow() ? QPalette::Active : QPalette::Inactive);
+    return colours;
+}
+
+MessageBodyView::LineRange MessageBodyView::exposedLines(const QRect& rect) const
+{
+    const int lineHeight = Metrics().lineHeight;
+    const std::size_t top = TopLine();
+    return {std::min(LineCount(), top + std::size_t(std::max(0, rect.top()) / lineHeight)),
+            std::min(LineCount(), top + std::size_t(std::max(0, rect.bottom()) / lineHeight) + 1)};
+}
+
+std::int64_t MessageBodyView::leftEdgeX() const
+{
+    return std::int64_t(ScrolledX() - LeftMargin) * 64;
+}
+
+qreal MessageBodyView::lineY(std::size_t line) const
+{
+    return qreal(line - TopLine()) * Metrics().lineHeight;
+}
+
+// Lays out the characters of the line that are in view, each into the batch of its colour, and
+// paints the highlight behind the selected ones.
+void MessageBodyView::paintLine(QPainter& painter, std::size_t line, const QPalette& colours, GlyphBatch& plain,
+                                GlyphBatch& selected) const
+{
+    const Latin1Metrics& metrics = Metrics();
+    const std::string& text = m_body.text();
+    const std::int64_t left = leftEdgeX();
+    const std::int64_t right = left + std::int64_t(viewport()->width()) * 64;
+    const std::size_t selectionStart = m_body.selectionStart();
+    const std::size_t selectionEnd = m_body.selectionEnd();
+    const auto viewX = [left](std::int64_t x) { return qreal(x - left) / 64; };
+    const qreal y = lineY(line);
+    const std::size_t end = m_body.lineEnd(line);
+
+    std::int64_t x = 0;
+    std::size_t p = m_body.firstRightOf(line, left, x);
+    qreal highlightFrom = -1;
+    qreal highlightTo = -1;
+    for (; p < end && x < right; ++p) {
+        const char c = text[p];
+        const std::int64_t next = metrics.After(c, x);
+        const bool inSelection = p >= selectionStart && p < selectionEnd;
+        if (inSelection) {
+            if (highlightFrom < 0)
+                highlightFrom = viewX(x);
+            highlightTo = viewX(next);
         }
+        if (c != ' ' && c != '\t')
+            (inSelection ? selected : plain).add(m_glyphs, c, QPointF(viewX(x), y + m_ascent));
+        x = next;
     }
+    // A selected line break shows as a space's width of highlight after the line.
+    if (p == end && x < right && m_body.breakSelected(line)) {
+        if (highlightFrom < 0)
+            highlightFrom = viewX(x);
+        highlightTo = viewX(x + metrics.advance[' ']);
+    }
+    if (highlightFrom >= 0)
+        painter.fillRect(QRectF(highlightFrom, y, highlightTo - highlightFrom, metrics.lineHeight), colours.highlight());
+}
+
+void MessageBodyView::paintCaret(QPainter& painter, LineRange lines, const QPalette& colours) const
+{
+    if (!hasFocus())
+        return;
+    const std::size_t caret = m_body.caret();
+    const std::size_t line = m_body.lineOf(caret);
+    if (line < lines.first || line >= lines.last)
+        return;
+    const qreal x = std::floor(qreal(m_body.xOf(caret) - leftEdgeX()) / 64);
+    painter.fillRect(QRectF(x, lineY(line), 1, Metrics().lineHeight), colours.text());
 }
 
 void MessageBodyView::resizeEvent(QResizeEvent* event)
@@ -402,6 +311,7 @@ void MessageBodyView::keyPressEvent(QKeyEvent* event)
         SelectAll();
         return;
     }
+    using Motion = BodyText::Motion;
     struct Binding {
         QKeySequence::StandardKey move;
         QKeySequence::StandardKey select;
@@ -425,9 +335,13 @@ void MessageBodyView::keyPressEvent(QKeyEvent* event)
         const bool move = event->matches(binding.move);
         if (!move && !event->matches(binding.select))
             continue;
-        const bool vertical = binding.motion == Motion::NextLine || binding.motion == Motion::PreviousLine ||
-                              binding.motion == Motion::NextPage || binding.motion == Motion::PreviousPage;
-        moveCaret(moved(binding.motion, m_caret), !move, vertical);
+        const bool page = binding.motion == Motion::NextPage || binding.motion == Motion::PreviousPage;
+        const bool vertical = page || binding.motion == Motion::NextLine || binding.motion == Motion::PreviousLine;
+        // A page step scrolls the view by a page as well, taking the caret's place on screen along.
+        if (page)
+            verticalScrollBar()->setValue(verticalScrollBar()->value() +
+                                          (binding.motion == Motion::NextPage ? visibleLines() : -visibleLines()));
+        moveCaret(m_body.moved(binding.motion, m_body.caret(), std::size_t(visibleLines())), !move, vertical);
         return;
     }
     QAbstractScrollArea::keyPressEvent(event);
@@ -457,22 +371,15 @@ void MessageBodyView::mouseReleaseEvent(QMouseEvent* event)
     // Where the window system has a selection clipboard, a mouse selection goes there as well.
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (clipboard->supportsSelection() && SelectionLength() > 0)
-        clipboard->setText(QString::fromLatin1(m_text.data() + SelectionStart(), qsizetype(SelectionLength())),
-                           QClipboard::Selection);
+        clipboard->setText(selectionText(), QClipboard::Selection);
 }
 
 void MessageBodyView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    const std::size_t at = positionAt(event->position().toPoint());
-    std::size_t start = at;
-    std::size_t end = at;
-    while (start > 0 && IsWordCharacter(m_text[start - 1]))
-        --start;
-    while (end < m_text.size() && IsWordCharacter(m_text[end]))
-        ++end;
-    m_anchor = start;
+    const auto [start, end] = m_body.wordAt(positionAt(event->position().toPoint()));
+    m_body.select(start, start);
     moveCaret(end, true);
     m_selecting = false;
 }
@@ -480,11 +387,11 @@ void MessageBodyView::mouseDoubleClickEvent(QMouseEvent* event)
 void MessageBodyView::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
-    QAction* copy = menu.addAction(QString::fromLatin1(CopyCaption), this, &MessageBodyView::Copy);
+    QAction* copy = menu.addAction(fromLatin1(CopyCaption), this, &MessageBodyView::Copy);
     copy->setShortcut(QKeySequence::Copy);
     copy->setEnabled(SelectionLength() > 0);
     menu.addSeparator();
-    QAction* selectAll = menu.addAction(QString::fromLatin1(SelectAllCaption), this, &MessageBodyView::SelectAll);
+    QAction* selectAll = menu.addAction(fromLatin1(SelectAllCaption), this, &MessageBodyView::SelectAll);
     selectAll->setShortcut(QKeySequence::SelectAll);
     menu.exec(event->globalPos());
 }

@@ -12,6 +12,7 @@
 #include "MailIcons.h"
 #include "MessageBoxes.h"
 #include "ProductInfo.h"
+#include "QtLatin1.h"
 #include "SmtpListener.h"
 #include "SocketControl.h"
 #include "clsEmailHandler.h"
@@ -35,11 +36,6 @@ constexpr const char* CategoryBody = "Body";
 constexpr std::chrono::milliseconds RepaintInterval{100};
 constexpr const char* TestLoggerHost = "127.0.0.1";
 constexpr int TestLoggerPort = 25;
-
-QString ProductTitle()
-{
-    return QString::fromLatin1(ProductInfo::ProductName);
-}
 
 } // namespace
 
@@ -73,7 +69,7 @@ bool frmMain::Form_Load()
     Trapped("Form_Load", [&] {
         m_currentMessage = 0;
         m_listening = false;
-        setWindowTitle(ProductTitle());
+        showServerState();
 
         m_log = std::make_unique<frmLog>();
         connect(m_log.get(), &frmLog::Unloaded, this, &frmMain::frmLog_Unloaded);
@@ -89,9 +85,8 @@ bool frmMain::Form_Load()
         HorzBarShown = true;
         txtMessageBody_Change();
 
-        cboMessagesSearchFor->addItem(QString::fromLatin1(CategoryFrom));
-        cboMessagesSearchFor->addItem(QString::fromLatin1(CategoryTo));
-        cboMessagesSearchFor->addItem(QString::fromLatin1(CategoryBody));
+        for (const char* category : {CategoryFrom, CategoryTo, CategoryBody})
+            cboMessagesSearchFor->addItem(fromLatin1(category));
         cboMessagesSearchFor->setCurrentIndex(0);
 
         m_store = std::make_unique<clsEmailStorage>();
@@ -138,20 +133,23 @@ void frmMain::mnuStartStop_Click()
     Trapped("mnuStartStop_Click", [&] {
         if (!m_listening) {
             m_listener->StartListening();
-            setWindowTitle(ProductTitle() + QString::fromLatin1(ListeningTitleSuffix));
-            mnuStartStop->setText(QString::fromLatin1(StopCaption));
-            LogLine(StartedLine);
-            lblApplicationState->setText(QString::fromLatin1(ListeningCaption));
             m_listening = true;
+            LogLine(StartedLine);
         } else {
             m_listener->ShutDownWinSock();
-            setWindowTitle(ProductTitle());
-            mnuStartStop->setText(QString::fromLatin1(StartCaption));
-            LogLine(StoppedLine);
-            lblApplicationState->setText(QString::fromLatin1(IdleCaption));
             m_listening = false;
+            LogLine(StoppedLine);
         }
+        showServerState();
     });
+}
+
+void frmMain::showServerState()
+{
+    const QString product = fromLatin1(ProductInfo::ProductName);
+    setWindowTitle(m_listening ? product + fromLatin1(ListeningTitleSuffix) : product);
+    mnuStartStop->setText(fromLatin1(m_listening ? StopCaption : StartCaption));
+    lblApplicationState->setText(fromLatin1(m_listening ? ListeningCaption : IdleCaption));
 }
 
 void frmMain::mnuQuit_Click()

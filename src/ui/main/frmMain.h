@@ -62,6 +62,8 @@ private:
     bool Form_Load();
     void Form_Unload();
     void mnuStartStop_Click();
+    // The title, the Start/Stop entry and the state label for whether the server listens.
+    void showServerState();
     void mnuQuit_Click();
     void mnuLog_Click();
     void frmLog_Unloaded();
@@ -72,6 +74,8 @@ private:
     void cmdMessageNext_Click();
     void cmdMessageDelete_Click();
     void txtMessageBody_Change();
+    // Tells the user that there is no message to act on.
+    void showNoMessages();
 
     // Search (frmMainSearch.cpp).
     void ConnectSearch();

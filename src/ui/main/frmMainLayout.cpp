@@ -11,13 +11,14 @@
 
 #include "MailIcons.h"
 #include "MessageBodyView.h"
-#include "Twips.h"
+#include "QtLatin1.h"
+#include "WindowLayout.h"
 
 namespace {
 
-// A style sheet decides the fonts of everything below it, so the window's font is named here too.
+// A style sheet decides the fonts of everything below it, so the window's font is named in it too.
+constexpr const char* FontStyle = "QWidget { font-family: %1; font-size: %2pt; }";
 constexpr const char* FrameStyle =
-    "QWidget { font-family: Arial; font-size: 8.25pt; }"
     "#lblApplicationState { font-weight: bold; }"
     "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.55em; }"
     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 5px; padding: 0 2px; }";
@@ -26,7 +27,6 @@ constexpr int ClientWidthTwips = 6255;
 constexpr int ClientHeightTwips = 5775;
 
 constexpr const char* ApplicationStateCaption = "Application state:";
-constexpr const char* IdleCaption = "Idle (inactive).";
 constexpr const char* ReceivingCaption = "Receiving...";
 constexpr const char* ReceivingPercentCaption = "(%)";
 constexpr const char* ActiveConnectionsCaption = "Active connections:";
@@ -58,7 +58,6 @@ constexpr const char* FindNextCaption = "Next";
 constexpr const char* FindNextTip = "Find next message with specified context.";
 
 constexpr const char* ControlMenuCaption = "&Control";
-constexpr const char* StartCaption = "Start";
 constexpr const char* QuitCaption = "&Quit";
 constexpr const char* SelftestMenuCaption = "&Selftest";
 constexpr const char* SettingsCaption = "Settings";
@@ -68,67 +67,10 @@ constexpr const char* TestLoggerCaption = "Send Test Email";
 constexpr const char* ViewMenuCaption = "&View";
 constexpr const char* LogWindowCaption = "Log window";
 
-QString Text(const char* latin1)
+QAction* menuEntry(QMenu* menu, const char* name, const char* caption, const QKeySequence& shortcut, bool checkable = false)
 {
-    return QString::fromLatin1(latin1);
-}
-
-// Every control carries its name, and its tooltip as the description screen readers give.
-// Labels, buttons and frames are named by their own caption, which Qt reads live.
-template <class Widget>
-Widget* Place(QWidget* parent, const char* name, QRect geometry, const char* tip = nullptr)
-{
-    auto* widget = new Widget(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    if (tip) {
-        widget->setToolTip(Text(tip));
-        widget->setAccessibleDescription(Text(tip));
-    }
-    return widget;
-}
-
-QLabel* PlaceLabel(QWidget* parent, const char* name, QRect geometry, const char* caption,
-                   Qt::Alignment alignment = Qt::AlignLeft, const char* tip = nullptr)
-{
-    auto* label = Place<QLabel>(parent, name, geometry, tip);
-    label->setText(Text(caption));
-    label->setAlignment(alignment | Qt::AlignTop);
-    return label;
-}
-
-QPushButton* PlaceButton(QWidget* parent, const char* name, QRect geometry, const char* caption, const char* tip)
-{
-    auto* button = Place<QPushButton>(parent, name, geometry, tip);
-    button->setText(Text(caption));
-    return button;
-}
-
-QGroupBox* PlaceFrame(QWidget* parent, const char* name, QRect geometry, const char* caption)
-{
-    auto* frame = Place<QGroupBox>(parent, name, geometry);
-    frame->setTitle(Text(caption));
-    return frame;
-}
-
-// An input box has no caption of its own: it is named by the label beside it.
-void NameBy(QWidget* box, QLabel* label)
-{
-    box->setAccessibleName(label->text());
-    label->setBuddy(box);
-}
-
-QLineEdit* PlaceReadOnlyBox(QWidget* parent, const char* name, QRect geometry, const char* tip)
-{
-    auto* box = Place<QLineEdit>(parent, name, geometry, tip);
-    box->setReadOnly(true);
-    return box;
-}
-
-QAction* MenuEntry(QMenu* menu, const char* name, const char* caption, QKeySequence shortcut, bool checkable = false)
-{
-    QAction* action = menu->addAction(Text(caption));
-    action->setObjectName(QString::fromLatin1(name));
+    QAction* action = menu->addAction(fromLatin1(caption));
+    action->setObjectName(fromLatin1(name));
     action->setShortcut(shortcut);
     action->setCheckable(checkable);
     return action;
@@ -138,98 +80,98 @@ QAction* MenuEntry(QMenu* menu, const char* name, const char* caption, QKeySeque
 
 void frmMain::BuildLayout()
 {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(8.25);
+    const QFont font = windowFont();
     setFont(font);
     // Frame captions sit on the frame's top line, so the layout's first row starts below it.
-    setStyleSheet(QString::fromLatin1(FrameStyle));
+    setStyleSheet(fromLatin1(FontStyle).arg(font.family()).arg(font.pointSizeF()) + fromLatin1(FrameStyle));
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("frmMainClient"));
     client->setFixedSize(Twips(ClientWidthTwips), Twips(ClientHeightTwips));
     setCentralWidget(client);
 
-    auto* picMain = Place<QWidget>(client, "picMain", TwipsRect(120, 120, 6015, 5535));
+    auto* picMain = place<QWidget>(client, "picMain", TwipsRect(120, 120, 6015, 5535));
 
-    auto* frameApplicationState = PlaceFrame(picMain, "frameApplicationState", TwipsRect(0, 0, 6015, 975), ApplicationStateCaption);
-    auto* picApplicationState = Place<QWidget>(frameApplicationState, "picApplicationState", TwipsRect(120, 240, 5775, 615));
-    lblApplicationState = PlaceLabel(picApplicationState, "lblApplicationState", TwipsRect(120, 0, 2655, 255), IdleCaption);
-    lblReceiving = PlaceLabel(picApplicationState, "lblReceiving", TwipsRect(2880, 0, 1335, 255), ReceivingCaption);
+    auto* frameApplicationState = placeFrame(picMain, "frameApplicationState", TwipsRect(0, 0, 6015, 975), ApplicationStateCaption);
+    auto* picApplicationState = place<QWidget>(frameApplicationState, "picApplicationState", TwipsRect(120, 240, 5775, 615));
+    // Its caption, like the Start/Stop entry's, follows the server's state (showServerState).
+    lblApplicationState = placeLabel(picApplicationState, "lblApplicationState", TwipsRect(120, 0, 2655, 255), {});
+    lblReceiving = placeLabel(picApplicationState, "lblReceiving", TwipsRect(2880, 0, 1335, 255), ReceivingCaption);
     lblReceiving->hide();
-    lblReceivingPercent = PlaceLabel(picApplicationState, "lblReceivingPercent", TwipsRect(4320, 0, 1335, 255),
+    lblReceivingPercent = placeLabel(picApplicationState, "lblReceivingPercent", TwipsRect(4320, 0, 1335, 255),
                                      ReceivingPercentCaption, Qt::AlignHCenter);
     lblReceivingPercent->hide();
-    PlaceLabel(picApplicationState, "lblActiveConnections", TwipsRect(120, 360, 2055, 255), ActiveConnectionsCaption);
-    lblActiveConnectionsNum = PlaceLabel(picApplicationState, "lblActiveConnectionsNum", TwipsRect(2880, 360, 1335, 255), "0");
+    placeLabel(picApplicationState, "lblActiveConnections", TwipsRect(120, 360, 2055, 255), ActiveConnectionsCaption);
+    lblActiveConnectionsNum = placeLabel(picApplicationState, "lblActiveConnectionsNum", TwipsRect(2880, 360, 1335, 255), "0");
 
-    auto* frameMessages = PlaceFrame(picMain, "frameMessages", TwipsRect(0, 1080, 6015, 4455), MessagesCaption);
-    auto* picMessage = Place<QWidget>(frameMessages, "picMessage", TwipsRect(4560, 0, 1335, 255));
-    cmdMessagePrev = PlaceButton(picMessage, "cmdMessagePrev", TwipsRect(0, 0, 375, 255), PrevCaption, PrevTip);
-    cmdMessageDelete = PlaceButton(picMessage, "cmdMessageDelete", TwipsRect(480, 0, 375, 255), DeleteCaption, DeleteTip);
-    cmdMessageNext = PlaceButton(picMessage, "cmdMessageNext", TwipsRect(960, 0, 375, 255), NextCaption, NextTip);
+    auto* frameMessages = placeFrame(picMain, "frameMessages", TwipsRect(0, 1080, 6015, 4455), MessagesCaption);
+    auto* picMessage = place<QWidget>(frameMessages, "picMessage", TwipsRect(4560, 0, 1335, 255));
+    cmdMessagePrev = placeButton(picMessage, "cmdMessagePrev", TwipsRect(0, 0, 375, 255), PrevCaption, PrevTip);
+    cmdMessageDelete = placeButton(picMessage, "cmdMessageDelete", TwipsRect(480, 0, 375, 255), DeleteCaption, DeleteTip);
+    cmdMessageNext = placeButton(picMessage, "cmdMessageNext", TwipsRect(960, 0, 375, 255), NextCaption, NextTip);
     for (QPushButton* button : {cmdMessagePrev, cmdMessageDelete, cmdMessageNext})
         button->setEnabled(false);
 
-    auto* picMessages = Place<QWidget>(frameMessages, "picMessages", TwipsRect(120, 240, 5775, 4095));
-    lblMessage = PlaceLabel(picMessages, "lblMessage", TwipsRect(0, 150, 1575, 255), MessageNoneAtStartCaption);
-    auto* lblMessageFrom = PlaceLabel(picMessages, "lblMessageFrom", TwipsRect(1680, 150, 615, 255), FromCaption, Qt::AlignRight);
-    txtMessageFrom = PlaceReadOnlyBox(picMessages, "txtMessageFrom", TwipsRect(2400, 120, 1335, 315), FromTip);
-    NameBy(txtMessageFrom, lblMessageFrom);
-    auto* lblMessageTo = PlaceLabel(picMessages, "lblMessageTo", TwipsRect(3840, 150, 495, 255), ToCaption, Qt::AlignRight, ToLabelTip);
-    txtMessageTo = PlaceReadOnlyBox(picMessages, "txtMessageTo", TwipsRect(4440, 120, 1335, 315), ToTip);
-    NameBy(txtMessageTo, lblMessageTo);
+    auto* picMessages = place<QWidget>(frameMessages, "picMessages", TwipsRect(120, 240, 5775, 4095));
+    lblMessage = placeLabel(picMessages, "lblMessage", TwipsRect(0, 150, 1575, 255), MessageNoneAtStartCaption);
+    auto* lblMessageFrom = placeLabel(picMessages, "lblMessageFrom", TwipsRect(1680, 150, 615, 255), FromCaption, Qt::AlignRight);
+    txtMessageFrom = placeReadOnlyBox(picMessages, "txtMessageFrom", TwipsRect(2400, 120, 1335, 315), FromTip);
+    nameBy(txtMessageFrom, lblMessageFrom);
+    auto* lblMessageTo = placeLabel(picMessages, "lblMessageTo", TwipsRect(3840, 150, 495, 255), ToCaption, Qt::AlignRight, ToLabelTip);
+    txtMessageTo = placeReadOnlyBox(picMessages, "txtMessageTo", TwipsRect(4440, 120, 1335, 315), ToTip);
+    nameBy(txtMessageTo, lblMessageTo);
     // The measuring panel sits behind the body box; it is never seen.
-    picMessageBody = Place<QWidget>(picMessages, "picMessageBody", TwipsRect(0, 480, 255, 255), MeasureTip);
+    picMessageBody = place<QWidget>(picMessages, "picMessageBody", TwipsRect(0, 480, 255, 255), MeasureTip);
     picMessageBody->hide();
     // Read-only and unwrapped; its own view, since bodies run to many megabytes.
-    txtMessageBody = Place<MessageBodyView>(picMessages, "txtMessageBody", TwipsRect(0, 480, 5775, 2775), BodyTip);
-    txtMessageBody->setAccessibleName(Text(BodyName));
+    txtMessageBody = place<MessageBodyView>(picMessages, "txtMessageBody", TwipsRect(0, 480, 5775, 2775), BodyTip);
+    txtMessageBody->setAccessibleName(fromLatin1(BodyName));
     txtMessageBody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtMessageBody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    auto* frameMessagesSearch = PlaceFrame(picMessages, "frameMessagesSearch", TwipsRect(0, 3360, 5775, 735), SearchCaption);
-    auto* picMessagesSearch = Place<QWidget>(frameMessagesSearch, "picMessagesSearch", TwipsRect(120, 240, 5535, 375));
-    auto* lblMessagesSearchFor = PlaceLabel(picMessagesSearch, "lblMessagesSearchFor", TwipsRect(0, 60, 975, 255), SearchForCaption);
-    txtMessagesSearchFor = Place<QLineEdit>(picMessagesSearch, "txtMessagesSearchFor", TwipsRect(1080, 30, 1095, 315), SearchForTip);
-    NameBy(txtMessagesSearchFor, lblMessagesSearchFor);
-    auto* lblMessagesSearchIn = PlaceLabel(picMessagesSearch, "lblMessagesSearchIn", TwipsRect(2280, 60, 375, 375), SearchInCaption, Qt::AlignHCenter);
-    cboMessagesSearchFor = Place<QComboBox>(picMessagesSearch, "cboMessagesSearchFor", TwipsRect(2760, 30, 1095, 330), CategoryTip);
+    auto* frameMessagesSearch = placeFrame(picMessages, "frameMessagesSearch", TwipsRect(0, 3360, 5775, 735), SearchCaption);
+    auto* picMessagesSearch = place<QWidget>(frameMessagesSearch, "picMessagesSearch", TwipsRect(120, 240, 5535, 375));
+    auto* lblMessagesSearchFor = placeLabel(picMessagesSearch, "lblMessagesSearchFor", TwipsRect(0, 60, 975, 255), SearchForCaption);
+    txtMessagesSearchFor = place<QLineEdit>(picMessagesSearch, "txtMessagesSearchFor", TwipsRect(1080, 30, 1095, 315), SearchForTip);
+    nameBy(txtMessagesSearchFor, lblMessagesSearchFor);
+    auto* lblMessagesSearchIn = placeLabel(picMessagesSearch, "lblMessagesSearchIn", TwipsRect(2280, 60, 375, 375), SearchInCaption, Qt::AlignHCenter);
+    cboMessagesSearchFor = place<QComboBox>(picMessagesSearch, "cboMessagesSearchFor", TwipsRect(2760, 30, 1095, 330), CategoryTip);
     // The category is read as typed, so a user may write one; typing never adds to the three entries.
     cboMessagesSearchFor->setEditable(true);
     cboMessagesSearchFor->setInsertPolicy(QComboBox::NoInsert);
-    NameBy(cboMessagesSearchFor, lblMessagesSearchIn);
+    nameBy(cboMessagesSearchFor, lblMessagesSearchIn);
     cboMessagesSearchFor->lineEdit()->setAccessibleName(cboMessagesSearchFor->accessibleName());
-    cmdMessagesFind = PlaceButton(picMessagesSearch, "cmdMessagesFind", TwipsRect(3960, 0, 735, 375), FindCaption, FindTip);
-    cmdMessagesFindNext = PlaceButton(picMessagesSearch, "cmdMessagesFindNext", TwipsRect(4800, 0, 735, 375), FindNextCaption, FindNextTip);
+    cmdMessagesFind = placeButton(picMessagesSearch, "cmdMessagesFind", TwipsRect(3960, 0, 735, 375), FindCaption, FindTip);
+    cmdMessagesFindNext = placeButton(picMessagesSearch, "cmdMessagesFindNext", TwipsRect(4800, 0, 735, 375), FindNextCaption, FindNextTip);
 
     // Picture sources for the window icon; they lie outside the visible area.
-    imgEmailYes = Place<QLabel>(client, "imgEmailYes", TwipsRect(5640, 5760, 480, 480));
+    imgEmailYes = place<QLabel>(client, "imgEmailYes", TwipsRect(5640, 5760, 480, 480));
     imgEmailYes->setPixmap(m_mailIcon.pixmap(32, 32));
     imgEmailYes->hide();
-    imgEmailNo = Place<QLabel>(client, "imgEmailNo", TwipsRect(4920, 5760, 480, 480));
+    imgEmailNo = place<QLabel>(client, "imgEmailNo", TwipsRect(4920, 5760, 480, 480));
     imgEmailNo->setPixmap(m_noMailIcon.pixmap(32, 32));
     imgEmailNo->hide();
 }
 
 void frmMain::BuildMenus()
 {
-    QMenu* control = menuBar()->addMenu(Text(ControlMenuCaption));
+    QMenu* control = menuBar()->addMenu(fromLatin1(ControlMenuCaption));
     control->setObjectName(QStringLiteral("mnuControl"));
-    mnuStartStop = MenuEntry(control, "mnuStartStop", StartCaption, QKeySequence(Qt::Key_F5));
+    mnuStartStop = menuEntry(control, "mnuStartStop", "", QKeySequence(Qt::Key_F5));
     control->addSeparator()->setObjectName(QStringLiteral("mnuSeparator"));
-    mnuQuit = MenuEntry(control, "mnuQuit", QuitCaption, QKeySequence(Qt::SHIFT | Qt::Key_F4));
+    mnuQuit = menuEntry(control, "mnuQuit", QuitCaption, QKeySequence(Qt::SHIFT | Qt::Key_F4));
 
-    QMenu* selftest = menuBar()->addMenu(Text(SelftestMenuCaption));
+    QMenu* selftest = menuBar()->addMenu(fromLatin1(SelftestMenuCaption));
     selftest->setObjectName(QStringLiteral("mnuSelftest"));
-    QMenu* settings = selftest->addMenu(Text(SettingsCaption));
+    QMenu* settings = selftest->addMenu(fromLatin1(SettingsCaption));
     settings->setObjectName(QStringLiteral("mnuSettings"));
-    mnuPop3Auth = MenuEntry(settings, "mnuPop3Auth", Pop3AuthCaption, QKeySequence(Qt::Key_F11), true);
-    mnuSMTPAuth = MenuEntry(settings, "mnuSMTPAuth", SmtpAuthCaption, QKeySequence(Qt::Key_F12), true);
-    mnuTestLogger = MenuEntry(selftest, "mnuTestLogger", TestLoggerCaption, QKeySequence(Qt::Key_F6));
+    mnuPop3Auth = menuEntry(settings, "mnuPop3Auth", Pop3AuthCaption, QKeySequence(Qt::Key_F11), true);
+    mnuSMTPAuth = menuEntry(settings, "mnuSMTPAuth", SmtpAuthCaption, QKeySequence(Qt::Key_F12), true);
+    mnuTestLogger = menuEntry(selftest, "mnuTestLogger", TestLoggerCaption, QKeySequence(Qt::Key_F6));
 
-    QMenu* view = menuBar()->addMenu(Text(ViewMenuCaption));
+    QMenu* view = menuBar()->addMenu(fromLatin1(ViewMenuCaption));
     view->setObjectName(QStringLiteral("mnuView"));
-    mnuLog = MenuEntry(view, "mnuLog", LogWindowCaption, QKeySequence(Qt::CTRL | Qt::Key_L), true);
+    mnuLog = menuEntry(view, "mnuLog", LogWindowCaption, QKeySequence(Qt::CTRL | Qt::Key_L), true);
 
     connect(mnuStartStop, &QAction::triggered, this, &frmMain::mnuStartStop_Click);
     connect(mnuQuit, &QAction::triggered, this, &frmMain::mnuQuit_Click);

@@ -12,6 +12,7 @@
 #include "ErrorReport.h"
 #include "MailIcons.h"
 #include "MessageBoxes.h"
+#include "QtLatin1.h"
 #include "Twips.h"
 #include "clsEmailStorage.h"
 
@@ -21,11 +22,6 @@ constexpr const char* MessagePositionCaption = "Message: ";
 constexpr const char* MessageNoneCaption = "Message (n/a)";
 constexpr const char* NoMessagesText = "No messages available.";
 constexpr const char* CannotDeleteText = "Unable to delete message.";
-
-QString FromLatin1(const std::string& text)
-{
-    return QString::fromLatin1(text.data(), qsizetype(text.size()));
-}
 
 // Positions are signed 16-bit numbers; stepping past the range is an error like any other.
 std::int16_t Position16(int position)
@@ -43,13 +39,13 @@ void frmMain::ShowMessage()
         const std::int16_t count = m_store->Count();
         if (count > 0 && m_currentMessage >= 1 && m_currentMessage <= count) {
             // Each box shows the start of its text, as the body does.
-            txtMessageFrom->setText(FromLatin1(m_store->EmailFrom(m_currentMessage)));
+            txtMessageFrom->setText(fromLatin1(m_store->EmailFrom(m_currentMessage)));
             txtMessageFrom->setCursorPosition(0);
-            txtMessageTo->setText(FromLatin1(m_store->EmailTo(m_currentMessage)));
+            txtMessageTo->setText(fromLatin1(m_store->EmailTo(m_currentMessage)));
             txtMessageTo->setCursorPosition(0);
             txtMessageBody->SetText(m_store->EmailBody(m_currentMessage));
-            lblMessage->setText(QString::fromLatin1(MessagePositionCaption + std::to_string(m_currentMessage) + "/" +
-                                                    std::to_string(count)));
+            lblMessage->setText(fromLatin1(MessagePositionCaption + std::to_string(m_currentMessage) + "/" +
+                                           std::to_string(count)));
             cmdMessageDelete->setEnabled(true);
             cmdMessagePrev->setEnabled(count >= 2 && m_currentMessage > 1);
             cmdMessageNext->setEnabled(count >= 2 && m_currentMessage < count);
@@ -63,7 +59,7 @@ void frmMain::ShowMessage()
         txtMessageFrom->clear();
         txtMessageTo->clear();
         txtMessageBody->Clear();
-        lblMessage->setText(QString::fromLatin1(MessageNoneCaption));
+        lblMessage->setText(fromLatin1(MessageNoneCaption));
     });
 }
 
@@ -121,8 +117,16 @@ void frmMain::cmdMessageDelete_Click()
             FlagMessage();
             return;
         }
-        MsgBox(m_store->Count() < 1 ? NoMessagesText : CannotDeleteText, MsgButtons::Ok, MsgIcon::Information);
+        if (m_store->Count() < 1)
+            showNoMessages();
+        else
+            MsgBox(CannotDeleteText, MsgButtons::Ok, MsgIcon::Information);
     });
+}
+
+void frmMain::showNoMessages()
+{
+    MsgBox(NoMessagesText, MsgButtons::Ok, MsgIcon::Information);
 }
 
 // Shows each scroll bar of the body box only while the text needs it.

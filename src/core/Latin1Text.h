@@ -7,6 +7,11 @@
 
 // Text on the wire and in the store is bytes, one Latin-1 character each.
 
+namespace Wire {
+// The end of a protocol line and of a line of message data.
+inline constexpr std::string_view CrLf = "\r\n";
+} // namespace Wire
+
 // Upper case of one Latin-1 character: a-z and the accented small letters that have a capital.
 char UpperLatin1(char c);
 std::string UpperCase(std::string_view text);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ProductInfo.h"
+#include "ScopeExit.h"
 
 namespace {
 
@@ -42,15 +43,13 @@ MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon)
         static bool inSink = false;
         if (!inSink) {
             inSink = true;
+            const ScopeExit left([] { inSink = false; });
             g_overflowSink(OneLine(text));
-            inSink = false;
         }
         return MsgResult::Ok;
     }
-    struct OpenBox {
-        OpenBox() { ++g_openBoxes; }
-        ~OpenBox() { --g_openBoxes; }
-    } open;
+    ++g_openBoxes;
+    const ScopeExit closed([] { --g_openBoxes; });
     return g_service->Show(text, buttons, icon);
 }
 

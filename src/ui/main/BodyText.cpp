@@ -1,0 +1,188 @@
+#include "BodyText.h"
+
+#include <limits>
+
+#include "AppError.h"
+
+namespace {
+
+bool isWordCharacter(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' ||
+           (u >= 0xC0 && u != 0xD7 && u != 0xF7);
+}
+
+} // namespace
+
+TextExtent MeasureText(std::string_view text, const Latin1Metrics& metrics)
+{
+    return ScanText(text, metrics, [](std::size_t) {});
+}
+
+bool BodyText::setText(std::string text)
+{
+    if (text.size() >= std::numeric_limits<std::uint32_t>::max())
+        throw OverflowError();
+    const bool changed = text != m_text;
+    if (changed) {
+        // Built aside first: a failure leaves the old text intact.
+        std::vector<std::uint32_t> starts{0};
+        const TextExtent extent =
+            ScanText(text, m_metrics, [&](std::size_t next) { starts.push_back(static_cast<std::uint32_t>(next)); });
+        m_text = std::move(text);
+        m_lineStarts = std::move(starts);
+        m_widest = extent.widest;
+    }
+    m_anchor = m_caret = 0;
+    m_column = 0;
+    return changed;
+}
+
+void BodyText::setMetrics(const Latin1Metrics& metrics)
+{
+    m_metrics = metrics;
+    m_widest = MeasureText(m_text, m_metrics).widest;
+}
+
+std::size_t BodyText::lineEnd(std::size_t line) const
+{
+    if (line + 1 >= m_lineStarts.size())
+        return m_text.size();
+    std::size_t end = m_lineStarts[line + 1] - 1;
+    if (m_text[end] == '\n' && end > m_lineStarts[line] && m_text[end - 1] == '\r')
+        --end;
+    return end;
+}
+
+std::size_t BodyText::lineOf(std::size_t offset) const
+{
+    const auto next = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), offset);
+    return static_cast<std::size_t>(next - m_lineStarts.begin()) - 1;
+}
+
+std::string_view BodyText::selectedText() const
+{
+    return std::string_view(m_text).substr(selectionStart(), selectionEnd() - selectionStart());
+}
+
+bool BodyText::breakSelected(std::size_t line) const
+{
+    const std::size_t end = lineEnd(line);
+    const std::size_t next = line + 1 < lineCount() ? m_lineStarts[line + 1] : end;
+    return selectionStart() < next && selectionEnd() > end;
+}
+
+void BodyText::select(std::size_t anchor, std::size_t caret)
+{
+    m_anchor = std::min(anchor, m_text.size());
+    moveCaret(std::min(caret, m_text.size()), true);
+}
+
+void BodyText::moveCaret(std::size_t offset, bool keepAnchor, bool keepColumn)
+{
+    m_caret = offset;
+    if (!keepAnchor)
+        m_anchor = offset;
+    if (!keepColumn)
+        m_column = xOf(offset);
+}
+
+std::size_t BodyText::moved(Motion motion, std::size_t offset, std::size_t pageLines) const
+{
+    const std::size_t size = m_text.size();
+    const std::size_t line = lineOf(offset);
+    const auto lineMoved = [&](std::size_t by, bool down) {
+        const std::size_t last = lineCount() - 1;
+        const std::size_t target = down ? std::min(last, line + std::min(by, last)) : line - std::min(by, line);
+        return offsetAt(target, m_column);
+    };
+    switch (motion) {
+    case Motion::NextChar:
+        if (offset >= size)
+            return size;
+        return m_text[offset] == '\r' && offset + 1 < size && m_text[offset + 1] == '\n' ? offset + 2 : offset + 1;
+    case Motion::PreviousChar:
+        if (offset == 0)
+            return 0;
+        return offset >= 2 && m_text[offset - 1] == '\n' && m_text[offset - 2] == '\r' ? offset - 2 : offset - 1;
+    case Motion::NextWord:
+        while (offset < size && isWordCharacter(m_text[offset]))
+            ++offset;
+        while (offset < size && !isWordCharacter(m_text[offset]))
+            ++offset;
+        return offset;
+    case Motion::PreviousWord:
+        while (offset > 0 && !isWordCharacter(m_text[offset - 1]))
+            --offset;
+        while (offset > 0 && isWordCharacter(m_text[offset - 1]))
+            --offset;
+        return offset;
+    case Motion::NextLine:
+        return lineMoved(1, true);
+    case Motion::PreviousLine:
+        return lineMoved(1, false);
+    case Motion::NextPage:
+        return lineMoved(pageLines, true);
+    case Motion::PreviousPage:
+        return lineMoved(pageLines, false);
+    case Motion::StartOfLine:
+        return m_lineStarts[line];
+    case Motion::EndOfLine:
+        return lineEnd(line);
+    case Motion::StartOfText:
+        return 0;
+    case Motion::EndOfText:
+        return size;
+    }
+    return offset;
+}
+
+std::pair<std::size_t, std::size_t> BodyText::wordAt(std::size_t offset) const
+{
+    std::size_t start = std::min(offset, m_text.size());
+    std::size_t end = start;
+    while (start > 0 && isWordCharacter(m_text[start - 1]))
+        --start;
+    while (end < m_text.size() && isWordCharacter(m_text[end]))
+        ++end;
+    return {start, end};
+}
+
+std::int64_t BodyText::xOf(std::size_t offset) const
+{
+    const std::size_t line = lineOf(offset);
+    const std::size_t end = std::min(offset, lineEnd(line));
+    std::int64_t x = 0;
+    for (std::size_t p = m_lineStarts[line]; p < end; ++p)
+        x = m_metrics.After(m_text[p], x);
+    return x;
+}
+
+std::size_t BodyText::offsetAt(std::size_t line, std::int64_t x) const
+{
+    const std::size_t end = lineEnd(line);
+    std::int64_t left = 0;
+    for (std::size_t p = m_lineStarts[line]; p < end; ++p) {
+        const std::int64_t right = m_metrics.After(m_text[p], left);
+        if (x < (left + right) / 2)
+            return p;
+        left = right;
+    }
+    return end;
+}
+
+std::size_t BodyText::firstRightOf(std::size_t line, std::int64_t x, std::int64_t& start) const
+{
+    const std::size_t end = lineEnd(line);
+    std::size_t p = m_lineStarts[line];
+    start = 0;
+    while (p < end) {
+        const std::int64_t next = m_metrics.After(m_text[p], start);
+        if (next > x)
+            break;
+        start = next;
+        ++p;
+    }
+    return p;
+}
