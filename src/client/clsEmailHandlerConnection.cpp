@@ -13,6 +13,7 @@
 #include "EventPump.h"
 #include "Latin1Text.h"
 #include "MessageHeader.h"
+#include "ScopeExit.h"
 #include "ServerReplies.h"
 #include "SocketControl.h"
 
@@ -52,7 +53,6 @@ constexpr std::string_view HeloCommand = "HELO ";
 constexpr std::string_view AuthLoginCommand = "AUTH LOGIN";
 // The answer that cancels a login whose prompt asks for something else (RFC 4954, 4).
 constexpr std::string_view CancelLoginAnswer = "\r\n*\r\n";
-constexpr std::string_view CrLf = "\r\n";
 
 constexpr std::int32_t LoginWaitSeconds = 5;
 constexpr std::int32_t QuitWaitSeconds = 2;
@@ -65,18 +65,6 @@ std::string_view shownHost(std::string_view host)
         host.remove_suffix(1);
     return host;
 }
-
-// Resets a flag however the scope is left.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~FlagScope() { m_flag = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& m_flag;
-};
 
 } // namespace
 
@@ -170,7 +158,8 @@ bool clsEmailHandler::Pop3Login()
         RaiseErrors();
         return false;
     }
-    const FlagScope pop3Phase(m_pop3Phase);
+    m_pop3Phase = true;
+    const ScopeExit pop3Done([this] { m_pop3Phase = false; });
     m_socket->SetRemoteHost(m_pop3Host);
     m_socket->SetRemotePort(m_pop3Port);
     // On loopback the whole dialogue, the server's close included, can pass between two polls:
@@ -444,7 +433,7 @@ void clsEmailHandler::AnswerLoginPrompt(const std::string& reply)
         break;
     case LoginPrompt::Other:
         m_socket->SendData(CancelLoginAnswer);
-        emit ExtendedStatus(Concat({Sent, CrLf, "*"}));
+        emit ExtendedStatus(Concat({Sent, Wire::CrLf, "*"}));
         break;
     }
 }
@@ -503,7 +492,7 @@ void clsEmailHandler::closeSocket()
 
 void clsEmailHandler::writeLine(std::string_view line)
 {
-    m_socket->SendData(Concat({line, CrLf}));
+    m_socket->SendData(Concat({line, Wire::CrLf}));
 }
 
 bool clsEmailHandler::socketIn(int state) const

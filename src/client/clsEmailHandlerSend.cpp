@@ -5,6 +5,7 @@
 #include "AppError.h"
 #include "ClientErrorTexts.h"
 #include "MessageHeader.h"
+#include "ScopeExit.h"
 #include "SocketControl.h"
 
 namespace {
@@ -39,15 +40,11 @@ void clsEmailHandler::Send()
     // transaction with this one on the same connection.
     if (m_sending)
         return;
-    struct Sending {
-        clsEmailHandler& client;
-        ~Sending()
-        {
-            client.m_transmissionSize = 0;
-            client.m_sending = false;
-        }
-    } sending{*this};
     m_sending = true;
+    const ScopeExit sent([this] {
+        m_transmissionSize = 0;
+        m_sending = false;
+    });
     try {
         transmit();
     } catch (...) {

@@ -8,9 +8,11 @@
 #include <QPushButton>
 
 #include "ErrorReport.h"
+#include "Latin1Text.h"
 #include "LogListBox.h"
 #include "ProductInfo.h"
-#include "Twips.h"
+#include "QtLatin1.h"
+#include "WindowLayout.h"
 #include "mdlListBoxMod.h"
 
 namespace {
@@ -22,54 +24,23 @@ constexpr const char* ClearCaption = "Clear";
 constexpr const char* ClearToolTip = "Clear log messages collected so far.";
 constexpr const char* DetailedCaption = "Enable detailed (full) logging";
 constexpr const char* DetailedToolTip = "Enable extended logging (full log, for debugging purposes).";
-
-constexpr const char* FontFamily = "Arial";
-constexpr double FontPoints = 8.25;
-
-QString text(const char* latin1)
-{
-    return QString::fromLatin1(latin1);
-}
-
-void describe(QWidget* widget, const char* name, const QString& caption, const QString& toolTip)
-{
-    widget->setObjectName(text(name));
-    widget->setAccessibleName(caption);
-    widget->setAccessibleDescription(toolTip);
-    if (!toolTip.isEmpty())
-        widget->setToolTip(toolTip);
-}
 } // namespace
 
 frmLog::frmLog(QWidget* parent)
     : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmLog"));
-    setWindowTitle(text(ProductInfo::ProductName) + text(TitleSuffix));
-    QFont windowFont(text(FontFamily));
-    windowFont.setPointSizeF(FontPoints);
-    setFont(windowFont);
+    setWindowTitle(fromLatin1(Concat({ProductInfo::ProductName, TitleSuffix})));
+    setFont(windowFont());
     setFixedSize(Twips(6255), Twips(2895));
 
-    auto* frame = new QGroupBox(text(FrameCaption), this);
-    describe(frame, "frameApplicationLog", text(FrameCaption), {});
-    frame->setGeometry(TwipsRect(120, 120, 6015, 2655));
-
-    auto* panel = new QWidget(frame);
-    describe(panel, "picApplicationLog", {}, {});
-    panel->setGeometry(TwipsRect(120, 240, 5775, 2295));
-
+    auto* frame = placeFrame(this, "frameApplicationLog", TwipsRect(120, 120, 6015, 2655), FrameCaption);
+    auto* panel = place<QWidget>(frame, "picApplicationLog", TwipsRect(120, 240, 5775, 2295));
     m_lstLog = new LogListBox(m_lines, panel);
-    describe(m_lstLog, "lstLog", {}, text(ListToolTipStart) + text(ProductInfo::ProductName) + text(ListToolTipEnd));
-    m_lstLog->setGeometry(TwipsRect(0, 30, 5775, 1740));
-
-    auto* cmdClearLog = new QPushButton(text(ClearCaption), panel);
-    describe(cmdClearLog, "cmdClearLog", text(ClearCaption), text(ClearToolTip));
-    cmdClearLog->setGeometry(TwipsRect(5040, 1920, 735, 375));
-
-    m_chkLogFull = new QCheckBox(text(DetailedCaption), panel);
-    describe(m_chkLogFull, "chkLogFull", text(DetailedCaption), text(DetailedToolTip));
-    m_chkLogFull->setGeometry(TwipsRect(0, 1950, 4935, 255));
+    setUpControl(m_lstLog, "lstLog", TwipsRect(0, 30, 5775, 1740),
+                 Concat({ListToolTipStart, ProductInfo::ProductName, ListToolTipEnd}));
+    auto* cmdClearLog = placeButton(panel, "cmdClearLog", TwipsRect(5040, 1920, 735, 375), ClearCaption, ClearToolTip);
+    m_chkLogFull = placeCheckBox(panel, "chkLogFull", TwipsRect(0, 1950, 4935, 255), DetailedCaption, DetailedToolTip);
     m_chkLogFull->setChecked(false);
 
     connect(cmdClearLog, &QPushButton::clicked, this, &frmLog::cmdClearLog_Click);
@@ -107,6 +78,6 @@ void frmLog::lstLog_Click()
         if (index < 0)
             return;
         const std::string_view line = m_lstLog->Line(index);
-        m_lstLog->setToolTip(QString::fromLatin1(line.data(), qsizetype(line.size())));
+        m_lstLog->setToolTip(fromLatin1(line));
     });
 }

@@ -11,11 +11,11 @@
 #include "ErrorReport.h"
 #include "Latin1Text.h"
 #include "MessageBoxes.h"
+#include "QtLatin1.h"
 #include "clsEmailStorage.h"
 
 namespace {
 
-constexpr const char* NoMessagesText = "No messages available.";
 constexpr const char* EmptySearchText = "Text to search for is empty.";
 constexpr const char* UnsupportedCategoryText = "Unsupported search category.";
 constexpr const char* NotFoundText = "No messages with specified context found.";
@@ -26,20 +26,6 @@ constexpr const char* CategoryTo = "TO:";
 constexpr const char* CategoryBody = "BODY";
 
 enum class SearchCategory { From, To, Body, Unsupported };
-
-// The bytes of a text typed by the user; none when it holds a character that no captured message,
-// being Latin-1, can contain.
-std::optional<std::string> Latin1Bytes(const QString& text)
-{
-    std::string bytes;
-    bytes.reserve(std::size_t(text.size()));
-    for (QChar c : text) {
-        if (c.unicode() > 0xFF)
-            return std::nullopt;
-        bytes.push_back(static_cast<char>(c.unicode()));
-    }
-    return bytes;
-}
 
 QString TrimmedSpaces(const QString& text)
 {
@@ -54,7 +40,7 @@ QString TrimmedSpaces(const QString& text)
 
 SearchCategory RecogniseCategory(const QString& text)
 {
-    const std::optional<std::string> bytes = Latin1Bytes(text);
+    const std::optional<std::string> bytes = toLatin1Exact(text);
     if (!bytes)
         return SearchCategory::Unsupported;
     const std::string category = UpperCase(TrimBlanks(*bytes));
@@ -113,7 +99,7 @@ void frmMain::cmdMessagesFindNext_Click()
 void frmMain::SearchMessages(SearchStart start)
 {
     if (m_store->Count() < 1) {
-        MsgBox(NoMessagesText, MsgButtons::Ok, MsgIcon::Information);
+        showNoMessages();
         return;
     }
     const QString text = TrimmedSpaces(txtMessagesSearchFor->text());
@@ -122,7 +108,7 @@ void frmMain::SearchMessages(SearchStart start)
         return;
     }
     // A text outside Latin-1 occurs in no message: a Find finds nothing and changes nothing.
-    const std::optional<std::string> bytes = Latin1Bytes(text);
+    const std::optional<std::string> bytes = toLatin1Exact(text);
     const bool first = start == SearchStart::First;
     QWidget* target = nullptr;
     std::int16_t position = 0;
@@ -157,7 +143,7 @@ void frmMain::ShowMessageFound(QWidget* target, const QString& searchText, std::
         m_currentMessage = position;
         ShowMessage();
 
-        const std::optional<std::string> needle = Latin1Bytes(searchText);
+        const std::optional<std::string> needle = toLatin1Exact(searchText);
         if (!target || !needle)
             return;
         if (target == txtMessageBody) {
@@ -167,8 +153,7 @@ void frmMain::ShowMessageFound(QWidget* target, const QString& searchText, std::
             txtMessageBody->SetSelection(at, needle->size());
         } else if (auto* box = qobject_cast<QLineEdit*>(target)) {
             // The boxes were filled from Latin-1, so their text converts back byte for byte.
-            const QByteArray shown = box->text().toLatin1();
-            const std::size_t at = FindNoCase(std::string_view(shown.constData(), std::size_t(shown.size())), *needle);
+            const std::size_t at = FindNoCase(toLatin1(box->text()), *needle);
             if (at == std::string::npos)
                 return;
             box->setSelection(int(at), int(needle->size()));

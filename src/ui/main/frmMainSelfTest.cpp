@@ -4,7 +4,9 @@
 #include <QLabel>
 
 #include "ErrorReport.h"
+#include "Latin1Text.h"
 #include "MessageBoxes.h"
+#include "ScopeExit.h"
 #include "clsEmailHandler.h"
 
 namespace {
@@ -36,22 +38,10 @@ constexpr const char* TestMessage =
 
 std::string withoutLineBreaks(std::string text)
 {
-    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
-        text.erase(at, 2);
+    for (std::size_t at = text.find(Wire::CrLf); at != std::string::npos; at = text.find(Wire::CrLf, at))
+        text.erase(at, Wire::CrLf.size());
     return text;
 }
-
-// Keeps "Send Test Email" disabled while a test runs: the client's waits let the menu work.
-class TestRunning {
-public:
-    explicit TestRunning(QAction* action) : m_action(action) { m_action->setEnabled(false); }
-    ~TestRunning() { m_action->setEnabled(true); }
-    TestRunning(const TestRunning&) = delete;
-    TestRunning& operator=(const TestRunning&) = delete;
-
-private:
-    QAction* m_action;
-};
 
 } // namespace
 
@@ -94,7 +84,9 @@ void frmMain::mnuTestLogger_Click()
             return;
         if (!Listening() && MsgBox(NotRunningText, MsgButtons::OkCancel, MsgIcon::Question) == MsgResult::Cancel)
             return;
-        const TestRunning running(mnuTestLogger);
+        // Kept disabled while the test runs: the client's waits let the menu work.
+        mnuTestLogger->setEnabled(false);
+        const ScopeExit finished([this] { mnuTestLogger->setEnabled(true); });
         const bool pop3Auth = mnuPop3Auth->isChecked();
         const bool smtpAuth = mnuSMTPAuth->isChecked();
         clsEmailHandler& handler = *m_emailHandler;
