@@ -1,6 +1,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -150,79 +151,67 @@ TEST_F(EmailHandlerTest, NumericAndTextSettings)
     EXPECT_FALSE(handler.EightBitText());
 }
 
-TEST_F(EmailHandlerTest, HostsResolvedByDefault)
+// One script of assignments, each followed by what is held: the SMTP host, the POP3 host where
+// it matters, and the errors pending.
+TEST_F(EmailHandlerTest, HostsCheckedUnderEachMode)
 {
-    handler.SetSMTPHost(" 127.0.0.1 ");
-    EXPECT_TRUE(holds(LoopbackWithNul, {}));
-    // The stored NUL is dropped before the check and appended again by it.
-    handler.SetSMTPHost(handler.SMTPHost());
-    EXPECT_TRUE(holds(LoopbackWithNul, {}));
-
-    handler.SetSMTPHost(UnresolvableSMTPHost);
-    EXPECT_TRUE(holds(LoopbackWithNul, {SMTPHostError}));
-    handler.SetPOP3Host(UnresolvablePOP3Host);
-    EXPECT_TRUE(holds("", {SMTPHostError, POP3HostError}, Pop3));
-    handler.SetPOP3Host(Loopback);
-    EXPECT_TRUE(holds(LoopbackWithNul, {SMTPHostError}, Pop3));
-
-    // An empty host, also one made of NULs only, is taken without a check.
-    handler.SetSMTPHost(std::string(2, '\0'));
-    EXPECT_TRUE(holds("", {}));
-}
-
-TEST_F(EmailHandlerTest, HostsCheckedBySyntaxOrNotAtAll)
-{
-    handler.SetSMTPHostValidation(1);
-    handler.SetSMTPHost(" localhost ");
-    EXPECT_TRUE(holds(" localhost ", {}));
-    handler.SetSMTPHost(std::string("mail.example.com") + '\0');
-    EXPECT_TRUE(holds("mail.example.com", {}));
-    handler.SetSMTPHost("mail");
-    EXPECT_TRUE(holds("mail.example.com", {SMTPHostError}));
-
-    for (std::int32_t unchecked : {0, 4, -1}) {
-        handler.SetSMTPHostValidation(unchecked);
-        handler.SetSMTPHost("not a host");
-        EXPECT_TRUE(holds("not a host", {})) << unchecked;
+    enum What { Smtp, Pop, Mode };
+    struct Step {
+        What what;
+        std::string value;
+        std::string smtp;
+        Texts errors;
+        std::optional<std::string> pop3{};
+    };
+    const Step steps[] = {
+        // Resolution, the default, keeps the host trimmed with a NUL; a stored NUL is dropped before the check.
+        {Smtp, " 127.0.0.1 ", LoopbackWithNul, {}},
+        {Smtp, LoopbackWithNul, LoopbackWithNul, {}},
+        {Smtp, UnresolvableSMTPHost, LoopbackWithNul, {SMTPHostError}},
+        {Pop, UnresolvablePOP3Host, LoopbackWithNul, {SMTPHostError, POP3HostError}, ""},
+        {Pop, Loopback, LoopbackWithNul, {SMTPHostError}, LoopbackWithNul},
+        // An empty host, also one of NULs only, is taken without a check.
+        {Smtp, std::string(2, '\0'), "", {}},
+        // Syntax keeps blanks, drops NULs and refuses a bare name; other modes check nothing.
+        {Mode, "1", "", {}},
+        {Smtp, " localhost ", " localhost ", {}},
+        {Smtp, "mail.example.com" + std::string(1, '\0'), "mail.example.com", {}},
+        {Smtp, "mail", "mail.example.com", {SMTPHostError}},
+        {Mode, "0", "mail", {}}, // the refused host, now taken
+        {Smtp, "not a host", "not a host", {}},
+        {Mode, "4", "not a host", {}},
+        {Mode, "-1", "not a host", {}},
+        // A new mode checks the SMTP host again, never the POP3 host; a refusal keeps the host.
+        {Smtp, UnresolvableSMTPHost, UnresolvableSMTPHost, {}},
+        {Pop, UnresolvablePOP3Host, UnresolvableSMTPHost, {}, UnresolvablePOP3Host},
+        {Mode, "3", UnresolvableSMTPHost, {SMTPHostError}, UnresolvablePOP3Host},
+        {Mode, "0", UnresolvableSMTPHost, {}},
+        // The host in use is checked as if assigned anew, in that mode's form: blanks that
+        // resolution trimmed stay trimmed.
+        {Smtp, " 127.0.0.1 ", " 127.0.0.1 ", {}},
+        {Mode, "3", LoopbackWithNul, {}},
+        {Mode, "1", Loopback, {}},
+        {Mode, "4", Loopback, {}},
+        // After a refusal the refused host is checked: checking the one kept would hide the refusal.
+        {Mode, "3", LoopbackWithNul, {}},
+        {Smtp, UnresolvableSMTPHost, LoopbackWithNul, {SMTPHostError}},
+        {Mode, "3", LoopbackWithNul, {SMTPHostError}},
+        {Mode, "0", UnresolvableSMTPHost, {}},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        const Step& step = steps[i];
+        SCOPED_TRACE(i);
+        if (step.what == Smtp)
+            handler.SetSMTPHost(step.value);
+        else if (step.what == Pop)
+            handler.SetPOP3Host(step.value);
+        else
+            handler.SetSMTPHostValidation(std::stoi(step.value));
+        EXPECT_TRUE(holds(step.smtp, step.errors));
+        if (step.pop3) {
+            EXPECT_EQ(handler.POP3Host(), *step.pop3);
+        }
     }
-}
-
-TEST_F(EmailHandlerTest, ModeChangeChecksTheHostLastAskedFor)
-{
-    handler.SetSMTPHostValidation(0);
-    handler.SetSMTPHost(UnresolvableSMTPHost);
-    handler.SetPOP3Host(UnresolvablePOP3Host);
-    // Only the SMTP host is checked again, and a refusal keeps it.
-    handler.SetSMTPHostValidation(3);
-    EXPECT_TRUE(holds(UnresolvableSMTPHost, {SMTPHostError}));
-    EXPECT_TRUE(holds(UnresolvablePOP3Host, {SMTPHostError}, Pop3));
-    handler.SetSMTPHostValidation(0);
-    EXPECT_TRUE(holds(UnresolvableSMTPHost, {}));
-
-    // A passing check under the new mode stores the host in that mode's form.
-    handler.SetSMTPHost(Loopback);
-    handler.SetSMTPHostValidation(3);
-    EXPECT_TRUE(holds(LoopbackWithNul, {}));
-    handler.SetSMTPHostValidation(1);
-    EXPECT_TRUE(holds(Loopback, {}));
-
-    // The host in use is checked, not its spelling as assigned: blanks that resolution trimmed stay trimmed.
-    handler.SetSMTPHost(" " + std::string(Loopback) + " ");
-    handler.SetSMTPHostValidation(3);
-    EXPECT_TRUE(holds(LoopbackWithNul, {}));
-    for (int mode : {1, 4}) {
-        handler.SetSMTPHostValidation(mode);
-        EXPECT_TRUE(holds(Loopback, {})) << mode;
-    }
-
-    // Checking the host kept after a refusal instead of the refused one would pass and hide the refusal.
-    handler.SetSMTPHostValidation(3);
-    handler.SetSMTPHost(UnresolvableSMTPHost);
-    handler.SetSMTPHostValidation(3);
-    EXPECT_TRUE(holds(LoopbackWithNul, {SMTPHostError}));
-    // Under a mode that accepts it, the host asked for is taken.
-    handler.SetSMTPHostValidation(0);
-    EXPECT_TRUE(holds(UnresolvableSMTPHost, {}));
 }
 
 TEST_F(EmailHandlerTest, HostsCheckedByPing)
