@@ -41,14 +41,11 @@ std::uint16_t checksum(std::string bytes)
     return static_cast<std::uint16_t>(~sum);
 }
 
+// An ICMP packet; replies are not checked against their checksum, so none is filled in.
 std::string icmp(char type, std::uint16_t identifier, std::uint16_t sequence, std::string_view payload)
 {
-    std::string packet{type, 0, 0, 0, char(identifier >> 8), char(identifier), char(sequence >> 8), char(sequence)};
-    packet += payload;
-    const std::uint16_t sum = checksum(packet);
-    packet[2] = char(sum >> 8);
-    packet[3] = char(sum);
-    return packet;
+    return std::string{type, 0, 0, 0, char(identifier >> 8), char(identifier), char(sequence >> 8), char(sequence)}
+           + std::string(payload);
 }
 
 // A minimal IPv4 header in front of an ICMP packet, as a raw socket delivers it.
@@ -205,12 +202,10 @@ TEST(Sockets, StartUpsNestAndAnUnmatchedCleanupWarnsOnce)
     mdlPing::SocketsCleanup();
     mdlPing::SocketsCleanup();
     EXPECT_TRUE(boxes.Boxes().empty());
-
     mdlPing::SocketsCleanup();
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Windows sockets error occurred in cleanup."});
     ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].text, "Windows sockets error occurred in cleanup.");
     EXPECT_EQ(boxes.Boxes()[0].icon, MsgIcon::Exclamation);
-    EXPECT_EQ(boxes.Boxes()[0].buttons, MsgButtons::Ok);
 
     // The refused clean-up took nothing away: one start is released again without a word.
     EXPECT_TRUE(mdlPing::SocketsInitialize());

@@ -1,14 +1,9 @@
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <QCoreApplication>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -16,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ErrorNumberOf.h"
 #include "SocketArray.h"
 #include "SocketControl.h"
 
@@ -31,14 +27,6 @@ void spinEventLoop(int rounds)
     EXPECT_TRUE(qWaitFor([&] { return --rounds < 0; }));
 }
 
-// A port on the loopback address on which nothing listens.
-int closedLoopbackPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 void connectTo(SocketControl& client, const std::string& host, int port)
 {
     client.SetRemoteHost(host);
@@ -46,24 +34,8 @@ void connectTo(SocketControl& client, const std::string& host, int port)
     client.Connect();
 }
 
-// What the operation throws, as "number: description"; empty when it succeeds.
-std::string errorOf(const std::function<void()>& operation)
-{
-    try {
-        operation();
-    } catch (const AppError& e) {
-        return std::to_string(e.Number()) + ": " + e.Description();
-    }
-    return {};
-}
-
-int errorNumberOf(const std::function<void()>& operation)
-{
-    return std::atoi(errorOf(operation).c_str());
-}
-
 // Records every event of a control as its kind and the control's state at that moment (7 connected,
-// 8 closing, 9 error), errors with their text; reads data at once.
+// 8 closing); reads data at once.
 struct Recorder {
     explicit Recorder(SocketControl& c) : control(c)
     {
@@ -72,10 +44,7 @@ struct Recorder {
         QObject::connect(&c, &S::DataArrival, &c, [this](long) { add("Data"); received += control.GetData(); });
         QObject::connect(&c, &S::CloseEvent, &c, [this] { add("Close"); });
         QObject::connect(&c, &S::ConnectEvent, &c, [this] { add("Connect"); });
-        QObject::connect(&c, &S::ErrorEvent, &c, [this](int number, const std::string& text, const std::string& source) {
-            add("Error");
-            events.back() += " " + std::to_string(number) + ": " + text + " (" + source + ")";
-        });
+        QObject::connect(&c, &S::ErrorEvent, &c, [this] { add("Error"); });
         QObject::connect(&c, &S::SendProgress, &c, [this] { add("Progress"); });
         QObject::connect(&c, &S::SendComplete, &c, [this] { add("Complete"); });
     }
@@ -119,35 +88,13 @@ protected:
     SocketControl* acceptor = nullptr;
 };
 
-TEST_F(Loopback, ConnectsAcceptsAndCarriesBytesBothWays)
+// The client's way of quitting after an unexpected reply is to send, then wait for the answer
+// inside its data handler: later arrivals must still be reported there.
+TEST_F(Loopback, AHandlerWaitingInANestedLoopStillHearsLaterData)
 {
     SocketControl client, server;
     Recorder clientEvents(client), serverEvents(server);
-    int stateInsideRequest = -1;
-    std::string peerInsideRequest;
-    acceptor = &server; // and then, still inside the request's handler:
-    QObject::connect(&listener, &SocketControl::ConnectionRequest, &listener, [&] {
-        stateInsideRequest = server.State();
-        peerInsideRequest = server.RemoteHostIP();
-    });
-    // A host text that came from a name lookup ends in a NUL.
-    connectTo(client, std::string("127.0.0.1\0", 10), listener.LocalPort());
-    EXPECT_EQ(client.State(), SocketState::Connecting);
-    EXPECT_TRUE(clientEvents.events.empty()) << "no event inside Connect";
-    ASSERT_TRUE(qWaitFor([&] { return clientEvents.count("Connect") == 1 && server.State() == SocketState::Connected; }));
-    EXPECT_EQ(stateInsideRequest, SocketState::Connected);
-    EXPECT_EQ(peerInsideRequest, "127.0.0.1");
-    EXPECT_EQ(server.RemotePort(), client.LocalPort());
-
-    // Bytes travel as they are, NUL and high bytes included; GetData consumes what it returns.
-    const std::string request("HELO \0\xff\xe9\r\n", 10);
-    client.SendData(request);
-    ASSERT_TRUE(qWaitFor([&] { return serverEvents.received.size() >= request.size(); }));
-    EXPECT_EQ(serverEvents.received, request);
-    EXPECT_EQ(server.GetData(), "");
-
-    // A handler waiting in a nested loop still sees later arrivals: the client's way of quitting
-    // after an unexpected reply is to send, then poll for the answer.
+    connectPair(client, server, "localhost");
     QObject::connect(&server, &SocketControl::DataArrival, &server, [&] {
         if (serverEvents.received.ends_with("QUIT\r\n"))
             server.SendData("221 Bye\r\n");
@@ -161,10 +108,6 @@ TEST_F(Loopback, ConnectsAcceptsAndCarriesBytesBothWays)
     });
     server.SendData("550 No\r\n");
     ASSERT_TRUE(qWaitFor([&] { return waitedFor221; }));
-
-    // A host given by name is resolved.
-    SocketControl byName, byNameServer;
-    connectPair(byName, byNameServer, "localhost");
 }
 
 // Closed by the peer, by ourselves, or by destruction: the peer's close alone raises a CloseEvent.
@@ -183,64 +126,41 @@ TEST_F(Loopback, PeerCloseGivesRemainingDataThenCloseAndOwnCloseIsSilent)
     EXPECT_TRUE(serverEvents.received == payload) << serverEvents.received.size() << " bytes received";
     EXPECT_EQ(serverEvents.count("Data"), int(serverEvents.events.size()) - 1) << "nothing but data before the close";
     EXPECT_EQ(serverEvents.events.back(), "Close 8");
-    EXPECT_EQ(server->State(), SocketState::Closing);
     server->Close();
 
-    // Both controls are reusable at once; this time the accepting side closes.
-    serverEvents.events.clear();
-    clientEvents.events.clear();
-    connectPair(client, *server);
-    server->SendData("221 Bye\r\n");
-    server->Close();
-    ASSERT_TRUE(qWaitFor([&] { return clientEvents.count("Close") == 1; }));
-    EXPECT_EQ(clientEvents.events, (Texts{"Connect 7", "Data 7", "Close 8"}));
-    EXPECT_EQ(clientEvents.received, "221 Bye\r\n");
-
-    // The listener too: closed and listening again on the same port straight away.
+    // Both controls are reusable at once, and the listener, closed, listens on its port again.
     const int port = listener.LocalPort();
     listener.Close();
     listener.SetLocalPort(port);
     listener.Listen();
     EXPECT_EQ(listener.LocalPort(), port);
-    client.Close();
+    serverEvents.events.clear();
+    clientEvents.events.clear();
     connectPair(client, *server);
 
     // Destroyed, it sends what it had queued and closes.
     server->SendData("421 Going away\r\n");
     server.reset();
-    ASSERT_TRUE(qWaitFor([&] { return clientEvents.count("Close") == 2; }));
-    EXPECT_EQ(clientEvents.received, "221 Bye\r\n421 Going away\r\n");
+    ASSERT_TRUE(qWaitFor([&] { return clientEvents.count("Close") == 1; }));
+    EXPECT_EQ(clientEvents.events, (Texts{"Connect 7", "Data 7", "Close 8"}));
+    EXPECT_EQ(clientEvents.received, "421 Going away\r\n");
     EXPECT_TRUE(serverEvents.events.empty()) << serverEvents.events.front();
-}
-
-TEST_F(Loopback, ListenFailuresSayWhatIsWrong)
-{
-    SocketControl second;
-    second.SetLocalAddress(QHostAddress::LocalHost);
-    second.SetLocalPort(listener.LocalPort());
-    EXPECT_EQ(errorOf([&] { second.Listen(); }),
-              "10048: Address in use: another program is already using port " + std::to_string(listener.LocalPort()));
-    EXPECT_EQ(second.State(), SocketState::Closed);
-
-    // Running as root here, so the refusal of a privileged port can only be shown through its text.
-    EXPECT_EQ(errorOf([] { throw ListenError(QAbstractSocket::SocketAccessError, 25, "Permission denied"); }),
-              "10013: Permission denied: binding port 25 needs root or the CAP_NET_BIND_SERVICE capability "
-              "(ports below 1024)");
-    EXPECT_EQ(errorOf([] { throw ListenError(QAbstractSocket::SocketResourceError, 25, "Out of resources"); }),
-              "11002: Out of resources");
 }
 
 TEST(SocketControl, OperationsInTheWrongStateThrow)
 {
     SocketControl c;
     c.SetLocalAddress(QHostAddress::LocalHost);
-    EXPECT_EQ(errorNumberOf([&] { c.SendData("x"); }), ErrorNumber::SocketWrongState) << "send while closed";
-    EXPECT_EQ(errorNumberOf([&] { c.Accept(-1); }), ErrorNumber::InvalidArgument) << "unknown request";
-    EXPECT_EQ(errorNumberOf([&] { connectTo(c, "127.0.0.1", 0); }), ErrorNumber::InvalidArgument) << "port 0";
+    EXPECT_EQ(ErrorNumberOf([&] { c.SendData("x"); }), ErrorNumber::SocketWrongState) << "send while closed";
+    EXPECT_EQ(ErrorNumberOf([&] { c.Accept(-1); }), ErrorNumber::InvalidArgument) << "unknown request";
+    EXPECT_EQ(ErrorNumberOf([&] { connectTo(c, "127.0.0.1", 0); }), ErrorNumber::InvalidArgument) << "port 0";
     c.Listen();
-    EXPECT_EQ(errorNumberOf([&] { c.Listen(); }), ErrorNumber::SocketWrongState) << "listen twice";
-    EXPECT_EQ(errorNumberOf([&] { connectTo(c, "127.0.0.1", 25); }), ErrorNumber::SocketWrongState);
+    EXPECT_EQ(ErrorNumberOf([&] { c.Listen(); }), ErrorNumber::SocketWrongState) << "listen twice";
+    EXPECT_EQ(ErrorNumberOf([&] { connectTo(c, "127.0.0.1", 25); }), ErrorNumber::SocketWrongState);
     EXPECT_EQ(c.State(), SocketState::Listening);
+    // Running as root here, so the refusal of a privileged port can only be shown through its text.
+    EXPECT_EQ(ListenError(QAbstractSocket::SocketAccessError, 25, "Permission denied").Description(),
+              "Permission denied: binding port 25 needs root or the CAP_NET_BIND_SERVICE capability (ports below 1024)");
 }
 
 TEST_F(Loopback, SendProgressCountsEveryByteThenSendComplete)
@@ -256,20 +176,18 @@ TEST_F(Loopback, SendProgressCountsEveryByteThenSendComplete)
     QObject::connect(&server, &SocketControl::SendProgress, &server, [&](long bytes, long left) {
         sent += bytes;
         remaining = left;
-        if (std::exchange(nested, true))
-            return;
-        EXPECT_TRUE(qWaitFor([&] { return clientEvents.received.size() == payload.size(); }));
+        if (!std::exchange(nested, true)) {
+            EXPECT_TRUE(qWaitFor([&] { return clientEvents.received.size() == payload.size(); }));
+        }
     });
     server.SendData(payload);
     ASSERT_TRUE(qWaitFor([&] { return serverEvents.count("Complete") >= 1; }));
     EXPECT_EQ(sent, long(payload.size()));
     EXPECT_EQ(remaining, 0);
     EXPECT_EQ(serverEvents.events.back(), "Complete 7");
-    EXPECT_GE(serverEvents.count("Progress"), 1);
-    ASSERT_TRUE(qWaitFor([&] { return clientEvents.received.size() == payload.size(); }));
 }
 
-TEST_F(Loopback, UnacceptedRequestsAreClosedAndIdsAreDistinct)
+TEST_F(Loopback, UnacceptedRequestsAreClosed)
 {
     Recorder listenerEvents(listener);
     SocketControl first, second;
@@ -279,30 +197,9 @@ TEST_F(Loopback, UnacceptedRequestsAreClosedAndIdsAreDistinct)
     ASSERT_TRUE(qWaitFor([&] { return firstEvents.count("Close") == 1 && secondEvents.count("Close") == 1; }));
     EXPECT_EQ(firstEvents.events, (Texts{"Connect 7", "Close 8"}));
     ASSERT_EQ(listenerEvents.requests.size(), 2u);
-    EXPECT_LT(listenerEvents.requests[0], listenerEvents.requests[1]);
     SocketControl late;
-    EXPECT_EQ(errorNumberOf([&] { late.Accept(listenerEvents.requests[0]); }), ErrorNumber::InvalidArgument);
+    EXPECT_EQ(ErrorNumberOf([&] { late.Accept(listenerEvents.requests[0]); }), ErrorNumber::InvalidArgument);
     EXPECT_EQ(listener.State(), SocketState::Listening);
-}
-
-TEST_F(Loopback, PeerResetRaisesCloseOrErrorButNeverBoth)
-{
-    SocketControl server;
-    Recorder serverEvents(server);
-    acceptor = &server;
-    QTcpSocket peer;
-    peer.connectToHost(QHostAddress::LocalHost, quint16(listener.LocalPort()));
-    ASSERT_TRUE(qWaitFor([&] { return server.State() == SocketState::Connected; }));
-    // A zero linger time turns the close into a reset.
-    const ::linger abortive{1, 0};
-    ASSERT_EQ(::setsockopt(int(peer.socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive), 0);
-    peer.abort();
-    ASSERT_TRUE(qWaitFor([&] { return !serverEvents.events.empty(); }));
-    QCoreApplication::processEvents(); // a second, wrong event would come straight after the first
-    if (serverEvents.count("Error") == 0)
-        EXPECT_EQ(serverEvents.events, Texts{"Close 8"});
-    else
-        EXPECT_EQ(serverEvents.events, Texts{"Error 9 10054: Connection reset by peer ()"});
 }
 
 TEST_F(Loopback, RequestTakenOverLateStillGivesTheDataBeforeTheClose)
@@ -337,66 +234,33 @@ TEST(SocketArray, LoadsAndUnloadsElementsByIndex)
         EXPECT_EQ(array.Element(index).objectName(), "sckSMTPServer") << index;
     EXPECT_EQ(array.Element(1).LocalAddress(), QHostAddress(QHostAddress::LocalHost));
 
-    EXPECT_EQ(errorNumberOf([&] { array.Load(1); }), ErrorNumber::InvalidArgument) << "in use";
-    EXPECT_EQ(errorNumberOf([&] { array.Load(-1); }), ErrorNumber::SubscriptOutOfRange);
-    EXPECT_EQ(errorNumberOf([&] { array.Load(32768); }), ErrorNumber::SubscriptOutOfRange);
-    EXPECT_EQ(errorNumberOf([&] { array.Unload(2); }), ErrorNumber::SubscriptOutOfRange) << "missing";
-    EXPECT_EQ(errorNumberOf([&] { array.Unload(0); }), ErrorNumber::InvalidArgument) << "the listener";
-    EXPECT_EQ(errorNumberOf([&] { array.Element(2); }), ErrorNumber::SubscriptOutOfRange) << "missing";
+    EXPECT_EQ(ErrorNumberOf([&] { array.Load(1); }), ErrorNumber::InvalidArgument) << "in use";
+    EXPECT_EQ(ErrorNumberOf([&] { array.Load(-1); }), ErrorNumber::SubscriptOutOfRange);
+    EXPECT_EQ(ErrorNumberOf([&] { array.Load(32768); }), ErrorNumber::SubscriptOutOfRange);
+    EXPECT_EQ(ErrorNumberOf([&] { array.Unload(2); }), ErrorNumber::SubscriptOutOfRange) << "missing";
+    EXPECT_EQ(ErrorNumberOf([&] { array.Unload(0); }), ErrorNumber::InvalidArgument) << "the listener";
+    EXPECT_EQ(ErrorNumberOf([&] { array.Element(2); }), ErrorNumber::SubscriptOutOfRange) << "missing";
     array.Load(32767);
     array.Unload(3);
     EXPECT_EQ(array.Indexes(), (std::vector<int>{0, 1, 32767}));
-}
-
-// The server's way with its pool: element 0 listens, each request gets a new element, and a
-// peer's close destroys that element from inside its own close handler.
-TEST(SocketArray, RaisesEventsWithTheIndexAndUnloadsInsideOwnCloseHandler)
-{
-    SocketArray array;
-    array.setObjectName("sckSMTPServer");
-    array.Element(0).SetLocalAddress(QHostAddress::LocalHost);
-    array.Element(0).Listen();
-    Texts seen;
-    auto see = [&](int index, const std::string& event) { seen.push_back(std::to_string(index) + " " + event); };
-    QObject::connect(&array, &SocketArray::ConnectionRequest, &array, [&](int index, long id) {
-        see(index, "Request");
-        array.Load(1);
-        array.Element(1).Accept(id);
-        array.Element(1).SendData("220 ready\r\n");
-    });
-    QObject::connect(&array, &SocketArray::DataArrival, &array,
-                     [&](int index, long) { see(index, "Data " + array.Element(index).GetData()); });
-    QObject::connect(&array, &SocketArray::SendComplete, &array, [&](int index) { see(index, "Complete"); });
-    QObject::connect(&array, &SocketArray::ConnectEvent, &array, [&](int index) { see(index, "Connect"); });
-    QObject::connect(&array, &SocketArray::ErrorEvent, &array,
-                     [&](int index, int number, const std::string& text, const std::string& source) {
-                         see(index, "Error " + std::to_string(number) + ": " + text + " (" + source + ") in state "
-                                        + std::to_string(array.Element(index).State()));
-                     });
-    QObject::connect(&array, &SocketArray::CloseEvent, &array, [&](int index) {
-        see(index, "Close");
-        array.Element(index).Close();
-        QCoreApplication::processEvents();
-        array.Unload(index);
-    });
-
-    QTcpSocket peer;
-    peer.connectToHost(QHostAddress::LocalHost, quint16(array.Element(0).LocalPort()));
-    ASSERT_TRUE(qWaitFor([&] { return peer.bytesAvailable() > 0; }));
-    EXPECT_EQ(peer.readAll(), "220 ready\r\n");
-    peer.write("QUIT\r\n");
-    peer.disconnectFromHost();
-    ASSERT_TRUE(qWaitFor([&] { return array.Count() == 1; }));
 
     // A refused connection is an error, not a close, and names the array, so the error box can say
     // which control failed; Close takes the element out of the error state.
-    array.Load(2);
-    connectTo(array.Element(2), "127.0.0.1", closedLoopbackPort());
-    ASSERT_TRUE(qWaitFor([&] { return seen.size() == 5; }));
-    EXPECT_EQ(seen, (Texts{"0 Request", "1 Complete", "1 Data QUIT\r\n", "1 Close",
-                           "2 Error 10061: Connection refused (sckSMTPServer) in state 9"}));
-    array.Element(2).Close();
-    EXPECT_EQ(array.Element(2).State(), SocketState::Closed);
+    Texts seen;
+    QObject::connect(&array, &SocketArray::ErrorEvent, &array,
+                     [&](int index, int number, const std::string& text, const std::string& source) {
+                         seen.push_back(std::to_string(index) + " " + std::to_string(number) + ": " + text + " ("
+                                        + source + ") in state " + std::to_string(array.Element(index).State()));
+                     });
+    QTcpServer probe; // a port on which nothing listens
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const int closedPort = probe.serverPort();
+    probe.close();
+    connectTo(array.Element(1), "127.0.0.1", closedPort);
+    ASSERT_TRUE(qWaitFor([&] { return !seen.empty(); }));
+    EXPECT_EQ(seen, Texts{"1 10061: Connection refused (sckSMTPServer) in state 9"});
+    array.Element(1).Close();
+    EXPECT_EQ(array.Element(1).State(), SocketState::Closed);
 }
 
 // A handler that waits in a nested loop (as behind a message box) while the peer hangs up:

@@ -2,17 +2,15 @@
 
 #include "AppError.h"
 
-std::vector<std::string> SmtpDialogue::client(const std::string& line)
-{
-    return script({line});
-}
-
-std::vector<std::string> SmtpDialogue::script(const std::vector<std::string>& lines)
+std::string SmtpDialogue::script(const std::vector<std::string>& lines)
 {
     const std::size_t before = replies.size();
     for (const std::string& line : lines)
         lastResult = mdlSMTP::SmtpHandleRequest(*this, line + "\r\n", state);
-    return {replies.begin() + static_cast<std::ptrdiff_t>(before), replies.end()};
+    std::string joined;
+    for (std::size_t i = before; i < replies.size(); ++i)
+        joined += replies[i];
+    return joined;
 }
 
 std::vector<std::string> SmtpDialogue::bodies() const
@@ -32,8 +30,6 @@ void SmtpDialogue::SendData(std::string_view text)
 
 bool SmtpDialogue::StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body)
 {
-    if (storeRefuses)
-        return false;
     stored.push_back({sender, recipients, std::move(body)});
     if (onStore)
         onStore();

@@ -13,10 +13,9 @@ public:
     // Sender, recipients and body of a message kept.
     using Message = std::array<std::string, 3>;
 
-    // Sends one client line (without CR LF) and returns the replies it produced.
-    std::vector<std::string> client(const std::string& line);
-    // Sends the lines one by one and returns all their replies.
-    std::vector<std::string> script(const std::vector<std::string>& lines);
+    // Sends the lines (without CR LF) one by one to the engine and returns their replies, joined.
+    std::string script(const std::vector<std::string>& lines);
+    std::string client(const std::string& line) { return script({line}); }
     // The bodies kept, in order.
     std::vector<std::string> bodies() const;
 
@@ -27,7 +26,6 @@ public:
     std::vector<std::string> replies;
     std::vector<Message> stored;
     std::function<void()> onStore; // runs after a message was kept
-    bool storeRefuses = false;
     bool sendFails = false;
     bool lastResult = false;
 };

@@ -10,7 +10,14 @@
 #include "SmtpDialogue.h"
 #include "SmtpSession.h"
 
+namespace {
+
 using Texts = std::vector<std::string>;
+
+const std::string GoAhead = "354 send the mail data, end with .\r\n";
+const std::string TooLong = "500 Line too long\r\n";
+
+} // namespace
 
 TEST(SmtpSession, BlocksCutAnywhereGiveTheSameMessages)
 {
@@ -32,11 +39,11 @@ TEST(SmtpSession, BlocksCutAnywhereGiveTheSameMessages)
             at += piece;
         }
         EXPECT_EQ(connection.bodies(), expected);
-        EXPECT_EQ(std::count(connection.replies.begin(), connection.replies.end(), "500 Line too long\r\n"), 1);
+        EXPECT_EQ(std::count(connection.replies.begin(), connection.replies.end(), TooLong), 1);
     }
 }
 
-TEST(SmtpSession, UnfinishedLinesStayBounded)
+TEST(SmtpSession, UnfinishedCommandLinesStayBounded)
 {
     SmtpDialogue connection;
     SmtpSession session(connection, nullptr);
@@ -45,9 +52,33 @@ TEST(SmtpSession, UnfinishedLinesStayBounded)
         session.Receive(garbage);
         EXPECT_LE(session.BufferedBytes(), CaptureLimits::MaxCommandLineBytes + 1);
     }
-    EXPECT_EQ(connection.replies, Texts{"500 Line too long\r\n"});
+    EXPECT_EQ(connection.replies, Texts{TooLong});
     session.Receive("\r\nNOOP\r\n");
     EXPECT_EQ(connection.replies.back(), "250 OK\r\n");
+}
+
+// A message is kept up to the limit. One line more, or one line that alone is too long (even if
+// it ends in a dot), makes it "552" at its "." and gives its memory back at once.
+TEST(SmtpSession, MessagesPastTheSizeLimitAreRefusedAndTheNextIsJudgedOnItsOwn)
+{
+    SmtpDialogue connection;
+    SmtpSession session(connection, nullptr);
+    const std::string mebibyte(1024 * 1024 - 2, 'x');
+    session.Receive("DATA\r\n");
+    for (int i = 0; i < 64; ++i)
+        session.Receive(mebibyte + "\r\n");
+    EXPECT_FALSE(session.Dialogue().Oversized);
+    session.Receive("one line too many\r\n");
+    EXPECT_TRUE(session.Dialogue().Oversized);
+    EXPECT_EQ(session.Dialogue().DataBuffer.capacity(), std::string().capacity());
+    session.Receive(".\r\nDATA\r\n");
+    for (int i = 0; i < 66; ++i)
+        session.Receive(mebibyte);
+    EXPECT_LE(session.BufferedBytes(), CaptureLimits::MaxMessageBytes + 1);
+    session.Receive(".\r\nafter\r\n.\r\nDATA\r\nsmall\r\n.\r\n");
+    const std::string refused = "552 Requested mail action aborted: exceeded storage allocation\r\n";
+    EXPECT_EQ(connection.replies, (Texts{GoAhead, refused, GoAhead, refused, GoAhead, "250 OK\r\n"}));
+    EXPECT_EQ(connection.bodies(), Texts{"small\r\n"});
 }
 
 TEST(SmtpSession, BlocksArrivingWhileOneIsHandledWaitTheirTurn)
@@ -61,6 +92,5 @@ TEST(SmtpSession, BlocksArrivingWhileOneIsHandledWaitTheirTurn)
     };
     session.Receive("DATA\r\nfirst\r\n.\r\nNOOP\r\n");
     EXPECT_EQ(connection.bodies(), (Texts{"first\r\n", "second\r\n"}));
-    const std::string goAhead = "354 send the mail data, end with .\r\n";
-    EXPECT_EQ(connection.replies, (Texts{goAhead, "250 OK\r\n", "250 OK\r\n", goAhead, "250 OK\r\n"}));
+    EXPECT_EQ(connection.replies, (Texts{GoAhead, "250 OK\r\n", "250 OK\r\n", GoAhead, "250 OK\r\n"}));
 }

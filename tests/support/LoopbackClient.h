@@ -20,7 +20,6 @@ public:
     // Waits until the server has closed the connection.
     bool WaitForClose(int timeoutMs = 5000);
     void Close();
-    QTcpSocket& Socket() { return m_socket; }
 
 private:
     QTcpSocket m_socket;

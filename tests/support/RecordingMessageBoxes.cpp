@@ -13,6 +13,8 @@ RecordingMessageBoxes::~RecordingMessageBoxes()
 MsgResult RecordingMessageBoxes::Show(const std::string& text, MsgButtons buttons, MsgIcon icon)
 {
     m_boxes.push_back({text, buttons, icon});
+    if (whileOpen)
+        whileOpen();
     if (m_answers.empty())
         return MsgResult::Ok;
     MsgResult answer = m_answers.front();

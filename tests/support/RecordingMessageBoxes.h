@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ public:
     const std::vector<Box>& Boxes() const { return m_boxes; }
     std::vector<std::string> Texts() const;
     void Clear() { m_boxes.clear(); }
+    // Runs while each box is open, after it was recorded: what the user does meanwhile.
+    std::function<void()> whileOpen;
 
 private:
     std::vector<Box> m_boxes;

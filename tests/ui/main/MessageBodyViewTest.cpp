@@ -36,24 +36,24 @@ TEST_F(BodyView, KeyboardMovesOverLineBreaksSelectsAndCopies)
     view.SetSelection(1, 3);
     view.SetText("ab\r\ncd\nef"); // new text starts without a selection
     EXPECT_EQ(view.SelectionLength(), 0u);
-    Key(Qt::Key_End, Qt::ShiftModifier);
-    EXPECT_EQ(view.SelectedText(), "ab");
-    Key(Qt::Key_Right, Qt::ShiftModifier); // CR LF is one step
-    EXPECT_EQ(view.SelectedText(), "ab\r\n");
-    Key(Qt::Key_Down, Qt::ShiftModifier);
-    EXPECT_EQ(view.SelectedText(), "ab\r\ncd\n");
-    Key(Qt::Key_Left);
-    Key(Qt::Key_Left, Qt::ShiftModifier);
-    EXPECT_EQ(view.SelectedText(), "d");
-    Key(Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(view.SelectedText(), "\nef"); // from where the selection was begun
-    Key(Qt::Key_C, Qt::ControlModifier);
+    struct Step { Qt::Key key; Qt::KeyboardModifiers modifiers; const char* selected; };
+    const Step steps[] = {
+        {Qt::Key_End, Qt::ShiftModifier, "ab"},
+        {Qt::Key_Right, Qt::ShiftModifier, "ab\r\n"}, // CR LF is one step
+        {Qt::Key_Down, Qt::ShiftModifier, "ab\r\ncd\n"},
+        {Qt::Key_Left, {}, ""},
+        {Qt::Key_Left, Qt::ShiftModifier, "d"},
+        {Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier, "\nef"}, // from where the selection was begun
+        {Qt::Key_C, Qt::ControlModifier, "\nef"},
+        {Qt::Key_Home, Qt::ControlModifier, ""},
+        {Qt::Key_Right, Qt::ShiftModifier, "a"},
+        {Qt::Key_A, Qt::ControlModifier, "ab\r\ncd\nef"},
+    };
+    for (const Step& step : steps) {
+        Key(step.key, step.modifiers);
+        EXPECT_EQ(view.SelectedText(), step.selected) << QKeySequence(step.key | step.modifiers).toString().toStdString();
+    }
     EXPECT_EQ(QApplication::clipboard()->text(), "\nef");
-    Key(Qt::Key_Home, Qt::ControlModifier);
-    EXPECT_EQ(view.SelectionLength(), 0u);
-    EXPECT_EQ(view.SelectionStart(), 0u);
-    Key(Qt::Key_A, Qt::ControlModifier);
-    EXPECT_EQ(view.SelectedText(), "ab\r\ncd\nef");
 
     // Read-only: typing changes nothing.
     QTest::keyClicks(&view, "typed");

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "AppError.h"
+
+// The number the error report would show for what the call throws; 0 when it returns.
+template <class Call>
+int ErrorNumberOf(Call&& call)
+{
+    try {
+        call();
+    } catch (...) {
+        return AppError::FromCurrentException().Number();
+    }
+    return 0;
+}
