@@ -104,7 +104,7 @@ TEST(clsEmailStorage, FieldCursorsAreIndependentAndFollowRemovals)
          // whether the removal lay before the hit, was the hit with nothing behind it, or the hit
          // with a message behind it that moves into its place.
          {"from", "x", 1}, {"from+", nullptr, 2}, {"remove", "1", 1}, {"from+", nullptr, 2},
-         {"remove", "2", 1}, {"store", "x last", 2}, {"from+", nullptr, 2},
+         {"remove", "2", 2}, {"store", "x last", 2}, {"from+", nullptr, 2},
          {"from", "x", 1}, {"remove", "1", 1}, {"from+", nullptr, 1}});
 }
 

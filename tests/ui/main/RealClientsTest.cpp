@@ -79,6 +79,6 @@ INSTANTIATE_TEST_SUITE_P(
              {"-sS", "smtp://127.0.0.1:%port", "--mail-from", "c@example.net", "--mail-rcpt", "d@example.net", "-T", "-"},
              "Subject: from curl\r\n\r\nBody from curl\r\n", "<c@example.net>", "<d@example.net>",
              "Subject: from curl\r\n\r\nBody from curl\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
 } // namespace
