@@ -8,8 +8,8 @@
 // On SIGUSR1, or a line "report" on standard input, prints one line once the window shows the
 // newest message (or after a second):
 //   report messages=... stored_bytes=... capacity_bytes=... heap_bytes=... heap_base_bytes=...
-//          heap_free_bytes=... peak_rss_kib=... rss_kib=... rss_base_kib=... budget_limit_bytes=... budget_used_bytes=...
-//          budget_peak_bytes=... shown=... show_lag_ms=...
+//          heap_free_bytes=... peak_rss_kib=... rss_kib=... rss_base_kib=... budget_limit_bytes=...
+//          budget_used_bytes=... budget_peak_bytes=... shown=... show_lag_ms=...
 // SIGTERM, SIGINT or a line "quit" end it after a last report.
 
 #include <array>
@@ -90,7 +90,10 @@ unsigned long long heapFreeBytes()
 
 [[noreturn]] void usage(const char* why)
 {
-    std::fprintf(stderr, "quellpost-bench: %s\nusage: quellpost-bench --port N [--address 127.0.0.1] [--hidden] [--max-memory SIZE]\n", why);
+    std::fprintf(
+        stderr,
+        "quellpost-bench: %s\nusage: quellpost-bench --port N [--address 127.0.0.1] [--hidden] [--max-memory SIZE]\n",
+        why);
     std::exit(2);
 }
 
@@ -196,7 +199,8 @@ struct Bench {
         }
         const ByteBudget& budget = store.Budget();
         std::printf("report messages=%d stored_bytes=%llu capacity_bytes=%llu heap_bytes=%llu heap_base_bytes=%llu "
-                    "heap_free_bytes=%llu peak_rss_kib=%ld rss_kib=%ld rss_base_kib=%ld budget_limit_bytes=%zu budget_used_bytes=%zu "
+                    "heap_free_bytes=%llu peak_rss_kib=%ld rss_kib=%ld rss_base_kib=%ld budget_limit_bytes=%zu "
+                    "budget_used_bytes=%zu "
                     "budget_peak_bytes=%zu shown=%d show_lag_ms=%.1f\n",
                     int(store.Count()), stored, capacity, heapBytes(), heapBase, heapFreeBytes(), statusKiB("VmHWM:"),
                     statusKiB("VmRSS:"), rssBaseKiB, budget.Limit(), budget.Used(), budget.Peak(),
@@ -230,8 +234,7 @@ int main(int argc, char** argv)
             if (!ParseByteSize(argv[++i], bytes))
                 usage("--max-memory takes a size such as 512M or 4G");
             maxMemory = bytes;
-        }
-        else
+        } else
             usage("unknown option");
     }
     if (port < 1 || port > 65535)
@@ -249,7 +252,7 @@ int main(int argc, char** argv)
 
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return 1;
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -56,8 +56,9 @@ struct Options {
 [[noreturn]] void usage(const char* why)
 {
     std::fprintf(stderr, "smtp-load: %s\n", why);
-    std::fprintf(stderr, "usage: smtp-load --port N [--host 127.0.0.1] [--sessions N] [--messages N] "
-                         "[--size BYTES] [--line CHARS] [--burst] [--open-wait SECONDS] [--deadline SECONDS]\n");
+    std::fprintf(stderr,
+                 "usage: smtp-load --port N [--host 127.0.0.1] [--sessions N] [--messages N] "
+                 "[--size BYTES] [--line CHARS] [--burst] [--open-wait SECONDS] [--deadline SECONDS]\n");
     std::exit(2);
 }
 
@@ -142,11 +143,11 @@ enum class Step { Connecting, Greeting, Ehlo, Helo, Ready, Mail, Rcpt, Data, Dot
 struct Session {
     int fd = -1;
     Step step = Step::Connecting;
-    long sent = 0;         // messages whose "." was sent
+    long sent = 0; // messages whose "." was sent
     long confirmed = 0;
-    std::string command;   // the command being written
-    std::string_view out;  // what remains to be written: the command or the shared message
-    std::string in;        // reply text not yet complete
+    std::string command;  // the command being written
+    std::string_view out; // what remains to be written: the command or the shared message
+    std::string in;       // reply text not yet complete
     bool wantWrite = false;
 };
 
@@ -164,9 +165,7 @@ struct Totals {
 class Driver {
 public:
     explicit Driver(const Options& options)
-        : m_options(options), m_message(buildMessage(options.size, options.line))
-    {
-    }
+        : m_options(options), m_message(buildMessage(options.size, options.line)) { }
 
     int run()
     {
@@ -250,14 +249,12 @@ private:
         return 1;
     }
 
-    long active() const
-    {
-        return long(m_sessions.size()) - m_totals.completedSessions - m_totals.failedSessions;
-    }
+    long active() const { return long(m_sessions.size()) - m_totals.completedSessions - m_totals.failedSessions; }
 
     long waitingAtStart() const
     {
-        return long(std::count_if(m_sessions.begin(), m_sessions.end(), [](const Session& s) { return s.step == Step::Ready; }));
+        return long(std::count_if(m_sessions.begin(), m_sessions.end(),
+                                  [](const Session& s) { return s.step == Step::Ready; }));
     }
 
     void open(std::size_t i, const sockaddr_storage& address, socklen_t length)

@@ -39,8 +39,8 @@ constexpr long SampleSize = 10000;
 std::string lineFor(long i)
 {
     // Mostly short server lines; now and then a wider one, so the extent grows a few times.
-    std::string line = "SMTPServer::DataArrival, index " + std::to_string(i % 97) + ": Receiving " +
-                       std::to_string(100 + i % 4000) + " bytes.";
+    std::string line = "SMTPServer::DataArrival, index " + std::to_string(i % 97) + ": Receiving "
+        + std::to_string(100 + i % 4000) + " bytes.";
     if (i % 100000 == 99999)
         line += " " + std::string(std::size_t(20 + i / 20000), 'x');
     return line;
@@ -88,8 +88,7 @@ void report(const char* what, const std::vector<Batch>& batches, std::size_t fro
                 sumCall / n, median(inCall), sumLoop / n, median(withLoop));
 }
 
-template <class Append>
-void run(long lines, Append append)
+template <class Append> void run(long lines, Append append)
 {
     std::vector<Batch> batches;
     const auto begin = Clock::now();
@@ -141,7 +140,8 @@ int main(int argc, char** argv)
     frmLog window;
     window.show();
     QCoreApplication::processEvents();
-    std::printf("%ld lines, batches of %ld, %s\n", lines, BatchSize, listWidget ? "QListWidget" : "LogListBox via LBM_AddItem");
+    std::printf("%ld lines, batches of %ld, %s\n", lines, BatchSize,
+                listWidget ? "QListWidget" : "LogListBox via LBM_AddItem");
 
     if (listWidget) {
         // The stock list in place of the log's own, with uniform item sizes as its best case.

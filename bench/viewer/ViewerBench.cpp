@@ -41,8 +41,7 @@ double threadCpuMs()
     return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
-template <class Widget>
-Widget* control(const frmMain& window, const char* name)
+template <class Widget> Widget* control(const frmMain& window, const char* name)
 {
     auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
     if (!widget) {
@@ -53,8 +52,7 @@ Widget* control(const frmMain& window, const char* name)
 }
 
 // Runs one user action and lets the window paint; returns the milliseconds it took.
-template <class Action>
-double timed(Action action)
+template <class Action> double timed(Action action)
 {
     const auto start = Clock::now();
     action();
@@ -68,7 +66,8 @@ std::string largeBody(std::size_t bytes, char variant, const std::string& marker
     std::string body;
     body.reserve(bytes + 1024);
     for (long i = 0; body.size() < bytes / 2; ++i)
-        body += "Line " + std::to_string(i) + " of an ordinary message body, written in plain text (" + variant + ").\r\n";
+        body += "Line " + std::to_string(i) + " of an ordinary message body, written in plain text (" + variant
+            + ").\r\n";
     const std::string run = "lorem ipsum dolor sit amet, consectetur adipiscing elit\tsed do eiusmod tempor ";
     while (body.size() < bytes) {
         std::string line;
@@ -104,7 +103,8 @@ void largeBodies(std::size_t mebibytes)
     std::size_t longest = 0;
     for (std::size_t start = 0, end; (end = body.find('\n', start)) != std::string::npos; start = end + 1, ++lines)
         longest = std::max(longest, end - start);
-    std::printf("Body of %.1f MiB in %zu lines, the longest of %zu bytes\n", double(body.size()) / (1 << 20), lines, longest);
+    std::printf("Body of %.1f MiB in %zu lines, the longest of %zu bytes\n", double(body.size()) / (1 << 20), lines,
+                longest);
     const double show = timed([&] { search(window, "cmdMessagesFind", "first", "From:"); });
     std::printf("  Find in \"From:\", showing it             %8.1f ms\n", show);
 
@@ -121,7 +121,8 @@ void largeBodies(std::size_t mebibytes)
 
     std::printf("  Find in \"Body\" for the last line        %8.1f ms\n",
                 timed([&] { search(window, "cmdMessagesFind", "NEEDLE AT THE END", "Body"); }));
-    std::printf("    selected \"%s\", top line %zu of %zu\n", view->SelectedText().c_str(), view->TopLine(), view->LineCount());
+    std::printf("    selected \"%s\", top line %zu of %zu\n", view->SelectedText().c_str(), view->TopLine(),
+                view->LineCount());
     std::printf("  \">\" to the other large message          %8.1f ms\n",
                 timed([&] { control<QPushButton>(window, "cmdMessageNext")->click(); }));
     std::printf("  \"<\" back                               %8.1f ms\n",

@@ -11,9 +11,9 @@ constexpr const char* ProgramName = "quellpost";
 const QStringList ShortOptions{QStringLiteral("-h"), QStringLiteral("-v"), QStringLiteral("-?")};
 constexpr const char* Description = "Catches the mail a program sends and shows it.";
 constexpr const char* MaxMemoryName = "max-memory";
-constexpr const char* MaxMemoryHelp =
-    "Keep at most SIZE bytes of mail in memory (for example 512M or 2G; default: a quarter of the "
-    "machine's memory, at most 4G). Messages beyond it are refused.";
+constexpr const char* MaxMemoryHelp
+    = "Keep at most SIZE bytes of mail in memory (for example 512M or 2G; default: a quarter of the "
+      "machine's memory, at most 4G). Messages beyond it are refused.";
 constexpr const char* MaxMemoryValue = "SIZE";
 constexpr const char* NotASizeText = "--max-memory takes a size such as 512M or 2G, not: ";
 } // namespace

@@ -7,7 +7,6 @@
 
 namespace {
 
-
 constexpr int AddressParts = 4;
 constexpr int MaxFirstAddressPart = 239;
 constexpr int MaxAddressPart = 255;

@@ -4,8 +4,7 @@
 #include <string_view>
 
 // The 64 digits for the values 0 to 63, then the pad.
-inline constexpr std::string_view Base64Alphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+inline constexpr std::string_view Base64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
 inline constexpr char Base64Pad = '=';
 
 // Base64 in lines of 76 characters, each line ending in CR LF (even for no bytes).

@@ -146,8 +146,8 @@ std::string FormatMailDate(const std::tm& localTime, std::string_view timeZoneTe
 {
     const int weekday = localTime.tm_wday + 1;
     const int month = localTime.tm_mon + 1;
-    if (weekday < 1 || static_cast<std::size_t>(weekday) >= names.WeekdayNames.size() || month < 1 ||
-        static_cast<std::size_t>(month) >= names.MonthNames.size())
+    if (weekday < 1 || static_cast<std::size_t>(weekday) >= names.WeekdayNames.size() || month < 1
+        || static_cast<std::size_t>(month) >= names.MonthNames.size())
         throw SubscriptOutOfRangeError();
     std::string date = names.WeekdayNames[static_cast<std::size_t>(weekday)];
     date += ", ";
@@ -200,7 +200,12 @@ UtcTime CurrentUtcTime()
     const std::time_t whole = system_clock::to_time_t(seconds);
     std::tm utc{};
     ::gmtime_r(&whole, &utc);
-    return UtcTime{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+    return UtcTime{utc.tm_year + 1900,
+                   utc.tm_mon + 1,
+                   utc.tm_mday,
+                   utc.tm_hour,
+                   utc.tm_min,
+                   utc.tm_sec,
                    static_cast<int>(duration_cast<milliseconds>(now - seconds).count())};
 }
 
@@ -238,7 +243,8 @@ std::string CreateMessageId(std::string_view host)
     std::seed_seq seed{static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32), ++calls};
     std::mt19937 generator(seed);
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
-    return CreateMessageId(CurrentUtcTime(), [&] { return uniform(generator); }, host);
+    return CreateMessageId(
+        CurrentUtcTime(), [&] { return uniform(generator); }, host);
 }
 
 std::int32_t EstimateTransmissionSize(const TransmissionSizeInputs& in)

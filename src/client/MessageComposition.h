@@ -57,8 +57,7 @@ UtcTime CurrentUtcTime();
 using UniformRandom = std::function<double()>;
 
 // Characters of the random part of a message identifier, and how many of them.
-inline constexpr std::string_view MessageIdCharacters =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz012345678";
+inline constexpr std::string_view MessageIdCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz012345678";
 inline constexpr int MessageIdRandomLength = 20;
 
 // "20261205044839123." + 20 random characters + "@" + host (one trailing NUL of host left out).

@@ -109,7 +109,7 @@ std::string FromHeaderValue(std::string_view from, std::string_view fromDisplayN
 std::string MailerName()
 {
     return std::string(ProductInfo::ProductName) + std::to_string(ProductInfo::VersionMajor) + "."
-           + std::to_string(ProductInfo::VersionMinor) + " (build " + std::to_string(ProductInfo::VersionRevision) + ")";
+        + std::to_string(ProductInfo::VersionMinor) + " (build " + std::to_string(ProductInfo::VersionRevision) + ")";
 }
 
 std::string MailFromCommand(std::string_view from, bool authEqualsOffered)

@@ -23,7 +23,7 @@ struct MessageHeaderFields {
     std::string_view FromHeader{}; // as FromHeaderValue gives it
     std::string_view ToList{};     // as AddressListValue gives it
     std::string_view CcList{};
-    std::string_view Subject{};    // as assigned; encoded here
+    std::string_view Subject{}; // as assigned; encoded here
     std::string_view ReplyToAddress{};
     std::string_view Date{};
     std::int32_t EncodeType = 0;

@@ -18,7 +18,7 @@ bool isDigit(char c)
 bool isContinuationLine(std::string_view line)
 {
     return line.size() > CodeLength && isDigit(line[0]) && isDigit(line[1]) && isDigit(line[2])
-           && line[CodeLength] == '-';
+        && line[CodeLength] == '-';
 }
 
 std::string takeFront(std::string& buffer, std::size_t length)
@@ -65,7 +65,8 @@ LoginOffers ExamineLoginOffers(std::string_view reply)
     while (lineStart != std::string_view::npos) {
         lineStart += Wire::CrLf.size();
         const std::size_t lineEnd = reply.find(Wire::CrLf, lineStart);
-        const std::string_view line = reply.substr(lineStart, lineEnd == std::string_view::npos ? lineEnd : lineEnd - lineStart);
+        const std::string_view line
+            = reply.substr(lineStart, lineEnd == std::string_view::npos ? lineEnd : lineEnd - lineStart);
         if (namesBoth(line, "AUTH ", "LOGIN"))
             offers.AuthLogin = true;
         if (namesBoth(line, "AUTH=", "LOGIN"))

@@ -70,8 +70,7 @@ bool magnitude(std::int32_t value, std::int32_t& result)
 
 } // namespace
 
-clsEmailHandler::clsEmailHandler(SocketControl& socket, QObject* parent)
-    : QObject(parent), m_socket(&socket)
+clsEmailHandler::clsEmailHandler(SocketControl& socket, QObject* parent) : QObject(parent), m_socket(&socket)
 {
     m_smtpPort = DefaultSMTPPort;
     m_smtpHostValidation = HostValidation::Resolution;

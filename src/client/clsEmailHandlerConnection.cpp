@@ -221,7 +221,8 @@ bool clsEmailHandler::SmtpConnect()
     LetPendingEventsRun();
     emit Status(Concat({ConnectingSmtpStart, shownHost(m_smtpHost), ConnectingEnd}));
     for (std::int32_t attempt = 1; attempt <= m_connectRetry; ++attempt) {
-        emit ExtendedStatus(Concat({TryingStart, std::to_string(attempt), "/", std::to_string(m_connectRetry), TryingEnd}));
+        emit ExtendedStatus(
+            Concat({TryingStart, std::to_string(attempt), "/", std::to_string(m_connectRetry), TryingEnd}));
         if (socketIn(SocketState::Connected)) {
             emit ExtendedStatus(std::string(NoFurtherRetriesText));
             m_connected = true;

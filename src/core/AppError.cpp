@@ -11,8 +11,7 @@ constexpr const char* SubscriptText = "Subscript out of range";
 constexpr const char* UnexpectedText = "Unexpected failure";
 } // namespace
 
-AppError::AppError(int number, std::string description)
-    : m_number(number), m_description(std::move(description))
+AppError::AppError(int number, std::string description) : m_number(number), m_description(std::move(description))
 {
 }
 

@@ -14,8 +14,7 @@ void ReportFatal(std::string_view source, const AppError& error);
 void ReportFatal(std::string_view source, int index, const AppError& error);
 
 // Runs body; a failure inside it is reported naming source. True when body ran to its end.
-template <class Body>
-bool Trapped(std::string_view source, Body&& body)
+template <class Body> bool Trapped(std::string_view source, Body&& body)
 {
     try {
         body();
@@ -27,8 +26,7 @@ bool Trapped(std::string_view source, Body&& body)
 }
 
 // The same for the socket handlers, whose reports also name the socket's index.
-template <class Body>
-bool Trapped(std::string_view source, int index, Body&& body)
+template <class Body> bool Trapped(std::string_view source, int index, Body&& body)
 {
     try {
         body();

@@ -11,8 +11,7 @@ std::size_t cost(std::string_view line)
 }
 } // namespace
 
-LogBuffer::LogBuffer(std::size_t maxLines, std::size_t maxBytes)
-    : m_maxLines(maxLines), m_maxBytes(maxBytes)
+LogBuffer::LogBuffer(std::size_t maxLines, std::size_t maxBytes) : m_maxLines(maxLines), m_maxBytes(maxBytes)
 {
 }
 

@@ -21,7 +21,7 @@ constexpr std::string_view InvalidDomain = "invalid";
 // One start of the socket library, released when the lookup ends, even by a failure.
 class SocketsSession {
 public:
-    SocketsSession() : m_started(mdlPing::SocketsInitialize()) {}
+    SocketsSession() : m_started(mdlPing::SocketsInitialize()) { }
     ~SocketsSession()
     {
         if (m_started)

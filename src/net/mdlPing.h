@@ -37,8 +37,8 @@ std::int32_t Ping(const std::string& address, const std::string& data, EchoReply
 
 // An ICMP socket connected to the echo destination; Ping owns and closes it.
 struct EchoSocket {
-    int fd = -1;                // below 0: no socket, failure says why
-    bool withIpHeader = false;  // raw sockets deliver every packet behind its IP header
+    int fd = -1;               // below 0: no socket, failure says why
+    bool withIpHeader = false; // raw sockets deliver every packet behind its IP header
     std::int32_t failure = StatusGeneralFailure;
 };
 

@@ -19,12 +19,12 @@ public:
     explicit SocketArray(QObject* parent = nullptr);
     ~SocketArray() override;
 
-    void Load(int index);              // a new closed element with element 0's local address
-    void Unload(int index);            // safe inside the element's own event handler
+    void Load(int index);   // a new closed element with element 0's local address
+    void Unload(int index); // safe inside the element's own event handler
     SocketControl& Element(int index) const;
     bool Exists(int index) const;
-    int Count() const;                 // element 0 included
-    std::vector<int> Indexes() const;  // ascending
+    int Count() const;                // element 0 included
+    std::vector<int> Indexes() const; // ascending
 
 signals:
     void ConnectionRequest(int index, long requestId);

@@ -24,8 +24,7 @@ constexpr const char* AddressNotAvailableText = "Address not available";
 constexpr const char* PermissionDeniedText = "Permission denied";
 
 // Texts of the operations that cannot be carried out.
-constexpr const char* WrongStateText =
-    "Wrong protocol or connection state for the requested transaction or request";
+constexpr const char* WrongStateText = "Wrong protocol or connection state for the requested transaction or request";
 // What a connection reads ahead of the program: a fast client then waits in the kernel's buffers
 // rather than in ours, and a block handed to the program stays small.
 constexpr qint64 ReadAheadBytes = 256 * 1024;
@@ -34,9 +33,9 @@ constexpr const char* InvalidPortText = "Invalid port number";
 
 // Listen failures; %1 is the port.
 constexpr const char* PortInUseFormat = "Address in use: another program is already using port %1";
-constexpr const char* PrivilegedPortFormat =
-    "Permission denied: binding port %1 needs root or the CAP_NET_BIND_SERVICE capability "
-    "(ports below 1024)";
+constexpr const char* PrivilegedPortFormat
+    = "Permission denied: binding port %1 needs root or the CAP_NET_BIND_SERVICE capability "
+      "(ports below 1024)";
 constexpr const char* PortRefusedFormat = "Permission denied: binding port %1 was refused: %2";
 
 // Past this a connection attempt is given up, rather than waiting for the system's own
@@ -152,30 +151,48 @@ std::string dottedAddress(const QHostAddress& address)
 int SocketErrorNumber(QAbstractSocket::SocketError error)
 {
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return ErrorNumber::SocketConnectionRefused;
-    case QAbstractSocket::RemoteHostClosedError: return ErrorNumber::SocketConnectionReset;
-    case QAbstractSocket::SocketTimeoutError: return ErrorNumber::SocketTimedOut;
-    case QAbstractSocket::HostNotFoundError: return ErrorNumber::SocketHostNotFound;
-    case QAbstractSocket::NetworkError: return ErrorNumber::SocketNetworkUnreachable;
-    case QAbstractSocket::AddressInUseError: return ErrorNumber::SocketAddressInUse;
-    case QAbstractSocket::SocketAddressNotAvailableError: return ErrorNumber::SocketAddressNotAvailable;
-    case QAbstractSocket::SocketAccessError: return ErrorNumber::SocketPermissionDenied;
-    default: return ErrorNumber::SocketFailure;
+    case QAbstractSocket::ConnectionRefusedError:
+        return ErrorNumber::SocketConnectionRefused;
+    case QAbstractSocket::RemoteHostClosedError:
+        return ErrorNumber::SocketConnectionReset;
+    case QAbstractSocket::SocketTimeoutError:
+        return ErrorNumber::SocketTimedOut;
+    case QAbstractSocket::HostNotFoundError:
+        return ErrorNumber::SocketHostNotFound;
+    case QAbstractSocket::NetworkError:
+        return ErrorNumber::SocketNetworkUnreachable;
+    case QAbstractSocket::AddressInUseError:
+        return ErrorNumber::SocketAddressInUse;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return ErrorNumber::SocketAddressNotAvailable;
+    case QAbstractSocket::SocketAccessError:
+        return ErrorNumber::SocketPermissionDenied;
+    default:
+        return ErrorNumber::SocketFailure;
     }
 }
 
 std::string SocketErrorDescription(QAbstractSocket::SocketError error, const QString& qtText)
 {
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return ConnectionRefusedText;
-    case QAbstractSocket::RemoteHostClosedError: return ConnectionResetText;
-    case QAbstractSocket::SocketTimeoutError: return TimedOutText;
-    case QAbstractSocket::HostNotFoundError: return HostNotFoundText;
-    case QAbstractSocket::NetworkError: return NetworkUnreachableText;
-    case QAbstractSocket::AddressInUseError: return AddressInUseText;
-    case QAbstractSocket::SocketAddressNotAvailableError: return AddressNotAvailableText;
-    case QAbstractSocket::SocketAccessError: return PermissionDeniedText;
-    default: return toLatin1(qtText);
+    case QAbstractSocket::ConnectionRefusedError:
+        return ConnectionRefusedText;
+    case QAbstractSocket::RemoteHostClosedError:
+        return ConnectionResetText;
+    case QAbstractSocket::SocketTimeoutError:
+        return TimedOutText;
+    case QAbstractSocket::HostNotFoundError:
+        return HostNotFoundText;
+    case QAbstractSocket::NetworkError:
+        return NetworkUnreachableText;
+    case QAbstractSocket::AddressInUseError:
+        return AddressInUseText;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return AddressNotAvailableText;
+    case QAbstractSocket::SocketAccessError:
+        return PermissionDeniedText;
+    default:
+        return toLatin1(qtText);
     }
 }
 
@@ -186,8 +203,7 @@ AppError ListenError(QAbstractSocket::SocketError error, int port, const QString
         return AppError(ErrorNumber::SocketAddressInUse, toLatin1(fromLatin1(PortInUseFormat).arg(port)));
     case QAbstractSocket::SocketAccessError:
         if (port < 1024)
-            return AppError(ErrorNumber::SocketPermissionDenied,
-                            toLatin1(fromLatin1(PrivilegedPortFormat).arg(port)));
+            return AppError(ErrorNumber::SocketPermissionDenied, toLatin1(fromLatin1(PrivilegedPortFormat).arg(port)));
         return AppError(ErrorNumber::SocketPermissionDenied,
                         toLatin1(fromLatin1(PortRefusedFormat).arg(port).arg(qtText)));
     default:
@@ -286,7 +302,8 @@ void SocketControl::Accept(long requestId)
     // Bytes or a close that came while the request waited are reported from the event loop,
     // not inside Accept.
     const unsigned generation = m_generation;
-    QMetaObject::invokeMethod(this, [this, generation] { checkAccepted(generation); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, generation] { checkAccepted(generation); }, Qt::QueuedConnection);
 }
 
 void SocketControl::SetRemoteHost(std::string host)
@@ -512,8 +529,7 @@ void SocketControl::onSocketError(QTcpSocket* socket, QAbstractSocket::SocketErr
         QMetaObject::invokeMethod(
             this,
             [this, generation] {
-                if (generation == m_generation && m_socket
-                    && m_socket->state() == QAbstractSocket::UnconnectedState)
+                if (generation == m_generation && m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
                     onDisconnected(m_socket);
             },
             Qt::QueuedConnection);

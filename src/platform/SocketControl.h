@@ -36,23 +36,23 @@ public:
 
     int State() const;
 
-    int LocalPort() const;             // after Listen: the port actually bound
-    void SetLocalPort(int port);       // 0 lets the system choose
+    int LocalPort() const;       // after Listen: the port actually bound
+    void SetLocalPort(int port); // 0 lets the system choose
     const QHostAddress& LocalAddress() const { return m_localAddress; }
     void SetLocalAddress(const QHostAddress& address); // default: any address
     void SetListenBacklog(int backlog);
     void Listen();
-    void Accept(long requestId);       // takes over a pending connection request
+    void Accept(long requestId); // takes over a pending connection request
 
     const std::string& RemoteHost() const { return m_remoteHost; }
     void SetRemoteHost(std::string host);
     int RemotePort() const;
     void SetRemotePort(int port);
-    std::string RemoteHostIP() const;  // the peer's address as dotted text
-    void Connect();                    // to RemoteHost:RemotePort
+    std::string RemoteHostIP() const; // the peer's address as dotted text
+    void Connect();                   // to RemoteHost:RemotePort
 
-    void Close();                      // at once; raises no CloseEvent
-    std::string GetData();             // all bytes received so far
+    void Close();          // at once; raises no CloseEvent
+    std::string GetData(); // all bytes received so far
     void SendData(std::string_view data);
 
 signals:

@@ -28,7 +28,7 @@ std::string ServerLine(const char* event, int index)
 // The engine's view of one connection socket.
 class SmtpListener::SocketConnection : public SmtpConnection {
 public:
-    SocketConnection(SmtpListener& listener, int index) : m_listener(listener), m_index(index) {}
+    SocketConnection(SmtpListener& listener, int index) : m_listener(listener), m_index(index) { }
 
     // A line handled while a box was open may find its connection ended meanwhile (the client left,
     // or Stop or Quit was chosen): its reply has nobody to go to and is no error.
@@ -53,12 +53,12 @@ private:
 struct SmtpListener::Connection {
     Connection(SmtpListener& listener, int index)
         : socket(listener, index), session(
-                                          socket,
-                                          [&listener, index](std::string_view line) {
-                                              listener.Log(ServerLine("DataArrival", index) + ": Error: Unknown command:");
-                                              listener.Log(std::string(line));
-                                          },
-                                          &listener.m_store.Budget())
+                                       socket,
+                                       [&listener, index](std::string_view line) {
+                                           listener.Log(ServerLine("DataArrival", index) + ": Error: Unknown command:");
+                                           listener.Log(std::string(line));
+                                       },
+                                       &listener.m_store.Budget())
     {
     }
 
@@ -152,8 +152,7 @@ void SmtpListener::sckSMTPServer_ConnectionRequest(int index, long requestId)
 int SmtpListener::ReusableSocket() const
 {
     for (int index : m_sockets->Indexes())
-        if (index != 0 && !m_beingDestroyed.contains(index)
-            && m_sockets->Element(index).State() == SocketState::Closed)
+        if (index != 0 && !m_beingDestroyed.contains(index) && m_sockets->Element(index).State() == SocketState::Closed)
             return index;
     return 0;
 }

@@ -22,7 +22,26 @@ constexpr const char* StoreFullText = "Requested action not taken: insufficient 
 constexpr const char* TooLargeText = "Requested mail action aborted: exceeded storage allocation";
 constexpr const char* LineTooLongText = "Line too long";
 
-enum class Command { Helo, Ehlo, Auth, Mail, Rcpt, Data, EndOfData, Rset, Send, Soml, Saml, Vrfy, Expn, Help, Noop, Quit, Turn, Unknown };
+enum class Command {
+    Helo,
+    Ehlo,
+    Auth,
+    Mail,
+    Rcpt,
+    Data,
+    EndOfData,
+    Rset,
+    Send,
+    Soml,
+    Saml,
+    Vrfy,
+    Expn,
+    Help,
+    Noop,
+    Quit,
+    Turn,
+    Unknown
+};
 
 struct CommandWord {
     std::string_view word;
@@ -31,10 +50,22 @@ struct CommandWord {
 
 // Compared in this order; the first equal word decides.
 constexpr std::array<CommandWord, 17> CommandTable{{
-    {"HELO", Command::Helo}, {"EHLO", Command::Ehlo}, {"AUTH", Command::Auth}, {"MAIL", Command::Mail},
-    {"RCPT", Command::Rcpt}, {"DATA", Command::Data}, {".", Command::EndOfData}, {"RSET", Command::Rset},
-    {"SEND", Command::Send}, {"SOML", Command::Soml}, {"SAML", Command::Saml}, {"VRFY", Command::Vrfy},
-    {"EXPN", Command::Expn}, {"HELP", Command::Help}, {"NOOP", Command::Noop}, {"QUIT", Command::Quit},
+    {"HELO", Command::Helo},
+    {"EHLO", Command::Ehlo},
+    {"AUTH", Command::Auth},
+    {"MAIL", Command::Mail},
+    {"RCPT", Command::Rcpt},
+    {"DATA", Command::Data},
+    {".", Command::EndOfData},
+    {"RSET", Command::Rset},
+    {"SEND", Command::Send},
+    {"SOML", Command::Soml},
+    {"SAML", Command::Saml},
+    {"VRFY", Command::Vrfy},
+    {"EXPN", Command::Expn},
+    {"HELP", Command::Help},
+    {"NOOP", Command::Noop},
+    {"QUIT", Command::Quit},
     {"TURN", Command::Turn},
 }};
 
@@ -169,8 +200,25 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
 std::string ReplyPrefix(long code, bool textEmpty)
 {
     switch (code) {
-    case 211: case 214: case 221: case 251: case 354: case 421: case 450: case 451: case 452:
-    case 500: case 501: case 502: case 503: case 504: case 550: case 551: case 552: case 553: case 554:
+    case 211:
+    case 214:
+    case 221:
+    case 251:
+    case 354:
+    case 421:
+    case 450:
+    case 451:
+    case 452:
+    case 500:
+    case 501:
+    case 502:
+    case 503:
+    case 504:
+    case 550:
+    case 551:
+    case 552:
+    case 553:
+    case 554:
         return std::to_string(code) + ' ';
     case 220:
         return std::string("220 ") + ProductInfo::ProductName;

@@ -137,8 +137,8 @@ int16_t clsEmailStorage::scan(Field field, std::string_view text, bool exactMatc
         const std::string& entry = m_messages[static_cast<std::size_t>(position - 1)].*field;
         // Containment is tested in place: upper-cased copies of multi-megabyte bodies would cost too much.
         // An empty entry contains nothing, not even the empty text.
-        const bool hit = exactMatch ? entry == text
-                                    : !entry.empty() && FindNoCase(entry, text) != std::string_view::npos;
+        const bool hit
+            = exactMatch ? entry == text : !entry.empty() && FindNoCase(entry, text) != std::string_view::npos;
         if (hit)
             return static_cast<int16_t>(position);
     }

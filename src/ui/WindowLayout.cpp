@@ -30,8 +30,8 @@ void setUpControl(QWidget* widget, const char* name, QRect geometry, std::string
     }
 }
 
-QLabel* placeLabel(QWidget* parent, const char* name, QRect geometry, std::string_view caption,
-                   Qt::Alignment alignment, std::string_view tip)
+QLabel* placeLabel(QWidget* parent, const char* name, QRect geometry, std::string_view caption, Qt::Alignment alignment,
+                   std::string_view tip)
 {
     auto* label = place<QLabel>(parent, name, geometry, tip);
     label->setText(fromLatin1(caption));

@@ -24,8 +24,7 @@ QFont windowFont();
 // Names the widget, puts it at geometry and gives it the tip, if any.
 void setUpControl(QWidget* widget, const char* name, QRect geometry, std::string_view tip = {});
 
-template <class Widget>
-Widget* place(QWidget* parent, const char* name, QRect geometry, std::string_view tip = {})
+template <class Widget> Widget* place(QWidget* parent, const char* name, QRect geometry, std::string_view tip = {})
 {
     auto* widget = new Widget(parent);
     setUpControl(widget, name, geometry, tip);

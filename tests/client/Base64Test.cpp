@@ -11,7 +11,10 @@ TEST(Base64, EncodeGroupsPadsAndLines)
         std::string encoded;
     } cases[] = {
         // Lines of 76 characters: see the round trip.
-        {"", "\r\n"}, {"A", "QQ==\r\n"}, {"AB", "QUI=\r\n"}, {std::string("\0\xFF\x80", 3), "AP+A\r\n"},
+        {"", "\r\n"},
+        {"A", "QQ==\r\n"},
+        {"AB", "QUI=\r\n"},
+        {std::string("\0\xFF\x80", 3), "AP+A\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bytes.size());
@@ -28,14 +31,29 @@ TEST(Base64, Decode)
         std::string text;
         std::string decoded;
     } cases[] = {
-        {"", ""}, {"QQ==", "A"}, {"QUI=", "AB"}, {"VXNlcm5hbWU6", "Username:"}, {"qq==", "\xAA"},
+        {"", ""},
+        {"QQ==", "A"},
+        {"QUI=", "AB"},
+        {"VXNlcm5hbWU6", "Username:"},
+        {"qq==", "\xAA"},
         // A pad ends its group only; decoding goes on with the next group.
-        {"QQ==QUI=", "AAB"}, {"Q===", ""}, {"====", ""},
+        {"QQ==QUI=", "AAB"},
+        {"Q===", ""},
+        {"====", ""},
         // A short last group counts its missing positions as 0 and still yields three bytes.
-        {"QUJDQQ", std::string("ABCA\0\0", 6)}, {"QUJDQ", std::string("ABC@\0\0", 6)}, {"QUI", std::string("AB\0", 3)},
+        {"QUJDQQ", std::string("ABCA\0\0", 6)},
+        {"QUJDQ", std::string("ABC@\0\0", 6)},
+        {"QUI", std::string("AB\0", 3)},
         // Anything outside the alphabet refuses the whole text, even behind a pad.
-        {"QUJD\r\n", ""}, {"QUJDQUJD\r\nQUJD", ""}, {" QUJD", ""}, {"QU JD", ""}, {"QUJD ", ""}, {"QQ= ", ""},
-        {"QUJD-", ""}, {"QUJD\xC4", ""}, {std::string("QU\0D", 4), ""},
+        {"QUJD\r\n", ""},
+        {"QUJDQUJD\r\nQUJD", ""},
+        {" QUJD", ""},
+        {"QU JD", ""},
+        {"QUJD ", ""},
+        {"QQ= ", ""},
+        {"QUJD-", ""},
+        {"QUJD\xC4", ""},
+        {std::string("QU\0D", 4), ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

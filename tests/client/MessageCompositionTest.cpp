@@ -23,7 +23,8 @@ struct ZoneGuard {
         zone ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
         ::tzset();
     }
-    const std::optional<std::string> old = std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt;
+    const std::optional<std::string> old
+        = std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt;
 };
 
 } // namespace
@@ -34,7 +35,10 @@ TEST(MessageComposition, HeaderTextPlainOrEncodedWords)
     EXPECT_EQ(EncodeHeaderText("Test ~\"mail\"", false), "Test ~\"mail\"");
     EXPECT_EQ(EncodeHeaderText("Jane Doe", true), "\"Jane Doe\"");
     EXPECT_EQ(EncodeHeaderText("", true), "\"\"");
-    EXPECT_EQ(EncodeHeaderText("Gr\xFC\xDF" "e", true), "=?ISO-8859-1?B?R3L832U=?=");
+    EXPECT_EQ(EncodeHeaderText("Gr\xFC\xDF"
+                               "e",
+                               true),
+              "=?ISO-8859-1?B?R3L832U=?=");
     EXPECT_EQ(EncodeHeaderText("a\x7F", false), "=?ISO-8859-1?B?YX8=?=");
 
     // 100 characters: words for 42, 42 and 16 of them, folded with CR LF and a tab.
@@ -55,12 +59,17 @@ TEST(MessageComposition, PrepareDotStuffsWrapsAndKeepsTheSeparator)
         std::string text;
         std::string prepared;
     } cases[] = {
-        {"", ""}, {".a", "..a"}, {"x\r\n.a\r\n..b\r\n.", "x\r\n..a\r\n...b\r\n.."}, {"a\r\n", "a\r\n"},
-        {"x\r.a", "x\r..a"}, {"\xE4\xF6\xFC", "\xE4\xF6\xFC"},
+        {"", ""},
+        {".a", "..a"},
+        {"x\r\n.a\r\n..b\r\n.", "x\r\n..a\r\n...b\r\n.."},
+        {"a\r\n", "a\r\n"},
+        {"x\r.a", "x\r..a"},
+        {"\xE4\xF6\xFC", "\xE4\xF6\xFC"},
         // CR LF anywhere makes it the separator; lone CRs then stay inside lines.
         {"a\r\n.b\r.c", "a\r\n..b\r.c"},
         // Line feeds alone separate nothing: only the very first character is stuffed.
-        {"x\n.a", "x\n.a"}, {".x\n.a", "..x\n.a"},
+        {"x\n.a", "x\n.a"},
+        {".x\n.a", "..x\n.a"},
         // Over-long lines: cut at 998, or behind the last blank within them.
         {a998, a998},
         {std::string(2000, 'b'), std::string(998, 'b') + CrLf + std::string(998, 'b') + CrLf + "bbbb"},
@@ -68,7 +77,8 @@ TEST(MessageComposition, PrepareDotStuffsWrapsAndKeepsTheSeparator)
          std::string(900, 'a') + " " + std::string(90, 'b') + " " + CrLf + std::string(200, 'c')},
         {a998 + "aa b", a998 + CrLf + "aa b"},
         // A continuation piece is stuffed; the stuffing dot itself can make a line too long.
-        {a998 + ".bc", a998 + CrLf + "..bc"}, {"." + std::string(997, 'a'), ".." + std::string(996, 'a') + CrLf + "a"},
+        {a998 + ".bc", a998 + CrLf + "..bc"},
+        {"." + std::string(997, 'a'), ".." + std::string(996, 'a') + CrLf + "a"},
         // Line feeds alone: one line, wrapped with CR LF. A CR separator wraps with CR.
         {"x\n" + std::string(1500, 'b'), "x\n" + std::string(996, 'b') + CrLf + std::string(504, 'b')},
         {"x\r" + std::string(1000, 'b'), "x\r" + std::string(998, 'b') + "\r" + "bb"},
@@ -86,8 +96,8 @@ TEST(MessageComposition, TimeZoneTexts)
     struct Case {
         const char* zone;
         const char* text;
-    } cases[] = {{"UTC0", "+0000"}, {"QPW0:30", "-0030"}, {"QPE-0:30", "+0030"}, {"QPI-5:30", "+0530"},
-                 {"QPN3:30", "-0330"}};
+    } cases[]
+        = {{"UTC0", "+0000"}, {"QPW0:30", "-0030"}, {"QPE-0:30", "+0030"}, {"QPI-5:30", "+0530"}, {"QPN3:30", "-0330"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.zone);
         ZoneGuard zone(c.zone);
@@ -129,11 +139,21 @@ TEST(MessageComposition, TransmissionSizeEstimate)
 {
     const std::vector<std::string> recipients = {"a@b.com", "cc@dd.org"}, recipientNames = {"Ann"}, cc = {"x@y.net"},
                                    bcc = {"b1@z.de", "b2@z.de"};
-    TransmissionSizeInputs inputs{.From = "me@example.com", .UseAuthentication = true, .Username = "user",
-                                  .Password = "secret1", .Recipients = recipients,
-                                  .RecipientDisplayNames = recipientNames, .CcRecipients = cc, .CcDisplayNames = {}, .BccRecipients = bcc,
-                                  .FromDisplayName = "Me", .ReplyToAddress = "r@s.com", .Subject = "Hi",
-                                  .Message = "Hello", .EncodeType = 0, .Receipt = true};
+    TransmissionSizeInputs inputs{.From = "me@example.com",
+                                  .UseAuthentication = true,
+                                  .Username = "user",
+                                  .Password = "secret1",
+                                  .Recipients = recipients,
+                                  .RecipientDisplayNames = recipientNames,
+                                  .CcRecipients = cc,
+                                  .CcDisplayNames = {},
+                                  .BccRecipients = bcc,
+                                  .FromDisplayName = "Me",
+                                  .ReplyToAddress = "r@s.com",
+                                  .Subject = "Hi",
+                                  .Message = "Hello",
+                                  .EncodeType = 0,
+                                  .Receipt = true};
     // 93+14 | +25+14 +16/3 +28/3 | +(15+14)+(15+18+6) +(11+3) | +(15+14) | +(15+7)+(15+7+6)
     // | +3+2 +14 +14+7 +2+5 | +64 +36+2+14
     EXPECT_EQ(EstimateTransmissionSize(inputs), 484);

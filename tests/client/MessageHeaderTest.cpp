@@ -24,8 +24,13 @@ HeaderLine quiet(std::string text)
 TEST(MessageHeader, OptionalLinesFollowTheirConditions)
 {
     // Copies only: the To line is still there, empty. Normal priority, no receipt, 7-bit body.
-    MessageHeaderFields fields{.MessageId = "id@h", .FromHeader = "\"me@h\" <me@h>", .CcList = "\"c@h\" <c@h>",
-                               .Subject = "S", .Date = "D", .Priority = 3, .PriorityName = "Normal"};
+    MessageHeaderFields fields{.MessageId = "id@h",
+                               .FromHeader = "\"me@h\" <me@h>",
+                               .CcList = "\"c@h\" <c@h>",
+                               .Subject = "S",
+                               .Date = "D",
+                               .Priority = 3,
+                               .PriorityName = "Normal"};
     EXPECT_EQ(ComposeHeaderLines(fields),
               (Lines{quiet("Message-ID: <id@h>"), shown("From: \"me@h\" <me@h>"), shown("To: "),
                      shown("Cc: \"c@h\" <c@h>"), shown("Subject: S"), shown("Date: D"), shown("MIME-Version: 1.0"),
@@ -60,7 +65,8 @@ TEST(MessageHeader, AddressListsFoldAndQuote)
 
 TEST(MessageHeader, LineBreaksInValuesNeverStartALine)
 {
-    const MessageHeaderFields fields{.Subject = "Hi\r\nBcc: all@h", .ReplyToAddress = "r@h\nX: y", .Date = "D", .EncodeType = 1};
+    const MessageHeaderFields fields{
+        .Subject = "Hi\r\nBcc: all@h", .ReplyToAddress = "r@h\nX: y", .Date = "D", .EncodeType = 1};
     const Lines lines = ComposeHeaderLines(fields);
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[3], shown("Subject: Hi Bcc: all@h"));
@@ -69,7 +75,8 @@ TEST(MessageHeader, LineBreaksInValuesNeverStartALine)
     const std::string addresses[] = {"a@h\r\n"};
     const std::string names[] = {"A\r\nB"};
     EXPECT_EQ(AddressListValue(addresses, names), "\"A B\" <a@h >");
-    EXPECT_EQ(MailFromCommand("me@h>\r\nRCPT TO:<x@h", true), "MAIL FROM: <me@h> RCPT TO:<x@h> AUTH=me@h> RCPT TO:<x@h");
+    EXPECT_EQ(MailFromCommand("me@h>\r\nRCPT TO:<x@h", true),
+              "MAIL FROM: <me@h> RCPT TO:<x@h> AUTH=me@h> RCPT TO:<x@h");
     EXPECT_EQ(RcptToCommand("x@h\r\nDATA"), "RCPT TO: <x@h DATA>");
     EXPECT_EQ(SenderDomain("me@h\r\nMAIL"), "h MAIL");
 }

@@ -12,11 +12,16 @@ TEST(ServerReplies, SmtpReplyEndsAtItsLastLine)
         std::optional<std::string> reply;
         const char* rest;
     } cases[] = {
-        {"220 ready\r\n", "220 ready\r\n", ""}, {"250-first\r\n", std::nullopt, "250-first\r\n"},
-        {"250-first\r\n250-AUTH LOGIN\r\n250 OK\r\n221 bye\r\n", "250-first\r\n250-AUTH LOGIN\r\n250 OK\r\n", "221 bye\r\n"},
-        {"250 OK", std::nullopt, "250 OK"}, {"", std::nullopt, ""},
+        {"220 ready\r\n", "220 ready\r\n", ""},
+        {"250-first\r\n", std::nullopt, "250-first\r\n"},
+        {"250-first\r\n250-AUTH LOGIN\r\n250 OK\r\n221 bye\r\n", "250-first\r\n250-AUTH LOGIN\r\n250 OK\r\n",
+         "221 bye\r\n"},
+        {"250 OK", std::nullopt, "250 OK"},
+        {"", std::nullopt, ""},
         // A line that is not a numbered continuation ends the reply, whatever it says.
-        {"hello\r\n", "hello\r\n", ""}, {"500 \r\n", "500 \r\n", ""}, {"ab-c\r\nx\r\n", "ab-c\r\n", "x\r\n"},
+        {"hello\r\n", "hello\r\n", ""},
+        {"500 \r\n", "500 \r\n", ""},
+        {"ab-c\r\nx\r\n", "ab-c\r\n", "x\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.buffer);
@@ -73,9 +78,12 @@ TEST(ServerReplies, LoginPromptsByTheirDecodedText)
         LoginPrompt prompt;
     } cases[] = {
         // "Username:", "USERNAME:", "User Name" and a NUL; "Password:" between blanks; "Your name?".
-        {"334 VXNlcm5hbWU6\r\n", LoginPrompt::Username}, {"334 VVNFUk5BTUU6\r\n", LoginPrompt::Username},
-        {"334 VXNlciBOYW1lAA==\r\n", LoginPrompt::Username}, {"334   UGFzc3dvcmQ6  \r\n", LoginPrompt::Password},
-        {"334 WW91ciBuYW1lPw==\r\n", LoginPrompt::Other}, {"334 not Base64!\r\n", LoginPrompt::Other},
+        {"334 VXNlcm5hbWU6\r\n", LoginPrompt::Username},
+        {"334 VVNFUk5BTUU6\r\n", LoginPrompt::Username},
+        {"334 VXNlciBOYW1lAA==\r\n", LoginPrompt::Username},
+        {"334   UGFzc3dvcmQ6  \r\n", LoginPrompt::Password},
+        {"334 WW91ciBuYW1lPw==\r\n", LoginPrompt::Other},
+        {"334 not Base64!\r\n", LoginPrompt::Other},
         {"334\r\n", LoginPrompt::Other},
     };
     for (const Case& c : cases) {

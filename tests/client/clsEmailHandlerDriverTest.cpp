@@ -39,13 +39,15 @@ public:
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
                 ++m_connections;
                 m_peer = socket;
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, script, buffer = std::string()]() mutable {
-                    buffer += socket->readAll().toStdString();
-                    for (std::size_t end; (end = buffer.find("\r\n")) != std::string::npos; buffer.erase(0, end + 2)) {
-                        m_lines.push_back(buffer.substr(0, end));
-                        socket->write(QByteArray::fromStdString(script(m_lines.back())));
-                    }
-                });
+                QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                 [this, socket, script, buffer = std::string()]() mutable {
+                                     buffer += socket->readAll().toStdString();
+                                     for (std::size_t end; (end = buffer.find("\r\n")) != std::string::npos;
+                                          buffer.erase(0, end + 2)) {
+                                         m_lines.push_back(buffer.substr(0, end));
+                                         socket->write(QByteArray::fromStdString(script(m_lines.back())));
+                                     }
+                                 });
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
                 Write(greeting);
             }
@@ -91,8 +93,10 @@ struct SmtpScript {
             return replyFor(Replies, line, "250 Queued\r\n");
         }
         const std::string word = UpperCase(line.substr(0, line.find(' ')));
-        const std::string reply =
-            replyFor(Replies, line, word == "DATA" ? "354 Go ahead\r\n" : word == "QUIT" ? "221 Bye\r\n" : "250 OK\r\n");
+        const std::string reply = replyFor(Replies, line,
+                                           word == "DATA"       ? "354 Go ahead\r\n"
+                                               : word == "QUIT" ? "221 Bye\r\n"
+                                                                : "250 OK\r\n");
         inData = word == "DATA" && reply.starts_with("354");
         return reply;
     }
@@ -113,9 +117,10 @@ struct Recorder {
         };
         QObject::connect(&handler, &clsEmailHandler::Status, &context, record("Status: "));
         QObject::connect(&handler, &clsEmailHandler::ExtendedStatus, &context, record("Ext: "));
-        QObject::connect(&handler, &clsEmailHandler::SendFailed, &context, [this](const std::string& text, bool following) {
-            Events.push_back((following ? "Failed+: " : "Failed: ") + text);
-        });
+        QObject::connect(&handler, &clsEmailHandler::SendFailed, &context,
+                         [this](const std::string& text, bool following) {
+                             Events.push_back((following ? "Failed+: " : "Failed: ") + text);
+                         });
         QObject::connect(&handler, &clsEmailHandler::Progress, &context,
                          [this](long percent) { Events.push_back("Progress: " + std::to_string(percent)); });
         QObject::connect(&handler, &clsEmailHandler::SendSuccesful, &context, [this] { Events.push_back("Success"); });
@@ -166,13 +171,14 @@ void composeFullMessage(clsEmailHandler& handler)
 
 // What composeFullMessage sends, generated lines masked, up to the body; the Bcc recipient is
 // in the envelope only.
-const std::string FullMessageHeader =
-    "Message-ID: *\r\nFrom: =?ISO-8859-1?B?U+luZGVy?= <me@localhost>\r\n"
-    "To: =?ISO-8859-1?B?xG5u?= <a@localhost>, \r\n\t\"b@localhost\" <b@localhost>\r\nCc: \"c@localhost\" <c@localhost>\r\n"
-    "Subject: Hi\r\nReply-to: <r@localhost>\r\nDate: *\r\nMIME-Version: 1.0\r\nX-Priority: 1\r\n"
-    "X-MSMail-Priority: High\r\nX-Mailer: Quellpost1.0 (build 0)\r\n"
-    "Disposition-Notification-To: =?ISO-8859-1?B?U+luZGVy?= <me@localhost>\r\n"
-    "Content-Type: text/plain;\r\n\tcharset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: 8bit\r\n\r\n";
+const std::string FullMessageHeader
+    = "Message-ID: *\r\nFrom: =?ISO-8859-1?B?U+luZGVy?= <me@localhost>\r\n"
+      "To: =?ISO-8859-1?B?xG5u?= <a@localhost>, \r\n\t\"b@localhost\" <b@localhost>\r\nCc: \"c@localhost\" "
+      "<c@localhost>\r\n"
+      "Subject: Hi\r\nReply-to: <r@localhost>\r\nDate: *\r\nMIME-Version: 1.0\r\nX-Priority: 1\r\n"
+      "X-MSMail-Priority: High\r\nX-Mailer: Quellpost1.0 (build 0)\r\n"
+      "Disposition-Notification-To: =?ISO-8859-1?B?U+luZGVy?= <me@localhost>\r\n"
+      "Content-Type: text/plain;\r\n\tcharset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: 8bit\r\n\r\n";
 
 class Driver : public ::testing::Test {
 protected:
@@ -221,9 +227,9 @@ TEST_F(Driver, SendsTheWholeTransactionWithLogin)
     const Texts& sent = server.Lines();
     ASSERT_GE(sent.size(), 10u);
     EXPECT_EQ(Texts(sent.begin(), sent.begin() + 10),
-              (Texts{"EHLO localhost", "AUTH LOGIN", "dXNlcg==", "c2VjcmV0", "MAIL FROM: <me@localhost> AUTH=me@localhost",
-                     "RCPT TO: <a@localhost>", "RCPT TO: <b@localhost>", "RCPT TO: <c@localhost>",
-                     "RCPT TO: <d@localhost>", "DATA"}));
+              (Texts{"EHLO localhost", "AUTH LOGIN", "dXNlcg==", "c2VjcmV0",
+                     "MAIL FROM: <me@localhost> AUTH=me@localhost", "RCPT TO: <a@localhost>", "RCPT TO: <b@localhost>",
+                     "RCPT TO: <c@localhost>", "RCPT TO: <d@localhost>", "DATA"}));
     const Texts narrated = events.Only("Ext: >> ");
     for (const char* hidden : {"{username...}", "{password...}", "{message text...}"})
         EXPECT_EQ(std::ranges::count(narrated, hidden), 1) << hidden;
@@ -288,9 +294,10 @@ TEST_F(Driver, RefusedConnection)
     handler.SetSMTPPort(probe.serverPort());
     probe.close();
     handler.Send();
-    EXPECT_EQ(events.Events, (Texts{"Status: Connecting to SMTP server (127.0.0.1)...", "Ext: Trying to connect (1/4)...",
-                                    "Failed: Connection refused", "Status: Closing connection to server...",
-                                    "Ext: No further connection retries."}));
+    EXPECT_EQ(events.Events,
+              (Texts{"Status: Connecting to SMTP server (127.0.0.1)...", "Ext: Trying to connect (1/4)...",
+                     "Failed: Connection refused", "Status: Closing connection to server...",
+                     "Ext: No further connection retries."}));
     EXPECT_EQ(socket.State(), SocketState::Closed);
 }
 
@@ -304,24 +311,44 @@ TEST_F(Driver, NegativeRepliesEndTheSendEachReportedOnce)
         Texts failures;
         std::string lastStatus = "Closing connection to server...";
     } cases[] = {
-        {"refused recipient", false, {{"RCPT", "550 No such user\r\n"}},
-         {"HELO localhost", "MAIL FROM: <me@localhost>", "RCPT TO: <you@localhost>", "QUIT"}, {"Failed: 550 No such user\r\n"}},
+        {"refused recipient",
+         false,
+         {{"RCPT", "550 No such user\r\n"}},
+         {"HELO localhost", "MAIL FROM: <me@localhost>", "RCPT TO: <you@localhost>", "QUIT"},
+         {"Failed: 550 No such user\r\n"}},
         // The second refusal is taken while the report of the first closes the connection.
-        {"two refusals at once", false, {{"RCPT", "550 No such user\r\n554 Nor anyone else\r\n"}}, {},
+        {"two refusals at once",
+         false,
+         {{"RCPT", "550 No such user\r\n554 Nor anyone else\r\n"}},
+         {},
          {"Failed: 550 No such user\r\n", "Failed: 554 Nor anyone else\r\n"}},
         // Reported while the client looks for AUTH LOGIN: no missing offer, no going on without a login.
-        {"refusal behind the EHLO reply", true, {{"EHLO", "250 fake\r\n421 Closing down\r\n"}},
-         {"EHLO localhost", "QUIT"}, {"Failed: 421 Closing down\r\n"}},
+        {"refusal behind the EHLO reply",
+         true,
+         {{"EHLO", "250 fake\r\n421 Closing down\r\n"}},
+         {"EHLO localhost", "QUIT"},
+         {"Failed: 421 Closing down\r\n"}},
         // Left open, the unanswered login's connection would carry the next Send unauthenticated.
-        {"login unanswered", true, {{"EHLO", "250-fake\r\n250 AUTH LOGIN\r\n"}, {"AUTH", ""}},
-         {"EHLO localhost", "AUTH LOGIN", "QUIT"}, {"Failed: Timeout occurred: The SMTP host did not respond to the request"}},
+        {"login unanswered",
+         true,
+         {{"EHLO", "250-fake\r\n250 AUTH LOGIN\r\n"}, {"AUTH", ""}},
+         {"EHLO localhost", "AUTH LOGIN", "QUIT"},
+         {"Failed: Timeout occurred: The SMTP host did not respond to the request"}},
         // A POP3 answer at the SMTP port is no reason to send a user name there.
-        {"POP3 answer from an SMTP server", false, {{"HELO", "+OK\r\n"}}, {"HELO localhost", "QUIT"}, {"Failed: +OK\r\n"}},
+        {"POP3 answer from an SMTP server",
+         false,
+         {{"HELO", "+OK\r\n"}},
+         {"HELO localhost", "QUIT"},
+         {"Failed: +OK\r\n"}},
         // A prompt for neither the name nor the password ("Your name?") is cancelled with "*".
-        {"login prompt asking for neither", true,
-         {{"EHLO", "250-fake\r\n250 AUTH LOGIN\r\n"}, {"AUTH", "334 WW91ciBuYW1lPw==\r\n"}, {"", ""},
+        {"login prompt asking for neither",
+         true,
+         {{"EHLO", "250-fake\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH", "334 WW91ciBuYW1lPw==\r\n"},
+          {"", ""},
           {"*", "501 Authentication cancelled\r\n"}},
-         {"EHLO localhost", "AUTH LOGIN", "", "*", "QUIT"}, {"Failed: 501 Authentication cancelled\r\n"},
+         {"EHLO localhost", "AUTH LOGIN", "", "*", "QUIT"},
+         {"Failed: 501 Authentication cancelled\r\n"},
          "Host login failed!"},
     };
     for (const Case& c : cases) {
@@ -371,8 +398,9 @@ TEST_F(Driver, SettingErrorsAreReportedBeforeAnyConnection)
     handler.SetRecipient("");
     handler.SetRecipientDisplayName("A;B");
     handler.Send();
-    EXPECT_EQ(events.Events, (Texts{"Failed+: Invalid remote port", "Failed+: Missing or invalid sender Email address",
-                                    "Failed: No Recipient E-mail address specified"}));
+    EXPECT_EQ(events.Events,
+              (Texts{"Failed+: Invalid remote port", "Failed+: Missing or invalid sender Email address",
+                     "Failed: No Recipient E-mail address specified"}));
 
     // Display names are fitted to their addresses even by a Send that goes no further; with no
     // addresses at all they are left as they are.
@@ -384,7 +412,8 @@ TEST_F(Driver, SettingErrorsAreReportedBeforeAnyConnection)
     handler.SetCcDisplayName("C;D;E");
     handler.SetMaxRecipients(2);
     handler.Send();
-    EXPECT_EQ(events.Events, (Texts{"Failed+: Missing or invalid sender Email address", "Failed: Too many recipients"}));
+    EXPECT_EQ(events.Events,
+              (Texts{"Failed+: Missing or invalid sender Email address", "Failed: Too many recipients"}));
     EXPECT_EQ(handler.RecipientDisplayName(), ";");
     EXPECT_EQ(handler.CcDisplayName(), "C");
     EXPECT_EQ(server.Connections(), 0);
@@ -466,11 +495,12 @@ TEST_F(Pop3BeforeSmtp, LogsInThenSendsHoweverTheServerEndsIt)
         events.Events.clear();
         handler.Send();
         EXPECT_TRUE(events.Succeeded()) << ::testing::PrintToString(events.Events);
-        EXPECT_EQ(events.Statuses(),
-                  (Texts{"Connecting to POP3 Server (127.0.0.1)...", "POP3 authentication successful...",
-                         "Connecting to SMTP server (127.0.0.1)...", "Initializing communications...",
-                         "Sending sender information to server...", "Sending recipient information to server...",
-                         "Sending message to server...", "Transmission Complete...", "Closing connection to server..."}));
+        EXPECT_EQ(
+            events.Statuses(),
+            (Texts{"Connecting to POP3 Server (127.0.0.1)...", "POP3 authentication successful...",
+                   "Connecting to SMTP server (127.0.0.1)...", "Initializing communications...",
+                   "Sending sender information to server...", "Sending recipient information to server...",
+                   "Sending message to server...", "Transmission Complete...", "Closing connection to server..."}));
         const Texts sent = events.Only("Ext: >> ");
         ASSERT_GE(sent.size(), 3u);
         EXPECT_EQ(Texts(sent.begin(), sent.begin() + 3), (Texts{"USER {username...}", "PASS {password...}", "QUIT"}));
@@ -515,14 +545,16 @@ TEST_F(Pop3BeforeSmtp, FailuresStopEverything)
     events.Events.clear();
     handler.setPop3Port(0);
     handler.Send();
-    EXPECT_EQ(events.Events, (Texts{"Status: Connecting to POP3 Server (127.0.0.1)...",
-                                    "Status: Connect error: Invalid port number"}));
+    EXPECT_EQ(
+        events.Events,
+        (Texts{"Status: Connecting to POP3 Server (127.0.0.1)...", "Status: Connect error: Invalid port number"}));
 
     // No host.
     events.Events.clear();
     handler.SetPOP3Host("");
     handler.Send();
-    EXPECT_EQ(events.Events, (Texts{"Status: Connecting to POP3 Server ()...", "Failed: Invalid or missing POP3 host name"}));
+    EXPECT_EQ(events.Events,
+              (Texts{"Status: Connecting to POP3 Server ()...", "Failed: Invalid or missing POP3 host name"}));
     EXPECT_EQ(pop3.Connections(), 3);
     EXPECT_EQ(server.Connections(), 0);
 }

@@ -46,8 +46,8 @@ protected:
         const std::string stored = pop3 ? handler.POP3Host() : handler.SMTPHost();
         if (stored == host && errors() == pending)
             return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "holds " << ::testing::PrintToString(stored) << " with errors "
-                                             << ::testing::PrintToString(errors());
+        return ::testing::AssertionFailure()
+            << "holds " << ::testing::PrintToString(stored) << " with errors " << ::testing::PrintToString(errors());
     }
 
     SocketControl socket;
@@ -114,9 +114,16 @@ TEST_F(EmailHandlerTest, NumericAndTextSettings)
         std::vector<std::pair<std::int32_t, std::int32_t>> setAndRead;
         std::string outOfRangeError{}; // none: values out of range are ignored silently
     } cases[] = {
-        {&clsEmailHandler::SetSMTPPort, &clsEmailHandler::SMTPPort, {{0, 25}, {65536, 25}, {587, 587}, {65535, 65535}}, PortError},
-        {&clsEmailHandler::SetConnectRetry, &clsEmailHandler::ConnectRetry, {{0, 4}, {21, 4}, {-4, 4}, {20, 20}, {1, 1}}},
-        {&clsEmailHandler::SetConnectTimeout, &clsEmailHandler::ConnectTimeout, {{0, 40}, {121, 40}, {-40, 40}, {120, 120}}},
+        {&clsEmailHandler::SetSMTPPort,
+         &clsEmailHandler::SMTPPort,
+         {{0, 25}, {65536, 25}, {587, 587}, {65535, 65535}},
+         PortError},
+        {&clsEmailHandler::SetConnectRetry,
+         &clsEmailHandler::ConnectRetry,
+         {{0, 4}, {21, 4}, {-4, 4}, {20, 20}, {1, 1}}},
+        {&clsEmailHandler::SetConnectTimeout,
+         &clsEmailHandler::ConnectTimeout,
+         {{0, 40}, {121, 40}, {-40, 40}, {120, 120}}},
         // Magnitudes; the one a 32-bit number cannot hold leaves the previous value.
         {&clsEmailHandler::SetMaxRecipients, &clsEmailHandler::MaxRecipients, {{-5, 5}, {lowest, 5}}},
         {&clsEmailHandler::SetMessageTimeout, &clsEmailHandler::MessageTimeout, {{-5, 5}, {lowest, 5}}},
@@ -130,7 +137,8 @@ TEST_F(EmailHandlerTest, NumericAndTextSettings)
         }
 
     // Only 1, 3 and 5 have names; another number keeps the name before it.
-    const std::pair<std::int32_t, const char*> priorities[] = {{2, ""}, {1, "High"}, {2, "High"}, {5, "Low"}, {3, "Normal"}};
+    const std::pair<std::int32_t, const char*> priorities[]
+        = {{2, ""}, {1, "High"}, {2, "High"}, {5, "Low"}, {3, "Normal"}};
     for (auto [priority, name] : priorities) {
         SCOPED_TRACE(priority);
         handler.SetPriority(priority);

@@ -21,7 +21,11 @@ TEST(LogBuffer, OldestLinesGoBeyondTheBudgetUnderOneCurrentNotice)
     const Case cases[] = {
         {"within both budgets", 3, 3 * Line + 20, {"", nul, "Latin-1 \xC4\xFF"}, {"", nul, "Latin-1 \xC4\xFF"}},
         {"line budget", 2, 1000, {"a", "b", "c", "d", "e"}, {"Log full, oldest lines dropped: 3", "d", "e"}},
-        {"byte budget", 100, 2 * Line + 10, {"12345", "67890", "x"}, {"Log full, oldest lines dropped: 1", "67890", "x"}},
+        {"byte budget",
+         100,
+         2 * Line + 10,
+         {"12345", "67890", "x"},
+         {"Log full, oldest lines dropped: 1", "67890", "x"}},
         {"a line larger than the budget", 100, Line + 3, {"ab", "abcd"}, {"Log full, oldest lines dropped: 2"}},
     };
     for (const Case& c : cases) {

@@ -26,7 +26,8 @@ using Packets = std::vector<std::string>;
 
 std::uint16_t word(std::string_view bytes, std::size_t at)
 {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) << 8 | static_cast<unsigned char>(bytes[at + 1]));
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) << 8
+                                      | static_cast<unsigned char>(bytes[at + 1]));
 }
 
 // The Internet checksum; 0 over a packet that carries its own.
@@ -45,7 +46,7 @@ std::uint16_t checksum(std::string bytes)
 std::string icmp(char type, std::uint16_t identifier, std::uint16_t sequence, std::string_view payload)
 {
     return std::string{type, 0, 0, 0, char(identifier >> 8), char(identifier), char(sequence >> 8), char(sequence)}
-           + std::string(payload);
+    + std::string(payload);
 }
 
 // A minimal IPv4 header in front of an ICMP packet, as a raw socket delivers it.
@@ -76,7 +77,8 @@ struct ScriptedPeer {
         ::setsockopt(fds[1], SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
         request = std::async(std::launch::async, [fd = fds[1], script = std::move(script)] {
             std::string received(2048, '\0');
-            received.resize(static_cast<std::size_t>(std::max<ssize_t>(::recv(fd, received.data(), received.size(), 0), 0)));
+            received.resize(
+                static_cast<std::size_t>(std::max<ssize_t>(::recv(fd, received.data(), received.size(), 0), 0)));
             for (const std::string& packet : received.empty() ? Packets{} : script(received))
                 ::send(fd, packet.data(), packet.size(), 0);
             return received;
@@ -116,7 +118,8 @@ TEST(Ping, UnusableInputOrNoSocketFailsBeforeSending)
     EXPECT_FALSE(peer.Opened());
 
     // No ICMP socket to be had is a failure, not an answer. The peer restores the opener.
-    mdlPing::SetEchoSocketOpener([](std::uint32_t to) { return mdlPing::OpenEchoSocket(to, mdlPing::EchoSocketKinds::None); });
+    mdlPing::SetEchoSocketOpener(
+        [](std::uint32_t to) { return mdlPing::OpenEchoSocket(to, mdlPing::EchoSocketKinds::None); });
     EXPECT_EQ(mdlPing::Ping("127.0.0.1", "Ping!", reply, 1000), mdlPing::StatusGeneralFailure);
     EXPECT_EQ(reply.Status, mdlPing::StatusGeneralFailure);
 }
@@ -126,8 +129,10 @@ TEST(Ping, SendsOneWellFormedRequestAndTakesOnlyItsReply)
     for (bool withIpHeader : {false, true}) {
         SCOPED_TRACE(withIpHeader ? "raw socket" : "datagram socket");
         ScriptedPeer peer(withIpHeader, [&](const std::string& request) {
-            const std::uint16_t id = word(request, 4), seq = word(request, 6), otherSeq = static_cast<std::uint16_t>(seq + 1);
-            const auto wrap = [&](const std::string& packet) { return withIpHeader ? fromSource("127.0.0.1", packet) : packet; };
+            const std::uint16_t id = word(request, 4), seq = word(request, 6),
+                                otherSeq = static_cast<std::uint16_t>(seq + 1);
+            const auto wrap
+                = [&](const std::string& packet) { return withIpHeader ? fromSource("127.0.0.1", packet) : packet; };
             // Not an echo reply, the own request seen on loopback, an older reply, a runt.
             Packets packets{wrap(icmp(3, id, seq, "")), wrap(request), wrap(icmp(0, id, otherSeq, "Old!")), "\x45"};
             if (withIpHeader) {
@@ -186,7 +191,8 @@ TEST(Ping, LoopbackAnswers)
         if ((kinds == Kinds::DatagramOnly && !datagram) || (kinds == Kinds::RawOnly && !raw))
             continue;
         SCOPED_TRACE(static_cast<int>(kinds));
-        mdlPing::SetEchoSocketOpener([kinds](std::uint32_t destination) { return mdlPing::OpenEchoSocket(destination, kinds); });
+        mdlPing::SetEchoSocketOpener(
+            [kinds](std::uint32_t destination) { return mdlPing::OpenEchoSocket(destination, kinds); });
         mdlPing::EchoReply reply;
         EXPECT_EQ(mdlPing::Ping("127.0.0.1", "Ping!", reply, 1000), mdlPing::StatusSuccess);
         EXPECT_EQ(std::string(reply.Data.data(), reply.DataSize), "Ping!");

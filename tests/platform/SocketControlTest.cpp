@@ -40,8 +40,14 @@ struct Recorder {
     explicit Recorder(SocketControl& c) : control(c)
     {
         using S = SocketControl;
-        QObject::connect(&c, &S::ConnectionRequest, &c, [this](long id) { add("Request"); requests.push_back(id); });
-        QObject::connect(&c, &S::DataArrival, &c, [this](long) { add("Data"); received += control.GetData(); });
+        QObject::connect(&c, &S::ConnectionRequest, &c, [this](long id) {
+            add("Request");
+            requests.push_back(id);
+        });
+        QObject::connect(&c, &S::DataArrival, &c, [this](long) {
+            add("Data");
+            received += control.GetData();
+        });
         QObject::connect(&c, &S::CloseEvent, &c, [this] { add("Close"); });
         QObject::connect(&c, &S::ConnectEvent, &c, [this] { add("Connect"); });
         QObject::connect(&c, &S::ErrorEvent, &c, [this] { add("Error"); });
@@ -159,8 +165,9 @@ TEST(SocketControl, OperationsInTheWrongStateThrow)
     EXPECT_EQ(ErrorNumberOf([&] { connectTo(c, "127.0.0.1", 25); }), ErrorNumber::SocketWrongState);
     EXPECT_EQ(c.State(), SocketState::Listening);
     // Running as root here, so the refusal of a privileged port can only be shown through its text.
-    EXPECT_EQ(ListenError(QAbstractSocket::SocketAccessError, 25, "Permission denied").Description(),
-              "Permission denied: binding port 25 needs root or the CAP_NET_BIND_SERVICE capability (ports below 1024)");
+    EXPECT_EQ(
+        ListenError(QAbstractSocket::SocketAccessError, 25, "Permission denied").Description(),
+        "Permission denied: binding port 25 needs root or the CAP_NET_BIND_SERVICE capability (ports below 1024)");
 }
 
 TEST_F(Loopback, SendProgressCountsEveryByteThenSendComplete)

@@ -146,6 +146,7 @@ TEST(ByteBudget, RefusalsAtTheEdge)
     EXPECT_EQ(send("Hi\r\n"), "250 OK");
     EXPECT_EQ(store.Count(), 1);
     EXPECT_EQ(store.Budget().Used(), 18u);
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Fatal application error tracked:\r[7]: Out of memory\rSource: "
-                                                       "sckSMTPServer_DataArrival\rIndex: 1"});
+    EXPECT_EQ(boxes.Texts(),
+              std::vector<std::string>{"Fatal application error tracked:\r[7]: Out of memory\rSource: "
+                                       "sckSMTPServer_DataArrival\rIndex: 1"});
 }

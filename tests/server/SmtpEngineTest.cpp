@@ -27,16 +27,31 @@ std::string Replies(const std::string& letters)
 // Each line alone on a new connection: its replies, whether it is known, and nothing kept.
 TEST(SmtpEngine, EveryCommandHasItsReply)
 {
-    struct Case { std::string line, replies; bool known; };
+    struct Case {
+        std::string line, replies;
+        bool known;
+    };
     const Case cases[] = {
         {"HELO client.example", "250-127.0.0.1 SMTP mode ready\r\n" + Ok, true},
         {"QUIT", "221 127.0.0.1 Service closing transmission channel\r\n", true},
-        {"DATA", GoAhead, true}, {"EHLO client", "500 \r\n", true}, {"AUTH LOGIN", "500 \r\n", true},
-        {"HELP", "211 \r\n", true}, {"VRFY bob", Ok, true}, {"TURN", Ok, true}, {"noop", Ok, true},
-        {"RSET", Ok, true}, {"SEND", Ok, true}, {"SOML", Ok, true}, {"SAML", Ok, true}, {"EXPN x", Ok, true},
+        {"DATA", GoAhead, true},
+        {"EHLO client", "500 \r\n", true},
+        {"AUTH LOGIN", "500 \r\n", true},
+        {"HELP", "211 \r\n", true},
+        {"VRFY bob", Ok, true},
+        {"TURN", Ok, true},
+        {"noop", Ok, true},
+        {"RSET", Ok, true},
+        {"SEND", Ok, true},
+        {"SOML", Ok, true},
+        {"SAML", Ok, true},
+        {"EXPN x", Ok, true},
         {"NOOPXYZ", Ok, true}, // only the first four characters count
         {".", Ok, true},       // outside a data phase: nothing to store
-        {"", "500 \r\n", false}, {"XYZW", "500 \r\n", false}, {"HEL", "500 \r\n", false}, {".abc", "500 \r\n", false},
+        {"", "500 \r\n", false},
+        {"XYZW", "500 \r\n", false},
+        {"HEL", "500 \r\n", false},
+        {".abc", "500 \r\n", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -51,22 +66,34 @@ TEST(SmtpEngine, EveryCommandHasItsReply)
 // order; data lines are taken as they are, but for one leading dot, and are not answered.
 TEST(SmtpEngine, TransactionsKeepWhatTheirDataPhaseCollected)
 {
-    struct Case { const char* name; std::vector<std::string> lines; const char* replies; Messages stored; };
+    struct Case {
+        const char* name;
+        std::vector<std::string> lines;
+        const char* replies;
+        Messages stored;
+    };
     const Case cases[] = {
         {"nothing could be taken, not even data", {"MAIL FROM: x", "RCPT TO: y", "DATA", "."}, "oogo", {{"", "", ""}}},
         {"the next data phase starts empty; a second '.' stores nothing",
-         {"MAIL FROM:<a@x>", "RCPT TO:<b@x>", "DATA", "x", ".", "DATA", "y", ".", "."}, "oogogoo",
+         {"MAIL FROM:<a@x>", "RCPT TO:<b@x>", "DATA", "x", ".", "DATA", "y", ".", "."},
+         "oogogoo",
          {{"<a@x>", "<b@x>", "x\r\n"}, {"", "", "y\r\n"}}},
         {"MAIL forgets earlier recipients; all later ones kept in order",
          {"MAIL FROM:<old@x>", "RCPT TO:<stale@x>", "MAIL FROM:<a@x>", "RCPT TO:<b@x>", "RCPT TO: nothing to take",
           "RCPT TO:<c@x>", "RCPT TO:<d@x>", "DATA", "."},
-         "ooooooogo", {{"<a@x>", "<b@x>, <c@x>, <d@x>", ""}}},
-        {"RSET empties the transaction", {"MAIL FROM:<a@x>", "RCPT TO:<b@x>", "RSET", "DATA", "."}, "ooogo", {{"", "", ""}}},
+         "ooooooogo",
+         {{"<a@x>", "<b@x>, <c@x>, <d@x>", ""}}},
+        {"RSET empties the transaction",
+         {"MAIL FROM:<a@x>", "RCPT TO:<b@x>", "RSET", "DATA", "."},
+         "ooogo",
+         {{"", "", ""}}},
         {"data lines verbatim but for the stuffed dot",
          {"MAIL FROM:<a@x>", "DATA", "..", "..leading dot", "QUIT", "MAIL FROM:<evil@x>", "a lone\rCR and \nLF", "",
           "\xE4\xF6\xFC 8-bit", "."},
-         "ogo", {{"<a@x>", "", ".\r\n.leading dot\r\nQUIT\r\nMAIL FROM:<evil@x>\r\na lone\rCR and \nLF\r\n\r\n"
-                             "\xE4\xF6\xFC 8-bit\r\n"}}},
+         "ogo",
+         {{"<a@x>", "",
+           ".\r\n.leading dot\r\nQUIT\r\nMAIL FROM:<evil@x>\r\na lone\rCR and \nLF\r\n\r\n"
+           "\xE4\xF6\xFC 8-bit\r\n"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -78,14 +105,24 @@ TEST(SmtpEngine, TransactionsKeepWhatTheirDataPhaseCollected)
 
 TEST(SmtpEngine, PathExtraction)
 {
-    struct Case { std::string line, from, to; };
+    struct Case {
+        std::string line, from, to;
+    };
     const Case cases[] = {
-        {"MAIL FROM:<a@x.com>", "<a@x.com>", ""}, {"MAIL FROM: <a@x.com>", "<a@x.com>", ""},
-        {"MAIL FROM:<a@x.com> SIZE=100 BODY=8BITMIME", "<a@x.com>", ""}, {"mail from:<a@x.com>", "<a@x.com>", ""},
-        {"MAIL FROM:<>", "<>", ""}, {"MAIL FROM:<a>", "<a>", ""}, {"MAIL FROM:a@x.com", "", ""},
-        {"MAIL  FROM:<a@x.com>", "", ""}, {"MAIL FROM<a@x.com>", "", ""}, // keyword or "<" out of place
-        {"MAIL FROM:<a@x.com", "", ""}, {"RCPT TO:<b@x.com>", "", "<b@x.com>"},
-        {"rcpt to: <b@x.com> NOTIFY=NEVER", "", "<b@x.com>"}, {"RCPT TO:<b>", "", "<b>"}, {"RCPT TO:b@x.com", "", ""},
+        {"MAIL FROM:<a@x.com>", "<a@x.com>", ""},
+        {"MAIL FROM: <a@x.com>", "<a@x.com>", ""},
+        {"MAIL FROM:<a@x.com> SIZE=100 BODY=8BITMIME", "<a@x.com>", ""},
+        {"mail from:<a@x.com>", "<a@x.com>", ""},
+        {"MAIL FROM:<>", "<>", ""},
+        {"MAIL FROM:<a>", "<a>", ""},
+        {"MAIL FROM:a@x.com", "", ""},
+        {"MAIL  FROM:<a@x.com>", "", ""},
+        {"MAIL FROM<a@x.com>", "", ""}, // keyword or "<" out of place
+        {"MAIL FROM:<a@x.com", "", ""},
+        {"RCPT TO:<b@x.com>", "", "<b@x.com>"},
+        {"rcpt to: <b@x.com> NOTIFY=NEVER", "", "<b@x.com>"},
+        {"RCPT TO:<b>", "", "<b>"},
+        {"RCPT TO:b@x.com", "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);

@@ -149,6 +149,7 @@ TEST_F(Listener, FullStoreAnswers452AndReportsOncePerBurst)
     EXPECT_EQ(deliver(), "250 OK");
     EXPECT_EQ(host.shown, std::vector<std::int16_t>{32767});
     EXPECT_EQ(deliver(), refused);
-    const std::string report = "Fatal application error tracked:\r[6]: Overflow\rSource: sckSMTPServer_DataArrival\rIndex: 1";
+    const std::string report
+        = "Fatal application error tracked:\r[6]: Overflow\rSource: sckSMTPServer_DataArrival\rIndex: 1";
     EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{report, report}));
 }

@@ -42,13 +42,16 @@ protected:
     }
 
     // Runs the client threads while the event loop serves them, calling watch() on every turn.
-    void RunClients(std::vector<std::thread>& threads, std::atomic<int>& finished, int timeoutMs,
-                    const std::function<void()>& watch = [] {})
+    void RunClients(
+        std::vector<std::thread>& threads, std::atomic<int>& finished, int timeoutMs,
+        const std::function<void()>& watch = [] {})
     {
-        const bool done = WaitFor([&] {
-            watch();
-            return finished == int(threads.size());
-        }, timeoutMs);
+        const bool done = WaitFor(
+            [&] {
+                watch();
+                return finished == int(threads.size());
+            },
+            timeoutMs);
         for (std::thread& t : threads) {
             if (!done) // a stuck client must not hang the test: its socket times out
                 WaitFor([] { return false; }, 100);
@@ -128,8 +131,8 @@ TEST_F(Load, FiftyClientsEachMessageKeptOnceByteForByte)
         threads.emplace_back([&, c] {
             std::mt19937 cuts(static_cast<unsigned>(c));
             BlockingClient client;
-            if (client.Connect(port) && client.ReadLine() == "220 Quellpost" && client.Command("HELO load").starts_with("250-")
-                && client.ReadLine() == "250 OK") {
+            if (client.Connect(port) && client.ReadLine() == "220 Quellpost"
+                && client.Command("HELO load").starts_with("250-") && client.ReadLine() == "250 OK") {
                 for (int m = 0; m < Messages; ++m) {
                     const int id = c * Messages + m;
                     if (client.Command("MAIL FROM:<c" + std::to_string(c) + "@load.test>") != "250 OK"
@@ -173,7 +176,7 @@ TEST_F(Load, VanishingAndResettingClientsLeaveNoTrace)
 {
     const std::vector<std::string> scripts = {
         "MAIL FR",                                                    // mid-command
-        "MAIL FROM:<a@x>\r\nRCPT TO:<b@x>\r\nDATA\r\nhalf a mess",   // mid-DATA
+        "MAIL FROM:<a@x>\r\nRCPT TO:<b@x>\r\nDATA\r\nhalf a mess",    // mid-DATA
         "MAIL FROM:<a@x>\r\nRCPT TO:<b@x>\r\nDATA\r\nwhole\r\n.\r\n", // right after "."
         "QUIT\r\n",                                                   // right after QUIT
     };
@@ -213,7 +216,8 @@ TEST_F(Load, FiveHundredIdleConnectionsComeAndGo)
         clients.push_back(std::make_unique<BlockingClient>());
         ASSERT_TRUE(clients.back()->Connect(port)) << i;
     }
-    ASSERT_TRUE(WaitFor([&] { return listener.ConnectionCount() == Connections; }, 30000)) << listener.ConnectionCount();
+    ASSERT_TRUE(WaitFor([&] { return listener.ConnectionCount() == Connections; }, 30000))
+        << listener.ConnectionCount();
     EXPECT_EQ(host.shownCount, Connections);
     for (auto& client : clients)
         client->Close();

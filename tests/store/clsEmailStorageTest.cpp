@@ -75,47 +75,93 @@ TEST(clsEmailStorage, StoreReadAndRemoveByPosition)
 
 TEST(clsEmailStorage, FindFirstAndNext)
 {
-    run({{"from", "", 0}, {"to+", "a", 0}, {"body", "a", 0}, // nothing stored yet
-         {"store", "Alice", 1}, {"store", "Bob", 2}, {"store", "ALICE 2", 3}, {"store", "bob 4", 4},
+    run({{"from", "", 0},
+         {"to+", "a", 0},
+         {"body", "a", 0}, // nothing stored yet
+         {"store", "Alice", 1},
+         {"store", "Bob", 2},
+         {"store", "ALICE 2", 3},
+         {"store", "bob 4", 4},
          // No wrap-around, and a failed search keeps the cursor where it was.
-         {"from", "ali", 1}, {"from+", nullptr, 3}, {"from+", nullptr, 0}, {"from+", nullptr, 0},
-         {"store", "alIce 5", 5}, {"from+", nullptr, 5},
+         {"from", "ali", 1},
+         {"from+", nullptr, 3},
+         {"from+", nullptr, 0},
+         {"from+", nullptr, 0},
+         {"store", "alIce 5", 5},
+         {"from+", nullptr, 5},
          // A find-first that finds nothing keeps the previous search.
-         {"from", "Bob", 2}, {"from", "Carol", 0}, {"from+", nullptr, 4},
+         {"from", "Bob", 2},
+         {"from", "Carol", 0},
+         {"from+", nullptr, 4},
          // A find-next with a new text starts behind the cursor, and remembers the text when it finds it.
-         {"from+", "alice", 5}, {"from+", "dave", 0}, {"store", "x", 6}, {"store", "Alice 7", 7}, {"from+", nullptr, 7},
+         {"from+", "alice", 5},
+         {"from+", "dave", 0},
+         {"store", "x", 6},
+         {"store", "Alice 7", 7},
+         {"from+", nullptr, 7},
          // Exact matches are equal texts, letter case included.
-         {"from=", "alice", 0}, {"from=", "ALICE 2", 3}, {"from=", "Bob", 2}, {"from=+", nullptr, 0},
+         {"from=", "alice", 0},
+         {"from=", "ALICE 2", 3},
+         {"from=", "Bob", 2},
+         {"from=+", nullptr, 0},
          // Clear brings the cursor back to 0 and keeps the remembered text.
-         {"clear", nullptr, 0}, {"store", "BOB", 1}, {"from+", nullptr, 1}});
+         {"clear", nullptr, 0},
+         {"store", "BOB", 1},
+         {"from+", nullptr, 1}});
 }
 
 TEST(clsEmailStorage, FieldCursorsAreIndependentAndFollowRemovals)
 {
-    run({{"store", "x1", 1}, {"store", "x2", 2}, {"store", "x3", 3},
-         {"from", "x", 1}, {"from+", nullptr, 2}, {"from+", nullptr, 3},
+    run({{"store", "x1", 1},
+         {"store", "x2", 2},
+         {"store", "x3", 3},
+         {"from", "x", 1},
+         {"from+", nullptr, 2},
+         {"from+", nullptr, 3},
          // Neither the cursors nor the remembered text of the other fields moved.
-         {"to+", nullptr, 0}, {"body+", nullptr, 0}, {"to+", "x", 1}, {"body+", "x", 1}, {"body+", nullptr, 2},
+         {"to+", nullptr, 0},
+         {"body+", nullptr, 0},
+         {"to+", "x", 1},
+         {"body+", "x", 1},
+         {"body+", nullptr, 2},
          {"to+", nullptr, 2},
          // Every cursor comes down to 2 when 3 goes, so the message stored at 3 is found next.
-         {"to", "x3", 3}, {"body", "x3", 3}, {"remove", "3", 3}, {"store", "x new", 3},
-         {"from+", "x", 3}, {"to+", "x", 3}, {"body+", "x", 3},
+         {"to", "x3", 3},
+         {"body", "x3", 3},
+         {"remove", "3", 3},
+         {"store", "x new", 3},
+         {"from+", "x", 3},
+         {"to+", "x", 3},
+         {"body+", "x", 3},
          // Removals move the cursor with the messages: the next search skips none it has not seen,
          // whether the removal lay before the hit, was the hit with nothing behind it, or the hit
          // with a message behind it that moves into its place.
-         {"from", "x", 1}, {"from+", nullptr, 2}, {"remove", "1", 1}, {"from+", nullptr, 2},
-         {"remove", "2", 2}, {"store", "x last", 2}, {"from+", nullptr, 2},
-         {"from", "x", 1}, {"remove", "1", 1}, {"from+", nullptr, 1}});
+         {"from", "x", 1},
+         {"from+", nullptr, 2},
+         {"remove", "1", 1},
+         {"from+", nullptr, 2},
+         {"remove", "2", 2},
+         {"store", "x last", 2},
+         {"from+", nullptr, 2},
+         {"from", "x", 1},
+         {"remove", "1", 1},
+         {"from+", nullptr, 1}});
 }
 
 TEST(clsEmailStorage, SearchesIgnoreLatin1CaseAndSkipEmptyEntries)
 {
-    run({{"store", "", 1}, {"store", "M\xFCller Gr\xFC\xDF\x65", 2},
-         {"body", "GR\xDC\xDF", 2}, {"from", "m\xDCLLER", 2}, {"to", "m\xDCller", 2}, {"to=", "m\xDCller", 0},
+    run({{"store", "", 1},
+         {"store", "M\xFCller Gr\xFC\xDF\x65", 2},
+         {"body", "GR\xDC\xDF", 2},
+         {"from", "m\xDCLLER", 2},
+         {"to", "m\xDCller", 2},
+         {"to=", "m\xDCller", 0},
          // An empty text is contained in every non-empty entry, and equal to an empty one.
-         {"from", "", 2}, {"to=", "", 1},
+         {"from", "", 2},
+         {"to=", "", 1},
          // The remembered text is now empty too, so a find-next without text has nothing to look for.
-         {"store", "later", 3}, {"from+", nullptr, 0}});
+         {"store", "later", 3},
+         {"from+", nullptr, 0}});
 }
 
 TEST(clsEmailStorage, LimitOf32767Messages)
@@ -127,7 +173,8 @@ TEST(clsEmailStorage, LimitOf32767Messages)
     // The next one is refused whole.
     EXPECT_EQ(ErrorNumberOf([&] { store.StoreEmail("over", "over", "over"); }), ErrorNumber::Overflow);
     EXPECT_EQ(store.Count(), 32'767);
-    EXPECT_EQ(store.FindFirstEmailFrom("over") + store.FindFirstEmailTo("over") + store.FindFirstEmailBodyWith("over"), 0);
+    EXPECT_EQ(store.FindFirstEmailFrom("over") + store.FindFirstEmailTo("over") + store.FindFirstEmailBodyWith("over"),
+              0);
 
     // A hit at the last position leaves no start position for a find-next.
     EXPECT_EQ(store.FindFirstEmailFrom("last"), 32'767);

@@ -17,10 +17,12 @@ void LoopbackClient::Send(std::string_view bytes)
 std::string LoopbackClient::ReadLine(int timeoutMs)
 {
     std::size_t end = std::string::npos;
-    const bool complete = WaitFor([&] {
-        m_buffer += m_socket.readAll().toStdString();
-        return (end = m_buffer.find("\r\n")) != std::string::npos;
-    }, timeoutMs);
+    const bool complete = WaitFor(
+        [&] {
+            m_buffer += m_socket.readAll().toStdString();
+            return (end = m_buffer.find("\r\n")) != std::string::npos;
+        },
+        timeoutMs);
     if (!complete)
         return {};
     std::string line = m_buffer.substr(0, end);

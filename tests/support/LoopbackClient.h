@@ -27,8 +27,7 @@ private:
 };
 
 // Runs the event loop until done() holds or the deadline passes; true when it held.
-template <class Done>
-bool WaitFor(Done done, int timeoutMs = 10000)
+template <class Done> bool WaitFor(Done done, int timeoutMs = 10000)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!done()) {

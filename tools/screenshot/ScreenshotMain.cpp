@@ -33,8 +33,8 @@ namespace {
 // Hands the window one message through its listener, as any client would.
 void send(LoopbackClient& client, const std::string& from, const std::string& to, const std::string& data)
 {
-    const std::pair<std::string, const char*> dialogue[] = {
-        {"MAIL FROM:<" + from + ">", "250"}, {"RCPT TO:<" + to + ">", "250"}, {"DATA", "354"}, {data + ".", "250"}};
+    const std::pair<std::string, const char*> dialogue[]
+        = {{"MAIL FROM:<" + from + ">", "250"}, {"RCPT TO:<" + to + ">", "250"}, {"DATA", "354"}, {data + ".", "250"}};
     for (const auto& [line, code] : dialogue)
         if (const std::string reply = client.Command(line); !reply.starts_with(code))
             fail("unexpected reply \"" + reply + "\", expected " + code);
@@ -78,38 +78,38 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
         if (!client.Connect(window.Listener().ListeningPort()) || !client.ReadLine().starts_with("220"))
             fail("no greeting from the listener");
         send(client, "build-bot@ci.example.com", "dev-team@example.com",
-                    "From: Build Bot <build-bot@ci.example.com>\r\n"
-                    "To: dev-team@example.com\r\n"
-                    "Subject: Nightly build 1042 passed\r\n"
-                    "\r\n"
-                    "All 418 tests passed in 6 minutes 12 seconds.\r\n");
+             "From: Build Bot <build-bot@ci.example.com>\r\n"
+             "To: dev-team@example.com\r\n"
+             "Subject: Nightly build 1042 passed\r\n"
+             "\r\n"
+             "All 418 tests passed in 6 minutes 12 seconds.\r\n");
         send(client, "orders@shop.example.com", "alice@example.com",
-                    "From: Example Shop <orders@shop.example.com>\r\n"
-                    "To: Alice <alice@example.com>\r\n"
-                    "Subject: Your order 58213\r\n"
-                    "Content-Type: text/plain; charset=ISO-8859-1\r\n"
-                    "\r\n"
-                    "Dear Alice,\r\n"
-                    "\r\n"
-                    "thank you for your order. The invoice is attached to this message.\r\n"
-                    "\r\n"
-                    "  1 x Desk lamp                        39.90 EUR\r\n"
-                    "  2 x Light bulb                        7.80 EUR\r\n"
-                    "\r\n"
-                    "Kind regards,\r\n"
-                    "Example Shop\r\n");
+             "From: Example Shop <orders@shop.example.com>\r\n"
+             "To: Alice <alice@example.com>\r\n"
+             "Subject: Your order 58213\r\n"
+             "Content-Type: text/plain; charset=ISO-8859-1\r\n"
+             "\r\n"
+             "Dear Alice,\r\n"
+             "\r\n"
+             "thank you for your order. The invoice is attached to this message.\r\n"
+             "\r\n"
+             "  1 x Desk lamp                        39.90 EUR\r\n"
+             "  2 x Light bulb                        7.80 EUR\r\n"
+             "\r\n"
+             "Kind regards,\r\n"
+             "Example Shop\r\n");
         send(client, "no-reply@accounts.example.com", "bob@example.com",
-                    "From: Accounts <no-reply@accounts.example.com>\r\n"
-                    "To: Bob <bob@example.com>\r\n"
-                    "Subject: Reset your password\r\n"
-                    "Date: Mon, 3 Jun 2024 09:41:07 +0200\r\n"
-                    "Message-ID: <20240603094107.4711@accounts.example.com>\r\n"
-                    "\r\n"
-                    "Hello Bob,\r\n"
-                    "\r\n"
-                    "someone asked to reset the password of your account. If it was you, open\r\n"
-                    "https://accounts.example.com/reset?token=8f14e45fceea167a5a36dedd4bea2543&user=bob\r\n"
-                    "within the next hour. Otherwise you can ignore this message.\r\n");
+             "From: Accounts <no-reply@accounts.example.com>\r\n"
+             "To: Bob <bob@example.com>\r\n"
+             "Subject: Reset your password\r\n"
+             "Date: Mon, 3 Jun 2024 09:41:07 +0200\r\n"
+             "Message-ID: <20240603094107.4711@accounts.example.com>\r\n"
+             "\r\n"
+             "Hello Bob,\r\n"
+             "\r\n"
+             "someone asked to reset the password of your account. If it was you, open\r\n"
+             "https://accounts.example.com/reset?token=8f14e45fceea167a5a36dedd4bea2543&user=bob\r\n"
+             "within the next hour. Otherwise you can ignore this message.\r\n");
     }
     save(window, folder, QStringLiteral("main-window%1.png").arg(suffix));
 

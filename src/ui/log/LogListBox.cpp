@@ -24,8 +24,7 @@ int clampToInt(qsizetype value)
 }
 } // namespace
 
-LogListBox::LogListBox(LogBuffer& lines, QWidget* parent)
-    : QAbstractScrollArea(parent), m_lines(lines)
+LogListBox::LogListBox(LogBuffer& lines, QWidget* parent) : QAbstractScrollArea(parent), m_lines(lines)
 {
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -198,12 +197,24 @@ void LogListBox::keyPressEvent(QKeyEvent* event)
     const qsizetype page = std::max<qsizetype>(1, VisibleLineCount() - 1);
     qsizetype target = 0;
     switch (event->key()) {
-    case Qt::Key_Up: target = m_selected < 0 ? from : from - 1; break;
-    case Qt::Key_Down: target = m_selected < 0 ? from : from + 1; break;
-    case Qt::Key_PageUp: target = from - page; break;
-    case Qt::Key_PageDown: target = from + page; break;
-    case Qt::Key_Home: target = 0; break;
-    case Qt::Key_End: target = count - 1; break;
+    case Qt::Key_Up:
+        target = m_selected < 0 ? from : from - 1;
+        break;
+    case Qt::Key_Down:
+        target = m_selected < 0 ? from : from + 1;
+        break;
+    case Qt::Key_PageUp:
+        target = from - page;
+        break;
+    case Qt::Key_PageDown:
+        target = from + page;
+        break;
+    case Qt::Key_Home:
+        target = 0;
+        break;
+    case Qt::Key_End:
+        target = count - 1;
+        break;
     default:
         // Left and right scroll sideways, as the scroll area does by itself.
         QAbstractScrollArea::keyPressEvent(event);

@@ -26,8 +26,7 @@ constexpr const char* DetailedCaption = "Enable detailed (full) logging";
 constexpr const char* DetailedToolTip = "Enable extended logging (full log, for debugging purposes).";
 } // namespace
 
-frmLog::frmLog(QWidget* parent)
-    : QWidget(parent, Qt::Window)
+frmLog::frmLog(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmLog"));
     setWindowTitle(fromLatin1(Concat({ProductInfo::ProductName, TitleSuffix})));

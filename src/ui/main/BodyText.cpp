@@ -9,8 +9,8 @@ namespace {
 bool isWordCharacter(char c)
 {
     const auto u = static_cast<unsigned char>(c);
-    return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' ||
-           (u >= 0xC0 && u != 0xD7 && u != 0xF7);
+    return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_'
+        || (u >= 0xC0 && u != 0xD7 && u != 0xF7);
 }
 
 } // namespace
@@ -28,8 +28,8 @@ bool BodyText::setText(std::string text)
     if (changed) {
         // Built aside first: a failure leaves the old text intact.
         std::vector<std::uint32_t> starts{0};
-        const TextExtent extent =
-            ScanText(text, m_metrics, [&](std::size_t next) { starts.push_back(static_cast<std::uint32_t>(next)); });
+        const TextExtent extent
+            = ScanText(text, m_metrics, [&](std::size_t next) { starts.push_back(static_cast<std::uint32_t>(next)); });
         m_text = std::move(text);
         m_lineStarts = std::move(starts);
         m_widest = extent.widest;

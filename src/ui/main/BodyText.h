@@ -33,8 +33,7 @@ struct TextExtent {
 
 // Lines end at CR LF, at a lone LF and at a lone CR; a text that ends with a line break ends with
 // an empty line. Calls onBreak(start of the next line) at every line break.
-template <class OnBreak>
-TextExtent ScanText(std::string_view text, const Latin1Metrics& metrics, OnBreak onBreak)
+template <class OnBreak> TextExtent ScanText(std::string_view text, const Latin1Metrics& metrics, OnBreak onBreak)
 {
     TextExtent extent;
     std::int64_t x = 0;
@@ -63,8 +62,20 @@ TextExtent MeasureText(std::string_view text, const Latin1Metrics& metrics);
 // a CR LF counting as two; x positions are in 1/64 pixel from the start of a line.
 class BodyText {
 public:
-    enum class Motion { NextChar, PreviousChar, NextWord, PreviousWord, NextLine, PreviousLine, NextPage,
-                        PreviousPage, StartOfLine, EndOfLine, StartOfText, EndOfText };
+    enum class Motion {
+        NextChar,
+        PreviousChar,
+        NextWord,
+        PreviousWord,
+        NextLine,
+        PreviousLine,
+        NextPage,
+        PreviousPage,
+        StartOfLine,
+        EndOfLine,
+        StartOfText,
+        EndOfText
+    };
 
     // Replaces the text and puts the caret at its start; false when the text was the same.
     // On failure the old text stays.

@@ -11,8 +11,7 @@ const QColor LetterColor(0xff, 0xfb, 0xe8);
 const QColor FlapColor(0xc0, 0x39, 0x2b);
 
 // The pictures are drawn on a 32-unit grid and scaled to each size.
-template <class Paint>
-QIcon Painted(Paint paint)
+template <class Paint> QIcon Painted(Paint paint)
 {
     QIcon icon;
     for (int size : {16, 32, 48}) {

@@ -16,7 +16,6 @@
 
 #include "QtLatin1.h"
 
-
 namespace {
 
 constexpr const char* CopyCaption = "&Copy";
@@ -62,8 +61,7 @@ struct MessageBodyView::GlyphBatch {
     }
 };
 
-MessageBodyView::MessageBodyView(QWidget* parent)
-    : QAbstractScrollArea(parent)
+MessageBodyView::MessageBodyView(QWidget* parent) : QAbstractScrollArea(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -176,7 +174,8 @@ void MessageBodyView::ensureVisible(std::size_t position)
     const std::int64_t x = (m_body.xOf(position) + 63) / 64 + LeftMargin;
     const int width = viewport()->width();
     if (x < ScrolledX() || x > std::int64_t(ScrolledX()) + width - RightMargin)
-        horizontalScrollBar()->setValue(int(std::clamp<std::int64_t>(x - width / 2, 0, std::numeric_limits<int>::max())));
+        horizontalScrollBar()->setValue(
+            int(std::clamp<std::int64_t>(x - width / 2, 0, std::numeric_limits<int>::max())));
 }
 
 void MessageBodyView::paintEvent(QPaintEvent* event)
@@ -197,7 +196,9 @@ void MessageBodyView::paintEvent(QPaintEvent* event)
 QPalette MessageBodyView::paintColours() const
 {
     QPalette colours = palette();
-    colours.setCurrentColorGroup(!isEnabled() ? QPalette::Disabled : isActiveWindow() ? QPalette::Active : QPalette::Inactive);
+    colours.setCurrentColorGroup(!isEnabled()           ? QPalette::Disabled
+                                     : isActiveWindow() ? QPalette::Active
+                                                        : QPalette::Inactive);
     return colours;
 }
 
@@ -258,7 +259,8 @@ void MessageBodyView::paintLine(QPainter& painter, std::size_t line, const QPale
         highlightTo = viewX(x + metrics.advance[' ']);
     }
     if (highlightFrom >= 0)
-        painter.fillRect(QRectF(highlightFrom, y, highlightTo - highlightFrom, metrics.lineHeight), colours.highlight());
+        painter.fillRect(QRectF(highlightFrom, y, highlightTo - highlightFrom, metrics.lineHeight),
+                         colours.highlight());
 }
 
 void MessageBodyView::paintCaret(QPainter& painter, LineRange lines, const QPalette& colours) const
@@ -284,8 +286,8 @@ void MessageBodyView::changeEvent(QEvent* event)
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         applyFont();
-    else if (event->type() == QEvent::PaletteChange || event->type() == QEvent::EnabledChange ||
-             event->type() == QEvent::ActivationChange)
+    else if (event->type() == QEvent::PaletteChange || event->type() == QEvent::EnabledChange
+             || event->type() == QEvent::ActivationChange)
         viewport()->update();
 }
 
@@ -339,8 +341,8 @@ void MessageBodyView::keyPressEvent(QKeyEvent* event)
         const bool vertical = page || binding.motion == Motion::NextLine || binding.motion == Motion::PreviousLine;
         // A page step scrolls the view by a page as well, taking the caret's place on screen along.
         if (page)
-            verticalScrollBar()->setValue(verticalScrollBar()->value() +
-                                          (binding.motion == Motion::NextPage ? visibleLines() : -visibleLines()));
+            verticalScrollBar()->setValue(verticalScrollBar()->value()
+                                          + (binding.motion == Motion::NextPage ? visibleLines() : -visibleLines()));
         moveCaret(m_body.moved(binding.motion, m_body.caret(), std::size_t(visibleLines())), !move, vertical);
         return;
     }

@@ -39,8 +39,7 @@ constexpr int TestLoggerPort = 25;
 
 } // namespace
 
-frmMain::frmMain(QWidget* parent)
-    : QMainWindow(parent)
+frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("frmMain"));
     m_noMailIcon = NoMailIcon();
@@ -78,7 +77,8 @@ bool frmMain::Form_Load()
             return;
         }
         // Boxes beyond the few already open would nest without bound: their text goes to the log.
-        SetMessageBoxOverflowSink([](const std::string& text) { mdlListBoxMod::LBM_AddItem(mdlListBoxMod::LogSlot, text); });
+        SetMessageBoxOverflowSink(
+            [](const std::string& text) { mdlListBoxMod::LBM_AddItem(mdlListBoxMod::LogSlot, text); });
 
         picMessageBody->setFont(txtMessageBody->font());
         VertBarShown = false;

@@ -18,10 +18,10 @@ namespace {
 
 // A style sheet decides the fonts of everything below it, so the window's font is named in it too.
 constexpr const char* FontStyle = "QWidget { font-family: %1; font-size: %2pt; }";
-constexpr const char* FrameStyle =
-    "#lblApplicationState { font-weight: bold; }"
-    "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.55em; }"
-    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 5px; padding: 0 2px; }";
+constexpr const char* FrameStyle
+    = "#lblApplicationState { font-weight: bold; }"
+      "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.55em; }"
+      "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 5px; padding: 0 2px; }";
 
 constexpr int ClientWidthTwips = 6255;
 constexpr int ClientHeightTwips = 5775;
@@ -67,7 +67,8 @@ constexpr const char* TestLoggerCaption = "Send Test Email";
 constexpr const char* ViewMenuCaption = "&View";
 constexpr const char* LogWindowCaption = "Log window";
 
-QAction* menuEntry(QMenu* menu, const char* name, const char* caption, const QKeySequence& shortcut, bool checkable = false)
+QAction* menuEntry(QMenu* menu, const char* name, const char* caption, const QKeySequence& shortcut,
+                   bool checkable = false)
 {
     QAction* action = menu->addAction(fromLatin1(caption));
     action->setObjectName(fromLatin1(name));
@@ -92,8 +93,10 @@ void frmMain::BuildLayout()
 
     auto* picMain = place<QWidget>(client, "picMain", TwipsRect(120, 120, 6015, 5535));
 
-    auto* frameApplicationState = placeFrame(picMain, "frameApplicationState", TwipsRect(0, 0, 6015, 975), ApplicationStateCaption);
-    auto* picApplicationState = place<QWidget>(frameApplicationState, "picApplicationState", TwipsRect(120, 240, 5775, 615));
+    auto* frameApplicationState
+        = placeFrame(picMain, "frameApplicationState", TwipsRect(0, 0, 6015, 975), ApplicationStateCaption);
+    auto* picApplicationState
+        = place<QWidget>(frameApplicationState, "picApplicationState", TwipsRect(120, 240, 5775, 615));
     // Its caption, like the Start/Stop entry's, follows the server's state (showServerState).
     lblApplicationState = placeLabel(picApplicationState, "lblApplicationState", TwipsRect(120, 0, 2655, 255), {});
     lblReceiving = placeLabel(picApplicationState, "lblReceiving", TwipsRect(2880, 0, 1335, 255), ReceivingCaption);
@@ -102,22 +105,26 @@ void frmMain::BuildLayout()
                                      ReceivingPercentCaption, Qt::AlignHCenter);
     lblReceivingPercent->hide();
     placeLabel(picApplicationState, "lblActiveConnections", TwipsRect(120, 360, 2055, 255), ActiveConnectionsCaption);
-    lblActiveConnectionsNum = placeLabel(picApplicationState, "lblActiveConnectionsNum", TwipsRect(2880, 360, 1335, 255), "0");
+    lblActiveConnectionsNum
+        = placeLabel(picApplicationState, "lblActiveConnectionsNum", TwipsRect(2880, 360, 1335, 255), "0");
 
     auto* frameMessages = placeFrame(picMain, "frameMessages", TwipsRect(0, 1080, 6015, 4455), MessagesCaption);
     auto* picMessage = place<QWidget>(frameMessages, "picMessage", TwipsRect(4560, 0, 1335, 255));
     cmdMessagePrev = placeButton(picMessage, "cmdMessagePrev", TwipsRect(0, 0, 375, 255), PrevCaption, PrevTip);
-    cmdMessageDelete = placeButton(picMessage, "cmdMessageDelete", TwipsRect(480, 0, 375, 255), DeleteCaption, DeleteTip);
+    cmdMessageDelete
+        = placeButton(picMessage, "cmdMessageDelete", TwipsRect(480, 0, 375, 255), DeleteCaption, DeleteTip);
     cmdMessageNext = placeButton(picMessage, "cmdMessageNext", TwipsRect(960, 0, 375, 255), NextCaption, NextTip);
     for (QPushButton* button : {cmdMessagePrev, cmdMessageDelete, cmdMessageNext})
         button->setEnabled(false);
 
     auto* picMessages = place<QWidget>(frameMessages, "picMessages", TwipsRect(120, 240, 5775, 4095));
     lblMessage = placeLabel(picMessages, "lblMessage", TwipsRect(0, 150, 1575, 255), MessageNoneAtStartCaption);
-    auto* lblMessageFrom = placeLabel(picMessages, "lblMessageFrom", TwipsRect(1680, 150, 615, 255), FromCaption, Qt::AlignRight);
+    auto* lblMessageFrom
+        = placeLabel(picMessages, "lblMessageFrom", TwipsRect(1680, 150, 615, 255), FromCaption, Qt::AlignRight);
     txtMessageFrom = placeReadOnlyBox(picMessages, "txtMessageFrom", TwipsRect(2400, 120, 1335, 315), FromTip);
     nameBy(txtMessageFrom, lblMessageFrom);
-    auto* lblMessageTo = placeLabel(picMessages, "lblMessageTo", TwipsRect(3840, 150, 495, 255), ToCaption, Qt::AlignRight, ToLabelTip);
+    auto* lblMessageTo = placeLabel(picMessages, "lblMessageTo", TwipsRect(3840, 150, 495, 255), ToCaption,
+                                    Qt::AlignRight, ToLabelTip);
     txtMessageTo = placeReadOnlyBox(picMessages, "txtMessageTo", TwipsRect(4440, 120, 1335, 315), ToTip);
     nameBy(txtMessageTo, lblMessageTo);
     // The measuring panel sits behind the body box; it is never seen.
@@ -129,20 +136,27 @@ void frmMain::BuildLayout()
     txtMessageBody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtMessageBody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    auto* frameMessagesSearch = placeFrame(picMessages, "frameMessagesSearch", TwipsRect(0, 3360, 5775, 735), SearchCaption);
+    auto* frameMessagesSearch
+        = placeFrame(picMessages, "frameMessagesSearch", TwipsRect(0, 3360, 5775, 735), SearchCaption);
     auto* picMessagesSearch = place<QWidget>(frameMessagesSearch, "picMessagesSearch", TwipsRect(120, 240, 5535, 375));
-    auto* lblMessagesSearchFor = placeLabel(picMessagesSearch, "lblMessagesSearchFor", TwipsRect(0, 60, 975, 255), SearchForCaption);
-    txtMessagesSearchFor = place<QLineEdit>(picMessagesSearch, "txtMessagesSearchFor", TwipsRect(1080, 30, 1095, 315), SearchForTip);
+    auto* lblMessagesSearchFor
+        = placeLabel(picMessagesSearch, "lblMessagesSearchFor", TwipsRect(0, 60, 975, 255), SearchForCaption);
+    txtMessagesSearchFor
+        = place<QLineEdit>(picMessagesSearch, "txtMessagesSearchFor", TwipsRect(1080, 30, 1095, 315), SearchForTip);
     nameBy(txtMessagesSearchFor, lblMessagesSearchFor);
-    auto* lblMessagesSearchIn = placeLabel(picMessagesSearch, "lblMessagesSearchIn", TwipsRect(2280, 60, 375, 375), SearchInCaption, Qt::AlignHCenter);
-    cboMessagesSearchFor = place<QComboBox>(picMessagesSearch, "cboMessagesSearchFor", TwipsRect(2760, 30, 1095, 330), CategoryTip);
+    auto* lblMessagesSearchIn = placeLabel(picMessagesSearch, "lblMessagesSearchIn", TwipsRect(2280, 60, 375, 375),
+                                           SearchInCaption, Qt::AlignHCenter);
+    cboMessagesSearchFor
+        = place<QComboBox>(picMessagesSearch, "cboMessagesSearchFor", TwipsRect(2760, 30, 1095, 330), CategoryTip);
     // The category is read as typed, so a user may write one; typing never adds to the three entries.
     cboMessagesSearchFor->setEditable(true);
     cboMessagesSearchFor->setInsertPolicy(QComboBox::NoInsert);
     nameBy(cboMessagesSearchFor, lblMessagesSearchIn);
     cboMessagesSearchFor->lineEdit()->setAccessibleName(cboMessagesSearchFor->accessibleName());
-    cmdMessagesFind = placeButton(picMessagesSearch, "cmdMessagesFind", TwipsRect(3960, 0, 735, 375), FindCaption, FindTip);
-    cmdMessagesFindNext = placeButton(picMessagesSearch, "cmdMessagesFindNext", TwipsRect(4800, 0, 735, 375), FindNextCaption, FindNextTip);
+    cmdMessagesFind
+        = placeButton(picMessagesSearch, "cmdMessagesFind", TwipsRect(3960, 0, 735, 375), FindCaption, FindTip);
+    cmdMessagesFindNext = placeButton(picMessagesSearch, "cmdMessagesFindNext", TwipsRect(4800, 0, 735, 375),
+                                      FindNextCaption, FindNextTip);
 
     // Picture sources for the window icon; they lie outside the visible area.
     imgEmailYes = place<QLabel>(client, "imgEmailYes", TwipsRect(5640, 5760, 480, 480));

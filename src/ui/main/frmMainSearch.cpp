@@ -115,7 +115,9 @@ void frmMain::SearchMessages(SearchStart start)
     switch (RecogniseCategory(cboMessagesSearchFor->currentText())) {
     case SearchCategory::From:
         target = txtMessageFrom;
-        position = !first ? m_store->FindNextEmailFrom({}, false) : bytes ? m_store->FindFirstEmailFrom(*bytes, false) : 0;
+        position = !first ? m_store->FindNextEmailFrom({}, false)
+            : bytes       ? m_store->FindFirstEmailFrom(*bytes, false)
+                          : 0;
         break;
     case SearchCategory::To:
         target = txtMessageTo;

@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr const char* NotRunningText =
-    "Warning: The Quellpost is not running.\rThe selftest will most likely fail.\rOK to continue anyway?";
+constexpr const char* NotRunningText
+    = "Warning: The Quellpost is not running.\rThe selftest will most likely fail.\rOK to continue anyway?";
 constexpr const char* LogPrefix = "TestLogger: ";
 constexpr const char* ExtendedLogPrefix = "TestLogger::ExtendedStatus: ";
 constexpr const char* FailureHeadingLine = "TestLogger: Sending Email failed!";
@@ -33,8 +33,8 @@ constexpr const char* TestFromDisplayName = "Quellpost (From)";
 constexpr const char* TestRecipient = "quellpost.recipient@localhost";
 constexpr const char* TestRecipientDisplayName = "Quellpost (Recipient)";
 constexpr const char* TestSubject = "Quellpost test message";
-constexpr const char* TestMessage =
-    "This is a test message.\r\nIf you see this message the Quellpost test was succesful.";
+constexpr const char* TestMessage
+    = "This is a test message.\r\nIf you see this message the Quellpost test was succesful.";
 
 std::string withoutLineBreaks(std::string text)
 {

@@ -44,8 +44,8 @@ void frmMain::ShowMessage()
             txtMessageTo->setText(fromLatin1(m_store->EmailTo(m_currentMessage)));
             txtMessageTo->setCursorPosition(0);
             txtMessageBody->SetText(m_store->EmailBody(m_currentMessage));
-            lblMessage->setText(fromLatin1(MessagePositionCaption + std::to_string(m_currentMessage) + "/" +
-                                           std::to_string(count)));
+            lblMessage->setText(
+                fromLatin1(MessagePositionCaption + std::to_string(m_currentMessage) + "/" + std::to_string(count)));
             cmdMessageDelete->setEnabled(true);
             cmdMessagePrev->setEnabled(count >= 2 && m_currentMessage > 1);
             cmdMessageNext->setEnabled(count >= 2 && m_currentMessage < count);
@@ -136,10 +136,11 @@ void frmMain::txtMessageBody_Change()
         const Latin1Metrics metrics = MetricsForFont(picMessageBody->font());
         const TextExtent extent = MeasureText(txtMessageBody->Text(), metrics);
         const float textWidth = static_cast<float>(extent.widest) / 64.0f * TwipsPerPixel;
-        const float textHeight = static_cast<float>(extent.lines) * static_cast<float>(metrics.lineHeight * TwipsPerPixel);
-        const BodyScrollBarNeeds needs =
-            DecideBodyScrollBars(static_cast<float>(txtMessageBody->width() * TwipsPerPixel),
-                                 static_cast<float>(txtMessageBody->height() * TwipsPerPixel), textWidth, textHeight);
+        const float textHeight
+            = static_cast<float>(extent.lines) * static_cast<float>(metrics.lineHeight * TwipsPerPixel);
+        const BodyScrollBarNeeds needs
+            = DecideBodyScrollBars(static_cast<float>(txtMessageBody->width() * TwipsPerPixel),
+                                   static_cast<float>(txtMessageBody->height() * TwipsPerPixel), textWidth, textHeight);
         if (needs.vertical != VertBarShown) {
             VertBarShown = needs.vertical;
             txtMessageBody->setVerticalScrollBarPolicy(VertBarShown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);

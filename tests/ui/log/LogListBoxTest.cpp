@@ -18,7 +18,10 @@ TEST(LogListBox, SelectionStaysOnItsLineWhileOldLinesGo)
     list.SetSelectedIndex(2);
 
     // The notice of dropped lines takes the top row; the selected line moves up until it goes.
-    struct Step { const char* added; qsizetype selected; };
+    struct Step {
+        const char* added;
+        qsizetype selected;
+    };
     const Step steps[] = {{"d", 2}, {"e", 1}, {"f", -1}};
     for (const Step& step : steps) {
         SCOPED_TRACE(step.added);
@@ -50,15 +53,15 @@ TEST(LogListBox, KeysMoveTheSelectionKeepItInViewAndRaiseClick)
     const qsizetype rows = list.VisibleLineCount();
     ASSERT_GT(rows, 2);
 
-    struct Step { Qt::Key key; qsizetype selected; bool click; };
+    struct Step {
+        Qt::Key key;
+        qsizetype selected;
+        bool click;
+    };
     const Step steps[] = {
         {Qt::Key_Down, 0, true}, // with nothing selected, the top line
-        {Qt::Key_Down, 1, true},
-        {Qt::Key_PageDown, 1 + rows - 1, true},
-        {Qt::Key_End, 99, true},
-        {Qt::Key_Down, 99, false},
-        {Qt::Key_PageUp, 99 - (rows - 1), true},
-        {Qt::Key_Home, 0, true},
+        {Qt::Key_Down, 1, true},   {Qt::Key_PageDown, 1 + rows - 1, true},  {Qt::Key_End, 99, true},
+        {Qt::Key_Down, 99, false}, {Qt::Key_PageUp, 99 - (rows - 1), true}, {Qt::Key_Home, 0, true},
         {Qt::Key_Up, 0, false},
     };
     for (const Step& step : steps) {

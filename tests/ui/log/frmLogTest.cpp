@@ -59,7 +59,11 @@ TEST(frmLog, NamesCaptionsToolTipsAndTheDetailedSwitch)
 {
     frmLog window;
     EXPECT_EQ(window.windowTitle(), "Quellpost (log)");
-    struct Case { const char* name; const char* caption; const char* toolTip; };
+    struct Case {
+        const char* name;
+        const char* caption;
+        const char* toolTip;
+    };
     const Case cases[] = {
         {"frameApplicationLog", "Application log:", ""},
         {"picApplicationLog", "", ""},
@@ -209,7 +213,8 @@ TEST(mdlListBoxMod, SlotsOutsideTheTable)
         EXPECT_FALSE(LBM_Init(slot, &list));
         LBM_AddItem(slot, "lost");
         LBM_Clear(slot);
-        EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{report + "LBM_Init", report + "LBM_AddItem", report + "LBM_Clear"}));
+        EXPECT_EQ(boxes.Texts(),
+                  (std::vector<std::string>{report + "LBM_Init", report + "LBM_AddItem", report + "LBM_Clear"}));
     }
     ASSERT_EQ(list.LineCount(), 1);
     EXPECT_EQ(list.Line(0), "kept");

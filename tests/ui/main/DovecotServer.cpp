@@ -93,32 +93,48 @@ std::string DovecotServer::start(const std::string& user, const std::string& pas
     const QString dir = m_dir.path();
     const QString mail = dir + QStringLiteral("/mail");
     // The mail processes run as another user and must reach the folder.
-    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                   | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(dir,
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                              | QFile::ReadOther | QFile::ExeOther);
     if (!QDir().mkpath(mail) || chown(QFile::encodeName(mail).constData(), mailUser->pw_uid, mailUser->pw_gid) != 0)
         return "cannot prepare the mail folder";
 
     m_port = freeLoopbackPort();
     const std::string base = dir.toStdString();
-    const std::string config =
-        "base_dir = " + base + "/run\n"
-        "state_dir = " + base + "/run\n"
-        "log_path = " + base + "/dovecot.log\n"
-        "protocols = pop3\n"
-        "listen = 127.0.0.1\n"
-        "ssl = no\n"
-        "disable_plaintext_auth = no\n"
-        "auth_failure_delay = 0\n"
-        "auth_username_format = %u\n"
-        "default_login_user = " + loginUser + "\n"
-        "default_internal_user = " + internalUser + "\n"
-        "first_valid_uid = 1\n"
-        "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " + base + "/passwd\n}\n"
-        "userdb {\n  driver = static\n  args = uid=" + std::to_string(mailUser->pw_uid) + " gid="
-        + std::to_string(mailUser->pw_gid) + " home=" + base + "/mail/%u\n}\n"
-        "mail_location = maildir:" + base + "/mail/%u\n"
-        "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    port = " + std::to_string(m_port) + "\n  }\n}\n"
-        "service anvil {\n  chroot =\n}\n";
+    const std::string config = "base_dir = " + base
+        + "/run\n"
+          "state_dir = "
+        + base
+        + "/run\n"
+          "log_path = "
+        + base
+        + "/dovecot.log\n"
+          "protocols = pop3\n"
+          "listen = 127.0.0.1\n"
+          "ssl = no\n"
+          "disable_plaintext_auth = no\n"
+          "auth_failure_delay = 0\n"
+          "auth_username_format = %u\n"
+          "default_login_user = "
+        + loginUser
+        + "\n"
+          "default_internal_user = "
+        + internalUser
+        + "\n"
+          "first_valid_uid = 1\n"
+          "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN "
+        + base
+        + "/passwd\n}\n"
+          "userdb {\n  driver = static\n  args = uid="
+        + std::to_string(mailUser->pw_uid) + " gid=" + std::to_string(mailUser->pw_gid) + " home=" + base
+        + "/mail/%u\n}\n"
+          "mail_location = maildir:"
+        + base
+        + "/mail/%u\n"
+          "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    port = "
+        + std::to_string(m_port)
+        + "\n  }\n}\n"
+          "service anvil {\n  chroot =\n}\n";
     if (!writeFile(dir + QStringLiteral("/dovecot.conf"), config)
         || !writeFile(dir + QStringLiteral("/passwd"), user + ":{PLAIN}" + password + "\n"))
         return "cannot write the configuration";
@@ -131,7 +147,8 @@ std::string DovecotServer::start(const std::string& user, const std::string& pas
         if (greets(m_port))
             return {};
         if (m_process.waitForFinished(100))
-            return "dovecot stopped: " + m_process.readAll().toStdString() + readFile(dir + QStringLiteral("/dovecot.log"));
+            return "dovecot stopped: " + m_process.readAll().toStdString()
+                + readFile(dir + QStringLiteral("/dovecot.log"));
     }
     return "dovecot did not answer: " + readFile(dir + QStringLiteral("/dovecot.log"));
 }

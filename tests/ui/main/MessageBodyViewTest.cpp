@@ -36,7 +36,11 @@ TEST_F(BodyView, KeyboardMovesOverLineBreaksSelectsAndCopies)
     view.SetSelection(1, 3);
     view.SetText("ab\r\ncd\nef"); // new text starts without a selection
     EXPECT_EQ(view.SelectionLength(), 0u);
-    struct Step { Qt::Key key; Qt::KeyboardModifiers modifiers; const char* selected; };
+    struct Step {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char* selected;
+    };
     const Step steps[] = {
         {Qt::Key_End, Qt::ShiftModifier, "ab"},
         {Qt::Key_Right, Qt::ShiftModifier, "ab\r\n"}, // CR LF is one step
@@ -51,7 +55,8 @@ TEST_F(BodyView, KeyboardMovesOverLineBreaksSelectsAndCopies)
     };
     for (const Step& step : steps) {
         Key(step.key, step.modifiers);
-        EXPECT_EQ(view.SelectedText(), step.selected) << QKeySequence(step.key | step.modifiers).toString().toStdString();
+        EXPECT_EQ(view.SelectedText(), step.selected)
+            << QKeySequence(step.key | step.modifiers).toString().toStdString();
     }
     EXPECT_EQ(QApplication::clipboard()->text(), "\nef");
 
@@ -104,7 +109,13 @@ TEST_F(BodyView, MouseSelectsByDragAndByWordAndTheSelectionIsPainted)
 TEST(BodyScrollBars, DecidedFromTheSizes)
 {
     // A box of 5775 by 2775 twips has 5715 by 2715 for its text.
-    struct Case { const char* name; float textWidth; float textHeight; bool vertical; bool horizontal; };
+    struct Case {
+        const char* name;
+        float textWidth;
+        float textHeight;
+        bool vertical;
+        bool horizontal;
+    };
     const Case cases[] = {
         {"fits exactly", 5715, 2715, false, false},
         {"one twip too wide", 5716, 195, false, true},
@@ -127,10 +138,16 @@ TEST(BodyTextMetrics, LinesAndTheirWidths)
     Latin1Metrics metrics;
     metrics.advance.fill(64);
     metrics.tabStop = 8 * 64;
-    struct Case { const char* text; std::int64_t widestPixels; std::int64_t lines; std::vector<std::size_t> breaks; };
+    struct Case {
+        const char* text;
+        std::int64_t widestPixels;
+        std::int64_t lines;
+        std::vector<std::size_t> breaks;
+    };
     const Case cases[] = {
-        {"", 0, 1, {}}, {"abc", 3, 1, {}}, {"ab\r\nabcd", 4, 2, {4}}, {"a\r\n", 1, 2, {3}}, {"\r\n\r\n", 0, 3, {2, 4}},
-        {"a\nbb\rccc", 3, 3, {2, 5}}, {"\n\r", 0, 3, {1, 2}}, {"a\tb", 9, 1, {}}, {"abcdefgh\tx", 17, 1, {}},
+        {"", 0, 1, {}},         {"abc", 3, 1, {}},          {"ab\r\nabcd", 4, 2, {4}},
+        {"a\r\n", 1, 2, {3}},   {"\r\n\r\n", 0, 3, {2, 4}}, {"a\nbb\rccc", 3, 3, {2, 5}},
+        {"\n\r", 0, 3, {1, 2}}, {"a\tb", 9, 1, {}},         {"abcdefgh\tx", 17, 1, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

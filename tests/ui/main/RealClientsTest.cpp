@@ -18,12 +18,12 @@ namespace {
 struct Peer {
     const char* name;
     const char* program;
-    QStringList arguments; // "%port" stands for the listening port
-    QByteArray input;      // written to its standard input
+    QStringList arguments;                // "%port" stands for the listening port
+    QByteArray input;                     // written to its standard input
     std::string sender, recipients, body; // the body must contain this
 };
 
-class RealClients : public ::testing::TestWithParam<Peer> {};
+class RealClients : public ::testing::TestWithParam<Peer> { };
 
 TEST_P(RealClients, DeliverAMessageTheWindowShows)
 {
@@ -47,13 +47,15 @@ TEST_P(RealClients, DeliverAMessageTheWindowShows)
     ASSERT_TRUE(process.waitForStarted(10000));
     process.write(peer.input);
     process.closeWriteChannel();
-    ASSERT_TRUE(WaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000)) << process.readAll().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000))
+        << process.readAll().toStdString();
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
     ASSERT_EQ(window.EmailStorage().Count(), 1);
     EXPECT_EQ(window.EmailStorage().EmailFrom(1), peer.sender);
     EXPECT_EQ(window.EmailStorage().EmailTo(1), peer.recipients);
-    EXPECT_NE(window.EmailStorage().EmailBody(1).find(peer.body), std::string::npos) << window.EmailStorage().EmailBody(1);
+    EXPECT_NE(window.EmailStorage().EmailBody(1).find(peer.body), std::string::npos)
+        << window.EmailStorage().EmailBody(1);
     EXPECT_EQ(Caption(window, "lblMessage"), "Message: 1/1");
     EXPECT_TRUE(boxes.Boxes().empty());
 }
@@ -61,24 +63,36 @@ TEST_P(RealClients, DeliverAMessageTheWindowShows)
 // smtplib falls back to HELO after its EHLO is refused; its body has a line that starts with a dot.
 INSTANTIATE_TEST_SUITE_P(
     Peers, RealClients,
-    ::testing::Values(
-        Peer{"PythonSmtplib", "python3",
-             {"-c", "import smtplib, sys\n"
-                    "s = smtplib.SMTP('127.0.0.1', int(sys.argv[1]), timeout=20)\n"
-                    "s.sendmail('alice@example.com', ['bob@example.com', 'carol@example.com'],\n"
-                    "           'Subject: from smtplib\\r\\n\\r\\nHello\\r\\n.starts with a dot\\r\\n')\n"
-                    "s.quit()\n",
-              "%port"},
-             {}, "<alice@example.com>", "<bob@example.com>, <carol@example.com>",
-             "Subject: from smtplib\r\n\r\nHello\r\n.starts with a dot\r\n"},
-        Peer{"Swaks", "swaks",
-             {"--server", "127.0.0.1", "--port", "%port", "--from", "sender@example.org", "--to", "rcpt@example.org",
-              "--helo", "tester", "--header", "Subject: from swaks", "--body", "Body from swaks"},
-             {}, "<sender@example.org>", "<rcpt@example.org>", "\r\n\r\nBody from swaks\r\n"},
-        Peer{"Curl", "curl",
-             {"-sS", "smtp://127.0.0.1:%port", "--mail-from", "c@example.net", "--mail-rcpt", "d@example.net", "-T", "-"},
-             "Subject: from curl\r\n\r\nBody from curl\r\n", "<c@example.net>", "<d@example.net>",
-             "Subject: from curl\r\n\r\nBody from curl\r\n"}),
+    ::testing::Values(Peer{"PythonSmtplib",
+                           "python3",
+                           {"-c",
+                            "import smtplib, sys\n"
+                            "s = smtplib.SMTP('127.0.0.1', int(sys.argv[1]), timeout=20)\n"
+                            "s.sendmail('alice@example.com', ['bob@example.com', 'carol@example.com'],\n"
+                            "           'Subject: from smtplib\\r\\n\\r\\nHello\\r\\n.starts with a dot\\r\\n')\n"
+                            "s.quit()\n",
+                            "%port"},
+                           {},
+                           "<alice@example.com>",
+                           "<bob@example.com>, <carol@example.com>",
+                           "Subject: from smtplib\r\n\r\nHello\r\n.starts with a dot\r\n"},
+                      Peer{"Swaks",
+                           "swaks",
+                           {"--server", "127.0.0.1", "--port", "%port", "--from", "sender@example.org", "--to",
+                            "rcpt@example.org", "--helo", "tester", "--header", "Subject: from swaks", "--body",
+                            "Body from swaks"},
+                           {},
+                           "<sender@example.org>",
+                           "<rcpt@example.org>",
+                           "\r\n\r\nBody from swaks\r\n"},
+                      Peer{"Curl",
+                           "curl",
+                           {"-sS", "smtp://127.0.0.1:%port", "--mail-from", "c@example.net", "--mail-rcpt",
+                            "d@example.net", "-T", "-"},
+                           "Subject: from curl\r\n\r\nBody from curl\r\n",
+                           "<c@example.net>",
+                           "<d@example.net>",
+                           "Subject: from curl\r\n\r\nBody from curl\r\n"}),
     [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
 } // namespace

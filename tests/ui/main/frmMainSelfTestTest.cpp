@@ -22,8 +22,8 @@ namespace {
 using namespace ::testing;
 using Texts = std::vector<std::string>;
 
-const std::string QuestionText =
-    "Warning: The Quellpost is not running.\rThe selftest will most likely fail.\rOK to continue anyway?";
+const std::string QuestionText
+    = "Warning: The Quellpost is not running.\rThe selftest will most likely fail.\rOK to continue anyway?";
 const std::string FailureBoxText = "Sending a test email did not succeed.\rView log window for details.";
 const std::string SuccessBoxText = "Test email has been successfully sent.";
 
@@ -52,7 +52,7 @@ protected:
     bool ReceivingShown() const
     {
         return Control<QLabel>(window, "lblReceiving")->isVisibleTo(&window)
-               || Control<QLabel>(window, "lblReceivingPercent")->isVisibleTo(&window);
+            || Control<QLabel>(window, "lblReceivingPercent")->isVisibleTo(&window);
     }
 
     RecordingMessageBoxes boxes;
@@ -99,10 +99,10 @@ TEST_F(SelfTest, SucceedsAgainstItsOwnServerWhileASecondTestWaits)
     EXPECT_EQ(window.EmailStorage().EmailFrom(1), "<quellpost.sender@localhost>");
     EXPECT_EQ(window.EmailStorage().EmailTo(1), "<quellpost.recipient@localhost>");
     const std::string& data = window.EmailStorage().EmailBody(1);
-    for (const std::string header : {"Subject: Quellpost test message", "X-Mailer: Quellpost1.0 (build 0)",
-                                     "From: \"Quellpost (From)\" <quellpost.sender@localhost>",
-                                     "To: \"Quellpost (Recipient)\" <quellpost.recipient@localhost>",
-                                     "Reply-to: <quellpost.replyto@localhost>"})
+    for (const std::string header :
+         {"Subject: Quellpost test message", "X-Mailer: Quellpost1.0 (build 0)",
+          "From: \"Quellpost (From)\" <quellpost.sender@localhost>",
+          "To: \"Quellpost (Recipient)\" <quellpost.recipient@localhost>", "Reply-to: <quellpost.replyto@localhost>"})
         EXPECT_NE(data.find("\r\n" + header + "\r\n"), std::string::npos) << header;
     EXPECT_TRUE(data.ends_with(
         "\r\n\r\nThis is a test message.\r\nIf you see this message the Quellpost test was succesful.\r\n"))
@@ -115,8 +115,9 @@ TEST_F(SelfTest, SmtpAuthIsRefusedByItsOwnServer)
         GTEST_SKIP() << reason;
     Click(window, "mnuSMTPAuth");
     Click(window, "mnuTestLogger");
-    EXPECT_THAT(Lines("TestLogger: "), AllOf(Contains("Sending Email failed!").Times(1), Contains("500 \r\n"),
-                                             Not(Contains("Email has been successfully sent."))));
+    EXPECT_THAT(Lines("TestLogger: "),
+                AllOf(Contains("Sending Email failed!").Times(1), Contains("500 \r\n"),
+                      Not(Contains("Email has been successfully sent."))));
     EXPECT_EQ(boxes.Texts(), Texts{FailureBoxText});
     EXPECT_EQ(boxes.Boxes()[0].icon, MsgIcon::Exclamation);
     EXPECT_EQ(window.EmailStorage().Count(), 0);
@@ -139,9 +140,9 @@ TEST_F(SelfTest, IdleServerAsksFirstCancelSendsNothingOkFails)
     EXPECT_EQ(boxes.Boxes()[0].buttons, MsgButtons::OkCancel);
     EXPECT_EQ(boxes.Boxes()[0].icon, MsgIcon::Question);
     EXPECT_EQ(boxes.Boxes()[1].icon, MsgIcon::Exclamation);
-    EXPECT_EQ(LogLines(window), (Texts{"TestLogger: Connecting to SMTP server (127.0.0.1)...",
-                                       "TestLogger: Sending Email failed!", "TestLogger: Connection refused",
-                                       "TestLogger: Closing connection to server..."}));
+    EXPECT_EQ(LogLines(window),
+              (Texts{"TestLogger: Connecting to SMTP server (127.0.0.1)...", "TestLogger: Sending Email failed!",
+                     "TestLogger: Connection refused", "TestLogger: Closing connection to server..."}));
     EXPECT_FALSE(ReceivingShown());
 
     // The next failing test writes its heading again.
@@ -157,9 +158,9 @@ TEST_F(SelfTest, Pop3AuthWithoutAPop3Server)
     probe.close();
     Click(window, "mnuPop3Auth");
     Click(window, "mnuTestLogger");
-    EXPECT_EQ(LogLines(window), (Texts{"TestLogger: Connecting to POP3 Server (127.0.0.1)...",
-                                       "TestLogger: Sending Email failed!", "TestLogger: Connection refused",
-                                       "TestLogger: Closing connection to server..."}));
+    EXPECT_EQ(LogLines(window),
+              (Texts{"TestLogger: Connecting to POP3 Server (127.0.0.1)...", "TestLogger: Sending Email failed!",
+                     "TestLogger: Connection refused", "TestLogger: Closing connection to server..."}));
     EXPECT_EQ(boxes.Texts(), (Texts{QuestionText, FailureBoxText}));
 
     // A failure the client ends without a report still ends the test with the failure box.
@@ -169,8 +170,8 @@ TEST_F(SelfTest, Pop3AuthWithoutAPop3Server)
     Click(window, "mnuTestLogger");
     const Texts lines = LogLines(window);
     EXPECT_EQ(Texts(lines.begin() + std::ptrdiff_t(before), lines.end()),
-              (Texts{"TestLogger: Connecting to POP3 Server (127.0.0.1)...", "TestLogger: Connect error: Invalid port number",
-                     "TestLogger: Sending Email failed!"}));
+              (Texts{"TestLogger: Connecting to POP3 Server (127.0.0.1)...",
+                     "TestLogger: Connect error: Invalid port number", "TestLogger: Sending Email failed!"}));
     EXPECT_EQ(boxes.Texts(), (Texts{QuestionText, FailureBoxText}));
 }
 
@@ -202,8 +203,9 @@ TEST_F(SelfTest, Pop3LoginAtARealServer)
             ASSERT_EQ(window.EmailStorage().Count(), 1);
             EXPECT_NE(window.EmailStorage().EmailBody(1).find("Subject: Quellpost test message"), std::string::npos);
         } else {
-            EXPECT_EQ(lines, (Texts{"Connecting to POP3 Server (127.0.0.1)...", "Sending Email failed!",
-                                    "-ERR [AUTH] Authentication failed.\r\n", "Closing connection to server..."}));
+            EXPECT_EQ(lines,
+                      (Texts{"Connecting to POP3 Server (127.0.0.1)...", "Sending Email failed!",
+                             "-ERR [AUTH] Authentication failed.\r\n", "Closing connection to server..."}));
             EXPECT_EQ(boxes.Texts(), Texts{FailureBoxText});
             EXPECT_EQ(window.EmailStorage().Count(), 1);
         }

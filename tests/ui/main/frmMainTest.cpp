@@ -71,9 +71,9 @@ TEST_F(MainWindow, StartsIdleThenStartStopStartLogsInOrder)
         Click(window, "mnuStartStop");
         ExpectListening(listening);
     }
-    EXPECT_EQ(LogLines(window), (std::vector<std::string>{"SMTP server started.",
-                                                          "Shutting down all WinSock connections.",
-                                                          "SMTP server stopped.", "SMTP server started."}));
+    EXPECT_EQ(LogLines(window),
+              (std::vector<std::string>{"SMTP server started.", "Shutting down all WinSock connections.",
+                                        "SMTP server stopped.", "SMTP server started."}));
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 
@@ -83,9 +83,10 @@ TEST_F(MainWindow, PortInUseLeavesEverythingIdle)
     ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
     window.SetListenAddress(QHostAddress::LocalHost, holder.serverPort());
     Click(window, "mnuStartStop");
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Fatal application error tracked:\r[10048]: Address in use: another "
-                                                      "program is already using port " + std::to_string(holder.serverPort())
-                                                      + "\rSource: mnuStartStop_Click"});
+    EXPECT_EQ(boxes.Texts(),
+              std::vector<std::string>{"Fatal application error tracked:\r[10048]: Address in use: another "
+                                       "program is already using port "
+                                       + std::to_string(holder.serverPort()) + "\rSource: mnuStartStop_Click"});
     ExpectListening(false);
     EXPECT_TRUE(LogLines(window).empty());
 
@@ -131,7 +132,11 @@ TEST_F(MainWindow, QuitFromABoxInsideASocketHandler)
 // a box by the label beside it; the body box has a name of its own; the tooltip is the description.
 TEST_F(MainWindow, ControlsAreNamedForScreenReaders)
 {
-    struct Case { const char* control; const char* name; const char* description; };
+    struct Case {
+        const char* control;
+        const char* name;
+        const char* description;
+    };
     const Case cases[] = {
         {"lblApplicationState", "Idle (inactive).", ""},
         {"cmdMessagePrev", "<", "Switch to the previous message."},
@@ -189,9 +194,9 @@ TEST_F(MainWindow, EveryButtonIsReachableByTab)
         if (QWidget* focus = QApplication::focusWidget())
             reached.insert(focus->objectName());
     }
-    for (const char* control : {"cmdMessageDelete", "cmdMessageNext", "cmdMessagesFind", "cmdMessagesFindNext",
-                                "txtMessageFrom", "txtMessageTo", "txtMessageBody", "txtMessagesSearchFor",
-                                "cboMessagesSearchFor"})
+    for (const char* control :
+         {"cmdMessageDelete", "cmdMessageNext", "cmdMessagesFind", "cmdMessagesFindNext", "txtMessageFrom",
+          "txtMessageTo", "txtMessageBody", "txtMessagesSearchFor", "cboMessagesSearchFor"})
         EXPECT_TRUE(reached.contains(QString::fromLatin1(control))) << control;
 }
 

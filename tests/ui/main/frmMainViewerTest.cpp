@@ -48,9 +48,10 @@ protected:
             shown += Control<QPushButton>(window, name)->isEnabled() ? "1" : "0";
         shown += " " + Control<QLineEdit>(window, "txtMessageFrom")->text().toStdString();
         const QImage icon = window.windowIcon().pixmap(32, 32).toImage();
-        return shown + (icon == MailPresentIcon().pixmap(32, 32).toImage() ? " mail"
-                        : icon == NoMailIcon().pixmap(32, 32).toImage()   ? " no mail"
-                                                                          : " other icon");
+        return shown
+            + (icon == MailPresentIcon().pixmap(32, 32).toImage()  ? " mail"
+                   : icon == NoMailIcon().pixmap(32, 32).toImage() ? " no mail"
+                                                                   : " other icon");
     }
 
     // Presses a button, even a disabled one, the given number of times.
@@ -81,9 +82,10 @@ protected:
         Press(window, button);
         std::string shown = Caption(window, "lblMessage").toStdString();
         QWidget* focus = QApplication::focusWidget();
-        if (auto* box = qobject_cast<QLineEdit*>(focus); box && box->hasSelectedText() && focus != Control<QLineEdit>(window, "txtMessagesSearchFor"))
+        if (auto* box = qobject_cast<QLineEdit*>(focus);
+            box && box->hasSelectedText() && focus != Control<QLineEdit>(window, "txtMessagesSearchFor"))
             shown += " " + box->objectName().toStdString() + ":" + box->selectedText().toStdString() + "@"
-                     + std::to_string(box->selectionStart());
+                + std::to_string(box->selectionStart());
         if (focus == Body())
             shown += " txtMessageBody:" + Body()->SelectedText() + "@" + std::to_string(Body()->SelectionStart());
         for (const std::string& boxText : boxes.Texts())
@@ -159,7 +161,12 @@ TEST_F(Viewer, StartsWithoutScrollBarsThenTheyFollowTheBody)
     for (int i = 0; i < 40; ++i)
         manyLines += "line\r\n";
     const std::string wide = std::string(300, 'W') + "\r\n";
-    struct Case { const char* name; std::string body; bool vertical; bool horizontal; };
+    struct Case {
+        const char* name;
+        std::string body;
+        bool vertical;
+        bool horizontal;
+    };
     const Case cases[] = {
         {"one short line", "Hello\r\n", false, false},
         {"one wide line", wide, false, true},
@@ -228,7 +235,12 @@ TEST_F(Search, CategoriesPickTheFieldAndKeepTheirOwnSearch)
     QTest::keyClicks(category->lineEdit(), QStringLiteral("Subject"));
     QTest::keyClick(category->lineEdit(), Qt::Key_Return);
     EXPECT_EQ(category->count(), 3);
-    struct Case { const char* button; const char* text; const char* category; std::string shown; };
+    struct Case {
+        const char* button;
+        const char* text;
+        const char* category;
+        std::string shown;
+    };
     const Case cases[] = {
         {"cmdMessagesFind", "bob", "From:", "Message: 1/3 txtMessageFrom:bob@0"},
         {"cmdMessagesFind", "team", "To:", "Message: 1/3 txtMessageTo:team@0"},
@@ -237,7 +249,8 @@ TEST_F(Search, CategoriesPickTheFieldAndKeepTheirOwnSearch)
         {"cmdMessagesFind", "HELLO", "Body", "Message: 1/3 txtMessageBody:hello@25"},
         {"cmdMessagesFind", "\u20ac", "Body", "Message: 1/3 txtMessageBody:hello@25" + NotFound},
         {"cmdMessagesFind", "carl", "  from: ", "Message: 3/3 txtMessageFrom:carl@0"},
-        {"cmdMessagesFind", "bob", "Subject", "Message: 3/3 txtMessageFrom:carl@0 / Unsupported search category." + NotFound},
+        {"cmdMessagesFind", "bob", "Subject",
+         "Message: 3/3 txtMessageFrom:carl@0 / Unsupported search category." + NotFound},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Query(c.button, c.text, c.category), c.shown) << c.button << " " << c.text << " in " << c.category;
@@ -275,7 +288,8 @@ TEST_F(Search, AFailureIsReportedByTheCommand)
         Store({"x"});
     Store({"bob"});
     EXPECT_EQ(Find("bob"), "Message: 32767/32767 txtMessageFrom:bob@0");
-    EXPECT_EQ(Next("bob"), "Message: 32767/32767 txtMessageFrom:bob@0 / Fatal application error tracked:\r"
-                           "[6]: Overflow\rSource: cmdMessagesFindNext_Click");
+    EXPECT_EQ(Next("bob"),
+              "Message: 32767/32767 txtMessageFrom:bob@0 / Fatal application error tracked:\r"
+              "[6]: Overflow\rSource: cmdMessagesFindNext_Click");
     EXPECT_EQ(boxes.Boxes().at(0).icon, MsgIcon::Critical);
 }
