@@ -1,3 +1,4 @@
+#include <ostream>
 #include <string>
 
 #include <QFileInfo>
@@ -22,6 +23,12 @@ struct Peer {
     QByteArray input;                     // written to its standard input
     std::string sender, recipients, body; // the body must contain this
 };
+
+// Names the peer in test listings instead of dumping its bytes.
+void PrintTo(const Peer& peer, std::ostream* out)
+{
+    *out << peer.name;
+}
 
 class RealClients : public ::testing::TestWithParam<Peer> { };
 
