@@ -13,7 +13,22 @@ constexpr std::size_t SpareRoomKept = 32;
 
 std::size_t bytesOf(const auto& message)
 {
-    return message.from.size() + message.to.size() + message.body.size();
+    return message.from.size() + message.to.size() + message.body->size();
+}
+
+const std::string& fromOf(const auto& message)
+{
+    return message.from;
+}
+
+const std::string& toOf(const auto& message)
+{
+    return message.to;
+}
+
+const std::string& bodyOf(const auto& message)
+{
+    return *message.body;
 }
 
 const std::string& emptyText()
@@ -37,7 +52,8 @@ int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo
         throw std::bad_alloc();
     // push_back either succeeds or leaves the list as it was (moving strings cannot throw).
     try {
-        m_messages.push_back(Message{std::move(sEmailFrom), std::move(sEmailTo), std::move(sEmailBody)});
+        auto body = std::make_shared<const std::string>(std::move(sEmailBody));
+        m_messages.push_back(Message{std::move(sEmailFrom), std::move(sEmailTo), std::move(body)});
     } catch (...) {
         m_budget.GiveBack(bytes);
         throw;
@@ -87,37 +103,43 @@ const std::string& clsEmailStorage::EmailTo(int16_t iIndex) const
 const std::string& clsEmailStorage::EmailBody(int16_t iIndex) const
 {
     const Message* message = messageAt(iIndex);
-    return message ? message->body : emptyText();
+    return message ? *message->body : emptyText();
+}
+
+std::shared_ptr<const std::string> clsEmailStorage::EmailBodyShared(int16_t iIndex) const
+{
+    const Message* message = messageAt(iIndex);
+    return message ? message->body : nullptr;
 }
 
 int16_t clsEmailStorage::FindFirstEmailFrom(std::string_view sFromString, bool bExactMatch)
 {
-    return findFirst(&Message::from, m_fromSearch, sFromString, bExactMatch);
+    return findFirst(fromOf, m_fromSearch, sFromString, bExactMatch);
 }
 
 int16_t clsEmailStorage::FindNextEmailFrom(std::string_view sFromString, bool bExactMatch)
 {
-    return findNext(&Message::from, m_fromSearch, sFromString, bExactMatch);
+    return findNext(fromOf, m_fromSearch, sFromString, bExactMatch);
 }
 
 int16_t clsEmailStorage::FindFirstEmailTo(std::string_view sToString, bool bExactMatch)
 {
-    return findFirst(&Message::to, m_toSearch, sToString, bExactMatch);
+    return findFirst(toOf, m_toSearch, sToString, bExactMatch);
 }
 
 int16_t clsEmailStorage::FindNextEmailTo(std::string_view sToString, bool bExactMatch)
 {
-    return findNext(&Message::to, m_toSearch, sToString, bExactMatch);
+    return findNext(toOf, m_toSearch, sToString, bExactMatch);
 }
 
 int16_t clsEmailStorage::FindFirstEmailBodyWith(std::string_view sBodyString)
 {
-    return findFirst(&Message::body, m_bodySearch, sBodyString, false);
+    return findFirst(bodyOf, m_bodySearch, sBodyString, false);
 }
 
 int16_t clsEmailStorage::FindNextEmailBodyWith(std::string_view sBodyString)
 {
-    return findNext(&Message::body, m_bodySearch, sBodyString, false);
+    return findNext(bodyOf, m_bodySearch, sBodyString, false);
 }
 
 // Null beyond the stored messages; a position below 1 names no message at all and is an error.
@@ -134,7 +156,7 @@ int16_t clsEmailStorage::scan(Field field, std::string_view text, bool exactMatc
 {
     const int last = Count();
     for (int position = start; position <= last; ++position) {
-        const std::string& entry = m_messages[static_cast<std::size_t>(position - 1)].*field;
+        const std::string& entry = field(m_messages[static_cast<std::size_t>(position - 1)]);
         // Containment is tested in place: upper-cased copies of multi-megabyte bodies would cost too much.
         // An empty entry contains nothing, not even the empty text.
         const bool hit

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 #include <deque>
+#include <memory>
 
 #include "ByteBudget.h"
 
@@ -30,6 +31,9 @@ public:
     const std::string& EmailFrom(int16_t iIndex) const;
     const std::string& EmailTo(int16_t iIndex) const;
     const std::string& EmailBody(int16_t iIndex) const;
+    // The body of message iIndex as the store holds it, for a reader that keeps it; null beyond
+    // the stored messages.
+    std::shared_ptr<const std::string> EmailBodyShared(int16_t iIndex) const;
 
     // Searches from position 1; returns the hit or 0.
     int16_t FindFirstEmailFrom(std::string_view sFromString, bool bExactMatch = false);
@@ -44,12 +48,13 @@ public:
 private:
     // One record per message keeps the fields in step and makes a store all-or-nothing; a deque
     // grows in small blocks, where a vector would keep up to as much again in spare room.
+    // The body is shared, never copied: the viewer shows the store's own text.
     struct Message {
         std::string from;
         std::string to;
-        std::string body;
+        std::shared_ptr<const std::string> body;
     };
-    using Field = std::string Message::*;
+    using Field = const std::string& (*)(const Message&);
 
     struct SearchState {
         int16_t cursor = 0;

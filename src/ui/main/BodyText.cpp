@@ -20,20 +20,24 @@ TextExtent MeasureText(std::string_view text, const Latin1Metrics& metrics)
     return ScanText(text, metrics, [](std::size_t) {});
 }
 
-bool BodyText::setText(std::string text)
+bool BodyText::setText(std::shared_ptr<const std::string> text)
 {
-    if (text.size() >= std::numeric_limits<std::uint32_t>::max())
+    if (!text)
+        text = std::make_shared<const std::string>();
+    if (text->size() >= std::numeric_limits<std::uint32_t>::max())
         throw OverflowError();
-    const bool changed = text != m_text;
+    const bool changed = text != m_text && *text != *m_text;
     if (changed) {
         // Built aside first: a failure leaves the old text intact.
         std::vector<std::uint32_t> starts{0};
-        const TextExtent extent
-            = ScanText(text, m_metrics, [&](std::size_t next) { starts.push_back(static_cast<std::uint32_t>(next)); });
-        m_text = std::move(text);
+        const TextExtent extent = ScanText(*text, m_metrics, [&](std::size_t next) {
+            starts.push_back(static_cast<std::uint32_t>(next));
+        });
         m_lineStarts = std::move(starts);
         m_widest = extent.widest;
     }
+    // The same text held anew is still taken: the old holder may let it go.
+    m_text = std::move(text);
     m_anchor = m_caret = 0;
     m_column = 0;
     return changed;
@@ -42,15 +46,15 @@ bool BodyText::setText(std::string text)
 void BodyText::setMetrics(const Latin1Metrics& metrics)
 {
     m_metrics = metrics;
-    m_widest = MeasureText(m_text, m_metrics).widest;
+    m_widest = MeasureText(text(), m_metrics).widest;
 }
 
 std::size_t BodyText::lineEnd(std::size_t line) const
 {
     if (line + 1 >= m_lineStarts.size())
-        return m_text.size();
+        return text().size();
     std::size_t end = m_lineStarts[line + 1] - 1;
-    if (m_text[end] == '\n' && end > m_lineStarts[line] && m_text[end - 1] == '\r')
+    if (text()[end] == '\n' && end > m_lineStarts[line] && text()[end - 1] == '\r')
         --end;
     return end;
 }
@@ -63,7 +67,7 @@ std::size_t BodyText::lineOf(std::size_t offset) const
 
 std::string_view BodyText::selectedText() const
 {
-    return std::string_view(m_text).substr(selectionStart(), selectionEnd() - selectionStart());
+    return std::string_view(text()).substr(selectionStart(), selectionEnd() - selectionStart());
 }
 
 bool BodyText::breakSelected(std::size_t line) const
@@ -75,8 +79,8 @@ bool BodyText::breakSelected(std::size_t line) const
 
 void BodyText::select(std::size_t anchor, std::size_t caret)
 {
-    m_anchor = std::min(anchor, m_text.size());
-    moveCaret(std::min(caret, m_text.size()), true);
+    m_anchor = std::min(anchor, text().size());
+    moveCaret(std::min(caret, text().size()), true);
 }
 
 void BodyText::moveCaret(std::size_t offset, bool keepAnchor, bool keepColumn)
@@ -90,7 +94,7 @@ void BodyText::moveCaret(std::size_t offset, bool keepAnchor, bool keepColumn)
 
 std::size_t BodyText::moved(Motion motion, std::size_t offset, std::size_t pageLines) const
 {
-    const std::size_t size = m_text.size();
+    const std::size_t size = text().size();
     const std::size_t line = lineOf(offset);
     const auto lineMoved = [&](std::size_t by, bool down) {
         const std::size_t last = lineCount() - 1;
@@ -101,21 +105,21 @@ std::size_t BodyText::moved(Motion motion, std::size_t offset, std::size_t pageL
     case Motion::NextChar:
         if (offset >= size)
             return size;
-        return m_text[offset] == '\r' && offset + 1 < size && m_text[offset + 1] == '\n' ? offset + 2 : offset + 1;
+        return text()[offset] == '\r' && offset + 1 < size && text()[offset + 1] == '\n' ? offset + 2 : offset + 1;
     case Motion::PreviousChar:
         if (offset == 0)
             return 0;
-        return offset >= 2 && m_text[offset - 1] == '\n' && m_text[offset - 2] == '\r' ? offset - 2 : offset - 1;
+        return offset >= 2 && text()[offset - 1] == '\n' && text()[offset - 2] == '\r' ? offset - 2 : offset - 1;
     case Motion::NextWord:
-        while (offset < size && isWordCharacter(m_text[offset]))
+        while (offset < size && isWordCharacter(text()[offset]))
             ++offset;
-        while (offset < size && !isWordCharacter(m_text[offset]))
+        while (offset < size && !isWordCharacter(text()[offset]))
             ++offset;
         return offset;
     case Motion::PreviousWord:
-        while (offset > 0 && !isWordCharacter(m_text[offset - 1]))
+        while (offset > 0 && !isWordCharacter(text()[offset - 1]))
             --offset;
-        while (offset > 0 && isWordCharacter(m_text[offset - 1]))
+        while (offset > 0 && isWordCharacter(text()[offset - 1]))
             --offset;
         return offset;
     case Motion::NextLine:
@@ -140,11 +144,11 @@ std::size_t BodyText::moved(Motion motion, std::size_t offset, std::size_t pageL
 
 std::pair<std::size_t, std::size_t> BodyText::wordAt(std::size_t offset) const
 {
-    std::size_t start = std::min(offset, m_text.size());
+    std::size_t start = std::min(offset, text().size());
     std::size_t end = start;
-    while (start > 0 && isWordCharacter(m_text[start - 1]))
+    while (start > 0 && isWordCharacter(text()[start - 1]))
         --start;
-    while (end < m_text.size() && isWordCharacter(m_text[end]))
+    while (end < text().size() && isWordCharacter(text()[end]))
         ++end;
     return {start, end};
 }
@@ -155,7 +159,7 @@ std::int64_t BodyText::xOf(std::size_t offset) const
     const std::size_t end = std::min(offset, lineEnd(line));
     std::int64_t x = 0;
     for (std::size_t p = m_lineStarts[line]; p < end; ++p)
-        x = m_metrics.After(m_text[p], x);
+        x = m_metrics.After(text()[p], x);
     return x;
 }
 
@@ -164,7 +168,7 @@ std::size_t BodyText::offsetAt(std::size_t line, std::int64_t x) const
     const std::size_t end = lineEnd(line);
     std::int64_t left = 0;
     for (std::size_t p = m_lineStarts[line]; p < end; ++p) {
-        const std::int64_t right = m_metrics.After(m_text[p], left);
+        const std::int64_t right = m_metrics.After(text()[p], left);
         if (x < (left + right) / 2)
             return p;
         left = right;
@@ -178,7 +182,7 @@ std::size_t BodyText::firstRightOf(std::size_t line, std::int64_t x, std::int64_
     std::size_t p = m_lineStarts[line];
     start = 0;
     while (p < end) {
-        const std::int64_t next = m_metrics.After(m_text[p], start);
+        const std::int64_t next = m_metrics.After(text()[p], start);
         if (next > x)
             break;
         start = next;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -79,9 +80,10 @@ public:
 
     // Replaces the text and puts the caret at its start; false when the text was the same.
     // On failure the old text stays.
-    bool setText(std::string text);
-    const std::string& text() const { return m_text; }
-    std::size_t size() const { return m_text.size(); }
+    // The text is shared, not copied: a body of many megabytes is held once, by the store.
+    bool setText(std::shared_ptr<const std::string> text);
+    const std::string& text() const { return *m_text; }
+    std::size_t size() const { return m_text->size(); }
 
     // The advances the lines are laid out with; setting them measures the text anew.
     void setMetrics(const Latin1Metrics& metrics);
@@ -121,7 +123,7 @@ public:
     std::size_t firstRightOf(std::size_t line, std::int64_t x, std::int64_t& start) const;
 
 private:
-    std::string m_text;
+    std::shared_ptr<const std::string> m_text = std::make_shared<const std::string>();
     // Kept in 32 bits: the capture server keeps no message anywhere near 4 GiB.
     std::vector<std::uint32_t> m_lineStarts{0};
     Latin1Metrics m_metrics;

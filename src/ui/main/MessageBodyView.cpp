@@ -70,6 +70,11 @@ MessageBodyView::MessageBodyView(QWidget* parent) : QAbstractScrollArea(parent)
 
 void MessageBodyView::SetText(std::string text)
 {
+    SetText(std::make_shared<const std::string>(std::move(text)));
+}
+
+void MessageBodyView::SetText(std::shared_ptr<const std::string> text)
+{
     const bool changed = m_body.setText(std::move(text));
     m_selecting = false;
     updateScrollRanges();

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <QAbstractScrollArea>
@@ -22,7 +23,9 @@ public:
 
     // Replaces the text; the view returns to the top left with the caret at the start.
     void SetText(std::string text);
-    void Clear() { SetText({}); }
+    // Shows a text held elsewhere without copying it.
+    void SetText(std::shared_ptr<const std::string> text);
+    void Clear() { SetText(std::string()); }
     const std::string& Text() const { return m_body.text(); }
 
     // Selects length characters from start (clamped to the text) and scrolls the selection into view.

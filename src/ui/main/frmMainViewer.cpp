@@ -43,7 +43,7 @@ void frmMain::ShowMessage()
             txtMessageFrom->setCursorPosition(0);
             txtMessageTo->setText(fromLatin1(m_store->EmailTo(m_currentMessage)));
             txtMessageTo->setCursorPosition(0);
-            txtMessageBody->SetText(m_store->EmailBody(m_currentMessage));
+            txtMessageBody->SetText(m_store->EmailBodyShared(m_currentMessage));
             lblMessage->setText(
                 fromLatin1(MessagePositionCaption + std::to_string(m_currentMessage) + "/" + std::to_string(count)));
             cmdMessageDelete->setEnabled(true);
