@@ -1,0 +1,53 @@
+#include <cstddef>
+
+#include <gtest/gtest.h>
+
+#include "ByteBudget.h"
+
+TEST(ByteBudget, SizesAsTyped)
+{
+    struct Case {
+        const char* text;
+        bool valid;
+        std::size_t bytes;
+    } cases[] = {
+        {"65536", true, 65536},
+        {"512M", true, std::size_t(512) << 20},
+        {"2g", true, std::size_t(2) << 30},
+        {"1.5G", true, std::size_t(3) << 29},
+        {"4GiB", true, std::size_t(4) << 30},
+        {"64kb", true, 65536},
+        {"10B", true, 10},
+        {"", false, 0},
+        {"G", false, 0},
+        {"-1M", false, 0},
+        {"12X", false, 0},
+        {"1MM", false, 0},
+        {"9000000T", false, 0},
+    };
+    for (const Case& c : cases) {
+        std::size_t bytes = 0;
+        EXPECT_EQ(ParseByteSize(c.text, bytes), c.valid) << c.text;
+        EXPECT_EQ(bytes, c.bytes) << c.text;
+    }
+}
+
+TEST(ByteBudget, ChargesTakeOnlyWhatFitsAndGiveItBack)
+{
+    ByteBudget budget(100);
+    {
+        ByteCharge charge;
+        charge.SetBudget(&budget);
+        EXPECT_TRUE(charge.Cover(60));
+        EXPECT_TRUE(charge.Cover(40)); // already covered
+        EXPECT_FALSE(charge.Cover(101));
+        EXPECT_EQ(budget.Used(), 60u); // a refusal takes nothing
+        EXPECT_FALSE(budget.TryTake(41));
+        EXPECT_TRUE(budget.TryTake(40));
+        budget.GiveBack(40);
+    }
+    EXPECT_EQ(budget.Used(), 0u); // the charge went with its holder
+    EXPECT_EQ(budget.Peak(), 100u);
+    budget.SetLimit(0);
+    EXPECT_EQ(budget.Remaining(), 0u);
+}
