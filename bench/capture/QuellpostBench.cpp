@@ -203,7 +203,7 @@ struct Bench {
                     "budget_used_bytes=%zu "
                     "budget_peak_bytes=%zu shown=%d show_lag_ms=%.1f\n",
                     int(store.Count()), stored, capacity, heapBytes(), heapBase, heapFreeBytes(), statusKiB("VmHWM:"),
-                    statusKiB("VmRSS:"), rssBaseKiB, budget.Limit(), budget.Used(), budget.Peak(),
+                    statusKiB("VmRSS:"), rssBaseKiB, budget.limit(), budget.used(), budget.peak(),
                     watch->ShowsNewest() ? 1 : 0, watch->LagMs());
         std::fflush(stdout);
     }
@@ -231,7 +231,7 @@ int main(int argc, char** argv)
             address = QHostAddress(QString::fromLatin1(argv[++i]));
         else if (arg == "--max-memory") {
             std::size_t bytes = 0;
-            if (!ParseByteSize(argv[++i], bytes))
+            if (!parseByteSize(argv[++i], bytes))
                 usage("--max-memory takes a size such as 512M or 4G");
             maxMemory = bytes;
         } else
@@ -264,7 +264,7 @@ int main(int argc, char** argv)
         return 1;
     // Set where the program sets it: after the window is loaded, before anything arrives.
     if (maxMemory)
-        window.EmailStorage().Budget().SetLimit(*maxMemory);
+        window.EmailStorage().Budget().setLimit(*maxMemory);
     window.SetListenAddress(address, port);
     if (!hidden)
         window.show();

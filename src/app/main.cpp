@@ -13,7 +13,7 @@ int main(int argc, char** argv)
 {
     RaiseOpenFileLimit();
     std::string error;
-    const std::optional<CommandLineOptions> options = ParseCommandLine({argv, argv + argc}, error);
+    const std::optional<CommandLineOptions> options = parseCommandLine({argv, argv + argc}, error);
     if (!options) {
         std::fprintf(stderr, "quellpost: %s\n", error.c_str());
         return 2;
@@ -32,7 +32,7 @@ int main(int argc, char** argv)
     if (!window.Loaded())
         return 1;
     if (options->MaxMemory)
-        window.EmailStorage().Budget().SetLimit(*options->MaxMemory);
+        window.EmailStorage().Budget().setLimit(*options->MaxMemory);
     window.show();
     const int exitCode = QApplication::exec();
     SetMessageBoxService(nullptr);

@@ -18,7 +18,7 @@ constexpr const char* MaxMemoryValue = "SIZE";
 constexpr const char* NotASizeText = "--max-memory takes a size such as 512M or 2G, not: ";
 } // namespace
 
-std::optional<CommandLineOptions> ParseCommandLine(const std::vector<std::string>& arguments, std::string& error)
+std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string>& arguments, std::string& error)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Description));
@@ -54,7 +54,7 @@ std::optional<CommandLineOptions> ParseCommandLine(const std::vector<std::string
     if (parser.isSet(maxMemory)) {
         const QByteArray text = parser.value(maxMemory).toLatin1();
         std::size_t bytes = 0;
-        if (!ParseByteSize(text.constData(), bytes)) {
+        if (!parseByteSize(text.constData(), bytes)) {
             error = NotASizeText + text.toStdString();
             return std::nullopt;
         }

@@ -14,4 +14,4 @@ struct CommandLineOptions {
 
 // Reads the program's arguments (the program's name first). Nothing when they are wrong, with
 // the reason in error. Needs no application object, so --help works without a display.
-std::optional<CommandLineOptions> ParseCommandLine(const std::vector<std::string>& arguments, std::string& error);
+std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string>& arguments, std::string& error);

@@ -18,7 +18,7 @@ ByteBudget::ByteBudget(std::size_t limit) : m_limit(limit)
 {
 }
 
-std::size_t ByteBudget::DefaultLimit()
+std::size_t ByteBudget::defaultLimit()
 {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
@@ -27,44 +27,44 @@ std::size_t ByteBudget::DefaultLimit()
     return std::min(std::size_t(pages) / 4 * std::size_t(pageSize), MaxDefaultLimit);
 }
 
-bool ByteBudget::TryTake(std::size_t bytes)
+bool ByteBudget::tryTake(std::size_t bytes)
 {
-    if (bytes > Remaining())
+    if (bytes > remaining())
         return false;
     m_used += bytes;
     m_peak = std::max(m_peak, m_used);
     return true;
 }
 
-void ByteBudget::GiveBack(std::size_t bytes)
+void ByteBudget::giveBack(std::size_t bytes)
 {
     m_used -= std::min(bytes, m_used);
 }
 
-void ByteCharge::SetBudget(ByteBudget* budget)
+void ByteCharge::setBudget(ByteBudget* budget)
 {
-    Reset();
+    reset();
     m_budget = budget;
 }
 
-bool ByteCharge::Cover(std::size_t bytes)
+bool ByteCharge::cover(std::size_t bytes)
 {
     if (bytes <= m_bytes)
         return true;
-    if (m_budget && !m_budget->TryTake(bytes - m_bytes))
+    if (m_budget && !m_budget->tryTake(bytes - m_bytes))
         return false;
     m_bytes = bytes;
     return true;
 }
 
-void ByteCharge::Reset()
+void ByteCharge::reset()
 {
     if (m_budget)
-        m_budget->GiveBack(m_bytes);
+        m_budget->giveBack(m_bytes);
     m_bytes = 0;
 }
 
-bool ParseByteSize(const char* text, std::size_t& bytes)
+bool parseByteSize(const char* text, std::size_t& bytes)
 {
     const std::string_view all(text);
     double number = 0;

@@ -7,21 +7,21 @@
 // let go; a request the budget cannot grant in full is refused and takes nothing.
 class ByteBudget {
 public:
-    explicit ByteBudget(std::size_t limit = DefaultLimit());
+    explicit ByteBudget(std::size_t limit = defaultLimit());
 
     // A quarter of the machine's memory, at most 4 GiB.
-    static std::size_t DefaultLimit();
+    static std::size_t defaultLimit();
 
-    std::size_t Limit() const { return m_limit; }
+    std::size_t limit() const { return m_limit; }
     // A lower limit than what is in use refuses every request until enough is given back.
-    void SetLimit(std::size_t limit) { m_limit = limit; }
-    std::size_t Used() const { return m_used; }
-    std::size_t Remaining() const { return m_used < m_limit ? m_limit - m_used : 0; }
+    void setLimit(std::size_t limit) { m_limit = limit; }
+    std::size_t used() const { return m_used; }
+    std::size_t remaining() const { return m_used < m_limit ? m_limit - m_used : 0; }
     // The most ever in use at once.
-    std::size_t Peak() const { return m_peak; }
+    std::size_t peak() const { return m_peak; }
 
-    bool TryTake(std::size_t bytes);
-    void GiveBack(std::size_t bytes);
+    bool tryTake(std::size_t bytes);
+    void giveBack(std::size_t bytes);
 
 private:
     std::size_t m_limit;
@@ -34,16 +34,16 @@ private:
 class ByteCharge {
 public:
     ByteCharge() = default;
-    ~ByteCharge() { Reset(); }
+    ~ByteCharge() { reset(); }
     ByteCharge(const ByteCharge&) = delete;
     ByteCharge& operator=(const ByteCharge&) = delete;
 
-    void SetBudget(ByteBudget* budget);
+    void setBudget(ByteBudget* budget);
     // Takes what is missing for the charge to cover bytes in all; false (and nothing taken) when
     // the budget cannot grant it.
-    bool Cover(std::size_t bytes);
-    void Reset();
-    std::size_t Bytes() const { return m_bytes; }
+    bool cover(std::size_t bytes);
+    void reset();
+    std::size_t bytes() const { return m_bytes; }
 
 private:
     ByteBudget* m_budget = nullptr;
@@ -52,4 +52,4 @@ private:
 
 // Parses a size such as "512M", "4G", "65536" or "1.5G" (binary units, K, M, G, T, with or without
 // a trailing "B" or "iB"); false when the text is no size.
-bool ParseByteSize(const char* text, std::size_t& bytes);
+bool parseByteSize(const char* text, std::size_t& bytes);

@@ -14,7 +14,7 @@ constexpr std::size_t LargeBuffer = std::size_t{1024} * 1024;
 SmtpSession::SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknownLine, ByteBudget* budget)
     : m_connection(connection), m_onUnknownLine(std::move(onUnknownLine))
 {
-    m_dialogue.DataCharge.SetBudget(budget);
+    m_dialogue.DataCharge.setBudget(budget);
 }
 
 void SmtpSession::Receive(std::string block)
@@ -84,7 +84,7 @@ void SmtpSession::LimitPartialLine()
         ? CaptureLimits::MaxMessageBytes - std::min(m_dialogue.DataBuffer.size(), CaptureLimits::MaxMessageBytes)
         : CaptureLimits::MaxCommandLineBytes;
     if (m_received.size() <= allowed + 1 // room for the CR of the line's CR LF
-        && (!collecting || m_dialogue.DataCharge.Cover(m_dialogue.DataBuffer.size() + m_received.size())))
+        && (!collecting || m_dialogue.DataCharge.cover(m_dialogue.DataBuffer.size() + m_received.size())))
         return;
     if (m_dialogue.InDataPhase)
         mdlSMTP::DiscardOversizedData(m_dialogue);

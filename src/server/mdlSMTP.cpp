@@ -106,7 +106,7 @@ void EndDataPhase(SmtpConnection& connection, SmtpServerState& state)
     state.InDataPhase = false;
     std::string body = state.DataBuffer.take();
     // The store takes the message's bytes from the budget itself, the sender and recipients too.
-    state.DataCharge.Reset();
+    state.DataCharge.reset();
     const std::string recipients = JoinRecipients(state.PendingRecipients);
     const std::string sender = std::move(state.PendingSender);
     state.PendingSender.clear();
@@ -131,7 +131,7 @@ void AppendDataLine(SmtpServerState& state, std::string_view line)
     if (state.Oversized)
         return;
     const std::size_t size = state.DataBuffer.size() + line.size() + Wire::CrLf.size();
-    if (size > CaptureLimits::MaxMessageBytes || !state.DataCharge.Cover(size)) {
+    if (size > CaptureLimits::MaxMessageBytes || !state.DataCharge.cover(size)) {
         DiscardOversizedData(state);
         return;
     }
@@ -163,7 +163,7 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
         break;
     case Command::Data:
         state.DataBuffer.clear();
-        state.DataCharge.Reset();
+        state.DataCharge.reset();
         state.Oversized = false;
         state.InDataPhase = true;
         SmtpReply(connection, 354, DataText);
@@ -176,7 +176,7 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
         state.PendingSender.clear();
         state.PendingRecipients.clear();
         state.DataBuffer.clear();
-        state.DataCharge.Reset();
+        state.DataCharge.reset();
         SmtpReply(connection, 250, "");
         break;
     case Command::Help:
@@ -281,7 +281,7 @@ void DiscardOversizedData(SmtpServerState& state)
 {
     state.Oversized = true;
     state.DataBuffer.clear(); // hand the memory back now, not at the end of the message
-    state.DataCharge.Reset();
+    state.DataCharge.reset();
 }
 
 void ReplyLineTooLong(SmtpConnection& connection)

@@ -48,14 +48,14 @@ int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo
     if (sEmailBody.capacity() - sEmailBody.size() > SpareRoomKept)
         sEmailBody.shrink_to_fit();
     const std::size_t bytes = sEmailFrom.size() + sEmailTo.size() + sEmailBody.size();
-    if (!m_budget.TryTake(bytes))
+    if (!m_budget.tryTake(bytes))
         throw std::bad_alloc();
     // push_back either succeeds or leaves the list as it was (moving strings cannot throw).
     try {
         auto body = std::make_shared<const std::string>(std::move(sEmailBody));
         m_messages.push_back(Message{std::move(sEmailFrom), std::move(sEmailTo), std::move(body)});
     } catch (...) {
-        m_budget.GiveBack(bytes);
+        m_budget.giveBack(bytes);
         throw;
     }
     return Count();
@@ -66,7 +66,7 @@ bool clsEmailStorage::RemoveEmail(int16_t iIndex)
     const Message* message = messageAt(iIndex);
     if (message == nullptr)
         return false;
-    m_budget.GiveBack(bytesOf(*message));
+    m_budget.giveBack(bytesOf(*message));
     m_messages.erase(m_messages.begin() + (iIndex - 1));
     // A cursor at or behind the removed message moves down with the messages: a next search then
     // starts at the first message it has not looked at, never beyond it.
@@ -80,7 +80,7 @@ bool clsEmailStorage::RemoveEmail(int16_t iIndex)
 void clsEmailStorage::Clear()
 {
     for (const Message& message : m_messages)
-        m_budget.GiveBack(bytesOf(message));
+        m_budget.giveBack(bytesOf(message));
     // Swapping with an empty list also hands back the list's own memory.
     std::deque<Message>().swap(m_messages);
     m_fromSearch.cursor = 0;

@@ -27,7 +27,7 @@ TEST(ByteBudget, SizesAsTyped)
     };
     for (const Case& c : cases) {
         std::size_t bytes = 0;
-        EXPECT_EQ(ParseByteSize(c.text, bytes), c.valid) << c.text;
+        EXPECT_EQ(parseByteSize(c.text, bytes), c.valid) << c.text;
         EXPECT_EQ(bytes, c.bytes) << c.text;
     }
 }
@@ -37,17 +37,17 @@ TEST(ByteBudget, ChargesTakeOnlyWhatFitsAndGiveItBack)
     ByteBudget budget(100);
     {
         ByteCharge charge;
-        charge.SetBudget(&budget);
-        EXPECT_TRUE(charge.Cover(60));
-        EXPECT_TRUE(charge.Cover(40)); // already covered
-        EXPECT_FALSE(charge.Cover(101));
-        EXPECT_EQ(budget.Used(), 60u); // a refusal takes nothing
-        EXPECT_FALSE(budget.TryTake(41));
-        EXPECT_TRUE(budget.TryTake(40));
-        budget.GiveBack(40);
+        charge.setBudget(&budget);
+        EXPECT_TRUE(charge.cover(60));
+        EXPECT_TRUE(charge.cover(40)); // already covered
+        EXPECT_FALSE(charge.cover(101));
+        EXPECT_EQ(budget.used(), 60u); // a refusal takes nothing
+        EXPECT_FALSE(budget.tryTake(41));
+        EXPECT_TRUE(budget.tryTake(40));
+        budget.giveBack(40);
     }
-    EXPECT_EQ(budget.Used(), 0u); // the charge went with its holder
-    EXPECT_EQ(budget.Peak(), 100u);
-    budget.SetLimit(0);
-    EXPECT_EQ(budget.Remaining(), 0u);
+    EXPECT_EQ(budget.used(), 0u); // the charge went with its holder
+    EXPECT_EQ(budget.peak(), 100u);
+    budget.setLimit(0);
+    EXPECT_EQ(budget.remaining(), 0u);
 }

@@ -69,7 +69,7 @@ TEST(ByteBudget, EveryMessageTakenIsKeptAndMemoryStaysWithinTheBudget)
 {
     RecordingMessageBoxes boxes;
     clsEmailStorage store;
-    store.Budget().SetLimit(Budget);
+    store.Budget().setLimit(Budget);
     RecordingHost host;
     SmtpListener listener{store, host};
     listener.SetListenAddress(QHostAddress::LocalHost, 0);
@@ -101,7 +101,7 @@ TEST(ByteBudget, EveryMessageTakenIsKeptAndMemoryStaysWithinTheBudget)
     EXPECT_EQ(store.Count(), kept);
     EXPECT_GT(kept, 0);
     EXPECT_LT(kept, 32);
-    EXPECT_LE(store.Budget().Peak(), Budget);
+    EXPECT_LE(store.Budget().peak(), Budget);
 #if !defined(__SANITIZE_ADDRESS__)
     // The sanitizer keeps freed memory in quarantine, so resident memory is measured without it.
     EXPECT_LE(peak - before, Budget + Overhead);
@@ -112,7 +112,7 @@ TEST(ByteBudget, EveryMessageTakenIsKeptAndMemoryStaysWithinTheBudget)
     // Deleting gives the room back at once.
     while (store.Count() > 0)
         store.RemoveEmail(1);
-    EXPECT_EQ(store.Budget().Used(), 0u);
+    EXPECT_EQ(store.Budget().used(), 0u);
     Flood again(listener.ListeningPort(), 1, 2, 3 << 19);
     ASSERT_TRUE(again.finished);
     for (const auto& [marker, code] : again.codes)
@@ -140,12 +140,12 @@ TEST(ByteBudget, RefusalsAtTheEdge)
     };
     // Room for 20 bytes: 12 bytes of data arrive, but with sender and recipient (14) they would
     // not fit; 25 bytes of data do not even arrive.
-    store.Budget().SetLimit(20);
+    store.Budget().setLimit(20);
     EXPECT_EQ(send("0123456789\r\n"), "452 Requested action not taken: insufficient system storage");
     EXPECT_EQ(send(std::string(23, 'x') + "\r\n"), "552 Requested mail action aborted: exceeded storage allocation");
     EXPECT_EQ(send("Hi\r\n"), "250 OK");
     EXPECT_EQ(store.Count(), 1);
-    EXPECT_EQ(store.Budget().Used(), 18u);
+    EXPECT_EQ(store.Budget().used(), 18u);
     EXPECT_EQ(boxes.Texts(),
               std::vector<std::string>{"Fatal application error tracked:\r[7]: Out of memory\rSource: "
                                        "sckSMTPServer_DataArrival\rIndex: 1"});
