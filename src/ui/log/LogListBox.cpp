@@ -3,8 +3,15 @@
 #include <algorithm>
 #include <climits>
 
+#include <QAccessibleWidget>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QHash>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -13,19 +20,145 @@
 
 #include "AppError.h"
 #include "LogBuffer.h"
+#include "QtLatin1.h"
 
 namespace {
+constexpr const char* CopyCaption = "&Copy";
+constexpr const char* CopyAllCaption = "Copy A&ll";
+constexpr const char* SelectAllCaption = "Select &All";
+
 // Room between the list's left edge and its text.
 constexpr int TextMargin = 2;
+// Line items a screen reader asked for are kept, up to this many, until the list goes.
+constexpr qsizetype MaxAccessibleItems = 1024;
 
 int clampToInt(qsizetype value)
 {
     return int(std::clamp<qsizetype>(value, 0, INT_MAX));
 }
+
+// One line as a screen reader sees it; it stands for a row, whatever line is there now.
+class LogLineAccessible : public QAccessibleInterface {
+public:
+    LogLineAccessible(LogListBox* list, qsizetype row) : m_list(list), m_row(row) { }
+
+    qsizetype Row() const { return m_row; }
+
+    bool isValid() const override { return m_list && m_row < m_list->LineCount(); }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return m_list ? m_list->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_list.data()); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    void setText(QAccessible::Text, const QString&) override { }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t != QAccessible::Name || !isValid())
+            return {};
+        return fromLatin1(m_list->Line(m_row));
+    }
+
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        const QRect local = m_list->LineRect(m_row);
+        return QRect(m_list->viewport()->mapToGlobal(local.topLeft()), local.size());
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        state.selectable = true;
+        state.focusable = true;
+        if (!isValid()) {
+            state.invalid = true;
+            return state;
+        }
+        state.selected = m_list->IsSelected(m_row);
+        state.focused = m_row == m_list->SelectedIndex() && m_list->hasFocus();
+        const qsizetype top = m_list->TopIndex();
+        state.offscreen = m_row < top || m_row >= top + m_list->VisibleLineCount();
+        state.invisible = state.offscreen;
+        return state;
+    }
+
+private:
+    QPointer<LogListBox> m_list;
+    qsizetype m_row;
+};
+
+// The list as a screen reader sees it: its lines, made into items only when asked for.
+class LogListAccessible : public QAccessibleWidget {
+public:
+    explicit LogListAccessible(LogListBox* list) : QAccessibleWidget(list, QAccessible::List) { }
+
+    ~LogListAccessible() override
+    {
+        for (QAccessible::Id id : std::as_const(m_items))
+            QAccessible::deleteAccessibleInterface(id);
+    }
+
+    int childCount() const override { return clampToInt(list()->LineCount()); }
+
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index < 0 || index >= list()->LineCount())
+            return nullptr;
+        if (const auto found = m_items.constFind(index); found != m_items.cend())
+            return QAccessible::accessibleInterface(*found);
+        if (m_items.size() >= MaxAccessibleItems) {
+            for (QAccessible::Id id : std::as_const(m_items))
+                QAccessible::deleteAccessibleInterface(id);
+            m_items.clear();
+        }
+        auto* item = new LogLineAccessible(list(), index);
+        m_items.insert(index, QAccessible::registerAccessibleInterface(item));
+        return item;
+    }
+
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        const auto* item = dynamic_cast<const LogLineAccessible*>(child);
+        return item && item->isValid() ? clampToInt(item->Row()) : -1;
+    }
+
+    QAccessibleInterface* childAt(int x, int y) const override
+    {
+        const QPoint at = list()->viewport()->mapFromGlobal(QPoint(x, y));
+        if (!list()->viewport()->rect().contains(at))
+            return nullptr;
+        const qsizetype row = list()->TopIndex() + at.y() / list()->LineHeight();
+        return row < list()->LineCount() ? child(clampToInt(row)) : nullptr;
+    }
+
+    QAccessibleInterface* focusChild() const override
+    {
+        const qsizetype selected = list()->SelectedIndex();
+        return list()->hasFocus() && selected >= 0 ? child(clampToInt(selected)) : nullptr;
+    }
+
+private:
+    LogListBox* list() const { return static_cast<LogListBox*>(widget()); }
+
+    mutable QHash<qsizetype, QAccessible::Id> m_items;
+};
+
+QAccessibleInterface* accessibleLogList(const QString&, QObject* object)
+{
+    auto* list = qobject_cast<LogListBox*>(object);
+    return list ? new LogListAccessible(list) : nullptr;
+}
 } // namespace
 
 LogListBox::LogListBox(LogBuffer& lines, QWidget* parent) : QAbstractScrollArea(parent), m_lines(lines)
 {
+    static const bool accessible = (QAccessible::installFactory(accessibleLogList), true);
+    Q_UNUSED(accessible);
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -48,14 +181,19 @@ void LogListBox::AddLine(std::string_view text)
     updateVerticalRange();
     if (gone > 0 || LineCount() - 1 <= TopIndex() + VisibleLineCount())
         viewport()->update();
+    if (QAccessible::isActive())
+        announce(gone > 0 ? QAccessible::ObjectReorder : QAccessible::ObjectCreated, LineCount() - 1);
 }
 
 void LogListBox::Clear()
 {
     m_lines.Clear();
     m_selected = -1;
+    m_allSelected = false;
     updateVerticalRange();
     viewport()->update();
+    if (QAccessible::isActive())
+        announce(QAccessible::ObjectReorder, -1);
 }
 
 qsizetype LogListBox::LineCount() const
@@ -74,10 +212,59 @@ void LogListBox::SetSelectedIndex(qsizetype index)
 {
     if (index < -1 || index >= LineCount())
         throw SubscriptOutOfRangeError();
-    if (index == m_selected)
+    if (index == m_selected && !m_allSelected)
         return;
     m_selected = index;
+    m_allSelected = false;
     viewport()->update();
+    if (index >= 0 && QAccessible::isActive()) {
+        if (hasFocus())
+            announce(QAccessible::Focus, index);
+        announce(QAccessible::Selection, index);
+    }
+}
+
+void LogListBox::SelectAll()
+{
+    if (LineCount() == 0)
+        return;
+    m_allSelected = true;
+    viewport()->update();
+    if (QAccessible::isActive())
+        announce(QAccessible::SelectionWithin, -1);
+}
+
+void LogListBox::Copy() const
+{
+    if (m_allSelected)
+        CopyAll();
+    else if (m_selected >= 0)
+        QGuiApplication::clipboard()->setText(joinedLines(m_selected, m_selected));
+}
+
+void LogListBox::CopyAll() const
+{
+    if (LineCount() > 0)
+        QGuiApplication::clipboard()->setText(joinedLines(0, LineCount() - 1));
+}
+
+QString LogListBox::joinedLines(qsizetype first, qsizetype last) const
+{
+    std::string text;
+    for (qsizetype i = first; i <= last; ++i) {
+        if (i > first)
+            text += '\n';
+        text += Line(i);
+    }
+    return fromLatin1(text);
+}
+
+void LogListBox::announce(QAccessible::Event what, qsizetype index)
+{
+    QAccessibleEvent event(this, what);
+    if (index >= 0)
+        event.setChild(clampToInt(index));
+    QAccessible::updateAccessibility(&event);
 }
 
 void LogListBox::SetHorizontalExtent(int pixels)
@@ -138,13 +325,13 @@ void LogListBox::paintEvent(QPaintEvent* event)
     const int ascent = fontMetrics().ascent();
     for (qsizetype i = first; i <= last; ++i) {
         const QRect row = LineRect(i);
-        const bool selected = i == m_selected;
+        const bool selected = IsSelected(i);
         if (selected)
             painter.fillRect(row, palette().highlight());
         painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
         const std::string_view line = Line(i);
         painter.drawText(QPoint(x, row.top() + ascent), QString::fromLatin1(line.data(), qsizetype(line.size())));
-        if (selected && hasFocus()) {
+        if (i == m_selected && hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);
             focus.rect = row;
@@ -192,6 +379,14 @@ void LogListBox::mousePressEvent(QMouseEvent* event)
 
 void LogListBox::keyPressEvent(QKeyEvent* event)
 {
+    if (event->matches(QKeySequence::Copy)) {
+        Copy();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        SelectAll();
+        return;
+    }
     const qsizetype count = LineCount();
     const qsizetype from = m_selected < 0 ? TopIndex() : m_selected;
     const qsizetype page = std::max<qsizetype>(1, VisibleLineCount() - 1);
@@ -223,6 +418,20 @@ void LogListBox::keyPressEvent(QKeyEvent* event)
     event->accept();
     if (count > 0)
         pickLine(std::clamp<qsizetype>(target, 0, count - 1), false);
+}
+
+void LogListBox::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    QAction* copy = menu.addAction(fromLatin1(CopyCaption), this, &LogListBox::Copy);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(m_allSelected || m_selected >= 0);
+    menu.addAction(fromLatin1(CopyAllCaption), this, &LogListBox::CopyAll)->setEnabled(LineCount() > 0);
+    menu.addSeparator();
+    QAction* selectAll = menu.addAction(fromLatin1(SelectAllCaption), this, &LogListBox::SelectAll);
+    selectAll->setShortcut(QKeySequence::SelectAll);
+    selectAll->setEnabled(LineCount() > 0);
+    menu.exec(event->globalPos());
 }
 
 void LogListBox::scrollContentsBy(int, int)

@@ -3,12 +3,14 @@
 #include <string_view>
 
 #include <QAbstractScrollArea>
+#include <QAccessible>
 
 class LogBuffer;
 
 // A view of the log's Latin-1 text lines, which live in a LogBuffer: only the visible lines are
-// painted, and an append costs the same at any length. Single selection by mouse or keyboard;
-// the horizontal scroll range is set from outside.
+// painted, and an append costs the same at any length. Single selection by mouse or keyboard,
+// or every line at once for copying; the horizontal scroll range is set from outside. Screen
+// readers see a list whose items are made only when asked for.
 class LogListBox : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -27,7 +29,16 @@ public:
     // The selected entry, -1 for none.
     qsizetype SelectedIndex() const { return m_selected; }
     // Selects an entry (-1 for none) without raising Click; throws for an index out of range.
+    // Ends the selection of every line.
     void SetSelectedIndex(qsizetype index);
+    // Selects every line, the ones appended later too, until an entry is picked or the list cleared.
+    void SelectAll();
+    bool AllSelected() const { return m_allSelected; }
+    bool IsSelected(qsizetype index) const { return m_allSelected || index == m_selected; }
+
+    // The selected lines, or every line, one per text line, to the clipboard.
+    void Copy() const;
+    void CopyAll() const;
 
     // How far, in pixels, the lines can be scrolled sideways; 0 or anything up to the view's
     // width means no horizontal scrolling.
@@ -56,14 +67,19 @@ protected:
     void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
     void updateVerticalRange();
     void updateHorizontalRange();
     void pickLine(qsizetype index, bool byMouse);
+    QString joinedLines(qsizetype first, qsizetype last) const;
+    // Tells a screen reader, if one listens, what happened to an entry.
+    void announce(QAccessible::Event what, qsizetype index);
 
     LogBuffer& m_lines;
     qsizetype m_selected = -1;
+    bool m_allSelected = false;
     int m_extent = 0;
 };

@@ -1,5 +1,8 @@
 #include <string>
 
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -73,4 +76,43 @@ TEST(LogListBox, KeysMoveTheSelectionKeepItInViewAndRaiseClick)
         EXPECT_LT(step.selected, list.TopIndex() + rows);
         EXPECT_EQ(clicks.count() - before, step.click ? 1 : 0);
     }
+}
+
+TEST(LogListBox, CopiesLinesAndShowsThemToScreenReadersAsAList)
+{
+    LogBuffer lines;
+    LogListBox list(lines);
+    for (const char* line : {"first", "second", "third"})
+        list.AddLine(line);
+    QClipboard* clipboard = QApplication::clipboard();
+    const std::string all = "first\nsecond\nthird";
+
+    list.SetSelectedIndex(1);
+    QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text().toStdString(), "second");
+    list.CopyAll();
+    EXPECT_EQ(clipboard->text().toStdString(), all);
+    list.SetSelectedIndex(2);
+    QTest::keyClick(&list, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text().toStdString(), all);
+    list.SetSelectedIndex(2); // picking a line ends Select All
+    list.Copy();
+    EXPECT_EQ(clipboard->text().toStdString(), "third");
+
+    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(&list);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->role(), QAccessible::List);
+    ASSERT_EQ(view->childCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        QAccessibleInterface* item = view->child(i);
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(item->role(), QAccessible::ListItem);
+        EXPECT_EQ(item->text(QAccessible::Name).toStdString(), list.Line(i));
+        EXPECT_EQ(item->state().selected, i == 2);
+        EXPECT_EQ(view->indexOfChild(item), i);
+    }
+    list.Clear();
+    EXPECT_EQ(view->childCount(), 0);
 }
