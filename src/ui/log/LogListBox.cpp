@@ -42,6 +42,7 @@ class LogLineAccessible : public QAccessibleInterface {
 public:
     LogLineAccessible(LogListBox* list, qsizetype row) : m_list(list), m_row(row) { }
 
+    const LogListBox* List() const { return m_list; }
     qsizetype Row() const { return m_row; }
 
     bool isValid() const override { return m_list && m_row < m_list->LineCount(); }
@@ -124,7 +125,7 @@ public:
     int indexOfChild(const QAccessibleInterface* child) const override
     {
         const auto* item = dynamic_cast<const LogLineAccessible*>(child);
-        return item && item->isValid() ? clampToInt(item->Row()) : -1;
+        return item && item->List() == list() && item->isValid() ? clampToInt(item->Row()) : -1;
     }
 
     QAccessibleInterface* childAt(int x, int y) const override
@@ -181,8 +182,13 @@ void LogListBox::AddLine(std::string_view text)
     updateVerticalRange();
     if (gone > 0 || LineCount() - 1 <= TopIndex() + VisibleLineCount())
         viewport()->update();
-    if (QAccessible::isActive())
-        announce(gone > 0 ? QAccessible::ObjectReorder : QAccessible::ObjectCreated, LineCount() - 1);
+    // Dropped lines move every item up: a reader learns that the list changed as a whole.
+    if (QAccessible::isActive()) {
+        if (gone > 0)
+            announce(QAccessible::ObjectReorder, -1);
+        else
+            announce(QAccessible::ObjectCreated, LineCount() - 1);
+    }
 }
 
 void LogListBox::Clear()
