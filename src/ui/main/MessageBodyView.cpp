@@ -28,6 +28,14 @@ constexpr int LeftMargin = 1;
 constexpr int RightMargin = 2;
 constexpr int HorizontalStep = 20;
 
+// The factory goes in before the widget is built, so that no reader asking during construction
+// is handed, and keeps, a plain scroll area's interface.
+QWidget* withBodyAccessibility(QWidget* parent)
+{
+    installBodyAccessibility();
+    return parent;
+}
+
 } // namespace
 
 // One colour's share of what a paint draws: glyphs where the font has them, else characters.
@@ -63,12 +71,11 @@ struct MessageBodyView::GlyphBatch {
     }
 };
 
-MessageBodyView::MessageBodyView(QWidget* parent) : QAbstractScrollArea(parent)
+MessageBodyView::MessageBodyView(QWidget* parent) : QAbstractScrollArea(withBodyAccessibility(parent))
 {
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
     applyFont();
-    installBodyAccessibility();
 }
 
 void MessageBodyView::SetText(std::string text)
