@@ -161,7 +161,8 @@ QRect MessageBodyView::characterRect(std::size_t offset) const
     const bool atEnd = offset >= m_body.lineEnd(line);
     const std::int64_t right = atEnd ? left + Metrics().advance[' '] : Metrics().After(Text()[offset], left);
     const auto viewX = [this](std::int64_t x) { return int(std::floor(double(x - leftEdgeX()) / 64)); };
-    const int top = int(lineY(line));
+    // Signed: the character may lie above the view.
+    const auto top = int((std::int64_t(line) - std::int64_t(TopLine())) * Metrics().lineHeight);
     return QRect(QPoint(viewX(left), top),
                  QPoint(std::max(viewX(left), viewX(right) - 1), top + Metrics().lineHeight - 1));
 }
