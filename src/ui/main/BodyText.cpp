@@ -153,6 +153,21 @@ std::pair<std::size_t, std::size_t> BodyText::wordAt(std::size_t offset) const
     return {start, end};
 }
 
+std::pair<std::size_t, std::size_t> BodyText::wordRunAt(std::size_t offset) const
+{
+    const std::string& body = text();
+    if (offset >= body.size())
+        return {body.size(), body.size()};
+    const bool word = isWordCharacter(body[offset]);
+    std::size_t start = offset;
+    std::size_t end = offset + 1;
+    while (start > 0 && isWordCharacter(body[start - 1]) == word)
+        --start;
+    while (end < body.size() && isWordCharacter(body[end]) == word)
+        ++end;
+    return {start, end};
+}
+
 std::int64_t BodyText::xOf(std::size_t offset) const
 {
     const std::size_t line = lineOf(offset);

@@ -113,6 +113,9 @@ public:
     std::size_t moved(Motion motion, std::size_t offset, std::size_t pageLines) const;
     // The word around offset, as [first, second); empty between words.
     std::pair<std::size_t, std::size_t> wordAt(std::size_t offset) const;
+    // The word, or the run of characters between words, that holds the character at offset, as
+    // [first, second); empty at the end of the text.
+    std::pair<std::size_t, std::size_t> wordRunAt(std::size_t offset) const;
 
     // The x of offset on its line.
     std::int64_t xOf(std::size_t offset) const;

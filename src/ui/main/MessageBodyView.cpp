@@ -3,6 +3,7 @@
 #include <limits>
 #include <utility>
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
@@ -14,6 +15,7 @@
 #include <QScrollBar>
 #include <QtMath>
 
+#include "MessageBodyAccessible.h"
 #include "QtLatin1.h"
 
 namespace {
@@ -25,6 +27,14 @@ constexpr const char* SelectAllCaption = "Select &All";
 constexpr int LeftMargin = 1;
 constexpr int RightMargin = 2;
 constexpr int HorizontalStep = 20;
+
+// The factory goes in before the widget is built, so that no reader asking during construction
+// is handed, and keeps, a plain scroll area's interface.
+QWidget* withBodyAccessibility(QWidget* parent)
+{
+    installBodyAccessibility();
+    return parent;
+}
 
 } // namespace
 
@@ -61,7 +71,7 @@ struct MessageBodyView::GlyphBatch {
     }
 };
 
-MessageBodyView::MessageBodyView(QWidget* parent) : QAbstractScrollArea(parent)
+MessageBodyView::MessageBodyView(QWidget* parent) : QAbstractScrollArea(withBodyAccessibility(parent))
 {
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -75,12 +85,23 @@ void MessageBodyView::SetText(std::string text)
 
 void MessageBodyView::SetText(std::shared_ptr<const std::string> text)
 {
+    // A reader is told the whole old and new text, as a text edit would tell it; converted only
+    // when one listens.
+    const bool reader = QAccessible::isActive();
+    const QString removed = reader ? fromLatin1(m_body.text()) : QString();
+    const Marks before = marks();
     const bool changed = m_body.setText(std::move(text));
     m_selecting = false;
     updateScrollRanges();
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     viewport()->update();
+    if (changed && reader) {
+        QAccessibleTextUpdateEvent event(this, 0, removed, fromLatin1(m_body.text()));
+        event.setCursorPosition(int(m_body.caret()));
+        QAccessible::updateAccessibility(&event);
+    }
+    announce(before);
     if (changed)
         emit TextChanged();
 }
@@ -88,15 +109,69 @@ void MessageBodyView::SetText(std::shared_ptr<const std::string> text)
 void MessageBodyView::SetSelection(std::size_t start, std::size_t length)
 {
     start = std::min(start, m_body.size());
-    const std::size_t end = start + std::min(length, m_body.size() - start);
-    m_body.select(start, start);
-    moveCaret(end, true);
-    ensureVisible(start);
+    select(start, start + std::min(length, m_body.size() - start));
 }
 
 void MessageBodyView::SelectAll()
 {
+    const Marks before = marks();
     m_body.select(0, m_body.size());
+    viewport()->update();
+    announce(before);
+}
+
+void MessageBodyView::select(std::size_t anchor, std::size_t caret)
+{
+    const Marks before = marks();
+    m_body.select(anchor, caret);
+    ensureVisible(caret);
+    ensureVisible(std::min(anchor, caret));
+    viewport()->update();
+    announce(before);
+}
+
+MessageBodyView::Marks MessageBodyView::marks() const
+{
+    return {m_body.caret(), m_body.selectionStart(), m_body.selectionEnd()};
+}
+
+void MessageBodyView::announce(const Marks& before)
+{
+    if (!QAccessible::isActive())
+        return;
+    const Marks now = marks();
+    if (now.selectionStart != before.selectionStart || now.selectionEnd != before.selectionEnd) {
+        // An empty selection is told as none.
+        const bool any = now.selectionEnd > now.selectionStart;
+        QAccessibleTextSelectionEvent event(this, any ? int(now.selectionStart) : -1, any ? int(now.selectionEnd) : -1);
+        event.setCursorPosition(int(now.caret));
+        QAccessible::updateAccessibility(&event);
+    }
+    if (now.caret != before.caret) {
+        QAccessibleTextCursorEvent event(this, int(now.caret));
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+QRect MessageBodyView::characterRect(std::size_t offset) const
+{
+    offset = std::min(offset, m_body.size());
+    const std::size_t line = m_body.lineOf(offset);
+    const std::int64_t left = m_body.xOf(offset);
+    const bool atEnd = offset >= m_body.lineEnd(line);
+    const std::int64_t right = atEnd ? left + Metrics().advance[' '] : Metrics().After(Text()[offset], left);
+    const auto viewX = [this](std::int64_t x) { return int(std::floor(double(x - leftEdgeX()) / 64)); };
+    // Signed: the character may lie above the view.
+    const auto top = int((std::int64_t(line) - std::int64_t(TopLine())) * Metrics().lineHeight);
+    return QRect(QPoint(viewX(left), top),
+                 QPoint(std::max(viewX(left), viewX(right) - 1), top + Metrics().lineHeight - 1));
+}
+
+void MessageBodyView::scrollToRange(std::size_t start, std::size_t end)
+{
+    start = std::min(start, m_body.size());
+    ensureVisible(std::clamp(end, start, m_body.size()));
+    ensureVisible(start);
     viewport()->update();
 }
 
@@ -160,9 +235,11 @@ std::size_t MessageBodyView::positionAt(QPoint point) const
 
 void MessageBodyView::moveCaret(std::size_t position, bool keepAnchor, bool keepColumn)
 {
+    const Marks before = marks();
     m_body.moveCaret(position, keepAnchor, keepColumn);
     ensureVisible(position);
     viewport()->update();
+    announce(before);
 }
 
 void MessageBodyView::ensureVisible(std::size_t position)
@@ -386,8 +463,7 @@ void MessageBodyView::mouseDoubleClickEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     const auto [start, end] = m_body.wordAt(positionAt(event->position().toPoint()));
-    m_body.select(start, start);
-    moveCaret(end, true);
+    select(start, end);
     m_selecting = false;
 }
 

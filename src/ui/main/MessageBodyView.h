@@ -46,6 +46,13 @@ public:
     std::size_t TopLine() const;
     // How far, in pixels, the text is scrolled to the left.
     int ScrolledX() const;
+    // The position under a point of the viewport.
+    std::size_t positionAt(QPoint point) const;
+    // Where the character at offset is painted, in viewport coordinates; a line's end has a
+    // space's width.
+    QRect characterRect(std::size_t offset) const;
+    // Scrolls the characters in [start, end) into view, the start first if not all fit.
+    void scrollToRange(std::size_t start, std::size_t end);
 
 signals:
     // The text was replaced by a different one.
@@ -73,11 +80,20 @@ private:
         std::size_t last = 0;
     };
 
+    // The caret and the selection, as a screen reader was last told of them.
+    struct Marks {
+        std::size_t caret = 0;
+        std::size_t selectionStart = 0;
+        std::size_t selectionEnd = 0;
+    };
+
     QString selectionText() const;
     void applyFont();
     void updateScrollRanges();
-    // The position under a point of the viewport.
-    std::size_t positionAt(QPoint point) const;
+    Marks marks() const;
+    // Tells a listening screen reader where the caret and the selection are, if they moved.
+    void announce(const Marks& before);
+    void select(std::size_t anchor, std::size_t caret);
     void moveCaret(std::size_t position, bool keepAnchor, bool keepColumn = false);
     void ensureVisible(std::size_t position);
     int visibleLines() const;

@@ -1,5 +1,8 @@
+#include <cstring>
+#include <utility>
 #include <vector>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QTest>
@@ -104,6 +107,59 @@ TEST_F(BodyView, MouseSelectsByDragAndByWordAndTheSelectionIsPainted)
 
     QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, LinePoint(1, 3));
     EXPECT_EQ(view.SelectedText(), "second");
+}
+
+TEST_F(BodyView, ReadsAsReadOnlyTextToScreenReaders)
+{
+    view.setAccessibleName("Message body");
+    view.SetText("ab cd\r\nef\n");
+    QAccessibleInterface* body = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(body, nullptr);
+    QAccessibleTextInterface* text = body->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(body->role(), QAccessible::EditableText);
+    EXPECT_TRUE(body->state().readOnly);
+    EXPECT_EQ(body->text(QAccessible::Name), "Message body");
+    EXPECT_EQ(text->characterCount(), 10); // CR LF is two
+    EXPECT_EQ(text->text(4, 8), "d\r\ne");
+
+    using Query = QString (QAccessibleTextInterface::*)(int, QAccessible::TextBoundaryType, int*, int*) const;
+    const Query at = &QAccessibleTextInterface::textAtOffset;
+    const Query before = &QAccessibleTextInterface::textBeforeOffset;
+    const Query after = &QAccessibleTextInterface::textAfterOffset;
+    struct Case {
+        Query query;
+        int offset;
+        QAccessible::TextBoundaryType boundary;
+        const char* expected;
+        int start;
+    };
+    const Case cases[] = {
+        {at, 3, QAccessible::CharBoundary, "c", 3},         {at, 1, QAccessible::WordBoundary, "ab", 0},
+        {at, 2, QAccessible::WordBoundary, " ", 2},         {at, 10, QAccessible::WordBoundary, "\n", 9},
+        {before, 3, QAccessible::WordBoundary, " ", 2},     {after, 0, QAccessible::WordBoundary, " ", 2},
+        {at, 4, QAccessible::LineBoundary, "ab cd\r\n", 0}, {before, 8, QAccessible::LineBoundary, "ab cd\r\n", 0},
+        {after, 1, QAccessible::LineBoundary, "ef\n", 7},   {at, 10, QAccessible::LineBoundary, "", 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset);
+        int start = -1;
+        int end = -1;
+        EXPECT_EQ((text->*c.query)(c.offset, c.boundary, &start, &end), c.expected);
+        EXPECT_EQ(start, c.start);
+        EXPECT_EQ(end, c.start + int(std::strlen(c.expected)));
+    }
+
+    view.SetSelection(7, 2);
+    int start = -1;
+    int end = -1;
+    text->selection(0, &start, &end);
+    EXPECT_EQ(std::pair(start, end), std::pair(7, 9));
+    EXPECT_EQ(text->cursorPosition(), 9);
+    EXPECT_EQ(text->offsetAtPoint(text->characterRect(8).center()), 8);
+    text->setCursorPosition(3);
+    EXPECT_EQ(view.SelectionLength(), 0u);
+    EXPECT_EQ(text->cursorPosition(), 3);
 }
 
 TEST(BodyScrollBars, DecidedFromTheSizes)
