@@ -30,9 +30,8 @@ bool BodyText::setText(std::shared_ptr<const std::string> text)
     if (changed) {
         // Built aside first: a failure leaves the old text intact.
         std::vector<std::uint32_t> starts{0};
-        const TextExtent extent = ScanText(*text, m_metrics, [&](std::size_t next) {
-            starts.push_back(static_cast<std::uint32_t>(next));
-        });
+        const TextExtent extent
+            = ScanText(*text, m_metrics, [&](std::size_t next) { starts.push_back(static_cast<std::uint32_t>(next)); });
         m_lineStarts = std::move(starts);
         m_widest = extent.widest;
     }
