@@ -19,13 +19,11 @@
 #include <QStyleOptionFocusRect>
 
 #include "AppError.h"
+#include "EditCaptions.h"
 #include "LogBuffer.h"
 #include "QtLatin1.h"
 
 namespace {
-constexpr const char* CopyCaption = "&Copy";
-constexpr const char* CopyAllCaption = "Copy A&ll";
-constexpr const char* SelectAllCaption = "Select &All";
 
 // Room between the list's left edge and its text.
 constexpr int TextMargin = 2;
@@ -429,12 +427,12 @@ void LogListBox::keyPressEvent(QKeyEvent* event)
 void LogListBox::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
-    QAction* copy = menu.addAction(fromLatin1(CopyCaption), this, &LogListBox::Copy);
+    QAction* copy = menu.addAction(fromLatin1(EditCaptions::Copy), this, &LogListBox::Copy);
     copy->setShortcut(QKeySequence::Copy);
     copy->setEnabled(m_allSelected || m_selected >= 0);
-    menu.addAction(fromLatin1(CopyAllCaption), this, &LogListBox::CopyAll)->setEnabled(LineCount() > 0);
+    menu.addAction(fromLatin1(EditCaptions::CopyAll), this, &LogListBox::CopyAll)->setEnabled(LineCount() > 0);
     menu.addSeparator();
-    QAction* selectAll = menu.addAction(fromLatin1(SelectAllCaption), this, &LogListBox::SelectAll);
+    QAction* selectAll = menu.addAction(fromLatin1(EditCaptions::SelectAll), this, &LogListBox::SelectAll);
     selectAll->setShortcut(QKeySequence::SelectAll);
     selectAll->setEnabled(LineCount() > 0);
     menu.exec(event->globalPos());

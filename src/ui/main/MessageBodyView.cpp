@@ -15,13 +15,14 @@
 #include <QScrollBar>
 #include <QtMath>
 
+#include "EditCaptions.h"
 #include "MessageBodyAccessible.h"
 #include "QtLatin1.h"
 
 namespace {
 
-constexpr const char* CopyCaption = "&Copy";
-constexpr const char* SelectAllCaption = "Select &All";
+// The longest text a new message's update event carries to a screen reader.
+constexpr std::size_t MaxAnnouncedText = std::size_t{64} * 1024;
 
 // Room between the frame and the text, in pixels; the right one keeps a caret at the end in view.
 constexpr int LeftMargin = 1;
@@ -85,10 +86,13 @@ void MessageBodyView::SetText(std::string text)
 
 void MessageBodyView::SetText(std::shared_ptr<const std::string> text)
 {
-    // A reader is told the whole old and new text, as a text edit would tell it; converted only
-    // when one listens.
+    // A reader is told the old and new text, as a text edit would tell it, converted only when
+    // one listens; a long body is not sent whole (it would be tens of megabytes in one message
+    // to the reader): the reader then asks for the ranges it reads.
     const bool reader = QAccessible::isActive();
-    const QString removed = reader ? fromLatin1(m_body.text()) : QString();
+    const auto told
+        = [](const std::string& body) { return body.size() <= MaxAnnouncedText ? fromLatin1(body) : QString(); };
+    const QString removed = reader ? told(m_body.text()) : QString();
     const Marks before = marks();
     const bool changed = m_body.setText(std::move(text));
     m_selecting = false;
@@ -97,7 +101,7 @@ void MessageBodyView::SetText(std::shared_ptr<const std::string> text)
     horizontalScrollBar()->setValue(0);
     viewport()->update();
     if (changed && reader) {
-        QAccessibleTextUpdateEvent event(this, 0, removed, fromLatin1(m_body.text()));
+        QAccessibleTextUpdateEvent event(this, 0, removed, told(m_body.text()));
         event.setCursorPosition(int(m_body.caret()));
         QAccessible::updateAccessibility(&event);
     }
@@ -470,11 +474,11 @@ void MessageBodyView::mouseDoubleClickEvent(QMouseEvent* event)
 void MessageBodyView::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
-    QAction* copy = menu.addAction(fromLatin1(CopyCaption), this, &MessageBodyView::Copy);
+    QAction* copy = menu.addAction(fromLatin1(EditCaptions::Copy), this, &MessageBodyView::Copy);
     copy->setShortcut(QKeySequence::Copy);
     copy->setEnabled(SelectionLength() > 0);
     menu.addSeparator();
-    QAction* selectAll = menu.addAction(fromLatin1(SelectAllCaption), this, &MessageBodyView::SelectAll);
+    QAction* selectAll = menu.addAction(fromLatin1(EditCaptions::SelectAll), this, &MessageBodyView::SelectAll);
     selectAll->setShortcut(QKeySequence::SelectAll);
     menu.exec(event->globalPos());
 }
