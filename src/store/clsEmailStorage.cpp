@@ -1,5 +1,6 @@
 #include "clsEmailStorage.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -13,7 +14,7 @@ constexpr std::size_t SpareRoomKept = 32;
 
 std::size_t bytesOf(const auto& message)
 {
-    return message.from.size() + message.to.size() + message.body->size();
+    return message.from.size() + message.to.size() + message.body->size() + message.authUser.size();
 }
 
 const std::string& fromOf(const auto& message)
@@ -38,7 +39,8 @@ const std::string& emptyText()
 }
 } // namespace
 
-int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo, std::string sEmailBody)
+int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo, std::string sEmailBody,
+                                    std::string sAuthUser)
 {
     // The count is a signed 16-bit number: refuse before appending, so nothing is half-stored.
     if (m_messages.size() >= MaxEmails)
@@ -47,18 +49,22 @@ int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo
     // would keep for good: one copy now is cheaper.
     if (sEmailBody.capacity() - sEmailBody.size() > SpareRoomKept)
         sEmailBody.shrink_to_fit();
-    const std::size_t bytes = sEmailFrom.size() + sEmailTo.size() + sEmailBody.size();
+    const std::size_t bytes = sEmailFrom.size() + sEmailTo.size() + sEmailBody.size() + sAuthUser.size();
     if (!m_budget.tryTake(bytes))
         throw std::bad_alloc();
     // push_back either succeeds or leaves the list as it was (moving strings cannot throw).
     try {
         auto body = std::make_shared<const std::string>(std::move(sEmailBody));
-        m_messages.push_back(Message{std::move(sEmailFrom), std::move(sEmailTo), std::move(body)});
+        m_messages.push_back(Message{std::move(sEmailFrom), std::move(sEmailTo), std::move(body), std::move(sAuthUser),
+                                     m_lastId + 1, std::chrono::system_clock::now()});
     } catch (...) {
         m_budget.giveBack(bytes);
         throw;
     }
-    return Count();
+    ++m_lastId;
+    const int16_t position = Count();
+    notify([position](clsEmailStorageObserver& observer) { observer.EmailStored(position); });
+    return position;
 }
 
 bool clsEmailStorage::RemoveEmail(int16_t iIndex)
@@ -67,6 +73,7 @@ bool clsEmailStorage::RemoveEmail(int16_t iIndex)
     if (message == nullptr)
         return false;
     m_budget.giveBack(bytesOf(*message));
+    const std::uint64_t id = message->id;
     m_messages.erase(m_messages.begin() + (iIndex - 1));
     // A cursor at or behind the removed message moves down with the messages: a next search then
     // starts at the first message it has not looked at, never beyond it.
@@ -74,6 +81,7 @@ bool clsEmailStorage::RemoveEmail(int16_t iIndex)
         if (state->cursor >= iIndex)
             --state->cursor;
     }
+    notify([iIndex, id](clsEmailStorageObserver& observer) { observer.EmailRemoved(iIndex, id); });
     return true;
 }
 
@@ -86,6 +94,7 @@ void clsEmailStorage::Clear()
     m_fromSearch.cursor = 0;
     m_toSearch.cursor = 0;
     m_bodySearch.cursor = 0;
+    notify([](clsEmailStorageObserver& observer) { observer.EmailsCleared(); });
 }
 
 const std::string& clsEmailStorage::EmailFrom(int16_t iIndex) const
@@ -110,6 +119,55 @@ std::shared_ptr<const std::string> clsEmailStorage::EmailBodyShared(int16_t iInd
 {
     const Message* message = messageAt(iIndex);
     return message ? message->body : nullptr;
+}
+
+std::uint64_t clsEmailStorage::EmailId(int16_t iIndex) const
+{
+    const Message* message = messageAt(iIndex);
+    return message ? message->id : 0;
+}
+
+std::chrono::system_clock::time_point clsEmailStorage::EmailReceived(int16_t iIndex) const
+{
+    const Message* message = messageAt(iIndex);
+    return message ? message->received : std::chrono::system_clock::time_point{};
+}
+
+const std::string& clsEmailStorage::EmailAuthUser(int16_t iIndex) const
+{
+    const Message* message = messageAt(iIndex);
+    return message ? message->authUser : emptyText();
+}
+
+int16_t clsEmailStorage::PositionOfId(std::uint64_t id) const
+{
+    // Ids grow with every message stored and removals keep the order, so the list is sorted by id.
+    const auto found
+        = std::lower_bound(m_messages.begin(), m_messages.end(), id,
+                           [](const Message& message, std::uint64_t wanted) { return message.id < wanted; });
+    if (found == m_messages.end() || found->id != id)
+        return 0;
+    return static_cast<int16_t>(found - m_messages.begin() + 1);
+}
+
+void clsEmailStorage::AddObserver(clsEmailStorageObserver* observer)
+{
+    m_observers.push_back(observer);
+}
+
+void clsEmailStorage::RemoveObserver(clsEmailStorageObserver* observer)
+{
+    std::erase(m_observers, observer);
+}
+
+void clsEmailStorage::notify(const std::function<void(clsEmailStorageObserver&)>& event)
+{
+    // An observer may remove itself (or another) while being told: tell a copy of the list.
+    const std::vector<clsEmailStorageObserver*> observers = m_observers;
+    for (clsEmailStorageObserver* observer : observers) {
+        if (std::find(m_observers.begin(), m_observers.end(), observer) != m_observers.end())
+            event(*observer);
+    }
 }
 
 int16_t clsEmailStorage::FindFirstEmailFrom(std::string_view sFromString, bool bExactMatch)

@@ -1,12 +1,27 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "ByteBudget.h"
+
+// Told of every change to the store, whoever makes it, so that the views over it stay valid.
+class clsEmailStorageObserver {
+public:
+    virtual ~clsEmailStorageObserver() = default;
+    // A message was appended at this position (the new count).
+    virtual void EmailStored(std::int16_t position) = 0;
+    // The message that had this position and id is gone; the ones behind it moved down by one.
+    virtual void EmailRemoved(std::int16_t position, std::uint64_t id) = 0;
+    // Every message is gone.
+    virtual void EmailsCleared() = 0;
+};
 
 // Every captured message, in arrival order, addressed by its 1-based position; at most 32,767.
 // Each field has its own first/next search with a cursor and the text of its last successful search.
@@ -16,7 +31,9 @@ public:
     int16_t Count() const { return static_cast<int16_t>(m_messages.size()); }
 
     // Appends a message; returns its position, the new count. Throws on overflow, storing nothing.
-    int16_t StoreEmail(std::string sEmailFrom, std::string sEmailTo, std::string sEmailBody);
+    // sAuthUser is the name a client logged in with, if it did.
+    int16_t StoreEmail(std::string sEmailFrom, std::string sEmailTo, std::string sEmailBody,
+                       std::string sAuthUser = {});
     // False when iIndex lies beyond the stored messages; throws below 1.
     bool RemoveEmail(int16_t iIndex);
     // Removes every message; the remembered search texts stay.
@@ -34,6 +51,18 @@ public:
     // The body of message iIndex as the store holds it, for a reader that keeps it; null beyond
     // the stored messages.
     std::shared_ptr<const std::string> EmailBodyShared(int16_t iIndex) const;
+
+    // What the store knows of a message beyond its fields. The id never changes and is never
+    // reused while the program runs, so a reader can name a message whose position moves.
+    std::uint64_t EmailId(int16_t iIndex) const;                               // 0 beyond the stored messages
+    std::chrono::system_clock::time_point EmailReceived(int16_t iIndex) const; // when it was stored
+    const std::string& EmailAuthUser(int16_t iIndex) const;                    // empty without a login
+    // The position of the message with this id, or 0 when it is not (or no longer) stored.
+    int16_t PositionOfId(std::uint64_t id) const;
+
+    // Observers are not owned and must remove themselves before they go.
+    void AddObserver(clsEmailStorageObserver* observer);
+    void RemoveObserver(clsEmailStorageObserver* observer);
 
     // Searches from position 1; returns the hit or 0.
     int16_t FindFirstEmailFrom(std::string_view sFromString, bool bExactMatch = false);
@@ -53,6 +82,9 @@ private:
         std::string from;
         std::string to;
         std::shared_ptr<const std::string> body;
+        std::string authUser;
+        std::uint64_t id = 0;
+        std::chrono::system_clock::time_point received;
     };
     using Field = const std::string& (*)(const Message&);
 
@@ -62,6 +94,7 @@ private:
     };
 
     const Message* messageAt(int16_t iIndex) const;
+    void notify(const std::function<void(clsEmailStorageObserver&)>& event);
     int16_t scan(Field field, std::string_view text, bool exactMatch, int start) const;
     int16_t findFirst(Field field, SearchState& state, std::string_view text, bool exactMatch);
     int16_t findNext(Field field, SearchState& state, std::string_view text, bool exactMatch);
@@ -71,4 +104,6 @@ private:
     SearchState m_fromSearch;
     SearchState m_toSearch;
     SearchState m_bodySearch;
+    std::uint64_t m_lastId = 0;
+    std::vector<clsEmailStorageObserver*> m_observers;
 };
