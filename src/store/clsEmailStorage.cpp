@@ -63,7 +63,7 @@ int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo
     }
     ++m_lastId;
     const int16_t position = Count();
-    notify([position](clsEmailStorageObserver& observer) { observer.EmailStored(position); });
+    notify([position](StoreObserver& observer) { observer.emailStored(position); });
     return position;
 }
 
@@ -81,7 +81,7 @@ bool clsEmailStorage::RemoveEmail(int16_t iIndex)
         if (state->cursor >= iIndex)
             --state->cursor;
     }
-    notify([iIndex, id](clsEmailStorageObserver& observer) { observer.EmailRemoved(iIndex, id); });
+    notify([iIndex, id](StoreObserver& observer) { observer.emailRemoved(iIndex, id); });
     return true;
 }
 
@@ -94,7 +94,7 @@ void clsEmailStorage::Clear()
     m_fromSearch.cursor = 0;
     m_toSearch.cursor = 0;
     m_bodySearch.cursor = 0;
-    notify([](clsEmailStorageObserver& observer) { observer.EmailsCleared(); });
+    notify([](StoreObserver& observer) { observer.emailsCleared(); });
 }
 
 const std::string& clsEmailStorage::EmailFrom(int16_t iIndex) const
@@ -121,25 +121,25 @@ std::shared_ptr<const std::string> clsEmailStorage::EmailBodyShared(int16_t iInd
     return message ? message->body : nullptr;
 }
 
-std::uint64_t clsEmailStorage::EmailId(int16_t iIndex) const
+std::uint64_t clsEmailStorage::emailId(int16_t iIndex) const
 {
     const Message* message = messageAt(iIndex);
     return message ? message->id : 0;
 }
 
-std::chrono::system_clock::time_point clsEmailStorage::EmailReceived(int16_t iIndex) const
+std::chrono::system_clock::time_point clsEmailStorage::emailReceived(int16_t iIndex) const
 {
     const Message* message = messageAt(iIndex);
     return message ? message->received : std::chrono::system_clock::time_point{};
 }
 
-const std::string& clsEmailStorage::EmailAuthUser(int16_t iIndex) const
+const std::string& clsEmailStorage::emailAuthUser(int16_t iIndex) const
 {
     const Message* message = messageAt(iIndex);
     return message ? message->authUser : emptyText();
 }
 
-int16_t clsEmailStorage::PositionOfId(std::uint64_t id) const
+int16_t clsEmailStorage::positionOfId(std::uint64_t id) const
 {
     // Ids grow with every message stored and removals keep the order, so the list is sorted by id.
     const auto found
@@ -150,21 +150,21 @@ int16_t clsEmailStorage::PositionOfId(std::uint64_t id) const
     return static_cast<int16_t>(found - m_messages.begin() + 1);
 }
 
-void clsEmailStorage::AddObserver(clsEmailStorageObserver* observer)
+void clsEmailStorage::addObserver(StoreObserver* observer)
 {
     m_observers.push_back(observer);
 }
 
-void clsEmailStorage::RemoveObserver(clsEmailStorageObserver* observer)
+void clsEmailStorage::removeObserver(StoreObserver* observer)
 {
     std::erase(m_observers, observer);
 }
 
-void clsEmailStorage::notify(const std::function<void(clsEmailStorageObserver&)>& event)
+void clsEmailStorage::notify(const std::function<void(StoreObserver&)>& event)
 {
     // An observer may remove itself (or another) while being told: tell a copy of the list.
-    const std::vector<clsEmailStorageObserver*> observers = m_observers;
-    for (clsEmailStorageObserver* observer : observers) {
+    const std::vector<StoreObserver*> observers = m_observers;
+    for (StoreObserver* observer : observers) {
         if (std::find(m_observers.begin(), m_observers.end(), observer) != m_observers.end())
             event(*observer);
     }

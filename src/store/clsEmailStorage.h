@@ -12,15 +12,15 @@
 #include "ByteBudget.h"
 
 // Told of every change to the store, whoever makes it, so that the views over it stay valid.
-class clsEmailStorageObserver {
+class StoreObserver {
 public:
-    virtual ~clsEmailStorageObserver() = default;
+    virtual ~StoreObserver() = default;
     // A message was appended at this position (the new count).
-    virtual void EmailStored(std::int16_t position) = 0;
+    virtual void emailStored(std::int16_t position) = 0;
     // The message that had this position and id is gone; the ones behind it moved down by one.
-    virtual void EmailRemoved(std::int16_t position, std::uint64_t id) = 0;
+    virtual void emailRemoved(std::int16_t position, std::uint64_t id) = 0;
     // Every message is gone.
-    virtual void EmailsCleared() = 0;
+    virtual void emailsCleared() = 0;
 };
 
 // Every captured message, in arrival order, addressed by its 1-based position; at most 32,767.
@@ -54,15 +54,15 @@ public:
 
     // What the store knows of a message beyond its fields. The id never changes and is never
     // reused while the program runs, so a reader can name a message whose position moves.
-    std::uint64_t EmailId(int16_t iIndex) const;                               // 0 beyond the stored messages
-    std::chrono::system_clock::time_point EmailReceived(int16_t iIndex) const; // when it was stored
-    const std::string& EmailAuthUser(int16_t iIndex) const;                    // empty without a login
+    std::uint64_t emailId(int16_t iIndex) const;                               // 0 beyond the stored messages
+    std::chrono::system_clock::time_point emailReceived(int16_t iIndex) const; // when it was stored
+    const std::string& emailAuthUser(int16_t iIndex) const;                    // empty without a login
     // The position of the message with this id, or 0 when it is not (or no longer) stored.
-    int16_t PositionOfId(std::uint64_t id) const;
+    int16_t positionOfId(std::uint64_t id) const;
 
     // Observers are not owned and must remove themselves before they go.
-    void AddObserver(clsEmailStorageObserver* observer);
-    void RemoveObserver(clsEmailStorageObserver* observer);
+    void addObserver(StoreObserver* observer);
+    void removeObserver(StoreObserver* observer);
 
     // Searches from position 1; returns the hit or 0.
     int16_t FindFirstEmailFrom(std::string_view sFromString, bool bExactMatch = false);
@@ -94,7 +94,7 @@ private:
     };
 
     const Message* messageAt(int16_t iIndex) const;
-    void notify(const std::function<void(clsEmailStorageObserver&)>& event);
+    void notify(const std::function<void(StoreObserver&)>& event);
     int16_t scan(Field field, std::string_view text, bool exactMatch, int start) const;
     int16_t findFirst(Field field, SearchState& state, std::string_view text, bool exactMatch);
     int16_t findNext(Field field, SearchState& state, std::string_view text, bool exactMatch);
@@ -105,5 +105,5 @@ private:
     SearchState m_toSearch;
     SearchState m_bodySearch;
     std::uint64_t m_lastId = 0;
-    std::vector<clsEmailStorageObserver*> m_observers;
+    std::vector<StoreObserver*> m_observers;
 };

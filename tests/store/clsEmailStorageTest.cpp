@@ -185,32 +185,32 @@ TEST(clsEmailStorage, LimitOf32767Messages)
 
 TEST(clsEmailStorage, IdsOutliveRemovalsAndObserversHearEveryChange)
 {
-    struct Recorder : clsEmailStorageObserver {
+    struct Recorder : StoreObserver {
         std::string events;
-        void EmailStored(std::int16_t position) override { events += "+" + std::to_string(position); }
-        void EmailRemoved(std::int16_t position, std::uint64_t id) override
+        void emailStored(std::int16_t position) override { events += "+" + std::to_string(position); }
+        void emailRemoved(std::int16_t position, std::uint64_t id) override
         {
             events += "-" + std::to_string(position) + "#" + std::to_string(id);
         }
-        void EmailsCleared() override { events += "C"; }
+        void emailsCleared() override { events += "C"; }
     } recorder;
     clsEmailStorage store;
-    store.AddObserver(&recorder);
+    store.addObserver(&recorder);
     store.StoreEmail("a", "b", "c", "user");
     store.StoreEmail("a", "b", "c");
     store.StoreEmail("a", "b", "c");
-    EXPECT_EQ(store.EmailAuthUser(1), "user");
+    EXPECT_EQ(store.emailAuthUser(1), "user");
     EXPECT_EQ(store.Budget().used(), 3 * 3 + 4u);
     store.RemoveEmail(2);
     // The third message is now second; its id still names it, the removed id names nothing.
-    EXPECT_EQ(store.PositionOfId(3), 2);
-    EXPECT_EQ(store.PositionOfId(2), 0);
-    EXPECT_EQ(store.EmailId(2), 3u);
+    EXPECT_EQ(store.positionOfId(3), 2);
+    EXPECT_EQ(store.positionOfId(2), 0);
+    EXPECT_EQ(store.emailId(2), 3u);
     store.Clear();
     // Ids are not reused after a clear.
     store.StoreEmail("a", "b", "c");
-    EXPECT_EQ(store.EmailId(1), 4u);
-    store.RemoveObserver(&recorder);
+    EXPECT_EQ(store.emailId(1), 4u);
+    store.removeObserver(&recorder);
     store.RemoveEmail(1);
     EXPECT_EQ(recorder.events, "+1+2+3-2#2C+1");
 }

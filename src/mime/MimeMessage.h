@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A captured message read as its recipient's mail program reads it. Everything here is plain
+// data: the library that does the parsing stays behind Mime::parse. All text is UTF-8.
+namespace Mime {
+
+struct Address {
+    std::string name;    // display name, encoded words decoded; may be empty
+    std::string address; // addr-spec as written
+};
+
+struct Header {
+    std::string name;  // as written
+    std::string value; // unfolded, encoded words decoded
+};
+
+struct Part {
+    // Where the part sits: "1", "2", "2.1"... as IMAP numbers body sections; "" for a
+    // message that is not multipart (its single body is then part "1").
+    std::string partId;
+    std::string contentType;      // lower case, "type/subtype"
+    std::string charset;          // as declared, empty when none
+    std::string transferEncoding; // lower case, empty when none
+    std::string fileName;         // RFC 2231 and 2047 decoded; empty when none
+    std::string contentId;        // without angle brackets; empty when none
+    std::string disposition;      // "inline", "attachment" or empty
+    std::size_t size = 0;         // bytes after transfer decoding
+    std::vector<Part> children;   // multipart and message/rfc822 parts
+};
+
+struct Message {
+    std::vector<Header> headers; // every header field, in order
+    std::vector<Address> from, to, cc, bcc, replyTo;
+    std::string subject;
+    std::string date;      // as written in the Date field
+    std::string messageId; // without angle brackets
+    std::string text;      // the body's text/plain part, decoded from its charset
+    std::string html;      // the body's text/html part, decoded from its charset
+    Part root;             // the whole structure
+    // Flat lists for readers that do not walk the tree (children left empty):
+    std::vector<Part> inlineParts; // referenced by Content-ID from the HTML (cid: images)
+    std::vector<Part> attachments; // everything else that is not the text or the HTML body
+};
+
+// Reads a message (header and body, CR LF or LF line ends). Never throws for malformed mail:
+// shows what can be shown.
+Message parse(std::string_view raw);
+
+// The bytes of one part after transfer decoding, or nothing when no part has that id.
+std::optional<std::string> partContent(std::string_view raw, std::string_view partId);
+
+// The values of one header field (name compared without regard to case), decoded.
+std::vector<std::string> headerValues(const Message& message, std::string_view name);
+
+} // namespace Mime
