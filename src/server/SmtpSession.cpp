@@ -53,13 +53,20 @@ void SmtpSession::HandleLines(std::size_t scanFrom)
             continue;
         }
         if (!m_dialogue.InDataPhase && line.size() > CaptureLimits::MaxCommandLineBytes) {
-            mdlSMTP::ReplyLineTooLong(m_connection);
+            LineTooLong();
             continue;
         }
         if (!mdlSMTP::SmtpHandleRequest(m_connection, line, m_dialogue) && m_onUnknownLine)
             m_onUnknownLine(line);
         if (m_dropped)
             return;
+        if (m_dialogue.DiscardInput) {
+            // What follows was sent in the clear before the handshake: it is not the client's word.
+            m_dialogue.DiscardInput = false;
+            m_arrivedWhileBusy.clear();
+            start = m_received.size();
+            break;
+        }
     }
     m_received.erase(0, start);
     LimitPartialLine();
@@ -89,9 +96,15 @@ void SmtpSession::LimitPartialLine()
     if (m_dialogue.InDataPhase)
         mdlSMTP::DiscardOversizedData(m_dialogue);
     else
-        mdlSMTP::ReplyLineTooLong(m_connection);
+        LineTooLong();
     m_skippingLine = true;
     DropPartialLine();
+}
+
+void SmtpSession::LineTooLong()
+{
+    mdlSMTP::ReplyLineTooLong(m_connection);
+    SmtpExtensions::AbandonExchange(m_dialogue);
 }
 
 // Keeps a final CR: it may be the first half of the CR LF that ends the line.

@@ -24,6 +24,13 @@ public:
     void Drop() { m_dropped = true; }
     bool Dropped() const { return m_dropped; }
 
+    // The client is offered the service extensions; encrypted when it came in over TLS.
+    void UseExtensions(bool encrypted)
+    {
+        m_dialogue.Extensions = true;
+        m_dialogue.Tls = encrypted;
+    }
+
     const SmtpServerState& Dialogue() const { return m_dialogue; }
     // What the session holds in memory for this client: the unfinished line, the message being
     // collected and blocks waiting their turn.
@@ -33,6 +40,7 @@ private:
     void HandleLines(std::size_t scanFrom);
     void LimitPartialLine();
     void DropPartialLine();
+    void LineTooLong();
 
     SmtpConnection& m_connection;
     UnknownLineHandler m_onUnknownLine;

@@ -117,7 +117,7 @@ void EndDataPhase(SmtpConnection& connection, SmtpServerState& state)
         return;
     }
     // Every data phase yields exactly one message, and "250 OK" only once it is kept.
-    if (connection.StoreMessage(sender, recipients, std::move(body)))
+    if (connection.StoreMessage(sender, recipients, std::move(body), state.AuthUser))
         SmtpReply(connection, 250, "");
     else
         SmtpReply(connection, 452, StoreFullText);
@@ -239,6 +239,10 @@ bool SmtpHandleRequest(SmtpConnection& connection, std::string_view line, SmtpSe
             line.remove_suffix(Wire::CrLf.size());
         if (state.InDataPhase && line != ".") {
             AppendDataLine(state, line);
+            known = true;
+            return;
+        }
+        if (state.Extensions && SmtpExtensions::Handle(connection, line, state)) {
             known = true;
             return;
         }

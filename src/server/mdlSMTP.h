@@ -6,6 +6,7 @@
 
 #include "ByteBudget.h"
 #include "MessageDataBuffer.h"
+#include "SmtpExtensions.h"
 
 // All the command engine knows of a connection.
 class SmtpConnection {
@@ -13,8 +14,18 @@ public:
     virtual ~SmtpConnection() = default;
     // Queues a text for the client; throws AppError when it cannot be sent.
     virtual void SendData(std::string_view text) = 0;
-    // Keeps a completed message; false when it could not be kept.
-    virtual bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body) = 0;
+    // Keeps a completed message with the name the client logged in with (empty without a login);
+    // false when it could not be kept.
+    virtual bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body,
+                              const std::string& authUser)
+        = 0;
+    // Whether StartTls can be asked for.
+    virtual bool TlsAvailable() const { return false; }
+    // Starts the TLS handshake on this connection behind the reply already sent; false when the
+    // connection cannot encrypt.
+    virtual bool StartTls() { return false; }
+    // The client logged in with this name and mechanism.
+    virtual void LoggedIn(const std::string& /*user*/, std::string_view /*mechanism*/) { }
 };
 
 // The dialogue state of one connection.
@@ -25,6 +36,14 @@ struct SmtpServerState {
     ByteCharge DataCharge; // what the data collected so far takes of the byte budget
     bool InDataPhase = false;
     bool Oversized = false; // the data phase went past the message size limit or the byte budget
+
+    // The modern dialogue's service extensions; off, the dialogue is the plain one.
+    bool Extensions = false;
+    bool Tls = false;            // encrypted, or its handshake under way
+    bool DiscardInput = false;   // the text behind the current line must not be read
+    std::string AuthUser;        // who the client logged in as
+    std::string AuthPendingUser; // the name of an AUTH LOGIN waiting for its password
+    SmtpExtensions::AuthStep AuthStep = SmtpExtensions::AuthStep::None;
 };
 
 namespace mdlSMTP {

@@ -25,7 +25,7 @@ public:
             awaitingReply = false;
         }
     }
-    bool StoreMessage(const std::string&, const std::string&, std::string&& body) override
+    bool StoreMessage(const std::string&, const std::string&, std::string&& body, const std::string&) override
     {
         if (awaitingReply)
             std::abort();

@@ -28,7 +28,8 @@ void SmtpDialogue::SendData(std::string_view text)
     replies.emplace_back(text);
 }
 
-bool SmtpDialogue::StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body)
+bool SmtpDialogue::StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body,
+                                const std::string& /*authUser*/)
 {
     stored.push_back({sender, recipients, std::move(body)});
     if (onStore)

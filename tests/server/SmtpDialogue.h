@@ -20,7 +20,8 @@ public:
     std::vector<std::string> bodies() const;
 
     void SendData(std::string_view text) override;
-    bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body) override;
+    bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body,
+                      const std::string& authUser) override;
 
     SmtpServerState state;
     std::vector<std::string> replies;

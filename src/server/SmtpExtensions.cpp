@@ -1,0 +1,288 @@
+#include "SmtpExtensions.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "CaptureLimits.h"
+#include "ErrorReport.h"
+#include "Latin1Text.h"
+#include "mdlSMTP.h"
+
+namespace SmtpExtensions {
+
+namespace {
+
+constexpr std::string_view EhloGreeting = "250-127.0.0.1 SMTP mode ready\r\n";
+constexpr std::string_view EhloKeywords = "250-PIPELINING\r\n250-8BITMIME\r\n250-SMTPUTF8\r\n";
+constexpr std::string_view EhloStartTls = "250-STARTTLS\r\n";
+constexpr std::string_view EhloAuth = "250 AUTH PLAIN LOGIN CRAM-MD5\r\n";
+constexpr std::string_view TlsReadyReply = "220 2.0.0 Ready to start TLS";
+constexpr std::string_view TlsUnavailableReply = "454 4.7.0 TLS not available due to temporary reason";
+constexpr std::string_view TlsActiveReply = "503 5.5.1 TLS already active";
+constexpr std::string_view AuthSucceededReply = "235 2.7.0 Authentication successful";
+constexpr std::string_view AuthAgainReply = "503 5.5.1 Already authenticated";
+constexpr std::string_view AuthSyntaxReply = "501 5.5.4 Syntax: AUTH mechanism [initial-response]";
+constexpr std::string_view AuthUnknownReply = "504 5.5.4 Unrecognized authentication type";
+constexpr std::string_view AuthUndecodableReply = "501 5.5.2 Cannot decode response";
+constexpr std::string_view AuthCancelledReply = "501 5.7.0 Authentication cancelled";
+constexpr std::string_view EmptyChallenge = "334 ";
+constexpr std::string_view UsernameChallenge = "334 VXNlcm5hbWU6"; // "Username:"
+constexpr std::string_view PasswordChallenge = "334 UGFzc3dvcmQ6"; // "Password:"
+constexpr std::string_view TooLargeReply = "552 5.3.4 Message size exceeds fixed maximum message size";
+
+constexpr std::string_view Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// A reply line the plain dialogue's code table does not know, sent as one send operation.
+void sendLine(SmtpConnection& connection, std::string_view line)
+{
+    Trapped("SmtpReply", [&] { connection.SendData(Concat({line, Wire::CrLf})); });
+}
+
+// The words of a line, blanks between them.
+std::string_view wordAt(std::string_view line, std::size_t number)
+{
+    std::size_t start = 0;
+    for (std::size_t i = 0;; ++i) {
+        start = line.find_first_not_of(' ', start);
+        if (start == std::string_view::npos)
+            return {};
+        const std::size_t end = std::min(line.find(' ', start), line.size());
+        if (i == number)
+            return line.substr(start, end - start);
+        start = end;
+    }
+}
+
+void loggedIn(SmtpConnection& connection, SmtpServerState& state, std::string user, std::string_view mechanism)
+{
+    state.AuthStep = AuthStep::None;
+    state.AuthPendingUser.clear();
+    state.AuthUser = std::move(user);
+    connection.LoggedIn(state.AuthUser, mechanism);
+    sendLine(connection, AuthSucceededReply);
+}
+
+// PLAIN: authorisation identity, NUL, login name, NUL, password.
+void plainResponse(SmtpConnection& connection, SmtpServerState& state, std::string_view response)
+{
+    std::string decoded;
+    const bool decodes = Base64Decode(response, decoded);
+    const std::size_t firstNul = decoded.find('\0');
+    const std::size_t secondNul = firstNul == std::string::npos ? firstNul : decoded.find('\0', firstNul + 1);
+    if (!decodes || secondNul == std::string::npos) {
+        AbandonExchange(state);
+        sendLine(connection, AuthUndecodableReply);
+        return;
+    }
+    loggedIn(connection, state, decoded.substr(firstNul + 1, secondNul - firstNul - 1), "PLAIN");
+}
+
+void startAuth(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
+{
+    if (!state.AuthUser.empty()) {
+        sendLine(connection, AuthAgainReply);
+        return;
+    }
+    const std::string mechanism = UpperCase(wordAt(line, 1));
+    const std::string_view initial = wordAt(line, 2);
+    if (mechanism.empty()) {
+        sendLine(connection, AuthSyntaxReply);
+    } else if (mechanism == "PLAIN") {
+        state.AuthStep = AuthStep::PlainResponse;
+        if (initial.empty())
+            sendLine(connection, EmptyChallenge);
+        else
+            plainResponse(connection, state, initial);
+    } else if (mechanism == "LOGIN") {
+        state.AuthStep = AuthStep::LoginUser;
+        if (initial.empty()) {
+            sendLine(connection, UsernameChallenge);
+        } else if (Base64Decode(initial, state.AuthPendingUser)) {
+            state.AuthStep = AuthStep::LoginPassword;
+            sendLine(connection, PasswordChallenge);
+        } else {
+            state.AuthStep = AuthStep::None;
+            sendLine(connection, AuthUndecodableReply);
+        }
+    } else if (mechanism == "CRAM-MD5") {
+        // Any digest is taken, so the challenge only has to look as RFC 2195 shapes it.
+        static std::uint64_t serial = 0;
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        const std::string challenge = "<" + std::to_string(++serial) + "."
+            + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count()) + "@127.0.0.1>";
+        state.AuthStep = AuthStep::CramResponse;
+        sendLine(connection, Concat({EmptyChallenge, Base64Encode(challenge)}));
+    } else {
+        sendLine(connection, AuthUnknownReply);
+    }
+}
+
+// The client's answer to a challenge; "*" gives up.
+void continueAuth(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
+{
+    const AuthStep step = state.AuthStep;
+    std::string decoded;
+    if (line == "*" || (step != AuthStep::PlainResponse && !Base64Decode(line, decoded))) {
+        AbandonExchange(state);
+        sendLine(connection, line == "*" ? AuthCancelledReply : AuthUndecodableReply);
+        return;
+    }
+    switch (step) {
+    case AuthStep::PlainResponse:
+        plainResponse(connection, state, line);
+        break;
+    case AuthStep::LoginUser:
+        state.AuthPendingUser = std::move(decoded);
+        state.AuthStep = AuthStep::LoginPassword;
+        sendLine(connection, PasswordChallenge);
+        break;
+    case AuthStep::LoginPassword:
+        loggedIn(connection, state, std::move(state.AuthPendingUser), "LOGIN");
+        break;
+    case AuthStep::CramResponse: {
+        // The login name, a blank, and the digest in hex.
+        const std::size_t blank = decoded.rfind(' ');
+        if (blank == std::string::npos || blank == 0) {
+            AbandonExchange(state);
+            sendLine(connection, AuthUndecodableReply);
+        } else {
+            loggedIn(connection, state, decoded.substr(0, blank), "CRAM-MD5");
+        }
+        break;
+    }
+    case AuthStep::None:
+        break;
+    }
+}
+
+void ehlo(SmtpConnection& connection, SmtpServerState& state)
+{
+    // EHLO begins a new transaction.
+    state.PendingSender.clear();
+    state.PendingRecipients.clear();
+    std::string reply{EhloGreeting};
+    reply += EhloKeywords;
+    reply += "250-SIZE " + std::to_string(CaptureLimits::MaxMessageBytes) + "\r\n";
+    if (!state.Tls && connection.TlsAvailable())
+        reply += EhloStartTls;
+    reply += EhloAuth;
+    Trapped("SmtpReply", [&] { connection.SendData(reply); });
+}
+
+// RFC 3207: everything the client said before the handshake is forgotten, and so is anything it
+// sent behind STARTTLS in the clear.
+void startTls(SmtpConnection& connection, SmtpServerState& state)
+{
+    if (state.Tls) {
+        sendLine(connection, TlsActiveReply);
+        return;
+    }
+    if (!connection.TlsAvailable()) {
+        sendLine(connection, TlsUnavailableReply);
+        return;
+    }
+    sendLine(connection, TlsReadyReply);
+    state.PendingSender.clear();
+    state.PendingRecipients.clear();
+    state.DataBuffer.clear();
+    state.DataCharge.reset();
+    state.AuthUser.clear();
+    AbandonExchange(state);
+    state.Tls = true;
+    state.DiscardInput = true;
+    connection.StartTls();
+}
+
+// The size a MAIL line declares with SIZE=, when it is beyond what a message may take.
+bool declaresTooLarge(std::string_view line)
+{
+    const std::size_t pathEnd = line.find('>');
+    if (pathEnd == std::string_view::npos)
+        return false;
+    for (std::size_t i = 1;; ++i) {
+        const std::string_view parameter = wordAt(line.substr(pathEnd + 1), i - 1);
+        if (parameter.empty())
+            return false;
+        if (parameter.size() < 5 || !EqualNoCase(parameter.substr(0, 5), "SIZE="))
+            continue;
+        std::uint64_t size = 0;
+        for (char digit : parameter.substr(5)) {
+            if (digit < '0' || digit > '9')
+                return false;
+            size = size * 10 + std::uint64_t(digit - '0');
+            if (size > CaptureLimits::MaxMessageBytes)
+                return true;
+        }
+        return false;
+    }
+}
+
+} // namespace
+
+bool Handle(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
+{
+    if (state.AuthStep != AuthStep::None) {
+        continueAuth(connection, line, state);
+        return true;
+    }
+    const std::string word = UpperCase(line.substr(0, 4));
+    if (word == "EHLO") {
+        ehlo(connection, state);
+    } else if (word == "AUTH") {
+        startAuth(connection, line, state);
+    } else if (EqualNoCase(TrimBlanks(line), "STARTTLS")) {
+        startTls(connection, state);
+    } else if (word == "MAIL" && declaresTooLarge(line)) {
+        sendLine(connection, TooLargeReply);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void AbandonExchange(SmtpServerState& state)
+{
+    state.AuthStep = AuthStep::None;
+    state.AuthPendingUser.clear();
+}
+
+std::string Base64Encode(std::string_view bytes)
+{
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        std::uint32_t group = std::uint32_t(std::uint8_t(bytes[i])) << 16;
+        if (i + 1 < bytes.size())
+            group |= std::uint32_t(std::uint8_t(bytes[i + 1])) << 8;
+        if (i + 2 < bytes.size())
+            group |= std::uint8_t(bytes[i + 2]);
+        for (std::size_t k = 0; k < 4; ++k)
+            text += i + k <= bytes.size() ? Alphabet[(group >> (18 - 6 * k)) & 63] : '=';
+    }
+    return text;
+}
+
+bool Base64Decode(std::string_view text, std::string& bytes)
+{
+    bytes.clear();
+    while (text.ends_with('='))
+        text.remove_suffix(1);
+    std::uint32_t group = 0;
+    int bits = 0;
+    for (char c : text) {
+        const std::size_t value = Alphabet.find(c);
+        if (value == std::string_view::npos)
+            return false;
+        group = (group << 6) | std::uint32_t(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            bytes += char((group >> bits) & 0xFF);
+        }
+    }
+    return true;
+}
+
+} // namespace SmtpExtensions
