@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 scripts/ensure-deps.sh test
+# Nodemailer, as the lock file names it, for the tests of the modern dialogue.
+(cd tests/esmtp/nodemailer && npm ci --no-audit --no-fund --silent)
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen

@@ -3,9 +3,9 @@
 # Usage: scripts/ensure-deps.sh build|test
 set -euo pipefail
 
-build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev fonts-liberation)
-test_packages=(googletest libgtest-dev libgmock-dev python3 python3-aiosmtpd swaks curl dovecot-pop3d clang libclang-rt-14-dev
-  dpkg-dev desktop-file-utils appstream)
+build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev fonts-liberation)
+test_packages=(googletest libgtest-dev libgmock-dev python3 python3-aiosmtpd swaks libnet-ssleay-perl curl openssl nodejs
+  dovecot-pop3d clang libclang-rt-14-dev dpkg-dev desktop-file-utils appstream)
 
 packages=("${build_packages[@]}")
 if [[ "${1:-build}" == test ]]; then
@@ -18,6 +18,10 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+# Debian packs npm apart from nodejs; other builds of nodejs bring their own.
+if [[ "${1:-build}" == test ]] && ! command -v npm >/dev/null; then
+  missing+=(npm)
+fi
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
 if [[ $(id -u) -ne 0 ]]; then

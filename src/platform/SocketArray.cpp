@@ -89,5 +89,8 @@ SocketControl* SocketArray::create(int index)
         emit SendProgress(index, bytesSent, bytesRemaining);
     });
     connect(element, &SocketControl::SendComplete, this, [this, index] { emit SendComplete(index); });
+    connect(element, &SocketControl::EncryptedEvent, this, [this, index] { emit EncryptedEvent(index); });
+    connect(element, &SocketControl::TlsErrorEvent, this,
+            [this, index](const std::string& description) { emit TlsErrorEvent(index, description); });
     return element;
 }

@@ -34,6 +34,8 @@ signals:
     void ErrorEvent(int index, int number, const std::string& description, const std::string& source);
     void SendProgress(int index, long bytesSent, long bytesRemaining);
     void SendComplete(int index);
+    void EncryptedEvent(int index);
+    void TlsErrorEvent(int index, const std::string& description);
 
 private:
     SocketControl* create(int index);

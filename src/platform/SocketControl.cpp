@@ -6,6 +6,8 @@
 #include <utility>
 
 #include <QCoreApplication>
+#include <QSslCipher>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -138,6 +140,40 @@ std::map<long, PendingRequest>& pendingRequests()
 
 long lastRequestId = 0;
 
+// A listener whose connections are TLS sockets, still in the clear, when it has a certificate
+// to offer: a handshake can only start on a socket that was made for it.
+class ConnectionServer : public QTcpServer {
+public:
+    ConnectionServer(QObject* parent, std::optional<QSslConfiguration> tls) : QTcpServer(parent), m_tls(std::move(tls))
+    {
+    }
+    void setTls(std::optional<QSslConfiguration> tls) { m_tls = std::move(tls); }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        QTcpSocket* socket = nullptr;
+        if (m_tls) {
+            auto* secure = new QSslSocket(this);
+            secure->setSslConfiguration(*m_tls);
+            socket = secure;
+        } else {
+            socket = new QTcpSocket(this);
+        }
+        socket->setSocketDescriptor(descriptor);
+        addPendingConnection(socket);
+    }
+
+private:
+    std::optional<QSslConfiguration> m_tls;
+};
+
+bool isTlsFailure(QAbstractSocket::SocketError error)
+{
+    return error == QAbstractSocket::SslHandshakeFailedError || error == QAbstractSocket::SslInternalError
+        || error == QAbstractSocket::SslInvalidUserDataError;
+}
+
 // An IPv4 peer of a dual-stack listener shows as ::ffff:a.b.c.d; users expect a.b.c.d.
 std::string dottedAddress(const QHostAddress& address)
 {
@@ -262,7 +298,7 @@ void SocketControl::Listen()
         throw AppError(ErrorNumber::SocketWrongState, WrongStateText);
     if (m_localPort < 0 || m_localPort > MaxPort)
         throw AppError(ErrorNumber::InvalidArgument, InvalidPortText);
-    auto* server = new QTcpServer(this);
+    auto* server = new ConnectionServer(this, m_tls);
     server->setListenBacklogSize(m_backlog);
     if (!server->listen(m_localAddress, quint16(m_localPort))) {
         const AppError error = ListenError(server->serverError(), m_localPort, server->errorString());
@@ -352,6 +388,41 @@ void SocketControl::Connect()
         Qt::QueuedConnection);
 }
 
+void SocketControl::SetTlsConfiguration(std::optional<QSslConfiguration> configuration)
+{
+    m_tls = std::move(configuration);
+    if (auto* server = dynamic_cast<ConnectionServer*>(m_server.data()))
+        server->setTls(m_tls);
+}
+
+bool SocketControl::TlsCapable() const
+{
+    return qobject_cast<QSslSocket*>(m_socket.data()) != nullptr;
+}
+
+bool SocketControl::IsEncrypted() const
+{
+    const auto* secure = qobject_cast<QSslSocket*>(m_socket.data());
+    return secure && secure->isEncrypted();
+}
+
+std::string SocketControl::TlsDescription() const
+{
+    const auto* secure = qobject_cast<QSslSocket*>(m_socket.data());
+    if (!secure || !secure->isEncrypted())
+        return {};
+    const QSslCipher cipher = secure->sessionCipher();
+    return toLatin1(cipher.protocolString() + QLatin1Char(' ') + cipher.name());
+}
+
+void SocketControl::StartServerEncryption()
+{
+    auto* secure = qobject_cast<QSslSocket*>(m_socket.data());
+    if (!secure || m_state != SocketState::Connected || secure->mode() != QSslSocket::UnencryptedMode)
+        throw AppError(ErrorNumber::SocketWrongState, WrongStateText);
+    secure->startServerEncryption();
+}
+
 void SocketControl::Close()
 {
     detach();
@@ -407,6 +478,18 @@ void SocketControl::attach(QTcpSocket* socket)
         InUse use(socket);
         onSocketError(socket, error);
     });
+    if (auto* secure = qobject_cast<QSslSocket*>(socket)) {
+        // A TLS socket announces decrypted text with readyRead alone.
+        connect(secure, &QIODevice::readyRead, this, [this, socket] {
+            InUse use(socket);
+            onReadyRead(socket);
+        });
+        connect(secure, &QSslSocket::encrypted, this, [this, socket] {
+            InUse use(socket);
+            if (socket == m_socket && m_state == SocketState::Connected)
+                emit EncryptedEvent();
+        });
+    }
 }
 
 void SocketControl::detach()
@@ -522,6 +605,11 @@ void SocketControl::onSocketError(QTcpSocket* socket, QAbstractSocket::SocketErr
 {
     if (socket != m_socket)
         return;
+    if (isTlsFailure(error)) {
+        if (m_state == SocketState::Connected)
+            emit TlsErrorEvent(toLatin1(socket->errorString()));
+        return;
+    }
     if (m_state == SocketState::Connected && error == QAbstractSocket::RemoteHostClosedError) {
         // The peer's close (and a reset, which Qt reports the same way) ends in disconnected(),
         // which raises the CloseEvent; should that signal not follow, the close is taken from here.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -7,6 +8,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QTimer>
 
 #include "AppError.h"
@@ -51,6 +53,16 @@ public:
     std::string RemoteHostIP() const; // the peer's address as dotted text
     void Connect();                   // to RemoteHost:RemotePort
 
+    // A listener with a configuration hands out connections that can be encrypted with it (or,
+    // set while it listens, the connections that arrive from then on); without, plain TCP ones.
+    void SetTlsConfiguration(std::optional<QSslConfiguration> configuration);
+    bool TlsCapable() const;            // a connection that StartServerEncryption can encrypt
+    bool IsEncrypted() const;           // the handshake has completed
+    std::string TlsDescription() const; // protocol and cipher of an encrypted connection
+    // Starts the server's side of the handshake behind the bytes already queued; the data that
+    // arrives from then on is the decrypted text. Raises EncryptedEvent or TlsErrorEvent.
+    void StartServerEncryption();
+
     void Close();          // at once; raises no CloseEvent
     std::string GetData(); // all bytes received so far
     void SendData(std::string_view data);
@@ -63,6 +75,9 @@ signals:
     void ErrorEvent(int number, const std::string& description, const std::string& source);
     void SendProgress(long bytesSent, long bytesRemaining);
     void SendComplete();
+    void EncryptedEvent();
+    // The handshake failed (a client speaking plain text to a TLS port, say); the connection is lost.
+    void TlsErrorEvent(const std::string& description);
 
 private:
     void attach(QTcpSocket* socket);
@@ -82,6 +97,7 @@ private:
     QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
     QTimer m_connectTimer;
+    std::optional<QSslConfiguration> m_tls;
     QHostAddress m_localAddress = QHostAddress::Any;
     int m_localPort = 0;
     int m_backlog = 1024;

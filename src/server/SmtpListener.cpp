@@ -3,13 +3,18 @@
 #include <limits>
 #include <utility>
 
+#include <QHostInfo>
+
 #include "AppError.h"
 #include "ErrorReport.h"
 #include "EventPump.h"
 #include "ListenerHost.h"
+#include "Latin1Text.h"
 #include "MessageBoxes.h"
+#include "QtLatin1.h"
 #include "ScopeExit.h"
 #include "SocketControl.h"
+#include "TlsCredentials.h"
 #include "clsEmailStorage.h"
 
 namespace {
@@ -17,6 +22,10 @@ namespace {
 constexpr const char* ShutdownLine = "Shutting down all WinSock connections.";
 constexpr const char* AssertionText = "Warning: Assertion failure in ShutDownWinSock.";
 constexpr int MaxSocketNumber = std::numeric_limits<std::int16_t>::max();
+constexpr const char* ImplicitTlsSuffix = " (TLS)";
+constexpr const char* LoggedInText = ": Logged in as ";
+constexpr const char* TlsFailedText = ": TLS failed, connection closed: ";
+constexpr const char* CertificateMadeText = "TLS certificate generated for ";
 
 std::string ServerLine(const char* event, int index)
 {
@@ -38,9 +47,22 @@ public:
             m_listener.m_sockets->Element(m_index).SendData(text);
     }
     void Drop() { m_dropped = true; }
-    bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body) override
+    bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body,
+                      const std::string& authUser) override
     {
-        return m_listener.StoreMessage(m_index, sender, recipients, std::move(body));
+        return m_listener.StoreMessage(m_index, sender, recipients, std::move(body), authUser);
+    }
+    bool TlsAvailable() const override { return !m_dropped && m_listener.m_sockets->Element(m_index).TlsCapable(); }
+    bool StartTls() override
+    {
+        if (m_dropped)
+            return false;
+        m_listener.m_sockets->Element(m_index).StartServerEncryption();
+        return true;
+    }
+    void LoggedIn(const std::string& user, std::string_view mechanism) override
+    {
+        m_listener.Log(Concat({ServerLine("Auth", m_index), LoggedInText, user, " (", mechanism, ")"}));
     }
 
 private:
@@ -77,12 +99,16 @@ SmtpListener::SmtpListener(clsEmailStorage& store, ListenerHost& host, QObject* 
     connect(m_sockets.get(), &SocketArray::ErrorEvent, this, &SmtpListener::sckSMTPServer_Error);
     connect(m_sockets.get(), &SocketArray::SendProgress, this, &SmtpListener::sckSMTPServer_SendProgress);
     connect(m_sockets.get(), &SocketArray::SendComplete, this, &SmtpListener::sckSMTPServer_SendComplete);
+    connect(m_sockets.get(), &SocketArray::EncryptedEvent, this, &SmtpListener::sckSMTPServer_Encrypted);
+    connect(m_sockets.get(), &SocketArray::TlsErrorEvent, this, &SmtpListener::sckSMTPServer_TlsError);
 }
 
 SmtpListener::~SmtpListener()
 {
     // The sockets end with their owner, quietly: no handler may run on a half-destroyed listener.
     m_sockets->disconnect(this);
+    if (m_implicitTls)
+        m_implicitTls->disconnect(this);
 }
 
 void SmtpListener::SetListenAddress(const QHostAddress& address, int port)
@@ -96,7 +122,52 @@ void SmtpListener::StartListening()
     SocketControl& listener = m_sockets->Element(0);
     listener.SetLocalAddress(m_listenAddress);
     listener.SetLocalPort(m_listenPort);
+    listener.SetTlsConfiguration(m_extensions ? std::optional(TlsConfiguration()) : std::nullopt);
+    if (m_implicitTlsAddress)
+        m_implicitTls->SetTlsConfiguration(TlsConfiguration());
     listener.Listen();
+    if (!m_implicitTlsAddress)
+        return;
+    try {
+        m_implicitTls->Listen();
+    } catch (...) {
+        listener.Close(); // Start listens on both ports or on neither
+        throw;
+    }
+}
+
+void SmtpListener::SetExtensions(bool on)
+{
+    m_extensions = on;
+    m_sockets->Element(0).SetTlsConfiguration(on ? std::optional(TlsConfiguration()) : std::nullopt);
+}
+
+void SmtpListener::SetImplicitTlsAddress(const QHostAddress& address, int port)
+{
+    m_implicitTlsAddress = {address, port};
+    m_implicitTls = std::make_unique<SocketControl>();
+    m_implicitTls->setObjectName(QStringLiteral("sckSMTPServer"));
+    m_implicitTls->SetLocalAddress(address);
+    m_implicitTls->SetLocalPort(port);
+    connect(m_implicitTls.get(), &SocketControl::ConnectionRequest, this, [this](long requestId) {
+        Trapped("sckSMTPServer_ConnectionRequest", 0, [&] { AcceptRequest(0, requestId, true); });
+    });
+}
+
+int SmtpListener::ImplicitTlsPort() const
+{
+    return m_implicitTls ? m_implicitTls->LocalPort() : 0;
+}
+
+// Made at first use and kept while the program runs: a client that accepted it once sees the same.
+const QSslConfiguration& SmtpListener::TlsConfiguration()
+{
+    if (!m_tls) {
+        const QString host = QHostInfo::localHostName();
+        m_tls = TlsCredentials::SelfSigned(host);
+        Log(CertificateMadeText + toLatin1(host) + ".");
+    }
+    return *m_tls;
 }
 
 int SmtpListener::ListeningPort() const
@@ -108,6 +179,8 @@ void SmtpListener::ShutDownWinSock()
 {
     Trapped("ShutDownWinSock", [&] {
         Log(ShutdownLine);
+        if (m_implicitTls)
+            m_implicitTls->Close();
         if (m_connectionCount != m_sockets->Count() - 1)
             MsgBox(AssertionText, MsgButtons::Ok, MsgIcon::Exclamation);
         // Closing yields to pending events, which may destroy elements: walk a snapshot.
@@ -126,26 +199,35 @@ void SmtpListener::ShutDownWinSock()
 
 void SmtpListener::sckSMTPServer_ConnectionRequest(int index, long requestId)
 {
-    Trapped("sckSMTPServer_ConnectionRequest", index, [&] {
-        const std::string request = ServerLine("ConnectionRequest", index) + ": ID: " + std::to_string(requestId);
-        Log(request);
-        if (index != 0)
-            return;
-        int chosen = ReusableSocket();
-        if (chosen == 0) {
-            chosen = FreeSocketNumber();
-            m_sockets->Load(chosen);
-            ++m_connectionCount;
-            m_host.ConnectionCountChanged(m_connectionCount);
-        }
-        SocketControl& socket = m_sockets->Element(chosen);
-        socket.SetLocalPort(0);
-        socket.Accept(requestId);
-        auto connection = std::make_shared<Connection>(*this, chosen);
-        m_connections[chosen] = connection;
-        Log(request + ": Request accepted on socket " + std::to_string(chosen));
-        mdlSMTP::SmtpReply(connection->socket, 220, "");
-    });
+    Trapped("sckSMTPServer_ConnectionRequest", index, [&] { AcceptRequest(index, requestId, false); });
+}
+
+void SmtpListener::AcceptRequest(int index, long requestId, bool implicitTls)
+{
+    const std::string request = ServerLine("ConnectionRequest", index) + ": ID: " + std::to_string(requestId);
+    Log(request);
+    if (index != 0)
+        return;
+    int chosen = ReusableSocket();
+    if (chosen == 0) {
+        chosen = FreeSocketNumber();
+        m_sockets->Load(chosen);
+        ++m_connectionCount;
+        m_host.ConnectionCountChanged(m_connectionCount);
+    }
+    SocketControl& socket = m_sockets->Element(chosen);
+    socket.SetLocalPort(0);
+    socket.Accept(requestId);
+    auto connection = std::make_shared<Connection>(*this, chosen);
+    m_connections[chosen] = connection;
+    if (implicitTls) {
+        connection->session.UseExtensions(true);
+        socket.StartServerEncryption(); // the greeting waits for the handshake
+    } else if (m_extensions) {
+        connection->session.UseExtensions(false);
+    }
+    Log(request + ": Request accepted on socket " + std::to_string(chosen) + (implicitTls ? ImplicitTlsSuffix : ""));
+    mdlSMTP::SmtpReply(connection->socket, 220, "");
 }
 
 // The first closed connection socket, skipping one whose destruction is under way.
@@ -190,11 +272,12 @@ void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
     });
 }
 
-bool SmtpListener::StoreMessage(int index, const std::string& sender, const std::string& recipients, std::string&& body)
+bool SmtpListener::StoreMessage(int index, const std::string& sender, const std::string& recipients, std::string&& body,
+                                const std::string& authUser)
 {
     std::int16_t position = 0;
     try {
-        position = m_store.StoreEmail(sender, recipients, std::move(body));
+        position = m_store.StoreEmail(sender, recipients, std::move(body), authUser);
     } catch (...) {
         // The client hears the refusal every time; the user is told once until the store takes
         // messages again, or a burst would stack one box per message.
@@ -218,16 +301,38 @@ void SmtpListener::sckSMTPServer_Close(int index)
             Log(prefix + ": Socket not closed.");
             return;
         }
-        m_sockets->Element(index).Close();
-        DropConnection(index);
-        // While events run, a new client must not be given this socket.
-        m_beingDestroyed.insert(index);
-        const ScopeExit release([this, index] { m_beingDestroyed.erase(index); });
-        LetPendingEventsRun();
-        LogDetailed(prefix + ": Socket has been closed.");
-        m_sockets->Unload(index);
-        --m_connectionCount;
-        m_host.ConnectionCountChanged(m_connectionCount);
+        CloseConnection(index);
+    });
+}
+
+// Closes a connection socket and, once pending events have run, destroys its element.
+void SmtpListener::CloseConnection(int index)
+{
+    const std::string prefix = ServerLine("Close", index);
+    m_sockets->Element(index).Close();
+    DropConnection(index);
+    // While events run, a new client must not be given this socket.
+    m_beingDestroyed.insert(index);
+    const ScopeExit release([this, index] { m_beingDestroyed.erase(index); });
+    LetPendingEventsRun();
+    LogDetailed(prefix + ": Socket has been closed.");
+    m_sockets->Unload(index);
+    --m_connectionCount;
+    m_host.ConnectionCountChanged(m_connectionCount);
+}
+
+void SmtpListener::sckSMTPServer_Encrypted(int index)
+{
+    Trapped("sckSMTPServer_Encrypted", index,
+            [&] { LogDetailed(ServerLine("Encrypted", index) + ": " + m_sockets->Element(index).TlsDescription()); });
+}
+
+// A failed handshake ends that connection only; a box per bad client would bury the user.
+void SmtpListener::sckSMTPServer_TlsError(int index, const std::string& description)
+{
+    Trapped("sckSMTPServer_TlsError", index, [&] {
+        Log(ServerLine("TlsError", index) + TlsFailedText + description);
+        CloseConnection(index);
     });
 }
 

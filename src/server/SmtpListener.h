@@ -2,11 +2,13 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
 #include <QHostAddress>
 #include <QObject>
+#include <QSslConfiguration>
 
 #include "SocketArray.h"
 #include "SmtpSession.h"
@@ -29,6 +31,15 @@ public:
     void StartListening();
     void ShutDownWinSock();
 
+    // The modern dialogue (EHLO, STARTTLS, AUTH) for the connections accepted from now on.
+    void SetExtensions(bool on);
+    bool Extensions() const { return m_extensions; }
+    // The certificate TLS shows; without one, a self-signed one is made when TLS is first wanted.
+    void SetTlsConfiguration(const QSslConfiguration& configuration) { m_tls = configuration; }
+    // A second port whose clients speak TLS from the first byte; Start listens there too.
+    void SetImplicitTlsAddress(const QHostAddress& address, int port);
+    int ImplicitTlsPort() const;
+
     long ConnectionCount() const { return m_connectionCount; }
     // What the connections hold in memory: unfinished lines, messages being collected.
     std::size_t BufferedBytes() const;
@@ -46,10 +57,17 @@ private:
     void sckSMTPServer_Error(int index, int number, const std::string& description, const std::string& source);
     void sckSMTPServer_SendProgress(int index, long bytesSent, long bytesRemaining);
     void sckSMTPServer_SendComplete(int index);
+    void sckSMTPServer_Encrypted(int index);
+    void sckSMTPServer_TlsError(int index, const std::string& description);
+
+    void AcceptRequest(int index, long requestId, bool implicitTls);
+    void CloseConnection(int index);
+    const QSslConfiguration& TlsConfiguration();
 
     int ReusableSocket() const;
     int FreeSocketNumber() const;
-    bool StoreMessage(int index, const std::string& sender, const std::string& recipients, std::string&& body);
+    bool StoreMessage(int index, const std::string& sender, const std::string& recipients, std::string&& body,
+                      const std::string& authUser);
     void DropConnection(int index);
     void Log(const std::string& line);
     void LogDetailed(const std::string& line);
@@ -60,6 +78,11 @@ private:
     QHostAddress m_listenAddress = QHostAddress::Any;
     int m_listenPort = 25;
     long m_connectionCount = 0;
+    bool m_extensions = false;
+    std::optional<QSslConfiguration> m_tls;
+    // The implicit-TLS listener stands outside the pool: its requests are accepted into it.
+    std::unique_ptr<SocketControl> m_implicitTls;
+    std::optional<std::pair<QHostAddress, int>> m_implicitTlsAddress;
     std::map<int, std::shared_ptr<Connection>> m_connections;
     std::set<int> m_beingDestroyed;
     bool m_storeRefusalReported = false;

@@ -1,0 +1,195 @@
+#include <algorithm>
+#include <ostream>
+#include <string>
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include "LoopbackClient.h"
+#include "RecordingHost.h"
+#include "RecordingMessageBoxes.h"
+#include "SmtpListener.h"
+#include "clsEmailStorage.h"
+
+namespace {
+
+// A mail client as an application or a user runs it, and what the server must have kept of it.
+struct Peer {
+    const char* name;
+    bool extensions; // the server's modern dialogue is on
+    const char* program;
+    QStringList arguments;                          // "%port" and "%tlsport" stand for the listening ports
+    QByteArray input;                               // written to its standard input
+    std::string sender, recipients, body, authUser; // sender empty: the client must fail, nothing kept
+};
+
+void PrintTo(const Peer& peer, std::ostream* out)
+{
+    *out << peer.name;
+}
+
+class Esmtp : public ::testing::Test {
+protected:
+    void start(bool extensions)
+    {
+        listener.SetExtensions(extensions);
+        listener.SetListenAddress(QHostAddress::LocalHost, 0);
+        listener.SetImplicitTlsAddress(QHostAddress::LocalHost, 0);
+        listener.StartListening();
+        port = listener.ListeningPort();
+    }
+    bool logged(const std::string& start) const
+    {
+        return std::any_of(host.lines.begin(), host.lines.end(), [&](auto& l) { return l.starts_with(start); });
+    }
+
+    RecordingMessageBoxes boxes;
+    clsEmailStorage store;
+    RecordingHost host;
+    SmtpListener listener{store, host};
+    int port = 0;
+};
+
+class Clients : public Esmtp, public ::testing::WithParamInterface<Peer> { };
+
+TEST_P(Clients, DeliverOverTlsWithALogin)
+{
+    const Peer& peer = GetParam();
+    const QString system = QStringLiteral("/usr/bin/") + peer.program;
+    const QString program = QFileInfo::exists(system) ? system : QStandardPaths::findExecutable(peer.program);
+    if (program.isEmpty())
+        GTEST_SKIP() << peer.program << " is not installed";
+    if (peer.arguments.front().endsWith(QStringLiteral(".js"))
+        && !QFileInfo::exists(QStringLiteral(QP_NODEMAILER_DIR "/node_modules/nodemailer")))
+        GTEST_SKIP() << "Nodemailer is not installed (npm ci in " QP_NODEMAILER_DIR ")";
+    start(peer.extensions);
+    QStringList arguments = peer.arguments;
+    arguments.replaceInStrings(QStringLiteral("%tlsport"), QString::number(listener.ImplicitTlsPort()));
+    arguments.replaceInStrings(QStringLiteral("%port"), QString::number(port));
+
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setWorkingDirectory(QStringLiteral(QP_NODEMAILER_DIR));
+    process.start(program, arguments);
+    ASSERT_TRUE(process.waitForStarted(10000));
+    process.write(peer.input);
+    process.closeWriteChannel();
+    ASSERT_TRUE(WaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000))
+        << process.readAll().toStdString();
+    const std::string output = process.readAll().toStdString();
+    if (peer.sender.empty()) {
+        EXPECT_NE(process.exitCode(), 0) << output;
+        EXPECT_EQ(store.Count(), 0);
+        return;
+    }
+    EXPECT_EQ(process.exitCode(), 0) << output;
+    ASSERT_EQ(store.Count(), 1) << output;
+    EXPECT_EQ(store.EmailFrom(1), peer.sender);
+    EXPECT_EQ(store.EmailTo(1), peer.recipients);
+    EXPECT_NE(store.EmailBody(1).find(peer.body), std::string::npos) << store.EmailBody(1);
+    EXPECT_EQ(store.emailAuthUser(1), peer.authUser);
+    if (!peer.authUser.empty()) {
+        EXPECT_TRUE(logged("SMTPServer::Auth, index 1: Logged in as " + peer.authUser + " (")) << output;
+    }
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+const QStringList Swaks{"--server",
+                        "127.0.0.1",
+                        "--from",
+                        "s@example.org",
+                        "--to",
+                        "r@example.org",
+                        "--header",
+                        "Subject: from swaks",
+                        "--body",
+                        "Body from swaks",
+                        "--auth-user",
+                        "swaks-user",
+                        "--auth-password",
+                        "pw"};
+const QStringList Curl{
+    "-sSk", "--mail-from", "c@example.net", "--mail-rcpt", "d@example.net", "--user", "curl-user:pw", "-T", "-"};
+const QByteArray CurlMessage = "Subject: from curl\r\n\r\nBody from curl\r\n";
+const QByteArray Dialogue = "EHLO s-client\r\nMAIL FROM:<o@example.com> BODY=8BITMIME SIZE=100\r\n"
+                            "RCPT TO:<p@example.com>\r\nDATA\r\nSubject: s_client\r\n\r\nBody from s_client\r\n.\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Peers, Clients,
+    ::testing::Values(
+        Peer{"SwaksStartTlsLogin",
+             true,
+             "swaks",
+             QStringList{"--port", "%port", "--tls", "--auth", "LOGIN"} + Swaks,
+             {},
+             "<s@example.org>",
+             "<r@example.org>",
+             "\r\n\r\nBody from swaks\r\n",
+             "swaks-user"},
+        Peer{"SwaksStartTlsPlainPipelined",
+             true,
+             "swaks",
+             QStringList{"--port", "%port", "--tls", "--auth", "PLAIN", "--pipeline"} + Swaks,
+             {},
+             "<s@example.org>",
+             "<r@example.org>",
+             "\r\n\r\nBody from swaks\r\n",
+             "swaks-user"},
+        Peer{"SwaksImplicitTls",
+             true,
+             "swaks",
+             QStringList{"--port", "%tlsport", "--tls-on-connect", "--auth", "PLAIN"} + Swaks,
+             {},
+             "<s@example.org>",
+             "<r@example.org>",
+             "\r\n\r\nBody from swaks\r\n",
+             "swaks-user"},
+        Peer{"CurlSslReqdCramMd5", true, "curl", QStringList{"--ssl-reqd", "smtp://127.0.0.1:%port"} + Curl,
+             CurlMessage, "<c@example.net>", "<d@example.net>", CurlMessage.toStdString(), "curl-user"},
+        Peer{"PythonSmtplibStartTlsLogin",
+             true,
+             "python3",
+             {"-c",
+              "import smtplib, sys\n"
+              "s = smtplib.SMTP('127.0.0.1', int(sys.argv[1]), timeout=20)\n"
+              "s.starttls()\n"
+              "s.login('py-user', 'pw')\n"
+              "s.sendmail('alice@example.com', ['bob@example.com'], 'Subject: smtplib\\r\\n\\r\\nH\\u00e9llo\\r\\n'"
+              ".encode())\n"
+              "s.quit()\n",
+              "%port"},
+             {},
+             "<alice@example.com>",
+             "<bob@example.com>",
+             "Subject: smtplib\r\n\r\nH\xc3\xa9llo\r\n",
+             "py-user"},
+        Peer{"OpenSslStartTls", true, "openssl",
+             QStringList{"s_client", "-quiet", "-no_ign_eof", "-starttls", "smtp", "-connect", "127.0.0.1:%port"},
+             Dialogue, "<o@example.com>", "<p@example.com>", "Body from s_client\r\n", ""},
+        Peer{"Nodemailer",
+             true,
+             "node",
+             {"send.js", "%port"},
+             {},
+             "<app@example.com>",
+             "<user@example.com>",
+             "Body from Nodemailer",
+             "node-app"},
+        // With the option off the server answers as it always has: no TLS, no login offered.
+        Peer{"SwaksTlsRefusedWhenOff",
+             false,
+             "swaks",
+             QStringList{"--port", "%port", "--tls", "--auth", "LOGIN"} + Swaks,
+             {},
+             "",
+             "",
+             "",
+             ""},
+        Peer{"CurlSslReqdRefusedWhenOff", false, "curl", QStringList{"--ssl-reqd", "smtp://127.0.0.1:%port"} + Curl,
+             CurlMessage, "", "", "", ""}),
+    [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+
+} // namespace
