@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include <QFileInfo>
 #include <QProcess>
@@ -190,6 +191,96 @@ INSTANTIATE_TEST_SUITE_P(
              ""},
         Peer{"CurlSslReqdRefusedWhenOff", false, "curl", QStringList{"--ssl-reqd", "smtp://127.0.0.1:%port"} + Curl,
              CurlMessage, "", "", "", ""}),
+    [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+
+// A dialogue a client may hold with the server, one step at a time: what it sends, then the first
+// line it must get back ("" for nothing: the server closes the connection and logs why).
+struct Step {
+    std::string send;
+    std::string reply;
+};
+struct Script {
+    const char* name;
+    bool extensions;
+    bool implicitTls;
+    std::vector<Step> steps;
+};
+
+void PrintTo(const Script& script, std::ostream* out)
+{
+    *out << script.name;
+}
+
+class Dialogues : public Esmtp, public ::testing::WithParamInterface<Script> { };
+
+TEST_P(Dialogues, AnswerInOrderAndEndOnlyTheirOwnConnection)
+{
+    const Script& script = GetParam();
+    start(script.extensions);
+    LoopbackClient client;
+    ASSERT_TRUE(client.Connect(script.implicitTls ? listener.ImplicitTlsPort() : port));
+    if (!script.implicitTls) {
+        ASSERT_EQ(client.ReadLine(), "220 Quellpost");
+    }
+    std::size_t peakBuffered = 0;
+    for (const Step& step : script.steps) {
+        SCOPED_TRACE(step.send.substr(0, 40));
+        // Sent in slices, as a flood arrives: what the server holds of it must stay small.
+        for (std::size_t at = 0; at < step.send.size(); at += 64 * 1024) {
+            client.Send(std::string_view(step.send).substr(at, 64 * 1024));
+            QCoreApplication::processEvents();
+            peakBuffered = std::max(peakBuffered, listener.BufferedBytes());
+        }
+        if (step.reply.empty()) {
+            EXPECT_TRUE(client.WaitForClose());
+            EXPECT_TRUE(logged("SMTPServer::TlsError, index 1: TLS failed, connection closed: "));
+            EXPECT_EQ(client.ReadLine(100), "") << "text behind STARTTLS was answered in the clear";
+            EXPECT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 0; }));
+            continue;
+        }
+        std::string line = client.ReadLine();
+        while (line.starts_with("250-"))
+            line = client.ReadLine();
+        EXPECT_EQ(line, step.reply);
+    }
+    EXPECT_LT(peakBuffered, 16u * 1024);
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+const std::string Flood(1024 * 1024, 'A');
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, Dialogues,
+    ::testing::Values(Script{"PlainTextIntoTheTlsPort", true, true, {{"EHLO plain\r\n", ""}}},
+                      Script{"GarbageAfterStartTls",
+                             true,
+                             false,
+                             {{"EHLO x\r\n", "250 AUTH PLAIN LOGIN CRAM-MD5"},
+                              {"STARTTLS\r\nNOOP\r\n", "220 2.0.0 Ready to start TLS"},
+                              {"not a handshake\r\n", ""}}},
+                      Script{"AbsurdAuthData",
+                             true,
+                             false,
+                             {{"AUTH PLAIN\r\n", "334 "},
+                              {Flood + "\r\n", "500 Line too long"},
+                              {"NOOP\r\n", "250 OK"},
+                              {"AUTH LOGIN\r\n", "334 VXNlcm5hbWU6"},
+                              {"*\r\n", "501 5.7.0 Authentication cancelled"},
+                              {"AUTH PLAIN not-base64\r\n", "501 5.5.2 Cannot decode response"},
+                              {"AUTH XOAUTH2\r\n", "504 5.5.4 Unrecognized authentication type"}}},
+                      Script{"DeclaredSize",
+                             true,
+                             false,
+                             {{"MAIL FROM:<a@example.com> SIZE=67108865\r\n",
+                               "552 5.3.4 Message size exceeds fixed maximum message size"},
+                              {"MAIL FROM:<a@example.com> SIZE=67108864 BODY=8BITMIME SMTPUTF8\r\n", "250 OK"}}},
+                      Script{"OffAsAlways",
+                             false,
+                             false,
+                             {{"EHLO x\r\n", "500 "},
+                              {"AUTH PLAIN AGFsaWNlAHB3\r\n", "500 "},
+                              {"STARTTLS\r\n", "500 "},
+                              {"HELO x\r\n", "250 OK"}}}),
     [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
 } // namespace
