@@ -16,6 +16,38 @@ constexpr const char* MaxMemoryHelp
       "machine's memory, at most 4G). Messages beyond it are refused.";
 constexpr const char* MaxMemoryValue = "SIZE";
 constexpr const char* NotASizeText = "--max-memory takes a size such as 512M or 2G, not: ";
+constexpr const char* EsmtpName = "esmtp";
+constexpr const char* EsmtpHelp = "Start with Modern SMTP (EHLO, STARTTLS, AUTH) on.";
+constexpr const char* TlsCertName = "tls-cert";
+constexpr const char* TlsCertHelp
+    = "The PEM certificate (chain) TLS shows, instead of one generated for this machine's name.";
+constexpr const char* TlsKeyName = "tls-key";
+constexpr const char* TlsKeyHelp = "The PEM private key of --tls-cert.";
+constexpr const char* FileValue = "FILE";
+constexpr const char* TlsPairText = "--tls-cert and --tls-key go together";
+constexpr const char* SmtpsName = "smtps";
+constexpr const char* SmtpsHelp = "Also listen on ADDR:PORT for clients that speak TLS from the first byte "
+                                  "(for example 127.0.0.1:465).";
+constexpr const char* AddressValue = "ADDR:PORT";
+constexpr const char* NotAnAddressText = "--smtps takes ADDR:PORT such as 127.0.0.1:465 or [::1]:465, not: ";
+constexpr int MaxPort = 65535;
+// Options whose value may follow as the next argument.
+const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::fromLatin1(TlsCertName),
+                               QString::fromLatin1(TlsKeyName), QString::fromLatin1(SmtpsName)};
+
+// "host:port", "[v6-address]:port"; the host is checked where addresses are known.
+std::optional<std::pair<std::string, int>> parseAddress(const QString& text)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    bool isNumber = false;
+    const int port = text.mid(colon + 1).toInt(&isNumber);
+    QString host = text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    if (colon <= 0 || !isNumber || port < 0 || port > MaxPort || host.isEmpty())
+        return std::nullopt;
+    return std::pair(host.toStdString(), port);
+}
 } // namespace
 
 std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string>& arguments, std::string& error)
@@ -27,6 +59,14 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
     const QCommandLineOption maxMemory(QString::fromLatin1(MaxMemoryName), QString::fromLatin1(MaxMemoryHelp),
                                        QString::fromLatin1(MaxMemoryValue));
     parser.addOption(maxMemory);
+    const QCommandLineOption esmtp(QString::fromLatin1(EsmtpName), QString::fromLatin1(EsmtpHelp));
+    const QCommandLineOption tlsCert(QString::fromLatin1(TlsCertName), QString::fromLatin1(TlsCertHelp),
+                                     QString::fromLatin1(FileValue));
+    const QCommandLineOption tlsKey(QString::fromLatin1(TlsKeyName), QString::fromLatin1(TlsKeyHelp),
+                                    QString::fromLatin1(FileValue));
+    const QCommandLineOption smtps(QString::fromLatin1(SmtpsName), QString::fromLatin1(SmtpsHelp),
+                                   QString::fromLatin1(AddressValue));
+    parser.addOptions({esmtp, tlsCert, tlsKey, smtps});
     // Qt's own options (-platform, -style...) take one dash and are left to the application object.
     QStringList list{QString::fromLatin1(ProgramName)};
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -34,7 +74,7 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
         if (!argument.startsWith(QLatin1String("--")) && !ShortOptions.contains(argument))
             continue;
         list << argument;
-        if (argument.mid(2) == QLatin1String(MaxMemoryName) && i + 1 < arguments.size())
+        if (ValueOptions.contains(argument.mid(2)) && i + 1 < arguments.size())
             list << QString::fromLocal8Bit(arguments[++i].c_str());
     }
     if (!parser.parse(list)) {
@@ -59,6 +99,22 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
             return std::nullopt;
         }
         options.MaxMemory = bytes;
+    }
+    options.ModernSmtp = parser.isSet(esmtp);
+    if (parser.isSet(tlsCert) != parser.isSet(tlsKey)) {
+        error = TlsPairText;
+        return std::nullopt;
+    }
+    if (parser.isSet(tlsCert)) {
+        options.TlsCertificateFile = parser.value(tlsCert).toStdString();
+        options.TlsKeyFile = parser.value(tlsKey).toStdString();
+    }
+    if (parser.isSet(smtps)) {
+        options.SmtpsAddress = parseAddress(parser.value(smtps));
+        if (!options.SmtpsAddress) {
+            error = NotAnAddressText + parser.value(smtps).toStdString();
+            return std::nullopt;
+        }
     }
     return options;
 }

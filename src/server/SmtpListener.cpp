@@ -138,8 +138,9 @@ void SmtpListener::StartListening()
 
 void SmtpListener::SetExtensions(bool on)
 {
-    m_extensions = on;
+    // The certificate first: when it cannot be made, nothing changes.
     m_sockets->Element(0).SetTlsConfiguration(on ? std::optional(TlsConfiguration()) : std::nullopt);
+    m_extensions = on;
 }
 
 void SmtpListener::SetImplicitTlsAddress(const QHostAddress& address, int port)

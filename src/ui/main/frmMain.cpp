@@ -13,6 +13,7 @@
 #include "MessageBoxes.h"
 #include "ProductInfo.h"
 #include "QtLatin1.h"
+#include "ScopeExit.h"
 #include "SmtpListener.h"
 #include "SocketControl.h"
 #include "clsEmailHandler.h"
@@ -27,6 +28,10 @@ constexpr const char* StartCaption = "Start";
 constexpr const char* StopCaption = "Stop";
 constexpr const char* StartedLine = "SMTP server started.";
 constexpr const char* StoppedLine = "SMTP server stopped.";
+constexpr const char* ModernSmtpOnLine
+    = "Modern SMTP (EHLO, STARTTLS, AUTH) on: new connections are offered TLS and login.";
+constexpr const char* ModernSmtpOffLine
+    = "Modern SMTP (EHLO, STARTTLS, AUTH) off: new connections get the plain dialogue.";
 constexpr const char* IdleCaption = "Idle (inactive).";
 constexpr const char* ListeningCaption = "Listening for messages.";
 constexpr const char* InitFailedText = "Error: Unable to initialise application.";
@@ -158,6 +163,21 @@ void frmMain::mnuQuit_Click()
         m_listener->ShutDownWinSock();
         close();
     });
+}
+
+void frmMain::mnuModernSmtp_Click()
+{
+    Trapped("mnuModernSmtp_Click", [&] { SetModernSmtp(mnuModernSmtp->isChecked()); });
+}
+
+void frmMain::SetModernSmtp(bool on)
+{
+    // The check mark shows what the listener does, also when making the certificate failed.
+    const ScopeExit showState([this] { mnuModernSmtp->setChecked(m_listener->Extensions()); });
+    if (on == m_listener->Extensions())
+        return;
+    m_listener->SetExtensions(on);
+    LogLine(on ? ModernSmtpOnLine : ModernSmtpOffLine);
 }
 
 void frmMain::mnuLog_Click()

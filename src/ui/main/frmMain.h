@@ -39,6 +39,9 @@ public:
     // Where Start listens: port 25 on every address unless the owner says otherwise.
     void SetListenAddress(const QHostAddress& address, int port);
 
+    // The modern dialogue (EHLO, STARTTLS, AUTH) for new connections, as its menu entry sets it.
+    void SetModernSmtp(bool on);
+
     SmtpListener& Listener() { return *m_listener; }
     clsEmailStorage& EmailStorage() { return *m_store; }
     clsEmailHandler& EmailHandler() { return *m_emailHandler; }
@@ -65,6 +68,7 @@ private:
     // The title, the Start/Stop entry and the state label for whether the server listens.
     void showServerState();
     void mnuQuit_Click();
+    void mnuModernSmtp_Click();
     void mnuLog_Click();
     void frmLog_Unloaded();
 
@@ -152,6 +156,7 @@ private:
     QLabel* imgEmailNo = nullptr;
     QAction* mnuStartStop = nullptr;
     QAction* mnuQuit = nullptr;
+    QAction* mnuModernSmtp = nullptr;
     QAction* mnuPop3Auth = nullptr;
     QAction* mnuSMTPAuth = nullptr;
     QAction* mnuTestLogger = nullptr;

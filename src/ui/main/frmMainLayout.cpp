@@ -59,6 +59,7 @@ constexpr const char* FindNextTip = "Find next message with specified context.";
 
 constexpr const char* ControlMenuCaption = "&Control";
 constexpr const char* QuitCaption = "&Quit";
+constexpr const char* ModernSmtpCaption = "Modern SMTP (EHLO, STARTTLS, AUTH)";
 constexpr const char* SelftestMenuCaption = "&Selftest";
 constexpr const char* SettingsCaption = "Settings";
 constexpr const char* Pop3AuthCaption = "With POP3-AUTH";
@@ -174,6 +175,8 @@ void frmMain::BuildMenus()
     mnuStartStop = menuEntry(control, "mnuStartStop", "", QKeySequence(Qt::Key_F5));
     control->addSeparator()->setObjectName(QStringLiteral("mnuSeparator"));
     mnuQuit = menuEntry(control, "mnuQuit", QuitCaption, QKeySequence(Qt::SHIFT | Qt::Key_F4));
+    control->addSeparator()->setObjectName(QStringLiteral("mnuModernSmtpSeparator"));
+    mnuModernSmtp = menuEntry(control, "mnuModernSmtp", ModernSmtpCaption, QKeySequence(), true);
 
     QMenu* selftest = menuBar()->addMenu(fromLatin1(SelftestMenuCaption));
     selftest->setObjectName(QStringLiteral("mnuSelftest"));
@@ -189,5 +192,6 @@ void frmMain::BuildMenus()
 
     connect(mnuStartStop, &QAction::triggered, this, &frmMain::mnuStartStop_Click);
     connect(mnuQuit, &QAction::triggered, this, &frmMain::mnuQuit_Click);
+    connect(mnuModernSmtp, &QAction::triggered, this, &frmMain::mnuModernSmtp_Click);
     connect(mnuLog, &QAction::triggered, this, &frmMain::mnuLog_Click);
 }
