@@ -6,13 +6,16 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "LoopbackClient.h"
 #include "RecordingHost.h"
 #include "RecordingMessageBoxes.h"
+#include "AppError.h"
 #include "SmtpListener.h"
+#include "TlsCredentials.h"
 #include "clsEmailStorage.h"
 
 namespace {
@@ -192,6 +195,36 @@ INSTANTIATE_TEST_SUITE_P(
         Peer{"CurlSslReqdRefusedWhenOff", false, "curl", QStringList{"--ssl-reqd", "smtp://127.0.0.1:%port"} + Curl,
              CurlMessage, "", "", "", ""}),
     [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+
+// The user's own certificate is the one clients see; a key of another certificate is refused.
+TEST_F(Esmtp, ShowsTheUsersCertificate)
+{
+    QTemporaryDir dir;
+    const auto makeCertificate = [&](const QString& name) {
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "1",
+                       "-subj", "/CN=" + name, "-keyout", dir.filePath(name + ".key"), "-out",
+                       dir.filePath(name + ".pem")});
+        return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
+    };
+    if (!makeCertificate(QStringLiteral("mail.test")) || !makeCertificate(QStringLiteral("other.test")))
+        GTEST_SKIP() << "openssl cannot make certificates here";
+    EXPECT_THROW(TlsCredentials::FromFiles(dir.filePath("mail.test.pem"), dir.filePath("other.test.key")), AppError);
+    EXPECT_THROW(TlsCredentials::FromFiles(dir.filePath("missing.pem"), dir.filePath("mail.test.key")), AppError);
+    listener.SetTlsConfiguration(
+        TlsCredentials::FromFiles(dir.filePath("mail.test.pem"), dir.filePath("mail.test.key")));
+    start(true);
+
+    QProcess client;
+    client.setProcessChannelMode(QProcess::MergedChannels);
+    client.start(QStringLiteral("openssl"),
+                 {"s_client", "-starttls", "smtp", "-no_ign_eof", "-connect", "127.0.0.1:" + QString::number(port)});
+    client.closeWriteChannel();
+    ASSERT_TRUE(WaitFor([&] { return client.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_TRUE(client.readAll().contains("subject=CN = mail.test"));
+    EXPECT_FALSE(logged("TLS certificate generated"));
+}
 
 // A dialogue a client may hold with the server, one step at a time: what it sends, then the first
 // line it must get back ("" for nothing: the server closes the connection and logs why).
