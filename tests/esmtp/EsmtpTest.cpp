@@ -64,9 +64,11 @@ TEST_P(Clients, DeliverOverTlsWithALogin)
     const Peer& peer = GetParam();
     start(peer.extensions);
     QStringList arguments = QProcess::splitCommand(QString::fromLatin1(peer.command));
-    const QString program = arguments.takeFirst();
-    if (QStandardPaths::findExecutable(program).isEmpty())
-        GTEST_SKIP() << program.toStdString() << " is not installed";
+    // The system's own program first: Python's packages, for one, are installed for it.
+    const QString name = arguments.takeFirst(), system = QStringLiteral("/usr/bin/") + name;
+    const QString program = QFileInfo::exists(system) ? system : QStandardPaths::findExecutable(name);
+    if (program.isEmpty())
+        GTEST_SKIP() << name.toStdString() << " is not installed";
     if (arguments.front() == QStringLiteral("send.js")
         && !QFileInfo::exists(QStringLiteral(QP_NODEMAILER_DIR "/node_modules/nodemailer")))
         GTEST_SKIP() << "Nodemailer is not installed (npm ci in " QP_NODEMAILER_DIR ")";
@@ -109,6 +111,12 @@ const char* const Smtplib
     = "python3 -c \"import smtplib, sys; s = smtplib.SMTP('127.0.0.1', int(sys.argv[1]), timeout=20); s.starttls(); "
       "s.login('py-user', 'pw'); s.sendmail('a@example.com', ['b@example.com'], "
       "'Subject: smtplib\\r\\n\\r\\nH\\u00e9llo\\r\\n'.encode()); s.quit()\" %port";
+// Django's settings as the README gives them.
+const char* const Django
+    = "python3 -c \"import django, sys; from django.conf import settings; settings.configure(EMAIL_HOST='127.0.0.1', "
+      "EMAIL_PORT=int(sys.argv[1]), EMAIL_HOST_USER='django-app', EMAIL_HOST_PASSWORD='secret', EMAIL_USE_TLS=True); "
+      "django.setup(); from django.core.mail import send_mail; "
+      "send_mail('from Django', 'Body from Django', 'web@example.com', ['dj@example.com'])\" %port";
 const char* const SwaksBody = "\r\n\r\nBody from swaks\r\n";
 
 // clang-format off
@@ -125,6 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Peers, Clients, ::testing::Values(
          "<a@example.com>", "<b@example.com>", "Subject: smtplib\r\n\r\nH\xc3\xa9llo\r\n", "py-user"},
     Peer{"OpenSslStartTls", true, "openssl s_client -quiet -no_ign_eof -starttls smtp -connect 127.0.0.1:%port",
          Dialogue, "<o@example.com>", "<p@example.com>", "Body from s_client\r\n", ""},
+    Peer{"Django", true, Django, {}, "<web@example.com>", "<dj@example.com>", "Body from Django", "django-app"},
     Peer{"Nodemailer", true, "node send.js %port", {},
          "<app@example.com>", "<user@example.com>", "Body from Nodemailer", "node-app"},
     // With the option off the server answers as it always has: no TLS, no login offered.
