@@ -1,8 +1,9 @@
 // The real capture path without a screen: the main window with its listener, engine, store,
 // viewer and log, listening on a loopback port until it is terminated.
 //
-// Usage: quellpost-bench --port N [--address 127.0.0.1] [--hidden] [--max-memory SIZE]
+// Usage: quellpost-bench --port N [--address 127.0.0.1] [--hidden] [--esmtp] [--max-memory SIZE]
 //   --hidden      the window is not shown, so nothing is painted: what painting costs is the difference
+//   --esmtp       Modern SMTP (EHLO, STARTTLS, AUTH) on, as the program's own option turns it on
 //   --max-memory  the byte budget for what the program holds for clients, as the program's own
 //                 option takes it (default: the program's default)
 // On SIGUSR1, or a line "report" on standard input, prints one line once the window shows the
@@ -90,10 +91,10 @@ unsigned long long heapFreeBytes()
 
 [[noreturn]] void usage(const char* why)
 {
-    std::fprintf(
-        stderr,
-        "quellpost-bench: %s\nusage: quellpost-bench --port N [--address 127.0.0.1] [--hidden] [--max-memory SIZE]\n",
-        why);
+    std::fprintf(stderr,
+                 "quellpost-bench: %s\nusage: quellpost-bench --port N [--address 127.0.0.1] [--hidden] [--esmtp] "
+                 "[--max-memory SIZE]\n",
+                 why);
     std::exit(2);
 }
 
@@ -216,11 +217,16 @@ int main(int argc, char** argv)
     QHostAddress address(QHostAddress::LocalHost);
     int port = 0;
     bool hidden = false;
+    bool modernSmtp = false;
     std::optional<std::size_t> maxMemory;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--hidden") {
             hidden = true;
+            continue;
+        }
+        if (arg == "--esmtp") {
+            modernSmtp = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -266,6 +272,8 @@ int main(int argc, char** argv)
     if (maxMemory)
         window.EmailStorage().Budget().setLimit(*maxMemory);
     window.SetListenAddress(address, port);
+    if (modernSmtp)
+        window.SetModernSmtp(true);
     if (!hidden)
         window.show();
     auto* start = window.findChild<QAction*>(QStringLiteral("mnuStartStop"));

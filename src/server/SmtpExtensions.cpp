@@ -195,14 +195,15 @@ void startTls(SmtpConnection& connection, SmtpServerState& state)
     connection.StartTls();
 }
 
-// The size a MAIL line declares with SIZE=, when it is beyond what a message may take.
+// Whether a MAIL line declares with SIZE= more than a message may take.
 bool declaresTooLarge(std::string_view line)
 {
     const std::size_t pathEnd = line.find('>');
     if (pathEnd == std::string_view::npos)
         return false;
-    for (std::size_t i = 1;; ++i) {
-        const std::string_view parameter = wordAt(line.substr(pathEnd + 1), i - 1);
+    const std::string_view parameters = line.substr(pathEnd + 1);
+    for (std::size_t i = 0;; ++i) {
+        const std::string_view parameter = wordAt(parameters, i);
         if (parameter.empty())
             return false;
         if (parameter.size() < 5 || !EqualNoCase(parameter.substr(0, 5), "SIZE="))
