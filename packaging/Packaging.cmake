@@ -24,8 +24,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${QP_HOMEPAGE})
 # The Qt, C and C++ runtime packages and their versions come from the linked libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# setcap for the post-install step; Liberation Sans stands in for Arial, the window's font.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, fonts-liberation")
+# setcap for the post-install step; Liberation Sans stands in for Arial, the window's font;
+# libcrypto, loaded at run time for the TLS certificate, so not seen among the linked libraries.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, fonts-liberation, libssl3")
 
 # The post-install step lets the installed program bind port 25 without root.
 set(QP_INSTALLED_PROGRAM ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quellpost)

@@ -41,7 +41,7 @@ depends=$(field Depends)
 for lib in libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6 libc6 libstdc++6; do
   grep -Eq "(^|, )${lib//+/\\+} \(>= [0-9][^)]*\)" <<<"$depends" || fail "Depends lacks a versioned $lib: $depends"
 done
-for pkg in libcap2-bin fonts-liberation; do
+for pkg in libcap2-bin fonts-liberation libssl3; do
   grep -Eq "(^|, )$pkg(,|$| )" <<<"$depends" || fail "Depends lacks $pkg: $depends"
 done
 
