@@ -1,46 +1,17 @@
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "BlockingClient.h"
-#include "LoopbackClient.h"
-#include "RecordingHost.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
-#include "clsEmailStorage.h"
+#include "CaptureServer.h"
 
 namespace {
 
-class Listener : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        listener.SetListenAddress(QHostAddress::LocalHost, 0);
-        listener.StartListening();
-        port = listener.ListeningPort();
-    }
-
-    std::unique_ptr<LoopbackClient> Greeted()
-    {
-        auto client = std::make_unique<LoopbackClient>();
-        EXPECT_TRUE(client->Connect(port));
-        EXPECT_EQ(client->ReadLine(), "220 Quellpost");
-        return client;
-    }
-
+struct Listener : CaptureServer<> {
     bool Accepted(int element) const
     {
         return host.lines.back().ends_with(": Request accepted on socket " + std::to_string(element));
     }
-
-    RecordingMessageBoxes boxes;
-    clsEmailStorage store;
-    RecordingHost host;
-    SmtpListener listener{store, host};
-    int port = 0;
 };
 
 } // namespace
@@ -71,8 +42,7 @@ TEST_F(Listener, PoolNumbersFillGapsWithoutReuseAndSurviveStop)
     EXPECT_TRUE(clients.back()->WaitForClose());
     EXPECT_EQ(host.lines.back(), "Shutting down all WinSock connections.");
     EXPECT_EQ(listener.sckSMTPServer().Count(), 5);
-    listener.StartListening();
-    port = listener.ListeningPort();
+    Start();
     clients.push_back(Greeted());
     EXPECT_TRUE(Accepted(1));
     EXPECT_EQ(listener.ConnectionCount(), 4);
@@ -134,12 +104,7 @@ TEST_F(Listener, FullStoreAnswers452AndReportsOncePerBurst)
     for (int i = 0; i < 32767; ++i)
         store.StoreEmail("f", "t", "b");
     auto client = Greeted();
-    const auto deliver = [&] {
-        client->Send("MAIL FROM:<a@example.com>\r\nRCPT TO:<b@example.com>\r\nDATA\r\nbody\r\n.\r\n");
-        for (const char* reply : {"250 OK", "250 OK", "354 send the mail data, end with ."})
-            EXPECT_EQ(client->ReadLine(), reply);
-        return client->ReadLine();
-    };
+    const auto deliver = [&] { return Deliver(*client, "body\r\n"); };
     const std::string refused = "452 Requested action not taken: insufficient system storage";
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(deliver(), refused);
