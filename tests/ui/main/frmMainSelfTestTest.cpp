@@ -211,24 +211,3 @@ TEST_F(SelfTest, Pop3LoginAtARealServer)
         }
     }
 }
-
-TEST_F(SelfTest, BodyLinesStartingWithADotArriveAsWritten)
-{
-    // The client on its own, to the capture server on a free port: no port 25 needed.
-    window.SetListenAddress(QHostAddress::LocalHost, 0);
-    Click(window, "mnuStartStop");
-    ASSERT_TRUE(window.Listening());
-    clsEmailHandler& handler = window.EmailHandler();
-    handler.SetSMTPHost("127.0.0.1");
-    handler.SetSMTPPort(window.Listener().ListeningPort());
-    handler.SetFrom("me@localhost");
-    handler.SetRecipient("you@localhost");
-    handler.SetSubject("Dots");
-    const std::string body = ".\r\n.first\r\nmiddle\r\n..second";
-    handler.SetMessage(body);
-    handler.Send();
-    EXPECT_EQ(boxes.Texts(), Texts{SuccessBoxText});
-    ASSERT_EQ(window.EmailStorage().Count(), 1);
-    const std::string& stored = window.EmailStorage().EmailBody(1);
-    EXPECT_TRUE(stored.ends_with("\r\n\r\n" + body + "\r\n")) << stored;
-}
