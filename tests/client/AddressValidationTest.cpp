@@ -1,12 +1,6 @@
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "AddressValidation.h"
 #include "PendingErrors.h"
-
-using Entries = std::vector<std::string>;
 
 TEST(AddressValidation, EmailAddresses)
 {
@@ -35,7 +29,7 @@ TEST(AddressValidation, SplitCleanAndJoinLists)
     struct Case {
         const char* value;
         const char* delimiter;
-        Entries entries;
+        Texts entries;
     } cases[] = {
         {"", ";", {}},
         {"a;b", ";", {"a", "b"}},
@@ -53,9 +47,9 @@ TEST(AddressValidation, SplitCleanAndJoinLists)
     for (const Case& c : cases)
         EXPECT_EQ(SplitList(c.value, c.delimiter), c.entries) << c.value;
 
-    Entries entries = {"  a  ", " a\r\nb ", "a\tb", "a\rb\nc", "\t a", "a\r\r\n\nb", " \r\n ", ""};
+    Texts entries = {"  a  ", " a\r\nb ", "a\tb", "a\rb\nc", "\t a", "a\r\r\n\nb", " \r\n ", ""};
     TrimListEntries(entries);
-    EXPECT_EQ(entries, (Entries{"a", "ab", "ab", "a\rb\nc", " a", "a\r\nb", "", ""}));
+    EXPECT_EQ(entries, (Texts{"a", "ab", "ab", "a\rb\nc", " a", "a\r\nb", "", ""}));
     EXPECT_EQ(JoinList({}, ";"), "");
     EXPECT_EQ(JoinList({"a", "", "b"}, ";"), "a;;b");
 }
@@ -65,9 +59,9 @@ TEST(PendingErrors, OrderedSetWithoutLetterCase)
     PendingErrors errors;
     for (const char* text : {"First error", "Second error", "FIRST ERROR", "Third error"})
         errors.Add(text);
-    EXPECT_EQ(errors.Texts(), (Entries{"First error", "Second error", "Third error"}));
+    EXPECT_EQ(errors.Texts(), (Texts{"First error", "Second error", "Third error"}));
     errors.Remove("second error");
     errors.Remove("not there");
     errors.Add("Second error");
-    EXPECT_EQ(errors.Texts(), (Entries{"First error", "Third error", "Second error"}));
+    EXPECT_EQ(errors.Texts(), (Texts{"First error", "Third error", "Second error"}));
 }

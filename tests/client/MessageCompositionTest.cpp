@@ -1,11 +1,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
-#include <string>
-#include <vector>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "AppError.h"
 #include "Base64.h"
 #include "MessageComposition.h"

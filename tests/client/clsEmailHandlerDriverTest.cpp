@@ -1,10 +1,5 @@
-#include <algorithm>
-#include <functional>
 #include <map>
 #include <regex>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include <QHostAddress>
 #include <QJsonArray>
@@ -17,8 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "Latin1Text.h"
 #include "LoopbackClient.h"
 #include "SocketControl.h"
@@ -26,7 +20,6 @@
 
 namespace {
 
-using Texts = std::vector<std::string>;
 using ReplyTable = std::map<std::string, std::string>;
 
 // A loopback server: greets each connection, records every line it receives (without CR LF) and

@@ -1,6 +1,5 @@
 #include <fstream>
 #include <map>
-#include <string>
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -8,6 +7,7 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "TestKit.h"
 #include "CaptureServer.h"
 
 namespace {
@@ -123,6 +123,6 @@ TEST_F(StoreBudget, RefusalsAtTheEdge)
     EXPECT_EQ(store.Count(), 1);
     EXPECT_EQ(store.Budget().used(), 18u);
     EXPECT_EQ(boxes.Texts(),
-              std::vector<std::string>{"Fatal application error tracked:\r[7]: Out of memory\rSource: "
-                                       "sckSMTPServer_DataArrival\rIndex: 1"});
+              Texts{"Fatal application error tracked:\r[7]: Out of memory\rSource: "
+                    "sckSMTPServer_DataArrival\rIndex: 1"});
 }

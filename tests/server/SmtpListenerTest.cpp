@@ -1,7 +1,4 @@
-#include <algorithm>
-#include <string>
-#include <vector>
-
+#include "TestKit.h"
 #include "BlockingClient.h"
 #include "CaptureServer.h"
 
@@ -91,10 +88,10 @@ TEST_F(Listener, UnknownCommandsAndDetailedLines)
     EXPECT_EQ(client->Command("NOOP"), "250 OK");
     ASSERT_TRUE(WaitFor([&] { return host.lines.back() == "SMTPServer::SendComplete, index 1"; }));
     EXPECT_EQ(std::vector<std::string>(host.lines.begin() + std::ptrdiff_t(before), host.lines.end()),
-              (std::vector<std::string>{"SMTPServer::DataArrival, index 1: Remote host: 127.0.0.1",
-                                        "SMTPServer::DataArrival, index 1: Receiving 6 bytes.",
-                                        "SMTPServer::SendProgress, index 1: 8 bytes sent, 0 bytes remaining",
-                                        "SMTPServer::SendComplete, index 1"}));
+              (Texts{"SMTPServer::DataArrival, index 1: Remote host: 127.0.0.1",
+                     "SMTPServer::DataArrival, index 1: Receiving 6 bytes.",
+                     "SMTPServer::SendProgress, index 1: 8 bytes sent, 0 bytes remaining",
+                     "SMTPServer::SendComplete, index 1"}));
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 
@@ -116,5 +113,5 @@ TEST_F(Listener, FullStoreAnswers452AndReportsOncePerBurst)
     EXPECT_EQ(deliver(), refused);
     const std::string report
         = "Fatal application error tracked:\r[6]: Overflow\rSource: sckSMTPServer_DataArrival\rIndex: 1";
-    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{report, report}));
+    EXPECT_EQ(boxes.Texts(), (Texts{report, report}));
 }

@@ -1,14 +1,11 @@
 // Many clients, vanishing clients and garbage against the real listener on a loopback port.
 // Clients run on their own threads with blocking sockets; the server keeps the main thread.
-#include <algorithm>
 #include <atomic>
-#include <functional>
 #include <map>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
+#include "TestKit.h"
 #include "BlockingClient.h"
 #include "CaptureLimits.h"
 #include "CaptureServer.h"

@@ -1,10 +1,7 @@
-#include <algorithm>
 #include <cstdint>
 #include <sstream>
-#include <string>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "ErrorNumberOf.h"
 #include "clsEmailStorage.h"
 

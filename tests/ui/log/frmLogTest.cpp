@@ -1,7 +1,5 @@
 #include <climits>
 #include <cmath>
-#include <string>
-#include <vector>
 
 #include <QCheckBox>
 #include <QFontMetricsF>
@@ -12,8 +10,7 @@
 #include <QTest>
 #include <QWindow>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "LogBuffer.h"
 #include "LogListBox.h"
 #include "RecordingMessageBoxes.h"
@@ -28,7 +25,7 @@ namespace {
 class LogWindow : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(LBM_Init(LogSlot, &list)); }
-    void TearDown() override { EXPECT_EQ(boxes.Texts(), std::vector<std::string>{}); }
+    void TearDown() override { EXPECT_EQ(boxes.Texts(), Texts{}); }
 
     RecordingMessageBoxes boxes;
     frmLog window;
@@ -191,8 +188,7 @@ TEST(mdlListBoxMod, SlotsOutsideTheTable)
         EXPECT_FALSE(LBM_Init(slot, &list));
         LBM_AddItem(slot, "lost");
         LBM_Clear(slot);
-        EXPECT_EQ(boxes.Texts(),
-                  (std::vector<std::string>{report + "LBM_Init", report + "LBM_AddItem", report + "LBM_Clear"}));
+        EXPECT_EQ(boxes.Texts(), (Texts{report + "LBM_Init", report + "LBM_AddItem", report + "LBM_Clear"}));
     }
     ASSERT_EQ(list.LineCount(), 1);
     EXPECT_EQ(list.Line(0), "kept");

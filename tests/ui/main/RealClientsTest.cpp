@@ -1,12 +1,10 @@
 #include <ostream>
-#include <string>
 
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "LoopbackClient.h"
 #include "MainWindowDriver.h"
 #include "RecordingMessageBoxes.h"

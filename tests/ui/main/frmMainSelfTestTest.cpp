@@ -1,13 +1,10 @@
-#include <string>
-#include <vector>
-
 #include <QCheckBox>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
+#include "TestKit.h"
 #include "DovecotServer.h"
 #include "LoopbackClient.h"
 #include "MainWindowDriver.h"
@@ -20,7 +17,6 @@
 namespace {
 
 using namespace ::testing;
-using Texts = std::vector<std::string>;
 
 const std::string QuestionText
     = "Warning: The Quellpost is not running.\rThe selftest will most likely fail.\rOK to continue anyway?";

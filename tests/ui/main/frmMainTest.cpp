@@ -1,5 +1,3 @@
-#include <algorithm>
-#include <memory>
 #include <set>
 
 #include <QAccessible>
@@ -10,8 +8,7 @@
 #include <QTcpServer>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "ErrorReport.h"
 #include "LoopbackClient.h"
 #include "MainWindowDriver.h"
@@ -72,9 +69,9 @@ TEST_F(MainWindow, PortInUseLeavesEverythingIdleThenStartStopStartLogsInOrder)
     window.SetListenAddress(QHostAddress::LocalHost, holder.serverPort());
     Click(window, "mnuStartStop");
     EXPECT_EQ(boxes.Texts(),
-              std::vector<std::string>{"Fatal application error tracked:\r[10048]: Address in use: another "
-                                       "program is already using port "
-                                       + std::to_string(holder.serverPort()) + "\rSource: mnuStartStop_Click"});
+              Texts{"Fatal application error tracked:\r[10048]: Address in use: another "
+                    "program is already using port "
+                    + std::to_string(holder.serverPort()) + "\rSource: mnuStartStop_Click"});
     ExpectListening(false);
     EXPECT_TRUE(LogLines(window).empty());
 
@@ -85,8 +82,8 @@ TEST_F(MainWindow, PortInUseLeavesEverythingIdleThenStartStopStartLogsInOrder)
         ExpectListening(listening);
     }
     EXPECT_EQ(LogLines(window),
-              (std::vector<std::string>{"SMTP server started.", "Shutting down all WinSock connections.",
-                                        "SMTP server stopped.", "SMTP server started."}));
+              (Texts{"SMTP server started.", "Shutting down all WinSock connections.", "SMTP server stopped.",
+                     "SMTP server started."}));
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 

@@ -1,12 +1,11 @@
-#include <functional>
+#include <tuple>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "LoopbackClient.h"
 #include "MailIcons.h"
 #include "MainWindowDriver.h"
@@ -146,7 +145,7 @@ TEST_F(Viewer, DeleteShowsTheMessageThatMovedIntoPlace)
     Step("cmdMessageDelete");
     window.EmailStorage().StoreEmail("a", "b", "c");
     Step("cmdMessageDelete");
-    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{"No messages available.", "Unable to delete message."}));
+    EXPECT_EQ(boxes.Texts(), (Texts{"No messages available.", "Unable to delete message."}));
     for (const auto& box : boxes.Boxes())
         EXPECT_TRUE(box.icon == MsgIcon::Information && box.buttons == MsgButtons::Ok);
     EXPECT_EQ(window.EmailStorage().Count(), 1);
@@ -157,28 +156,16 @@ TEST_F(Viewer, StartsWithoutScrollBarsThenTheyFollowTheBody)
     // The box is built with a horizontal bar, which the first evaluation takes away.
     EXPECT_EQ(Body()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_EQ(Body()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    std::string manyLines;
+    const std::string wide = std::string(300, 'W') + "\r\n";
+    std::string manyLines = wide;
     for (int i = 0; i < 40; ++i)
         manyLines += "line\r\n";
-    const std::string wide = std::string(300, 'W') + "\r\n";
-    struct Case {
-        const char* name;
-        std::string body;
-        bool vertical;
-        bool horizontal;
-    };
-    const Case cases[] = {
-        {"one short line", "Hello\r\n", false, false},
-        {"one wide line", wide, false, true},
-        {"many short lines", manyLines, true, false},
-        {"many lines and a wide one", manyLines + wide, true, true},
-        {"back to one short line", "Hello\r\n", false, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Deliver("a", c.body);
-        EXPECT_EQ(Body()->verticalScrollBarPolicy(), c.vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-        EXPECT_EQ(Body()->horizontalScrollBarPolicy(), c.horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    const std::tuple<std::string, bool, bool> cases[]
+        = {{wide, false, true}, {manyLines, true, true}, {"Hello\r\n", false, false}};
+    for (const auto& [body, vertical, horizontal] : cases) {
+        Deliver("a", body);
+        EXPECT_EQ(Body()->verticalScrollBarPolicy(), vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        EXPECT_EQ(Body()->horizontalScrollBarPolicy(), horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     }
 
     // A bar whose decision does not change is left as it is.
