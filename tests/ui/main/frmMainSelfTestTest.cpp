@@ -4,14 +4,9 @@
 
 #include <gmock/gmock.h>
 
-#include "TestKit.h"
 #include "DovecotServer.h"
-#include "LoopbackClient.h"
-#include "MainWindowDriver.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
+#include "WindowTest.h"
 #include "clsEmailHandler.h"
-#include "clsEmailStorage.h"
 #include "frmLog.h"
 
 namespace {
@@ -23,7 +18,7 @@ const std::string QuestionText
 const std::string FailureBoxText = "Sending a test email did not succeed.\rView log window for details.";
 const std::string SuccessBoxText = "Test email has been successfully sent.";
 
-class SelfTest : public ::testing::Test {
+class SelfTest : public WindowTest<> {
 protected:
     // Starts the capture server on 127.0.0.1:25, where the self-test sends; why not, when it cannot.
     std::string StartOnPort25()
@@ -50,9 +45,6 @@ protected:
         return Control<QLabel>(window, "lblReceiving")->isVisibleTo(&window)
             || Control<QLabel>(window, "lblReceivingPercent")->isVisibleTo(&window);
     }
-
-    RecordingMessageBoxes boxes;
-    frmMain window;
 };
 
 } // namespace

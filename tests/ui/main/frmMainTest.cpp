@@ -8,14 +8,9 @@
 #include <QTcpServer>
 #include <QTest>
 
-#include "TestKit.h"
 #include "ErrorReport.h"
-#include "LoopbackClient.h"
-#include "MainWindowDriver.h"
 #include "MessageBoxes.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
-#include "clsEmailStorage.h"
+#include "WindowTest.h"
 #include "frmLog.h"
 
 namespace {
@@ -26,11 +21,10 @@ QString Accessible(QObject* object, QAccessible::Text text)
     return accessible ? accessible->text(text) : QString();
 }
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public WindowTest<> {
 protected:
     MainWindow()
     {
-        window.SetListenAddress(QHostAddress::LocalHost, 0);
         window.show();
         window.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -44,18 +38,6 @@ protected:
         EXPECT_EQ(Caption(window, "lblApplicationState"), listening ? "Listening for messages." : "Idle (inactive).");
         EXPECT_EQ(window.Listening(), listening);
     }
-
-    std::unique_ptr<LoopbackClient> Connected()
-    {
-        Click(window, "mnuStartStop");
-        auto client = std::make_unique<LoopbackClient>();
-        EXPECT_TRUE(client->Connect(window.Listener().ListeningPort()));
-        EXPECT_EQ(client->ReadLine(), "220 Quellpost");
-        return client;
-    }
-
-    RecordingMessageBoxes boxes;
-    frmMain window;
 };
 
 } // namespace
@@ -194,9 +176,8 @@ TEST_F(MainWindow, EveryButtonIsReachableByTab)
 
 // A modal box runs a nested event loop: reports arriving while it is open open their own boxes
 // inside it, and beyond a few open boxes their texts go to the log instead.
-TEST(MessageBoxBurst, BoxesBeyondThreeGoToTheLog)
+TEST_F(MainWindow, BoxesBeyondThreeGoToTheLog)
 {
-    RecordingMessageBoxes boxes;
     int burst = 250, deepest = 0;
     boxes.whileOpen = [&] {
         deepest = std::max(deepest, OpenMessageBoxes());
@@ -205,13 +186,11 @@ TEST(MessageBoxBurst, BoxesBeyondThreeGoToTheLog)
             ReportFatal("sckSMTPServer_DataArrival", 3, AppError(ErrorNumber::Overflow, "Overflow"));
         }
     };
-    frmMain window;
-    ASSERT_TRUE(window.Loaded());
     MsgBox("Sending a test email did not succeed.\rView log window for details.", MsgButtons::Ok, MsgIcon::Exclamation);
 
     EXPECT_EQ(boxes.Boxes().size(), 3u);
     EXPECT_EQ(deepest, MaxOpenMessageBoxes);
-    const std::vector<std::string> lines = LogLines(window);
+    const Texts lines = LogLines(window);
     ASSERT_EQ(lines.size(), 248u);
     for (const std::string& line : lines)
         EXPECT_EQ(line, "Fatal application error tracked: [6]: Overflow Source: sckSMTPServer_DataArrival Index: 3");

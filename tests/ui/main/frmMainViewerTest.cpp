@@ -5,14 +5,9 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "TestKit.h"
-#include "LoopbackClient.h"
 #include "MailIcons.h"
-#include "MainWindowDriver.h"
 #include "MessageBodyView.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
-#include "clsEmailStorage.h"
+#include "WindowTest.h"
 
 namespace {
 
@@ -20,23 +15,20 @@ const std::string NotFound = " / No messages with specified context found.";
 
 // Messages arrive through the listener on a loopback port, as from any client, or go straight
 // into the window's store behind the viewer's back.
-class Viewer : public ::testing::Test {
+class Viewer : public WindowTest<> {
 protected:
     void SetUp() override
     {
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-        window.SetListenAddress(QHostAddress::LocalHost, 0);
-        Click(window, "mnuStartStop");
-        ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
-        ASSERT_EQ(client.ReadLine(), "220 Quellpost");
+        client = Connected();
     }
 
     void Deliver(const std::string& from, const std::string& body = "Hello\r\n")
     {
-        client.Send("MAIL FROM:<" + from + ">\r\nRCPT TO:<bob@example.com>\r\nDATA\r\n" + body + ".\r\n");
+        client->Send("MAIL FROM:<" + from + ">\r\nRCPT TO:<bob@example.com>\r\nDATA\r\n" + body + ".\r\n");
         for (const char* reply : {"250 OK", "250 OK", "354 send the mail data, end with .", "250 OK"})
-            EXPECT_EQ(client.ReadLine(), reply);
+            EXPECT_EQ(client->ReadLine(), reply);
     }
 
     // The caption, "<", "x" and ">" as on or off, the sender and whether the icon shows mail.
@@ -94,9 +86,7 @@ protected:
     std::string Find(const char* text, const char* in = "From:") { return Query("cmdMessagesFind", text, in); }
     std::string Next(const char* text, const char* in = "From:") { return Query("cmdMessagesFindNext", text, in); }
 
-    RecordingMessageBoxes boxes;
-    frmMain window;
-    LoopbackClient client;
+    std::unique_ptr<LoopbackClient> client;
 };
 
 using Search = Viewer;
