@@ -147,11 +147,11 @@ TEST_F(Viewer, StartsWithoutScrollBarsThenTheyFollowTheBody)
     EXPECT_EQ(Body()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_EQ(Body()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     const std::string wide = std::string(300, 'W') + "\r\n";
-    std::string manyLines = wide;
+    std::string manyLines;
     for (int i = 0; i < 40; ++i)
         manyLines += "line\r\n";
     const std::tuple<std::string, bool, bool> cases[]
-        = {{wide, false, true}, {manyLines, true, true}, {"Hello\r\n", false, false}};
+        = {{wide, false, true}, {manyLines, true, false}, {manyLines + wide, true, true}, {"Hello\r\n", false, false}};
     for (const auto& [body, vertical, horizontal] : cases) {
         Deliver("a", body);
         EXPECT_EQ(Body()->verticalScrollBarPolicy(), vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
