@@ -1,11 +1,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
-#include <string>
-#include <vector>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "AppError.h"
 #include "Base64.h"
 #include "MessageComposition.h"
@@ -35,10 +32,7 @@ TEST(MessageComposition, HeaderTextPlainOrEncodedWords)
     EXPECT_EQ(EncodeHeaderText("Test ~\"mail\"", false), "Test ~\"mail\"");
     EXPECT_EQ(EncodeHeaderText("Jane Doe", true), "\"Jane Doe\"");
     EXPECT_EQ(EncodeHeaderText("", true), "\"\"");
-    EXPECT_EQ(EncodeHeaderText("Gr\xFC\xDF"
-                               "e",
-                               true),
-              "=?ISO-8859-1?B?R3L832U=?=");
+    EXPECT_EQ(EncodeHeaderText("Gr\xFC\xDF\x65", true), "=?ISO-8859-1?B?R3L832U=?=");
     EXPECT_EQ(EncodeHeaderText("a\x7F", false), "=?ISO-8859-1?B?YX8=?=");
 
     // 100 characters: words for 42, 42 and 16 of them, folded with CR LF and a tab.

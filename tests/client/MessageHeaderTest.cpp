@@ -1,8 +1,4 @@
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "MessageHeader.h"
 
 namespace {

@@ -1,8 +1,6 @@
 #include <optional>
-#include <string>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "ServerReplies.h"
 
 TEST(ServerReplies, SmtpReplyEndsAtItsLastLine)

@@ -1,10 +1,5 @@
-#include <algorithm>
-#include <functional>
 #include <map>
 #include <regex>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include <QHostAddress>
 #include <QJsonArray>
@@ -17,8 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "Latin1Text.h"
 #include "LoopbackClient.h"
 #include "SocketControl.h"
@@ -26,11 +20,9 @@
 
 namespace {
 
-using Texts = std::vector<std::string>;
 using ReplyTable = std::map<std::string, std::string>;
 
-// A loopback server: greets each connection, records every line it receives (without CR LF) and
-// writes what the script answers. It runs on the test's thread, served while the client waits.
+// A loopback server on the test's thread: greets, records each line received, writes what the script answers.
 class ScriptedServer {
 public:
     ScriptedServer(std::string greeting, std::function<std::string(const std::string&)> script)
@@ -69,8 +61,7 @@ private:
     int m_connections = 0;
 };
 
-// The reply to a line by the line itself, else by its command word ("EHLO", "RCPT"...), else
-// otherwise; "" answers nothing.
+// The reply to a line by the line itself, else by its command word, else otherwise; "" answers nothing.
 std::string replyFor(const ReplyTable& replies, const std::string& line, const std::string& otherwise)
 {
     auto it = replies.find(line);
@@ -144,8 +135,7 @@ struct Recorder {
     QObject context;
 };
 
-// The message text with its generated lines checked against their layouts and masked; the
-// identifier names the host connected to.
+// The message text with its generated lines checked against their layouts and masked.
 std::string masked(const std::string& text)
 {
     static const std::regex generated(
@@ -154,8 +144,7 @@ std::string masked(const std::string& text)
     return std::regex_replace(text, generated, "$1$2$3$4*\r");
 }
 
-// A message with every optional header line: copies, blind copies, a reply address, an 8-bit
-// sender name, a priority and a receipt request.
+// A message with every optional header line and an 8-bit sender name.
 void composeFullMessage(clsEmailHandler& handler)
 {
     handler.SetFromDisplayName("S\xE9nder");
@@ -169,8 +158,7 @@ void composeFullMessage(clsEmailHandler& handler)
     handler.SetMessage("Line one\r\n.dot line\r\n\r\nCaf\xE9");
 }
 
-// What composeFullMessage sends, generated lines masked, up to the body; the Bcc recipient is
-// in the envelope only.
+// What composeFullMessage sends up to the body; the Bcc recipient is in the envelope only.
 const std::string FullMessageHeader
     = "Message-ID: *\r\nFrom: =?ISO-8859-1?B?U+luZGVy?= <me@localhost>\r\n"
       "To: =?ISO-8859-1?B?xG5u?= <a@localhost>, \r\n\t\"b@localhost\" <b@localhost>\r\nCc: \"c@localhost\" "
@@ -222,8 +210,7 @@ TEST_F(Driver, SendsTheWholeTransactionWithLogin)
                      "Sending login authentication...", "Host login OK!", "Sending sender information to server...",
                      "Sending recipient information to server...", "Sending message to server...",
                      "Transmission Complete...", "Closing connection to server..."}));
-    // The server got the login and the envelope; the narration shows every line sent but the
-    // credentials and the message text.
+    // The narration shows every line sent but the credentials and the message text.
     const Texts& sent = server.Lines();
     ASSERT_GE(sent.size(), 10u);
     EXPECT_EQ(Texts(sent.begin(), sent.begin() + 10),
@@ -260,8 +247,7 @@ TEST_F(Driver, SendsTheWholeTransactionWithLogin)
 
 TEST_F(Driver, AReplyCutInPiecesIsOneReply)
 {
-    // The greeting and the HELO reply each come in two pieces; the second piece is written only
-    // once the client has been handed the first.
+    // The greeting and the HELO reply each come in two pieces, the second once the client has the first.
     std::string pending = "0 fake\r\n";
     ScriptedServer cut("22", [&](const std::string& line) {
         if (!line.starts_with("HELO"))
@@ -402,8 +388,7 @@ TEST_F(Driver, SettingErrorsAreReportedBeforeAnyConnection)
               (Texts{"Failed+: Invalid remote port", "Failed+: Missing or invalid sender Email address",
                      "Failed: No Recipient E-mail address specified"}));
 
-    // Display names are fitted to their addresses even by a Send that goes no further; with no
-    // addresses at all they are left as they are.
+    // Display names are fitted to their addresses even by a Send that goes no further, unless there are none.
     EXPECT_EQ(handler.RecipientDisplayName(), "A;B");
     events.Events.clear();
     handler.SetRecipient("a@localhost;b@localhost");
@@ -514,14 +499,12 @@ TEST_F(Pop3BeforeSmtp, LogsInThenSendsHoweverTheServerEndsIt)
 
 TEST_F(Pop3BeforeSmtp, FailuresStopEverything)
 {
-    // A refused password.
     pop3Replies = {{"PASS", "-ERR invalid password\r\n"}};
     handler.Send();
     EXPECT_EQ(events.Failures(), (Texts{"Failed: -ERR invalid password\r\n"}));
     EXPECT_EQ(events.Count("Status: POP3 authentication successful..."), 0);
     EXPECT_EQ(socket.State(), SocketState::Closed);
 
-    // A silent server.
     events.Events.clear();
     pop3Replies = {{"USER", ""}};
     handler.SetConnectTimeout(1);
@@ -541,7 +524,6 @@ TEST_F(Pop3BeforeSmtp, FailuresStopEverything)
     EXPECT_EQ(events.Failures(), (Texts{"Failed: The POP3 host closed the connection before the login was complete"}));
     EXPECT_EQ(events.Statuses(), (Texts{"Connecting to POP3 Server (127.0.0.1)..."}));
 
-    // A port the socket refuses.
     events.Events.clear();
     handler.setPop3Port(0);
     handler.Send();
@@ -549,7 +531,6 @@ TEST_F(Pop3BeforeSmtp, FailuresStopEverything)
         events.Events,
         (Texts{"Status: Connecting to POP3 Server (127.0.0.1)...", "Status: Connect error: Invalid port number"}));
 
-    // No host.
     events.Events.clear();
     handler.SetPOP3Host("");
     handler.Send();

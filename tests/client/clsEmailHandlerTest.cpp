@@ -1,25 +1,18 @@
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include <arpa/inet.h>
 #include <unistd.h>
 
 #include <QHostAddress>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "SocketControl.h"
 #include "clsEmailHandler.h"
 #include "mdlPing.h"
 
 namespace {
-
-using Texts = std::vector<std::string>;
 
 const std::string RecipientError = "Missing or invalid recipient Email address";
 const std::string SenderError = "Missing or invalid sender Email address";

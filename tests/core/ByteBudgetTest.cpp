@@ -1,7 +1,6 @@
 #include <cstddef>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "ByteBudget.h"
 
 TEST(ByteBudget, SizesAsTyped)

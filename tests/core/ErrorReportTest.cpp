@@ -1,8 +1,7 @@
 #include <new>
 #include <stdexcept>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "ErrorNumberOf.h"
 
 // The report's layout is checked where handlers report (listener, viewer, search); here only how

@@ -1,7 +1,4 @@
-#include <string>
-
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "Latin1Text.h"
 
 TEST(Latin1Text, UpperCaseCoversLatin1Letters)

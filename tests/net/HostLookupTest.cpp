@@ -1,10 +1,8 @@
 #include <array>
-#include <string>
 
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "HostLookup.h"
 #include "RecordingMessageBoxes.h"
 #include "mdlPing.h"
@@ -50,5 +48,5 @@ TEST(HostLookup, GetIPAddressTrimsAndTerminatesTheName)
     // Every lookup released its start of the socket library: one more clean-up is refused.
     EXPECT_TRUE(boxes.Boxes().empty());
     mdlPing::SocketsCleanup();
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Windows sockets error occurred in cleanup."});
+    EXPECT_EQ(boxes.Texts(), Texts{"Windows sockets error occurred in cleanup."});
 }

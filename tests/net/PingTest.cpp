@@ -1,12 +1,6 @@
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <future>
-#include <string>
-#include <string_view>
-#include <utility>
-#include <vector>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,15 +8,13 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "RecordingMessageBoxes.h"
 #include "mdlPing.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using Packets = std::vector<std::string>;
 
 std::uint16_t word(std::string_view bytes, std::size_t at)
 {
@@ -63,7 +55,7 @@ std::string fromSource(const char* source, const std::string& packet)
 // Stands in for the echo socket: its far end, on another thread, receives the request and sends
 // what the script makes of it. Without a script the far end is gone at once.
 struct ScriptedPeer {
-    ScriptedPeer(bool withIpHeader, std::function<Packets(const std::string& request)> script)
+    ScriptedPeer(bool withIpHeader, std::function<Texts(const std::string& request)> script)
     {
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, fds), 0);
         mdlPing::SetEchoSocketOpener([this, withIpHeader](std::uint32_t) {
@@ -79,7 +71,7 @@ struct ScriptedPeer {
             std::string received(2048, '\0');
             received.resize(
                 static_cast<std::size_t>(std::max<ssize_t>(::recv(fd, received.data(), received.size(), 0), 0)));
-            for (const std::string& packet : received.empty() ? Packets{} : script(received))
+            for (const std::string& packet : received.empty() ? Texts{} : script(received))
                 ::send(fd, packet.data(), packet.size(), 0);
             return received;
         });
@@ -134,7 +126,7 @@ TEST(Ping, SendsOneWellFormedRequestAndTakesOnlyItsReply)
             const auto wrap
                 = [&](const std::string& packet) { return withIpHeader ? fromSource("127.0.0.1", packet) : packet; };
             // Not an echo reply, the own request seen on loopback, an older reply, a runt.
-            Packets packets{wrap(icmp(3, id, seq, "")), wrap(request), wrap(icmp(0, id, otherSeq, "Old!")), "\x45"};
+            Texts packets{wrap(icmp(3, id, seq, "")), wrap(request), wrap(icmp(0, id, otherSeq, "Old!")), "\x45"};
             if (withIpHeader) {
                 // Only a raw socket hears other processes' replies and other sources.
                 packets.push_back(fromSource("127.0.0.1", icmp(0, static_cast<std::uint16_t>(id + 1), seq, "Other")));
@@ -160,7 +152,7 @@ TEST(Ping, SilenceTimesOutAndAFailedSendIsNoAnswer)
     // The scripted peer stands in for the destination: nothing leaves the process.
     {
         ScriptedPeer peer(false, [](const std::string& request) {
-            return Packets{icmp(0, 0, static_cast<std::uint16_t>(word(request, 6) - 1), "Ping!")};
+            return Texts{icmp(0, 0, static_cast<std::uint16_t>(word(request, 6) - 1), "Ping!")};
         });
         mdlPing::EchoReply reply;
         const auto start = std::chrono::steady_clock::now();

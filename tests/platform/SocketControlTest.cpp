@@ -1,23 +1,14 @@
-#include <algorithm>
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "ErrorNumberOf.h"
 #include "SocketArray.h"
 #include "SocketControl.h"
 
 namespace {
-
-using Texts = std::vector<std::string>;
 
 using QTest::qWaitFor; // bounded: five seconds unless told otherwise
 

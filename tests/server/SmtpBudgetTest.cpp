@@ -1,6 +1,5 @@
 #include <fstream>
 #include <map>
-#include <string>
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -8,13 +7,8 @@
 #include <QProcess>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
-#include "LoopbackClient.h"
-#include "RecordingHost.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
-#include "clsEmailStorage.h"
+#include "TestKit.h"
+#include "CaptureServer.h"
 
 namespace {
 
@@ -63,17 +57,13 @@ struct Flood {
     std::map<std::string, std::string> digests;
 };
 
+using StoreBudget = CaptureServer<>;
+
 } // namespace
 
-TEST(ByteBudget, EveryMessageTakenIsKeptAndMemoryStaysWithinTheBudget)
+TEST_F(StoreBudget, EveryMessageTakenIsKeptAndMemoryStaysWithinTheBudget)
 {
-    RecordingMessageBoxes boxes;
-    clsEmailStorage store;
     store.Budget().setLimit(Budget);
-    RecordingHost host;
-    SmtpListener listener{store, host};
-    listener.SetListenAddress(QHostAddress::LocalHost, 0);
-    listener.StartListening();
 
     const std::size_t before = residentBytes();
     std::size_t peak = before;
@@ -82,7 +72,7 @@ TEST(ByteBudget, EveryMessageTakenIsKeptAndMemoryStaysWithinTheBudget)
     sampler.start(5);
 
     // Eight clients at once, each with four messages of 1.5 MiB: four times the budget.
-    Flood flood(listener.ListeningPort(), 8, 4, 3 << 19);
+    Flood flood(port, 8, 4, 3 << 19);
     ASSERT_TRUE(flood.finished);
     ASSERT_EQ(flood.codes.size(), 32u) << flood.python.readAllStandardError().toStdString();
     int kept = 0;
@@ -113,40 +103,26 @@ TEST(ByteBudget, EveryMessageTakenIsKeptAndMemoryStaysWithinTheBudget)
     while (store.Count() > 0)
         store.RemoveEmail(1);
     EXPECT_EQ(store.Budget().used(), 0u);
-    Flood again(listener.ListeningPort(), 1, 2, 3 << 19);
+    Flood again(port, 1, 2, 3 << 19);
     ASSERT_TRUE(again.finished);
     for (const auto& [marker, code] : again.codes)
         EXPECT_EQ(code, 250) << marker;
     EXPECT_EQ(store.Count(), 2);
 }
 
-TEST(ByteBudget, RefusalsAtTheEdge)
+TEST_F(StoreBudget, RefusalsAtTheEdge)
 {
-    RecordingMessageBoxes boxes;
-    clsEmailStorage store;
-    RecordingHost host;
-    SmtpListener listener{store, host};
-    listener.SetListenAddress(QHostAddress::LocalHost, 0);
-    listener.StartListening();
-    LoopbackClient client;
-    ASSERT_TRUE(client.Connect(listener.ListeningPort()));
-    ASSERT_EQ(client.ReadLine(), "220 Quellpost");
-    const auto send = [&](const std::string& data) {
-        EXPECT_EQ(client.Command("MAIL FROM:<a@b.c>"), "250 OK");
-        EXPECT_EQ(client.Command("RCPT TO:<d@e.f>"), "250 OK");
-        EXPECT_EQ(client.Command("DATA"), "354 send the mail data, end with .");
-        client.Send(data);
-        return client.Command(".");
-    };
+    auto client = Greeted();
     // Room for 20 bytes: 12 bytes of data arrive, but with sender and recipient (14) they would
     // not fit; 25 bytes of data do not even arrive.
     store.Budget().setLimit(20);
-    EXPECT_EQ(send("0123456789\r\n"), "452 Requested action not taken: insufficient system storage");
-    EXPECT_EQ(send(std::string(23, 'x') + "\r\n"), "552 Requested mail action aborted: exceeded storage allocation");
-    EXPECT_EQ(send("Hi\r\n"), "250 OK");
+    EXPECT_EQ(Deliver(*client, "0123456789\r\n"), "452 Requested action not taken: insufficient system storage");
+    EXPECT_EQ(Deliver(*client, std::string(23, 'x') + "\r\n"),
+              "552 Requested mail action aborted: exceeded storage allocation");
+    EXPECT_EQ(Deliver(*client, "Hi\r\n"), "250 OK");
     EXPECT_EQ(store.Count(), 1);
     EXPECT_EQ(store.Budget().used(), 18u);
     EXPECT_EQ(boxes.Texts(),
-              std::vector<std::string>{"Fatal application error tracked:\r[7]: Out of memory\rSource: "
-                                       "sckSMTPServer_DataArrival\rIndex: 1"});
+              Texts{"Fatal application error tracked:\r[7]: Out of memory\rSource: "
+                    "sckSMTPServer_DataArrival\rIndex: 1"});
 }

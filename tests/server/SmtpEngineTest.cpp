@@ -1,8 +1,4 @@
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "RecordingMessageBoxes.h"
 #include "SmtpDialogue.h"
 
@@ -27,39 +23,23 @@ std::string Replies(const std::string& letters)
 // Each line alone on a new connection: its replies, whether it is known, and nothing kept.
 TEST(SmtpEngine, EveryCommandHasItsReply)
 {
-    struct Case {
-        std::string line, replies;
-        bool known;
-    };
-    const Case cases[] = {
-        {"HELO client.example", "250-127.0.0.1 SMTP mode ready\r\n" + Ok, true},
-        {"QUIT", "221 127.0.0.1 Service closing transmission channel\r\n", true},
-        {"DATA", GoAhead, true},
-        {"EHLO client", "500 \r\n", true},
-        {"AUTH LOGIN", "500 \r\n", true},
-        {"HELP", "211 \r\n", true},
-        {"VRFY bob", Ok, true},
-        {"TURN", Ok, true},
-        {"noop", Ok, true},
-        {"RSET", Ok, true},
-        {"SEND", Ok, true},
-        {"SOML", Ok, true},
-        {"SAML", Ok, true},
-        {"EXPN x", Ok, true},
-        {"NOOPXYZ", Ok, true}, // only the first four characters count
-        {".", Ok, true},       // outside a data phase: nothing to store
-        {"", "500 \r\n", false},
-        {"XYZW", "500 \r\n", false},
-        {"HEL", "500 \r\n", false},
-        {".abc", "500 \r\n", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
+    const auto expect = [](const std::string& line, const std::string& replies, bool known) {
         SmtpDialogue smtp;
-        EXPECT_EQ(smtp.client(c.line), c.replies);
-        EXPECT_EQ(smtp.lastResult, c.known);
-        EXPECT_TRUE(smtp.stored.empty());
-    }
+        EXPECT_EQ(smtp.client(line), replies) << line;
+        EXPECT_EQ(smtp.lastResult, known) << line;
+        EXPECT_TRUE(smtp.stored.empty()) << line;
+    };
+    expect("HELO client.example", "250-127.0.0.1 SMTP mode ready\r\n" + Ok, true);
+    expect("QUIT", "221 127.0.0.1 Service closing transmission channel\r\n", true);
+    expect("DATA", GoAhead, true);
+    expect("HELP", "211 \r\n", true);
+    for (const char* line : {"EHLO client", "AUTH LOGIN"})
+        expect(line, "500 \r\n", true);
+    // Only the first four characters count; "." outside a data phase has nothing to store.
+    for (const char* line : {"VRFY bob", "TURN", "noop", "RSET", "SEND", "SOML", "SAML", "EXPN x", "NOOPXYZ", "."})
+        expect(line, Ok, true);
+    for (const char* line : {"", "XYZW", "HEL", ".abc"})
+        expect(line, "500 \r\n", false);
 }
 
 // Every data phase yields exactly one message; a transaction starts empty; recipients are kept in
@@ -114,7 +94,6 @@ TEST(SmtpEngine, PathExtraction)
         {"MAIL FROM:<a@x.com> SIZE=100 BODY=8BITMIME", "<a@x.com>", ""},
         {"mail from:<a@x.com>", "<a@x.com>", ""},
         {"MAIL FROM:<>", "<>", ""},
-        {"MAIL FROM:<a>", "<a>", ""},
         {"MAIL FROM:a@x.com", "", ""},
         {"MAIL  FROM:<a@x.com>", "", ""},
         {"MAIL FROM<a@x.com>", "", ""}, // keyword or "<" out of place

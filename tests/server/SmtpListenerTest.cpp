@@ -1,46 +1,14 @@
-#include <algorithm>
-#include <memory>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "BlockingClient.h"
-#include "LoopbackClient.h"
-#include "RecordingHost.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
-#include "clsEmailStorage.h"
+#include "CaptureServer.h"
 
 namespace {
 
-class Listener : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        listener.SetListenAddress(QHostAddress::LocalHost, 0);
-        listener.StartListening();
-        port = listener.ListeningPort();
-    }
-
-    std::unique_ptr<LoopbackClient> Greeted()
-    {
-        auto client = std::make_unique<LoopbackClient>();
-        EXPECT_TRUE(client->Connect(port));
-        EXPECT_EQ(client->ReadLine(), "220 Quellpost");
-        return client;
-    }
-
+struct Listener : CaptureServer<> {
     bool Accepted(int element) const
     {
         return host.lines.back().ends_with(": Request accepted on socket " + std::to_string(element));
     }
-
-    RecordingMessageBoxes boxes;
-    clsEmailStorage store;
-    RecordingHost host;
-    SmtpListener listener{store, host};
-    int port = 0;
 };
 
 } // namespace
@@ -71,8 +39,7 @@ TEST_F(Listener, PoolNumbersFillGapsWithoutReuseAndSurviveStop)
     EXPECT_TRUE(clients.back()->WaitForClose());
     EXPECT_EQ(host.lines.back(), "Shutting down all WinSock connections.");
     EXPECT_EQ(listener.sckSMTPServer().Count(), 5);
-    listener.StartListening();
-    port = listener.ListeningPort();
+    Start();
     clients.push_back(Greeted());
     EXPECT_TRUE(Accepted(1));
     EXPECT_EQ(listener.ConnectionCount(), 4);
@@ -121,10 +88,10 @@ TEST_F(Listener, UnknownCommandsAndDetailedLines)
     EXPECT_EQ(client->Command("NOOP"), "250 OK");
     ASSERT_TRUE(WaitFor([&] { return host.lines.back() == "SMTPServer::SendComplete, index 1"; }));
     EXPECT_EQ(std::vector<std::string>(host.lines.begin() + std::ptrdiff_t(before), host.lines.end()),
-              (std::vector<std::string>{"SMTPServer::DataArrival, index 1: Remote host: 127.0.0.1",
-                                        "SMTPServer::DataArrival, index 1: Receiving 6 bytes.",
-                                        "SMTPServer::SendProgress, index 1: 8 bytes sent, 0 bytes remaining",
-                                        "SMTPServer::SendComplete, index 1"}));
+              (Texts{"SMTPServer::DataArrival, index 1: Remote host: 127.0.0.1",
+                     "SMTPServer::DataArrival, index 1: Receiving 6 bytes.",
+                     "SMTPServer::SendProgress, index 1: 8 bytes sent, 0 bytes remaining",
+                     "SMTPServer::SendComplete, index 1"}));
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 
@@ -134,12 +101,7 @@ TEST_F(Listener, FullStoreAnswers452AndReportsOncePerBurst)
     for (int i = 0; i < 32767; ++i)
         store.StoreEmail("f", "t", "b");
     auto client = Greeted();
-    const auto deliver = [&] {
-        client->Send("MAIL FROM:<a@example.com>\r\nRCPT TO:<b@example.com>\r\nDATA\r\nbody\r\n.\r\n");
-        for (const char* reply : {"250 OK", "250 OK", "354 send the mail data, end with ."})
-            EXPECT_EQ(client->ReadLine(), reply);
-        return client->ReadLine();
-    };
+    const auto deliver = [&] { return Deliver(*client, "body\r\n"); };
     const std::string refused = "452 Requested action not taken: insufficient system storage";
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(deliver(), refused);
@@ -151,5 +113,5 @@ TEST_F(Listener, FullStoreAnswers452AndReportsOncePerBurst)
     EXPECT_EQ(deliver(), refused);
     const std::string report
         = "Fatal application error tracked:\r[6]: Overflow\rSource: sckSMTPServer_DataArrival\rIndex: 1";
-    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{report, report}));
+    EXPECT_EQ(boxes.Texts(), (Texts{report, report}));
 }

@@ -1,57 +1,40 @@
 // Many clients, vanishing clients and garbage against the real listener on a loopback port.
 // Clients run on their own threads with blocking sockets; the server keeps the main thread.
-#include <algorithm>
 #include <atomic>
-#include <functional>
 #include <map>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "BlockingClient.h"
 #include "CaptureLimits.h"
+#include "CaptureServer.h"
 #include "LogBuffer.h"
-#include "LoopbackClient.h"
 #include "ProcessLimits.h"
-#include "RecordingHost.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
-#include "clsEmailStorage.h"
 
 namespace {
 
-// Stands in for the main window with the application log itself, whose memory is measured.
-class LoggingHost : public RecordingHost {
-public:
+// The application log itself, whose memory is measured.
+struct LoggingHost : RecordingHost {
     void LogLine(const std::string& line) override { log.Append(line); }
     LogBuffer log;
 };
 
-class Load : public ::testing::Test {
-protected:
+struct Load : CaptureServer<LoggingHost> {
     static void SetUpTestSuite() { RaiseOpenFileLimit(); }
 
-    void SetUp() override
-    {
-        listener.SetListenAddress(QHostAddress::LocalHost, 0);
-        listener.StartListening();
-        port = listener.ListeningPort();
-    }
-
-    // Runs the client threads while the event loop serves them, calling watch() on every turn.
+    // Runs each client on a thread of its own while the event loop serves them, calling watch() on every turn.
     void RunClients(
-        std::vector<std::thread>& threads, std::atomic<int>& finished, int timeoutMs,
-        const std::function<void()>& watch = [] {})
+        std::vector<std::function<void()>> clients, int timeoutMs, const std::function<void()>& watch = [] {})
     {
-        const bool done = WaitFor(
-            [&] {
-                watch();
-                return finished == int(threads.size());
-            },
-            timeoutMs);
+        std::atomic<int> finished{0};
+        std::vector<std::thread> threads;
+        for (const auto& client : clients)
+            threads.emplace_back([&finished, &client] {
+                client();
+                ++finished;
+            });
+        const bool done = WaitFor([&] { return watch(), finished == int(threads.size()); }, timeoutMs);
         for (std::thread& t : threads) {
             if (!done) // a stuck client must not hang the test: its socket times out
                 WaitFor([] { return false; }, 100);
@@ -68,12 +51,6 @@ protected:
         EXPECT_EQ(listener.BufferedBytes(), 0u);
         EXPECT_TRUE(boxes.Boxes().empty()) << boxes.Boxes().front().text;
     }
-
-    RecordingMessageBoxes boxes;
-    clsEmailStorage store;
-    LoggingHost host;
-    SmtpListener listener{store, host};
-    int port = 0;
 };
 
 // A body of random lines (8-bit bytes, leading dots, empty lines), up to the given size. The lines
@@ -124,11 +101,10 @@ TEST_F(Load, FiftyClientsEachMessageKeptOnceByteForByte)
     for (std::size_t i = 0; i < expected.size(); ++i)
         expected[i] = RandomBody(random, random() % (256 * 1024), std::to_string(i));
 
-    std::atomic<int> finished{0};
     std::atomic<int> confirmed{0};
-    std::vector<std::thread> threads;
+    std::vector<std::function<void()>> clients;
     for (int c = 0; c < Clients; ++c) {
-        threads.emplace_back([&, c] {
+        clients.emplace_back([&, c] {
             std::mt19937 cuts(static_cast<unsigned>(c));
             BlockingClient client;
             if (client.Connect(port) && client.ReadLine() == "220 Quellpost"
@@ -150,10 +126,9 @@ TEST_F(Load, FiftyClientsEachMessageKeptOnceByteForByte)
                 }
                 client.Command("QUIT");
             }
-            ++finished;
         });
     }
-    RunClients(threads, finished, 240000);
+    RunClients(std::move(clients), 240000);
     EXPECT_EQ(confirmed, Clients * Messages);
     ASSERT_EQ(store.Count(), Clients * Messages);
 
@@ -180,11 +155,10 @@ TEST_F(Load, VanishingAndResettingClientsLeaveNoTrace)
         "MAIL FROM:<a@x>\r\nRCPT TO:<b@x>\r\nDATA\r\nwhole\r\n.\r\n", // right after "."
         "QUIT\r\n",                                                   // right after QUIT
     };
-    std::atomic<int> finished{0};
-    std::vector<std::thread> threads;
+    std::vector<std::function<void()>> clients;
     for (int round = 0; round < 10; ++round) {
         for (std::size_t s = 0; s < scripts.size(); ++s) {
-            threads.emplace_back([&, round, s] {
+            clients.emplace_back([&, round, s] {
                 BlockingClient client;
                 if (client.Connect(port)) {
                     client.ReadLine();
@@ -194,11 +168,10 @@ TEST_F(Load, VanishingAndResettingClientsLeaveNoTrace)
                     else
                         client.Close();
                 }
-                ++finished;
             });
         }
     }
-    RunClients(threads, finished, 60000);
+    RunClients(std::move(clients), 60000);
     ExpectPoolEmptiedWithoutBoxes();
     // A message whose "." arrived is kept even when its client left at once; a reset may
     // overtake data still in flight, an orderly close may not.
@@ -227,11 +200,9 @@ TEST_F(Load, FiveHundredIdleConnectionsComeAndGo)
 TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
 {
     constexpr std::size_t MiB = 1 << 20;
-    std::atomic<int> finished{0};
     std::atomic<std::size_t> sent{0};
     std::string lastReply;
-    std::vector<std::thread> threads(3); // assigned, not appended: GCC 12 warns wrongly on the latter
-    threads[0] = std::thread([&] {
+    const auto commandsThenData = [&] {
         // 100 MB without a single CR LF among commands, then 70 MB of one line inside a message.
         BlockingClient client;
         if (client.Connect(port)) {
@@ -247,9 +218,8 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
             client.Send("\r\n.\r\n");
             lastReply = client.ReadLine();
         }
-        ++finished;
-    });
-    threads[1] = std::thread([&] {
+    };
+    const auto unknownCommands = [&] {
         // Unknown commands, each logged in full: short ones past the log's line budget, then
         // ones at the line limit past its byte budget. Replies are read a batch at a time.
         BlockingClient client;
@@ -265,30 +235,28 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
                     client.ReadLine();
             }
         }
-        ++finished;
-    });
-    threads[2] = std::thread([&] {
+    };
+    const auto noise = [&] {
         std::mt19937 random(99);
         for (int c = 0; c < 20; ++c) {
             BlockingClient client;
             if (client.Connect(port)) {
                 client.ReadLine();
-                std::string noise(random() % 20000, '\0');
-                for (char& ch : noise) {
+                std::string bytes(random() % 20000, '\0');
+                for (char& ch : bytes) {
                     const unsigned pick = random() % 8;
                     ch = pick == 0 ? '\r' : pick == 1 ? '\n' : pick == 2 ? '.' : static_cast<char>(random() % 256);
                 }
-                client.Send(noise);
+                client.Send(bytes);
                 client.Close();
             }
         }
-        ++finished;
-    });
+    };
     std::size_t peakBuffered = 0;
     std::size_t peakWhileCommands = 0;
     std::size_t peakLogBytes = 0;
     std::size_t peakLogLines = 0;
-    RunClients(threads, finished, 180000, [&] {
+    RunClients({commandsThenData, unknownCommands, noise}, 180000, [&] {
         peakLogBytes = std::max(peakLogBytes, host.log.ByteCount());
         peakLogLines = std::max(peakLogLines, host.log.Count());
         const std::size_t buffered = listener.BufferedBytes();
@@ -308,10 +276,8 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
     EXPECT_GT(peakLogBytes, CaptureLimits::MaxLogBytes - 2 * CaptureLimits::MaxCommandLineBytes);
     EXPECT_LE(peakLogBytes, CaptureLimits::MaxLogBytes);
 
-    LoopbackClient later;
-    ASSERT_TRUE(later.Connect(port));
-    EXPECT_EQ(later.ReadLine(), "220 Quellpost");
-    EXPECT_EQ(later.Command("NOOP"), "250 OK");
-    later.Close();
+    auto later = Greeted();
+    EXPECT_EQ(later->Command("NOOP"), "250 OK");
+    later->Close();
     ExpectPoolEmptiedWithoutBoxes();
 }

@@ -1,18 +1,12 @@
-#include <algorithm>
 #include <random>
-#include <string>
-#include <vector>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "CaptureLimits.h"
 #include "ReferenceCapture.h"
 #include "SmtpDialogue.h"
 #include "SmtpSession.h"
 
 namespace {
-
-using Texts = std::vector<std::string>;
 
 const std::string GoAhead = "354 send the mail data, end with .\r\n";
 const std::string TooLong = "500 Line too long\r\n";

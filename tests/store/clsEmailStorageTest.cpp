@@ -1,47 +1,42 @@
 #include <cstdint>
-#include <string>
-#include <string_view>
-#include <vector>
+#include <sstream>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "ErrorNumberOf.h"
 #include "clsEmailStorage.h"
 
 namespace {
 
-// One call on the store and what it returns. "store" keeps the text as sender, recipient and body
-// (returns the position); "remove" removes the position given as text; "clear". Searches are named
-// by their field: "from", "to" or "body" find first, with "+" find next, with "=" exact.
-struct Step {
-    std::string_view call;
-    const char* text; // null: none given, for a find-next the remembered text
-    int result;
-};
-
-void run(const std::vector<Step>& script)
+// Runs a script of calls on one store, each "call:text=result" ("call=result" gives an empty text,
+// which a find-next takes as the remembered one; "_" stands for a blank). "store" keeps the text as
+// sender, recipient and body and returns its position; "remove" removes the position given as
+// text; "clear". Searches are named by their field: "from", "to" or "body" find first, with "+"
+// find next, with "!" exact.
+void run(const std::string& script)
 {
     clsEmailStorage store;
-    for (std::size_t i = 0; i < script.size(); ++i) {
-        const Step& s = script[i];
-        SCOPED_TRACE("step " + std::to_string(i + 1) + ": " + std::string(s.call) + " " + (s.text ? s.text : "-"));
-        const std::string_view text = s.text ? s.text : "";
-        const bool next = s.call.find('+') != std::string_view::npos;
-        const bool exact = s.call.find('=') != std::string_view::npos;
+    std::istringstream steps(script);
+    for (std::string step; steps >> step;) {
+        SCOPED_TRACE(step);
+        const std::size_t colon = step.find(':'), equals = step.rfind('=');
+        const std::string call = step.substr(0, std::min(colon, equals));
+        std::string text = colon < equals ? step.substr(colon + 1, equals - colon - 1) : "";
+        std::ranges::replace(text, '_', ' ');
+        const bool next = call.find('+') != std::string::npos, exact = call.find('!') != std::string::npos;
         int result = 0;
-        if (s.call == "store")
-            result = store.StoreEmail(s.text, s.text, s.text);
-        else if (s.call == "remove")
-            result = store.RemoveEmail(int16_t(std::stoi(s.text))) ? std::stoi(s.text) : 0;
-        else if (s.call == "clear")
+        if (call == "store")
+            result = store.StoreEmail(text, text, text);
+        else if (call == "remove")
+            result = store.RemoveEmail(int16_t(std::stoi(text))) ? std::stoi(text) : 0;
+        else if (call == "clear")
             store.Clear();
-        else if (s.call.starts_with("from"))
+        else if (call.starts_with("from"))
             result = next ? store.FindNextEmailFrom(text, exact) : store.FindFirstEmailFrom(text, exact);
-        else if (s.call.starts_with("to"))
+        else if (call.starts_with("to"))
             result = next ? store.FindNextEmailTo(text, exact) : store.FindFirstEmailTo(text, exact);
         else
             result = next ? store.FindNextEmailBodyWith(text) : store.FindFirstEmailBodyWith(text);
-        EXPECT_EQ(result, s.result);
+        EXPECT_EQ(result, std::stoi(step.substr(equals + 1)));
     }
 }
 
@@ -75,93 +70,39 @@ TEST(clsEmailStorage, StoreReadAndRemoveByPosition)
 
 TEST(clsEmailStorage, FindFirstAndNext)
 {
-    run({{"from", "", 0},
-         {"to+", "a", 0},
-         {"body", "a", 0}, // nothing stored yet
-         {"store", "Alice", 1},
-         {"store", "Bob", 2},
-         {"store", "ALICE 2", 3},
-         {"store", "bob 4", 4},
-         // No wrap-around, and a failed search keeps the cursor where it was.
-         {"from", "ali", 1},
-         {"from+", nullptr, 3},
-         {"from+", nullptr, 0},
-         {"from+", nullptr, 0},
-         {"store", "alIce 5", 5},
-         {"from+", nullptr, 5},
-         // A find-first that finds nothing keeps the previous search.
-         {"from", "Bob", 2},
-         {"from", "Carol", 0},
-         {"from+", nullptr, 4},
-         // A find-next with a new text starts behind the cursor, and remembers the text when it finds it.
-         {"from+", "alice", 5},
-         {"from+", "dave", 0},
-         {"store", "x", 6},
-         {"store", "Alice 7", 7},
-         {"from+", nullptr, 7},
-         // Exact matches are equal texts, letter case included.
-         {"from=", "alice", 0},
-         {"from=", "ALICE 2", 3},
-         {"from=", "Bob", 2},
-         {"from=+", nullptr, 0},
-         // Clear brings the cursor back to 0 and keeps the remembered text.
-         {"clear", nullptr, 0},
-         {"store", "BOB", 1},
-         {"from+", nullptr, 1}});
+    run("from:=0 to+:a=0 body:a=0 store:Alice=1 store:Bob=2 store:ALICE_2=3 store:bob_4=4 "
+        // No wrap-around, and a failed search keeps the cursor where it was.
+        "from:ali=1 from+=3 from+=0 from+=0 store:alIce_5=5 from+=5 "
+        // A find-first that finds nothing keeps the previous search.
+        "from:Bob=2 from:Carol=0 from+=4 "
+        // A find-next with a new text starts behind the cursor, and remembers the text when it finds it.
+        "from+:alice=5 from+:dave=0 store:x=6 store:Alice_7=7 from+=7 "
+        // Exact matches are equal texts, letter case included.
+        "from!:alice=0 from!:ALICE_2=3 from!:Bob=2 from!+=0 "
+        // Clear brings the cursor back to 0 and keeps the remembered text.
+        "clear=0 store:BOB=1 from+=1");
 }
 
 TEST(clsEmailStorage, FieldCursorsAreIndependentAndFollowRemovals)
 {
-    run({{"store", "x1", 1},
-         {"store", "x2", 2},
-         {"store", "x3", 3},
-         {"from", "x", 1},
-         {"from+", nullptr, 2},
-         {"from+", nullptr, 3},
-         // Neither the cursors nor the remembered text of the other fields moved.
-         {"to+", nullptr, 0},
-         {"body+", nullptr, 0},
-         {"to+", "x", 1},
-         {"body+", "x", 1},
-         {"body+", nullptr, 2},
-         {"to+", nullptr, 2},
-         // Every cursor comes down to 2 when 3 goes, so the message stored at 3 is found next.
-         {"to", "x3", 3},
-         {"body", "x3", 3},
-         {"remove", "3", 3},
-         {"store", "x new", 3},
-         {"from+", "x", 3},
-         {"to+", "x", 3},
-         {"body+", "x", 3},
-         // Removals move the cursor with the messages: the next search skips none it has not seen,
-         // whether the removal lay before the hit, was the hit with nothing behind it, or the hit
-         // with a message behind it that moves into its place.
-         {"from", "x", 1},
-         {"from+", nullptr, 2},
-         {"remove", "1", 1},
-         {"from+", nullptr, 2},
-         {"remove", "2", 2},
-         {"store", "x last", 2},
-         {"from+", nullptr, 2},
-         {"from", "x", 1},
-         {"remove", "1", 1},
-         {"from+", nullptr, 1}});
+    run("store:x1=1 store:x2=2 store:x3=3 from:x=1 from+=2 from+=3 "
+        // Neither the cursors nor the remembered text of the other fields moved.
+        "to+=0 body+=0 to+:x=1 body+:x=1 body+=2 to+=2 "
+        // Every cursor comes down to 2 when 3 goes, so the message stored at 3 is found next.
+        "to:x3=3 body:x3=3 remove:3=3 store:x_new=3 from+:x=3 to+:x=3 body+:x=3 "
+        // Removals move the cursor with the messages: the next search skips none it has not seen,
+        // whether the removal lay before the hit, was the hit with nothing behind it, or the hit
+        // with a message behind it that moves into its place.
+        "from:x=1 from+=2 remove:1=1 from+=2 remove:2=2 store:x_last=2 from+=2 from:x=1 remove:1=1 from+=1");
 }
 
 TEST(clsEmailStorage, SearchesIgnoreLatin1CaseAndSkipEmptyEntries)
 {
-    run({{"store", "", 1},
-         {"store", "M\xFCller Gr\xFC\xDF\x65", 2},
-         {"body", "GR\xDC\xDF", 2},
-         {"from", "m\xDCLLER", 2},
-         {"to", "m\xDCller", 2},
-         {"to=", "m\xDCller", 0},
-         // An empty text is contained in every non-empty entry, and equal to an empty one.
-         {"from", "", 2},
-         {"to=", "", 1},
-         // The remembered text is now empty too, so a find-next without text has nothing to look for.
-         {"store", "later", 3},
-         {"from+", nullptr, 0}});
+    run("store:=1 store:M\xFCller_Gr\xFC\xDF\x65=2 body:GR\xDC\xDF=2 from:m\xDCLLER=2 to:m\xDCller=2 to!:m\xDCller=0 "
+        // An empty text is contained in every non-empty entry, and equal to an empty one.
+        "from:=2 to!:=1 "
+        // The remembered text is now empty too, so a find-next without text has nothing to look for.
+        "store:later=3 from+=0");
 }
 
 TEST(clsEmailStorage, LimitOf32767Messages)

@@ -1,13 +1,10 @@
-#include <string>
-
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "AppError.h"
 #include "LogBuffer.h"
 #include "LogListBox.h"

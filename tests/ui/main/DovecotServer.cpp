@@ -15,7 +15,6 @@ namespace {
 
 constexpr int StartTimeoutMs = 15000;
 constexpr int StopTimeoutMs = 5000;
-const char* const SearchPaths[] = {"/usr/sbin", "/usr/local/sbin", "/usr/bin"};
 
 bool writeFile(const QString& path, const std::string& text)
 {
@@ -63,10 +62,9 @@ DovecotServer::~DovecotServer()
 
 std::string DovecotServer::start(const std::string& user, const std::string& password)
 {
-    QStringList paths;
-    for (const char* path : SearchPaths)
-        paths << QString::fromLatin1(path);
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("dovecot"), paths);
+    const QString program = QStandardPaths::findExecutable(
+        QStringLiteral("dovecot"),
+        {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/bin")});
     if (program.isEmpty())
         return "dovecot is not installed (Debian package dovecot-pop3d)";
     if (!m_dir.isValid())
@@ -74,8 +72,7 @@ std::string DovecotServer::start(const std::string& user, const std::string& pas
 
     // Dovecot runs its login and mail processes as unprivileged users: as root, the users its
     // package made; otherwise everything as the user running the test.
-    std::string loginUser;
-    std::string internalUser;
+    std::string loginUser, internalUser;
     const passwd* mailUser = nullptr;
     if (geteuid() == 0) {
         loginUser = "dovenull";
@@ -100,42 +97,41 @@ std::string DovecotServer::start(const std::string& user, const std::string& pas
         return "cannot prepare the mail folder";
 
     m_port = freeLoopbackPort();
-    const std::string base = dir.toStdString();
-    const std::string config = "base_dir = " + base
-        + "/run\n"
-          "state_dir = "
-        + base
-        + "/run\n"
-          "log_path = "
-        + base
-        + "/dovecot.log\n"
-          "protocols = pop3\n"
-          "listen = 127.0.0.1\n"
-          "ssl = no\n"
-          "disable_plaintext_auth = no\n"
-          "auth_failure_delay = 0\n"
-          "auth_username_format = %u\n"
-          "default_login_user = "
-        + loginUser
-        + "\n"
-          "default_internal_user = "
-        + internalUser
-        + "\n"
-          "first_valid_uid = 1\n"
-          "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN "
-        + base
-        + "/passwd\n}\n"
-          "userdb {\n  driver = static\n  args = uid="
-        + std::to_string(mailUser->pw_uid) + " gid=" + std::to_string(mailUser->pw_gid) + " home=" + base
-        + "/mail/%u\n}\n"
-          "mail_location = maildir:"
-        + base
-        + "/mail/%u\n"
-          "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    port = "
-        + std::to_string(m_port)
-        + "\n  }\n}\n"
-          "service anvil {\n  chroot =\n}\n";
-    if (!writeFile(dir + QStringLiteral("/dovecot.conf"), config)
+    const QString config
+        = QStringLiteral(R"(base_dir = %1/run
+state_dir = %1/run
+log_path = %1/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_failure_delay = 0
+auth_username_format = %u
+default_login_user = %2
+default_internal_user = %3
+first_valid_uid = 1
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN %1/passwd
+}
+userdb {
+  driver = static
+  args = uid=%4 gid=%5 home=%1/mail/%u
+}
+mail_location = maildir:%1/mail/%u
+service pop3-login {
+  chroot =
+  inet_listener pop3 {
+    port = %6
+  }
+}
+service anvil {
+  chroot =
+}
+)")
+              .arg(dir, QString::fromStdString(loginUser), QString::fromStdString(internalUser),
+                   QString::number(mailUser->pw_uid), QString::number(mailUser->pw_gid), QString::number(m_port));
+    if (!writeFile(dir + QStringLiteral("/dovecot.conf"), config.toStdString())
         || !writeFile(dir + QStringLiteral("/passwd"), user + ":{PLAIN}" + password + "\n"))
         return "cannot write the configuration";
 

@@ -1,14 +1,11 @@
 #include <cstring>
-#include <utility>
-#include <vector>
 
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "BodyScrollBars.h"
 #include "BodyTextMetrics.h"
 #include "MessageBodyView.h"

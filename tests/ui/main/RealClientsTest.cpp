@@ -1,17 +1,10 @@
 #include <ostream>
-#include <string>
 
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
-#include <gtest/gtest.h>
-
-#include "LoopbackClient.h"
-#include "MainWindowDriver.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
-#include "clsEmailStorage.h"
+#include "WindowTest.h"
 
 namespace {
 
@@ -30,7 +23,7 @@ void PrintTo(const Peer& peer, std::ostream* out)
     *out << peer.name;
 }
 
-class RealClients : public ::testing::TestWithParam<Peer> { };
+class RealClients : public WindowTest<::testing::TestWithParam<Peer>> { };
 
 TEST_P(RealClients, DeliverAMessageTheWindowShows)
 {
@@ -40,9 +33,6 @@ TEST_P(RealClients, DeliverAMessageTheWindowShows)
     const QString program = QFileInfo::exists(system) ? system : QStandardPaths::findExecutable(peer.program);
     if (program.isEmpty())
         GTEST_SKIP() << peer.program << " is not installed";
-    RecordingMessageBoxes boxes;
-    frmMain window;
-    window.SetListenAddress(QHostAddress::LocalHost, 0);
     Click(window, "mnuStartStop");
     QStringList arguments = peer.arguments;
     arguments.replaceInStrings(QStringLiteral("%port"), QString::number(window.Listener().ListeningPort()));

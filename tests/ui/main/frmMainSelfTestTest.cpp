@@ -1,33 +1,24 @@
-#include <string>
-#include <vector>
-
 #include <QCheckBox>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "DovecotServer.h"
-#include "LoopbackClient.h"
-#include "MainWindowDriver.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
+#include "WindowTest.h"
 #include "clsEmailHandler.h"
-#include "clsEmailStorage.h"
 #include "frmLog.h"
 
 namespace {
 
 using namespace ::testing;
-using Texts = std::vector<std::string>;
 
 const std::string QuestionText
     = "Warning: The Quellpost is not running.\rThe selftest will most likely fail.\rOK to continue anyway?";
 const std::string FailureBoxText = "Sending a test email did not succeed.\rView log window for details.";
 const std::string SuccessBoxText = "Test email has been successfully sent.";
 
-class SelfTest : public ::testing::Test {
+class SelfTest : public WindowTest<> {
 protected:
     // Starts the capture server on 127.0.0.1:25, where the self-test sends; why not, when it cannot.
     std::string StartOnPort25()
@@ -54,9 +45,6 @@ protected:
         return Control<QLabel>(window, "lblReceiving")->isVisibleTo(&window)
             || Control<QLabel>(window, "lblReceivingPercent")->isVisibleTo(&window);
     }
-
-    RecordingMessageBoxes boxes;
-    frmMain window;
 };
 
 } // namespace
@@ -210,25 +198,4 @@ TEST_F(SelfTest, Pop3LoginAtARealServer)
             EXPECT_EQ(window.EmailStorage().Count(), 1);
         }
     }
-}
-
-TEST_F(SelfTest, BodyLinesStartingWithADotArriveAsWritten)
-{
-    // The client on its own, to the capture server on a free port: no port 25 needed.
-    window.SetListenAddress(QHostAddress::LocalHost, 0);
-    Click(window, "mnuStartStop");
-    ASSERT_TRUE(window.Listening());
-    clsEmailHandler& handler = window.EmailHandler();
-    handler.SetSMTPHost("127.0.0.1");
-    handler.SetSMTPPort(window.Listener().ListeningPort());
-    handler.SetFrom("me@localhost");
-    handler.SetRecipient("you@localhost");
-    handler.SetSubject("Dots");
-    const std::string body = ".\r\n.first\r\nmiddle\r\n..second";
-    handler.SetMessage(body);
-    handler.Send();
-    EXPECT_EQ(boxes.Texts(), Texts{SuccessBoxText});
-    ASSERT_EQ(window.EmailStorage().Count(), 1);
-    const std::string& stored = window.EmailStorage().EmailBody(1);
-    EXPECT_TRUE(stored.ends_with("\r\n\r\n" + body + "\r\n")) << stored;
 }

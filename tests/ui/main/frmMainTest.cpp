@@ -1,5 +1,3 @@
-#include <algorithm>
-#include <memory>
 #include <set>
 
 #include <QAccessible>
@@ -10,15 +8,9 @@
 #include <QTcpServer>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
 #include "ErrorReport.h"
-#include "LoopbackClient.h"
-#include "MainWindowDriver.h"
 #include "MessageBoxes.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
-#include "clsEmailStorage.h"
+#include "WindowTest.h"
 #include "frmLog.h"
 
 namespace {
@@ -29,11 +21,10 @@ QString Accessible(QObject* object, QAccessible::Text text)
     return accessible ? accessible->text(text) : QString();
 }
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public WindowTest<> {
 protected:
     MainWindow()
     {
-        window.SetListenAddress(QHostAddress::LocalHost, 0);
         window.show();
         window.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -47,52 +38,35 @@ protected:
         EXPECT_EQ(Caption(window, "lblApplicationState"), listening ? "Listening for messages." : "Idle (inactive).");
         EXPECT_EQ(window.Listening(), listening);
     }
-
-    std::unique_ptr<LoopbackClient> Connected()
-    {
-        Click(window, "mnuStartStop");
-        auto client = std::make_unique<LoopbackClient>();
-        EXPECT_TRUE(client->Connect(window.Listener().ListeningPort()));
-        EXPECT_EQ(client->ReadLine(), "220 Quellpost");
-        return client;
-    }
-
-    RecordingMessageBoxes boxes;
-    frmMain window;
 };
 
 } // namespace
 
-TEST_F(MainWindow, StartsIdleThenStartStopStartLogsInOrder)
+TEST_F(MainWindow, PortInUseLeavesEverythingIdleThenStartStopStartLogsInOrder)
 {
     ASSERT_TRUE(window.Loaded());
     ExpectListening(false);
-    for (bool listening : {true, false, true}) {
-        Click(window, "mnuStartStop");
-        ExpectListening(listening);
-    }
-    EXPECT_EQ(LogLines(window),
-              (std::vector<std::string>{"SMTP server started.", "Shutting down all WinSock connections.",
-                                        "SMTP server stopped.", "SMTP server started."}));
-    EXPECT_TRUE(boxes.Boxes().empty());
-}
-
-TEST_F(MainWindow, PortInUseLeavesEverythingIdle)
-{
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
     window.SetListenAddress(QHostAddress::LocalHost, holder.serverPort());
     Click(window, "mnuStartStop");
     EXPECT_EQ(boxes.Texts(),
-              std::vector<std::string>{"Fatal application error tracked:\r[10048]: Address in use: another "
-                                       "program is already using port "
-                                       + std::to_string(holder.serverPort()) + "\rSource: mnuStartStop_Click"});
+              Texts{"Fatal application error tracked:\r[10048]: Address in use: another "
+                    "program is already using port "
+                    + std::to_string(holder.serverPort()) + "\rSource: mnuStartStop_Click"});
     ExpectListening(false);
     EXPECT_TRUE(LogLines(window).empty());
 
     holder.close();
-    Click(window, "mnuStartStop");
-    EXPECT_TRUE(window.Listening());
+    boxes.Clear();
+    for (bool listening : {true, false, true}) {
+        Click(window, "mnuStartStop");
+        ExpectListening(listening);
+    }
+    EXPECT_EQ(LogLines(window),
+              (Texts{"SMTP server started.", "Shutting down all WinSock connections.", "SMTP server stopped.",
+                     "SMTP server started."}));
+    EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 TEST_F(MainWindow, CountsClientsLogsInDetailWhenCheckedAndQuitClosesThem)
@@ -202,9 +176,8 @@ TEST_F(MainWindow, EveryButtonIsReachableByTab)
 
 // A modal box runs a nested event loop: reports arriving while it is open open their own boxes
 // inside it, and beyond a few open boxes their texts go to the log instead.
-TEST(MessageBoxBurst, BoxesBeyondThreeGoToTheLog)
+TEST_F(MainWindow, BoxesBeyondThreeGoToTheLog)
 {
-    RecordingMessageBoxes boxes;
     int burst = 250, deepest = 0;
     boxes.whileOpen = [&] {
         deepest = std::max(deepest, OpenMessageBoxes());
@@ -213,13 +186,11 @@ TEST(MessageBoxBurst, BoxesBeyondThreeGoToTheLog)
             ReportFatal("sckSMTPServer_DataArrival", 3, AppError(ErrorNumber::Overflow, "Overflow"));
         }
     };
-    frmMain window;
-    ASSERT_TRUE(window.Loaded());
     MsgBox("Sending a test email did not succeed.\rView log window for details.", MsgButtons::Ok, MsgIcon::Exclamation);
 
     EXPECT_EQ(boxes.Boxes().size(), 3u);
     EXPECT_EQ(deepest, MaxOpenMessageBoxes);
-    const std::vector<std::string> lines = LogLines(window);
+    const Texts lines = LogLines(window);
     ASSERT_EQ(lines.size(), 248u);
     for (const std::string& line : lines)
         EXPECT_EQ(line, "Fatal application error tracked: [6]: Overflow Source: sckSMTPServer_DataArrival Index: 3");

@@ -1,19 +1,13 @@
-#include <functional>
+#include <tuple>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
-#include "LoopbackClient.h"
 #include "MailIcons.h"
-#include "MainWindowDriver.h"
 #include "MessageBodyView.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
-#include "clsEmailStorage.h"
+#include "WindowTest.h"
 
 namespace {
 
@@ -21,23 +15,20 @@ const std::string NotFound = " / No messages with specified context found.";
 
 // Messages arrive through the listener on a loopback port, as from any client, or go straight
 // into the window's store behind the viewer's back.
-class Viewer : public ::testing::Test {
+class Viewer : public WindowTest<> {
 protected:
     void SetUp() override
     {
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-        window.SetListenAddress(QHostAddress::LocalHost, 0);
-        Click(window, "mnuStartStop");
-        ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
-        ASSERT_EQ(client.ReadLine(), "220 Quellpost");
+        client = Connected();
     }
 
     void Deliver(const std::string& from, const std::string& body = "Hello\r\n")
     {
-        client.Send("MAIL FROM:<" + from + ">\r\nRCPT TO:<bob@example.com>\r\nDATA\r\n" + body + ".\r\n");
+        client->Send("MAIL FROM:<" + from + ">\r\nRCPT TO:<bob@example.com>\r\nDATA\r\n" + body + ".\r\n");
         for (const char* reply : {"250 OK", "250 OK", "354 send the mail data, end with .", "250 OK"})
-            EXPECT_EQ(client.ReadLine(), reply);
+            EXPECT_EQ(client->ReadLine(), reply);
     }
 
     // The caption, "<", "x" and ">" as on or off, the sender and whether the icon shows mail.
@@ -95,9 +86,7 @@ protected:
     std::string Find(const char* text, const char* in = "From:") { return Query("cmdMessagesFind", text, in); }
     std::string Next(const char* text, const char* in = "From:") { return Query("cmdMessagesFindNext", text, in); }
 
-    RecordingMessageBoxes boxes;
-    frmMain window;
-    LoopbackClient client;
+    std::unique_ptr<LoopbackClient> client;
 };
 
 using Search = Viewer;
@@ -146,7 +135,7 @@ TEST_F(Viewer, DeleteShowsTheMessageThatMovedIntoPlace)
     Step("cmdMessageDelete");
     window.EmailStorage().StoreEmail("a", "b", "c");
     Step("cmdMessageDelete");
-    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{"No messages available.", "Unable to delete message."}));
+    EXPECT_EQ(boxes.Texts(), (Texts{"No messages available.", "Unable to delete message."}));
     for (const auto& box : boxes.Boxes())
         EXPECT_TRUE(box.icon == MsgIcon::Information && box.buttons == MsgButtons::Ok);
     EXPECT_EQ(window.EmailStorage().Count(), 1);
@@ -157,28 +146,16 @@ TEST_F(Viewer, StartsWithoutScrollBarsThenTheyFollowTheBody)
     // The box is built with a horizontal bar, which the first evaluation takes away.
     EXPECT_EQ(Body()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_EQ(Body()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    const std::string wide = std::string(300, 'W') + "\r\n";
     std::string manyLines;
     for (int i = 0; i < 40; ++i)
         manyLines += "line\r\n";
-    const std::string wide = std::string(300, 'W') + "\r\n";
-    struct Case {
-        const char* name;
-        std::string body;
-        bool vertical;
-        bool horizontal;
-    };
-    const Case cases[] = {
-        {"one short line", "Hello\r\n", false, false},
-        {"one wide line", wide, false, true},
-        {"many short lines", manyLines, true, false},
-        {"many lines and a wide one", manyLines + wide, true, true},
-        {"back to one short line", "Hello\r\n", false, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Deliver("a", c.body);
-        EXPECT_EQ(Body()->verticalScrollBarPolicy(), c.vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-        EXPECT_EQ(Body()->horizontalScrollBarPolicy(), c.horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    const std::tuple<std::string, bool, bool> cases[]
+        = {{wide, false, true}, {manyLines, true, false}, {manyLines + wide, true, true}, {"Hello\r\n", false, false}};
+    for (const auto& [body, vertical, horizontal] : cases) {
+        Deliver("a", body);
+        EXPECT_EQ(Body()->verticalScrollBarPolicy(), vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        EXPECT_EQ(Body()->horizontalScrollBarPolicy(), horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     }
 
     // A bar whose decision does not change is left as it is.

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "LoopbackClient.h"
+#include "RecordingHost.h"
+#include "RecordingMessageBoxes.h"
+#include "SmtpListener.h"
+#include "clsEmailStorage.h"
+
+// The capture server listening on a free loopback port, the window played by a recording host.
+template <class Host = RecordingHost> class CaptureServer : public ::testing::Test {
+protected:
+    CaptureServer() { Start(); }
+
+    void Start()
+    {
+        listener.SetListenAddress(QHostAddress::LocalHost, 0);
+        listener.StartListening();
+        port = listener.ListeningPort();
+    }
+
+    std::unique_ptr<LoopbackClient> Greeted()
+    {
+        auto client = std::make_unique<LoopbackClient>();
+        EXPECT_TRUE(client->Connect(port));
+        EXPECT_EQ(client->ReadLine(), "220 Quellpost");
+        return client;
+    }
+
+    // Sends a whole transaction; the reply to its end of data.
+    static std::string Deliver(LoopbackClient& client, const std::string& data)
+    {
+        client.Send("MAIL FROM:<a@b.c>\r\nRCPT TO:<d@e.f>\r\nDATA\r\n" + data + ".\r\n");
+        for (const char* reply : {"250 OK", "250 OK", "354 send the mail data, end with ."})
+            EXPECT_EQ(client.ReadLine(), reply);
+        return client.ReadLine();
+    }
+
+    RecordingMessageBoxes boxes;
+    clsEmailStorage store;
+    Host host;
+    SmtpListener listener{store, host};
+    int port = 0;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "TestKit.h"
+#include "LoopbackClient.h"
+#include "MainWindowDriver.h"
+#include "RecordingMessageBoxes.h"
+#include "SmtpListener.h"
+#include "clsEmailStorage.h"
+
+// The main window with its boxes recorded, its capture server set to a free loopback port.
+template <class Base = ::testing::Test> class WindowTest : public Base {
+protected:
+    WindowTest() { window.SetListenAddress(QHostAddress::LocalHost, 0); }
+
+    // Starts the capture server and connects a client it has greeted.
+    std::unique_ptr<LoopbackClient> Connected()
+    {
+        Click(window, "mnuStartStop");
+        auto client = std::make_unique<LoopbackClient>();
+        EXPECT_TRUE(client->Connect(window.Listener().ListeningPort()));
+        EXPECT_EQ(client->ReadLine(), "220 Quellpost");
+        return client;
+    }
+
+    RecordingMessageBoxes boxes;
+    frmMain window;
+};
