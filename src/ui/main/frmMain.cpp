@@ -18,6 +18,7 @@
 #include "clsEmailHandler.h"
 #include "clsEmailStorage.h"
 #include "frmLog.h"
+#include "frmMessage.h"
 #include "mdlListBoxMod.h"
 
 namespace {
@@ -55,6 +56,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
         ConnectViewer();
         ConnectSearch();
         ConnectSelfTest();
+        ConnectMessageWindow();
     }
     // Nothing is moved or resized at run time.
     setFixedSize(sizeHint());
@@ -123,6 +125,8 @@ void frmMain::Form_Unload()
         SetMessageBoxOverflowSink({});
         if (m_log)
             m_log->hide();
+        if (m_messageWindow)
+            m_messageWindow->hide();
         if (m_store)
             m_store->Clear();
     });

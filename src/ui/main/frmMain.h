@@ -18,10 +18,12 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class clsEmailHandler;
 class clsEmailStorage;
 class frmLog;
+class frmMessage;
 class SmtpListener;
 class SocketControl;
 
@@ -43,6 +45,8 @@ public:
     clsEmailStorage& EmailStorage() { return *m_store; }
     clsEmailHandler& EmailHandler() { return *m_emailHandler; }
     frmLog& LogWindow() { return *m_log; }
+    // The message window, made when the user first asks for it; null before.
+    frmMessage* MessageWindow() { return m_messageWindow.get(); }
     bool Listening() const { return m_listening; }
     std::int16_t CurrentMessage() const { return m_currentMessage; }
 
@@ -76,6 +80,15 @@ private:
     void txtMessageBody_Change();
     // Tells the user that there is no message to act on.
     void showNoMessages();
+
+    // The message window (frmMainMessages.cpp).
+    void BuildMessageMenus(QMenu* view);
+    void ConnectMessageWindow();
+    // Enter and double clicks on the body box; true when the event was used up.
+    bool messageWindowEvent(QObject* watched, QEvent* event);
+    void mnuMessageView_Click();
+    // Keeps the message window on the message this window shows.
+    void followMessage();
 
     // Search (frmMainSearch.cpp).
     void ConnectSearch();
@@ -130,6 +143,8 @@ private:
     std::unique_ptr<SmtpListener> m_listener;
     std::unique_ptr<SocketControl> sckTestLogger;
     std::unique_ptr<clsEmailHandler> m_emailHandler;
+    // Declared last: it goes before the store it reads from.
+    std::unique_ptr<frmMessage> m_messageWindow;
 
     // Controls, named as the user and the tests know them.
     QLabel* lblApplicationState = nullptr;
@@ -156,4 +171,5 @@ private:
     QAction* mnuSMTPAuth = nullptr;
     QAction* mnuTestLogger = nullptr;
     QAction* mnuLog = nullptr;
+    QAction* mnuMessageView = nullptr;
 };

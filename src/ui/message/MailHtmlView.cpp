@@ -98,8 +98,6 @@ void MailHtmlView::render()
     // setHtml clears the document's resources, so every reference is asked for anew.
     setHtml(m_html);
     verticalScrollBar()->setValue(scrolled);
-    if (!m_refused.empty())
-        emit remoteContentRefused();
 }
 
 QVariant MailHtmlView::loadResource(int type, const QUrl& name)
@@ -117,7 +115,9 @@ QVariant MailHtmlView::loadResource(int type, const QUrl& name)
         return {};
     case ResourceSource::Remote:
         if (!m_remoteAllowed) {
-            m_refused.insert(name);
+            // Pictures are asked for as they are laid out, not when the HTML is set.
+            if (m_refused.insert(name).second && m_refused.size() == 1)
+                emit remoteContentRefused();
             return {};
         }
         if (auto found = m_fetchedContent.find(name); found != m_fetchedContent.end())
