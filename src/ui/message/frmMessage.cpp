@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include "Desktop.h"
+#include "ErrorReport.h"
 #include "MailHtmlView.h"
 #include "MessageBoxes.h"
 #include "QtLatin1.h"
@@ -296,7 +297,7 @@ void frmMessage::showStored(const clsEmailStorage& store, std::int16_t position)
 void frmMessage::showEvent(QShowEvent* event)
 {
     if (m_shown && !m_parsed)
-        render();
+        Trapped("frmMessage_Show", [&] { render(); });
     QWidget::showEvent(event);
 }
 
@@ -419,6 +420,16 @@ bool writeFile(const QString& path, const std::string& bytes)
 
 void frmMessage::cmdAttachmentSaveAs_Click()
 {
+    Trapped("cmdAttachmentSaveAs_Click", [&] { saveAttachment(); });
+}
+
+void frmMessage::cmdAttachmentOpen_Click()
+{
+    Trapped("cmdAttachmentOpen_Click", [&] { openAttachment(); });
+}
+
+void frmMessage::saveAttachment()
+{
     const Mime::Part* part = selectedAttachment();
     if (!part)
         return;
@@ -431,7 +442,7 @@ void frmMessage::cmdAttachmentSaveAs_Click()
 }
 
 // The desktop's program gets a copy of its own: one folder per part keeps equal names apart.
-void frmMessage::cmdAttachmentOpen_Click()
+void frmMessage::openAttachment()
 {
     const Mime::Part* part = selectedAttachment();
     if (!part)

@@ -65,6 +65,8 @@ private:
     std::optional<std::string> contentOf(const Mime::Part& part) const;
     void cmdAttachmentSaveAs_Click();
     void cmdAttachmentOpen_Click();
+    void saveAttachment();
+    void openAttachment();
 
     std::optional<Stored> m_shown;
     std::optional<Mime::Message> m_message;
