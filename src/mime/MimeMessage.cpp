@@ -11,9 +11,9 @@
 namespace Mime {
 namespace {
 
-// Real mail nests a handful of levels; beyond this our walks stop descending, so a hostile
-// message cannot exhaust the stack through them.
-constexpr int MaxDepth = 64;
+// Real mail nests a handful of levels. Beyond this the tree stops, so that a hostile message
+// cannot make it too deep to be destroyed on an ordinary stack.
+constexpr int MaxDepth = 1000;
 
 constexpr std::string_view ReplacementCharacter = "\xEF\xBF\xBD";
 
@@ -198,22 +198,31 @@ std::string childId(const std::string& parentId, int index)
 // Calls visit(object, partId, depth) for every entity below the message, numbered as IMAP
 // numbers body sections: a multipart that is a message's body has no number of its own, a
 // single body is "1".
-template <typename Visit> void walk(GMimeObject* object, const std::string& partId, int depth, const Visit& visit)
+template <typename Visit> void walk(GMimeObject* root, const Visit& visit)
 {
-    if (!object || depth > MaxDepth)
-        return;
-    if (!visit(object, partId, depth))
-        return;
-    if (GMIME_IS_MULTIPART(object)) {
-        GMimeMultipart* multipart = GMIME_MULTIPART(object);
-        const int count = g_mime_multipart_get_count(multipart);
-        for (int i = 0; i < count; ++i)
-            walk(g_mime_multipart_get_part(multipart, i), childId(partId, i), depth + 1, visit);
-    } else if (GMIME_IS_MESSAGE_PART(object)) {
-        GMimeMessage* message = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
-        GMimeObject* body = message ? g_mime_message_get_mime_part(message) : nullptr;
-        if (body)
-            walk(body, GMIME_IS_MULTIPART(body) ? partId : childId(partId, 0), depth + 1, visit);
+    // An explicit stack rather than recursion: the depth is the sender's to choose.
+    struct Pending {
+        GMimeObject* object;
+        std::string partId;
+        int depth;
+    };
+    std::vector<Pending> pending{{root, "", 0}};
+    while (!pending.empty()) {
+        Pending entry = std::move(pending.back());
+        pending.pop_back();
+        if (!entry.object || entry.depth > MaxDepth || !visit(entry.object, entry.partId, entry.depth))
+            continue;
+        if (GMIME_IS_MULTIPART(entry.object)) {
+            GMimeMultipart* multipart = GMIME_MULTIPART(entry.object);
+            for (int i = g_mime_multipart_get_count(multipart) - 1; i >= 0; --i)
+                pending.push_back({g_mime_multipart_get_part(multipart, i), childId(entry.partId, i), entry.depth + 1});
+        } else if (GMIME_IS_MESSAGE_PART(entry.object)) {
+            GMimeMessage* message = g_mime_message_part_get_message(GMIME_MESSAGE_PART(entry.object));
+            GMimeObject* body = message ? g_mime_message_get_mime_part(message) : nullptr;
+            if (body)
+                pending.push_back(
+                    {body, GMIME_IS_MULTIPART(body) ? entry.partId : childId(entry.partId, 0), entry.depth + 1});
+        }
     }
 }
 
@@ -232,7 +241,9 @@ void appendAddresses(InternetAddressList* list, std::vector<Address>& out, int d
     }
 }
 
-Part describe(GMimeObject* object, const std::string& partId)
+// An attached message is measured by writing it out; one inside another attached message is
+// not, or a deep chain of them would be written out once per level.
+Part describe(GMimeObject* object, const std::string& partId, bool measureMessage)
 {
     Part part;
     part.partId = partId;
@@ -251,7 +262,7 @@ Part describe(GMimeObject* object, const std::string& partId)
     // An unknown disposition is to be treated as an attachment.
     const std::string disposition = lowerCase(trimmed(text(g_mime_object_get_disposition(object))));
     part.disposition = disposition.empty() || disposition == "inline" ? disposition : "attachment";
-    if (!GMIME_IS_MULTIPART(object))
+    if (GMIME_IS_PART(object) || (measureMessage && GMIME_IS_MESSAGE_PART(object)))
         part.size = decodedSize(object);
     return part;
 }
@@ -291,13 +302,14 @@ void build(GMimeObject* object, Part& into, std::vector<Leaf>& leaves)
         bool isMessage;
     };
     std::vector<Open> path;
-    walk(object, "", 0, [&](GMimeObject* entity, const std::string& partId, int depth) {
+    walk(object, [&](GMimeObject* entity, const std::string& partId, int depth) {
         path.resize(static_cast<std::size_t>(depth));
+        const bool listed = path.empty() || (path.back().listed && !path.back().isMessage);
         Part* node = &into;
         if (path.empty())
-            into = describe(entity, partId);
+            into = describe(entity, partId, listed);
         else {
-            path.back().node->children.push_back(describe(entity, partId));
+            path.back().node->children.push_back(describe(entity, partId, listed));
             node = &path.back().node->children.back();
         }
         const bool isMultipart = GMIME_IS_MULTIPART(entity);
@@ -306,7 +318,6 @@ void build(GMimeObject* object, Part& into, std::vector<Leaf>& leaves)
         if (isMultipart && (path.empty() || path.back().isMessage))
             node->partId.clear();
         const bool related = !path.empty() && path.back().related;
-        const bool listed = path.empty() || (path.back().listed && !path.back().isMessage);
         if (listed && !isMultipart)
             leaves.push_back({entity, *node, related});
         path.push_back({node, node->contentType == "multipart/related" || (related && isMultipart), listed, isMessage});
@@ -320,7 +331,7 @@ GMimeObject* findPart(GMimeMessage* message, std::string_view partId)
     GMimeObject* body = g_mime_message_get_mime_part(message);
     if (body && !GMIME_IS_MULTIPART(body) && partId == "1")
         return body;
-    walk(body, "", 0, [&](GMimeObject* entity, const std::string& id, int) {
+    walk(body, [&](GMimeObject* entity, const std::string& id, int) {
         if (!found && id == partId && !GMIME_IS_MULTIPART(entity))
             found = entity;
         return !found;
@@ -375,6 +386,13 @@ Message parse(std::string_view raw)
         result.text = toUtf8(decodedContent(textLeaf->object), textLeaf->part.charset);
     if (htmlLeaf)
         result.html = toUtf8(decodedContent(htmlLeaf->object), htmlLeaf->part.charset);
+    GMimeObject* body = g_mime_message_get_mime_part(message.get());
+    if (leaves.empty() && body && GMIME_IS_MULTIPART(body)) {
+        // A multipart whose boundary never comes: what it holds is all in its prologue.
+        GMimeMultipart* multipart = GMIME_MULTIPART(body);
+        result.text = guessToUtf8(text(g_mime_multipart_get_prologue(multipart))
+                                  + text(g_mime_multipart_get_epilogue(multipart)));
+    }
 
     for (Leaf& leaf : leaves) {
         if (&leaf == textLeaf || &leaf == htmlLeaf)
