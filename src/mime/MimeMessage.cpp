@@ -44,9 +44,12 @@ private:
     T* m_object;
 };
 
+std::string guessToUtf8(std::string_view bytes);
+
+// GMime passes 8-bit bytes in header fields through undecoded; our strings are all UTF-8.
 std::string text(const char* value)
 {
-    return value ? std::string(value) : std::string();
+    return value ? guessToUtf8(value) : std::string();
 }
 
 std::string lowerCase(std::string value)
@@ -255,7 +258,7 @@ Part describe(GMimeObject* object, const std::string& partId, bool measureMessag
     if (GMIME_IS_PART(object))
         part.fileName = text(g_mime_part_get_filename(GMIME_PART(object)));
     else if (const char* name = g_mime_object_get_content_disposition_parameter(object, "filename"))
-        part.fileName = name;
+        part.fileName = text(name);
     else
         part.fileName = text(g_mime_object_get_content_type_parameter(object, "name"));
     part.contentId = text(g_mime_object_get_content_id(object));
@@ -325,6 +328,37 @@ void build(GMimeObject* object, Part& into, std::vector<Leaf>& leaves)
     });
 }
 
+// GMime compares every line that starts with "--" against every boundary still open, so deep
+// nesting with many such lines costs their product. Real mail stays far below this; beyond it
+// only the header is parsed and the body shown as it is.
+constexpr std::size_t MaxBoundaryComparisons = 50'000'000;
+
+std::size_t countIgnoringCase(std::string_view haystack, std::string_view lowerNeedle)
+{
+    std::size_t count = 0;
+    for (std::size_t i = 0; i + lowerNeedle.size() <= haystack.size(); ++i)
+        if ((haystack[i] | 0x20) == lowerNeedle[0]
+            && equalsIgnoringCase(haystack.substr(i, lowerNeedle.size()), lowerNeedle))
+            ++count;
+    return count;
+}
+
+// Where the body starts when the message is too costly to take apart; npos when it is not.
+std::size_t hostileBodyStart(std::string_view raw)
+{
+    std::size_t dashLines = raw.starts_with("--") ? 1 : 0;
+    for (std::size_t at = raw.find("\n--"); at != std::string_view::npos; at = raw.find("\n--", at + 3))
+        ++dashLines;
+    // Each level of nesting needs a line of its own to be entered: depth <= dashLines.
+    if (dashLines * dashLines <= MaxBoundaryComparisons
+        || dashLines * countIgnoringCase(raw, "boundary") <= MaxBoundaryComparisons)
+        return std::string_view::npos;
+    const std::size_t blankLine = raw.find("\n\r\n") != std::string_view::npos ? raw.find("\n\r\n") + 3
+        : raw.find("\n\n") != std::string_view::npos                           ? raw.find("\n\n") + 2
+                                                                               : raw.size();
+    return blankLine;
+}
+
 GMimeObject* findPart(GMimeMessage* message, std::string_view partId)
 {
     GMimeObject* found = nullptr;
@@ -345,6 +379,12 @@ Message parse(std::string_view raw)
 {
     initialiseOnce();
     Message result;
+    const std::size_t hostileBody = hostileBodyStart(raw);
+    if (hostileBody != std::string_view::npos) {
+        result = parse(raw.substr(0, hostileBody));
+        result.text = guessToUtf8(raw.substr(hostileBody));
+        return result;
+    }
     RawStream stream(raw);
     Ref<GMimeMessage> message = parseMessage(stream.get());
     if (!message.get()) {
@@ -390,8 +430,7 @@ Message parse(std::string_view raw)
     if (leaves.empty() && body && GMIME_IS_MULTIPART(body)) {
         // A multipart whose boundary never comes: what it holds is all in its prologue.
         GMimeMultipart* multipart = GMIME_MULTIPART(body);
-        result.text = guessToUtf8(text(g_mime_multipart_get_prologue(multipart))
-                                  + text(g_mime_multipart_get_epilogue(multipart)));
+        result.text = text(g_mime_multipart_get_prologue(multipart)) + text(g_mime_multipart_get_epilogue(multipart));
     }
 
     for (Leaf& leaf : leaves) {
@@ -411,6 +450,8 @@ Message parse(std::string_view raw)
 std::optional<std::string> partContent(std::string_view raw, std::string_view partId)
 {
     initialiseOnce();
+    if (hostileBodyStart(raw) != std::string_view::npos)
+        return std::nullopt;
     RawStream stream(raw);
     Ref<GMimeMessage> message = parseMessage(stream.get());
     if (!message.get())
