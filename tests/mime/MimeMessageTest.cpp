@@ -121,3 +121,37 @@ TEST(MimeMessage, DecodesHeaderFieldsAndAddresses)
     EXPECT_EQ(Mime::headerValues(message, "X-TRACE"), (std::vector<std::string>{"one", "zwölf"}));
     EXPECT_EQ(message.text, "body\r\n");
 }
+
+TEST(MimeMessage, MalformedMailShowsWhatCanBeShown)
+{
+    std::string deepParts, deepMessages;
+    for (int i = 0; i < 1000; ++i) {
+        deepParts += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\r\n\r\n--b" + std::to_string(i)
+            + "\r\n";
+        deepMessages += "Content-Type: message/rfc822\r\n\r\n";
+    }
+    const std::string plain = "Content-Type: text/plain\r\n\r\n";
+    struct Malformed {
+        const char* name;
+        std::string raw;
+        std::string text; // the start of the text shown
+        std::size_t textSize;
+    };
+    const Malformed cases[] = {
+        {"1,000 nested multiparts", deepParts + plain + "bottom", "bottom", 6},
+        {"1,000 nested messages", deepMessages + plain + "bottom", "", 0},
+        {"boundary never comes", "Content-Type: multipart/mixed; boundary=zz\r\n\r\n--yy\r\n" + plain + "hello",
+         "--yy\nContent-Type", 36},
+        {"no boundary at all", "Content-Type: multipart/mixed\r\n\r\nhello\r\n", "hello", 6},
+        {"Base64 cut short", "Content-Transfer-Encoding: base64\r\n\r\naGVsbG8gd29y", "hello wor", 9},
+        {"a 64 MiB line", plain + std::string(64U << 20, 'a'), "aaaa", 64U << 20},
+        // Undeclared 8-bit text is read as Windows-1252; what that lacks becomes U+FFFD.
+        {"no header, not text", "\x80\x81 \r\n\r\nbody", "\u20AC\uFFFD \r\n\r\nbody", 15},
+    };
+    for (const Malformed& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Mime::Message message = Mime::parse(c.raw);
+        EXPECT_EQ(message.text.substr(0, c.text.size()), c.text);
+        EXPECT_EQ(message.text.size(), c.textSize);
+    }
+}
