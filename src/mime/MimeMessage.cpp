@@ -196,7 +196,13 @@ std::size_t decodedSize(GMimeObject* object)
 
 std::string decodedContent(GMimeObject* object)
 {
-    Ref<GMimeStream> sink(g_mime_stream_mem_new());
+    // Decoded content is never longer than encoded: room for that spares the copies of growing.
+    gint64 encoded = 0;
+    if (GMIME_IS_PART(object))
+        if (GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(object)))
+            encoded = g_mime_stream_length(g_mime_data_wrapper_get_stream(content));
+    Ref<GMimeStream> sink(g_mime_stream_mem_new_with_byte_array(
+        g_byte_array_sized_new(static_cast<guint>(std::clamp<gint64>(encoded, 0, UINT_MAX)))));
     writeDecoded(object, sink.get());
     const GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(sink.get()));
     return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
