@@ -266,6 +266,8 @@ void messageWindow(int messages)
 
 } // namespace
 
+void mimeParse(std::size_t mebibytes); // MimeParseBench.cpp
+
 int main(int argc, char** argv)
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
@@ -275,6 +277,7 @@ int main(int argc, char** argv)
     const int messages = argc > 2 ? std::clamp(std::atoi(argv[2]), 2, 32767) : 10000;
     largeBodies(mebibytes);
     manyMessages(messages);
+    mimeParse(mebibytes);
     messageWindow(std::min(messages, 1000));
     return 0;
 }

@@ -61,10 +61,11 @@ std::string lowerCase(std::string value)
 
 std::string trimmed(std::string_view value)
 {
-    const auto first = value.find_first_not_of(" \t\r\n");
+    constexpr std::string_view Space = " \t\r\n\f\v";
+    const auto first = value.find_first_not_of(Space);
     if (first == std::string_view::npos)
         return {};
-    return std::string(value.substr(first, value.find_last_not_of(" \t\r\n") - first + 1));
+    return std::string(value.substr(first, value.find_last_not_of(Space) - first + 1));
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
@@ -101,9 +102,17 @@ Ref<GMimeMessage> parseMessage(GMimeStream* stream)
     return Ref<GMimeMessage>(g_mime_parser_construct_message(parser.get(), nullptr));
 }
 
+// NUL bytes count as valid: they are text a sender put there, not the end of it.
 bool isValidUtf8(std::string_view bytes)
 {
-    return g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr);
+    const gchar* end = nullptr;
+    while (!g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), &end)) {
+        const auto at = static_cast<std::size_t>(end - bytes.data());
+        if (at >= bytes.size() || bytes[at] != '\0')
+            return false;
+        bytes.remove_prefix(at + 1);
+    }
+    return true;
 }
 
 // Undecodable bytes become U+FFFD; the rest is kept.
@@ -149,15 +158,16 @@ std::string guessToUtf8(std::string_view bytes)
 
 std::string toUtf8(std::string_view bytes, const std::string& charset)
 {
-    const std::string name = lowerCase(charset);
+    const std::string name = lowerCase(trimmed(charset));
     if (name.empty() || name == "us-ascii" || name == "utf-8" || name == "utf8")
         return guessToUtf8(bytes);
-    iconv_t converter = g_mime_iconv_open("UTF-8", g_mime_charset_iconv_name(charset.c_str()));
+    iconv_t converter = g_mime_iconv_open("UTF-8", g_mime_charset_iconv_name(name.c_str()));
     if (converter == reinterpret_cast<iconv_t>(-1))
         return guessToUtf8(bytes); // a charset nobody knows: show the text as best we can
     std::string out = convert(converter, bytes);
     g_mime_iconv_close(converter);
-    return out;
+    // iconv reads some malformed names as charsets that let bad bytes through.
+    return isValidUtf8(out) ? out : guessToUtf8(bytes);
 }
 
 // Writes what a part holds after transfer decoding; an attached message as received, CR LF.
@@ -186,7 +196,13 @@ std::size_t decodedSize(GMimeObject* object)
 
 std::string decodedContent(GMimeObject* object)
 {
-    Ref<GMimeStream> sink(g_mime_stream_mem_new());
+    // Decoded content is never longer than encoded: room for that spares the copies of growing.
+    gint64 encoded = 0;
+    if (GMIME_IS_PART(object))
+        if (GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(object)))
+            encoded = g_mime_stream_length(g_mime_data_wrapper_get_stream(content));
+    Ref<GMimeStream> sink(g_mime_stream_mem_new_with_byte_array(
+        g_byte_array_sized_new(static_cast<guint>(std::clamp<gint64>(encoded, 0, UINT_MAX)))));
     writeDecoded(object, sink.get());
     const GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(sink.get()));
     return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
