@@ -57,6 +57,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
         ConnectSearch();
         ConnectSelfTest();
         ConnectMessageWindow();
+        ConnectMailFiles();
     }
     // Nothing is moved or resized at run time.
     setFixedSize(sizeHint());

@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QIcon>
 #include <QMainWindow>
+#include <QStringList>
 #include <QTimer>
 
 #include "ListenerHost.h"
@@ -15,6 +16,8 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -58,6 +61,8 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Lifecycle and layout (frmMain.cpp, frmMainLayout.cpp).
@@ -89,6 +94,15 @@ private:
     void mnuMessageView_Click();
     // Keeps the message window on the message this window shows.
     void followMessage();
+
+    // Mail files (frmMainMailFiles.cpp).
+    void BuildMailFileMenu();
+    void ConnectMailFiles();
+    void mnuMessagesOpen_Click();
+    void mnuMessageSaveAs_Click();
+    void mnuMessagesSaveAll_Click();
+    // Adds the messages of these mail files to the store, shown as arrivals are.
+    void importMailFiles(const QStringList& paths);
 
     // Search (frmMainSearch.cpp).
     void ConnectSearch();
@@ -172,4 +186,7 @@ private:
     QAction* mnuTestLogger = nullptr;
     QAction* mnuLog = nullptr;
     QAction* mnuMessageView = nullptr;
+    QAction* mnuMessagesOpen = nullptr;
+    QAction* mnuMessageSaveAs = nullptr;
+    QAction* mnuMessagesSaveAll = nullptr;
 };

@@ -244,3 +244,41 @@ TEST_F(MessageWindow, ShowsOwnPartsAndFetchesNothingUntilAllowedForThatMessage)
     EXPECT_EQ(html->refusedUrls(), refused);
     EXPECT_EQ(html->networkRequests(), 3);
 }
+
+TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
+{
+    Click(window, "mnuMessageSaveAs");
+    Deliver(plainMail("first"));
+    Deliver(htmlMail("second", Remote()));
+    Click(window, "mnuMessageView");
+    desk.saves = {File("saved.pdf"), File("one.eml"), File("all.mbox"), QString()};
+    Shown<QPushButton>("cmdAttachmentSaveAs")->click();
+    Shown<QPushButton>("cmdAttachmentOpen")->click();
+    EXPECT_EQ(Contents(File("saved.pdf")), attachmentBytes());
+    ASSERT_EQ(desk.opened.size(), 1u);
+    EXPECT_EQ(QFileInfo(desk.opened[0].toLocalFile()).fileName(), QStringLiteral("Rechnung März.pdf"));
+    EXPECT_EQ(Contents(desk.opened[0].toLocalFile()), attachmentBytes());
+
+    clsEmailStorage& store = window.EmailStorage();
+    Click(window, "mnuMessageSaveAs");
+    Click(window, "mnuMessagesSaveAll");
+    Click(window, "mnuMessagesSaveAll"); // cancelled: nothing written
+    EXPECT_EQ(Contents(File("one.eml")).toStdString(), store.EmailBody(2));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 3);
+
+    desk.opens = {{File("all.mbox")}};
+    Click(window, "mnuMessagesOpen");
+    QMimeData dropped;
+    dropped.setUrls({QUrl::fromLocalFile(File("one.eml"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &drop);
+    ASSERT_EQ(store.Count(), 5);
+    for (std::int16_t i = 3; i <= 5; ++i)
+        EXPECT_EQ(store.EmailBody(i), store.EmailBody(std::int16_t(i == 3 ? 1 : 2))) << i;
+    EXPECT_EQ(store.EmailFrom(5), "<juergen@example.com>");
+    EXPECT_EQ(Caption(window, "lblMessage"), QStringLiteral("Message: 5/5"));
+    EXPECT_EQ(Summary().substr(0, 6), "second");
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"No messages available."});
+}
