@@ -276,6 +276,7 @@ void frmMessage::showStored(const clsEmailStorage& store, std::int16_t position)
         return;
     m_message.reset();
     m_parsed = false;
+    m_stale = true;
     if (id == 0) {
         m_shown.reset();
     } else {
@@ -296,13 +297,14 @@ void frmMessage::showStored(const clsEmailStorage& store, std::int16_t position)
 
 void frmMessage::showEvent(QShowEvent* event)
 {
-    if (m_shown && !m_parsed)
+    if (m_stale)
         Trapped("frmMessage_Show", [&] { render(); });
     QWidget::showEvent(event);
 }
 
 void frmMessage::render()
 {
+    m_stale = false;
     if (!m_shown) {
         m_pages->setCurrentWidget(lblNoMessage);
         htmlBody->showMail({}, {});

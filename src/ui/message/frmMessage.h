@@ -71,6 +71,8 @@ private:
     std::optional<Stored> m_shown;
     std::optional<Mime::Message> m_message;
     bool m_parsed = false;
+    // The widgets still show an earlier message (or none): the window was hidden when it changed.
+    bool m_stale = false;
     // Attachments opened in other programs are copies here, removed with the window.
     std::unique_ptr<QTemporaryDir> m_openedCopies;
 

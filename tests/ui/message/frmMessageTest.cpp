@@ -203,7 +203,9 @@ TEST_F(MessageWindow, FollowsTheMainWindowThroughSteppingAndDeletion)
         {[&] { Press(window, "cmdMessageNext"); },
          "three | Jürgen <juergen@example.com> | <bounce-7@mailer.example.com>" + envelope},
         {[&] { Press(window, "cmdMessageDelete"); }, "two | a@example.com | <b@example.com>" + envelope},
-        {[&] { Press(window, "cmdMessageDelete"); }, "No message on show."},
+        {[&] { window.MessageWindow()->close(); }, "hidden"},
+        {[&] { Press(window, "cmdMessageDelete"); }, "hidden"},
+        {[&] { Click(window, "mnuMessageView"); }, "No message on show."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shown);
