@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -360,7 +361,9 @@ void frmMessage::renderParts()
     chkRemoteContent->blockSignals(false);
     lblRemoteRefused->hide();
     const std::shared_ptr<const std::string> raw = m_shown->raw;
-    const std::vector<Mime::Part> inlineParts = message.inlineParts;
+    // A picture the HTML refers to may also be listed as an attachment by its sender.
+    std::vector<Mime::Part> inlineParts = message.inlineParts;
+    inlineParts.insert(inlineParts.end(), message.attachments.begin(), message.attachments.end());
     htmlBody->showMail(utf8(message.html), [raw, inlineParts](const QString& contentId) -> std::optional<QByteArray> {
         const std::string wanted = contentId.toStdString();
         for (const Mime::Part& part : inlineParts)
@@ -460,5 +463,7 @@ void frmMessage::openAttachment()
         MsgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
         return;
     }
+    // Read-only and never executable: the desktop opens it as a document, whatever its name.
+    QFile::setPermissions(path, QFileDevice::ReadOwner);
     desktop().openUrl(QUrl::fromLocalFile(path));
 }
