@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <cstring>
+#include <cerrno>
 #include <iconv.h>
 
 #include <gmime/gmime.h>
