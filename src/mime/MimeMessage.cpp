@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <cstring>
+#include <cerrno>
 #include <iconv.h>
 
 #include <gmime/gmime.h>
@@ -159,7 +159,10 @@ std::string guessToUtf8(std::string_view bytes)
 std::string toUtf8(std::string_view bytes, const std::string& charset)
 {
     const std::string name = lowerCase(trimmed(charset));
-    if (name.empty() || name == "us-ascii" || name == "utf-8" || name == "utf8")
+    // "x-unknown" and "unknown-8bit" say the sender did not know; iconv takes the first for a
+    // charset of its own that turns every 8-bit byte into U+FFFD.
+    if (name.empty() || name == "us-ascii" || name == "utf-8" || name == "utf8" || name == "x-unknown"
+        || name.starts_with("unknown"))
         return guessToUtf8(bytes);
     iconv_t converter = g_mime_iconv_open("UTF-8", g_mime_charset_iconv_name(name.c_str()));
     if (converter == reinterpret_cast<iconv_t>(-1))
