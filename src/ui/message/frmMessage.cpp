@@ -392,7 +392,10 @@ void frmMessage::renderParts()
 
     tabParts->setTabEnabled(tabParts->indexOf(m_htmlTab), !message.html.empty());
     tabParts->setTabEnabled(tabParts->indexOf(m_textTab), !message.text.empty() || message.html.empty());
-    tabParts->setCurrentWidget(message.html.empty() ? m_textTab : m_htmlTab);
+    // Stepping keeps the attachments or the structure in view; a body tab shows the body there is.
+    const QWidget* current = tabParts->currentWidget();
+    if (current == m_htmlTab || current == m_textTab)
+        tabParts->setCurrentWidget(message.html.empty() ? m_textTab : m_htmlTab);
 }
 
 const Mime::Part* frmMessage::selectedAttachment() const
