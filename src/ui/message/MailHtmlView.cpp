@@ -4,7 +4,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QScrollBar>
-#include <QTextDocument>
 
 #include "Desktop.h"
 
@@ -52,10 +51,8 @@ std::optional<QByteArray> dataUrlContent(const QUrl& url)
     const QByteArray payload = QByteArray::fromPercentEncoding(encoded.mid(comma + 1));
     if (!meta.endsWith(";base64"))
         return payload;
-    auto decoded = QByteArray::fromBase64Encoding(payload, QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return std::nullopt;
-    return *decoded;
+    // Mail programs wrap long attribute values: what is not Base64 is skipped, as browsers do.
+    return QByteArray::fromBase64(payload);
 }
 
 MailHtmlView::MailHtmlView(QWidget* parent) : QTextBrowser(parent)
