@@ -20,6 +20,7 @@
 #include "LoopbackClient.h"
 #include "MailHtmlView.h"
 #include "MainWindowDriver.h"
+#include "MessageBodyView.h"
 #include "RecordingMessageBoxes.h"
 #include "SmtpListener.h"
 #include "clsEmailStorage.h"
@@ -198,7 +199,8 @@ TEST_F(MessageWindow, FollowsTheMainWindowThroughSteppingAndDeletion)
         {[&] { Press(window, "cmdMessagePrev"); }, "two | a@example.com | <b@example.com>" + envelope},
         {[&] { window.MessageWindow()->close(); }, "hidden"},
         {[&] { Press(window, "cmdMessagePrev"); }, "hidden"},
-        {[&] { Click(window, "mnuMessageView"); }, "Grüße | a@example.com | <bounce-7@mailer.example.com>" + envelope},
+        {[&] { QTest::mouseDClick(Control<MessageBodyView>(window, "txtMessageBody")->viewport(), Qt::LeftButton); },
+         "Grüße | a@example.com | <bounce-7@mailer.example.com>" + envelope},
         {[&] { Press(window, "cmdMessageDelete"); }, "two | a@example.com | <b@example.com>" + envelope},
         {[&] { Press(window, "cmdMessageNext"); },
          "three | Jürgen <juergen@example.com> | <bounce-7@mailer.example.com>" + envelope},
