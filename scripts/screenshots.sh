@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Takes the documentation's screenshots of the main window under a virtual X server and writes
-# them to docs/screenshots/: main-window.png and search-found.png.
+# them to docs/screenshots/: main-window.png, search-found.png, message-html.png and
+# message-attachments.png.
 # Usage: scripts/screenshots.sh
-#   QT_SCALE_FACTOR=2 scripts/screenshots.sh   writes main-window@2x.png and search-found@2x.png
+#   QT_SCALE_FACTOR=2 scripts/screenshots.sh   writes the same names with @2x
 #   BUILD_DIR=...                              the build folder to use (default build-screenshots)
 set -euo pipefail
 

@@ -1,5 +1,7 @@
 // How long the main window is busy when it shows, measures and searches a very large message body,
-// and what one step with ">" costs at the start and at the end of many stored messages.
+// and what one step with ">" costs at the start and at the end of many stored messages; then the
+// same for the message window: a 20 MiB message with attachments shown decoded, and steps with
+// the message window open.
 // Every figure is wall-clock time from the click until the window has painted again; for the
 // steps, the CPU time of the window's thread as well, which other load on the machine hardly disturbs.
 // Usage: bench_viewer [body MiB, default 20] [messages, default 10000]
@@ -13,6 +15,7 @@
 
 #include <time.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -24,6 +27,7 @@
 #include "MessageBodyView.h"
 #include "clsEmailStorage.h"
 #include "frmMain.h"
+#include "frmMessage.h"
 
 namespace {
 
@@ -197,7 +201,72 @@ void manyMessages(int messages)
     report("last 1,000 steps, CPU:", cpu, steps - sample, steps);
 }
 
+// A mail as applications send it: text and HTML alternatives, an inline logo; and attachments of
+// the given size in all, Base64 in lines of 76.
+std::string mimeMail(int number, std::size_t attachmentBytes)
+{
+    std::string mail = "From: Shop <shop@example.com>\r\nTo: ann@example.com\r\nSubject: Order "
+        + std::to_string(number)
+        + "\r\nDate: Sun, 6 Dec 2026 22:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+          "Content-Type: multipart/mixed; boundary=\"m\"\r\n\r\n--m\r\n"
+          "Content-Type: multipart/related; boundary=\"r\"\r\n\r\n--r\r\n"
+          "Content-Type: multipart/alternative; boundary=\"a\"\r\n\r\n--a\r\n"
+          "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";
+    for (int line = 0; line < 30; ++line)
+        mail += "Gr=C3=BC=C3=9Fe, your order " + std::to_string(number) + " line " + std::to_string(line) + "\r\n";
+    mail += "--a\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<table width=600><tr><td><img src=\"cid:logo\">"
+            "</td></tr>";
+    for (int row = 0; row < 30; ++row)
+        mail += "<tr><td style=\"color:#333;padding:4px\">Item " + std::to_string(row) + "</td><td>9.99</td></tr>\r\n";
+    mail += "</table>\r\n--a--\r\n--r\r\nContent-Type: image/gif\r\nContent-Transfer-Encoding: base64\r\n"
+            "Content-ID: <logo>\r\n\r\nR0lGODlhAQABAIAAAAAAAP///yH5BAEAAAAALAAAAAABAAEAAAIBRAA7\r\n--r--\r\n";
+    const std::size_t parts = attachmentBytes >= (4u << 20) ? 4 : (attachmentBytes > 0 ? 1 : 0);
+    for (std::size_t part = 0; part < parts; ++part) {
+        mail += "--m\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n"
+                "Content-Disposition: attachment; filename=\"data"
+            + std::to_string(part) + ".bin\"\r\n\r\n";
+        const std::string line(76, 'A');
+        for (std::size_t written = 0; written < attachmentBytes / parts / 3 * 4; written += 76)
+            mail += line + "\r\n";
+    }
+    return mail + "--m--\r\n";
+}
+
+void messageWindow(int messages)
+{
+    frmMain window;
+    window.show();
+    QCoreApplication::processEvents();
+    clsEmailStorage& store = window.EmailStorage();
+    store.StoreEmail("<shop@example.com>", "<ann@example.com>", mimeMail(0, 15u << 20));
+    for (int i = 1; i < messages; ++i)
+        store.StoreEmail("<shop@example.com>", "<ann@example.com>", mimeMail(i, 0));
+    search(window, "cmdMessagesFind", "shop", "From:");
+    std::printf("Message window: a message of %.1f MiB with 4 attachments, %d messages of %zu bytes\n",
+                double(store.EmailBody(1).size()) / (1 << 20), messages - 1, store.EmailBody(2).size());
+    auto* open = window.findChild<QAction*>(QStringLiteral("mnuMessageView"));
+    const double shown = timed([&] { open->trigger(); });
+    std::printf("  Ctrl+M on the large one, shown decoded   %8.1f ms (%zu attachments)\n", shown,
+                window.MessageWindow()->message()->attachments.size());
+    auto* next = control<QPushButton>(window, "cmdMessageNext");
+    auto* prev = control<QPushButton>(window, "cmdMessagePrev");
+    std::printf("  \">\" away from it                        %8.1f ms\n", timed([&] { next->click(); }));
+    std::printf("  \"<\" back to it                          %8.1f ms\n", timed([&] { prev->click(); }));
+    next->click();
+    std::vector<double> wall;
+    std::vector<double> cpu;
+    while (next->isEnabled()) {
+        const double cpuStart = threadCpuMs();
+        wall.push_back(timed([&] { next->click(); }));
+        cpu.push_back(threadCpuMs() - cpuStart);
+    }
+    report("\">\", message window open, wall:", wall, 0, wall.size());
+    report("\">\", message window open, CPU:", cpu, 0, cpu.size());
+}
+
 } // namespace
+
+void mimeParse(std::size_t mebibytes); // MimeParseBench.cpp
 
 int main(int argc, char** argv)
 {
@@ -208,5 +277,7 @@ int main(int argc, char** argv)
     const int messages = argc > 2 ? std::clamp(std::atoi(argv[2]), 2, 32767) : 10000;
     largeBodies(mebibytes);
     manyMessages(messages);
+    mimeParse(mebibytes);
+    messageWindow(std::min(messages, 1000));
     return 0;
 }

@@ -1,5 +1,6 @@
 // Takes the documentation's screenshots of the main window: a captured message on show, and a
-// message found by a body search with the hit selected. The messages arrive through the window's
+// message found by a body search with the hit selected; then the message window with an HTML mail
+// and with that mail's attachments. The messages arrive through the window's
 // own listener on a loopback port, as from any client.
 // Usage: quellpost-screenshots <output folder> [file name suffix, e.g. @2x]
 // The window follows QT_SCALE_FACTOR, so the pictures come out at that scale.
@@ -11,6 +12,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
+#include <QPainter>
+#include <QTabWidget>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
@@ -21,6 +25,7 @@
 #include "MainWindowDriver.h"
 #include "SmtpListener.h"
 #include "frmMain.h"
+#include "frmMessage.h"
 
 namespace {
 
@@ -48,6 +53,89 @@ void save(frmMain& window, const QString& folder, const QString& name)
     QCoreApplication::processEvents();
     const QString path = QDir(folder).filePath(name);
     if (!window.grab().save(path))
+        fail("cannot write " + path.toStdString());
+    std::printf("%s\n", qPrintable(path));
+}
+
+std::string base64Lines(const QByteArray& bytes)
+{
+    std::string text;
+    const QByteArray encoded = bytes.toBase64();
+    for (qsizetype i = 0; i < encoded.size(); i += 76)
+        text += encoded.mid(i, 76).toStdString() + "\r\n";
+    return text;
+}
+
+// The shop's logo, as an HTML mail carries it inline.
+QByteArray logo()
+{
+    QImage image(120, 36, QImage::Format_RGB32);
+    image.fill(QColor(0x1f, 0x6f, 0xb2));
+    QPainter painter(&image);
+    painter.setPen(Qt::white);
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(20);
+    painter.setFont(font);
+    painter.drawText(image.rect(), Qt::AlignCenter, QStringLiteral("Example"));
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// An order confirmation as shops send it: a table laid out with inline CSS, the logo inline, a
+// tracking pixel, the invoice and a delivery note attached.
+std::string htmlMail()
+{
+    std::string rows;
+    const char* items[][2] = {{"1 &times; Desk lamp", "39.90 &euro;"}, {"2 &times; Light bulb", "7.80 &euro;"}};
+    for (const auto& item : items)
+        rows += std::string("<tr><td style=\"padding:6px;border-bottom:1px solid #ddd\">") + item[0]
+            + "</td><td align=right style=\"padding:6px;border-bottom:1px solid #ddd\">" + item[1] + "</td></tr>";
+    return "From: Example Shop <orders@shop.example.com>\r\n"
+           "To: =?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <juergen@example.com>\r\n"
+           "Subject: =?UTF-8?Q?Ihre_Bestellung_58214_=E2=80=93_Rechnung?=\r\n"
+           "Date: Sun, 6 Dec 2026 22:10:00 +0100\r\n"
+           "MIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=\"mixed\"\r\n\r\n"
+           "--mixed\r\nContent-Type: multipart/related; boundary=\"related\"\r\n\r\n"
+           "--related\r\nContent-Type: multipart/alternative; boundary=\"alt\"\r\n\r\n"
+           "--alt\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+           "Hallo J=C3=BCrgen, thank you for your order 58214.\r\n"
+           "--alt\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
+           "<html><body style=\"font-family:sans-serif;color:#222\">"
+           "<table width=\"100%\" cellspacing=0 cellpadding=0><tr><td style=\"background:#1f6fb2;padding:8px\">"
+           "<img src=\"cid:logo@shop\" alt=\"Example Shop\"></td></tr></table>"
+           "<h2 style=\"color:#1f6fb2\">Thank you for your order</h2>"
+           "<p>Hallo J\xc3\xbcrgen,<br>we are packing your order <b>58214</b>. The invoice is attached.</p>"
+           "<table width=\"60%\" cellspacing=0 style=\"border:1px solid #ddd\">"
+           "<tr style=\"background:#f0f4f8\"><th align=left style=\"padding:6px\">Item</th>"
+           "<th align=right style=\"padding:6px\">Price</th></tr>"
+        + rows
+        + "<tr><td style=\"padding:6px\"><b>Total</b></td><td align=right style=\"padding:6px\"><b>47.70 &euro;</b>"
+          "</td></tr></table>"
+          "<p><a href=\"https://shop.example.com/orders/58214\" style=\"background:#1f6fb2;color:#fff;padding:8px\">"
+          "Track your parcel</a></p>"
+          "<img src=\"https://track.example.com/open.gif?id=58214\" width=1 height=1></body></html>\r\n"
+          "--alt--\r\n"
+          "--related\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\nContent-ID: <logo@shop>\r\n\r\n"
+        + base64Lines(logo())
+        + "--related--\r\n"
+          "--mixed\r\nContent-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n"
+          "Content-Disposition: attachment; filename*=UTF-8''Rechnung%2058214%20M%C3%A4rz.pdf\r\n\r\n"
+        + base64Lines(QByteArray(48213, 'P'))
+        + "--mixed\r\nContent-Type: text/csv; charset=utf-8\r\nContent-Disposition: attachment; "
+          "filename=\"delivery-note.csv\"\r\n\r\nitem;count\r\nDesk lamp;1\r\nLight bulb;2\r\n"
+          "--mixed--\r\n";
+}
+
+void saveWidget(QWidget& widget, const QString& folder, const QString& name)
+{
+    QCoreApplication::processEvents();
+    const QString path = QDir(folder).filePath(name);
+    if (!widget.grab().save(path))
         fail("cannot write " + path.toStdString());
     std::printf("%s\n", qPrintable(path));
 }
@@ -118,6 +206,21 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
     categories->setCurrentIndex(categories->findText(QStringLiteral("Body")));
     Control<QPushButton>(window, "cmdMessagesFind")->click();
     save(window, folder, QStringLiteral("search-found%1.png").arg(suffix));
+
+    {
+        LoopbackClient client;
+        if (!client.Connect(window.Listener().ListeningPort()) || !client.ReadLine().starts_with("220"))
+            fail("no greeting from the listener");
+        send(client, "bounces+58214@shop.example.com", "juergen@example.com", htmlMail());
+    }
+    Control<QAction>(window, "mnuMessageView")->trigger();
+    frmMessage& message = *window.MessageWindow();
+    if (!WaitFor([&] { return message.windowHandle() && message.windowHandle()->isExposed(); }))
+        fail("the message window was never shown");
+    saveWidget(message, folder, QStringLiteral("message-html%1.png").arg(suffix));
+    auto* tabs = message.findChild<QTabWidget*>(QStringLiteral("tabParts"));
+    tabs->setCurrentIndex(2);
+    saveWidget(message, folder, QStringLiteral("message-attachments%1.png").arg(suffix));
 
     Control<QAction>(window, "mnuStartStop")->trigger();
     return 0;

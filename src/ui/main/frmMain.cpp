@@ -19,6 +19,7 @@
 #include "clsEmailHandler.h"
 #include "clsEmailStorage.h"
 #include "frmLog.h"
+#include "frmMessage.h"
 #include "mdlListBoxMod.h"
 
 namespace {
@@ -60,6 +61,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
         ConnectViewer();
         ConnectSearch();
         ConnectSelfTest();
+        ConnectMessageWindow();
+        ConnectMailFiles();
     }
     // Nothing is moved or resized at run time.
     setFixedSize(sizeHint());
@@ -128,6 +131,8 @@ void frmMain::Form_Unload()
         SetMessageBoxOverflowSink({});
         if (m_log)
             m_log->hide();
+        if (m_messageWindow)
+            m_messageWindow->hide();
         if (m_store)
             m_store->Clear();
     });

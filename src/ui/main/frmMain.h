@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QIcon>
 #include <QMainWindow>
+#include <QStringList>
 #include <QTimer>
 
 #include "ListenerHost.h"
@@ -15,13 +16,17 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class clsEmailHandler;
 class clsEmailStorage;
 class frmLog;
+class frmMessage;
 class SmtpListener;
 class SocketControl;
 
@@ -46,6 +51,8 @@ public:
     clsEmailStorage& EmailStorage() { return *m_store; }
     clsEmailHandler& EmailHandler() { return *m_emailHandler; }
     frmLog& LogWindow() { return *m_log; }
+    // The message window, made when the user first asks for it; null before.
+    frmMessage* MessageWindow() { return m_messageWindow.get(); }
     bool Listening() const { return m_listening; }
     std::int16_t CurrentMessage() const { return m_currentMessage; }
 
@@ -57,6 +64,8 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Lifecycle and layout (frmMain.cpp, frmMainLayout.cpp).
@@ -80,6 +89,24 @@ private:
     void txtMessageBody_Change();
     // Tells the user that there is no message to act on.
     void showNoMessages();
+
+    // The message window (frmMainMessages.cpp).
+    void BuildMessageMenus(QMenu* view);
+    void ConnectMessageWindow();
+    // Enter and double clicks on the body box; true when the event was used up.
+    bool messageWindowEvent(QObject* watched, QEvent* event);
+    void mnuMessageView_Click();
+    // Keeps the message window on the message this window shows.
+    void followMessage();
+
+    // Mail files (frmMainMailFiles.cpp).
+    void BuildMailFileMenu();
+    void ConnectMailFiles();
+    void mnuMessagesOpen_Click();
+    void mnuMessageSaveAs_Click();
+    void mnuMessagesSaveAll_Click();
+    // Adds the messages of these mail files to the store, shown as arrivals are.
+    void importMailFiles(const QStringList& paths);
 
     // Search (frmMainSearch.cpp).
     void ConnectSearch();
@@ -134,6 +161,8 @@ private:
     std::unique_ptr<SmtpListener> m_listener;
     std::unique_ptr<SocketControl> sckTestLogger;
     std::unique_ptr<clsEmailHandler> m_emailHandler;
+    // Declared last: it goes before the store it reads from.
+    std::unique_ptr<frmMessage> m_messageWindow;
 
     // Controls, named as the user and the tests know them.
     QLabel* lblApplicationState = nullptr;
@@ -161,4 +190,8 @@ private:
     QAction* mnuSMTPAuth = nullptr;
     QAction* mnuTestLogger = nullptr;
     QAction* mnuLog = nullptr;
+    QAction* mnuMessageView = nullptr;
+    QAction* mnuMessagesOpen = nullptr;
+    QAction* mnuMessageSaveAs = nullptr;
+    QAction* mnuMessagesSaveAll = nullptr;
 };

@@ -189,6 +189,8 @@ void frmMain::BuildMenus()
     QMenu* view = menuBar()->addMenu(fromLatin1(ViewMenuCaption));
     view->setObjectName(QStringLiteral("mnuView"));
     mnuLog = menuEntry(view, "mnuLog", LogWindowCaption, QKeySequence(Qt::CTRL | Qt::Key_L), true);
+    BuildMessageMenus(view);
+    BuildMailFileMenu();
 
     connect(mnuStartStop, &QAction::triggered, this, &frmMain::mnuStartStop_Click);
     connect(mnuQuit, &QAction::triggered, this, &frmMain::mnuQuit_Click);

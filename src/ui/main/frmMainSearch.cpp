@@ -76,6 +76,8 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
                 txtMessagesSearchFor_GotFocus();
         }
     }
+    if (messageWindowEvent(watched, event))
+        return true;
     return QMainWindow::eventFilter(watched, event);
 }
 

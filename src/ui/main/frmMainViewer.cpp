@@ -49,6 +49,7 @@ void frmMain::ShowMessage()
             cmdMessageDelete->setEnabled(true);
             cmdMessagePrev->setEnabled(count >= 2 && m_currentMessage > 1);
             cmdMessageNext->setEnabled(count >= 2 && m_currentMessage < count);
+            followMessage();
             return;
         }
         if (count == 0) {
@@ -60,6 +61,7 @@ void frmMain::ShowMessage()
         txtMessageTo->clear();
         txtMessageBody->Clear();
         lblMessage->setText(fromLatin1(MessageNoneCaption));
+        followMessage();
     });
 }
 

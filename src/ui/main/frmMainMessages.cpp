@@ -1,0 +1,63 @@
+#include "frmMain.h"
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QMenu>
+
+#include "ErrorReport.h"
+#include "QtLatin1.h"
+#include "frmMessage.h"
+
+namespace {
+
+constexpr const char* MessageViewCaption = "Message view";
+
+} // namespace
+
+void frmMain::BuildMessageMenus(QMenu* view)
+{
+    QAction* action = view->addAction(fromLatin1(MessageViewCaption));
+    action->setObjectName(QStringLiteral("mnuMessageView"));
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    mnuMessageView = action;
+}
+
+void frmMain::ConnectMessageWindow()
+{
+    connect(mnuMessageView, &QAction::triggered, this, &frmMain::mnuMessageView_Click);
+    // Enter on the body box, or a double click in it, opens the message as its recipient sees it.
+    txtMessageBody->installEventFilter(this);
+    txtMessageBody->viewport()->installEventFilter(this);
+}
+
+bool frmMain::messageWindowEvent(QObject* watched, QEvent* event)
+{
+    if (watched == txtMessageBody && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            mnuMessageView_Click();
+            return true;
+        }
+    } else if (watched == txtMessageBody->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        mnuMessageView_Click();
+    }
+    return false;
+}
+
+void frmMain::mnuMessageView_Click()
+{
+    Trapped("mnuMessageView_Click", [&] {
+        if (!m_messageWindow)
+            m_messageWindow = std::make_unique<frmMessage>();
+        followMessage();
+        m_messageWindow->show();
+        m_messageWindow->activateWindow();
+        m_messageWindow->raise();
+    });
+}
+
+void frmMain::followMessage()
+{
+    if (m_messageWindow)
+        m_messageWindow->showStored(*m_store, m_currentMessage);
+}

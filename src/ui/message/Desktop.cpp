@@ -1,0 +1,35 @@
+#include "Desktop.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+
+namespace {
+
+class QtDesktop : public Desktop {
+public:
+    QString saveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                         const QString& filter) override
+    {
+        return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
+    }
+    QStringList openFileNames(QWidget* parent, const QString& caption, const QString& filter) override
+    {
+        return QFileDialog::getOpenFileNames(parent, caption, QString(), filter);
+    }
+    void openUrl(const QUrl& url) override { QDesktopServices::openUrl(url); }
+};
+
+QtDesktop realDesktop;
+Desktop* current = &realDesktop;
+
+} // namespace
+
+Desktop& desktop()
+{
+    return *current;
+}
+
+void setDesktop(Desktop* replacement)
+{
+    current = replacement ? replacement : &realDesktop;
+}

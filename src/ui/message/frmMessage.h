@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QWidget>
+
+#include "MimeMessage.h"
+
+class QCheckBox;
+class QFormLayout;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QStackedWidget;
+class QTabWidget;
+class QTemporaryDir;
+class QTreeWidget;
+class QTreeWidgetItem;
+class MailHtmlView;
+class clsEmailStorage;
+
+// The message the main window shows, read as its recipient would read it: the envelope apart
+// from the header, the header decoded, the text, the HTML rendered, the attachments and the
+// structure. It follows the main window; a hidden window only notes which message that is.
+class frmMessage : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmMessage(QWidget* parent = nullptr);
+    ~frmMessage() override;
+
+    // Follows the store's message at this position; 0 or a position beyond the store shows none.
+    void showStored(const clsEmailStorage& store, std::int16_t position);
+    // The store's id of the message on show (or to be shown), 0 for none.
+    std::uint64_t shownId() const { return m_shown ? m_shown->id : 0; }
+    // The message as read, while one is on show and the window has read it.
+    const Mime::Message* message() const { return m_parsed ? &*m_message : nullptr; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // What the store said of the message: enough to show it without the store.
+    struct Stored {
+        std::uint64_t id = 0;
+        std::string from;
+        std::string to;
+        std::string authUser;
+        std::int64_t receivedMs = 0;
+        std::shared_ptr<const std::string> raw;
+    };
+
+    void build();
+    QWidget* buildHeaderArea();
+    QWidget* buildAttachmentsTab();
+    QWidget* buildStructureTab();
+    void render();
+    void renderEnvelope();
+    void renderHeader();
+    void renderParts();
+    void showAllHeaders(bool shown);
+    const Mime::Part* selectedAttachment() const;
+    std::optional<std::string> contentOf(const Mime::Part& part) const;
+    void cmdAttachmentSaveAs_Click();
+    void cmdAttachmentOpen_Click();
+    void saveAttachment();
+    void openAttachment();
+
+    std::optional<Stored> m_shown;
+    std::optional<Mime::Message> m_message;
+    bool m_parsed = false;
+    // The widgets still show an earlier message (or none): the window was hidden when it changed.
+    bool m_stale = false;
+    // Attachments opened in other programs are copies here, removed with the window.
+    std::unique_ptr<QTemporaryDir> m_openedCopies;
+
+    QStackedWidget* m_pages = nullptr;
+    QLabel* lblNoMessage = nullptr;
+    QFormLayout* m_envelopeForm = nullptr;
+    QLabel* lblEnvelopeFrom = nullptr;
+    QLabel* lblEnvelopeTo = nullptr;
+    QLabel* lblEnvelopeLogin = nullptr;
+    QLabel* lblEnvelopeReceived = nullptr;
+    QLabel* lblHeaderFrom = nullptr;
+    QLabel* lblHeaderTo = nullptr;
+    QLabel* lblHeaderCc = nullptr;
+    QLabel* lblHeaderSubject = nullptr;
+    QLabel* lblHeaderDate = nullptr;
+    QFormLayout* m_headerForm = nullptr;
+    QCheckBox* chkAllHeaders = nullptr;
+    QPlainTextEdit* txtAllHeaders = nullptr;
+    QTabWidget* tabParts = nullptr;
+    QWidget* m_htmlTab = nullptr;
+    QWidget* m_textTab = nullptr;
+    QWidget* m_attachmentsTab = nullptr;
+    MailHtmlView* htmlBody = nullptr;
+    QCheckBox* chkRemoteContent = nullptr;
+    QLabel* lblRemoteRefused = nullptr;
+    QPlainTextEdit* txtTextBody = nullptr;
+    QTreeWidget* lstAttachments = nullptr;
+    QPushButton* cmdAttachmentSaveAs = nullptr;
+    QPushButton* cmdAttachmentOpen = nullptr;
+    QTreeWidget* treeStructure = nullptr;
+};

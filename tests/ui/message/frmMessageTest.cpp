@@ -1,0 +1,289 @@
+#include <deque>
+#include <set>
+#include <string>
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QFile>
+#include <QImage>
+#include <QMimeData>
+#include <QStackedWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include "Desktop.h"
+#include "LoopbackClient.h"
+#include "MailHtmlView.h"
+#include "MainWindowDriver.h"
+#include "MessageBodyView.h"
+#include "RecordingMessageBoxes.h"
+#include "SmtpListener.h"
+#include "clsEmailStorage.h"
+#include "frmMessage.h"
+
+namespace {
+
+// Answers the file dialogs from queues and keeps what was handed to the desktop.
+class RecordingDesktop : public Desktop {
+public:
+    RecordingDesktop() { setDesktop(this); }
+    ~RecordingDesktop() override { setDesktop(nullptr); }
+    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return next(saves); }
+    QStringList openFileNames(QWidget*, const QString&, const QString&) override { return next(opens); }
+    void openUrl(const QUrl& url) override { opened.push_back(url); }
+
+    std::deque<QString> saves;
+    std::deque<QStringList> opens;
+    std::vector<QUrl> opened;
+
+private:
+    template <class T> static T next(std::deque<T>& answers)
+    {
+        T answer = answers.empty() ? T() : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return answer;
+    }
+};
+
+std::string base64Lines(const QByteArray& bytes)
+{
+    std::string text;
+    const QByteArray encoded = bytes.toBase64();
+    for (qsizetype i = 0; i < encoded.size(); i += 76)
+        text += encoded.mid(i, 76).toStdString() + "\r\n";
+    return text;
+}
+
+QByteArray png(QColor colour)
+{
+    QImage image(24, 24, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QByteArray attachmentBytes()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 5000; ++i)
+        bytes += char(i * 7 % 256);
+    return bytes;
+}
+
+// An HTML mail as newsletters send it: a cid: picture, a data: picture, remote pictures, a
+// tracking pixel, a remote style sheet and a script; and a PDF attached. The envelope's sender
+// and recipients differ from the header's, as for a bounce address and BCC.
+std::string htmlMail(const std::string& subject, const std::string& remote)
+{
+    return "From: =?UTF-8?Q?J=C3=BCrgen?= <juergen@example.com>\r\nTo: ann@example.com\r\nSubject: " + subject
+        + "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"out\"\r\n\r\n--out\r\n"
+          "Content-Type: multipart/related; boundary=\"rel\"\r\n\r\n--rel\r\n"
+          "Content-Type: text/html; charset=utf-8\r\n\r\n"
+          "<html><head><link rel=\"stylesheet\" type=\"text/css\" href=\""
+        + remote + "/s.css\"><script>document.write('SCRIPT RAN')</script></head><body>"
+        + "<table><tr><td><img src=\"cid:logo@x\"></td><td><img src=\"data:image/png;base64,"
+        + png(Qt::green).toBase64().toStdString() + "\"></td><td><img src=\"" + remote
+        + "/logo.png\"></td></tr></table>" + "<img src=\"" + remote
+        + "/t.gif?u=ann\" width=1 height=1></body></html>\r\n--rel\r\n"
+        + "Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\nContent-ID: <logo@x>\r\n\r\n"
+        + base64Lines(png(Qt::magenta)) + "--rel--\r\n--out\r\nContent-Type: application/pdf\r\n"
+        + "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
+          "filename*=UTF-8''Rechnung%20M%C3%A4rz.pdf\r\n\r\n"
+        + base64Lines(attachmentBytes()) + "--out--\r\n";
+}
+
+std::string plainMail(const std::string& subject)
+{
+    return "From: a@example.com\r\nSubject: " + subject + "\r\n\r\n.a line that starts with a dot\r\n\xe4\r\n";
+}
+
+int pixelsOf(const QImage& image, QColor colour)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += image.pixelColor(x, y) == colour;
+    return count;
+}
+
+class MessageWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window.show();
+        window.SetListenAddress(QHostAddress::LocalHost, 0);
+        Click(window, "mnuStartStop");
+        ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
+        ASSERT_EQ(client.ReadLine(), "220 Quellpost");
+        ASSERT_TRUE(web.listen(QHostAddress::LocalHost));
+        // Counts every connection, and answers none of them with content.
+        QObject::connect(&web, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* socket = web.nextPendingConnection()) {
+                ++webConnections;
+                socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                socket->disconnectFromHost();
+            }
+        });
+    }
+
+    void Deliver(const std::string& data, const std::string& from = "bounce-7@mailer.example.com")
+    {
+        std::string stuffed;
+        for (std::size_t start = 0, end; (end = data.find("\r\n", start)) != std::string::npos; start = end + 2)
+            stuffed += (data[start] == '.' ? "." : "") + data.substr(start, end - start + 2);
+        client.Send("MAIL FROM:<" + from + ">\r\nRCPT TO:<ann@example.com>\r\nRCPT TO:<bcc@example.com>\r\nDATA\r\n"
+                    + stuffed + ".\r\n");
+        for (int reply = 0; reply < 5; ++reply)
+            EXPECT_EQ(client.ReadLine().substr(0, 1), reply == 3 ? "3" : "2");
+    }
+
+    template <class Widget> Widget* Shown(const char* name)
+    {
+        auto* widget = window.MessageWindow()->findChild<Widget*>(QString::fromLatin1(name));
+        if (!widget)
+            throw std::runtime_error(std::string("no control ") + name);
+        return widget;
+    }
+    // Subject, header sender, envelope sender and recipients; or what the empty window says.
+    std::string Summary()
+    {
+        if (!window.MessageWindow()->isVisible())
+            return "hidden";
+        if (Shown<QStackedWidget>("pages")->currentWidget() == Shown<QLabel>("lblNoMessage"))
+            return Shown<QLabel>("lblNoMessage")->text().toStdString();
+        std::string summary;
+        for (const char* label : {"lblHeaderSubject", "lblHeaderFrom", "lblEnvelopeFrom", "lblEnvelopeTo"})
+            summary += (summary.empty() ? "" : " | ") + Shown<QLabel>(label)->text().toStdString();
+        return summary;
+    }
+    std::string Remote() const { return "http://127.0.0.1:" + std::to_string(web.serverPort()); }
+    QString File(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }
+    static QByteArray Contents(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+    }
+
+    RecordingMessageBoxes boxes;
+    RecordingDesktop desk;
+    QTemporaryDir folder;
+    frmMain window;
+    LoopbackClient client;
+    QTcpServer web;
+    int webConnections = 0;
+};
+
+} // namespace
+
+TEST_F(MessageWindow, FollowsTheMainWindowThroughSteppingAndDeletion)
+{
+    Deliver(plainMail("=?UTF-8?B?R3LDvMOfZQ==?="));
+    Deliver(plainMail("two"), "b@example.com");
+    Deliver(htmlMail("three", Remote()));
+    struct Case {
+        std::function<void()> action;
+        std::string shown;
+    };
+    const std::string envelope = " | <ann@example.com>, <bcc@example.com>";
+    const Case cases[] = {
+        {[&] { QTest::keyClick(Control<QWidget>(window, "txtMessageBody"), Qt::Key_Return); },
+         "three | Jürgen <juergen@example.com> | <bounce-7@mailer.example.com>" + envelope},
+        {[&] { Press(window, "cmdMessagePrev"); }, "two | a@example.com | <b@example.com>" + envelope},
+        {[&] { window.MessageWindow()->close(); }, "hidden"},
+        {[&] { Press(window, "cmdMessagePrev"); }, "hidden"},
+        {[&] { QTest::mouseDClick(Control<MessageBodyView>(window, "txtMessageBody")->viewport(), Qt::LeftButton); },
+         "Grüße | a@example.com | <bounce-7@mailer.example.com>" + envelope},
+        {[&] { Press(window, "cmdMessageDelete"); }, "two | a@example.com | <b@example.com>" + envelope},
+        {[&] { Press(window, "cmdMessageNext"); },
+         "three | Jürgen <juergen@example.com> | <bounce-7@mailer.example.com>" + envelope},
+        {[&] { Press(window, "cmdMessageDelete"); }, "two | a@example.com | <b@example.com>" + envelope},
+        {[&] { window.MessageWindow()->close(); }, "hidden"},
+        {[&] { Press(window, "cmdMessageDelete"); }, "hidden"},
+        {[&] { Click(window, "mnuMessageView"); }, "No message on show."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        c.action();
+        EXPECT_EQ(Summary(), c.shown);
+    }
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(MessageWindow, ShowsOwnPartsAndFetchesNothingUntilAllowedForThatMessage)
+{
+    Deliver(htmlMail("html", Remote()));
+    Click(window, "mnuMessageView");
+    auto* html = Shown<MailHtmlView>("htmlBody");
+    QCoreApplication::processEvents();
+    const QImage page = html->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_GT(pixelsOf(page, Qt::magenta), 100); // cid:
+    EXPECT_GT(pixelsOf(page, Qt::green), 100);   // data:
+    EXPECT_FALSE(html->toPlainText().contains(QLatin1String("SCRIPT")));
+    const std::set<QUrl> refused{QUrl(QString::fromStdString(Remote() + "/s.css")),
+                                 QUrl(QString::fromStdString(Remote() + "/logo.png")),
+                                 QUrl(QString::fromStdString(Remote() + "/t.gif?u=ann"))};
+    EXPECT_EQ(html->refusedUrls(), refused);
+    EXPECT_TRUE(Shown<QLabel>("lblRemoteRefused")->isVisible());
+    EXPECT_EQ(html->networkRequests(), 0);
+
+    // Links open in the desktop's browser when clicked, and only links that a browser should open.
+    for (const char* link : {"https://example.com/reset?t=1", "file:///etc/passwd", "javascript:alert(1)"})
+        emit html->anchorClicked(QUrl(QString::fromLatin1(link)));
+    EXPECT_EQ(desk.opened, std::vector<QUrl>{QUrl(QStringLiteral("https://example.com/reset?t=1"))});
+
+    // The choice holds for this message only: the next one shown is refused again.
+    Shown<QCheckBox>("chkRemoteContent")->setChecked(true);
+    EXPECT_TRUE(WaitFor([&] { return webConnections > 0; }));
+    EXPECT_EQ(html->networkRequests(), 3);
+    Deliver(htmlMail("again", Remote()));
+    EXPECT_FALSE(Shown<QCheckBox>("chkRemoteContent")->isChecked());
+    EXPECT_EQ(html->refusedUrls(), refused);
+    EXPECT_EQ(html->networkRequests(), 3);
+}
+
+TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
+{
+    Click(window, "mnuMessageSaveAs");
+    Deliver(plainMail("first"));
+    Deliver(htmlMail("second", Remote()));
+    Click(window, "mnuMessageView");
+    desk.saves = {File("saved.pdf"), File("one.eml"), File("all.mbox"), QString()};
+    Shown<QPushButton>("cmdAttachmentSaveAs")->click();
+    Shown<QPushButton>("cmdAttachmentOpen")->click();
+    Shown<QPushButton>("cmdAttachmentOpen")->click(); // over its own read-only copy
+    EXPECT_EQ(Contents(File("saved.pdf")), attachmentBytes());
+    ASSERT_EQ(desk.opened.size(), 2u);
+    EXPECT_EQ(QFileInfo(desk.opened[0].toLocalFile()).fileName(), QStringLiteral("Rechnung März.pdf"));
+    EXPECT_EQ(Contents(desk.opened[0].toLocalFile()), attachmentBytes());
+
+    clsEmailStorage& store = window.EmailStorage();
+    Click(window, "mnuMessageSaveAs");
+    Click(window, "mnuMessagesSaveAll");
+    Click(window, "mnuMessagesSaveAll"); // cancelled: nothing written
+    EXPECT_EQ(Contents(File("one.eml")).toStdString(), store.EmailBody(2));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 3);
+
+    desk.opens = {{File("all.mbox")}};
+    Click(window, "mnuMessagesOpen");
+    QMimeData dropped;
+    dropped.setUrls({QUrl::fromLocalFile(File("one.eml"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &drop);
+    ASSERT_EQ(store.Count(), 5);
+    for (std::int16_t i = 3; i <= 5; ++i)
+        EXPECT_EQ(store.EmailBody(i), store.EmailBody(std::int16_t(i == 3 ? 1 : 2))) << i;
+    EXPECT_EQ(store.EmailFrom(5), "<juergen@example.com>");
+    EXPECT_EQ(Caption(window, "lblMessage"), QStringLiteral("Message: 5/5"));
+    EXPECT_EQ(Summary().substr(0, 6), "second");
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"No messages available."});
+}
