@@ -1,8 +1,10 @@
 #include <cstdio>
 
 #include <QApplication>
+#include <QHostAddress>
 
 #include "CommandLine.h"
+#include "Headless.h"
 #include "MessageBoxes.h"
 #include "ProcessLimits.h"
 #include "QtMessageBoxes.h"
@@ -22,6 +24,8 @@ int main(int argc, char** argv)
         std::fputs(options->Output->c_str(), stdout);
         return 0;
     }
+    if (options->Headless)
+        return runHeadless(argc, argv, *options);
     QApplication app(argc, argv);
     // Ties the window to its desktop entry, and so to its icon, on Wayland desktops too.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.quellpost.Quellpost"));
@@ -33,6 +37,8 @@ int main(int argc, char** argv)
         return 1;
     if (options->MaxMemory)
         window.EmailStorage().Budget().setLimit(*options->MaxMemory);
+    if (options->Smtp)
+        window.SetListenAddress(QHostAddress(QString::fromStdString(options->Smtp->host)), options->Smtp->port);
     window.show();
     const int exitCode = QApplication::exec();
     SetMessageBoxService(nullptr);

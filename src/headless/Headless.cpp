@@ -1,0 +1,64 @@
+#include "Headless.h"
+
+#include <cstdio>
+
+#include <QCoreApplication>
+#include <QHostAddress>
+
+#include "AppError.h"
+#include "HeadlessHost.h"
+#include "MessageBoxes.h"
+#include "SmtpListener.h"
+#include "TerminationSignals.h"
+#include "clsEmailStorage.h"
+
+namespace {
+
+constexpr const char* StartedLine = "SMTP server started.";
+constexpr const char* ListeningFormat = "SMTP server listening on %1 port %2.";
+constexpr const char* EndingFormat = "Signal %1 received: ending.";
+constexpr const char* StartFailedFormat = "quellpost: cannot listen for mail on %1 port %2: %3\n";
+constexpr const char* DefaultSmtpHost = "0.0.0.0";
+constexpr int DefaultSmtpPort = 25;
+
+} // namespace
+
+int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
+{
+    QCoreApplication app(argc, argv);
+    // The default service writes each box to standard error and answers OK: nobody is there to press it.
+    SetMessageBoxService(nullptr);
+
+    clsEmailStorage store;
+    if (options.MaxMemory)
+        store.Budget().setLimit(*options.MaxMemory);
+    HeadlessHost host;
+    SmtpListener listener(store, host);
+    const ListenAddress smtp = options.Smtp.value_or(ListenAddress{DefaultSmtpHost, DefaultSmtpPort});
+    const QString smtpHost = QString::fromStdString(smtp.host);
+    listener.SetListenAddress(QHostAddress(smtpHost), smtp.port);
+    try {
+        listener.StartListening();
+    } catch (const AppError& error) {
+        std::fputs(QString::fromLatin1(StartFailedFormat)
+                       .arg(smtpHost)
+                       .arg(smtp.port)
+                       .arg(QString::fromStdString(error.Description()))
+                       .toLocal8Bit()
+                       .constData(),
+                   stderr);
+        return 1;
+    }
+    host.LogLine(StartedLine);
+    host.LogLine(QString::fromLatin1(ListeningFormat).arg(smtpHost).arg(listener.ListeningPort()).toStdString());
+
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::requested, &app, [&](int signalNumber) {
+        host.LogLine(QString::fromLatin1(EndingFormat).arg(signalNumber).toStdString());
+        QCoreApplication::quit();
+    });
+    const int exitCode = QCoreApplication::exec();
+    listener.ShutDownWinSock();
+    store.Clear();
+    return exitCode;
+}
