@@ -3,7 +3,7 @@
 # Usage: scripts/ensure-deps.sh build|test
 set -euo pipefail
 
-build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev fonts-liberation)
+build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgmime-3.0-dev fonts-liberation)
 test_packages=(googletest libgtest-dev libgmock-dev python3 python3-aiosmtpd swaks curl dovecot-pop3d clang libclang-rt-14-dev
   dpkg-dev desktop-file-utils appstream)
 
