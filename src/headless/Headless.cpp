@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 
+#include "ApiServer.h"
 #include "AppError.h"
 #include "HeadlessHost.h"
 #include "MessageBoxes.h"
@@ -18,6 +19,7 @@ constexpr const char* StartedLine = "SMTP server started.";
 constexpr const char* ListeningFormat = "SMTP server listening on %1 port %2.";
 constexpr const char* EndingFormat = "Signal %1 received: ending.";
 constexpr const char* StartFailedFormat = "quellpost: cannot listen for mail on %1 port %2: %3\n";
+constexpr const char* ApiListeningFormat = "HTTP API listening on %1 port %2.";
 constexpr const char* DefaultSmtpHost = "0.0.0.0";
 constexpr int DefaultSmtpPort = 25;
 
@@ -51,6 +53,16 @@ int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
     }
     host.LogLine(StartedLine);
     host.LogLine(QString::fromLatin1(ListeningFormat).arg(smtpHost).arg(listener.ListeningPort()).toStdString());
+    std::unique_ptr<ApiServer> api;
+    if (options.Http) {
+        api = startApiServer(store, *options.Http);
+        if (!api)
+            return 1;
+        host.LogLine(QString::fromLatin1(ApiListeningFormat)
+                         .arg(QString::fromStdString(options.Http->host))
+                         .arg(api->port())
+                         .toStdString());
+    }
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::requested, &app, [&](int signalNumber) {
@@ -58,6 +70,7 @@ int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
         QCoreApplication::quit();
     });
     const int exitCode = QCoreApplication::exec();
+    api.reset();
     listener.ShutDownWinSock();
     store.Clear();
     return exitCode;
