@@ -39,6 +39,7 @@ constexpr const char* ExposureFormat
     = "Warning: the HTTP API listens on %1, not on loopback: anyone who can reach this address "
       "can read and delete the captured mail.";
 constexpr const char* EventsPath = "/api/events";
+constexpr const char* WebSocketOnlyText = "the event stream is a WebSocket";
 constexpr const char* ApiFailedFormat = "quellpost: cannot serve the HTTP API on %s port %d: %s\n";
 
 const QByteArray TextPlain = QByteArrayLiteral("text/plain; charset=utf-8");
@@ -99,6 +100,15 @@ ApiServer::ApiServer(clsEmailStorage& store, QObject* parent) : QObject(parent),
     m_http.setMissingHandler([this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
         handle(request, std::move(responder));
     });
+    // The HTTP server hands a WebSocket on only when a route takes the upgrade request: this one
+    // takes it without answering, and answers a plain request with an error.
+    m_http.route(QString::fromLatin1(EventsPath),
+                 [](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+                     const bool upgrade
+                         = request.value(QByteArrayLiteral("Upgrade")).compare("websocket", Qt::CaseInsensitive) == 0;
+                     if (!upgrade)
+                         fail(responder, Status::BadRequest, WebSocketOnlyText);
+                 });
     connect(&m_http, &QAbstractHttpServer::newWebSocketConnection, this, &ApiServer::acceptEventClients);
     m_store.addObserver(this);
 }

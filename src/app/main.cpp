@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHostAddress>
 
+#include "ApiServer.h"
 #include "CommandLine.h"
 #include "Headless.h"
 #include "MessageBoxes.h"
@@ -39,6 +40,12 @@ int main(int argc, char** argv)
         window.EmailStorage().Budget().setLimit(*options->MaxMemory);
     if (options->Smtp)
         window.SetListenAddress(QHostAddress(QString::fromStdString(options->Smtp->host)), options->Smtp->port);
+    std::unique_ptr<ApiServer> api;
+    if (options->Http) {
+        api = startApiServer(window.EmailStorage(), *options->Http);
+        if (!api)
+            return 1;
+    }
     window.show();
     const int exitCode = QApplication::exec();
     SetMessageBoxService(nullptr);

@@ -9,6 +9,7 @@
 #include "AppError.h"
 #include "HeadlessHost.h"
 #include "MessageBoxes.h"
+#include "ProductInfo.h"
 #include "SmtpListener.h"
 #include "TerminationSignals.h"
 #include "clsEmailStorage.h"
@@ -28,6 +29,7 @@ constexpr int DefaultSmtpPort = 25;
 int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(ProductInfo::VersionText));
     // The default service writes each box to standard error and answers OK: nobody is there to press it.
     SetMessageBoxService(nullptr);
 

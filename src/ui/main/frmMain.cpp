@@ -60,7 +60,11 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     setFixedSize(sizeHint());
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain()
+{
+    if (m_store)
+        m_store->removeObserver(this);
+}
 
 bool frmMain::Form_Load()
 {
@@ -90,6 +94,7 @@ bool frmMain::Form_Load()
         cboMessagesSearchFor->setCurrentIndex(0);
 
         m_store = std::make_unique<clsEmailStorage>();
+        m_store->addObserver(this);
         m_listener = std::make_unique<SmtpListener>(*m_store, static_cast<ListenerHost&>(*this));
         sckTestLogger = std::make_unique<SocketControl>();
         sckTestLogger->setObjectName(QStringLiteral("sckTestLogger"));
