@@ -17,6 +17,7 @@
 #include "AppError.h"
 #include "BoundedTcpServer.h"
 #include "CommandLine.h"
+#include "ErrorReport.h"
 #include "ProductInfo.h"
 #include "SocketControl.h"
 
@@ -92,13 +93,22 @@ struct ApiServer::Waiter {
     std::vector<SearchTerm> terms;
     std::size_t count = 1;
     int seconds = 0;
+    bool done = false;
     QTimer timer;
 };
 
 ApiServer::ApiServer(clsEmailStorage& store, QObject* parent) : QObject(parent), m_store(store), m_catalog(store)
 {
+    // Nothing may throw into the event loop: a failure becomes a 500 with its description.
     m_http.setMissingHandler([this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
-        handle(request, std::move(responder));
+        m_responderTaken = false;
+        try {
+            handle(request, responder);
+        } catch (...) {
+            const AppError error = AppError::FromCurrentException();
+            if (!m_responderTaken)
+                fail(responder, Status::InternalServerError, error.Description().c_str());
+        }
     });
     // The HTTP server hands a WebSocket on only when a route takes the upgrade request: this one
     // takes it without answering, and answers a plain request with an error.
@@ -148,7 +158,7 @@ std::string ApiServer::exposureWarning(const QHostAddress& address)
     return QString::fromLatin1(ExposureFormat).arg(address.toString()).toStdString();
 }
 
-void ApiServer::handle(const QHttpServerRequest& request, QHttpServerResponder&& responder)
+void ApiServer::handle(const QHttpServerRequest& request, QHttpServerResponder& responder)
 {
     using Method = QHttpServerRequest::Method;
     if (request.url().query(QUrl::FullyEncoded).size() > MaxQueryBytes)
@@ -196,7 +206,7 @@ void ApiServer::handle(const QHttpServerRequest& request, QHttpServerResponder&&
     if (path == QLatin1String("/api/wait")) {
         if (method != Method::Get)
             return fail(responder, Status::MethodNotAllowed, MethodText);
-        return wait(request, std::move(responder));
+        return wait(request, responder);
     }
     if (path == QLatin1String("/api/v1/info")) {
         if (method != Method::Get)
@@ -276,7 +286,7 @@ void ApiServer::deleteMessages(const QHttpServerRequest& request, QHttpServerRes
     responder.write(QByteArray(OkText), TextPlain);
 }
 
-void ApiServer::wait(const QHttpServerRequest& request, QHttpServerResponder&& responder)
+void ApiServer::wait(const QHttpServerRequest& request, QHttpServerResponder& responder)
 {
     const QUrlQuery query = queryOf(request);
     const auto seconds = number(query, "timeout", DefaultWaitSeconds, MaxWaitSeconds);
@@ -293,39 +303,51 @@ void ApiServer::wait(const QHttpServerRequest& request, QHttpServerResponder&& r
         return fail(responder, Status::ServiceUnavailable, BusyText);
 
     QTcpSocket* socket = responder.socket();
+    m_responderTaken = true;
     auto waiter = std::make_unique<Waiter>(std::move(responder));
     Waiter* raw = waiter.get();
     raw->terms = std::move(terms);
     raw->count = std::size_t(*count);
     raw->seconds = *seconds;
-    const auto drop
-        = [this, raw] { m_waiters.remove_if([raw](const std::unique_ptr<Waiter>& w) { return w.get() == raw; }); };
     raw->timer.setSingleShot(true);
-    connect(&raw->timer, &QTimer::timeout, this, [raw, drop] {
+    connect(&raw->timer, &QTimer::timeout, this, [this, raw] {
         const QByteArray text = QString::fromLatin1(NoMatchFormat).arg(raw->seconds).toUtf8();
         fail(raw->responder, Status::NotFound, text.constData());
-        drop();
+        finish(raw);
     });
     // A client that gives up takes its socket with it: the answer must not outlive it.
-    connect(socket, &QTcpSocket::disconnected, &raw->timer, drop);
+    connect(socket, &QTcpSocket::disconnected, &raw->timer, [this, raw] { finish(raw); });
     raw->timer.start(std::chrono::seconds(*seconds));
     m_waiters.push_back(std::move(waiter));
 }
 
 void ApiServer::answerWaiters(std::int16_t position)
 {
-    for (auto it = m_waiters.begin(); it != m_waiters.end();) {
-        Waiter& waiter = **it;
-        if (m_catalog.matches(position, waiter.terms)) {
-            const std::vector<std::int16_t> found = m_catalog.search(waiter.terms);
-            if (found.size() >= waiter.count) {
-                sendJson(waiter.responder, (ApiJson::page(m_store, m_catalog, found, 0, DefaultPageSize)));
-                it = m_waiters.erase(it);
-                continue;
-            }
+    for (const std::unique_ptr<Waiter>& waiter : m_waiters) {
+        if (waiter->done || !m_catalog.matches(position, waiter->terms))
+            continue;
+        const std::vector<std::int16_t> found = m_catalog.search(waiter->terms);
+        if (found.size() >= waiter->count) {
+            sendJson(waiter->responder, ApiJson::page(m_store, m_catalog, found, 0, DefaultPageSize));
+            finish(waiter.get());
         }
-        ++it;
     }
+}
+
+// Answered or abandoned: it goes once control is back in the event loop, never inside the
+// signal of its own timer or socket.
+void ApiServer::finish(Waiter* waiter)
+{
+    if (waiter->done)
+        return;
+    waiter->done = true;
+    waiter->timer.stop();
+    QMetaObject::invokeMethod(
+        this,
+        [this, waiter] {
+            m_waiters.remove_if([waiter](const std::unique_ptr<Waiter>& w) { return w.get() == waiter; });
+        },
+        Qt::QueuedConnection);
 }
 
 void ApiServer::acceptEventClients()
@@ -358,11 +380,14 @@ void ApiServer::broadcast(const QJsonObject& event)
 
 void ApiServer::emailStored(std::int16_t position)
 {
-    if (!m_waiters.empty())
-        answerWaiters(position);
-    if (!m_eventClients.empty())
-        broadcast(QJsonObject{{QStringLiteral("Type"), QStringLiteral("new")},
-                              {QStringLiteral("Data"), ApiJson::listItem(m_store, m_catalog, position)}});
+    // Told from inside the store's append: a failure here must not read as the store's own.
+    Trapped("ApiServer::emailStored", [&] {
+        if (!m_waiters.empty())
+            answerWaiters(position);
+        if (!m_eventClients.empty())
+            broadcast(QJsonObject{{QStringLiteral("Type"), QStringLiteral("new")},
+                                  {QStringLiteral("Data"), ApiJson::listItem(m_store, m_catalog, position)}});
+    });
 }
 
 void ApiServer::emailRemoved(std::int16_t, std::uint64_t id)

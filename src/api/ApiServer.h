@@ -45,11 +45,13 @@ public:
 private:
     struct Waiter;
 
-    void handle(const QHttpServerRequest& request, QHttpServerResponder&& responder);
+    void handle(const QHttpServerRequest& request, QHttpServerResponder& responder);
     void handleMessage(const QHttpServerRequest& request, const QStringList& path, QHttpServerResponder& responder);
     void deleteMessages(const QHttpServerRequest& request, QHttpServerResponder& responder);
-    void wait(const QHttpServerRequest& request, QHttpServerResponder&& responder);
+    // Takes the responder (m_responderTaken) when the answer must wait.
+    void wait(const QHttpServerRequest& request, QHttpServerResponder& responder);
     void answerWaiters(std::int16_t position);
+    void finish(Waiter* waiter);
     void acceptEventClients();
     void broadcast(const QJsonObject& event);
 
@@ -63,6 +65,7 @@ private:
     BoundedTcpServer* m_tcp = nullptr;
     std::list<std::unique_ptr<Waiter>> m_waiters;
     std::vector<QWebSocket*> m_eventClients;
+    bool m_responderTaken = false;
 };
 
 struct ListenAddress;
