@@ -36,6 +36,7 @@ constexpr const char* BadJsonText = "the body must be a JSON object, with IDs a 
 constexpr const char* NoMatchFormat = "no message matched within %1 seconds";
 constexpr const char* BusyText = "too many requests are waiting; try again later";
 constexpr const char* OkText = "ok";
+constexpr const char* NoSearchText = "a search to delete by is needed";
 constexpr const char* ExposureFormat
     = "Warning: the HTTP API listens on %1, not on loopback: anyone who can reach this address "
       "can read and delete the captured mail.";
@@ -175,7 +176,11 @@ void ApiServer::handle(const QHttpServerRequest& request, QHttpServerResponder& 
         if (method == Method::Delete) {
             if (!search)
                 return deleteMessages(request, responder);
-            const std::vector<std::int16_t> found = m_catalog.search(termsOf(query));
+            const std::vector<SearchTerm> terms = termsOf(query);
+            // An empty search matches everything: deleting all takes DELETE /api/v1/messages.
+            if (terms.empty())
+                return fail(responder, Status::BadRequest, NoSearchText);
+            const std::vector<std::int16_t> found = m_catalog.search(terms);
             // Newest first: removing from the back keeps the other positions valid.
             for (std::int16_t position : found)
                 m_store.RemoveEmail(position);

@@ -77,6 +77,7 @@ class ApiTest(unittest.TestCase):
             (["/api/v1/search?query=" + "x" * 9000], 414, "application/json", "Error"),
             (["/api/v1/nowhere"], 404, "application/json", "Error"),
             (["/api/v1/messages", "-X", "POST"], 405, "application/json", "Error"),
+            (["/api/v1/search?query=", "-X", "DELETE"], 400, "application/json", "Error"),
             (["/api/v1/messages", "-X", "DELETE", "-d", "{not json"], 400, "application/json", "Error"),
             (["/api/v1/messages", "-X", "DELETE", "-d", '{"IDs":[1]}'], 400, "application/json", "Error"),
             (["/api/v1/messages", "-X", "DELETE", "--data-binary", "@-"], 413, "application/json", "Error"),

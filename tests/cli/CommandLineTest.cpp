@@ -58,13 +58,4 @@ TEST(CommandLine, ListenAddressesAndHeadless)
     }
 }
 
-TEST(CommandLine, HelpNamesTheNewOptions)
-{
-    std::string error;
-    const auto options = parseCommandLine({"quellpost", "--help"}, error);
-    ASSERT_TRUE(options && options->Output);
-    for (const char* name : {"--smtp <ADDR:PORT>", "--http <ADDR:PORT>", "--headless"})
-        EXPECT_NE(options->Output->find(name), std::string::npos) << name;
-}
-
 } // namespace
