@@ -200,13 +200,13 @@ void ApiServer::handle(const QHttpServerRequest& request, QHttpServerResponder& 
                 matches.push_back(position);
         }
         return sendJson(responder,
-                        (ApiJson::page(m_store, m_catalog, matches, std::size_t(*start), std::size_t(*limit))));
+                        ApiJson::page(m_store, m_catalog, matches, std::size_t(*start), std::size_t(*limit)));
     }
     if (parts.size() >= 4 && parts[0] == QLatin1String("api") && parts[1] == QLatin1String("v1")
         && parts[2] == QLatin1String("message")) {
         if (method != Method::Get)
             return fail(responder, Status::MethodNotAllowed, MethodText);
-        return handleMessage(request, parts, responder);
+        return handleMessage(parts, responder);
     }
     if (path == QLatin1String("/api/wait")) {
         if (method != Method::Get)
@@ -218,7 +218,7 @@ void ApiServer::handle(const QHttpServerRequest& request, QHttpServerResponder& 
             return fail(responder, Status::MethodNotAllowed, MethodText);
         const auto count = double(m_store.Count());
         return sendJson(responder,
-                        (QJsonObject{
+                        QJsonObject{
                             {QStringLiteral("Version"), QString::fromLatin1(ProductInfo::VersionText)},
                             {QStringLiteral("LatestVersion"), QString()},
                             {QStringLiteral("Database"), QString()},
@@ -228,24 +228,24 @@ void ApiServer::handle(const QHttpServerRequest& request, QHttpServerResponder& 
                             {QStringLiteral("Tags"), QJsonObject()},
                             {QStringLiteral("RuntimeStats"),
                              QJsonObject{{QStringLiteral("Memory"), double(m_store.Budget().used())}}},
-                        }));
+                        });
     }
     fail(responder, Status::NotFound, NotFoundText);
 }
 
-void ApiServer::handleMessage(const QHttpServerRequest&, const QStringList& parts, QHttpServerResponder& responder)
+void ApiServer::handleMessage(const QStringList& parts, QHttpServerResponder& responder)
 {
     const std::int16_t position = m_catalog.positionOf(parts[3].toStdString());
     if (position < 1)
         return fail(responder, Status::NotFound, NoMessageText);
     const QString what = parts.size() > 4 ? parts[4] : QString();
     if (parts.size() == 4)
-        return sendJson(responder, (ApiJson::summary(m_store, m_catalog, position)));
+        return sendJson(responder, ApiJson::summary(m_store, m_catalog, position));
     const std::string& raw = m_store.EmailBody(position);
     if (parts.size() == 5 && what == QLatin1String("raw"))
         return responder.write(QByteArray(raw.data(), qsizetype(raw.size())), TextPlain);
     if (parts.size() == 5 && what == QLatin1String("headers"))
-        return sendJson(responder, (ApiJson::headers(Mime::parse(raw))));
+        return sendJson(responder, ApiJson::headers(Mime::parse(raw)));
     if (parts.size() == 6 && what == QLatin1String("part")) {
         const std::string partId = parts[5].toStdString();
         const std::optional<std::string> content = Mime::partContent(raw, partId);
@@ -301,7 +301,7 @@ void ApiServer::wait(const QHttpServerRequest& request, QHttpServerResponder& re
     std::vector<SearchTerm> terms = termsOf(query);
     const std::vector<std::int16_t> found = m_catalog.search(terms);
     if (found.size() >= std::size_t(*count))
-        return sendJson(responder, (ApiJson::page(m_store, m_catalog, found, 0, DefaultPageSize)));
+        return sendJson(responder, ApiJson::page(m_store, m_catalog, found, 0, DefaultPageSize));
     if (*seconds == 0)
         return fail(responder, Status::NotFound, QString::fromLatin1(NoMatchFormat).arg(0).toUtf8().constData());
     if (m_waiters.size() >= MaxWaiters)

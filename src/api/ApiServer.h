@@ -46,7 +46,7 @@ private:
     struct Waiter;
 
     void handle(const QHttpServerRequest& request, QHttpServerResponder& responder);
-    void handleMessage(const QHttpServerRequest& request, const QStringList& path, QHttpServerResponder& responder);
+    void handleMessage(const QStringList& path, QHttpServerResponder& responder);
     void deleteMessages(const QHttpServerRequest& request, QHttpServerResponder& responder);
     // Takes the responder (m_responderTaken) when the answer must wait.
     void wait(const QHttpServerRequest& request, QHttpServerResponder& responder);
