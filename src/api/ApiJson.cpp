@@ -130,28 +130,51 @@ QJsonObject listItem(const clsEmailStorage& store, MessageCatalog& catalog, std:
     return item;
 }
 
-QJsonObject page(const clsEmailStorage& store, MessageCatalog& catalog, const std::vector<std::int16_t>& matches,
-                 std::size_t start, std::size_t limit)
+namespace {
+
+QJsonObject pageOf(const clsEmailStorage& store, MessageCatalog& catalog, const std::vector<std::int16_t>& shown,
+                   std::size_t matchCount, std::size_t unreadMatches, std::size_t start)
 {
     QJsonArray messages;
-    std::size_t unreadMatches = 0;
-    for (std::size_t i = 0; i < matches.size(); ++i) {
-        if (!catalog.isRead(store.emailId(matches[i])))
-            ++unreadMatches;
-        if (i >= start && i - start < limit)
-            messages.append(listItem(store, catalog, matches[i]));
-    }
+    for (std::int16_t position : shown)
+        messages.append(listItem(store, catalog, position));
     const auto total = static_cast<std::size_t>(store.Count());
     return QJsonObject{
         {QStringLiteral("total"), double(total)},
         {QStringLiteral("unread"), double(total - catalog.readCount())},
-        {QStringLiteral("messages_count"), double(matches.size())},
+        {QStringLiteral("messages_count"), double(matchCount)},
         {QStringLiteral("messages_unread"), double(unreadMatches)},
         {QStringLiteral("start"), double(start)},
         {QStringLiteral("count"), messages.size()},
         {QStringLiteral("tags"), QJsonArray()},
         {QStringLiteral("messages"), messages},
     };
+}
+
+} // namespace
+
+QJsonObject page(const clsEmailStorage& store, MessageCatalog& catalog, const std::vector<std::int16_t>& matches,
+                 std::size_t start, std::size_t limit)
+{
+    std::vector<std::int16_t> shown;
+    std::size_t unreadMatches = 0;
+    for (std::size_t i = 0; i < matches.size(); ++i) {
+        if (!catalog.isRead(store.emailId(matches[i])))
+            ++unreadMatches;
+        if (i >= start && i - start < limit)
+            shown.push_back(matches[i]);
+    }
+    return pageOf(store, catalog, shown, matches.size(), unreadMatches, start);
+}
+
+QJsonObject listPage(const clsEmailStorage& store, MessageCatalog& catalog, std::size_t start, std::size_t limit)
+{
+    // Costs the page, not the store: twenty clients polling a full store must not starve the capture.
+    const auto total = static_cast<std::size_t>(store.Count());
+    std::vector<std::int16_t> shown;
+    for (std::size_t i = start; i < total && i - start < limit; ++i)
+        shown.push_back(static_cast<std::int16_t>(total - i));
+    return pageOf(store, catalog, shown, total, total - catalog.readCount(), start);
 }
 
 QJsonObject summary(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position)

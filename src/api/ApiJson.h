@@ -19,6 +19,9 @@ QJsonObject listItem(const clsEmailStorage& store, MessageCatalog& catalog, std:
 QJsonObject page(const clsEmailStorage& store, MessageCatalog& catalog, const std::vector<std::int16_t>& matches,
                  std::size_t start, std::size_t limit);
 
+// A page of every message, newest first.
+QJsonObject listPage(const clsEmailStorage& store, MessageCatalog& catalog, std::size_t start, std::size_t limit);
+
 // One message in full: envelope, decoded text and HTML, attachments with checksums.
 QJsonObject summary(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position);
 

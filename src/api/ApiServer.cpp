@@ -192,15 +192,11 @@ void ApiServer::handle(const QHttpServerRequest& request, QHttpServerResponder& 
         const auto limit = number(query, "limit", DefaultPageSize, MaxPageSize);
         if (!start || !limit)
             return fail(responder, Status::BadRequest, BadNumberText);
-        std::vector<std::int16_t> matches;
-        if (search) {
-            matches = m_catalog.search(termsOf(query));
-        } else {
-            for (std::int16_t position = m_store.Count(); position >= 1; --position)
-                matches.push_back(position);
-        }
+        if (!search)
+            return sendJson(responder, ApiJson::listPage(m_store, m_catalog, std::size_t(*start), std::size_t(*limit)));
         return sendJson(responder,
-                        ApiJson::page(m_store, m_catalog, matches, std::size_t(*start), std::size_t(*limit)));
+                        ApiJson::page(m_store, m_catalog, m_catalog.search(termsOf(query)), std::size_t(*start),
+                                      std::size_t(*limit)));
     }
     if (parts.size() >= 4 && parts[0] == QLatin1String("api") && parts[1] == QLatin1String("v1")
         && parts[2] == QLatin1String("message")) {
