@@ -32,11 +32,17 @@ int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ProductInfo::VersionText));
     // The default service writes each box to standard error and answers OK: nobody is there to press it.
     SetMessageBoxService(nullptr);
+    HeadlessHost host;
+    // Watched from the start: a signal that comes while the servers start ends the run as cleanly.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::requested, &app, [&](int signalNumber) {
+        host.LogLine(QString::fromLatin1(EndingFormat).arg(signalNumber).toStdString());
+        QCoreApplication::quit();
+    });
 
     clsEmailStorage store;
     if (options.MaxMemory)
         store.Budget().setLimit(*options.MaxMemory);
-    HeadlessHost host;
     SmtpListener listener(store, host);
     const ListenAddress smtp = options.Smtp.value_or(ListenAddress{DefaultSmtpHost, DefaultSmtpPort});
     const QString smtpHost = QString::fromStdString(smtp.host);
@@ -66,11 +72,6 @@ int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
                          .toStdString());
     }
 
-    TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::requested, &app, [&](int signalNumber) {
-        host.LogLine(QString::fromLatin1(EndingFormat).arg(signalNumber).toStdString());
-        QCoreApplication::quit();
-    });
     const int exitCode = QCoreApplication::exec();
     api.reset();
     listener.ShutDownWinSock();

@@ -5,6 +5,7 @@ import concurrent.futures
 import hashlib
 import json
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -172,6 +173,34 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(set(subjects), expected)       # none lost
         self.assertEqual(len(ids), len(expected))
         print(f"\nload: {len(expected)} messages, {sum(polls)} polls in {elapsed:.1f} s", file=sys.stderr)
+
+
+class StartTest(unittest.TestCase):
+    def test_bad_addresses_end_with_a_reason_and_others_are_warned(self):
+        taken = socket.socket()
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        port = taken.getsockname()[1]
+        cases = [  # (arguments, exit code, standard error contains)
+            (["--smtp", f"127.0.0.1:{port}"], 1, f"already using port {port}"),
+            (["--smtp", "127.0.0.1:0", "--http", f"127.0.0.1:{port}"], 1, "cannot serve the HTTP API"),
+            (["--smtp", "192.0.2.1:0"], 1, "cannot listen for mail on 192.0.2.1"),
+            (["--smtp", "127.0.0.1"], 2, "--smtp takes ADDR:PORT"),
+            (["--http", "127.0.0.1:70000"], 2, "--http takes ADDR:PORT"),
+        ]
+        for arguments, code, text in cases:
+            with self.subTest(arguments=arguments):
+                run = subprocess.run([BINARY, "--headless", *arguments], capture_output=True, text=True, timeout=30)
+                self.assertEqual(run.returncode, code)
+                self.assertIn(text, run.stderr)
+        taken.close()
+        exposed = subprocess.Popen([BINARY, "--headless", "--smtp", "127.0.0.1:0", "--http", "0.0.0.0:0"],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        warning = exposed.stderr.readline()
+        exposed.send_signal(signal.SIGINT)
+        self.assertEqual(exposed.wait(timeout=30), 0)
+        exposed.stderr.close()
+        self.assertIn("anyone who can reach this address can read", warning)
 
 
 class WebSocketReader:
