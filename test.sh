@@ -30,12 +30,16 @@ echo "== Debian package (built from the plain build, inspected, not installed)"
 tests/packaging/check-deb.sh build
 echo "== Sanitized build (ASan + UBSan)"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQP_SANITIZE=ON
-echo "== Fuzzing the receive step and engine (bounded, ASan + UBSan)"
+echo "== Fuzzing the receive step and engine, and the MIME reader (bounded, ASan + UBSan)"
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQP_SANITIZE=ON -DQP_FUZZ=ON \
   -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-fuzz -j "$jobs" --target fuzz_smtp_session
+cmake --build build-fuzz -j "$jobs" --target fuzz_smtp_session fuzz_mime_parse
 # libFuzzer adds what it finds to its corpus folder: give it a copy of the seeds.
-corpus=build-fuzz/corpus
-rm -rf "$corpus" && mkdir -p "$corpus" && cp tests/fuzz/corpus/* "$corpus"/
-build-fuzz/tests/fuzz/fuzz_smtp_session -runs=4000 -max_len=8192 -seed=1 "$corpus" 2>&1 | tail -n 3
+fuzz() {
+  local target=$1 seeds=$2 corpus=build-fuzz/$2
+  rm -rf "$corpus" && mkdir -p "$corpus" && cp "tests/fuzz/$seeds"/* "$corpus"/
+  "build-fuzz/tests/fuzz/$target" -runs=4000 -max_len=8192 -seed=1 "$corpus" 2>&1 | tail -n 3
+}
+fuzz fuzz_smtp_session corpus
+fuzz fuzz_mime_parse mime-corpus
 echo "== All tests passed"

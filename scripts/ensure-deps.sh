@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-httpserver-dev qt6-websockets-dev libgmime-3.0-dev fonts-liberation)
-test_packages=(python3-yaml python3-jsonschema nodejs googletest libgtest-dev libgmock-dev python3 python3-aiosmtpd swaks curl dovecot-pop3d clang libclang-rt-14-dev
+test_packages=(python3-yaml python3-jsonschema nodejs googletest libgtest-dev libgmock-dev python3 python3-aiosmtpd swaks mutt curl dovecot-pop3d clang libclang-rt-14-dev
   dpkg-dev desktop-file-utils appstream)
 
 packages=("${build_packages[@]}")

@@ -199,6 +199,8 @@ void manyMessages(int messages)
 
 } // namespace
 
+void mimeParse(std::size_t mebibytes); // MimeParseBench.cpp
+
 int main(int argc, char** argv)
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
@@ -208,5 +210,6 @@ int main(int argc, char** argv)
     const int messages = argc > 2 ? std::clamp(std::atoi(argv[2]), 2, 32767) : 10000;
     largeBodies(mebibytes);
     manyMessages(messages);
+    mimeParse(mebibytes);
     return 0;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <cstring>
+#include <cerrno>
 #include <iconv.h>
 
 #include <gmime/gmime.h>
@@ -11,9 +11,9 @@
 namespace Mime {
 namespace {
 
-// Real mail nests a handful of levels; beyond this our walks stop descending, so a hostile
-// message cannot exhaust the stack through them.
-constexpr int MaxDepth = 64;
+// Real mail nests a handful of levels. Beyond this the tree stops, so that a hostile message
+// cannot make it too deep to be destroyed on an ordinary stack.
+constexpr int MaxDepth = 1000;
 
 constexpr std::string_view ReplacementCharacter = "\xEF\xBF\xBD";
 
@@ -44,9 +44,12 @@ private:
     T* m_object;
 };
 
+std::string guessToUtf8(std::string_view bytes);
+
+// GMime passes 8-bit bytes in header fields through undecoded; our strings are all UTF-8.
 std::string text(const char* value)
 {
-    return value ? std::string(value) : std::string();
+    return value ? guessToUtf8(value) : std::string();
 }
 
 std::string lowerCase(std::string value)
@@ -58,10 +61,11 @@ std::string lowerCase(std::string value)
 
 std::string trimmed(std::string_view value)
 {
-    const auto first = value.find_first_not_of(" \t\r\n");
+    constexpr std::string_view Space = " \t\r\n\f\v";
+    const auto first = value.find_first_not_of(Space);
     if (first == std::string_view::npos)
         return {};
-    return std::string(value.substr(first, value.find_last_not_of(" \t\r\n") - first + 1));
+    return std::string(value.substr(first, value.find_last_not_of(Space) - first + 1));
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
@@ -98,9 +102,17 @@ Ref<GMimeMessage> parseMessage(GMimeStream* stream)
     return Ref<GMimeMessage>(g_mime_parser_construct_message(parser.get(), nullptr));
 }
 
+// NUL bytes count as valid: they are text a sender put there, not the end of it.
 bool isValidUtf8(std::string_view bytes)
 {
-    return g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr);
+    const gchar* end = nullptr;
+    while (!g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), &end)) {
+        const auto at = static_cast<std::size_t>(end - bytes.data());
+        if (at >= bytes.size() || bytes[at] != '\0')
+            return false;
+        bytes.remove_prefix(at + 1);
+    }
+    return true;
 }
 
 // Undecodable bytes become U+FFFD; the rest is kept.
@@ -146,15 +158,19 @@ std::string guessToUtf8(std::string_view bytes)
 
 std::string toUtf8(std::string_view bytes, const std::string& charset)
 {
-    const std::string name = lowerCase(charset);
-    if (name.empty() || name == "us-ascii" || name == "utf-8" || name == "utf8")
+    const std::string name = lowerCase(trimmed(charset));
+    // "x-unknown" and "unknown-8bit" say the sender did not know; iconv takes the first for a
+    // charset of its own that turns every 8-bit byte into U+FFFD.
+    if (name.empty() || name == "us-ascii" || name == "utf-8" || name == "utf8" || name == "x-unknown"
+        || name.starts_with("unknown"))
         return guessToUtf8(bytes);
-    iconv_t converter = g_mime_iconv_open("UTF-8", g_mime_charset_iconv_name(charset.c_str()));
+    iconv_t converter = g_mime_iconv_open("UTF-8", g_mime_charset_iconv_name(name.c_str()));
     if (converter == reinterpret_cast<iconv_t>(-1))
         return guessToUtf8(bytes); // a charset nobody knows: show the text as best we can
     std::string out = convert(converter, bytes);
     g_mime_iconv_close(converter);
-    return out;
+    // iconv reads some malformed names as charsets that let bad bytes through.
+    return isValidUtf8(out) ? out : guessToUtf8(bytes);
 }
 
 // Writes what a part holds after transfer decoding; an attached message as received, CR LF.
@@ -183,7 +199,13 @@ std::size_t decodedSize(GMimeObject* object)
 
 std::string decodedContent(GMimeObject* object)
 {
-    Ref<GMimeStream> sink(g_mime_stream_mem_new());
+    // Decoded content is never longer than encoded: room for that spares the copies of growing.
+    gint64 encoded = 0;
+    if (GMIME_IS_PART(object))
+        if (GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(object)))
+            encoded = g_mime_stream_length(g_mime_data_wrapper_get_stream(content));
+    Ref<GMimeStream> sink(g_mime_stream_mem_new_with_byte_array(
+        g_byte_array_sized_new(static_cast<guint>(std::clamp<gint64>(encoded, 0, UINT_MAX)))));
     writeDecoded(object, sink.get());
     const GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(sink.get()));
     return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
@@ -198,22 +220,31 @@ std::string childId(const std::string& parentId, int index)
 // Calls visit(object, partId, depth) for every entity below the message, numbered as IMAP
 // numbers body sections: a multipart that is a message's body has no number of its own, a
 // single body is "1".
-template <typename Visit> void walk(GMimeObject* object, const std::string& partId, int depth, const Visit& visit)
+template <typename Visit> void walk(GMimeObject* root, const Visit& visit)
 {
-    if (!object || depth > MaxDepth)
-        return;
-    if (!visit(object, partId, depth))
-        return;
-    if (GMIME_IS_MULTIPART(object)) {
-        GMimeMultipart* multipart = GMIME_MULTIPART(object);
-        const int count = g_mime_multipart_get_count(multipart);
-        for (int i = 0; i < count; ++i)
-            walk(g_mime_multipart_get_part(multipart, i), childId(partId, i), depth + 1, visit);
-    } else if (GMIME_IS_MESSAGE_PART(object)) {
-        GMimeMessage* message = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
-        GMimeObject* body = message ? g_mime_message_get_mime_part(message) : nullptr;
-        if (body)
-            walk(body, GMIME_IS_MULTIPART(body) ? partId : childId(partId, 0), depth + 1, visit);
+    // An explicit stack rather than recursion: the depth is the sender's to choose.
+    struct Pending {
+        GMimeObject* object;
+        std::string partId;
+        int depth;
+    };
+    std::vector<Pending> pending{{root, "", 0}};
+    while (!pending.empty()) {
+        Pending entry = std::move(pending.back());
+        pending.pop_back();
+        if (!entry.object || entry.depth > MaxDepth || !visit(entry.object, entry.partId, entry.depth))
+            continue;
+        if (GMIME_IS_MULTIPART(entry.object)) {
+            GMimeMultipart* multipart = GMIME_MULTIPART(entry.object);
+            for (int i = g_mime_multipart_get_count(multipart) - 1; i >= 0; --i)
+                pending.push_back({g_mime_multipart_get_part(multipart, i), childId(entry.partId, i), entry.depth + 1});
+        } else if (GMIME_IS_MESSAGE_PART(entry.object)) {
+            GMimeMessage* message = g_mime_message_part_get_message(GMIME_MESSAGE_PART(entry.object));
+            GMimeObject* body = message ? g_mime_message_get_mime_part(message) : nullptr;
+            if (body)
+                pending.push_back(
+                    {body, GMIME_IS_MULTIPART(body) ? entry.partId : childId(entry.partId, 0), entry.depth + 1});
+        }
     }
 }
 
@@ -232,7 +263,9 @@ void appendAddresses(InternetAddressList* list, std::vector<Address>& out, int d
     }
 }
 
-Part describe(GMimeObject* object, const std::string& partId)
+// An attached message is measured by writing it out; one inside another attached message is
+// not, or a deep chain of them would be written out once per level.
+Part describe(GMimeObject* object, const std::string& partId, bool measureMessage)
 {
     Part part;
     part.partId = partId;
@@ -244,14 +277,14 @@ Part describe(GMimeObject* object, const std::string& partId)
     if (GMIME_IS_PART(object))
         part.fileName = text(g_mime_part_get_filename(GMIME_PART(object)));
     else if (const char* name = g_mime_object_get_content_disposition_parameter(object, "filename"))
-        part.fileName = name;
+        part.fileName = text(name);
     else
         part.fileName = text(g_mime_object_get_content_type_parameter(object, "name"));
     part.contentId = text(g_mime_object_get_content_id(object));
     // An unknown disposition is to be treated as an attachment.
     const std::string disposition = lowerCase(trimmed(text(g_mime_object_get_disposition(object))));
     part.disposition = disposition.empty() || disposition == "inline" ? disposition : "attachment";
-    if (!GMIME_IS_MULTIPART(object))
+    if (GMIME_IS_PART(object) || (measureMessage && GMIME_IS_MESSAGE_PART(object)))
         part.size = decodedSize(object);
     return part;
 }
@@ -291,13 +324,14 @@ void build(GMimeObject* object, Part& into, std::vector<Leaf>& leaves)
         bool isMessage;
     };
     std::vector<Open> path;
-    walk(object, "", 0, [&](GMimeObject* entity, const std::string& partId, int depth) {
+    walk(object, [&](GMimeObject* entity, const std::string& partId, int depth) {
         path.resize(static_cast<std::size_t>(depth));
+        const bool listed = path.empty() || (path.back().listed && !path.back().isMessage);
         Part* node = &into;
         if (path.empty())
-            into = describe(entity, partId);
+            into = describe(entity, partId, listed);
         else {
-            path.back().node->children.push_back(describe(entity, partId));
+            path.back().node->children.push_back(describe(entity, partId, listed));
             node = &path.back().node->children.back();
         }
         const bool isMultipart = GMIME_IS_MULTIPART(entity);
@@ -306,12 +340,42 @@ void build(GMimeObject* object, Part& into, std::vector<Leaf>& leaves)
         if (isMultipart && (path.empty() || path.back().isMessage))
             node->partId.clear();
         const bool related = !path.empty() && path.back().related;
-        const bool listed = path.empty() || (path.back().listed && !path.back().isMessage);
         if (listed && !isMultipart)
             leaves.push_back({entity, *node, related});
         path.push_back({node, node->contentType == "multipart/related" || (related && isMultipart), listed, isMessage});
         return isMultipart || isMessage;
     });
+}
+
+// GMime compares every line that starts with "--" against every boundary still open, so deep
+// nesting with many such lines costs their product. Real mail stays far below this; beyond it
+// only the header is parsed and the body shown as it is.
+constexpr std::size_t MaxBoundaryComparisons = 50'000'000;
+
+std::size_t countIgnoringCase(std::string_view haystack, std::string_view lowerNeedle)
+{
+    std::size_t count = 0;
+    for (std::size_t i = 0; i + lowerNeedle.size() <= haystack.size(); ++i)
+        if ((haystack[i] | 0x20) == lowerNeedle[0]
+            && equalsIgnoringCase(haystack.substr(i, lowerNeedle.size()), lowerNeedle))
+            ++count;
+    return count;
+}
+
+// Where the body starts when the message is too costly to take apart; npos when it is not.
+std::size_t hostileBodyStart(std::string_view raw)
+{
+    std::size_t dashLines = raw.starts_with("--") ? 1 : 0;
+    for (std::size_t at = raw.find("\n--"); at != std::string_view::npos; at = raw.find("\n--", at + 3))
+        ++dashLines;
+    // Each level of nesting needs a line of its own to be entered: depth <= dashLines.
+    if (dashLines * dashLines <= MaxBoundaryComparisons
+        || dashLines * countIgnoringCase(raw, "boundary") <= MaxBoundaryComparisons)
+        return std::string_view::npos;
+    const std::size_t blankLine = raw.find("\n\r\n") != std::string_view::npos ? raw.find("\n\r\n") + 3
+        : raw.find("\n\n") != std::string_view::npos                           ? raw.find("\n\n") + 2
+                                                                               : raw.size();
+    return blankLine;
 }
 
 GMimeObject* findPart(GMimeMessage* message, std::string_view partId)
@@ -320,7 +384,7 @@ GMimeObject* findPart(GMimeMessage* message, std::string_view partId)
     GMimeObject* body = g_mime_message_get_mime_part(message);
     if (body && !GMIME_IS_MULTIPART(body) && partId == "1")
         return body;
-    walk(body, "", 0, [&](GMimeObject* entity, const std::string& id, int) {
+    walk(body, [&](GMimeObject* entity, const std::string& id, int) {
         if (!found && id == partId && !GMIME_IS_MULTIPART(entity))
             found = entity;
         return !found;
@@ -334,6 +398,12 @@ Message parse(std::string_view raw)
 {
     initialiseOnce();
     Message result;
+    const std::size_t hostileBody = hostileBodyStart(raw);
+    if (hostileBody != std::string_view::npos) {
+        result = parse(raw.substr(0, hostileBody));
+        result.text = guessToUtf8(raw.substr(hostileBody));
+        return result;
+    }
     RawStream stream(raw);
     Ref<GMimeMessage> message = parseMessage(stream.get());
     if (!message.get()) {
@@ -375,6 +445,12 @@ Message parse(std::string_view raw)
         result.text = toUtf8(decodedContent(textLeaf->object), textLeaf->part.charset);
     if (htmlLeaf)
         result.html = toUtf8(decodedContent(htmlLeaf->object), htmlLeaf->part.charset);
+    GMimeObject* body = g_mime_message_get_mime_part(message.get());
+    if (leaves.empty() && body && GMIME_IS_MULTIPART(body)) {
+        // A multipart whose boundary never comes: what it holds is all in its prologue.
+        GMimeMultipart* multipart = GMIME_MULTIPART(body);
+        result.text = text(g_mime_multipart_get_prologue(multipart)) + text(g_mime_multipart_get_epilogue(multipart));
+    }
 
     for (Leaf& leaf : leaves) {
         if (&leaf == textLeaf || &leaf == htmlLeaf)
@@ -393,6 +469,8 @@ Message parse(std::string_view raw)
 std::optional<std::string> partContent(std::string_view raw, std::string_view partId)
 {
     initialiseOnce();
+    if (hostileBodyStart(raw) != std::string_view::npos)
+        return std::nullopt;
     RawStream stream(raw);
     Ref<GMimeMessage> message = parseMessage(stream.get());
     if (!message.get())

@@ -1,6 +1,4 @@
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -8,116 +6,90 @@
 
 namespace {
 
-// The tree in one line per part: id, type, charset, encoding, disposition, file name, content id,
-// size; then which parts went to which flat list.
-std::string outline(const Mime::Part& part, int depth = 0)
+// The subject, then the tree a line per part: id, type, charset, encoding, disposition, file name,
+// <content id>, size; then the flat lists.
+std::string outline(const Mime::Part& part, const std::string& indent = "")
 {
-    std::string line
-        = std::string(static_cast<std::size_t>(depth) * 2, ' ') + "[" + part.partId + "] " + part.contentType;
-    for (const std::string* field : {&part.charset, &part.transferEncoding, &part.disposition, &part.fileName})
-        line += " " + (field->empty() ? std::string("-") : *field);
+    std::string line = indent + "[" + part.partId + "] " + part.contentType;
+    for (const std::string& field : {part.charset, part.transferEncoding, part.disposition, part.fileName})
+        line += " " + (field.empty() ? std::string("-") : field);
     line += " <" + part.contentId + "> " + std::to_string(part.size) + "\n";
     for (const Mime::Part& child : part.children)
-        line += outline(child, depth + 1);
+        line += outline(child, indent + "  ");
     return line;
 }
 
-std::string lists(const Mime::Message& message)
+std::string outline(const Mime::Message& m)
 {
-    std::string result = "inline:";
-    for (const Mime::Part& part : message.inlineParts)
-        result += " " + part.partId;
-    result += " attachments:";
-    for (const Mime::Part& part : message.attachments)
-        result += " " + part.partId;
-    return result;
+    std::string text = m.subject + "\n" + outline(m.root) + "inline:";
+    for (const Mime::Part& part : m.inlineParts)
+        text += " " + part.partId;
+    text += " attachments:";
+    for (const Mime::Part& part : m.attachments)
+        text += " " + part.partId;
+    return text;
 }
-
-std::string crlf(std::string_view lf)
-{
-    std::string out;
-    for (char c : lf)
-        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return out;
-}
-
-struct Case {
-    const char* name;
-    const char* raw; // written with LF, read with CR LF as the store keeps it
-    const char* tree;
-    const char* text;
-    const char* html;
-    const char* lists;
-};
-
-const Case Cases[] = {
-    {"plain Latin-1 quoted-printable, single body is part 1",
-     "Subject: =?iso-8859-1?q?Gr=FC=DFe?=\nContent-Type: text/plain; charset=iso-8859-1\n"
-     "Content-Transfer-Encoding: quoted-printable\n\nK=E4se=\n und Brot\n",
-     "[] text/plain iso-8859-1 quoted-printable - - <> 15\n", "Käse und Brot\n", "", "inline: attachments:"},
-    {"related HTML with a cid image, a 2231 file name, and an unknown charset",
-     "Content-Type: multipart/mixed; boundary=outer\n\n--outer\n"
-     "Content-Type: multipart/related; boundary=rel\n\n--rel\n"
-     "Content-Type: multipart/alternative; boundary=alt\n\n--alt\n"
-     "Content-Type: text/plain; charset=x-nobody-knows\n\nna\xEFve\n--alt\n"
-     "Content-Type: text/html; charset=utf-8\nContent-Transfer-Encoding: base64\n\nPGltZyBzcmM9ImNpZDpMb2dvQHgiPg==\n"
-     "--alt--\n--rel\nContent-Type: image/png\nContent-ID: <logo@x>\nContent-Transfer-Encoding: base64\n\niVBORw0K\n"
-     "--rel\nContent-Type: image/gif\nContent-Transfer-Encoding: base64\n\nR0lGODlh\n--rel--\n"
-     "--outer\nContent-Type: application/pdf\nContent-Disposition: attachment;\n"
-     " filename*=utf-8''Pr%C3%BCfung.pdf\nContent-Transfer-Encoding: base64\n\nJVBERi0=\n--outer--\n",
-     "[] multipart/mixed - - - - <> 0\n"
-     "  [1] multipart/related - - - - <> 0\n"
-     "    [1.1] multipart/alternative - - - - <> 0\n"
-     "      [1.1.1] text/plain x-nobody-knows - - - <> 5\n"
-     "      [1.1.2] text/html utf-8 base64 - - <> 22\n"
-     "    [1.2] image/png - base64 - - <logo@x> 6\n"
-     "    [1.3] image/gif - base64 - - <> 6\n"
-     "  [2] application/pdf - base64 attachment Prüfung.pdf <> 5\n",
-     "naïve", "<img src=\"cid:Logo@x\">", "inline: 1.2 1.3 attachments: 2"},
-    {"attached message: its parts belong to it, numbered below it",
-     "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nsee attached\n"
-     "--b\nContent-Type: message/rfc822\n\nSubject: inner\nContent-Type: multipart/alternative; boundary=c\n\n"
-     "--c\nContent-Type: text/plain\n\ninner text\n--c\nContent-Type: text/html\n\n<p>inner</p>\n--c--\n--b--\n",
-     "[] multipart/mixed - - - - <> 0\n"
-     "  [1] text/plain - - - - <> 12\n"
-     "  [2] message/rfc822 - - - - <> 165\n"
-     "    [] multipart/alternative - - - - <> 0\n"
-     "      [2.1] text/plain - - - - <> 10\n"
-     "      [2.2] text/html - - - - <> 12\n",
-     "see attached", "", "inline: attachments: 2"},
-};
 
 } // namespace
 
-TEST(MimeMessage, ReadsStructureBodiesAndLists)
+TEST(MimeMessage, ReadsHeadersStructureBodiesAndLists)
 {
-    for (const Case& c : Cases) {
-        SCOPED_TRACE(c.name);
-        const Mime::Message message = Mime::parse(crlf(c.raw));
-        EXPECT_EQ(outline(message.root), c.tree);
-        EXPECT_EQ(message.text, crlf(c.text));
+    struct Case {
+        const char *raw, *outline, *text, *html; // LF line ends, read as well as CR LF
+    };
+    const Case cases[] = {
+        {"Subject: =?iso-8859-1?q?Gr=FC=DFe?= of a\n folded line\n"
+         "Content-Type: text/plain; charset=iso-8859-1\nContent-Transfer-Encoding: quoted-printable\n\nK=E4se=\n und\n",
+         "Grüße of a folded line\n"
+         "[] text/plain iso-8859-1 quoted-printable - - <> 9\ninline: attachments:",
+         "Käse und\n", ""},
+        {"Content-Type: multipart/mixed; boundary=o\n\n--o\nContent-Type: multipart/related; boundary=r\n\n--r\n"
+         "Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain; charset=x-unknown\n\n"
+         "na\xEFve\n--a\nContent-Type: text/html; charset=utf-8\nContent-Transfer-Encoding: base64\n\n"
+         "PGltZyBzcmM9ImNpZDpMb2dvQHgiPg==\n--a--\n--r\nContent-Type: image/png\nContent-ID: <logo@x>\n\npng\n"
+         "--r\nContent-Type: image/gif\n\ngif\n--r--\n--o\nContent-Type: application/pdf\n"
+         "Content-Disposition: attachment;\n filename*=utf-8''Pr%C3%BCfung.pdf\n\npdf\n--o\nContent-Type: "
+         "message/rfc822\n\n"
+         "Content-Type: multipart/alternative; boundary=c\n\n--c\nContent-Type: text/plain\n\ninner\n--c--\n--o--\n",
+         "\n[] multipart/mixed - - - - <> 0\n  [1] multipart/related - - - - <> 0\n"
+         "    [1.1] multipart/alternative - - - - <> 0\n      [1.1.1] text/plain x-unknown - - - <> 5\n"
+         "      [1.1.2] text/html utf-8 base64 - - <> 22\n    [1.2] image/png - - - - <logo@x> 3\n"
+         "    [1.3] image/gif - - - - <> 3\n  [2] application/pdf - - attachment Prüfung.pdf <> 3\n"
+         "  [3] message/rfc822 - - - - <> 98\n    [] multipart/alternative - - - - <> 0\n"
+         "      [3.1] text/plain - - - - <> 5\ninline: 1.2 1.3 attachments: 2 3",
+         "naïve", "<img src=\"cid:Logo@x\">"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.outline);
+        const Mime::Message message = Mime::parse(c.raw);
+        EXPECT_EQ(outline(message), c.outline);
+        EXPECT_EQ(message.text, c.text);
         EXPECT_EQ(message.html, c.html);
-        EXPECT_EQ(lists(message), c.lists);
     }
 }
 
-TEST(MimeMessage, DecodesHeaderFieldsAndAddresses)
+TEST(MimeMessage, MalformedMailShowsWhatCanBeShown)
 {
-    const Mime::Message message
-        = Mime::parse(crlf("From: =?utf-8?b?SsO8cmdlbiBNw7xsbGVy?= <jm@example.org>\n"
-                           "To: Team: a@example.org, \"B, Person\" <b@example.org>;\n"
-                           "Subject: =?utf-8?q?Pr=C3=BCfung?= of a\n folded line\n"
-                           "Date: Sun, 6 Dec 2026 22:30:00 +0000\nMessage-ID: <id-1@example.org>\n"
-                           "X-Trace: one\nx-trace: =?iso-8859-1?q?zw=F6lf?=\n\nbody\n"));
-    ASSERT_EQ(message.from.size(), 1U);
-    EXPECT_EQ(message.from[0].name, "Jürgen Müller");
-    EXPECT_EQ(message.from[0].address, "jm@example.org");
-    ASSERT_EQ(message.to.size(), 2U);
-    EXPECT_EQ(message.to[1].name, "B, Person");
-    EXPECT_EQ(message.to[1].address, "b@example.org");
-    EXPECT_EQ(message.subject, "Prüfung of a folded line");
-    EXPECT_EQ(message.date, "Sun, 6 Dec 2026 22:30:00 +0000");
-    EXPECT_EQ(message.messageId, "id-1@example.org");
-    EXPECT_EQ(Mime::headerValues(message, "X-TRACE"), (std::vector<std::string>{"one", "zwölf"}));
-    EXPECT_EQ(message.text, "body\r\n");
+    std::string deepParts;
+    for (int i = 0; i < 1000; ++i)
+        deepParts += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\r\n\r\n--b" + std::to_string(i)
+            + "\r\n";
+    const std::string plain = "Content-Type: text/plain\r\n\r\n";
+    const struct {
+        std::string raw, textStart;
+        std::size_t textSize;
+    } cases[] = {
+        {deepParts + plain + "bottom", "bottom", 6},
+        {"Content-Type: multipart/mixed; boundary=zz\r\n\r\n--yy\r\n" + plain + "hello", "--yy\nContent-Type", 36},
+        {"Content-Transfer-Encoding: base64\r\n\r\naGVsbG8gd29y", "hello wor", 9},
+        {plain + std::string(64U << 20, 'a'), "aaaa", 64U << 20},
+        // Undeclared 8-bit text is read as Windows-1252; what that lacks becomes U+FFFD.
+        {"\x80\x81 \r\n\r\nbody", "\u20AC\uFFFD \r\n\r\nbody", 15},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.raw.substr(0, 60));
+        const Mime::Message message = Mime::parse(c.raw);
+        EXPECT_EQ(message.text.substr(0, c.textStart.size()), c.textStart);
+        EXPECT_EQ(message.text.size(), c.textSize);
+    }
 }

@@ -1,0 +1,38 @@
+// Arbitrary bytes read as a captured message. Besides not crashing: the text, the HTML and the
+// subject are UTF-8 (NUL bytes allowed), and every listed part can be fetched by its id with the
+// size the reader gave it.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "MimeMessage.h"
+
+namespace {
+
+bool isUtf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i++]);
+        if (lead >= 0x80 && (lead < 0xC2 || lead >= 0xF5))
+            return false;
+        for (int more = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3; more > 0; --more, ++i)
+            if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+                return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view raw(reinterpret_cast<const char*>(data), size);
+    const Mime::Message message = Mime::parse(raw);
+    if (!isUtf8(message.text) || !isUtf8(message.html) || !isUtf8(message.subject))
+        std::abort();
+    for (const auto* list : {&message.inlineParts, &message.attachments})
+        for (const Mime::Part& part : *list)
+            if (Mime::partContent(raw, part.partId).value_or("").size() != part.size)
+                std::abort();
+    return 0;
+}

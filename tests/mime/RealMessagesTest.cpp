@@ -1,0 +1,108 @@
+#include <string>
+#include <vector>
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "LoopbackClient.h"
+#include "MimeMessage.h"
+#include "RecordingHost.h"
+#include "RecordingMessageBoxes.h"
+#include "SmtpListener.h"
+#include "clsEmailStorage.h"
+
+namespace {
+
+const char* const PythonSender = R"(
+import pathlib, smtplib, sys
+from email.message import EmailMessage
+d = pathlib.Path(sys.argv[2])
+m = EmailMessage()
+m['From'], m['To'], m['Subject'] = 'Jürgen <jg@example.org>', 'bob@example.com', 'Grüße – Bestätigung'
+m.set_content('Hallo Jürgen,\nalles gut.\n')
+m.add_alternative('<p>Hallo <b>Jürgen</b><img src="cid:logo@qp"></p>', subtype='html')
+m.get_payload()[1].add_related((d / 'logo.png').read_bytes(), 'image', 'png', cid='<logo@qp>')
+m.add_attachment((d / 'report.pdf').read_bytes(), 'application', 'pdf', filename='Prüfbericht.pdf')
+m.add_attachment((d / 'table.csv').read_bytes(), 'text', 'csv', filename='Übersicht 2026.csv')
+with smtplib.SMTP('127.0.0.1', int(sys.argv[1]), timeout=20) as s:
+    s.send_message(m)
+)";
+
+} // namespace
+
+TEST(RealMessages, SentByRealClientsAreReadPartByPart)
+{
+    // Bytes a careless decoder would change: every byte value, CR LF inside the data, UTF-8.
+    std::string all;
+    for (int i = 0; i < 768; ++i)
+        all += char(i % 256);
+    const std::vector<std::pair<QString, std::string>> files{{"logo.png", "\x89PNG\r\n" + all.substr(0, 256)},
+                                                             {"report.pdf", "%PDF\r\n" + all},
+                                                             {"table.csv", "a\r\n\xC3\xA4"}};
+    QTemporaryDir folder;
+    for (const auto& [name, bytes] : files) {
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes.data(), qint64(bytes.size())) > 0);
+    }
+    RecordingMessageBoxes boxes;
+    clsEmailStorage store;
+    RecordingHost host;
+    SmtpListener listener{store, host};
+    listener.SetListenAddress(QHostAddress::LocalHost, 0);
+    listener.StartListening();
+    const QString port = QString::number(listener.ListeningPort()), dir = folder.path();
+
+    // The listed parts: id, type, file name, and which file the decoded bytes and the size match.
+    const struct {
+        QString program;
+        QStringList arguments;
+        std::string subject, text, html, parts;
+    } senders[] = {
+        {"python3",
+         {"-c", PythonSender, port, dir},
+         "Grüße – Bestätigung",
+         "Hallo Jürgen,\nalles gut.\n",
+         "Hallo <b>Jürgen</b>",
+         "1.2.2 image/png  =logo.png; 2 application/pdf Prüfbericht.pdf =report.pdf; "
+         "3 text/csv Übersicht 2026.csv =table.csv; "},
+        {"swaks",
+         {"--server", "127.0.0.1", "--port", port, "--to", "b@example.org", "--header", "Subject: swaks", "--body",
+          "Body", "--attach-type", "application/pdf", "--attach", "@" + dir + "/report.pdf", "--attach-type",
+          "text/csv", "--attach", "@" + dir + "/table.csv"},
+         "swaks",
+         "Body",
+         "",
+         "2 application/pdf report.pdf =report.pdf; 3 text/csv table.csv =table.csv; "},
+    };
+    for (const auto& sender : senders) {
+        SCOPED_TRACE(sender.program.toStdString());
+        if (QStandardPaths::findExecutable(sender.program).isEmpty())
+            GTEST_SKIP() << sender.program.toStdString() << " is not installed";
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(sender.program, sender.arguments);
+        ASSERT_TRUE(WaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
+        ASSERT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
+
+        const std::string& raw = store.EmailBody(store.Count());
+        const Mime::Message message = Mime::parse(raw);
+        std::string text = message.text, parts;
+        std::erase(text, '\r');
+        EXPECT_EQ(message.subject + "|" + text, sender.subject + "|" + sender.text);
+        EXPECT_NE(message.html.find(sender.html), std::string::npos) << message.html;
+        std::vector<Mime::Part> listed = message.inlineParts;
+        listed.insert(listed.end(), message.attachments.begin(), message.attachments.end());
+        for (const Mime::Part& part : listed) {
+            parts += part.partId + " " + part.contentType + " " + part.fileName + " =";
+            const std::string content = Mime::partContent(raw, part.partId).value_or("");
+            for (const auto& [name, bytes] : files)
+                parts += content == bytes && part.size == bytes.size() ? name.toStdString() : "";
+            parts += "; ";
+        }
+        EXPECT_EQ(parts, sender.parts);
+    }
+}
