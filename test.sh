@@ -8,6 +8,8 @@ cd "$(dirname "$0")"
 scripts/ensure-deps.sh test
 # Nodemailer, as the lock file names it, for the tests of the modern dialogue.
 (cd tests/esmtp/nodemailer && npm ci --no-audit --no-fund --silent)
+# The published npm client the API tests drive, at the version the lock file names.
+(cd tests/api/node && npm ci --no-audit --no-fund --loglevel=error)
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen

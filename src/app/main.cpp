@@ -1,45 +1,17 @@
 #include <cstdio>
 
 #include <QApplication>
+#include <QHostAddress>
 
-#include "AppError.h"
+#include "ApiServer.h"
 #include "CommandLine.h"
+#include "Headless.h"
+#include "ListenerOptions.h"
 #include "MessageBoxes.h"
 #include "ProcessLimits.h"
 #include "QtMessageBoxes.h"
-#include "SmtpListener.h"
-#include "TlsCredentials.h"
 #include "clsEmailStorage.h"
 #include "frmMain.h"
-
-namespace {
-
-constexpr const char* NotAnAddressText = "--smtps: not an IP address: ";
-
-// What the command line says of TLS and the modern dialogue; false, with the reason on the
-// standard error, when it cannot be done.
-bool applyTlsOptions(frmMain& window, const CommandLineOptions& options)
-{
-    try {
-        if (options.TlsCertificateFile)
-            window.Listener().SetTlsConfiguration(TlsCredentials::FromFiles(
-                QString::fromStdString(*options.TlsCertificateFile), QString::fromStdString(*options.TlsKeyFile)));
-        if (options.SmtpsAddress) {
-            const QHostAddress address(QString::fromStdString(options.SmtpsAddress->first));
-            if (address.isNull())
-                throw AppError(ErrorNumber::InvalidArgument, NotAnAddressText + options.SmtpsAddress->first);
-            window.Listener().SetImplicitTlsAddress(address, options.SmtpsAddress->second);
-        }
-        if (options.ModernSmtp)
-            window.SetModernSmtp(true);
-    } catch (const AppError& error) {
-        std::fprintf(stderr, "quellpost: %s\n", error.Description().c_str());
-        return false;
-    }
-    return true;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -54,6 +26,8 @@ int main(int argc, char** argv)
         std::fputs(options->Output->c_str(), stdout);
         return 0;
     }
+    if (options->Headless)
+        return runHeadless(argc, argv, *options);
     QApplication app(argc, argv);
     // Ties the window to its desktop entry, and so to its icon, on Wayland desktops too.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.quellpost.Quellpost"));
@@ -65,8 +39,16 @@ int main(int argc, char** argv)
         return 1;
     if (options->MaxMemory)
         window.EmailStorage().Budget().setLimit(*options->MaxMemory);
-    if (!applyTlsOptions(window, *options))
+    if (options->Smtp)
+        window.SetListenAddress(QHostAddress(QString::fromStdString(options->Smtp->host)), options->Smtp->port);
+    if (!applyListenerOptions(window.Listener(), *options, [&](bool on) { window.SetModernSmtp(on); }))
         return 2;
+    std::unique_ptr<ApiServer> api;
+    if (options->Http) {
+        api = startApiServer(window.EmailStorage(), *options->Http);
+        if (!api)
+            return 1;
+    }
     window.show();
     const int exitCode = QApplication::exec();
     SetMessageBoxService(nullptr);

@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QHostAddress>
 #include <QStringList>
 
 #include "ByteBudget.h"
@@ -28,25 +29,47 @@ constexpr const char* TlsPairText = "--tls-cert and --tls-key go together";
 constexpr const char* SmtpsName = "smtps";
 constexpr const char* SmtpsHelp = "Also listen on ADDR:PORT for clients that speak TLS from the first byte "
                                   "(for example 127.0.0.1:465).";
+constexpr const char* SmtpName = "smtp";
+constexpr const char* SmtpHelp = "Start listens for mail on ADDR:PORT instead of port 25 on every address.";
+constexpr const char* HttpName = "http";
+constexpr const char* HttpHelp = "Serve the HTTP API on ADDR:PORT (127.0.0.1 when only a port is given).";
+constexpr const char* HeadlessName = "headless";
+constexpr const char* HeadlessHelp
+    = "Run without a window: listen at once, write the log to standard output and what a box "
+      "would show to standard error; end on SIGTERM or SIGINT.";
 constexpr const char* AddressValue = "ADDR:PORT";
-constexpr const char* NotAnAddressText = "--smtps takes ADDR:PORT such as 127.0.0.1:465 or [::1]:465, not: ";
+constexpr const char* NotAnAddressFormat = "--%1 takes ADDR:PORT with an IP address and a port from 0 to 65535 "
+                                           "(for example 127.0.0.1:2525 or [::1]:2525), not: %2";
+constexpr const char* HttpDefaultHost = "127.0.0.1";
 constexpr int MaxPort = 65535;
-// Options whose value may follow as the next argument.
-const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::fromLatin1(TlsCertName),
-                               QString::fromLatin1(TlsKeyName), QString::fromLatin1(SmtpsName)};
+// Options whose value is the next argument.
+const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::fromLatin1(SmtpName),
+                               QString::fromLatin1(HttpName),      QString::fromLatin1(TlsCertName),
+                               QString::fromLatin1(TlsKeyName),    QString::fromLatin1(SmtpsName)};
 
-// "host:port", "[v6-address]:port"; the host is checked where addresses are known.
-std::optional<std::pair<std::string, int>> parseAddress(const QString& text)
+// "ADDR:PORT", "[v6]:PORT", or for the API a bare port.
+std::optional<ListenAddress> parseListenAddress(const QString& text, const char* defaultHost)
 {
+    QString host;
+    QString port = text;
     const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-    bool isNumber = false;
-    const int port = text.mid(colon + 1).toInt(&isNumber);
-    QString host = text.left(colon);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        host = host.mid(1, host.size() - 2);
-    if (colon <= 0 || !isNumber || port < 0 || port > MaxPort || host.isEmpty())
+    if (colon >= 0) {
+        host = text.left(colon);
+        port = text.mid(colon + 1);
+        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+            host = host.mid(1, host.size() - 2);
+        else if (host.contains(QLatin1Char(':')))
+            return std::nullopt; // an IPv6 address needs brackets, or its last group reads as the port
+    } else if (!defaultHost) {
         return std::nullopt;
-    return std::pair(host.toStdString(), port);
+    } else {
+        host = QString::fromLatin1(defaultHost);
+    }
+    bool ok = false;
+    const int number = port.toInt(&ok);
+    if (!ok || number < 0 || number > MaxPort || QHostAddress(host).isNull())
+        return std::nullopt;
+    return ListenAddress{host.toStdString(), number};
 }
 } // namespace
 
@@ -67,6 +90,14 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
     const QCommandLineOption smtps(QString::fromLatin1(SmtpsName), QString::fromLatin1(SmtpsHelp),
                                    QString::fromLatin1(AddressValue));
     parser.addOptions({esmtp, tlsCert, tlsKey, smtps});
+    const QCommandLineOption smtp(QString::fromLatin1(SmtpName), QString::fromLatin1(SmtpHelp),
+                                  QString::fromLatin1(AddressValue));
+    parser.addOption(smtp);
+    const QCommandLineOption http(QString::fromLatin1(HttpName), QString::fromLatin1(HttpHelp),
+                                  QString::fromLatin1(AddressValue));
+    parser.addOption(http);
+    const QCommandLineOption headless(QString::fromLatin1(HeadlessName), QString::fromLatin1(HeadlessHelp));
+    parser.addOption(headless);
     // Qt's own options (-platform, -style...) take one dash and are left to the application object.
     QStringList list{QString::fromLatin1(ProgramName)};
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -109,12 +140,18 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
         options.TlsCertificateFile = parser.value(tlsCert).toStdString();
         options.TlsKeyFile = parser.value(tlsKey).toStdString();
     }
-    if (parser.isSet(smtps)) {
-        options.SmtpsAddress = parseAddress(parser.value(smtps));
-        if (!options.SmtpsAddress) {
-            error = NotAnAddressText + parser.value(smtps).toStdString();
+    const std::pair<const QCommandLineOption*, std::optional<ListenAddress>*> addresses[]
+        = {{&smtp, &options.Smtp}, {&http, &options.Http}, {&smtps, &options.Smtps}};
+    for (const auto& [option, target] : addresses) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString text = parser.value(*option);
+        *target = parseListenAddress(text, option == &http ? HttpDefaultHost : nullptr);
+        if (!*target) {
+            error = QString::fromLatin1(NotAnAddressFormat).arg(option->names().constFirst(), text).toStdString();
             return std::nullopt;
         }
     }
+    options.Headless = parser.isSet(headless);
     return options;
 }

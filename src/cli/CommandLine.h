@@ -3,17 +3,25 @@
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
+
+// An address and port to listen on, as given: an IPv4 or IPv6 literal (IPv6 in brackets).
+struct ListenAddress {
+    std::string host;
+    int port = 0;
+};
 
 // What the command line asks of the program. Without options the program behaves as it always has.
 struct CommandLineOptions {
     std::optional<std::size_t> MaxMemory; // bytes; the default is the store's own
+    std::optional<ListenAddress> Smtp;    // where Start listens; port 25 on every address by default
+    std::optional<ListenAddress> Http;    // where the HTTP API listens; no API by default
+    bool Headless = false;                // no window: listen at once, boxes go to stderr
     bool ModernSmtp = false;              // EHLO, STARTTLS and AUTH on from the start
     // The certificate TLS shows, from PEM files; both or neither. Without, one is generated.
     std::optional<std::string> TlsCertificateFile;
     std::optional<std::string> TlsKeyFile;
-    std::optional<std::pair<std::string, int>> SmtpsAddress; // address and port of the implicit-TLS port
+    std::optional<ListenAddress> Smtps; // where clients that speak TLS from the first byte connect
     // Text to print instead of running (--help, --version).
     std::optional<std::string> Output;
 };

@@ -25,6 +25,10 @@ constexpr int MaxSocketNumber = std::numeric_limits<std::int16_t>::max();
 constexpr const char* ImplicitTlsSuffix = " (TLS)";
 constexpr const char* LoggedInText = ": Logged in as ";
 constexpr const char* TlsFailedText = ": TLS failed, connection closed: ";
+constexpr const char* ModernSmtpOnLine
+    = "Modern SMTP (EHLO, STARTTLS, AUTH) on: new connections are offered TLS and login.";
+constexpr const char* ModernSmtpOffLine
+    = "Modern SMTP (EHLO, STARTTLS, AUTH) off: new connections get the plain dialogue.";
 constexpr const char* CertificateMadeText = "TLS certificate generated for ";
 
 std::string ServerLine(const char* event, int index)
@@ -140,6 +144,8 @@ void SmtpListener::SetExtensions(bool on)
 {
     // The certificate first: when it cannot be made, nothing changes.
     m_sockets->Element(0).SetTlsConfiguration(on ? std::optional(TlsConfiguration()) : std::nullopt);
+    if (on != m_extensions)
+        Log(on ? ModernSmtpOnLine : ModernSmtpOffLine);
     m_extensions = on;
 }
 

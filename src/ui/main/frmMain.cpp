@@ -29,10 +29,6 @@ constexpr const char* StartCaption = "Start";
 constexpr const char* StopCaption = "Stop";
 constexpr const char* StartedLine = "SMTP server started.";
 constexpr const char* StoppedLine = "SMTP server stopped.";
-constexpr const char* ModernSmtpOnLine
-    = "Modern SMTP (EHLO, STARTTLS, AUTH) on: new connections are offered TLS and login.";
-constexpr const char* ModernSmtpOffLine
-    = "Modern SMTP (EHLO, STARTTLS, AUTH) off: new connections get the plain dialogue.";
 constexpr const char* IdleCaption = "Idle (inactive).";
 constexpr const char* ListeningCaption = "Listening for messages.";
 constexpr const char* InitFailedText = "Error: Unable to initialise application.";
@@ -68,7 +64,11 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     setFixedSize(sizeHint());
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain()
+{
+    if (m_store)
+        m_store->removeObserver(this);
+}
 
 bool frmMain::Form_Load()
 {
@@ -98,6 +98,7 @@ bool frmMain::Form_Load()
         cboMessagesSearchFor->setCurrentIndex(0);
 
         m_store = std::make_unique<clsEmailStorage>();
+        m_store->addObserver(this);
         m_listener = std::make_unique<SmtpListener>(*m_store, static_cast<ListenerHost&>(*this));
         sckTestLogger = std::make_unique<SocketControl>();
         sckTestLogger->setObjectName(QStringLiteral("sckTestLogger"));
@@ -182,7 +183,6 @@ void frmMain::SetModernSmtp(bool on)
     if (on == m_listener->Extensions())
         return;
     m_listener->SetExtensions(on);
-    LogLine(on ? ModernSmtpOnLine : ModernSmtpOffLine);
 }
 
 void frmMain::mnuLog_Click()

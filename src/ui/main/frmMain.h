@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "ListenerHost.h"
+#include "clsEmailStorage.h"
 #include "MessageBodyView.h"
 
 class QAction;
@@ -24,7 +25,6 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class clsEmailHandler;
-class clsEmailStorage;
 class frmLog;
 class frmMessage;
 class SmtpListener;
@@ -32,7 +32,7 @@ class SocketControl;
 
 // The program's window: owns the capture server, the message store, the log window and the
 // self-test's client; shows captured messages one at a time.
-class frmMain : public QMainWindow, private ListenerHost {
+class frmMain : public QMainWindow, private ListenerHost, private StoreObserver {
     Q_OBJECT
 public:
     explicit frmMain(QWidget* parent = nullptr);
@@ -137,6 +137,13 @@ private:
     bool DetailedLogging() const override;
     void ConnectionCountChanged(long count) override;
     void MessageStored(std::int16_t position) override;
+
+    // The store's changes made by others (the HTTP API): the listener's arrivals come through
+    // MessageStored, and the window's own deletion keeps its own behaviour.
+    void emailStored(std::int16_t) override { }
+    void emailRemoved(std::int16_t position, std::uint64_t id) override;
+    void emailsCleared() override;
+    bool m_removingOwn = false;
 
     bool m_loaded = false;
     bool m_unloaded = false;

@@ -13,6 +13,7 @@
 #include "MailIcons.h"
 #include "MessageBoxes.h"
 #include "QtLatin1.h"
+#include "ScopeExit.h"
 #include "Twips.h"
 #include "clsEmailStorage.h"
 
@@ -111,6 +112,8 @@ void frmMain::cmdMessageDelete_Click()
 {
     Trapped("cmdMessageDelete_Click", [&] {
         if (m_currentMessage >= 1 && m_currentMessage <= m_store->Count()) {
+            m_removingOwn = true;
+            const ScopeExit own([this] { m_removingOwn = false; });
             m_store->RemoveEmail(m_currentMessage);
             // The message behind the deleted one moves into its place; the last one leaves none.
             if (m_currentMessage > m_store->Count())
@@ -123,6 +126,33 @@ void frmMain::cmdMessageDelete_Click()
             showNoMessages();
         else
             MsgBox(CannotDeleteText, MsgButtons::Ok, MsgIcon::Information);
+    });
+}
+
+void frmMain::emailRemoved(std::int16_t position, std::uint64_t)
+{
+    if (m_removingOwn || m_unloaded)
+        return;
+    Trapped("emailRemoved", [&] {
+        // The message on show stays on show when another goes; when it goes itself, the one
+        // behind it moves into its place, as after the window's own Delete.
+        if (position < m_currentMessage)
+            m_currentMessage = Position16(m_currentMessage - 1);
+        if (m_currentMessage > m_store->Count())
+            m_currentMessage = m_store->Count();
+        ShowMessage();
+        FlagMessage();
+    });
+}
+
+void frmMain::emailsCleared()
+{
+    if (m_unloaded)
+        return;
+    Trapped("emailsCleared", [&] {
+        m_currentMessage = 0;
+        ShowMessage();
+        FlagMessage();
     });
 }
 

@@ -1,0 +1,232 @@
+#include "ApiJson.h"
+
+#include <chrono>
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QJsonArray>
+
+#include "clsEmailStorage.h"
+
+namespace ApiJson {
+namespace {
+
+QString utf8(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+// The envelope is kept as it came off the wire: one byte a character.
+QString latin1(const std::string& text)
+{
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+QString isoTime(QDateTime time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QString receivedTime(const clsEmailStorage& store, std::int16_t position)
+{
+    const auto since = store.emailReceived(position).time_since_epoch();
+    return isoTime(
+        QDateTime::fromMSecsSinceEpoch(std::chrono::duration_cast<std::chrono::milliseconds>(since).count(), Qt::UTC));
+}
+
+// The Date field when it reads as one, else the arrival.
+QString messageTime(const clsEmailStorage& store, std::int16_t position, const std::string& date)
+{
+    const QDateTime parsed = QDateTime::fromString(utf8(date).simplified(), Qt::RFC2822Date);
+    return parsed.isValid() ? isoTime(parsed) : receivedTime(store, position);
+}
+
+QJsonObject address(const Mime::Address& value)
+{
+    return QJsonObject{{QStringLiteral("Name"), utf8(value.name)}, {QStringLiteral("Address"), utf8(value.address)}};
+}
+
+QJsonArray addresses(const std::vector<Mime::Address>& values)
+{
+    QJsonArray array;
+    for (const Mime::Address& value : values)
+        array.append(address(value));
+    return array;
+}
+
+// The envelope's sender without its angle brackets.
+std::string envelopeSender(const clsEmailStorage& store, std::int16_t position)
+{
+    std::string sender = store.EmailFrom(position);
+    if (sender.size() >= 2 && sender.front() == '<' && sender.back() == '>')
+        sender = sender.substr(1, sender.size() - 2);
+    return sender;
+}
+
+// The From field's first address; a message without one shows its envelope sender.
+QJsonObject sender(const clsEmailStorage& store, std::int16_t position, const std::vector<Mime::Address>& from)
+{
+    if (!from.empty())
+        return address(from.front());
+    return address(Mime::Address{{}, envelopeSender(store, position)});
+}
+
+void addUsername(QJsonObject& object, const clsEmailStorage& store, std::int16_t position)
+{
+    const std::string& user = store.emailAuthUser(position);
+    if (!user.empty())
+        object.insert(QStringLiteral("Username"), latin1(user));
+}
+
+QString hex(const QByteArray& data, QCryptographicHash::Algorithm algorithm)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, algorithm).toHex());
+}
+
+QJsonArray attachments(const std::vector<Mime::Part>& parts, std::string_view raw)
+{
+    QJsonArray array;
+    for (const Mime::Part& part : parts) {
+        const std::optional<std::string> content = Mime::partContent(raw, part.partId);
+        const QByteArray bytes = content ? QByteArray(content->data(), qsizetype(content->size())) : QByteArray();
+        array.append(QJsonObject{
+            {QStringLiteral("PartID"), utf8(part.partId)},
+            {QStringLiteral("FileName"), utf8(part.fileName)},
+            {QStringLiteral("ContentType"), utf8(part.contentType)},
+            {QStringLiteral("ContentID"), utf8(part.contentId)},
+            {QStringLiteral("Size"), double(part.size)},
+            {QStringLiteral("Checksums"),
+             QJsonObject{{QStringLiteral("MD5"), hex(bytes, QCryptographicHash::Md5)},
+                         {QStringLiteral("SHA1"), hex(bytes, QCryptographicHash::Sha1)},
+                         {QStringLiteral("SHA256"), hex(bytes, QCryptographicHash::Sha256)}}},
+        });
+    }
+    return array;
+}
+
+} // namespace
+
+QJsonObject listItem(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position)
+{
+    const MessageFacts& facts = catalog.facts(position);
+    const std::uint64_t id = store.emailId(position);
+    QJsonObject item{
+        {QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(id))},
+        {QStringLiteral("MessageID"), utf8(facts.messageId)},
+        {QStringLiteral("Read"), catalog.isRead(id)},
+        {QStringLiteral("From"), sender(store, position, facts.from)},
+        {QStringLiteral("To"), addresses(facts.to)},
+        {QStringLiteral("Cc"), addresses(facts.cc)},
+        {QStringLiteral("Bcc"), addresses(facts.bcc)},
+        {QStringLiteral("ReplyTo"), addresses(facts.replyTo)},
+        {QStringLiteral("Subject"), utf8(facts.subject)},
+        {QStringLiteral("Created"), receivedTime(store, position)},
+        {QStringLiteral("Tags"), QJsonArray()},
+        {QStringLiteral("Size"), double(store.EmailBody(position).size())},
+        {QStringLiteral("Attachments"), facts.attachments},
+        {QStringLiteral("Snippet"), utf8(facts.snippet)},
+    };
+    addUsername(item, store, position);
+    return item;
+}
+
+namespace {
+
+QJsonObject pageOf(const clsEmailStorage& store, MessageCatalog& catalog, const std::vector<std::int16_t>& shown,
+                   std::size_t matchCount, std::size_t unreadMatches, std::size_t start)
+{
+    QJsonArray messages;
+    for (std::int16_t position : shown)
+        messages.append(listItem(store, catalog, position));
+    const auto total = static_cast<std::size_t>(store.Count());
+    return QJsonObject{
+        {QStringLiteral("total"), double(total)},
+        {QStringLiteral("unread"), double(total - catalog.readCount())},
+        {QStringLiteral("messages_count"), double(matchCount)},
+        {QStringLiteral("messages_unread"), double(unreadMatches)},
+        {QStringLiteral("start"), double(start)},
+        {QStringLiteral("count"), messages.size()},
+        {QStringLiteral("tags"), QJsonArray()},
+        {QStringLiteral("messages"), messages},
+    };
+}
+
+} // namespace
+
+QJsonObject page(const clsEmailStorage& store, MessageCatalog& catalog, const std::vector<std::int16_t>& matches,
+                 std::size_t start, std::size_t limit)
+{
+    std::vector<std::int16_t> shown;
+    std::size_t unreadMatches = 0;
+    for (std::size_t i = 0; i < matches.size(); ++i) {
+        if (!catalog.isRead(store.emailId(matches[i])))
+            ++unreadMatches;
+        if (i >= start && i - start < limit)
+            shown.push_back(matches[i]);
+    }
+    return pageOf(store, catalog, shown, matches.size(), unreadMatches, start);
+}
+
+QJsonObject listPage(const clsEmailStorage& store, MessageCatalog& catalog, std::size_t start, std::size_t limit)
+{
+    // Costs the page, not the store: twenty clients polling a full store must not starve the capture.
+    const auto total = static_cast<std::size_t>(store.Count());
+    std::vector<std::int16_t> shown;
+    for (std::size_t i = start; i < total && i - start < limit; ++i)
+        shown.push_back(static_cast<std::int16_t>(total - i));
+    return pageOf(store, catalog, shown, total, total - catalog.readCount(), start);
+}
+
+QJsonObject summary(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position)
+{
+    const std::string& raw = store.EmailBody(position);
+    const Mime::Message message = Mime::parse(raw);
+    const std::vector<std::string> unsubscribe = Mime::headerValues(message, "List-Unsubscribe");
+    const std::vector<std::string> unsubscribePost = Mime::headerValues(message, "List-Unsubscribe-Post");
+    QJsonObject object{
+        {QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(store.emailId(position)))},
+        {QStringLiteral("MessageID"), utf8(message.messageId)},
+        {QStringLiteral("From"), sender(store, position, message.from)},
+        {QStringLiteral("To"), addresses(message.to)},
+        {QStringLiteral("Cc"), addresses(message.cc)},
+        {QStringLiteral("Bcc"), addresses(message.bcc)},
+        {QStringLiteral("ReplyTo"), addresses(message.replyTo)},
+        {QStringLiteral("ReturnPath"), latin1(envelopeSender(store, position))},
+        {QStringLiteral("Subject"), utf8(message.subject)},
+        {QStringLiteral("Date"), messageTime(store, position, message.date)},
+        {QStringLiteral("Tags"), QJsonArray()},
+        {QStringLiteral("Text"), utf8(message.text)},
+        {QStringLiteral("HTML"), utf8(message.html)},
+        {QStringLiteral("Size"), double(raw.size())},
+        {QStringLiteral("Inline"), attachments(message.inlineParts, raw)},
+        {QStringLiteral("Attachments"), attachments(message.attachments, raw)},
+        {QStringLiteral("ListUnsubscribe"),
+         QJsonObject{
+             {QStringLiteral("Header"), unsubscribe.empty() ? QString() : utf8(unsubscribe.front())},
+             {QStringLiteral("HeaderPost"), unsubscribePost.empty() ? QString() : utf8(unsubscribePost.front())},
+             {QStringLiteral("Links"), QJsonArray()},
+             {QStringLiteral("Errors"), QString()}}},
+    };
+    addUsername(object, store, position);
+    catalog.markRead(store.emailId(position));
+    return object;
+}
+
+QJsonObject headers(const Mime::Message& message)
+{
+    QJsonObject object;
+    for (const Mime::Header& header : message.headers) {
+        const QString name = utf8(header.name);
+        QJsonArray values = object.value(name).toArray();
+        values.append(utf8(header.value));
+        object.insert(name, values);
+    }
+    return object;
+}
+
+QJsonObject error(const char* text)
+{
+    return QJsonObject{{QStringLiteral("Error"), QString::fromUtf8(text)}};
+}
+
+} // namespace ApiJson

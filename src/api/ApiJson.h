@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <QJsonObject>
+
+#include "MessageCatalog.h"
+
+class clsEmailStorage;
+
+// The JSON shapes of the API, named and laid out as the published clients read them.
+namespace ApiJson {
+
+// One message in a list or a live event: envelope, counts and a snippet, no bodies.
+QJsonObject listItem(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position);
+
+// A page of a list or a search: positions are the matches, newest first; total counts the store.
+QJsonObject page(const clsEmailStorage& store, MessageCatalog& catalog, const std::vector<std::int16_t>& matches,
+                 std::size_t start, std::size_t limit);
+
+// A page of every message, newest first.
+QJsonObject listPage(const clsEmailStorage& store, MessageCatalog& catalog, std::size_t start, std::size_t limit);
+
+// One message in full: envelope, decoded text and HTML, attachments with checksums.
+QJsonObject summary(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position);
+
+// Every header field by name, each with its values in order.
+QJsonObject headers(const Mime::Message& message);
+
+// {"Error": text}: what every refusal of the API carries.
+QJsonObject error(const char* text);
+
+} // namespace ApiJson

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ListenerHost.h"
+
+// The listener's host when there is no window: log lines go to standard output, one a line,
+// so that a test fixture's output can be read or thrown away as a whole.
+class HeadlessHost : public ListenerHost {
+public:
+    void LogLine(const std::string& line) override;
+    bool DetailedLogging() const override { return false; }
+    void ConnectionCountChanged(long) override { }
+    void MessageStored(std::int16_t) override { }
+};

@@ -1,0 +1,28 @@
+#include "ListenerOptions.h"
+
+#include <cstdio>
+
+#include <QHostAddress>
+
+#include "AppError.h"
+#include "SmtpListener.h"
+#include "TlsCredentials.h"
+
+bool applyListenerOptions(SmtpListener& listener, const CommandLineOptions& options,
+                          const std::function<void(bool)>& setModernSmtp)
+{
+    try {
+        if (options.TlsCertificateFile)
+            listener.SetTlsConfiguration(TlsCredentials::FromFiles(QString::fromStdString(*options.TlsCertificateFile),
+                                                                   QString::fromStdString(*options.TlsKeyFile)));
+        if (options.Smtps)
+            listener.SetImplicitTlsAddress(QHostAddress(QString::fromStdString(options.Smtps->host)),
+                                           options.Smtps->port);
+        if (options.ModernSmtp)
+            setModernSmtp(true);
+    } catch (const AppError& error) {
+        std::fprintf(stderr, "quellpost: %s\n", error.Description().c_str());
+        return false;
+    }
+    return true;
+}

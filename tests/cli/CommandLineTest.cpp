@@ -1,0 +1,61 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CommandLine.h"
+
+namespace {
+
+struct Case {
+    std::vector<std::string> arguments;
+    bool valid;
+    std::string smtp; // "host port" or empty
+    std::string http;
+    bool headless;
+};
+
+std::string shown(const std::optional<ListenAddress>& address)
+{
+    return address ? address->host + " " + std::to_string(address->port) : std::string();
+}
+
+TEST(CommandLine, ListenAddressesAndHeadless)
+{
+    const Case cases[] = {
+        {{}, true, "", "", false},
+        {{"--headless", "--smtp", "127.0.0.1:2525", "--http", "127.0.0.1:8025"},
+         true,
+         "127.0.0.1 2525",
+         "127.0.0.1 8025",
+         true},
+        {{"--smtp=[::1]:2525"}, true, "::1 2525", "", false},
+        {{"--http", "8025"}, true, "", "127.0.0.1 8025", false},
+        {{"--http", "0.0.0.0:0"}, true, "", "0.0.0.0 0", false},
+        {{"--smtp", "2525"}, false, "", "", false},           // where mail is taken is never guessed
+        {{"--smtp", "::1:2525"}, false, "", "", false},       // IPv6 needs brackets
+        {{"--smtp", "localhost:2525"}, false, "", "", false}, // addresses, not names
+        {{"--http", "127.0.0.1:65536"}, false, "", "", false},
+        {{"--http", "127.0.0.1:-1"}, false, "", "", false},
+        {{"--http", "127.0.0.1:"}, false, "", "", false},
+        {{"--smtp"}, false, "", "", false},
+        {{"--headless=yes"}, false, "", "", false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{"quellpost"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        SCOPED_TRACE(arguments.size() > 1 ? arguments[1] : "(none)");
+        std::string error;
+        const auto options = parseCommandLine(arguments, error);
+        ASSERT_EQ(options.has_value(), c.valid) << error;
+        if (!options) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        EXPECT_EQ(shown(options->Smtp), c.smtp);
+        EXPECT_EQ(shown(options->Http), c.http);
+        EXPECT_EQ(options->Headless, c.headless);
+    }
+}
+
+} // namespace
