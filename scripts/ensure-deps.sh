@@ -5,7 +5,7 @@ set -euo pipefail
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev fonts-liberation)
 test_packages=(googletest libgtest-dev libgmock-dev python3 python3-aiosmtpd swaks curl dovecot-pop3d clang libclang-rt-14-dev
-  dpkg-dev desktop-file-utils appstream)
+  dpkg-dev desktop-file-utils appstream xvfb dbus-daemon at-spi2-core python3-pyatspi xclip)
 
 packages=("${build_packages[@]}")
 if [[ "${1:-build}" == test ]]; then
