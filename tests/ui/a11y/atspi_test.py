@@ -9,6 +9,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 DEADLINE = 20  # seconds for any one thing to appear
 
@@ -16,9 +17,18 @@ BODY = ("From: a@example.org\r\nSubject: accessibility\r\n\r\n"
         "First line of the message.\r\nThe Needle sits on the second line.\r\n")
 
 
+EVENTS = []  # (type, source name) of the events the program raised
+
+
+def record(event):
+    EVENTS.append((event.type, event.source.name if event.source else None))
+
+
 def wait_for(what, probe):
     end = time.monotonic() + DEADLINE
     while time.monotonic() < end:
+        while GLib.MainContext.default().iteration(False):
+            pass  # delivers the events that arrived
         found = probe()
         if found:
             return found
@@ -88,6 +98,8 @@ def main():
     port = free_port()
     proc = subprocess.Popen([sys.argv[1], "--smtp", f"127.0.0.1:{port}"])
     try:
+        pyatspi.Registry.registerEventListener(record, "object:text-changed", "object:text-selection-changed",
+                                               "object:text-caret-moved")
         app = wait_for("program on the bus", program)
         press(wait_for("Start entry", lambda: find(app, named("menu item", "Start"))))
         wait_for("listening state", lambda: find(app, named("label", "Listening for messages.")))
@@ -109,6 +121,10 @@ def main():
         wait_for("a selection", lambda: text.getNSelections() == 1)
         start = BODY.lower().index("needle")
         check("selection", tuple(text.getSelection(0)), (start, start + len("needle")))
+        check("caret", text.caretOffset, start + len("needle"))
+        # A reader that follows events rather than polling hears of the new text, the hit and the caret.
+        for event in ("object:text-changed:insert", "object:text-selection-changed", "object:text-caret-moved"):
+            wait_for(event, lambda: (event, "Message body") in EVENTS)
 
         # Every log line reads as a list item; Copy puts the selected line on the clipboard, Copy
         # all every line shown.
