@@ -19,6 +19,7 @@ namespace {
 
 constexpr const char* StartedLine = "SMTP server started.";
 constexpr const char* ListeningFormat = "SMTP server listening on %1 port %2.";
+constexpr const char* TlsListeningFormat = "SMTP server listening for TLS from the first byte on %1 port %2.";
 constexpr const char* EndingFormat = "Signal %1 received: ending.";
 constexpr const char* StartFailedFormat = "quellpost: cannot listen for mail on %1 port %2: %3\n";
 constexpr const char* ApiListeningFormat = "HTTP API listening on %1 port %2.";
@@ -64,6 +65,11 @@ int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
     }
     host.LogLine(StartedLine);
     host.LogLine(QString::fromLatin1(ListeningFormat).arg(smtpHost).arg(listener.ListeningPort()).toStdString());
+    if (options.Smtps)
+        host.LogLine(QString::fromLatin1(TlsListeningFormat)
+                         .arg(QString::fromStdString(options.Smtps->host))
+                         .arg(listener.ImplicitTlsPort())
+                         .toStdString());
     std::unique_ptr<ApiServer> api;
     if (options.Http) {
         api = startApiServer(store, *options.Http);
