@@ -412,14 +412,28 @@ Message parse(std::string_view raw)
     }
     GMimeObject* object = GMIME_OBJECT(message.get());
 
-    GMimeHeaderList* headers = g_mime_object_get_header_list(object);
-    const int count = g_mime_header_list_get_count(headers);
-    result.headers.reserve(static_cast<std::size_t>(std::max(count, 0)));
-    for (int i = 0; i < count; ++i) {
-        GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
+    // GMime keeps the Content-* fields of the top part with that part, not with the message: both
+    // lists together, in the order they were written, are the header as the sender wrote it.
+    std::vector<std::pair<gint64, GMimeHeader*>> fields;
+    for (GMimeObject* holder : {object, g_mime_message_get_mime_part(message.get())}) {
+        if (!holder
+            || (holder != object && g_mime_object_get_header_list(holder) == g_mime_object_get_header_list(object)))
+            continue;
+        GMimeHeaderList* headers = g_mime_object_get_header_list(holder);
+        const int count = g_mime_header_list_get_count(headers);
+        for (int i = 0; i < count; ++i) {
+            GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
+            const bool contentField = std::string_view(g_mime_header_get_name(header)).size() > 8
+                && equalsIgnoringCase(std::string_view(g_mime_header_get_name(header)).substr(0, 8), "Content-");
+            if (holder == object || contentField)
+                fields.emplace_back(g_mime_header_get_offset(header), header);
+        }
+    }
+    std::stable_sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    result.headers.reserve(fields.size());
+    for (const auto& [offset, header] : fields)
         result.headers.push_back(
             {text(g_mime_header_get_name(header)), trimmed(text(g_mime_header_get_value(header)))});
-    }
     appendAddresses(g_mime_message_get_from(message.get()), result.from);
     appendAddresses(g_mime_message_get_to(message.get()), result.to);
     appendAddresses(g_mime_message_get_cc(message.get()), result.cc);
