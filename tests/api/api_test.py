@@ -1,6 +1,5 @@
 """The HTTP API against real clients: the published npm client, curl, a WebSocket, and a load
 of SMTP sessions with pollers. Usage: api_test.py QUELLPOST_BINARY [unittest args]"""
-import base64
 import concurrent.futures
 import json
 import os
@@ -12,6 +11,8 @@ import threading
 import time
 import unittest
 from email.message import EmailMessage
+
+import websocket
 
 from fixture import HERE, Quellpost, Schemas
 
@@ -101,7 +102,7 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(json.loads(self.server.request("/api/v1/messages")[2])["total"], 1)
 
     def test_wait_answers_on_arrival_and_events_follow_the_store(self):
-        events = WebSocketReader(self.server.http_port, "/api/events")
+        events = websocket.create_connection(f"ws://127.0.0.1:{self.server.http_port}/api/events", timeout=30)
         with concurrent.futures.ThreadPoolExecutor(max_workers=1) as pool:
             waiting = pool.submit(self.server.request, "/api/wait?query=subject:late+to:dave&timeout=60")
             self.server.send(message("Other", to="dave@example.com"), recipients=["dave@example.com"])
@@ -120,7 +121,7 @@ class ApiTest(unittest.TestCase):
         late_id = page["messages"][0]["ID"]
         self.server.request("/api/v1/messages", "DELETE", json.dumps({"IDs": [late_id]}).encode())
         self.server.request("/api/v1/messages", "DELETE")
-        seen = [events.next_event() for _ in range(4)]
+        seen = [json.loads(events.recv()) for _ in range(4)]
         for event in seen:
             self.schemas.check(event, "Event")
         self.assertEqual([(e["Type"], (e["Data"] or {}).get("Subject")) for e in seen],
@@ -197,46 +198,6 @@ class StartTest(unittest.TestCase):
         self.assertEqual(exposed.wait(timeout=30), 0)
         exposed.stderr.close()
         self.assertIn("anyone who can reach this address can read", warning)
-
-
-class WebSocketReader:
-    """Just enough of a WebSocket client to read the server's unmasked text frames."""
-
-    def __init__(self, port, path):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=30)
-        key = base64.b64encode(os.urandom(16)).decode()
-        self.sock.sendall((f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\n"
-                           f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\n"
-                           "Sec-WebSocket-Version: 13\r\n\r\n").encode())
-        self.buffer = b""
-        while b"\r\n\r\n" not in self.buffer:
-            self.buffer += self._recv()
-        head, _, self.buffer = self.buffer.partition(b"\r\n\r\n")
-        assert head.startswith(b"HTTP/1.1 101"), head
-
-    def _recv(self):
-        chunk = self.sock.recv(65536)
-        if not chunk:
-            raise ConnectionError("event stream closed")
-        return chunk
-
-    def _take(self, n):
-        while len(self.buffer) < n:
-            self.buffer += self._recv()
-        taken, self.buffer = self.buffer[:n], self.buffer[n:]
-        return taken
-
-    def next_event(self):
-        first, second = self._take(2)
-        length = second & 0x7F
-        if length == 126:  # events are far below 64 KiB
-            length = int.from_bytes(self._take(2), "big")
-        payload = self._take(length)
-        assert first & 0x0F == 1, first  # a text frame
-        return json.loads(payload)
-
-    def close(self):
-        self.sock.close()
 
 
 if __name__ == "__main__":
