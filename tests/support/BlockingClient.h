@@ -8,7 +8,7 @@
 class BlockingClient {
 public:
     BlockingClient() = default;
-    ~BlockingClient();
+    ~BlockingClient() { Close(); }
     BlockingClient(const BlockingClient&) = delete;
     BlockingClient& operator=(const BlockingClient&) = delete;
 
@@ -17,7 +17,7 @@ public:
     // The next line without CR LF; empty on time-out or close.
     std::string ReadLine();
     // Sends a line and returns the reply's first line.
-    std::string Command(std::string_view line);
+    std::string Command(std::string_view line) { return Send(std::string(line) + "\r\n") ? ReadLine() : std::string(); }
     void Close();
     // Closes with a reset instead of an orderly close.
     void Reset();

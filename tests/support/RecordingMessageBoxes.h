@@ -17,8 +17,8 @@ public:
         MsgIcon icon;
     };
 
-    RecordingMessageBoxes();
-    ~RecordingMessageBoxes() override;
+    RecordingMessageBoxes() { SetMessageBoxService(this); }
+    ~RecordingMessageBoxes() override { SetMessageBoxService(nullptr); }
 
     MsgResult Show(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
 
