@@ -13,8 +13,7 @@
 namespace {
 
 constexpr std::size_t Budget = 8u << 20;
-// What the process may hold beyond the budget: the connections' buffers, one block per message
-// in progress, the event loop's own.
+// Beyond the budget: the connections' buffers, a block per message in progress, the event loop's.
 constexpr std::size_t Overhead = 64u << 20;
 
 std::size_t residentBytes()

@@ -42,8 +42,7 @@ TEST(SmtpEngine, EveryCommandHasItsReply)
         expect(line, "500 \r\n", false);
 }
 
-// Every data phase yields exactly one message; a transaction starts empty; recipients are kept in
-// order; data lines are taken as they are, but for one leading dot, and are not answered.
+// One message per data phase, taken verbatim but for a leading dot; recipients kept in order.
 TEST(SmtpEngine, TransactionsKeepWhatTheirDataPhaseCollected)
 {
     struct Case {

@@ -17,13 +17,11 @@ TEST_F(Listener, PoolNumbersFillGapsWithoutReuseAndSurviveStop)
 {
     std::vector<std::unique_ptr<LoopbackClient>> clients;
     clients.push_back(Greeted());
-    EXPECT_EQ(host.shownCount, 1);
     EXPECT_TRUE(Accepted(1));
     clients.push_back(Greeted());
     clients.push_back(Greeted());
     clients[1]->Close(); // element 2 goes
     ASSERT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 2; }));
-    EXPECT_FALSE(listener.sckSMTPServer().Exists(2));
     EXPECT_EQ(host.shownCount, 2);
     for (int expected : {2, 4}) {
         clients.push_back(Greeted());
@@ -42,8 +40,7 @@ TEST_F(Listener, PoolNumbersFillGapsWithoutReuseAndSurviveStop)
     EXPECT_TRUE(boxes.Boxes().empty()); // the pool's invariant held
 }
 
-// The close handler lets events run before the element goes: a client arriving then must be given
-// another element, not the one about to be destroyed.
+// A client arriving while the close handler runs events must not get the element about to go.
 TEST_F(Listener, AClientArrivingWhileAnElementIsDestroyedGetsAnother)
 {
     host.detailed = true;
@@ -63,7 +60,6 @@ TEST_F(Listener, AClientArrivingWhileAnElementIsDestroyedGetsAnother)
         << "the request did not run inside the close handler";
     EXPECT_EQ(host.shownCount, 1);
 
-    // The newcomer is served on its element.
     host.onLine = nullptr;
     host.detailed = false;
     auto next = Greeted();

@@ -37,8 +37,7 @@ TEST(SmtpSession, BlocksCutAnywhereGiveTheSameMessages)
     }
 }
 
-// A message is kept up to the limit. One line more, or one line that alone is too long (even if
-// it ends in a dot), makes it "552" at its "." and gives its memory back at once.
+// Past the limit, by one line or one long line, a message is "552" and its memory goes at once.
 TEST(SmtpSession, MessagesPastTheSizeLimitAreRefusedAndTheNextIsJudgedOnItsOwn)
 {
     SmtpDialogue connection;
