@@ -152,8 +152,7 @@ TEST_F(Esmtp, ShowsTheUsersCertificate)
     EXPECT_FALSE(logged("TLS certificate generated"));
 }
 
-// A dialogue a client may hold with the server, one step at a time: what it sends, then the first
-// line it must get back ("" for nothing: the server closes the connection and logs why).
+// What a client sends, then the first line it must get back ("": the server closes and logs why).
 struct Step {
     std::string send;
     std::string reply;

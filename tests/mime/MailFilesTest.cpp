@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,17 +10,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// A program's standard output; the command bounds its own run time.
-std::string outputOf(const std::string& command)
-{
-    std::string output(1 << 20, '\0');
-    FILE* pipe = popen(command.c_str(), "r");
-    output.resize(pipe ? std::fread(output.data(), 1, output.size(), pipe) : 0);
-    if (pipe)
-        pclose(pipe);
-    return output;
-}
 
 // Lines that read as mbox separators, a quoted one, a dot, up to two empty lines at the end.
 std::string data(int i)
@@ -68,10 +56,9 @@ TEST(MailFiles, EmlAndMboxRoundTripAndOpenInRealReaders)
         EXPECT_EQ(message.recipients, "<b@example.org>, <c@example.org>, <d@example.org>");
     }
 
-    // A real reader: Python's mailbox module.
-    EXPECT_EQ(outputOf("timeout 60 python3 -c \"import mailbox, sys; m = mailbox.mbox(sys.argv[1]); print(len(m), "
-                       "all(x['Subject'] == 'Message %d' % i for i, x in enumerate(m)))\" "
-                       + mbox.string()),
-              "1000 True\n");
+    // A real reader: Python's mailbox module finds every message, in order.
+    const std::string reader = "timeout 60 python3 -c \"import mailbox, sys; m = mailbox.mbox(sys.argv[1]); sys.exit("
+                               "len(m) != 1000 or any(x['Subject'] != 'Message %d' % i for i, x in enumerate(m)))\" ";
+    EXPECT_EQ(std::system((reader + mbox.string()).c_str()), 0);
     fs::remove_all(folder);
 }

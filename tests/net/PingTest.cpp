@@ -39,8 +39,7 @@ std::string fromSource(const char* source, const std::string& packet)
     return header + packet;
 }
 
-// Stands in for the echo socket: its far end, on another thread, receives the request and sends
-// what the script makes of it. Without a script the far end is gone at once.
+// The echo socket's far end, on a thread: answers the request with the script's packets, or is gone.
 struct ScriptedPeer {
     ScriptedPeer(bool withIpHeader, std::function<Texts(const std::string& request)> script)
     {

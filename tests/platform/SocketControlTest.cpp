@@ -25,8 +25,7 @@ void connectTo(SocketControl& client, const std::string& host, int port)
     client.Connect();
 }
 
-// Records every event of a control as its kind and the control's state at that moment (7 connected,
-// 8 closing); reads data at once.
+// Every event as its kind and the state then (7 connected, 8 closing); reads data at once.
 struct Recorder {
     explicit Recorder(SocketControl& c) : control(c)
     {
@@ -164,8 +163,7 @@ TEST(SocketArray, LoadsAndUnloadsElementsByIndex)
     EXPECT_EQ(array.Element(1).State(), SocketState::Closed);
 }
 
-// A handler that waits in a nested loop (as behind a message box) while the peer hangs up:
-// the element is unloaded and deleted under the waiting handler, which must survive it.
+// The peer hangs up while a handler waits behind a box: its element is deleted under it.
 TEST(SocketArray, ElementDeletedWhileItsOwnHandlerWaits)
 {
     SocketArray array;
