@@ -3,8 +3,7 @@
 #include <string>
 #include <string_view>
 
-// A client on its own thread with plain blocking sockets, so load tests can drive the server,
-// which runs the event loop on the main thread. Every wait is bounded by a receive time-out.
+// For client threads while the server runs the main thread's loop; every wait has a time-out.
 class BlockingClient {
 public:
     BlockingClient() = default;

@@ -19,8 +19,7 @@ template <class Done> bool WaitFor(Done done, int timeoutMs = 10000)
     return true;
 }
 
-// A plain TCP client for tests, driven from the thread that runs the server: every wait keeps
-// the event loop turning, with a deadline.
+// A client on the server's own thread: every wait turns the event loop, with a deadline.
 class LoopbackClient {
 public:
     bool Connect(int port, int timeoutMs = 5000);
