@@ -1,15 +1,9 @@
-#include <algorithm>
-#include <ostream>
-#include <string>
-#include <vector>
-
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "LoopbackClient.h"
 #include "RecordingHost.h"
 #include "RecordingMessageBoxes.h"

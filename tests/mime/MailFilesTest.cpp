@@ -1,10 +1,7 @@
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <string>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "MailFiles.h"
 
 namespace fs = std::filesystem;

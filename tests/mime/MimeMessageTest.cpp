@@ -1,7 +1,4 @@
-#include <string>
-
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "MimeMessage.h"
 
 namespace {

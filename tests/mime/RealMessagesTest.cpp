@@ -1,12 +1,8 @@
-#include <string>
-#include <vector>
-
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "CaptureServer.h"
 #include "MimeMessage.h"
 

@@ -4,8 +4,6 @@
 
 namespace {
 
-using Messages = std::vector<SmtpDialogue::Message>;
-
 const std::string Ok = "250 OK\r\n";
 const std::string GoAhead = "354 send the mail data, end with .\r\n";
 
@@ -49,7 +47,7 @@ TEST(SmtpEngine, TransactionsKeepWhatTheirDataPhaseCollected)
         const char* name;
         std::vector<std::string> lines;
         const char* replies;
-        Messages stored;
+        std::vector<SmtpDialogue::Message> stored;
     };
     const Case cases[] = {
         {"nothing could be taken, not even data", {"MAIL FROM: x", "RCPT TO: y", "DATA", "."}, "oogo", {{"", "", ""}}},

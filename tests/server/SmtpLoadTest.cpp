@@ -1,7 +1,7 @@
 // Clients on threads of their own with blocking sockets; the listener keeps the main thread.
 #include <atomic>
-#include <set>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "TestKit.h"

@@ -1,6 +1,5 @@
 #include <deque>
 #include <set>
-#include <string>
 
 #include <QBuffer>
 #include <QCheckBox>
@@ -12,10 +11,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "Desktop.h"
 #include "LoopbackClient.h"
 #include "MailHtmlView.h"
@@ -144,7 +141,7 @@ protected:
             EXPECT_EQ(client.ReadLine().substr(0, 1), reply == 3 ? "3" : "2");
     }
 
-    template <class Widget> Widget* Shown(const char* name) // null, and the test crashes, for a name gone
+    template <class Widget> Widget* Shown(const char* name) // null for a name gone: the test crashes
     {
         return window.MessageWindow()->findChild<Widget*>(QString::fromLatin1(name));
     }
