@@ -125,6 +125,25 @@ TEST(SocketControl, MisuseThrowsAndARefusedPortIsExplained)
         "Permission denied: binding port 25 needs root or the CAP_NET_BIND_SERVICE capability (ports below 1024)");
 }
 
+// The peer sends and hangs up while the listener's handler is busy behind a box: nothing is lost.
+TEST_F(Loopback, RequestTakenOverLateStillGivesTheDataBeforeTheClose)
+{
+    SocketControl server;
+    Recorder serverEvents(server);
+    QTcpSocket peer;
+    QObject::connect(&listener, &SocketControl::ConnectionRequest, &listener, [&](long id) {
+        peer.write("QUIT\r\n");
+        peer.disconnectFromHost();
+        EXPECT_TRUE(qWaitFor([&] { return peer.state() == QAbstractSocket::UnconnectedState; }));
+        spinEventLoop(5); // loopback delivers at once; a few rounds let the waiting connection read it all
+        server.Accept(id);
+    });
+    peer.connectToHost(QHostAddress::LocalHost, quint16(listener.LocalPort()));
+    ASSERT_TRUE(qWaitFor([&] { return serverEvents.count("Close") == 1; }));
+    EXPECT_EQ(serverEvents.events, (Texts{"Data 7", "Close 8"}));
+    EXPECT_EQ(serverEvents.received, "QUIT\r\n");
+}
+
 TEST(SocketArray, LoadsAndUnloadsElementsByIndex)
 {
     SocketArray array;
