@@ -1,6 +1,4 @@
-// Arbitrary bytes read as a captured message. Besides not crashing: the text, the HTML and the
-// subject are UTF-8 (NUL bytes allowed), and every listed part can be fetched by its id with the
-// size the reader gave it.
+// Arbitrary bytes as a message: text, HTML and subject stay UTF-8; every listed part has its size.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>

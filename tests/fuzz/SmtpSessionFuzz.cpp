@@ -1,7 +1,5 @@
-// Arbitrary byte streams, cut at arbitrary points and interleaved over two connections, fed to
-// the receive step and the engine. After every block: every kept message was confirmed with
-// "250 OK" to its "." and nothing else, and each connection has kept exactly what its own stream
-// holds so far.
+// Two connections' arbitrary streams, cut anywhere and interleaved: after every block each has kept
+// exactly what its own stream holds so far, every message confirmed with "250 OK" to its ".".
 #include <cstdint>
 #include <cstdlib>
 #include <string>

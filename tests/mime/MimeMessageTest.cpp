@@ -1,13 +1,9 @@
-#include <string>
-
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "MimeMessage.h"
 
 namespace {
 
-// The subject, then the tree a line per part: id, type, charset, encoding, disposition, file name,
-// <content id>, size; then the flat lists.
+// The subject, a line per part (id, type, charset, encoding, disposition, name, <id>, size), the lists.
 std::string outline(const Mime::Part& part, const std::string& indent = "")
 {
     std::string line = indent + "[" + part.partId + "] " + part.contentType;

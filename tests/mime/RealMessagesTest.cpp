@@ -1,19 +1,10 @@
-#include <string>
-#include <vector>
-
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
-#include "LoopbackClient.h"
+#include "TestKit.h"
+#include "CaptureServer.h"
 #include "MimeMessage.h"
-#include "RecordingHost.h"
-#include "RecordingMessageBoxes.h"
-#include "SmtpListener.h"
-#include "clsEmailStorage.h"
 
 namespace {
 
@@ -32,11 +23,13 @@ with smtplib.SMTP('127.0.0.1', int(sys.argv[1]), timeout=20) as s:
     s.send_message(m)
 )";
 
+using RealMessages = CaptureServer<>;
+
 } // namespace
 
-TEST(RealMessages, SentByRealClientsAreReadPartByPart)
+// Bytes a careless decoder would change: every byte value, CR LF inside the data, UTF-8.
+TEST_F(RealMessages, SentByPythonAreReadPartByPart)
 {
-    // Bytes a careless decoder would change: every byte value, CR LF inside the data, UTF-8.
     std::string all;
     for (int i = 0; i < 768; ++i)
         all += char(i % 256);
@@ -48,61 +41,29 @@ TEST(RealMessages, SentByRealClientsAreReadPartByPart)
         QFile file(folder.filePath(name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes.data(), qint64(bytes.size())) > 0);
     }
-    RecordingMessageBoxes boxes;
-    clsEmailStorage store;
-    RecordingHost host;
-    SmtpListener listener{store, host};
-    listener.SetListenAddress(QHostAddress::LocalHost, 0);
-    listener.StartListening();
-    const QString port = QString::number(listener.ListeningPort()), dir = folder.path();
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start("python3", {"-c", PythonSender, QString::number(port), folder.path()});
+    ASSERT_TRUE(WaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
+    ASSERT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
 
+    const std::string& raw = store.EmailBody(store.Count());
+    const Mime::Message message = Mime::parse(raw);
+    std::string text = message.text, parts;
+    std::erase(text, '\r');
+    EXPECT_EQ(message.subject + "|" + text, "Grüße – Bestätigung|Hallo Jürgen,\nalles gut.\n");
+    EXPECT_NE(message.html.find("Hallo <b>Jürgen</b>"), std::string::npos) << message.html;
     // The listed parts: id, type, file name, and which file the decoded bytes and the size match.
-    const struct {
-        QString program;
-        QStringList arguments;
-        std::string subject, text, html, parts;
-    } senders[] = {
-        {"python3",
-         {"-c", PythonSender, port, dir},
-         "Grüße – Bestätigung",
-         "Hallo Jürgen,\nalles gut.\n",
-         "Hallo <b>Jürgen</b>",
-         "1.2.2 image/png  =logo.png; 2 application/pdf Prüfbericht.pdf =report.pdf; "
-         "3 text/csv Übersicht 2026.csv =table.csv; "},
-        {"swaks",
-         {"--server", "127.0.0.1", "--port", port, "--to", "b@example.org", "--header", "Subject: swaks", "--body",
-          "Body", "--attach-type", "application/pdf", "--attach", "@" + dir + "/report.pdf", "--attach-type",
-          "text/csv", "--attach", "@" + dir + "/table.csv"},
-         "swaks",
-         "Body",
-         "",
-         "2 application/pdf report.pdf =report.pdf; 3 text/csv table.csv =table.csv; "},
-    };
-    for (const auto& sender : senders) {
-        SCOPED_TRACE(sender.program.toStdString());
-        if (QStandardPaths::findExecutable(sender.program).isEmpty())
-            GTEST_SKIP() << sender.program.toStdString() << " is not installed";
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(sender.program, sender.arguments);
-        ASSERT_TRUE(WaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
-        ASSERT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
-
-        const std::string& raw = store.EmailBody(store.Count());
-        const Mime::Message message = Mime::parse(raw);
-        std::string text = message.text, parts;
-        std::erase(text, '\r');
-        EXPECT_EQ(message.subject + "|" + text, sender.subject + "|" + sender.text);
-        EXPECT_NE(message.html.find(sender.html), std::string::npos) << message.html;
-        std::vector<Mime::Part> listed = message.inlineParts;
-        listed.insert(listed.end(), message.attachments.begin(), message.attachments.end());
-        for (const Mime::Part& part : listed) {
-            parts += part.partId + " " + part.contentType + " " + part.fileName + " =";
-            const std::string content = Mime::partContent(raw, part.partId).value_or("");
-            for (const auto& [name, bytes] : files)
-                parts += content == bytes && part.size == bytes.size() ? name.toStdString() : "";
-            parts += "; ";
-        }
-        EXPECT_EQ(parts, sender.parts);
+    std::vector<Mime::Part> listed = message.inlineParts;
+    listed.insert(listed.end(), message.attachments.begin(), message.attachments.end());
+    for (const Mime::Part& part : listed) {
+        parts += part.partId + " " + part.contentType + " " + part.fileName + " =";
+        const std::string content = Mime::partContent(raw, part.partId).value_or("");
+        for (const auto& [name, bytes] : files)
+            parts += content == bytes && part.size == bytes.size() ? name.toStdString() : "";
+        parts += "; ";
     }
+    EXPECT_EQ(parts,
+              "1.2.2 image/png  =logo.png; 2 application/pdf Prüfbericht.pdf =report.pdf; "
+              "3 text/csv Übersicht 2026.csv =table.csv; ");
 }

@@ -1,7 +1,3 @@
-#include <array>
-
-#include <unistd.h>
-
 #include "TestKit.h"
 #include "HostLookup.h"
 #include "RecordingMessageBoxes.h"
@@ -34,11 +30,8 @@ TEST(HostLookup, GetIPAddressTrimsAndTerminatesTheName)
         EXPECT_EQ(name, c.nameAfter);
     }
 
-    // The local host's name, as the system gives it, and the address it resolves to.
-    std::array<char, 256> buffer{};
-    ASSERT_EQ(::gethostname(buffer.data(), buffer.size() - 1), 0);
+    // An empty name stands for the local host.
     const std::string host = GetIPHost();
-    EXPECT_EQ(host, std::string(buffer.data()));
     std::string name;
     const std::string address = GetIPAddress(name);
     EXPECT_EQ(name, host + '\0');

@@ -24,6 +24,5 @@ public:
     bool detailed = false;
     long shownCount = 0;
     std::vector<std::int16_t> shown;
-    // Runs after each line is kept: lets a test act at a chosen moment of a handler.
-    std::function<void(const std::string&)> onLine;
+    std::function<void(const std::string&)> onLine; // after each line: a test acts at that moment
 };

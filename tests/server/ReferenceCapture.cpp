@@ -1,8 +1,7 @@
 #include "ReferenceCapture.h"
 
-#include <cctype>
-
 #include "CaptureLimits.h"
+#include "Latin1Text.h"
 
 std::vector<std::string> ExpectedBodies(std::string_view stream)
 {
@@ -24,10 +23,7 @@ std::vector<std::string> ExpectedBodies(std::string_view stream)
         }
         if (line.size() > CaptureLimits::MaxCommandLineBytes)
             continue;
-        std::string word(line.substr(0, 4));
-        for (char& c : word)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (word == "DATA") {
+        if (UpperCase(line.substr(0, 4)) == "DATA") {
             inData = true;
             body.clear();
         }

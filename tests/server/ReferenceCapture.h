@@ -4,7 +4,5 @@
 #include <string_view>
 #include <vector>
 
-// What a capture server must keep from a client's whole byte stream, worked out the simple way:
-// split at CR LF, skip over-long command lines, collect data phases with their dots unstuffed.
-// Cutting the stream into blocks anywhere must not change the result.
+// What must be kept of a whole stream, worked out the simple way, however the stream is cut.
 std::vector<std::string> ExpectedBodies(std::string_view stream);

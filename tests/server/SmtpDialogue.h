@@ -10,14 +10,12 @@
 // One scripted connection: feed client lines, read the replies and the messages kept.
 class SmtpDialogue : public SmtpConnection {
 public:
-    // Sender, recipients and body of a message kept.
-    using Message = std::array<std::string, 3>;
+    using Message = std::array<std::string, 3>; // sender, recipients, body
 
     // Sends the lines (without CR LF) one by one to the engine and returns their replies, joined.
     std::string script(const std::vector<std::string>& lines);
     std::string client(const std::string& line) { return script({line}); }
-    // The bodies kept, in order.
-    std::vector<std::string> bodies() const;
+    std::vector<std::string> bodies() const; // in the order kept
 
     void SendData(std::string_view text) override;
     bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body,

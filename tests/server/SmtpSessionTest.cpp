@@ -37,22 +37,7 @@ TEST(SmtpSession, BlocksCutAnywhereGiveTheSameMessages)
     }
 }
 
-TEST(SmtpSession, UnfinishedCommandLinesStayBounded)
-{
-    SmtpDialogue connection;
-    SmtpSession session(connection, nullptr);
-    const std::string garbage(std::size_t{64} * 1024, '\0');
-    for (int i = 0; i < 50; ++i) {
-        session.Receive(garbage);
-        EXPECT_LE(session.BufferedBytes(), CaptureLimits::MaxCommandLineBytes + 1);
-    }
-    EXPECT_EQ(connection.replies, Texts{TooLong});
-    session.Receive("\r\nNOOP\r\n");
-    EXPECT_EQ(connection.replies.back(), "250 OK\r\n");
-}
-
-// A message is kept up to the limit. One line more, or one line that alone is too long (even if
-// it ends in a dot), makes it "552" at its "." and gives its memory back at once.
+// Past the limit, by one line or one long line, a message is "552" and its memory goes at once.
 TEST(SmtpSession, MessagesPastTheSizeLimitAreRefusedAndTheNextIsJudgedOnItsOwn)
 {
     SmtpDialogue connection;

@@ -7,11 +7,9 @@
 
 namespace {
 
-// Runs a script of calls on one store, each "call:text=result" ("call=result" gives an empty text,
-// which a find-next takes as the remembered one; "_" stands for a blank). "store" keeps the text as
-// sender, recipient and body and returns its position; "remove" removes the position given as
-// text; "clear". Searches are named by their field: "from", "to" or "body" find first, with "+"
-// find next, with "!" exact.
+// Runs "call:text=result" steps on one store ("_" is a blank; no text: the remembered one). Calls:
+// "store" (text as all fields), "remove" (position), "clear", and the searches "from", "to",
+// "body", with "+" find next, with "!" exact.
 void run(const std::string& script)
 {
     clsEmailStorage store;
@@ -45,27 +43,18 @@ void run(const std::string& script)
 TEST(clsEmailStorage, StoreReadAndRemoveByPosition)
 {
     clsEmailStorage store;
-    EXPECT_EQ(store.StoreEmail("f1", "t1", "b1"), 1);
-    EXPECT_EQ(store.StoreEmail("f2", "t2", "b2"), 2);
     // Empty texts and duplicates are kept as they are.
-    EXPECT_EQ(store.StoreEmail("", "", ""), 3);
-    EXPECT_EQ(store.StoreEmail("f1", "t1", "b1"), 4);
-    EXPECT_FALSE(store.RemoveEmail(5));
+    for (const char* text : {"a", "", "a"})
+        store.StoreEmail(text, text, text);
+    EXPECT_FALSE(store.RemoveEmail(4));
     EXPECT_TRUE(store.RemoveEmail(1));
-    EXPECT_EQ(store.Count(), 3);
-    EXPECT_EQ(store.EmailFrom(1) + store.EmailTo(1) + store.EmailBody(1), "f2t2b2");
-    EXPECT_EQ(store.EmailFrom(3), "f1");
-    EXPECT_EQ(store.EmailFrom(4), "");
-
+    EXPECT_EQ(store.EmailFrom(1) + "|" + store.EmailTo(2) + "|" + store.EmailBody(2), "|a|a");
     // A position below 1 names no message: an error, and nothing changes.
-    for (int16_t index : {int16_t{0}, int16_t{-1}, int16_t{-32768}}) {
-        SCOPED_TRACE(index);
-        EXPECT_EQ(ErrorNumberOf([&] { store.RemoveEmail(index); }), ErrorNumber::SubscriptOutOfRange);
-        EXPECT_EQ(ErrorNumberOf([&] { store.EmailFrom(index); }), ErrorNumber::SubscriptOutOfRange);
-        EXPECT_EQ(ErrorNumberOf([&] { store.EmailTo(index); }), ErrorNumber::SubscriptOutOfRange);
-        EXPECT_EQ(ErrorNumberOf([&] { store.EmailBody(index); }), ErrorNumber::SubscriptOutOfRange);
+    for (int16_t index : {int16_t{0}, int16_t{-32768}}) {
+        EXPECT_EQ(ErrorNumberOf([&] { store.RemoveEmail(index); }), ErrorNumber::SubscriptOutOfRange) << index;
+        EXPECT_EQ(ErrorNumberOf([&] { store.EmailFrom(index); }), ErrorNumber::SubscriptOutOfRange) << index;
     }
-    EXPECT_EQ(store.Count(), 3);
+    EXPECT_EQ(store.Count(), 2);
 }
 
 TEST(clsEmailStorage, FindFirstAndNext)
@@ -105,23 +94,15 @@ TEST(clsEmailStorage, SearchesIgnoreLatin1CaseAndSkipEmptyEntries)
         "store:later=3 from+=0");
 }
 
-TEST(clsEmailStorage, LimitOf32767Messages)
+// The listener's test fills the store; left: a hit at the last position leaves no find-next.
+TEST(clsEmailStorage, FindNextAfterAHitAtTheLastPosition)
 {
     clsEmailStorage store;
     for (int i = 1; i < 32'767; ++i)
         store.StoreEmail("f", "t", "b");
     EXPECT_EQ(store.StoreEmail("last", "last", "last"), 32'767);
-    // The next one is refused whole.
-    EXPECT_EQ(ErrorNumberOf([&] { store.StoreEmail("over", "over", "over"); }), ErrorNumber::Overflow);
-    EXPECT_EQ(store.Count(), 32'767);
-    EXPECT_EQ(store.FindFirstEmailFrom("over") + store.FindFirstEmailTo("over") + store.FindFirstEmailBodyWith("over"),
-              0);
-
-    // A hit at the last position leaves no start position for a find-next.
     EXPECT_EQ(store.FindFirstEmailFrom("last"), 32'767);
     EXPECT_EQ(ErrorNumberOf([&] { store.FindNextEmailFrom(); }), ErrorNumber::Overflow);
-    EXPECT_TRUE(store.RemoveEmail(1));
-    EXPECT_EQ(store.StoreEmail("again", "t", "b"), 32'767);
 }
 
 TEST(clsEmailStorage, IdsOutliveRemovalsAndObserversHearEveryChange)

@@ -6,11 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-BlockingClient::~BlockingClient()
-{
-    Close();
-}
-
 bool BlockingClient::Connect(int port, int timeoutMs)
 {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -54,11 +49,6 @@ std::string BlockingClient::ReadLine()
             return {};
         m_buffer.append(chunk, static_cast<std::size_t>(got));
     }
-}
-
-std::string BlockingClient::Command(std::string_view line)
-{
-    return Send(std::string(line) + "\r\n") ? ReadLine() : std::string();
 }
 
 void BlockingClient::Close()

@@ -3,12 +3,11 @@
 #include <string>
 #include <string_view>
 
-// A client on its own thread with plain blocking sockets, so load tests can drive the server,
-// which runs the event loop on the main thread. Every wait is bounded by a receive time-out.
+// For client threads while the server runs the main thread's loop; every wait has a time-out.
 class BlockingClient {
 public:
     BlockingClient() = default;
-    ~BlockingClient();
+    ~BlockingClient() { Close(); }
     BlockingClient(const BlockingClient&) = delete;
     BlockingClient& operator=(const BlockingClient&) = delete;
 
@@ -17,7 +16,7 @@ public:
     // The next line without CR LF; empty on time-out or close.
     std::string ReadLine();
     // Sends a line and returns the reply's first line.
-    std::string Command(std::string_view line);
+    std::string Command(std::string_view line) { return Send(std::string(line) + "\r\n") ? ReadLine() : std::string(); }
     void Close();
     // Closes with a reset instead of an orderly close.
     void Reset();

@@ -29,19 +29,3 @@ std::string LoopbackClient::ReadLine(int timeoutMs)
     m_buffer.erase(0, end + 2);
     return line;
 }
-
-std::string LoopbackClient::Command(std::string_view line, int timeoutMs)
-{
-    Send(std::string(line) + "\r\n");
-    return ReadLine(timeoutMs);
-}
-
-bool LoopbackClient::WaitForClose(int timeoutMs)
-{
-    return WaitFor([&] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
-}
-
-void LoopbackClient::Close()
-{
-    m_socket.disconnectFromHost();
-}

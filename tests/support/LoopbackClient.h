@@ -7,25 +7,6 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 
-// A plain TCP client for tests, driven from the thread that runs the server: every wait keeps
-// the event loop turning, with a deadline.
-class LoopbackClient {
-public:
-    bool Connect(int port, int timeoutMs = 5000);
-    void Send(std::string_view bytes);
-    // The next line without its CR LF; empty when none came in time.
-    std::string ReadLine(int timeoutMs = 5000);
-    // Sends a command line and returns the first line of the reply.
-    std::string Command(std::string_view line, int timeoutMs = 5000);
-    // Waits until the server has closed the connection.
-    bool WaitForClose(int timeoutMs = 5000);
-    void Close();
-
-private:
-    QTcpSocket m_socket;
-    std::string m_buffer;
-};
-
 // Runs the event loop until done() holds or the deadline passes; true when it held.
 template <class Done> bool WaitFor(Done done, int timeoutMs = 10000)
 {
@@ -37,3 +18,28 @@ template <class Done> bool WaitFor(Done done, int timeoutMs = 10000)
     }
     return true;
 }
+
+// A client on the server's own thread: every wait turns the event loop, with a deadline.
+class LoopbackClient {
+public:
+    bool Connect(int port, int timeoutMs = 5000);
+    void Send(std::string_view bytes);
+    // The next line without its CR LF; empty when none came in time.
+    std::string ReadLine(int timeoutMs = 5000);
+    // Sends a command line and returns the first line of the reply.
+    std::string Command(std::string_view line, int timeoutMs = 5000)
+    {
+        Send(std::string(line) + "\r\n");
+        return ReadLine(timeoutMs);
+    }
+    // Waits until the server has closed the connection.
+    bool WaitForClose(int timeoutMs = 5000)
+    {
+        return WaitFor([&] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
+    }
+    void Close() { m_socket.disconnectFromHost(); }
+
+private:
+    QTcpSocket m_socket;
+    std::string m_buffer;
+};

@@ -1,15 +1,5 @@
 #include "RecordingMessageBoxes.h"
 
-RecordingMessageBoxes::RecordingMessageBoxes()
-{
-    SetMessageBoxService(this);
-}
-
-RecordingMessageBoxes::~RecordingMessageBoxes()
-{
-    SetMessageBoxService(nullptr);
-}
-
 MsgResult RecordingMessageBoxes::Show(const std::string& text, MsgButtons buttons, MsgIcon icon)
 {
     m_boxes.push_back({text, buttons, icon});

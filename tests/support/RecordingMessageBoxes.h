@@ -7,8 +7,7 @@
 
 #include "MessageBoxes.h"
 
-// Keeps every box shown and answers with the queued answers (OK when none is queued).
-// Installs itself for its lifetime.
+// Installed for its lifetime: keeps every box, answers from the queue (OK when it is empty).
 class RecordingMessageBoxes : public MessageBoxService {
 public:
     struct Box {
@@ -17,8 +16,8 @@ public:
         MsgIcon icon;
     };
 
-    RecordingMessageBoxes();
-    ~RecordingMessageBoxes() override;
+    RecordingMessageBoxes() { SetMessageBoxService(this); }
+    ~RecordingMessageBoxes() override { SetMessageBoxService(nullptr); }
 
     MsgResult Show(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
 

@@ -1,6 +1,5 @@
 #include <deque>
 #include <set>
-#include <string>
 
 #include <QBuffer>
 #include <QCheckBox>
@@ -12,10 +11,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
 
-#include <gtest/gtest.h>
-
+#include "TestKit.h"
 #include "Desktop.h"
 #include "LoopbackClient.h"
 #include "MailHtmlView.h"
@@ -78,9 +75,8 @@ QByteArray attachmentBytes()
     return bytes;
 }
 
-// An HTML mail as newsletters send it: a cid: picture, a data: picture, remote pictures, a
-// tracking pixel, a remote style sheet and a script; and a PDF attached. The envelope's sender
-// and recipients differ from the header's, as for a bounce address and BCC.
+// An HTML mail as newsletters send it (cid:, data: and remote pictures, a tracking pixel, remote
+// style, a script, a PDF), its envelope unlike its header, as for a bounce address and BCC.
 std::string htmlMail(const std::string& subject, const std::string& remote)
 {
     return "From: =?UTF-8?Q?J=C3=BCrgen?= <juergen@example.com>\r\nTo: ann@example.com\r\nSubject: " + subject
@@ -145,12 +141,9 @@ protected:
             EXPECT_EQ(client.ReadLine().substr(0, 1), reply == 3 ? "3" : "2");
     }
 
-    template <class Widget> Widget* Shown(const char* name)
+    template <class Widget> Widget* Shown(const char* name) // null for a name gone: the test crashes
     {
-        auto* widget = window.MessageWindow()->findChild<Widget*>(QString::fromLatin1(name));
-        if (!widget)
-            throw std::runtime_error(std::string("no control ") + name);
-        return widget;
+        return window.MessageWindow()->findChild<Widget*>(QString::fromLatin1(name));
     }
     // Subject, header sender, envelope sender and recipients; or what the empty window says.
     std::string Summary()
@@ -283,7 +276,6 @@ TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
     for (std::int16_t i = 3; i <= 5; ++i)
         EXPECT_EQ(store.EmailBody(i), store.EmailBody(std::int16_t(i == 3 ? 1 : 2))) << i;
     EXPECT_EQ(store.EmailFrom(5), "<juergen@example.com>");
-    EXPECT_EQ(Caption(window, "lblMessage"), QStringLiteral("Message: 5/5"));
     EXPECT_EQ(Summary().substr(0, 6), "second");
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"No messages available."});
 }
