@@ -28,7 +28,7 @@ using RealMessages = CaptureServer<>;
 } // namespace
 
 // Bytes a careless decoder would change: every byte value, CR LF inside the data, UTF-8.
-TEST_F(RealMessages, SentByPythonAreReadPartByPart)
+TEST_F(RealMessages, SentByPythonAndSwaksAreReadPartByPart)
 {
     std::string all;
     for (int i = 0; i < 768; ++i)
@@ -41,29 +41,43 @@ TEST_F(RealMessages, SentByPythonAreReadPartByPart)
         QFile file(folder.filePath(name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes.data(), qint64(bytes.size())) > 0);
     }
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start("python3", {"-c", PythonSender, QString::number(port), folder.path()});
-    ASSERT_TRUE(WaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
-    ASSERT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
-
+    const auto send = [](const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program, arguments);
+        EXPECT_TRUE(WaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
+    };
+    // The listed parts: id, type, file name, and which file the decoded bytes and the size match.
+    const auto partsOf = [&](const std::string& raw, const Mime::Message& message) {
+        std::string parts;
+        std::vector<Mime::Part> listed = message.inlineParts;
+        listed.insert(listed.end(), message.attachments.begin(), message.attachments.end());
+        for (const Mime::Part& part : listed) {
+            parts += part.partId + " " + part.contentType + " " + part.fileName + " =";
+            const std::string content = Mime::partContent(raw, part.partId).value_or("");
+            for (const auto& [name, bytes] : files)
+                parts += content == bytes && part.size == bytes.size() ? name.toStdString() : "";
+            parts += "; ";
+        }
+        return parts;
+    };
+    send("python3", {"-c", PythonSender, QString::number(port), folder.path()});
     const std::string& raw = store.EmailBody(store.Count());
     const Mime::Message message = Mime::parse(raw);
-    std::string text = message.text, parts;
+    std::string text = message.text;
     std::erase(text, '\r');
     EXPECT_EQ(message.subject + "|" + text, "Grüße – Bestätigung|Hallo Jürgen,\nalles gut.\n");
     EXPECT_NE(message.html.find("Hallo <b>Jürgen</b>"), std::string::npos) << message.html;
-    // The listed parts: id, type, file name, and which file the decoded bytes and the size match.
-    std::vector<Mime::Part> listed = message.inlineParts;
-    listed.insert(listed.end(), message.attachments.begin(), message.attachments.end());
-    for (const Mime::Part& part : listed) {
-        parts += part.partId + " " + part.contentType + " " + part.fileName + " =";
-        const std::string content = Mime::partContent(raw, part.partId).value_or("");
-        for (const auto& [name, bytes] : files)
-            parts += content == bytes && part.size == bytes.size() ? name.toStdString() : "";
-        parts += "; ";
-    }
-    EXPECT_EQ(parts,
+    EXPECT_EQ(partsOf(raw, message),
               "1.2.2 image/png  =logo.png; 2 application/pdf Prüfbericht.pdf =report.pdf; "
               "3 text/csv Übersicht 2026.csv =table.csv; ");
+
+    send("swaks",
+         {"--server", "127.0.0.1", "--port", QString::number(port), "--to", "b@example.org", "--body", "Body",
+          "--attach-type", "application/pdf", "--attach", "@" + folder.filePath("report.pdf"), "--attach-type",
+          "text/csv", "--attach", "@" + folder.filePath("table.csv")});
+    const std::string& swaksRaw = store.EmailBody(store.Count());
+    EXPECT_EQ(partsOf(swaksRaw, Mime::parse(swaksRaw)),
+              "2 application/pdf report.pdf =report.pdf; 3 text/csv table.csv =table.csv; ");
 }
