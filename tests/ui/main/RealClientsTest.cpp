@@ -13,7 +13,6 @@ struct Peer {
     const char* name;
     const char* program;
     QStringList arguments;                // "%port" stands for the listening port
-    QByteArray input;                     // written to its standard input
     std::string sender, recipients, body; // the body must contain this
 };
 
@@ -42,7 +41,6 @@ TEST_P(RealClients, DeliverAMessageTheWindowShows)
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     ASSERT_TRUE(process.waitForStarted(10000));
-    process.write(peer.input);
     process.closeWriteChannel();
     ASSERT_TRUE(WaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000))
         << process.readAll().toStdString();
@@ -69,7 +67,6 @@ INSTANTIATE_TEST_SUITE_P(
                             "           'Subject: from smtplib\\r\\n\\r\\nHello\\r\\n.starts with a dot\\r\\n')\n"
                             "s.quit()\n",
                             "%port"},
-                           {},
                            "<alice@example.com>",
                            "<bob@example.com>, <carol@example.com>",
                            "Subject: from smtplib\r\n\r\nHello\r\n.starts with a dot\r\n"},
@@ -78,18 +75,9 @@ INSTANTIATE_TEST_SUITE_P(
                            {"--server", "127.0.0.1", "--port", "%port", "--from", "sender@example.org", "--to",
                             "rcpt@example.org", "--helo", "tester", "--header", "Subject: from swaks", "--body",
                             "Body from swaks"},
-                           {},
                            "<sender@example.org>",
                            "<rcpt@example.org>",
-                           "\r\n\r\nBody from swaks\r\n"},
-                      Peer{"Curl",
-                           "curl",
-                           {"-sS", "smtp://127.0.0.1:%port", "--mail-from", "c@example.net", "--mail-rcpt",
-                            "d@example.net", "-T", "-"},
-                           "Subject: from curl\r\n\r\nBody from curl\r\n",
-                           "<c@example.net>",
-                           "<d@example.net>",
-                           "Subject: from curl\r\n\r\nBody from curl\r\n"}),
+                           "\r\n\r\nBody from swaks\r\n"}),
     [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
 } // namespace
