@@ -124,37 +124,6 @@ TEST(MessageComposition, MessageIdLayout)
     EXPECT_EQ(CreateMessageId(UtcTime{2026, 12, 5, 4, 8, 9, 7}, random, std::string("127.0.0.1\0", 10)),
               "20261205040809007." + drawn + "@127.0.0.1");
 
-    // The clock's and the generator's identifiers: their layout is checked on the wire by the driver's tests.
     const std::string first = CreateMessageId("mail.example"), second = CreateMessageId("mail.example");
     EXPECT_NE(first.substr(18, 20), second.substr(18, 20));
-}
-
-TEST(MessageComposition, TransmissionSizeEstimate)
-{
-    const std::vector<std::string> recipients = {"a@b.com", "cc@dd.org"}, recipientNames = {"Ann"}, cc = {"x@y.net"},
-                                   bcc = {"b1@z.de", "b2@z.de"};
-    TransmissionSizeInputs inputs{.From = "me@example.com",
-                                  .UseAuthentication = true,
-                                  .Username = "user",
-                                  .Password = "secret1",
-                                  .Recipients = recipients,
-                                  .RecipientDisplayNames = recipientNames,
-                                  .CcRecipients = cc,
-                                  .CcDisplayNames = {},
-                                  .BccRecipients = bcc,
-                                  .FromDisplayName = "Me",
-                                  .ReplyToAddress = "r@s.com",
-                                  .Subject = "Hi",
-                                  .Message = "Hello",
-                                  .EncodeType = 0,
-                                  .Receipt = true};
-    // 93+14 | +25+14 +16/3 +28/3 | +(15+14)+(15+18+6) +(11+3) | +(15+14) | +(15+7)+(15+7+6)
-    // | +3+2 +14 +14+7 +2+5 | +64 +36+2+14
-    EXPECT_EQ(EstimateTransmissionSize(inputs), 484);
-    inputs.Receipt = false;
-    EXPECT_EQ(EstimateTransmissionSize(inputs), 484 - 52);
-    inputs.EncodeType = 1;
-    inputs.Receipt = true;
-    EXPECT_EQ(EstimateTransmissionSize(inputs), 484 - 52 - 64);
-    EXPECT_EQ(EstimateTransmissionSize(TransmissionSizeInputs{}), 93 + 64);
 }
