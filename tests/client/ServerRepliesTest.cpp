@@ -27,17 +27,6 @@ TEST(ServerReplies, SmtpReplyEndsAtItsLastLine)
         EXPECT_EQ(TakeSmtpReply(buffer), c.reply);
         EXPECT_EQ(buffer, c.rest);
     }
-
-    // However TCP cuts it, the reply comes out once, whole.
-    const std::string reply = "250-host\r\n250-AUTH LOGIN\r\n250 OK\r\n";
-    for (std::size_t cut = 1; cut < reply.size(); ++cut) {
-        SCOPED_TRACE(cut);
-        std::string buffer = reply.substr(0, cut);
-        EXPECT_EQ(TakeSmtpReply(buffer), std::nullopt);
-        buffer += reply.substr(cut);
-        EXPECT_EQ(TakeSmtpReply(buffer), reply);
-        EXPECT_EQ(buffer, "");
-    }
 }
 
 TEST(ServerReplies, LoginOffersComeFromCapabilityLines)

@@ -150,12 +150,8 @@ TEST_F(EmailHandlerTest, HostsCheckedUnderEachMode)
         {Smtp, "mail.example.com" + std::string(1, '\0'), "mail.example.com", {}},
         {Smtp, "mail", "mail.example.com", {SMTPHostError}},
         {Mode, "0", "mail", {}}, // the refused host, now taken
-        // A new mode checks the SMTP host again, never the POP3 host; a refusal keeps the host.
-        {Smtp, UnresolvableSMTPHost, UnresolvableSMTPHost, {}},
-        {Pop, UnresolvablePOP3Host, UnresolvableSMTPHost, {}, UnresolvablePOP3Host},
-        {Mode, "3", UnresolvableSMTPHost, {SMTPHostError}, UnresolvablePOP3Host},
-        {Mode, "0", UnresolvableSMTPHost, {}},
-        // After a refusal the refused host is checked: checking the one kept would hide the refusal.
+        // A new mode checks the SMTP host again; after a refusal the refused host is checked: checking the one kept
+        // would hide the refusal.
         {Smtp, " 127.0.0.1 ", " 127.0.0.1 ", {}},
         {Mode, "3", LoopbackWithNul, {}},
         {Smtp, UnresolvableSMTPHost, LoopbackWithNul, {SMTPHostError}},
