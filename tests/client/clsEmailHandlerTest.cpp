@@ -1,6 +1,5 @@
 #include <cstdint>
 #include <limits>
-#include <optional>
 
 #include <QHostAddress>
 
@@ -20,7 +19,6 @@ const std::string PortError = "Invalid remote port";
 
 // Names under "invalid" never resolve (RFC 6761); no resolver is asked about them.
 const std::string UnresolvableSMTPHost = "smtp.quellpost.invalid";
-const std::string UnresolvablePOP3Host = "pop.quellpost.invalid";
 const std::string Loopback = "127.0.0.1";
 const std::string LoopbackWithNul = std::string("127.0.0.1") + '\0';
 
@@ -124,29 +122,24 @@ TEST_F(EmailHandlerTest, NumericSettingsInRange)
         }
 }
 
-// One script of assignments, each followed by what is held: the SMTP host, the POP3 host where
-// it matters, and the errors pending.
+// One script of assignments, each followed by the SMTP host held and the errors pending.
 TEST_F(EmailHandlerTest, HostsCheckedUnderEachMode)
 {
-    enum What { Smtp, Pop, Mode };
+    enum What { Smtp, Mode };
     struct Step {
         What what;
         std::string value;
         std::string smtp;
         Texts errors;
-        std::optional<std::string> pop3{};
     };
     const Step steps[] = {
         // Resolution, the default, keeps the host trimmed with a NUL; a stored NUL is dropped before the check.
         {Smtp, " 127.0.0.1 ", LoopbackWithNul, {}},
         {Smtp, UnresolvableSMTPHost, LoopbackWithNul, {SMTPHostError}},
-        {Pop, UnresolvablePOP3Host, LoopbackWithNul, {SMTPHostError, POP3HostError}, ""},
-        {Pop, Loopback, LoopbackWithNul, {SMTPHostError}, LoopbackWithNul},
         // An empty host, also one of NULs only, is taken without a check.
         {Smtp, std::string(2, '\0'), "", {}},
         // Syntax keeps blanks, drops NULs and refuses a bare name; other modes check nothing.
         {Mode, "1", "", {}},
-        {Smtp, " localhost ", " localhost ", {}},
         {Smtp, "mail.example.com" + std::string(1, '\0'), "mail.example.com", {}},
         {Smtp, "mail", "mail.example.com", {SMTPHostError}},
         {Mode, "0", "mail", {}}, // the refused host, now taken
@@ -163,14 +156,9 @@ TEST_F(EmailHandlerTest, HostsCheckedUnderEachMode)
         SCOPED_TRACE(i);
         if (step.what == Smtp)
             handler.SetSMTPHost(step.value);
-        else if (step.what == Pop)
-            handler.SetPOP3Host(step.value);
         else
             handler.SetSMTPHostValidation(std::stoi(step.value));
         EXPECT_TRUE(holds(step.smtp, step.errors));
-        if (step.pop3) {
-            EXPECT_EQ(handler.POP3Host(), *step.pop3);
-        }
     }
 }
 
