@@ -17,14 +17,12 @@ TEST(Base64, Decode)
         std::string decoded;
     } cases[] = {
         {"", ""},
-        {"QUI=", "AB"},
         {"qq==", "\xAA"},
         // A pad ends its group only; decoding goes on with the next group.
         {"QQ==QUI=", "AAB"},
         {"Q===", ""},
         // A short last group counts its missing positions as 0 and still yields three bytes.
         {"QUJDQQ", std::string("ABCA\0\0", 6)},
-        {"QUJDQ", std::string("ABC@\0\0", 6)},
         {"QUI", std::string("AB\0", 3)},
     };
     for (const Case& c : cases)

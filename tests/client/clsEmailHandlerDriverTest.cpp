@@ -219,20 +219,6 @@ TEST_F(Driver, AReplyCutInPiecesIsOneReply)
     EXPECT_EQ(smtp.Messages.size(), 1u);
 }
 
-TEST_F(Driver, RefusedConnection)
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    handler.SetSMTPPort(probe.serverPort());
-    probe.close();
-    handler.Send();
-    EXPECT_EQ(events.Events,
-              (Texts{"Status: Connecting to SMTP server (127.0.0.1)...", "Ext: Trying to connect (1/4)...",
-                     "Failed: Connection refused", "Status: Closing connection to server...",
-                     "Ext: No further connection retries."}));
-    EXPECT_EQ(socket.State(), SocketState::Closed);
-}
-
 TEST_F(Driver, NegativeRepliesEndTheSendEachReportedOnce)
 {
     struct Case {
@@ -487,19 +473,6 @@ TEST_F(Driver, AiosmtpdAcceptsTheLoginAndTheMessageIntact)
     for (const std::string& event : events.Events)
         for (const char* secret : {"cXVlbGxwb3N0", "U2VzYW1lNDI=", password, "Line one"})
             EXPECT_EQ(event.find(secret), std::string::npos) << event;
-    // Progress counts the mail transaction alone, rising to 100 with the server's acceptance.
-    const Texts& all = events.Events;
-    const auto begin = std::ranges::find(all, "Status: Sending sender information to server...");
-    const auto complete = std::find(begin, all.end(), "Status: Transmission Complete...");
-    ASSERT_NE(complete, all.end());
-    EXPECT_EQ(*(complete - 1), "Progress: 100");
-    std::vector<int> percents;
-    for (auto it = all.begin(); it != all.end(); ++it)
-        if (it->starts_with("Progress: ")) {
-            EXPECT_TRUE(it > begin && it < complete) << *it;
-            percents.push_back(std::stoi(it->substr(10)));
-        }
-    EXPECT_TRUE(std::ranges::is_sorted(percents)) << ::testing::PrintToString(percents);
 
     const QJsonObject message = QJsonDocument::fromJson(QByteArray::fromStdString(nextLine(10000))).object();
     EXPECT_EQ(message[QStringLiteral("login")].toString(), QString::fromLatin1(user));
