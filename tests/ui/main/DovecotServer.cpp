@@ -39,13 +39,10 @@ DovecotServer::DovecotServer(const std::string& user, const std::string& passwor
 
 DovecotServer::~DovecotServer()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
     m_process.terminate();
-    if (!m_process.waitForFinished(StopTimeoutMs)) {
+    if (!m_process.waitForFinished(StopTimeoutMs))
         m_process.kill();
-        m_process.waitForFinished(StopTimeoutMs);
-    }
+    m_process.waitForFinished(StopTimeoutMs);
 }
 
 std::string DovecotServer::start(const std::string& user, const std::string& password)
@@ -60,20 +57,13 @@ std::string DovecotServer::start(const std::string& user, const std::string& pas
 
     // Dovecot runs its login and mail processes as unprivileged users: as root, the users its
     // package made; otherwise everything as the user running the test.
-    std::string loginUser, internalUser;
-    const passwd* mailUser = nullptr;
-    if (geteuid() == 0) {
-        loginUser = "dovenull";
-        internalUser = "dovecot";
-        mailUser = getpwnam("dovecot");
-        if (!mailUser || !getpwnam("dovenull"))
-            return "the users dovecot and dovenull are missing (Debian package dovecot-core)";
-    } else {
-        mailUser = getpwuid(geteuid());
-        if (!mailUser)
-            return "the current user has no name";
-        loginUser = internalUser = mailUser->pw_name;
-    }
+    const bool root = geteuid() == 0;
+    const passwd* mailUser = root ? getpwnam("dovecot") : getpwuid(geteuid());
+    if (!mailUser || (root && !getpwnam("dovenull")))
+        return root ? "the users dovecot and dovenull are missing (Debian package dovecot-core)"
+                    : "the current user has no name";
+    const std::string loginUser = root ? "dovenull" : mailUser->pw_name;
+    const std::string internalUser = root ? "dovecot" : mailUser->pw_name;
 
     const QString dir = m_dir.path();
     const QString mail = dir + QStringLiteral("/mail");

@@ -1,4 +1,3 @@
-#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QTest>
@@ -101,33 +100,6 @@ TEST_F(BodyView, MouseSelectsByDragAndByWordAndTheSelectionIsPainted)
 
     QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, LinePoint(1, 3));
     EXPECT_EQ(view.SelectedText(), "second");
-}
-
-TEST_F(BodyView, ReadsAsReadOnlyTextToScreenReaders)
-{
-    view.SetText("ab cd\r\nef\n");
-    QAccessibleInterface* body = QAccessible::queryAccessibleInterface(&view);
-    ASSERT_NE(body, nullptr);
-    QAccessibleTextInterface* text = body->textInterface();
-    ASSERT_NE(text, nullptr);
-    EXPECT_TRUE(body->state().readOnly);
-    EXPECT_EQ(text->characterCount(), 10); // CR LF is two
-    EXPECT_EQ(text->text(4, 8), "d\r\ne");
-
-    // Lines and words by offset, up to the end of the text.
-    int start = -1;
-    int end = -1;
-    EXPECT_EQ(text->textAtOffset(1, QAccessible::WordBoundary, &start, &end), "ab");
-    EXPECT_EQ(text->textAfterOffset(1, QAccessible::LineBoundary, &start, &end), "ef\n");
-    EXPECT_EQ(std::pair(start, end), std::pair(7, 10));
-    EXPECT_EQ(text->textAtOffset(10, QAccessible::LineBoundary, &start, &end), "");
-    EXPECT_EQ(std::pair(start, end), std::pair(10, 10));
-
-    view.SetSelection(7, 2);
-    EXPECT_EQ(text->cursorPosition(), 9);
-    EXPECT_EQ(text->offsetAtPoint(text->characterRect(8).center()), 8);
-    text->setCursorPosition(3);
-    EXPECT_EQ(view.SelectionLength(), 0u);
 }
 
 TEST(BodyScrollBars, DecidedFromTheSizes)

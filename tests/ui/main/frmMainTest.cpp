@@ -88,21 +88,6 @@ TEST_F(MainWindow, QuitFromABoxInsideASocketHandler)
     EXPECT_EQ(window.EmailStorage().Count(), 0);
 }
 
-TEST_F(MainWindow, MenuEntriesByTheirKeys)
-{
-    QTest::keyClick(&window, Qt::Key_F5);
-    EXPECT_TRUE(window.Listening());
-    // The log window follows its menu entry, whose check mark follows the window's close box too.
-    QAction* mnuLog = Control<QAction>(window, "mnuLog");
-    for (bool shown : {true, false, true}) {
-        QTest::keyClick(&window, Qt::Key_L, Qt::ControlModifier);
-        EXPECT_EQ(window.LogWindow().isVisible(), shown);
-        EXPECT_EQ(mnuLog->isChecked(), shown);
-    }
-    window.LogWindow().close();
-    EXPECT_FALSE(mnuLog->isChecked());
-}
-
 // A modal box runs a nested event loop: reports arriving while it is open open their own boxes
 // inside it, and beyond a few open boxes their texts go to the log instead.
 TEST_F(MainWindow, BoxesBeyondThreeGoToTheLog)
