@@ -22,7 +22,6 @@ TEST(Base64, Decode)
         {"QQ==QUI=", "AAB"},
         {"Q===", ""},
         // A short last group counts its missing positions as 0 and still yields three bytes.
-        {"QUJDQQ", std::string("ABCA\0\0", 6)},
         {"QUI", std::string("AB\0", 3)},
     };
     for (const Case& c : cases)

@@ -14,7 +14,6 @@ const std::string SenderError = "Missing or invalid sender Email address";
 const std::string CcError = "Invalid Cc: recipient Email address";
 const std::string BccError = "Invalid Bcc: recipient Email address";
 const std::string SMTPHostError = "Invalid or missing SMTP host name";
-const std::string POP3HostError = "Invalid or missing POP3 host name";
 const std::string PortError = "Invalid remote port";
 
 // Names under "invalid" never resolve (RFC 6761); no resolver is asked about them.
@@ -149,15 +148,6 @@ TEST_F(EmailHandlerTest, HostsCheckedUnderEachMode)
             handler.SetSMTPHostValidation(std::stoi(step.value));
         EXPECT_TRUE(holds(step.smtp, step.errors));
     }
-}
-
-// The echo takes dotted addresses only: a name fails before anything is sent.
-TEST_F(EmailHandlerTest, HostsCheckedByPingAreAddresses)
-{
-    handler.SetSMTPHostValidation(2);
-    handler.SetSMTPHost("localhost");
-    handler.SetPOP3Host("localhost");
-    EXPECT_TRUE(holds("", {SMTPHostError, POP3HostError}));
 }
 
 TEST(EmailHandlerLifetime, DestructionClosesAnOpenSocketButNotAGoneOne)
