@@ -24,33 +24,21 @@ TEST(AddressValidation, AddressLiterals)
         EXPECT_FALSE(IsIPAddressLiteral(text)) << text;
 }
 
+// The handler's tests take the plain lists; here the separators that are letters or nothing.
 TEST(AddressValidation, SplitCleanAndJoinLists)
 {
-    struct Case {
-        const char* value;
-        const char* delimiter;
-        Texts entries;
-    } cases[] = {
-        {"", ";", {}},
-        {"a;b", ";", {"a", "b"}},
-        {"a;", ";", {"a", ""}},
-        {";;", ";", {"", "", ""}},
-        {"a;b", "", {"a;b"}},
-        {"a, b", ",", {"a", " b"}},
-        {"1x2X3", "x", {"1", "2", "3"}},
-        {"1\xE4"
-         "2\xC4"
-         "3",
-         "\xE4",
-         {"1", "2", "3"}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(SplitList(c.value, c.delimiter), c.entries) << c.value;
+    EXPECT_EQ(SplitList(";;", ";"), (Texts{"", "", ""}));
+    EXPECT_EQ(SplitList("a;b", ""), (Texts{"a;b"}));
+    EXPECT_EQ(SplitList("1x2X3", "x"), (Texts{"1", "2", "3"}));
+    EXPECT_EQ(SplitList("1\xE4"
+                        "2\xC4"
+                        "3",
+                        "\xE4"),
+              (Texts{"1", "2", "3"}));
 
     Texts entries = {"  a  ", " a\r\nb ", "a\tb", "a\rb\nc", "\t a", "a\r\r\n\nb", " \r\n ", ""};
     TrimListEntries(entries);
     EXPECT_EQ(entries, (Texts{"a", "ab", "ab", "a\rb\nc", " a", "a\r\nb", "", ""}));
-    EXPECT_EQ(JoinList({}, ";"), "");
     EXPECT_EQ(JoinList({"a", "", "b"}, ";"), "a;;b");
 }
 

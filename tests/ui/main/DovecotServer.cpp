@@ -22,18 +22,6 @@ bool writeFile(const QString& path, const std::string& text)
     return file.open(QIODevice::WriteOnly) && file.write(text.data(), qint64(text.size())) == qint64(text.size());
 }
 
-std::string readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
-
-int freeLoopbackPort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
 // The greeting comes once the login service runs, a little after the master has bound the port.
 bool greets(int port)
 {
@@ -51,13 +39,10 @@ DovecotServer::DovecotServer(const std::string& user, const std::string& passwor
 
 DovecotServer::~DovecotServer()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
     m_process.terminate();
-    if (!m_process.waitForFinished(StopTimeoutMs)) {
+    if (!m_process.waitForFinished(StopTimeoutMs))
         m_process.kill();
-        m_process.waitForFinished(StopTimeoutMs);
-    }
+    m_process.waitForFinished(StopTimeoutMs);
 }
 
 std::string DovecotServer::start(const std::string& user, const std::string& password)
@@ -72,20 +57,13 @@ std::string DovecotServer::start(const std::string& user, const std::string& pas
 
     // Dovecot runs its login and mail processes as unprivileged users: as root, the users its
     // package made; otherwise everything as the user running the test.
-    std::string loginUser, internalUser;
-    const passwd* mailUser = nullptr;
-    if (geteuid() == 0) {
-        loginUser = "dovenull";
-        internalUser = "dovecot";
-        mailUser = getpwnam("dovecot");
-        if (!mailUser || !getpwnam("dovenull"))
-            return "the users dovecot and dovenull are missing (Debian package dovecot-core)";
-    } else {
-        mailUser = getpwuid(geteuid());
-        if (!mailUser)
-            return "the current user has no name";
-        loginUser = internalUser = mailUser->pw_name;
-    }
+    const bool root = geteuid() == 0;
+    const passwd* mailUser = root ? getpwnam("dovecot") : getpwuid(geteuid());
+    if (!mailUser || (root && !getpwnam("dovenull")))
+        return root ? "the users dovecot and dovenull are missing (Debian package dovecot-core)"
+                    : "the current user has no name";
+    const std::string loginUser = root ? "dovenull" : mailUser->pw_name;
+    const std::string internalUser = root ? "dovecot" : mailUser->pw_name;
 
     const QString dir = m_dir.path();
     const QString mail = dir + QStringLiteral("/mail");
@@ -96,7 +74,9 @@ std::string DovecotServer::start(const std::string& user, const std::string& pas
     if (!QDir().mkpath(mail) || chown(QFile::encodeName(mail).constData(), mailUser->pw_uid, mailUser->pw_gid) != 0)
         return "cannot prepare the mail folder";
 
-    m_port = freeLoopbackPort();
+    QTcpServer probe;
+    m_port = probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+    probe.close();
     const QString config
         = QStringLiteral(R"(base_dir = %1/run
 state_dir = %1/run
@@ -139,12 +119,13 @@ service anvil {
     m_process.start(program, {QStringLiteral("-F"), QStringLiteral("-c"), dir + QStringLiteral("/dovecot.conf")});
     if (!m_process.waitForStarted())
         return "dovecot did not start: " + m_process.errorString().toStdString();
+    QFile log(dir + QStringLiteral("/dovecot.log"));
     for (QDeadlineTimer deadline(StartTimeoutMs); !deadline.hasExpired();) {
         if (greets(m_port))
             return {};
         if (m_process.waitForFinished(100))
-            return "dovecot stopped: " + m_process.readAll().toStdString()
-                + readFile(dir + QStringLiteral("/dovecot.log"));
+            break;
     }
-    return "dovecot did not answer: " + readFile(dir + QStringLiteral("/dovecot.log"));
+    return "dovecot did not answer: " + m_process.readAll().toStdString()
+        + (log.open(QIODevice::ReadOnly) ? log.readAll().toStdString() : std::string());
 }

@@ -5,16 +5,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-// A real POP3 server for the test's own use: Dovecot with a throw-away configuration in a
-// temporary folder (one passwd-file user, an empty mail folder, no system service), listening on
-// a free loopback port until the object goes.
+// Dovecot as a real POP3 server with one user, configured in a temporary folder, on a free loopback port.
 class DovecotServer {
 public:
     DovecotServer(const std::string& user, const std::string& password);
     ~DovecotServer();
-
-    DovecotServer(const DovecotServer&) = delete;
-    DovecotServer& operator=(const DovecotServer&) = delete;
 
     // Why the server could not be started; empty when it answers.
     const std::string& Failure() const { return m_failure; }

@@ -1,5 +1,4 @@
 #include <QCheckBox>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <gmock/gmock.h>
@@ -66,14 +65,8 @@ TEST_F(SelfTest, SucceedsAgainstItsOwnServerWhileASecondTestWaits)
     Click(window, "mnuTestLogger");
     EXPECT_FALSE(enabledDuringTest);
 
-    EXPECT_EQ(Lines("TestLogger: "),
-              (Texts{"Connecting to SMTP server (127.0.0.1)...", "Initializing communications...",
-                     "Sending sender information to server...", "Sending recipient information to server...",
-                     "Sending message to server...", "Transmission Complete...", "Closing connection to server...",
-                     "Email has been successfully sent."}));
+    EXPECT_EQ(Lines("TestLogger: ").back(), "Email has been successfully sent.");
     EXPECT_EQ(boxes.Texts(), Texts{SuccessBoxText});
-    EXPECT_EQ(boxes.Boxes()[0].icon, MsgIcon::Information);
-    EXPECT_EQ(Caption(window, "lblReceivingPercent"), "(100%)");
     EXPECT_FALSE(ReceivingShown());
     EXPECT_TRUE(Control<QAction>(window, "mnuTestLogger")->isEnabled());
 
@@ -86,29 +79,8 @@ TEST_F(SelfTest, SucceedsAgainstItsOwnServerWhileASecondTestWaits)
     ASSERT_EQ(window.EmailStorage().Count(), 1);
     EXPECT_EQ(window.EmailStorage().EmailFrom(1), "<quellpost.sender@localhost>");
     EXPECT_EQ(window.EmailStorage().EmailTo(1), "<quellpost.recipient@localhost>");
-    const std::string& data = window.EmailStorage().EmailBody(1);
-    for (const std::string header :
-         {"Subject: Quellpost test message", "X-Mailer: Quellpost1.0 (build 0)",
-          "From: \"Quellpost (From)\" <quellpost.sender@localhost>",
-          "To: \"Quellpost (Recipient)\" <quellpost.recipient@localhost>", "Reply-to: <quellpost.replyto@localhost>"})
-        EXPECT_NE(data.find("\r\n" + header + "\r\n"), std::string::npos) << header;
-    EXPECT_TRUE(data.ends_with(
-        "\r\n\r\nThis is a test message.\r\nIf you see this message the Quellpost test was succesful.\r\n"))
-        << data;
-}
-
-TEST_F(SelfTest, SmtpAuthIsRefusedByItsOwnServer)
-{
-    if (std::string reason = StartOnPort25(); !reason.empty())
-        GTEST_SKIP() << reason;
-    Click(window, "mnuSMTPAuth");
-    Click(window, "mnuTestLogger");
-    EXPECT_THAT(Lines("TestLogger: "),
-                AllOf(Contains("Sending Email failed!").Times(1), Contains("500 \r\n"),
-                      Not(Contains("Email has been successfully sent."))));
-    EXPECT_EQ(boxes.Texts(), Texts{FailureBoxText});
-    EXPECT_EQ(boxes.Boxes()[0].icon, MsgIcon::Exclamation);
-    EXPECT_EQ(window.EmailStorage().Count(), 0);
+    EXPECT_TRUE(window.EmailStorage().EmailBody(1).ends_with(
+        "\r\n\r\nThis is a test message.\r\nIf you see this message the Quellpost test was succesful.\r\n"));
 }
 
 TEST_F(SelfTest, IdleServerAsksFirstCancelSendsNothingOkFails)
@@ -125,9 +97,6 @@ TEST_F(SelfTest, IdleServerAsksFirstCancelSendsNothingOkFails)
         GTEST_SKIP() << "something listens on 127.0.0.1 port 25";
     Click(window, "mnuTestLogger");
     ASSERT_EQ(boxes.Texts(), (Texts{QuestionText, FailureBoxText}));
-    EXPECT_EQ(boxes.Boxes()[0].buttons, MsgButtons::OkCancel);
-    EXPECT_EQ(boxes.Boxes()[0].icon, MsgIcon::Question);
-    EXPECT_EQ(boxes.Boxes()[1].icon, MsgIcon::Exclamation);
     EXPECT_EQ(LogLines(window),
               (Texts{"TestLogger: Connecting to SMTP server (127.0.0.1)...", "TestLogger: Sending Email failed!",
                      "TestLogger: Connection refused", "TestLogger: Closing connection to server..."}));
@@ -138,26 +107,13 @@ TEST_F(SelfTest, IdleServerAsksFirstCancelSendsNothingOkFails)
     EXPECT_THAT(LogLines(window), Contains("TestLogger: Sending Email failed!").Times(2));
 }
 
-TEST_F(SelfTest, Pop3AuthWithoutAPop3Server)
+// A failure the client ends without a report still ends the test with the failure box.
+TEST_F(SelfTest, Pop3AuthWithoutAPop3Port)
 {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    window.EmailHandler().setPop3Port(probe.serverPort());
-    probe.close();
+    window.EmailHandler().setPop3Port(0);
     Click(window, "mnuPop3Auth");
     Click(window, "mnuTestLogger");
     EXPECT_EQ(LogLines(window),
-              (Texts{"TestLogger: Connecting to POP3 Server (127.0.0.1)...", "TestLogger: Sending Email failed!",
-                     "TestLogger: Connection refused", "TestLogger: Closing connection to server..."}));
-    EXPECT_EQ(boxes.Texts(), (Texts{QuestionText, FailureBoxText}));
-
-    // A failure the client ends without a report still ends the test with the failure box.
-    boxes.Clear();
-    window.EmailHandler().setPop3Port(0);
-    const std::size_t before = LogLines(window).size();
-    Click(window, "mnuTestLogger");
-    const Texts lines = LogLines(window);
-    EXPECT_EQ(Texts(lines.begin() + std::ptrdiff_t(before), lines.end()),
               (Texts{"TestLogger: Connecting to POP3 Server (127.0.0.1)...",
                      "TestLogger: Connect error: Invalid port number", "TestLogger: Sending Email failed!"}));
     EXPECT_EQ(boxes.Texts(), (Texts{QuestionText, FailureBoxText}));
@@ -166,36 +122,30 @@ TEST_F(SelfTest, Pop3AuthWithoutAPop3Server)
 // Dovecot answers QUIT and closes the connection at once, as RFC 1939 servers do.
 TEST_F(SelfTest, Pop3LoginAtARealServer)
 {
+    if (std::string reason = StartOnPort25(); !reason.empty())
+        GTEST_SKIP() << reason;
+    Click(window, "mnuPop3Auth");
     for (const char* password : {"Selftest", "Another"}) {
         SCOPED_TRACE(password);
         DovecotServer dovecot("Username", password);
         if (!dovecot.Failure().empty())
             GTEST_SKIP() << dovecot.Failure();
-        if (!window.Listening())
-            if (std::string reason = StartOnPort25(); !reason.empty())
-                GTEST_SKIP() << reason;
         window.EmailHandler().setPop3Port(dovecot.Port());
-        if (!Control<QAction>(window, "mnuPop3Auth")->isChecked())
-            Click(window, "mnuPop3Auth");
         boxes.Clear();
         const std::size_t before = Lines("TestLogger: ").size();
         Click(window, "mnuTestLogger");
         const Texts all = Lines("TestLogger: ");
         const Texts lines(all.begin() + std::ptrdiff_t(before), all.end());
         ASSERT_GE(lines.size(), 2u);
-        EXPECT_EQ(lines[0], "Connecting to POP3 Server (127.0.0.1)...");
         if (std::string(password) == "Selftest") {
             EXPECT_EQ(lines[1], "POP3 authentication successful...") << ::testing::PrintToString(lines);
-            EXPECT_EQ(lines.back(), "Email has been successfully sent.");
             EXPECT_EQ(boxes.Texts(), Texts{SuccessBoxText});
-            ASSERT_EQ(window.EmailStorage().Count(), 1);
-            EXPECT_NE(window.EmailStorage().EmailBody(1).find("Subject: Quellpost test message"), std::string::npos);
         } else {
             EXPECT_EQ(lines,
                       (Texts{"Connecting to POP3 Server (127.0.0.1)...", "Sending Email failed!",
                              "-ERR [AUTH] Authentication failed.\r\n", "Closing connection to server..."}));
             EXPECT_EQ(boxes.Texts(), Texts{FailureBoxText});
-            EXPECT_EQ(window.EmailStorage().Count(), 1);
         }
+        EXPECT_EQ(window.EmailStorage().Count(), 1);
     }
 }

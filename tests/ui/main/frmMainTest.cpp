@@ -1,10 +1,4 @@
-#include <set>
-
-#include <QAccessible>
-#include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QTcpServer>
 #include <QTest>
 
@@ -15,12 +9,6 @@
 
 namespace {
 
-QString Accessible(QObject* object, QAccessible::Text text)
-{
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(object);
-    return accessible ? accessible->text(text) : QString();
-}
-
 class MainWindow : public WindowTest<> {
 protected:
     MainWindow()
@@ -30,11 +18,9 @@ protected:
         EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
     }
 
-    // Title, menu entry, state caption and listener agree.
+    // The state caption and the listener agree.
     void ExpectListening(bool listening)
     {
-        EXPECT_EQ(window.windowTitle(), listening ? "Quellpost (listening)" : "Quellpost");
-        EXPECT_EQ(Control<QAction>(window, "mnuStartStop")->text(), listening ? "Stop" : "Start");
         EXPECT_EQ(Caption(window, "lblApplicationState"), listening ? "Listening for messages." : "Idle (inactive).");
         EXPECT_EQ(window.Listening(), listening);
     }
@@ -100,78 +86,6 @@ TEST_F(MainWindow, QuitFromABoxInsideASocketHandler)
     EXPECT_TRUE(boxes.Boxes()[0].text.ends_with("Source: sckSMTPServer_DataArrival\rIndex: 1"));
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.EmailStorage().Count(), 0);
-}
-
-// One control of each kind: a label and a button are named by their caption, which Qt reads live;
-// a box by the label beside it; the body box has a name of its own; the tooltip is the description.
-TEST_F(MainWindow, ControlsAreNamedForScreenReaders)
-{
-    struct Case {
-        const char* control;
-        const char* name;
-        const char* description;
-    };
-    const Case cases[] = {
-        {"lblApplicationState", "Idle (inactive).", ""},
-        {"cmdMessagePrev", "<", "Switch to the previous message."},
-        {"txtMessageFrom", "From:", "Address, the message has been received from"},
-        {"txtMessageBody", "Message body", "The message content received at last (or specifically selected)."},
-        {"cboMessagesSearchFor", "in:", "Select category to search within"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.control);
-        QWidget* widget = Control<QWidget>(window, c.control);
-        // A combo box tells screen readers its current entry; its own name is a property.
-        const bool combo = qobject_cast<QComboBox*>(widget);
-        EXPECT_EQ(combo ? widget->accessibleName() : Accessible(widget, QAccessible::Name), c.name);
-        EXPECT_EQ(Accessible(widget, QAccessible::Description), c.description);
-    }
-    Click(window, "mnuStartStop");
-    EXPECT_EQ(Accessible(Control<QLabel>(window, "lblApplicationState"), QAccessible::Name), "Listening for messages.");
-}
-
-TEST_F(MainWindow, MenuEntriesByTheirKeys)
-{
-    QTest::keyClick(&window, Qt::Key_F5);
-    EXPECT_TRUE(window.Listening());
-    // The two check marks turn over each on its own.
-    QAction* pop3 = Control<QAction>(window, "mnuPop3Auth");
-    QAction* smtp = Control<QAction>(window, "mnuSMTPAuth");
-    QTest::keyClick(&window, Qt::Key_F11);
-    EXPECT_TRUE(pop3->isChecked() && !smtp->isChecked());
-    QTest::keyClick(&window, Qt::Key_F11);
-    QTest::keyClick(&window, Qt::Key_F12);
-    EXPECT_TRUE(!pop3->isChecked() && smtp->isChecked());
-    // The log window follows its menu entry, whose check mark follows the window's close box too.
-    QAction* mnuLog = Control<QAction>(window, "mnuLog");
-    for (bool shown : {true, false, true}) {
-        QTest::keyClick(&window, Qt::Key_L, Qt::ControlModifier);
-        EXPECT_EQ(window.LogWindow().isVisible(), shown);
-        EXPECT_EQ(mnuLog->isChecked(), shown);
-    }
-    window.LogWindow().close();
-    EXPECT_FALSE(mnuLog->isChecked());
-}
-
-TEST_F(MainWindow, EveryButtonIsReachableByTab)
-{
-    for (int i = 0; i < 3; ++i)
-        window.EmailStorage().StoreEmail("<a@example.com>", "<b@example.com>", "body\r\n");
-    Control<QPushButton>(window, "cmdMessagesFind")->setFocus();
-    Control<QLineEdit>(window, "txtMessagesSearchFor")->setText("a");
-    QTest::mouseClick(Control<QPushButton>(window, "cmdMessagesFind"), Qt::LeftButton);
-    ASSERT_EQ(Caption(window, "lblMessage"), "Message: 1/3");
-
-    std::set<QString> reached;
-    for (int i = 0; i < 30; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        if (QWidget* focus = QApplication::focusWidget())
-            reached.insert(focus->objectName());
-    }
-    for (const char* control :
-         {"cmdMessageDelete", "cmdMessageNext", "cmdMessagesFind", "cmdMessagesFindNext", "txtMessageFrom",
-          "txtMessageTo", "txtMessageBody", "txtMessagesSearchFor", "cboMessagesSearchFor"})
-        EXPECT_TRUE(reached.contains(QString::fromLatin1(control))) << control;
 }
 
 // A modal box runs a nested event loop: reports arriving while it is open open their own boxes
