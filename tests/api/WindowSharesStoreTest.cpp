@@ -37,8 +37,7 @@ struct Case {
     const char* from; // the sender on show
 };
 
-// Another client deletes: the message on show stays on show, or the one behind it takes its
-// place; the position never points past the store.
+// Another client deletes: the message on show stays, or the next takes its place; never past the store.
 TEST(WindowSharesStore, DeletionsThroughTheApiKeepTheWindowsPositionValid)
 {
     const Case cases[] = {

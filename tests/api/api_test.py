@@ -1,9 +1,9 @@
-"""The HTTP API against real clients: the published npm client, curl, a WebSocket, and a load
-of SMTP sessions with pollers. Usage: api_test.py QUELLPOST_BINARY [unittest args]"""
+"""The HTTP API against real clients, under load. Usage: api_test.py QUELLPOST_BINARY [unittest args]"""
 import concurrent.futures
 import json
 import os
 import signal
+import smtplib
 import socket
 import subprocess
 import sys
@@ -68,8 +68,6 @@ class ApiTest(unittest.TestCase):
             # (curl arguments after the URL's path, status, content type starts with, body check)
             ([f"/api/v1/message/{message_id}/raw"], 200, "text/plain", lambda b: b"\r\n.leading dot\r\n" in b),
             (["/api/v1/message/latest/raw"], 200, "text/plain", lambda b: b"Subject: Raw\r\n" in b),
-            (["/api/v1/message/99999"], 404, "application/json", "Error"),
-            (["/api/v1/message/x1"], 404, "application/json", "Error"),
             (["/api/v1/message/99999999999999999999999"], 404, "application/json", "Error"),
             ([f"/api/v1/message/{message_id}/part/9"], 404, "application/json", "Error"),
             (["/api/v1/messages?start=-1"], 400, "application/json", "Error"),
@@ -85,10 +83,9 @@ class ApiTest(unittest.TestCase):
         ]
         for arguments, status, content_type, check in cases:
             with self.subTest(arguments=arguments[0][:60], method=arguments[1:3]):
-                url = self.server.base + arguments[0]
                 run = subprocess.run(
                     ["curl", "-sS", "--max-time", "30", "-o", "-", "-w", "\n%{http_code} %{content_type}",
-                     url, *arguments[1:]],
+                     self.server.base + arguments[0], *arguments[1:]],
                     input=big if "@-" in arguments else b"", capture_output=True, timeout=60)
                 body, _, trailer = run.stdout.rpartition(b"\n")
                 code, _, type_ = trailer.decode().partition(" ")
@@ -143,22 +140,18 @@ class ApiTest(unittest.TestCase):
             polls.append(count)
 
         def deliver(session):
-            import smtplib
             with smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=60) as smtp:
                 for i in range(per_session):
                     smtp.sendmail("load@example.com", ["sink@example.com"],
                                   f"Subject: load {session}-{i}\r\n\r\nbody {session}-{i}\r\n")
 
-        started = time.monotonic()
         poller_threads = [threading.Thread(target=poll) for _ in range(pollers)]
-        for t in poller_threads:
-            t.start()
+        list(map(threading.Thread.start, poller_threads))
         with concurrent.futures.ThreadPoolExecutor(max_workers=sessions) as pool:
             list(pool.map(deliver, range(sessions)))
         done.set()
         for t in poller_threads:
             t.join(timeout=120)
-        elapsed = time.monotonic() - started
         self.assertEqual(len(polls), pollers)
 
         subjects = []
@@ -169,7 +162,6 @@ class ApiTest(unittest.TestCase):
         expected = {f"load {s}-{i}" for s in range(sessions) for i in range(per_session)}
         self.assertEqual(len(subjects), len(expected))  # each listed once
         self.assertEqual(set(subjects), expected)       # none lost
-        print(f"\nload: {len(expected)} messages, {sum(polls)} polls in {elapsed:.1f} s", file=sys.stderr)
 
 
 class StartTest(unittest.TestCase):

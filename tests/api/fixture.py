@@ -19,8 +19,6 @@ START_DEADLINE = 20.0
 
 
 class Quellpost:
-    """Starts the real program with --headless on port 0 for both servers and reads the ports it took."""
-
     def __init__(self, binary):
         self.process = subprocess.Popen(
             [binary, "--headless", "--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0"],
@@ -48,7 +46,6 @@ class Quellpost:
         self.base = f"http://127.0.0.1:{self.http_port}"
 
     def stop(self):
-        """SIGTERM ends it cleanly: exit code 0 within a bounded time."""
         self.process.send_signal(signal.SIGTERM)
         code = self.process.wait(timeout=30)
         self.drain.join(timeout=10)
@@ -62,7 +59,7 @@ class Quellpost:
             smtp.send_message(message, from_addr=sender, to_addrs=list(recipients))
 
     def request(self, path, method="GET", body=None, timeout=30):
-        """(status, content type, bytes) of one request; HTTP errors are answers too."""
+        # HTTP errors are answers too.
         request = urllib.request.Request(self.base + path, data=body, method=method)
         try:
             with urllib.request.urlopen(request, timeout=timeout) as response:
@@ -72,8 +69,6 @@ class Quellpost:
 
 
 class Schemas:
-    """Validates JSON against a named schema of the OpenAPI file (JSON Schema 2020-12)."""
-
     def __init__(self):
         with open(OPENAPI, encoding="utf-8") as f:
             self.document = yaml.safe_load(f)

@@ -1,6 +1,5 @@
 #include "TestKit.h"
 #include "AddressValidation.h"
-#include "PendingErrors.h"
 
 TEST(AddressValidation, EmailAddresses)
 {
@@ -40,16 +39,4 @@ TEST(AddressValidation, SplitCleanAndJoinLists)
     TrimListEntries(entries);
     EXPECT_EQ(entries, (Texts{"a", "ab", "ab", "a\rb\nc", " a", "a\r\nb", "", ""}));
     EXPECT_EQ(JoinList({"a", "", "b"}, ";"), "a;;b");
-}
-
-TEST(PendingErrors, OrderedSetWithoutLetterCase)
-{
-    PendingErrors errors;
-    for (const char* text : {"First error", "Second error", "FIRST ERROR", "Third error"})
-        errors.Add(text);
-    EXPECT_EQ(errors.Texts(), (Texts{"First error", "Second error", "Third error"}));
-    errors.Remove("second error");
-    errors.Remove("not there");
-    errors.Add("Second error");
-    EXPECT_EQ(errors.Texts(), (Texts{"First error", "Third error", "Second error"}));
 }

@@ -1,21 +1,9 @@
 #include "TestKit.h"
 #include "MessageHeader.h"
 
-namespace {
-
 using Lines = std::vector<HeaderLine>;
-
-HeaderLine shown(std::string text)
-{
-    return {std::move(text), true};
-}
-
-HeaderLine quiet(std::string text)
-{
-    return {std::move(text), false};
-}
-
-} // namespace
+const auto shown = [](std::string text) { return HeaderLine{std::move(text), true}; };
+const auto quiet = [](std::string text) { return HeaderLine{std::move(text), false}; };
 
 TEST(MessageHeader, OptionalLinesFollowTheirConditions)
 {
@@ -32,13 +20,6 @@ TEST(MessageHeader, OptionalLinesFollowTheirConditions)
     EXPECT_EQ(lines[2], shown("To: "));
     EXPECT_EQ(lines[7], quiet("X-Mailer: Quellpost1.0 (build 0)"));
     EXPECT_EQ(lines[10], shown("Content-Transfer-Encoding: 7bit"));
-
-    // Any priority but normal names itself, whatever name it has.
-    fields.Priority = 2;
-    fields.PriorityName = "";
-    const Lines withPriority = ComposeHeaderLines(fields);
-    EXPECT_EQ(withPriority[7], quiet("X-Priority: 2"));
-    EXPECT_EQ(withPriority[8], quiet("X-MSMail-Priority: "));
 
     // Any encode type but 0 ends the block at the date, priority and receipt included.
     fields.EncodeType = 1;

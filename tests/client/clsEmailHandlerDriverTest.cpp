@@ -70,8 +70,7 @@ std::string replyFor(const ReplyTable& replies, const std::string& line, const s
     return it != replies.end() ? it->second : otherwise;
 }
 
-// An SMTP server: 250 to everything, 354 to DATA, the message text collected until ".", 221 to
-// QUIT, unless Replies say otherwise. Messages keep their lines' CR LF and the dots as sent.
+// 250 to all, 354 to DATA, 221 to QUIT unless Replies say otherwise; messages kept with CR LF and dots as sent.
 struct SmtpScript {
     std::string operator()(const std::string& line)
     {
@@ -98,8 +97,7 @@ struct SmtpScript {
     std::string data;
 };
 
-// Every event of the client in order: "Status: ", "Ext: ", "Failed: " (or "Failed+: " when more
-// follow), "Progress: ", "Success".
+// Every event of the client in order: "Status: ", "Ext: ", "Failed: " ("Failed+: " if more follow), "Success".
 struct Recorder {
     explicit Recorder(clsEmailHandler& handler)
     {
@@ -461,11 +459,6 @@ TEST_F(Driver, AiosmtpdAcceptsTheLoginAndTheMessageIntact)
     handler.Send();
 
     ASSERT_TRUE(events.Succeeded()) << ::testing::PrintToString(events.Events);
-    EXPECT_EQ(events.Statuses(),
-              (Texts{"Connecting to SMTP server (127.0.0.1)...", "Initializing communications...",
-                     "Sending login authentication...", "Host login OK!", "Sending sender information to server...",
-                     "Sending recipient information to server...", "Sending message to server...",
-                     "Transmission Complete...", "Closing connection to server..."}));
     // The narration shows every line sent but the credentials and the message text.
     const Texts narrated = events.Only("Ext: >> ");
     for (const char* hidden : {"{username...}", "{password...}", "{message text...}", "Subject: Hi"})

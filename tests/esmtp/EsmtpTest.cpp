@@ -22,11 +22,6 @@ struct Peer {
     std::string sender, recipient, body, authUser; // the message kept
 };
 
-void PrintTo(const Peer& peer, std::ostream* out)
-{
-    *out << peer.name;
-}
-
 class Esmtp : public ::testing::Test {
 protected:
     void start(bool extensions)
@@ -157,11 +152,6 @@ struct Script {
     bool implicitTls;
     std::vector<Step> steps;
 };
-
-void PrintTo(const Script& script, std::ostream* out)
-{
-    *out << script.name;
-}
 
 class Dialogues : public Esmtp, public ::testing::WithParamInterface<Script> { };
 

@@ -7,9 +7,8 @@
 
 namespace {
 
-// Runs "call:text=result" steps on one store ("_" is a blank; no text: the remembered one). Calls:
-// "store" (text as all fields), "remove" (position), "clear", and the searches "from", "to",
-// "body", with "+" find next, with "!" exact.
+// Runs "call:text=result" steps on one store ("_" is a blank; no text: the remembered one). Calls: "store"
+// (text as all fields), "remove" (position), "clear", the searches "from", "to", "body" ("+" next, "!" exact).
 void run(const std::string& script)
 {
     clsEmailStorage store;
@@ -109,18 +108,17 @@ TEST(clsEmailStorage, IdsOutliveRemovalsAndObserversHearEveryChange)
 {
     struct Recorder : StoreObserver {
         std::string events;
-        void emailStored(std::int16_t position) override { events += "+" + std::to_string(position); }
-        void emailRemoved(std::int16_t position, std::uint64_t id) override
+        void emailStored(std::int16_t at) override { events += "+" + std::to_string(at); }
+        void emailRemoved(std::int16_t at, std::uint64_t id) override
         {
-            events += "-" + std::to_string(position) + "#" + std::to_string(id);
+            events += "-" + std::to_string(at) + "#" + std::to_string(id);
         }
         void emailsCleared() override { events += "C"; }
     } recorder;
     clsEmailStorage store;
     store.addObserver(&recorder);
-    store.StoreEmail("a", "b", "c", "user");
-    store.StoreEmail("a", "b", "c");
-    store.StoreEmail("a", "b", "c");
+    for (const char* user : {"user", "", ""})
+        store.StoreEmail("a", "b", "c", user);
     EXPECT_EQ(store.emailAuthUser(1), "user");
     EXPECT_EQ(store.Budget().used(), 3 * 3 + 4u);
     store.RemoveEmail(2);

@@ -1,28 +1,19 @@
 #!/usr/bin/env bash
-# Runs atspi_test.py against the real program on its own X display, session bus and
-# accessibility registry. Exit 77 (a skip) when the machine lacks what that needs.
-# Usage: run-atspi-test.sh PROGRAM
+# Runs atspi_test.py against PROGRAM on its own X display, session bus and accessibility registry; 77 (skip) without them.
 set -euo pipefail
-here=$(dirname "$0")
 python=/usr/bin/python3 # the distribution's, which has the accessibility bindings
 for tool in Xvfb dbus-run-session xclip; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 "$python" -c 'import pyatspi' 2>/dev/null || { echo "skipped: python3-pyatspi is not installed"; exit 77; }
-
 work=$(mktemp -d)
 mkfifo "$work/display"
+# Xvfb names its display once it accepts clients; -noreset keeps it from restarting when its last client leaves.
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
-# Xvfb names its display on the pipe once it accepts clients; -noreset keeps it from restarting
-# (and refusing clients meanwhile) each time its last client leaves.
-if ! read -r -t 20 display <"$work/display"; then
-  echo "Xvfb did not start:" >&2
-  cat "$work/xvfb.log" >&2
-  exit 1
-fi
+read -r -t 20 display <"$work/display" || { cat "$work/xvfb.log" >&2; exit 1; }
 # The bus and the registry it starts must know the display, or injected input goes nowhere.
-export DISPLAY=":$display" QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-export XDG_RUNTIME_DIR="$work"
-dbus-run-session -- "$python" "$here/atspi_test.py" "$1" 2> >(grep -v -e 'fd limit' -e 'dbus-daemon\[' -e 'SpiRegistry daemon' -e 'X connection to' >&2)
+export DISPLAY=":$display" QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_RUNTIME_DIR="$work"
+dbus-run-session -- "$python" "$(dirname "$0")/atspi_test.py" "$1" \
+  2> >(grep -v -e 'fd limit' -e 'dbus-daemon\[' -e 'SpiRegistry daemon' -e 'X connection to' >&2)

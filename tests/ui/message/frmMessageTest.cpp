@@ -41,10 +41,8 @@ public:
 private:
     template <class T> static T next(std::deque<T>& answers)
     {
-        T answer = answers.empty() ? T() : answers.front();
-        if (!answers.empty())
-            answers.pop_front();
-        return answer;
+        const T answer = answers.empty() ? T() : std::move(answers.front());
+        return answers.empty() ? answer : (answers.pop_front(), answer);
     }
 };
 
@@ -75,8 +73,7 @@ QByteArray attachmentBytes()
     return bytes;
 }
 
-// An HTML mail as newsletters send it (cid:, data: and remote pictures, a tracking pixel, remote
-// style, a script, a PDF), its envelope unlike its header, as for a bounce address and BCC.
+// A newsletter: cid:, data: and remote pictures, a tracking pixel, remote style, a script, a PDF.
 std::string htmlMail(const std::string& subject, const std::string& remote)
 {
     return "From: =?UTF-8?Q?J=C3=BCrgen?= <juergen@example.com>\r\nTo: ann@example.com\r\nSubject: " + subject
@@ -132,11 +129,9 @@ protected:
 
     void Deliver(const std::string& data, const std::string& from = "bounce-7@mailer.example.com")
     {
-        std::string stuffed;
-        for (std::size_t start = 0, end; (end = data.find("\r\n", start)) != std::string::npos; start = end + 2)
-            stuffed += (data[start] == '.' ? "." : "") + data.substr(start, end - start + 2);
+        const QByteArray stuffed = QByteArray::fromStdString(data).replace("\r\n.", "\r\n..");
         client.Send("MAIL FROM:<" + from + ">\r\nRCPT TO:<ann@example.com>\r\nRCPT TO:<bcc@example.com>\r\nDATA\r\n"
-                    + stuffed + ".\r\n");
+                    + stuffed.toStdString() + ".\r\n");
         for (int reply = 0; reply < 5; ++reply)
             EXPECT_EQ(client.ReadLine().substr(0, 1), reply == 3 ? "3" : "2");
     }
