@@ -87,7 +87,11 @@ TEST_P(Clients, DeliverOverTlsWithALogin)
 const QByteArray CurlMessage = "Subject: from curl\r\n\r\nBody from curl\r\n";
 const QByteArray Dialogue = "EHLO s-client\r\nMAIL FROM:<o@example.com> BODY=8BITMIME SIZE=100\r\n"
                             "RCPT TO:<p@example.com>\r\nDATA\r\nSubject: s_client\r\n\r\nBody from s_client\r\n.\r\n";
-// Django's settings as the README gives them; Django sends through smtplib's starttls() and login().
+const char* const Smtplib
+    = "python3 -c \"import smtplib, sys; s = smtplib.SMTP('127.0.0.1', int(sys.argv[1]), timeout=20); s.starttls(); "
+      "s.login('py-user', 'pw'); s.sendmail('a@example.com', ['b@example.com'], "
+      "'Subject: smtplib\\r\\n\\r\\nH\\u00e9llo\\r\\n'.encode()); s.quit()\" %port";
+// Django's settings as the README gives them.
 const char* const Django
     = "python3 -c \"import django, sys; from django.conf import settings; settings.configure(EMAIL_HOST='127.0.0.1', "
       "EMAIL_PORT=int(sys.argv[1]), EMAIL_HOST_USER='django-app', EMAIL_HOST_PASSWORD='secret', EMAIL_USE_TLS=True); "
@@ -103,6 +107,8 @@ INSTANTIATE_TEST_SUITE_P(Peers, Clients, ::testing::Values(
          "<s@example.org>", "<r@example.org>", SwaksBody, "swaks-user"},
     Peer{"CurlSslReqdCramMd5", "curl --ssl-reqd smtp://127.0.0.1:%port" CURL, CurlMessage,
          "<c@example.net>", "<d@example.net>", CurlMessage.toStdString(), "curl-user"},
+    Peer{"PythonSmtplibStartTlsLogin", Smtplib, {}, "<a@example.com>", "<b@example.com>",
+         "Subject: smtplib\r\n\r\nH\xc3\xa9llo\r\n", "py-user"},
     Peer{"OpenSslStartTls", "openssl s_client -quiet -no_ign_eof -starttls smtp -connect 127.0.0.1:%port",
          Dialogue, "<o@example.com>", "<p@example.com>", "Body from s_client\r\n", ""},
     Peer{"Django", Django, {}, "<web@example.com>", "<dj@example.com>", "Body from Django", "django-app"},
