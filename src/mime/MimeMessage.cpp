@@ -8,6 +8,8 @@
 
 #include <gmime/gmime.h>
 
+#include "Latin1Text.h"
+
 namespace Mime {
 namespace {
 
@@ -66,13 +68,6 @@ std::string trimmed(std::string_view value)
     if (first == std::string_view::npos)
         return {};
     return std::string(value.substr(first, value.find_last_not_of(Space) - first + 1));
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
 }
 
 // A read-only stream over the caller's bytes. GMimeStreamMem reads only the array's data and
@@ -305,11 +300,8 @@ bool referencedFromHtml(const std::string& html, const std::string& contentId)
 {
     if (contentId.empty())
         return false;
-    const std::string needle = "cid:" + lowerCase(contentId);
     // Content-IDs are compared without regard to case, as mail programs do.
-    const auto found = std::search(html.begin(), html.end(), needle.begin(), needle.end(),
-                                   [](unsigned char a, unsigned char b) { return std::tolower(a) == b; });
-    return found != html.end();
+    return FindNoCase(html, "cid:" + contentId) != std::string_view::npos;
 }
 
 // Builds the tree below object and collects the leaves the flat lists are made from.
@@ -352,13 +344,12 @@ void build(GMimeObject* object, Part& into, std::vector<Leaf>& leaves)
 // only the header is parsed and the body shown as it is.
 constexpr std::size_t MaxBoundaryComparisons = 50'000'000;
 
-std::size_t countIgnoringCase(std::string_view haystack, std::string_view lowerNeedle)
+std::size_t countIgnoringCase(std::string_view haystack, std::string_view needle)
 {
     std::size_t count = 0;
-    for (std::size_t i = 0; i + lowerNeedle.size() <= haystack.size(); ++i)
-        if ((haystack[i] | 0x20) == lowerNeedle[0]
-            && equalsIgnoringCase(haystack.substr(i, lowerNeedle.size()), lowerNeedle))
-            ++count;
+    for (std::size_t at = FindNoCase(haystack, needle); at != std::string_view::npos;
+         at = FindNoCase(haystack, needle, at + 1))
+        ++count;
     return count;
 }
 
@@ -424,7 +415,7 @@ Message parse(std::string_view raw)
         for (int i = 0; i < count; ++i) {
             GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
             const bool contentField = std::string_view(g_mime_header_get_name(header)).size() > 8
-                && equalsIgnoringCase(std::string_view(g_mime_header_get_name(header)).substr(0, 8), "Content-");
+                && EqualNoCase(std::string_view(g_mime_header_get_name(header)).substr(0, 8), "Content-");
             if (holder == object || contentField)
                 fields.emplace_back(g_mime_header_get_offset(header), header);
         }
@@ -499,7 +490,7 @@ std::vector<std::string> headerValues(const Message& message, std::string_view n
 {
     std::vector<std::string> values;
     for (const Header& header : message.headers)
-        if (equalsIgnoringCase(header.name, name))
+        if (EqualNoCase(header.name, name))
             values.push_back(header.value);
     return values;
 }

@@ -12,7 +12,7 @@ namespace Mime {
 
 struct Address {
     std::string name;    // display name, encoded words decoded; may be empty
-    std::string address; // addr-spec as written
+    std::string address; // the address itself, as written
 };
 
 struct Header {

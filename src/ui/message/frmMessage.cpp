@@ -1,6 +1,7 @@
 #include "frmMessage.h"
 
 #include <chrono>
+#include <tuple>
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -191,37 +192,31 @@ QWidget* frmMessage::buildHeaderArea()
     auto* layout = new QVBoxLayout(area);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    auto* envelope = new QLabel(fromLatin1(EnvelopeCaption));
-    QFont bold = envelope->font();
-    bold.setBold(true);
-    envelope->setFont(bold);
-    layout->addWidget(envelope);
-    m_envelopeForm = new QFormLayout;
-    lblEnvelopeFrom = valueLabel("lblEnvelopeFrom");
-    lblEnvelopeTo = valueLabel("lblEnvelopeTo");
-    lblEnvelopeLogin = valueLabel("lblEnvelopeLogin");
-    lblEnvelopeReceived = valueLabel("lblEnvelopeReceived");
-    m_envelopeForm->addRow(fromLatin1(EnvelopeFromCaption), lblEnvelopeFrom);
-    m_envelopeForm->addRow(fromLatin1(EnvelopeToCaption), lblEnvelopeTo);
-    m_envelopeForm->addRow(fromLatin1(EnvelopeLoginCaption), lblEnvelopeLogin);
-    m_envelopeForm->addRow(fromLatin1(EnvelopeReceivedCaption), lblEnvelopeReceived);
-    layout->addLayout(m_envelopeForm);
-
-    auto* header = new QLabel(fromLatin1(HeaderCaption));
-    header->setFont(bold);
-    layout->addWidget(header);
-    m_headerForm = new QFormLayout;
-    lblHeaderFrom = valueLabel("lblHeaderFrom");
-    lblHeaderTo = valueLabel("lblHeaderTo");
-    lblHeaderCc = valueLabel("lblHeaderCc");
-    lblHeaderSubject = valueLabel("lblHeaderSubject");
-    lblHeaderDate = valueLabel("lblHeaderDate");
-    m_headerForm->addRow(fromLatin1(HeaderFromCaption), lblHeaderFrom);
-    m_headerForm->addRow(fromLatin1(HeaderToCaption), lblHeaderTo);
-    m_headerForm->addRow(fromLatin1(HeaderCcCaption), lblHeaderCc);
-    m_headerForm->addRow(fromLatin1(HeaderSubjectCaption), lblHeaderSubject);
-    m_headerForm->addRow(fromLatin1(HeaderDateCaption), lblHeaderDate);
-    layout->addLayout(m_headerForm);
+    // A bold heading over a form of values; each value a label named for the tests.
+    const auto section
+        = [layout](const char* heading, std::initializer_list<std::tuple<const char*, const char*, QLabel**>> rows) {
+              auto* title = new QLabel(fromLatin1(heading));
+              QFont bold = title->font();
+              bold.setBold(true);
+              title->setFont(bold);
+              layout->addWidget(title);
+              auto* form = new QFormLayout;
+              for (const auto& [caption, name, label] : rows)
+                  form->addRow(fromLatin1(caption), *label = valueLabel(name));
+              layout->addLayout(form);
+              return form;
+          };
+    m_envelopeForm = section(EnvelopeCaption,
+                             {{EnvelopeFromCaption, "lblEnvelopeFrom", &lblEnvelopeFrom},
+                              {EnvelopeToCaption, "lblEnvelopeTo", &lblEnvelopeTo},
+                              {EnvelopeLoginCaption, "lblEnvelopeLogin", &lblEnvelopeLogin},
+                              {EnvelopeReceivedCaption, "lblEnvelopeReceived", &lblEnvelopeReceived}});
+    m_headerForm = section(HeaderCaption,
+                           {{HeaderFromCaption, "lblHeaderFrom", &lblHeaderFrom},
+                            {HeaderToCaption, "lblHeaderTo", &lblHeaderTo},
+                            {HeaderCcCaption, "lblHeaderCc", &lblHeaderCc},
+                            {HeaderSubjectCaption, "lblHeaderSubject", &lblHeaderSubject},
+                            {HeaderDateCaption, "lblHeaderDate", &lblHeaderDate}});
 
     chkAllHeaders = new QCheckBox(fromLatin1(AllHeadersCaption));
     chkAllHeaders->setObjectName(QStringLiteral("chkAllHeaders"));
