@@ -1,5 +1,6 @@
 #include "MailFiles.h"
 
+#include <algorithm>
 #include <ctime>
 #include <iterator>
 
@@ -46,6 +47,30 @@ std::string separatorDate(std::chrono::system_clock::time_point when)
     std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", Days[utc.tm_wday % 7], Months[utc.tm_mon % 12],
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, utc.tm_year + 1900);
     return text;
+}
+
+// RFC 5322: a field name is one or more printable characters other than the colon.
+bool isHeaderField(std::string_view line)
+{
+    const std::size_t colon = line.find(':');
+    return colon != 0 && colon != std::string_view::npos
+        && std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(colon),
+                       [](char c) { return c > ' ' && c < '\x7f'; });
+}
+
+// Mail starts with its header: fields, each perhaps folded onto further lines, up to the first empty
+// line or the end. A picture, an empty file or a text does not.
+bool startsWithHeader(std::string_view data)
+{
+    const std::string_view header = data.substr(0, data.find("\r\n\r\n"));
+    bool lines = false;
+    bool fields = true;
+    forEachLine(header, [&](std::string_view line) {
+        const bool folded = lines && (line.starts_with(' ') || line.starts_with('\t'));
+        fields = fields && (folded || isHeaderField(line));
+        lines = true;
+    });
+    return lines && fields;
 }
 
 std::string withoutAngles(std::string_view path)
@@ -168,10 +193,18 @@ bool MboxWriter::finish()
 
 std::vector<FileMessage> readMailBytes(std::string_view bytes)
 {
-    if (bytes.starts_with("From "))
-        return readMbox(bytes);
+    if (bytes.starts_with("From ")) {
+        std::vector<FileMessage> messages = readMbox(bytes);
+        // The first message shows whether the file holds mail at all; the others are taken as they are.
+        if (!messages.empty() && !startsWithHeader(messages.front().data))
+            messages.clear();
+        return messages;
+    }
+    std::string data = withCrlf(bytes);
+    if (!startsWithHeader(data))
+        return {};
     std::vector<FileMessage> messages;
-    messages.push_back(withEnvelope(withCrlf(bytes), ""));
+    messages.push_back(withEnvelope(std::move(data), ""));
     return messages;
 }
 

@@ -42,7 +42,8 @@ private:
 };
 
 // The messages in a mail file's bytes: a file that starts with "From " is an mbox, anything else
-// one message. Sender and recipients come from the From, To, Cc and Bcc fields.
+// one message. Sender and recipients come from the From, To, Cc and Bcc fields. None when the
+// (first) message does not start with a header: the file holds no mail.
 std::vector<FileMessage> readMailBytes(std::string_view bytes);
 
 // The same, read from a path; nothing when the file cannot be read.

@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 
+#include "ChosenMessages.h"
 #include "Desktop.h"
 #include "ErrorReport.h"
 #include "MailFiles.h"
@@ -72,6 +73,8 @@ void frmMain::ConnectMailFiles()
     setAcceptDrops(true);
 }
 
+// The file dialog lets events run: the messages written are those chosen when it opened, as
+// far as they are still stored when it closes.
 void frmMain::mnuMessageSaveAs_Click()
 {
     Trapped("mnuMessageSaveAs_Click", [&] {
@@ -79,9 +82,13 @@ void frmMain::mnuMessageSaveAs_Click()
             showNoMessages();
             return;
         }
+        const ChosenMessages chosen = ChosenMessages::at(*m_store, m_currentMessage);
         const QString path = desktop().saveFileName(this, fromLatin1(SaveMessageTitle),
                                                     fromLatin1(SuggestedMessageName), fromLatin1(EmlFilter));
-        if (!path.isEmpty() && !MailFiles::writeEml(pathOf(path), m_store->EmailBody(m_currentMessage)))
+        if (path.isEmpty())
+            return;
+        const std::vector<std::int16_t> positions = chosen.stillStored();
+        if (!positions.empty() && !MailFiles::writeEml(pathOf(path), m_store->EmailBody(positions.front())))
             MsgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
     });
 }
@@ -93,13 +100,17 @@ void frmMain::mnuMessagesSaveAll_Click()
             showNoMessages();
             return;
         }
+        const ChosenMessages chosen = ChosenMessages::all(*m_store);
         const QString path = desktop().saveFileName(this, fromLatin1(SaveAllTitle), fromLatin1(SuggestedMailboxName),
                                                     fromLatin1(MboxFilter));
         if (path.isEmpty())
             return;
+        const std::vector<std::int16_t> positions = chosen.stillStored();
+        if (positions.empty())
+            return;
         MailFiles::MboxWriter mbox(pathOf(path));
-        for (std::int16_t i = 1; i <= m_store->Count(); ++i)
-            mbox.append(m_store->EmailFrom(i), m_store->emailReceived(i), m_store->EmailBody(i));
+        for (const std::int16_t position : positions)
+            mbox.append(m_store->EmailFrom(position), m_store->emailReceived(position), m_store->EmailBody(position));
         if (!mbox.finish())
             MsgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
     });

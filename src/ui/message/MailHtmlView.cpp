@@ -12,6 +12,7 @@ namespace {
 // A remote picture or style sheet larger than this is not shown; a mail is not a web site.
 constexpr qint64 MaxRemoteBytes = 8 << 20;
 constexpr int RemoteTimeoutMs = 15000;
+constexpr int ArrivalsShownEveryMs = 100;
 
 bool isRemote(const QUrl& url)
 {
@@ -60,6 +61,9 @@ MailHtmlView::MailHtmlView(QWidget* parent) : QTextBrowser(parent)
     setOpenLinks(false);
     setOpenExternalLinks(false);
     connect(this, &QTextBrowser::anchorClicked, this, &MailHtmlView::openClickedLink);
+    m_arrivals.setSingleShot(true);
+    m_arrivals.setInterval(ArrivalsShownEveryMs);
+    connect(&m_arrivals, &QTimer::timeout, this, &MailHtmlView::render);
 }
 
 MailHtmlView::~MailHtmlView()
@@ -74,6 +78,7 @@ void MailHtmlView::showMail(const QString& html, PartLookup parts)
     m_remoteAllowed = false;
     m_fetchedContent.clear();
     m_pending.clear();
+    m_arrivals.stop();
     // Replies still on their way belong to the mail before; they go unread with their manager.
     delete m_network;
     m_network = nullptr;
@@ -90,6 +95,7 @@ void MailHtmlView::setRemoteContentAllowed(bool allowed)
 
 void MailHtmlView::render()
 {
+    m_arrivals.stop();
     m_refused.clear();
     const int scrolled = verticalScrollBar()->value();
     // setHtml clears the document's resources, so every reference is asked for anew.
@@ -143,15 +149,16 @@ void MailHtmlView::fetch(const QUrl& url)
     connect(reply, &QNetworkReply::finished, m_network, [this, reply] { fetched(reply); });
 }
 
-// Each answer is kept; when the last one is in, the mail is laid out once more with all of them.
+// Each answer is kept and shown soon after it arrives: waiting for the last one would let a slow
+// or silent server (a style sheet's, a background's) hold back every picture.
 void MailHtmlView::fetched(QNetworkReply* reply)
 {
     reply->deleteLater();
     const QUrl url = reply->request().url();
     m_pending.erase(url);
     m_fetchedContent[url] = reply->error() == QNetworkReply::NoError ? reply->read(MaxRemoteBytes) : QByteArray();
-    if (m_pending.empty() && m_remoteAllowed)
-        render();
+    if (m_remoteAllowed && !m_arrivals.isActive())
+        m_arrivals.start();
 }
 
 void MailHtmlView::openClickedLink(const QUrl& url)

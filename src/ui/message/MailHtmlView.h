@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QUrl>
 
 class QNetworkAccessManager;
@@ -62,5 +63,7 @@ private:
     QNetworkAccessManager* m_network = nullptr;
     std::map<QUrl, QByteArray> m_fetchedContent;
     std::set<QUrl> m_pending;
+    // Lays the mail out again with what has arrived; answers close together are shown together.
+    QTimer m_arrivals;
     int m_networkRequests = 0;
 };

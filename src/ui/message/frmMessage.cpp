@@ -1,5 +1,6 @@
 #include "frmMessage.h"
 
+#include <algorithm>
 #include <chrono>
 #include <tuple>
 
@@ -22,6 +23,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "ChosenMessages.h"
 #include "Desktop.h"
 #include "ErrorReport.h"
 #include "MailHtmlView.h"
@@ -44,6 +46,7 @@ constexpr const char* HeaderToCaption = "To:";
 constexpr const char* HeaderCcCaption = "Cc:";
 constexpr const char* HeaderSubjectCaption = "Subject:";
 constexpr const char* HeaderDateCaption = "Date:";
+constexpr const char* NoDateText = "(none)";
 constexpr const char* AllHeadersCaption = "Show all header fields";
 constexpr const char* HtmlTabCaption = "HTML";
 constexpr const char* TextTabCaption = "Text";
@@ -54,6 +57,7 @@ constexpr const char* RemoteContentTip = "Fetch pictures and style sheets from t
 constexpr const char* RemoteRefusedText = "Remote content was not loaded.";
 constexpr const char* AttachmentColumns[] = {"Name", "Type", "Size"};
 constexpr const char* StructureColumns[] = {"Type", "Charset", "Transfer encoding", "Size", "File name"};
+constexpr int StructureSizeColumn = 3;
 constexpr const char* SaveAsCaption = "Save as...";
 constexpr const char* OpenCaption = "Open";
 constexpr const char* SaveAttachmentTitle = "Save attachment as";
@@ -110,14 +114,20 @@ QString safeFileName(const Mime::Part& part)
     return fromLatin1(UnnamedAttachment).arg(utf8(part.partId));
 }
 
-void addStructure(QTreeWidgetItem* parent, const Mime::Part& part)
+// A multipart (or an attached message) has no bytes of its own to count: it is as large as
+// what it holds. Returns the size shown.
+std::size_t addStructure(QTreeWidgetItem* parent, const Mime::Part& part)
 {
-    auto* item = new QTreeWidgetItem(parent,
-                                     {utf8(part.contentType), utf8(part.charset), utf8(part.transferEncoding),
-                                      sizeText(part.size), utf8(part.fileName)});
+    auto* item = new QTreeWidgetItem(
+        parent,
+        {utf8(part.contentType), utf8(part.charset), utf8(part.transferEncoding), QString(), utf8(part.fileName)});
     item->setData(0, Qt::UserRole, utf8(part.partId));
+    std::size_t held = 0;
     for (const Mime::Part& child : part.children)
-        addStructure(item, child);
+        held += addStructure(item, child);
+    const std::size_t size = std::max(part.size, held);
+    item->setText(StructureSizeColumn, sizeText(size));
+    return size;
 }
 
 } // namespace
@@ -267,6 +277,7 @@ QWidget* frmMessage::buildStructureTab()
 
 void frmMessage::showStored(const clsEmailStorage& store, std::int16_t position)
 {
+    m_store = &store;
     const std::uint64_t id = position >= 1 ? store.emailId(position) : 0;
     if (id == shownId())
         return;
@@ -335,7 +346,7 @@ void frmMessage::renderHeader()
     lblHeaderCc->setText(addresses(message.cc));
     m_headerForm->setRowVisible(lblHeaderCc, !message.cc.empty());
     lblHeaderSubject->setText(utf8(message.subject));
-    lblHeaderDate->setText(utf8(message.date));
+    lblHeaderDate->setText(message.date.empty() ? fromLatin1(NoDateText) : utf8(message.date));
     QString all;
     for (const Mime::Header& header : message.headers)
         all += utf8(header.name) + QStringLiteral(": ") + utf8(header.value) + u'\n';
@@ -384,6 +395,9 @@ void frmMessage::renderParts()
     treeStructure->clear();
     addStructure(treeStructure->invisibleRootItem(), message.root);
     treeStructure->expandAll();
+    // Once, after filling: sizing to the contents on every change would measure each row anew.
+    for (int column = 0; column < treeStructure->columnCount(); ++column)
+        treeStructure->resizeColumnToContents(column);
 
     tabParts->setTabEnabled(tabParts->indexOf(m_htmlTab), !message.html.empty());
     tabParts->setTabEnabled(tabParts->indexOf(m_textTab), !message.text.empty() || message.html.empty());
@@ -393,18 +407,21 @@ void frmMessage::renderParts()
         tabParts->setCurrentWidget(message.html.empty() ? m_textTab : m_htmlTab);
 }
 
-const Mime::Part* frmMessage::selectedAttachment() const
+std::optional<frmMessage::ChosenAttachment> frmMessage::selectedAttachment() const
 {
     const QTreeWidgetItem* item = lstAttachments->currentItem();
-    if (!item || !m_message)
-        return nullptr;
+    if (!item || !m_message || !m_shown)
+        return std::nullopt;
     const auto index = item->data(0, Qt::UserRole).toULongLong();
-    return index < m_message->attachments.size() ? &m_message->attachments[index] : nullptr;
+    if (index >= m_message->attachments.size())
+        return std::nullopt;
+    const Mime::Part& part = m_message->attachments[index];
+    return ChosenAttachment{m_shown->id, m_shown->raw, part.partId, safeFileName(part)};
 }
 
-std::optional<std::string> frmMessage::contentOf(const Mime::Part& part) const
+std::optional<std::string> frmMessage::contentOf(const ChosenAttachment& chosen)
 {
-    auto content = Mime::partContent(*m_shown->raw, part.partId);
+    auto content = Mime::partContent(*chosen.raw, chosen.partId);
     if (!content)
         MsgBox(CannotReadPartText, MsgButtons::Ok, MsgIcon::Exclamation);
     return content;
@@ -431,32 +448,34 @@ void frmMessage::cmdAttachmentOpen_Click()
     Trapped("cmdAttachmentOpen_Click", [&] { openAttachment(); });
 }
 
+// The file dialog lets events run: another message may be on show when it closes, and the one
+// chosen may be gone.
 void frmMessage::saveAttachment()
 {
-    const Mime::Part* part = selectedAttachment();
-    if (!part)
+    const auto chosen = selectedAttachment();
+    if (!chosen)
         return;
-    const QString path = desktop().saveFileName(this, fromLatin1(SaveAttachmentTitle), safeFileName(*part),
-                                                fromLatin1(AllFilesFilter));
-    if (path.isEmpty())
+    const QString path
+        = desktop().saveFileName(this, fromLatin1(SaveAttachmentTitle), chosen->fileName, fromLatin1(AllFilesFilter));
+    if (path.isEmpty() || ChosenMessages::withId(*m_store, chosen->messageId).stillStored().empty())
         return;
-    if (const auto content = contentOf(*part); content && !writeFile(path, *content))
+    if (const auto content = contentOf(*chosen); content && !writeFile(path, *content))
         MsgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
 }
 
 // The desktop's program gets a copy of its own: one folder per part keeps equal names apart.
 void frmMessage::openAttachment()
 {
-    const Mime::Part* part = selectedAttachment();
-    if (!part)
+    const auto chosen = selectedAttachment();
+    if (!chosen)
         return;
-    const auto content = contentOf(*part);
+    const auto content = contentOf(*chosen);
     if (!content)
         return;
     if (!m_openedCopies)
         m_openedCopies = std::make_unique<QTemporaryDir>();
-    const QString folder = m_openedCopies->filePath(QString::number(shownId()) + u'-' + utf8(part->partId));
-    const QString path = QDir(folder).filePath(safeFileName(*part));
+    const QString folder = m_openedCopies->filePath(QString::number(chosen->messageId) + u'-' + utf8(chosen->partId));
+    const QString path = QDir(folder).filePath(chosen->fileName);
     if (!m_openedCopies->isValid() || !QDir().mkpath(folder) || !writeFile(path, *content)) {
         MsgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
         return;

@@ -61,13 +61,23 @@ private:
     void renderHeader();
     void renderParts();
     void showAllHeaders(bool shown);
-    const Mime::Part* selectedAttachment() const;
-    std::optional<std::string> contentOf(const Mime::Part& part) const;
+    // What a save or an open acts on, taken before any modal step: the message by its store id,
+    // its bytes (shared and never changed), and the part.
+    struct ChosenAttachment {
+        std::uint64_t messageId = 0;
+        std::shared_ptr<const std::string> raw;
+        std::string partId;
+        QString fileName;
+    };
+    std::optional<ChosenAttachment> selectedAttachment() const;
+    static std::optional<std::string> contentOf(const ChosenAttachment& chosen);
     void cmdAttachmentSaveAs_Click();
     void cmdAttachmentOpen_Click();
     void saveAttachment();
     void openAttachment();
 
+    // The store the message on show comes from; it outlives this window.
+    const clsEmailStorage* m_store = nullptr;
     std::optional<Stored> m_shown;
     std::optional<Mime::Message> m_message;
     bool m_parsed = false;

@@ -9,15 +9,18 @@
 #include <QStackedWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTreeWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "TestKit.h"
 #include "Desktop.h"
 #include "LoopbackClient.h"
+#include "MailFiles.h"
 #include "MailHtmlView.h"
 #include "MainWindowDriver.h"
 #include "MessageBodyView.h"
+#include "MimeMessage.h"
 #include "RecordingMessageBoxes.h"
 #include "SmtpListener.h"
 #include "clsEmailStorage.h"
@@ -30,13 +33,20 @@ class RecordingDesktop : public Desktop {
 public:
     RecordingDesktop() { setDesktop(this); }
     ~RecordingDesktop() override { setDesktop(nullptr); }
-    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return next(saves); }
+    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        if (whileOpen)
+            whileOpen();
+        return next(saves);
+    }
     QStringList openFileNames(QWidget*, const QString&, const QString&) override { return next(opens); }
     void openUrl(const QUrl& url) override { opened.push_back(url); }
 
     std::deque<QString> saves;
     std::deque<QStringList> opens;
     std::vector<QUrl> opened;
+    // What happens while a save dialog is open: mail arrives, the API deletes.
+    std::function<void()> whileOpen;
 
 private:
     template <class T> static T next(std::deque<T>& answers)
@@ -93,6 +103,16 @@ std::string htmlMail(const std::string& subject, const std::string& remote)
         + base64Lines(attachmentBytes()) + "--out--\r\n";
 }
 
+constexpr const char* WordType = "application/vnd.openxmlformats-officedocument.wordprocessingml.document";
+
+// No Date field; the attachment's bytes name the message.
+std::string attachmentMail(const std::string& subject)
+{
+    return "Subject: " + subject + "\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\n"
+        + std::string(300, 't') + "\r\n--b\r\nContent-Type: " + WordType
+        + "\r\nContent-Disposition: attachment; filename=a.docx\r\n\r\nattachment of " + subject + "\r\n--b--\r\n";
+}
+
 std::string plainMail(const std::string& subject)
 {
     return "From: a@example.com\r\nSubject: " + subject + "\r\n\r\n.a line that starts with a dot\r\n\xe4\r\n";
@@ -117,12 +137,20 @@ protected:
         ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
         ASSERT_EQ(client.ReadLine(), "220 Quellpost");
         ASSERT_TRUE(web.listen(QHostAddress::LocalHost));
-        // Counts every connection, and answers none of them with content.
+        // Counts every connection; a slow server: the style sheet never comes, the picture does.
         QObject::connect(&web, &QTcpServer::newConnection, [this] {
             while (QTcpSocket* socket = web.nextPendingConnection()) {
                 ++webConnections;
-                socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-                socket->disconnectFromHost();
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                    const QByteArray path = socket->readAll().split(' ').value(1);
+                    if (path == "/s.css")
+                        return;
+                    const QByteArray body = path == "/logo.png" ? png(Qt::blue) : QByteArray();
+                    socket->write((body.isEmpty() ? "HTTP/1.1 404 Not Found" : "HTTP/1.1 200 OK")
+                                  + QByteArray("\r\nContent-Length: ") + QByteArray::number(body.size())
+                                  + "\r\nConnection: close\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
             }
         });
     }
@@ -227,10 +255,14 @@ TEST_F(MessageWindow, ShowsOwnPartsAndFetchesNothingUntilAllowedForThatMessage)
         emit html->anchorClicked(QUrl(QString::fromLatin1(link)));
     EXPECT_EQ(desk.opened, std::vector<QUrl>{QUrl(QStringLiteral("https://example.com/reset?t=1"))});
 
-    // The choice holds for this message only: the next one shown is refused again.
+    // The remote picture is shown whole though the style sheet never comes. The choice holds
+    // for this message only: the next one shown is refused again.
     Shown<QCheckBox>("chkRemoteContent")->setChecked(true);
     EXPECT_TRUE(WaitFor([&] { return webConnections > 0; }));
     EXPECT_EQ(html->networkRequests(), 3);
+    EXPECT_TRUE(WaitFor([&] {
+        return pixelsOf(html->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32), Qt::blue) >= 576;
+    }));
     Deliver(htmlMail("again", Remote()));
     EXPECT_FALSE(Shown<QCheckBox>("chkRemoteContent")->isChecked());
     EXPECT_EQ(html->refusedUrls(), refused);
@@ -273,4 +305,104 @@ TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
     EXPECT_EQ(store.EmailFrom(5), "<juergen@example.com>");
     EXPECT_EQ(Summary().substr(0, 6), "second");
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"No messages available."});
+}
+
+// Mail arrives and the API deletes while a save dialog is open: what is written is what the user
+// chose when it opened, or nothing, and one box says why.
+TEST_F(MessageWindow, EachSaveWritesWhatWasChosenBeforeItsDialog)
+{
+    clsEmailStorage& store = window.EmailStorage();
+    const auto subjects = [](const QString& path) {
+        std::string shown = "(none)";
+        if (const auto messages = MailFiles::readMailFile(path.toStdString()); messages && !messages->empty()) {
+            shown.clear();
+            for (const MailFiles::FileMessage& message : *messages)
+                shown += (shown.empty() ? "" : ",") + Mime::parse(message.data).subject;
+        }
+        return shown;
+    };
+    struct Save {
+        std::function<void()> open;
+        std::function<std::string(const QString&)> written;
+    };
+    const Save attachment{[&] { Shown<QPushButton>("cmdAttachmentSaveAs")->click(); },
+                          [](const QString& path) { return Contents(path).toStdString(); }};
+    const Save message{[&] { Click(window, "mnuMessageSaveAs"); }, subjects};
+    const Save all{[&] { Click(window, "mnuMessagesSaveAll"); }, subjects};
+    const std::function<void()> arrives = [&] { Deliver(attachmentMail("late")); };
+    const std::function<void()> shownDeleted = [&] { store.RemoveEmail(2); };
+    const std::function<void()> allDeleted = [&] { store.Clear(); };
+    const std::string gone = "The message is no longer stored. Nothing was written.";
+    struct Case {
+        const Save& save;
+        const std::function<void()>& meanwhile;
+        std::string written;
+        Texts boxes;
+    };
+    const Case cases[] = {
+        {attachment, arrives, "attachment of second", {}},
+        {attachment, shownDeleted, "(none)", {gone}},
+        {attachment, allDeleted, "(none)", {gone}},
+        {message, arrives, "second", {}},
+        {message, shownDeleted, "(none)", {gone}},
+        {message, allDeleted, "(none)", {gone}},
+        {all, arrives, "first,second", {}},
+        {all, shownDeleted, "first", {}},
+        {all, allDeleted, "(none)", {"The messages are no longer stored. Nothing was written."}},
+    };
+    Click(window, "mnuMessageView");
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(i);
+        store.Clear();
+        Deliver(attachmentMail("first"));
+        Deliver(attachmentMail("second"));
+        boxes.Clear();
+        const QString path = File("saved") + QString::number(i);
+        desk.saves = {path};
+        desk.whileOpen = c.meanwhile;
+        c.save.open();
+        desk.whileOpen = nullptr;
+        EXPECT_EQ(c.save.written(path), c.written);
+        EXPECT_EQ(boxes.Texts(), c.boxes);
+    }
+
+    // At the limit of 32,767 messages every one is written and a failing write is reported.
+    while (store.Count() < 32767)
+        store.StoreEmail("<a@b.c>", "<d@e.f>", "Subject: many\r\n\r\nx\r\n");
+    boxes.Clear();
+    desk.saves = {QStringLiteral("/dev/full")};
+    Click(window, "mnuMessagesSaveAll");
+    EXPECT_EQ(boxes.Texts(), Texts{"Unable to write the file."});
+}
+
+TEST_F(MessageWindow, FilesWithoutAHeaderAreRefusedByName)
+{
+    const QString picture = File("picture.eml"), empty = File("empty.eml"), text = File("letter.mbox");
+    const std::pair<QString, QByteArray> files[]
+        = {{picture, png(Qt::red)}, {empty, {}}, {text, "From the desk of Ann\nDear Bob: all is well.\n"}};
+    for (const auto& [path, bytes] : files) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+    desk.opens = {{picture, empty, text}};
+    Click(window, "mnuMessagesOpen");
+    EXPECT_EQ(window.EmailStorage().Count(), 0);
+    Texts refusals;
+    for (const QString& path : {picture, empty, text})
+        refusals.push_back(path.toStdString() + " holds no mail message.");
+    EXPECT_EQ(boxes.Texts(), refusals);
+}
+
+TEST_F(MessageWindow, StructureShowsWholeSizesInColumnsThatFit)
+{
+    Deliver(attachmentMail("parts"));
+    Click(window, "mnuMessageView");
+    EXPECT_EQ(Shown<QLabel>("lblHeaderDate")->text(), "(none)");
+    auto* tree = Shown<QTreeWidget>("treeStructure");
+    const Mime::Part& root = window.MessageWindow()->message()->root;
+    ASSERT_EQ(root.children.size(), 2u);
+    EXPECT_EQ(tree->topLevelItem(0)->text(3),
+              QLocale().formattedDataSize(qint64(root.children[0].size + root.children[1].size)));
+    EXPECT_GE(tree->columnWidth(0), tree->fontMetrics().horizontalAdvance(QString::fromLatin1(WordType)));
 }
