@@ -117,6 +117,9 @@ TEST_F(EmailHandlerTest, HostsCheckedUnderEachMode)
         // would hide the refusal.
         {Smtp, " 127.0.0.1 ", " 127.0.0.1 ", {}},
         {Mode, "3", LoopbackWithNul, {}},
+        // The host in use is checked, not its spelling as assigned: the blanks resolution trimmed stay trimmed.
+        {Mode, "1", Loopback, {}},
+        {Mode, "3", LoopbackWithNul, {}},
         {Smtp, UnresolvableSMTPHost, LoopbackWithNul, {SMTPHostError}},
         {Mode, "3", LoopbackWithNul, {SMTPHostError}},
         {Mode, "0", UnresolvableSMTPHost, {}},
