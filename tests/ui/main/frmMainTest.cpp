@@ -1,6 +1,4 @@
 #include <QCheckBox>
-#include <QGroupBox>
-#include <QMenu>
 #include <QTcpServer>
 #include <QTest>
 
@@ -111,75 +109,46 @@ TEST_F(MainWindow, BoxesBeyondThreeGoToTheLog)
     EXPECT_EQ(OpenMessageBoxes(), 0);
 }
 
-// What the user reads and presses, as designed: "caption|tooltip|shortcut" of each window, control and menu.
+// What the user reads and presses, as designed: "name=caption|tooltip|shortcut" of each window, control and menu.
 TEST_F(MainWindow, CaptionsTooltipsAndShortcutsAsDesigned)
 {
-    const std::pair<const char*, const char*> cases[] = {
-        {"frmMain", "Quellpost||"},
-        {"frameApplicationState", "Application state:||"},
-        {"lblApplicationState", "Idle (inactive).||"},
-        {"lblReceiving", "Receiving...||"},
-        {"lblReceivingPercent", "(%)||"},
-        {"lblActiveConnections", "Active connections:||"},
-        {"lblActiveConnectionsNum", "0||"},
-        {"frameMessages", "Messages received (stored):||"},
-        {"cmdMessagePrev", "<|Switch to the previous message.|"},
-        {"cmdMessageDelete", "x|Remove current message from storage.|"},
-        {"cmdMessageNext", ">|Switch to the next message.|"},
-        {"lblMessage", "Message: (n/a)||"},
-        {"lblMessageFrom", "From:||"},
-        {"txtMessageFrom", "|Address, the message has been received from|"},
-        {"lblMessageTo", "To:|Address the message has been sent to|"},
-        {"txtMessageTo", "|Address, the message has been sent to|"},
-        {"txtMessageBody", "|The message content received at last (or specifically selected).|"},
-        {"picMessageBody", "|Required to toggle textbox scrollbars only if required.|"},
-        {"frameMessagesSearch", "Search within messages:||"},
-        {"lblMessagesSearchFor", "Search for:||"},
-        {"txtMessagesSearchFor", "|Enter text to serach for within messages.|"},
-        {"lblMessagesSearchIn", "in:||"},
-        {"cboMessagesSearchFor", "|Select category to search within|"},
-        {"cmdMessagesFind", "Find|Find first message with specified context.|"},
-        {"cmdMessagesFindNext", "Next|Find next message with specified context.|"},
-        {"mnuControl", "&Control||"},
-        {"mnuStartStop", "Start||F5"},
-        {"mnuQuit", "&Quit||Shift+F4"},
-        {"mnuSelftest", "&Selftest||"},
-        {"mnuSettings", "Settings||"},
-        {"mnuPop3Auth", "With POP3-AUTH||F11"},
-        {"mnuSMTPAuth", "With SMTP-AUTH||F12"},
-        {"mnuTestLogger", "Send Test Email||F6"},
-        {"mnuView", "&View||"},
-        {"mnuLog", "Log window||Ctrl+L"},
-        {"frmLog", "Quellpost (log)||"},
-        {"frameApplicationLog", "Application log:||"},
-        {"lstLog", "|Log of operations done by Quellpost.|"},
-        {"cmdClearLog", "Clear|Clear log messages collected so far.|"},
-        {"chkLogFull", "Enable detailed (full) logging|Enable extended logging (full log, for debugging purposes).|"},
-    };
-    for (const auto& [name, shown] : cases) {
-        SCOPED_TRACE(name);
+    const QStringList cases
+        = QStringLiteral(
+              "frmMain=Quellpost||;frameApplicationState=Application state:||;lblApplicationState=Idle (inactive).||;"
+              "lblReceiving=Receiving...||;lblReceivingPercent=(%)||;lblActiveConnections=Active connections:||;"
+              "lblActiveConnectionsNum=0||;frameMessages=Messages received (stored):||;"
+              "cmdMessagePrev=<|Switch to the previous message.|;"
+              "cmdMessageDelete=x|Remove current message from storage.|;cmdMessageNext=>|Switch to the next message.|;"
+              "lblMessage=Message: (n/a)||;lblMessageFrom=From:||;"
+              "txtMessageFrom=|Address, the message has been received from|;"
+              "lblMessageTo=To:|Address the message has been sent to|;"
+              "txtMessageTo=|Address, the message has been sent to|;"
+              "txtMessageBody=|The message content received at last (or specifically selected).|;"
+              "picMessageBody=|Required to toggle textbox scrollbars only if required.|;"
+              "frameMessagesSearch=Search within messages:||;lblMessagesSearchFor=Search for:||;"
+              "txtMessagesSearchFor=|Enter text to serach for within messages.|;lblMessagesSearchIn=in:||;"
+              "cboMessagesSearchFor=|Select category to search within|;"
+              "cmdMessagesFind=Find|Find first message with specified context.|;"
+              "cmdMessagesFindNext=Next|Find next message with specified context.|;mnuControl=&Control||;"
+              "mnuStartStop=Start||F5;mnuQuit=&Quit||Shift+F4;mnuSelftest=&Selftest||;mnuSettings=Settings||;"
+              "mnuPop3Auth=With POP3-AUTH||F11;mnuSMTPAuth=With SMTP-AUTH||F12;mnuTestLogger=Send Test Email||F6;"
+              "mnuView=&View||;mnuLog=Log window||Ctrl+L;frmLog=Quellpost (log)||;"
+              "frameApplicationLog=Application log:||;lstLog=|Log of operations done by Quellpost.|;"
+              "cmdClearLog=Clear|Clear log messages collected so far.|;"
+              "chkLogFull=Enable detailed (full) logging|Enable extended logging (full log, for debugging purposes).|;")
+              .split(u';', Qt::SkipEmptyParts);
+    for (const QString& row : cases) {
+        const QString name = row.section(u'=', 0, 0);
         QObject* object = nullptr;
-        for (QWidget* top : {static_cast<QWidget*>(&window), static_cast<QWidget*>(&window.LogWindow())})
+        for (QWidget* top : std::initializer_list<QWidget*>{&window, &window.LogWindow()})
             if (!object)
-                object = top->objectName() == QLatin1String(name) ? top : top->findChild<QObject*>(QLatin1String(name));
-        ASSERT_NE(object, nullptr);
-        QString caption, keys;
-        auto* widget = qobject_cast<QWidget*>(object);
-        if (auto* action = qobject_cast<QAction*>(object)) {
-            caption = action->text();
-            keys = action->shortcut().toString();
-        } else if (auto* menu = qobject_cast<QMenu*>(object)) {
-            caption = menu->title();
-        } else if (auto* label = qobject_cast<QLabel*>(object)) {
-            caption = label->text();
-        } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
-            caption = button->text();
-        } else if (auto* frame = qobject_cast<QGroupBox*>(object)) {
-            caption = frame->title();
-        } else if (widget->isWindow()) {
-            caption = widget->windowTitle();
-        }
-        const QString tip = widget && !qobject_cast<QMenu*>(object) ? widget->toolTip() : QString();
-        EXPECT_EQ((caption + u'|' + tip + u'|' + keys).toStdString(), shown);
+                object = top->objectName() == name ? top : top->findChild<QObject*>(name);
+        ASSERT_NE(object, nullptr) << row.toStdString();
+        // Labels, buttons and menu entries have a text, frames and menus a title, windows a title of their own.
+        const auto text = [&](const char* property) { return object->property(property).toString(); };
+        const QString tip = qobject_cast<QAction*>(object) ? QString() : text("toolTip");
+        const QString keys = object->property("shortcut").value<QKeySequence>().toString();
+        EXPECT_EQ((text("text") + text("title") + text("windowTitle") + u'|' + tip + u'|' + keys).toStdString(),
+                  row.section(u'=', 1).toStdString());
     }
 }

@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QStackedWidget>
 #include <QTcpServer>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTreeWidget>
 #include <QTemporaryDir>
@@ -16,11 +17,9 @@
 #include "TestKit.h"
 #include "Desktop.h"
 #include "LoopbackClient.h"
-#include "MailFiles.h"
 #include "MailHtmlView.h"
 #include "MainWindowDriver.h"
 #include "MessageBodyView.h"
-#include "MimeMessage.h"
 #include "RecordingMessageBoxes.h"
 #include "SmtpListener.h"
 #include "clsEmailStorage.h"
@@ -105,12 +104,13 @@ std::string htmlMail(const std::string& subject, const std::string& remote)
 
 constexpr const char* WordType = "application/vnd.openxmlformats-officedocument.wordprocessingml.document";
 
-// No Date field; the attachment's bytes name the message.
+// No Date field, a long type; the attachment's bytes name their message, once decoded.
 std::string attachmentMail(const std::string& subject)
 {
     return "Subject: " + subject + "\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\n"
         + std::string(300, 't') + "\r\n--b\r\nContent-Type: " + WordType
-        + "\r\nContent-Disposition: attachment; filename=a.docx\r\n\r\nattachment of " + subject + "\r\n--b--\r\n";
+        + "\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        + QByteArray::fromStdString("attachment of " + subject).toBase64().toStdString() + "\r\n--b--\r\n";
 }
 
 std::string plainMail(const std::string& subject)
@@ -143,13 +143,11 @@ protected:
                 ++webConnections;
                 QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
                     const QByteArray path = socket->readAll().split(' ').value(1);
-                    if (path == "/s.css")
-                        return;
                     const QByteArray body = path == "/logo.png" ? png(Qt::blue) : QByteArray();
-                    socket->write((body.isEmpty() ? "HTTP/1.1 404 Not Found" : "HTTP/1.1 200 OK")
-                                  + QByteArray("\r\nContent-Length: ") + QByteArray::number(body.size())
-                                  + "\r\nConnection: close\r\n\r\n" + body);
-                    socket->disconnectFromHost();
+                    if (path != "/s.css")
+                        socket->write((body.isEmpty() ? "HTTP/1.1 404 Not Found" : "HTTP/1.1 200 OK")
+                                      + QByteArray("\r\nContent-Length: ") + QByteArray::number(body.size())
+                                      + "\r\nConnection: close\r\n\r\n" + body);
                 });
             }
         });
@@ -186,6 +184,15 @@ protected:
     {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+    }
+    // The subjects of the messages in a file, or the one an attachment's bytes name.
+    static std::string Written(const QString& path)
+    {
+        QStringList subjects;
+        static const QRegularExpression subject(QStringLiteral("(?:Subject: |attachment of )(\\w+)"));
+        for (const QRegularExpressionMatch& match : subject.globalMatch(QString::fromLatin1(Contents(path))))
+            subjects << match.captured(1);
+        return subjects.join(u',').toStdString();
     }
 
     RecordingMessageBoxes boxes;
@@ -291,7 +298,16 @@ TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
     EXPECT_EQ(Contents(File("one.eml")).toStdString(), store.EmailBody(2));
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 3);
 
-    desk.opens = {{File("all.mbox")}};
+    // Files that hold no mail are refused by name: a picture, an empty file, a text.
+    const QString notMail[] = {File("picture.eml"), File("empty.eml"), File("letter.mbox")};
+    const QByteArray notMailBytes[] = {png(Qt::red), {}, "From the desk of Ann\nDear Bob: all is well.\n"};
+    Texts refusals{"No messages available."};
+    for (int i = 0; i < 3; ++i) {
+        QFile file(notMail[i]);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(notMailBytes[i]) == notMailBytes[i].size());
+        refusals.push_back(notMail[i].toStdString() + " holds no mail message.");
+    }
+    desk.opens = {{File("all.mbox"), notMail[0], notMail[1], notMail[2]}};
     Click(window, "mnuMessagesOpen");
     QMimeData dropped;
     dropped.setUrls({QUrl::fromLocalFile(File("one.eml"))});
@@ -304,105 +320,60 @@ TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
         EXPECT_EQ(store.EmailBody(i), store.EmailBody(std::int16_t(i == 3 ? 1 : 2))) << i;
     EXPECT_EQ(store.EmailFrom(5), "<juergen@example.com>");
     EXPECT_EQ(Summary().substr(0, 6), "second");
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"No messages available."});
+    EXPECT_EQ(boxes.Texts(), refusals);
 }
 
-// Mail arrives and the API deletes while a save dialog is open: what is written is what the user
-// chose when it opened, or nothing, and one box says why.
+// Mail arrives, or the API deletes, while a save dialog is open: the file holds what was chosen
+// when it opened, or nothing, and one box says why.
 TEST_F(MessageWindow, EachSaveWritesWhatWasChosenBeforeItsDialog)
 {
     clsEmailStorage& store = window.EmailStorage();
-    const auto subjects = [](const QString& path) {
-        std::string shown = "(none)";
-        if (const auto messages = MailFiles::readMailFile(path.toStdString()); messages && !messages->empty()) {
-            shown.clear();
-            for (const MailFiles::FileMessage& message : *messages)
-                shown += (shown.empty() ? "" : ",") + Mime::parse(message.data).subject;
-        }
-        return shown;
-    };
-    struct Save {
-        std::function<void()> open;
-        std::function<std::string(const QString&)> written;
-    };
-    const Save attachment{[&] { Shown<QPushButton>("cmdAttachmentSaveAs")->click(); },
-                          [](const QString& path) { return Contents(path).toStdString(); }};
-    const Save message{[&] { Click(window, "mnuMessageSaveAs"); }, subjects};
-    const Save all{[&] { Click(window, "mnuMessagesSaveAll"); }, subjects};
-    const std::function<void()> arrives = [&] { Deliver(attachmentMail("late")); };
-    const std::function<void()> shownDeleted = [&] { store.RemoveEmail(2); };
-    const std::function<void()> allDeleted = [&] { store.Clear(); };
+    const std::function<void()> attachment = [&] { Shown<QPushButton>("cmdAttachmentSaveAs")->click(); },
+                                message = [&] { Click(window, "mnuMessageSaveAs"); },
+                                all = [&] { Click(window, "mnuMessagesSaveAll"); },
+                                arrives = [&] { Deliver(attachmentMail("late")); },
+                                deleted = [&] { store.RemoveEmail(2); }, cleared = [&] { store.Clear(); };
     const std::string gone = "The message is no longer stored. Nothing was written.";
-    struct Case {
-        const Save& save;
-        const std::function<void()>& meanwhile;
+    const struct {
+        const std::function<void()>&save, &meanwhile;
         std::string written;
         Texts boxes;
-    };
-    const Case cases[] = {
-        {attachment, arrives, "attachment of second", {}},
-        {attachment, shownDeleted, "(none)", {gone}},
-        {attachment, allDeleted, "(none)", {gone}},
-        {message, arrives, "second", {}},
-        {message, shownDeleted, "(none)", {gone}},
-        {message, allDeleted, "(none)", {gone}},
-        {all, arrives, "first,second", {}},
-        {all, shownDeleted, "first", {}},
-        {all, allDeleted, "(none)", {"The messages are no longer stored. Nothing was written."}},
-    };
+    } cases[] = {{attachment, arrives, "second", {}},
+                 {attachment, deleted, "", {gone}},
+                 {attachment, cleared, "", {gone}},
+                 {message, arrives, "second", {}},
+                 {message, deleted, "", {gone}},
+                 {message, cleared, "", {gone}},
+                 {all, arrives, "first,second", {}},
+                 {all, deleted, "first", {}},
+                 {all, cleared, "", {"The messages are no longer stored. Nothing was written."}}};
+    Deliver(attachmentMail("first"));
     Click(window, "mnuMessageView");
+    // As read: no Date says so, a multipart is as large as what it holds, the type column fits.
+    EXPECT_EQ(Shown<QLabel>("lblHeaderDate")->text(), "(none)");
+    const std::vector<Mime::Part>& parts = window.MessageWindow()->message()->root.children;
+    auto* tree = Shown<QTreeWidget>("treeStructure");
+    EXPECT_EQ(tree->topLevelItem(0)->text(3), QLocale().formattedDataSize(qint64(parts.at(0).size + parts.at(1).size)));
+    EXPECT_GE(tree->columnWidth(0), tree->fontMetrics().horizontalAdvance(QString::fromLatin1(WordType)));
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const Case& c = cases[i];
         SCOPED_TRACE(i);
         store.Clear();
         Deliver(attachmentMail("first"));
         Deliver(attachmentMail("second"));
         boxes.Clear();
-        const QString path = File("saved") + QString::number(i);
-        desk.saves = {path};
-        desk.whileOpen = c.meanwhile;
-        c.save.open();
+        desk.saves = {File("saved") + QString::number(i)};
+        desk.whileOpen = cases[i].meanwhile;
+        cases[i].save();
         desk.whileOpen = nullptr;
-        EXPECT_EQ(c.save.written(path), c.written);
-        EXPECT_EQ(boxes.Texts(), c.boxes);
+        EXPECT_EQ(Written(File("saved") + QString::number(i)), cases[i].written);
+        EXPECT_EQ(boxes.Texts(), cases[i].boxes);
     }
 
-    // At the limit of 32,767 messages every one is written and a failing write is reported.
+    // At the limit of 32,767 messages every one is written, and a failing write is reported.
     while (store.Count() < 32767)
         store.StoreEmail("<a@b.c>", "<d@e.f>", "Subject: many\r\n\r\nx\r\n");
     boxes.Clear();
     desk.saves = {QStringLiteral("/dev/full")};
     Click(window, "mnuMessagesSaveAll");
     EXPECT_EQ(boxes.Texts(), Texts{"Unable to write the file."});
-}
-
-TEST_F(MessageWindow, FilesWithoutAHeaderAreRefusedByName)
-{
-    const QString picture = File("picture.eml"), empty = File("empty.eml"), text = File("letter.mbox");
-    const std::pair<QString, QByteArray> files[]
-        = {{picture, png(Qt::red)}, {empty, {}}, {text, "From the desk of Ann\nDear Bob: all is well.\n"}};
-    for (const auto& [path, bytes] : files) {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    }
-    desk.opens = {{picture, empty, text}};
-    Click(window, "mnuMessagesOpen");
-    EXPECT_EQ(window.EmailStorage().Count(), 0);
-    Texts refusals;
-    for (const QString& path : {picture, empty, text})
-        refusals.push_back(path.toStdString() + " holds no mail message.");
-    EXPECT_EQ(boxes.Texts(), refusals);
-}
-
-TEST_F(MessageWindow, StructureShowsWholeSizesInColumnsThatFit)
-{
-    Deliver(attachmentMail("parts"));
-    Click(window, "mnuMessageView");
-    EXPECT_EQ(Shown<QLabel>("lblHeaderDate")->text(), "(none)");
-    auto* tree = Shown<QTreeWidget>("treeStructure");
-    const Mime::Part& root = window.MessageWindow()->message()->root;
-    ASSERT_EQ(root.children.size(), 2u);
-    EXPECT_EQ(tree->topLevelItem(0)->text(3),
-              QLocale().formattedDataSize(qint64(root.children[0].size + root.children[1].size)));
-    EXPECT_GE(tree->columnWidth(0), tree->fontMetrics().horizontalAdvance(QString::fromLatin1(WordType)));
 }
