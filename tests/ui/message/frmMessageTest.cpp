@@ -34,8 +34,7 @@ public:
     ~RecordingDesktop() override { setDesktop(nullptr); }
     QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override
     {
-        if (whileOpen)
-            whileOpen();
+        std::exchange(whileOpen, [] {})();
         return next(saves);
     }
     QStringList openFileNames(QWidget*, const QString&, const QString&) override { return next(opens); }
@@ -44,8 +43,8 @@ public:
     std::deque<QString> saves;
     std::deque<QStringList> opens;
     std::vector<QUrl> opened;
-    // What happens while a save dialog is open: mail arrives, the API deletes.
-    std::function<void()> whileOpen;
+    // What happens while the next save dialog is open: mail arrives, the API deletes.
+    std::function<void()> whileOpen = [] {};
 
 private:
     template <class T> static T next(std::deque<T>& answers)
@@ -137,10 +136,9 @@ protected:
         ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
         ASSERT_EQ(client.ReadLine(), "220 Quellpost");
         ASSERT_TRUE(web.listen(QHostAddress::LocalHost));
-        // Counts every connection; a slow server: the style sheet never comes, the picture does.
+        // A slow server: the style sheet never comes, the picture does.
         QObject::connect(&web, &QTcpServer::newConnection, [this] {
             while (QTcpSocket* socket = web.nextPendingConnection()) {
-                ++webConnections;
                 QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
                     const QByteArray path = socket->readAll().split(' ').value(1);
                     const QByteArray body = path == "/logo.png" ? png(Qt::blue) : QByteArray();
@@ -201,7 +199,6 @@ protected:
     frmMain window;
     LoopbackClient client;
     QTcpServer web;
-    int webConnections = 0;
 };
 
 } // namespace
@@ -265,11 +262,10 @@ TEST_F(MessageWindow, ShowsOwnPartsAndFetchesNothingUntilAllowedForThatMessage)
     // The remote picture is shown whole though the style sheet never comes. The choice holds
     // for this message only: the next one shown is refused again.
     Shown<QCheckBox>("chkRemoteContent")->setChecked(true);
-    EXPECT_TRUE(WaitFor([&] { return webConnections > 0; }));
-    EXPECT_EQ(html->networkRequests(), 3);
     EXPECT_TRUE(WaitFor([&] {
         return pixelsOf(html->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32), Qt::blue) >= 576;
     }));
+    EXPECT_EQ(html->networkRequests(), 3);
     Deliver(htmlMail("again", Remote()));
     EXPECT_FALSE(Shown<QCheckBox>("chkRemoteContent")->isChecked());
     EXPECT_EQ(html->refusedUrls(), refused);
@@ -282,11 +278,9 @@ TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
     Deliver(plainMail("first"));
     Deliver(htmlMail("second", Remote()));
     Click(window, "mnuMessageView");
-    desk.saves = {File("saved.pdf"), File("one.eml"), File("all.mbox"), QString()};
-    Shown<QPushButton>("cmdAttachmentSaveAs")->click();
+    desk.saves = {File("one.eml"), File("all.mbox"), QString()};
     Shown<QPushButton>("cmdAttachmentOpen")->click();
     Shown<QPushButton>("cmdAttachmentOpen")->click(); // over its own read-only copy
-    EXPECT_EQ(Contents(File("saved.pdf")), attachmentBytes());
     ASSERT_EQ(desk.opened.size(), 2u);
     EXPECT_EQ(QFileInfo(desk.opened[0].toLocalFile()).fileName(), QStringLiteral("Rechnung März.pdf"));
     EXPECT_EQ(Contents(desk.opened[0].toLocalFile()), attachmentBytes());
@@ -296,7 +290,7 @@ TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
     Click(window, "mnuMessagesSaveAll");
     Click(window, "mnuMessagesSaveAll"); // cancelled: nothing written
     EXPECT_EQ(Contents(File("one.eml")).toStdString(), store.EmailBody(2));
-    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 3);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2);
 
     // Files that hold no mail are refused by name: a picture, an empty file, a text.
     const QString notMail[] = {File("picture.eml"), File("empty.eml"), File("letter.mbox")};
@@ -361,11 +355,11 @@ TEST_F(MessageWindow, EachSaveWritesWhatWasChosenBeforeItsDialog)
         Deliver(attachmentMail("first"));
         Deliver(attachmentMail("second"));
         boxes.Clear();
-        desk.saves = {File("saved") + QString::number(i)};
+        const QString path = File("saved") + QString::number(i);
+        desk.saves = {path};
         desk.whileOpen = cases[i].meanwhile;
         cases[i].save();
-        desk.whileOpen = nullptr;
-        EXPECT_EQ(Written(File("saved") + QString::number(i)), cases[i].written);
+        EXPECT_EQ(Written(path), cases[i].written);
         EXPECT_EQ(boxes.Texts(), cases[i].boxes);
     }
 
