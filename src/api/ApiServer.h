@@ -62,7 +62,7 @@ private:
     void info(const Request& request, Responder& responder);
     void message(const Request& request, Responder& responder);
     void events(const Request& request, Responder& responder);
-    void handleMessage(const QStringList& path, Responder& responder);
+    void handleMessage(const QStringList& parts, Responder& responder);
     void deleteMessages(const Request& request, Responder& responder);
     // Keeps the responder when the answer must wait.
     void wait(const Request& request, Responder& responder);

@@ -12,7 +12,7 @@ constexpr const char* WebSocketOnlyText = "the event stream is a WebSocket";
 constexpr const char* VersionText = "the event stream speaks WebSocket version 13";
 constexpr char AcceptGuid[] = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
 // Unread output beyond which a client's frames are not read (its pings would pile up pongs).
-constexpr qint64 ReadHighWater = 16 * 1024;
+constexpr qint64 ReadHighWater = qint64{16} * 1024;
 // The kernel's own queue for the client: small, so that a client that does not read shows soon.
 constexpr int SendBufferBytes = 64 * 1024;
 constexpr int CloseGraceMs = 5000;

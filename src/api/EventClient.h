@@ -13,8 +13,8 @@ class QTcpSocket;
 
 // Bounds of an event client: what it may send in one message, and how much of what it is sent
 // may wait unread before it is closed.
-inline constexpr std::size_t MaxEventMessageBytes = 4 * 1024;
-inline constexpr qint64 MaxEventQueueBytes = 256 * 1024;
+inline constexpr std::size_t MaxEventMessageBytes = std::size_t{4} * 1024;
+inline constexpr qint64 MaxEventQueueBytes = qint64{256} * 1024;
 
 // Answers a WebSocket opening handshake (RFC 6455 4.2); the socket, or null with a refusal sent.
 QTcpSocket* acceptWebSocket(const HttpRequest& request, HttpResponder& responder);

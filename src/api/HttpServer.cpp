@@ -48,7 +48,7 @@ void grantPreflight(const HttpRequest& request, HttpResponder& responder)
     HttpFields fields{{"Access-Control-Allow-Methods", "GET, POST, PUT, DELETE"}, {"Access-Control-Max-Age", "600"}};
     if (const std::string* headers = request.field("Access-Control-Request-Headers"); headers && isTokenList(*headers))
         fields.emplace_back("Access-Control-Allow-Headers", QByteArray::fromStdString(*headers));
-    responder.write({}, {}, HttpStatus::NoContent, std::move(fields));
+    responder.write({}, {}, HttpStatus::NoContent, fields);
 }
 
 } // namespace
@@ -77,14 +77,14 @@ HttpConnection* HttpResponder::take()
     return static_cast<HttpConnection*>(std::exchange(m_connection, nullptr).data());
 }
 
-void HttpResponder::write(QByteArray body, const QByteArray& contentType, HttpStatus status, HttpFields fields)
+void HttpResponder::write(QByteArray body, const QByteArray& contentType, HttpStatus status, const HttpFields& fields)
 {
     if (HttpConnection* connection = take())
         connection->answer(int(status), fields, contentType, std::move(body));
 }
 
 void HttpResponder::writeShared(const std::shared_ptr<const std::string>& body, const QByteArray& contentType,
-                                HttpFields fields)
+                                const HttpFields& fields)
 {
     if (HttpConnection* connection = take())
         connection->answerShared(fields, contentType, body);

@@ -45,12 +45,12 @@ using HttpFields = std::vector<std::pair<QByteArray, QByteArray>>;
 // What one client may hold and how long it may take. Each connection holds at most a header
 // and the unsent part of one answer; request bodies and large answers draw on one shared pool.
 struct HttpLimits {
-    std::size_t maxHeaderBytes = 32 * 1024;
-    std::size_t maxBodyBytes = 1024 * 1024;
-    std::size_t maxQueryBytes = 8 * 1024;
+    std::size_t maxHeaderBytes = std::size_t{32} * 1024;
+    std::size_t maxBodyBytes = std::size_t{1024} * 1024;
+    std::size_t maxQueryBytes = std::size_t{8} * 1024;
     // Request bodies and answers larger than an output slice, all connections together; one
     // answer larger than this is served when nothing else is held.
-    std::size_t maxHeldBytes = 16 * 1024 * 1024;
+    std::size_t maxHeldBytes = std::size_t{16} * 1024 * 1024;
     int maxConnections = 256;
     std::chrono::milliseconds idleTimeout{60000};   // keep-alive: no request begun
     std::chrono::milliseconds headerTimeout{10000}; // from a request's first byte to its header's end
@@ -59,7 +59,7 @@ struct HttpLimits {
 };
 
 // Unsent output beyond which a connection reads nothing more; answers go out in slices of this size.
-inline constexpr qint64 OutputSliceBytes = 64 * 1024;
+inline constexpr qint64 OutputSliceBytes = qint64{64} * 1024;
 
 // The means to answer one request, now or later (it may be moved away and kept). An answer
 // for a client that has gone is dropped.
@@ -73,10 +73,10 @@ public:
     HttpResponder& operator=(const HttpResponder&) = delete;
 
     void write(QByteArray body, const QByteArray& contentType, HttpStatus status = HttpStatus::Ok,
-               HttpFields fields = {});
+               const HttpFields& fields = {});
     // Streams a body the store holds, in slices as the client reads; cut short if the store lets it go.
     void writeShared(const std::shared_ptr<const std::string>& body, const QByteArray& contentType,
-                     HttpFields fields = {});
+                     const HttpFields& fields = {});
     // Sends the 101 answer and hands the socket over to the caller; null when the client is gone.
     QTcpSocket* upgrade(const HttpFields& fields);
     // Whether it still has a request to answer.
