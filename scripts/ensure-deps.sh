@@ -3,7 +3,7 @@
 # Usage: scripts/ensure-deps.sh build|test
 set -euo pipefail
 
-build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-httpserver-dev qt6-websockets-dev libssl-dev libgmime-3.0-dev
+build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libgmime-3.0-dev
   fonts-liberation)
 test_packages=(googletest libgtest-dev libgmock-dev python3 python3-aiosmtpd python3-django python3-yaml python3-jsonschema python3-websocket swaks
   libnet-ssleay-perl curl openssl nodejs dovecot-pop3d clang libclang-rt-14-dev dpkg-dev desktop-file-utils appstream

@@ -1,36 +1,32 @@
 #include "ApiServer.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
-#include <QWebSocket>
 
 #include "ApiJson.h"
 #include "AppError.h"
-#include "BoundedTcpServer.h"
 #include "CommandLine.h"
 #include "ErrorReport.h"
+#include "EventClient.h"
+#include "HttpConnection.h"
 #include "ProductInfo.h"
 #include "SocketControl.h"
 
 namespace {
 
-using Status = QHttpServerResponder::StatusCode;
+using Status = HttpStatus;
 
-constexpr const char* NotFoundText = "no such endpoint";
-constexpr const char* MethodText = "method not allowed here";
+constexpr const char* NotFoundText = NoEndpointText;
 constexpr const char* NoMessageText = "no such message";
 constexpr const char* NoPartText = "no such part";
-constexpr const char* QueryTooLongText = "query string too long";
-constexpr const char* BodyTooLargeText = "request is too large";
 constexpr const char* BadNumberText = "start, limit, count and timeout take whole numbers within range";
 constexpr const char* BadJsonText = "the body must be a JSON object, with IDs a list of strings";
 constexpr const char* NoMatchFormat = "no message matched within %1 seconds";
@@ -40,8 +36,7 @@ constexpr const char* NoSearchText = "a search to delete by is needed";
 constexpr const char* ExposureFormat
     = "Warning: the HTTP API listens on %1, not on loopback: anyone who can reach this address "
       "can read and delete the captured mail.";
-constexpr const char* EventsPath = "/api/events";
-constexpr const char* WebSocketOnlyText = "the event stream is a WebSocket";
+constexpr const char* TooManyClientsText = "too many event clients; try again later";
 constexpr const char* ApiFailedFormat = "quellpost: cannot serve the HTTP API on %s port %d: %s\n";
 
 const QByteArray TextPlain = QByteArrayLiteral("text/plain; charset=utf-8");
@@ -49,20 +44,20 @@ const QByteArray TextPlain = QByteArrayLiteral("text/plain; charset=utf-8");
 const QByteArray ApplicationJson = QByteArrayLiteral("application/json");
 
 // Compact: a page of a thousand messages is read by programs, not people.
-void sendJson(QHttpServerResponder& responder, const QJsonObject& object, Status status = Status::Ok)
+void sendJson(HttpResponder& responder, const QJsonObject& object, Status status = Status::Ok)
 {
     responder.write(QJsonDocument(object).toJson(QJsonDocument::Compact), ApplicationJson, status);
 }
 
-void fail(QHttpServerResponder& responder, Status status, const char* text)
+void fail(HttpResponder& responder, Status status, const char* text)
 {
     sendJson(responder, ApiJson::error(text), status);
 }
 
 // Form encoding writes a blank as '+', which QUrlQuery would keep.
-QUrlQuery queryOf(const QHttpServerRequest& request)
+QUrlQuery queryOf(const HttpRequest& request)
 {
-    QString text = request.url().query(QUrl::FullyEncoded);
+    QString text = QString::fromUtf8(request.query.data(), qsizetype(request.query.size()));
     text.replace(QLatin1Char('+'), QLatin1String("%20"));
     return QUrlQuery(text);
 }
@@ -80,17 +75,55 @@ std::optional<int> number(const QUrlQuery& query, const char* name, int fallback
     return std::min(value, max);
 }
 
+// Where a page starts and how long it is; nothing when malformed.
+std::optional<std::pair<std::size_t, std::size_t>> pageOf(const QUrlQuery& query)
+{
+    const auto start = number(query, "start", 0, std::numeric_limits<int>::max());
+    const auto limit = number(query, "limit", DefaultPageSize, MaxPageSize);
+    if (!start || !limit)
+        return std::nullopt;
+    return std::pair(std::size_t(*start), std::size_t(*limit));
+}
+
 std::vector<SearchTerm> termsOf(const QUrlQuery& query)
 {
     return parseSearch(query.queryItemValue(QStringLiteral("query"), QUrl::FullyDecoded).toStdString());
+}
+
+// A type the mail declares, if it is one: anything else could break the answer's header.
+QByteArray contentTypeOf(const std::string& type)
+{
+    const bool valid = std::count(type.begin(), type.end(), '/') == 1 && type.front() != '/' && type.back() != '/'
+        && std::all_of(type.begin(), type.end(), [](char c) {
+                           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || std::strchr("!#$&^_.+-/", c);
+                       });
+    return valid ? QByteArray::fromStdString(type) : QByteArrayLiteral("application/octet-stream");
+}
+
+// Served from the API's origin, a part or a source is a download, never a page: a browser
+// neither runs it nor guesses another type, and opens pictures at most.
+HttpFields inertFields(const QByteArray& type, const std::string& fileName)
+{
+    static const QByteArrayList Pictures{"image/png",  "image/jpeg", "image/gif",
+                                         "image/webp", "image/bmp",  "image/avif"};
+    QByteArray disposition = Pictures.contains(type) ? "inline" : "attachment";
+    if (!fileName.empty()) {
+        QByteArray fallback = QByteArray::fromStdString(fileName);
+        for (char& c : fallback)
+            if (c < ' ' || c > '~' || c == '"' || c == '\\' || c == '%')
+                c = '_';
+        disposition += "; filename=\"" + fallback + "\"; filename*=UTF-8''"
+            + QByteArray::fromStdString(fileName).toPercentEncoding();
+    }
+    return {{"Content-Disposition", disposition}, {"Content-Security-Policy", "sandbox"}};
 }
 
 } // namespace
 
 // A request for a message that has not come yet: answered when one comes or the time is up.
 struct ApiServer::Waiter {
-    Waiter(QHttpServerResponder&& r) : responder(std::move(r)) { }
-    QHttpServerResponder responder;
+    Waiter(HttpResponder&& r) : responder(std::move(r)) { }
+    HttpResponder responder;
     std::vector<SearchTerm> terms;
     std::size_t count = 1;
     int seconds = 0;
@@ -98,29 +131,26 @@ struct ApiServer::Waiter {
     QTimer timer;
 };
 
-ApiServer::ApiServer(clsEmailStorage& store, QObject* parent) : QObject(parent), m_store(store), m_catalog(store)
+// The route table: every row's handler answers, or keeps the responder to answer later.
+const ApiServer::Route ApiServer::Routes[] = {
+    {"GET", "/api/v1/messages", &ApiServer::listMessages},
+    {"DELETE", "/api/v1/messages", &ApiServer::deleteMessages},
+    {"GET", "/api/v1/search", &ApiServer::searchMessages},
+    {"DELETE", "/api/v1/search", &ApiServer::deleteSearch},
+    {"GET", "/api/v1/message/*", &ApiServer::message},
+    {"GET", "/api/v1/info", &ApiServer::info},
+    {"GET", "/api/wait", &ApiServer::wait},
+    {"GET", "/api/events", &ApiServer::events},
+};
+
+ApiServer::ApiServer(clsEmailStorage& store, AccessRules rules, HttpLimits limits, QObject* parent)
+    : QObject(parent), m_store(store), m_catalog(store), m_http(std::move(rules), limits)
 {
-    // Nothing may throw into the event loop: a failure becomes a 500 with its description.
-    m_http.setMissingHandler([this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
-        m_responderTaken = false;
-        try {
-            handle(request, responder);
-        } catch (...) {
-            const AppError error = AppError::FromCurrentException();
-            if (!m_responderTaken)
-                fail(responder, Status::InternalServerError, error.Description().c_str());
-        }
-    });
-    // The HTTP server hands a WebSocket on only when a route takes the upgrade request: this one
-    // takes it without answering, and answers a plain request with an error.
-    m_http.route(QString::fromLatin1(EventsPath),
-                 [](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
-                     const bool upgrade
-                         = request.value(QByteArrayLiteral("Upgrade")).compare("websocket", Qt::CaseInsensitive) == 0;
-                     if (!upgrade)
-                         fail(responder, Status::BadRequest, WebSocketOnlyText);
+    for (const Route& route : Routes)
+        addRoute(route.method, route.pattern,
+                 [this, handler = route.handler](const HttpRequest& request, HttpResponder& responder) {
+                     (this->*handler)(request, responder);
                  });
-    connect(&m_http, &QAbstractHttpServer::newWebSocketConnection, this, &ApiServer::acceptEventClients);
     m_store.addObserver(this);
 }
 
@@ -129,7 +159,7 @@ ApiServer::~ApiServer()
     m_store.removeObserver(this);
     // Waiting requests go unanswered: their connections close with the server.
     m_waiters.clear();
-    for (QWebSocket* client : m_eventClients) {
+    for (EventClient* client : m_eventClients) {
         client->disconnect(this);
         delete client;
     }
@@ -137,19 +167,18 @@ ApiServer::~ApiServer()
 
 void ApiServer::listen(const QHostAddress& address, int port)
 {
-    auto* tcp = new BoundedTcpServer(MaxRequestBodyBytes + MaxRequestHeaderBytes, this);
-    if (!tcp->listen(address, quint16(port))) {
-        const AppError error = ListenError(tcp->serverError(), port, tcp->errorString());
-        delete tcp;
-        throw error;
-    }
-    m_tcp = tcp;
-    m_http.bind(tcp);
+    if (!m_http.listen(address, quint16(port)))
+        throw ListenError(m_http.listener().serverError(), port, m_http.listener().errorString());
 }
 
 int ApiServer::port() const
 {
-    return m_tcp ? m_tcp->serverPort() : 0;
+    return m_http.listener().isListening() ? m_http.listener().serverPort() : 0;
+}
+
+void ApiServer::addRoute(std::string method, std::string_view pattern, HttpRouter::Handler handler)
+{
+    m_http.router().add(std::move(method), pattern, std::move(handler));
 }
 
 std::string ApiServer::exposureWarning(const QHostAddress& address)
@@ -159,77 +188,60 @@ std::string ApiServer::exposureWarning(const QHostAddress& address)
     return QString::fromLatin1(ExposureFormat).arg(address.toString()).toStdString();
 }
 
-void ApiServer::handle(const QHttpServerRequest& request, QHttpServerResponder& responder)
+void ApiServer::listMessages(const Request& request, Responder& responder)
 {
-    using Method = QHttpServerRequest::Method;
-    if (request.url().query(QUrl::FullyEncoded).size() > MaxQueryBytes)
-        return fail(responder, Status::UriTooLong, QueryTooLongText);
-    if (request.body().size() > MaxRequestBodyBytes)
-        return fail(responder, Status::PayloadTooLarge, BodyTooLargeText);
-    const QString path = request.url().path();
-    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    const Method method = request.method();
-    const QUrlQuery query = queryOf(request);
-
-    if (path == QLatin1String("/api/v1/messages") || path == QLatin1String("/api/v1/search")) {
-        const bool search = parts[2] == QLatin1String("search");
-        if (method == Method::Delete) {
-            if (!search)
-                return deleteMessages(request, responder);
-            const std::vector<SearchTerm> terms = termsOf(query);
-            // An empty search matches everything: deleting all takes DELETE /api/v1/messages.
-            if (terms.empty())
-                return fail(responder, Status::BadRequest, NoSearchText);
-            const std::vector<std::int16_t> found = m_catalog.search(terms);
-            // Newest first: removing from the back keeps the other positions valid.
-            for (std::int16_t position : found)
-                m_store.RemoveEmail(position);
-            return responder.write(QByteArray(OkText), TextPlain);
-        }
-        if (method != Method::Get)
-            return fail(responder, Status::MethodNotAllowed, MethodText);
-        const auto start = number(query, "start", 0, std::numeric_limits<int>::max());
-        const auto limit = number(query, "limit", DefaultPageSize, MaxPageSize);
-        if (!start || !limit)
-            return fail(responder, Status::BadRequest, BadNumberText);
-        if (!search)
-            return sendJson(responder, ApiJson::listPage(m_store, m_catalog, std::size_t(*start), std::size_t(*limit)));
-        return sendJson(responder,
-                        ApiJson::page(m_store, m_catalog, m_catalog.search(termsOf(query)), std::size_t(*start),
-                                      std::size_t(*limit)));
-    }
-    if (parts.size() >= 4 && parts[0] == QLatin1String("api") && parts[1] == QLatin1String("v1")
-        && parts[2] == QLatin1String("message")) {
-        if (method != Method::Get)
-            return fail(responder, Status::MethodNotAllowed, MethodText);
-        return handleMessage(parts, responder);
-    }
-    if (path == QLatin1String("/api/wait")) {
-        if (method != Method::Get)
-            return fail(responder, Status::MethodNotAllowed, MethodText);
-        return wait(request, responder);
-    }
-    if (path == QLatin1String("/api/v1/info")) {
-        if (method != Method::Get)
-            return fail(responder, Status::MethodNotAllowed, MethodText);
-        const auto count = double(m_store.Count());
-        return sendJson(responder,
-                        QJsonObject{
-                            {QStringLiteral("Version"), QString::fromLatin1(ProductInfo::VersionText)},
-                            {QStringLiteral("LatestVersion"), QString()},
-                            {QStringLiteral("Database"), QString()},
-                            {QStringLiteral("DatabaseSize"), 0},
-                            {QStringLiteral("Messages"), count},
-                            {QStringLiteral("Unread"), count - double(m_catalog.readCount())},
-                            {QStringLiteral("Tags"), QJsonObject()},
-                            {QStringLiteral("RuntimeStats"),
-                             QJsonObject{{QStringLiteral("Memory"), double(m_store.Budget().used())}}},
-                        });
-    }
-    fail(responder, Status::NotFound, NotFoundText);
+    const auto page = pageOf(queryOf(request));
+    if (!page)
+        return fail(responder, Status::BadRequest, BadNumberText);
+    sendJson(responder, ApiJson::listPage(m_store, m_catalog, page->first, page->second));
 }
 
-void ApiServer::handleMessage(const QStringList& parts, QHttpServerResponder& responder)
+void ApiServer::searchMessages(const Request& request, Responder& responder)
+{
+    const QUrlQuery query = queryOf(request);
+    const auto page = pageOf(query);
+    if (!page)
+        return fail(responder, Status::BadRequest, BadNumberText);
+    sendJson(responder, ApiJson::page(m_store, m_catalog, m_catalog.search(termsOf(query)), page->first, page->second));
+}
+
+void ApiServer::deleteSearch(const Request& request, Responder& responder)
+{
+    const std::vector<SearchTerm> terms = termsOf(queryOf(request));
+    // An empty search matches everything: deleting all takes DELETE /api/v1/messages.
+    if (terms.empty())
+        return fail(responder, Status::BadRequest, NoSearchText);
+    const std::vector<std::int16_t> found = m_catalog.search(terms);
+    // Newest first: removing from the back keeps the other positions valid.
+    for (std::int16_t position : found)
+        m_store.RemoveEmail(position);
+    responder.write(QByteArray(OkText), TextPlain);
+}
+
+void ApiServer::info(const Request&, Responder& responder)
+{
+    const auto count = double(m_store.Count());
+    sendJson(
+        responder,
+        QJsonObject{
+            {QStringLiteral("Version"), QString::fromLatin1(ProductInfo::VersionText)},
+            {QStringLiteral("LatestVersion"), QString()},
+            {QStringLiteral("Database"), QString()},
+            {QStringLiteral("DatabaseSize"), 0},
+            {QStringLiteral("Messages"), count},
+            {QStringLiteral("Unread"), count - double(m_catalog.readCount())},
+            {QStringLiteral("Tags"), QJsonObject()},
+            {QStringLiteral("RuntimeStats"), QJsonObject{{QStringLiteral("Memory"), double(m_store.Budget().used())}}},
+        });
+}
+
+void ApiServer::message(const Request& request, Responder& responder)
+{
+    const QString path = QUrl::fromPercentEncoding(QByteArray::fromStdString(request.path));
+    handleMessage(path.split(QLatin1Char('/'), Qt::SkipEmptyParts), responder);
+}
+
+void ApiServer::handleMessage(const QStringList& parts, Responder& responder)
 {
     const std::int16_t position = m_catalog.positionOf(parts[3].toStdString());
     if (position < 1)
@@ -239,7 +251,9 @@ void ApiServer::handleMessage(const QStringList& parts, QHttpServerResponder& re
         return sendJson(responder, ApiJson::summary(m_store, m_catalog, position));
     const std::string& raw = m_store.EmailBody(position);
     if (parts.size() == 5 && what == QLatin1String("raw"))
-        return responder.write(QByteArray(raw.data(), qsizetype(raw.size())), TextPlain);
+        return responder.writeShared(
+            m_store.EmailBodyShared(position), TextPlain,
+            inertFields(TextPlain, MessageCatalog::idText(m_store.emailId(position)) + ".eml"));
     if (parts.size() == 5 && what == QLatin1String("headers"))
         return sendJson(responder, ApiJson::headers(Mime::parse(raw)));
     if (parts.size() == 6 && what == QLatin1String("part")) {
@@ -248,20 +262,24 @@ void ApiServer::handleMessage(const QStringList& parts, QHttpServerResponder& re
         if (!content)
             return fail(responder, Status::NotFound, NoPartText);
         QByteArray type = QByteArrayLiteral("application/octet-stream");
+        std::string fileName;
         const Mime::Message message = Mime::parse(raw);
         for (const auto* list : {&message.attachments, &message.inlineParts})
             for (const Mime::Part& part : *list)
-                if (part.partId == partId && !part.contentType.empty())
-                    type = QByteArray::fromStdString(part.contentType);
-        return responder.write(QByteArray(content->data(), qsizetype(content->size())), type);
+                if (part.partId == partId && !part.contentType.empty()) {
+                    type = contentTypeOf(part.contentType);
+                    fileName = part.fileName;
+                }
+        return responder.write(QByteArray(content->data(), qsizetype(content->size())), type, Status::Ok,
+                               inertFields(type, fileName));
     }
     fail(responder, Status::NotFound, NotFoundText);
 }
 
-void ApiServer::deleteMessages(const QHttpServerRequest& request, QHttpServerResponder& responder)
+void ApiServer::deleteMessages(const Request& request, Responder& responder)
 {
     std::vector<std::string> ids;
-    const QByteArray body = request.body().trimmed();
+    const QByteArray body = QByteArray::fromRawData(request.body.data(), qsizetype(request.body.size())).trimmed();
     if (!body.isEmpty()) {
         QJsonParseError parseError;
         const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
@@ -287,7 +305,7 @@ void ApiServer::deleteMessages(const QHttpServerRequest& request, QHttpServerRes
     responder.write(QByteArray(OkText), TextPlain);
 }
 
-void ApiServer::wait(const QHttpServerRequest& request, QHttpServerResponder& responder)
+void ApiServer::wait(const Request& request, Responder& responder)
 {
     const QUrlQuery query = queryOf(request);
     const auto seconds = number(query, "timeout", DefaultWaitSeconds, MaxWaitSeconds);
@@ -303,8 +321,7 @@ void ApiServer::wait(const QHttpServerRequest& request, QHttpServerResponder& re
     if (m_waiters.size() >= MaxWaiters)
         return fail(responder, Status::ServiceUnavailable, BusyText);
 
-    QTcpSocket* socket = responder.socket();
-    m_responderTaken = true;
+    HttpConnection* connection = responder.connection();
     auto waiter = std::make_unique<Waiter>(std::move(responder));
     Waiter* raw = waiter.get();
     raw->terms = std::move(terms);
@@ -317,7 +334,7 @@ void ApiServer::wait(const QHttpServerRequest& request, QHttpServerResponder& re
         finish(raw);
     });
     // A client that gives up takes its socket with it: the answer must not outlive it.
-    connect(socket, &QTcpSocket::disconnected, &raw->timer, [this, raw] { finish(raw); });
+    connect(connection, &HttpConnection::closed, &raw->timer, [this, raw] { finish(raw); });
     raw->timer.start(std::chrono::seconds(*seconds));
     m_waiters.push_back(std::move(waiter));
 }
@@ -351,32 +368,29 @@ void ApiServer::finish(Waiter* waiter)
         Qt::QueuedConnection);
 }
 
-void ApiServer::acceptEventClients()
+void ApiServer::events(const Request& request, Responder& responder)
 {
-    while (m_http.hasPendingWebSocketConnections()) {
-        std::unique_ptr<QWebSocket> client = m_http.nextPendingWebSocketConnection();
-        if (!client)
-            continue;
-        if (client->requestUrl().path() != QLatin1String(EventsPath)
-            || m_eventClients.size() >= std::size_t(MaxEventClients)) {
-            client->close(QWebSocketProtocol::CloseCodePolicyViolated);
-            client.release()->deleteLater();
-            continue;
-        }
-        QWebSocket* socket = client.release();
-        m_eventClients.push_back(socket);
-        connect(socket, &QWebSocket::disconnected, this, [this, socket] {
-            std::erase(m_eventClients, socket);
-            socket->deleteLater();
-        });
-    }
+    if (m_eventClients.size() >= std::size_t(MaxEventClients))
+        return fail(responder, Status::ServiceUnavailable, TooManyClientsText);
+    QTcpSocket* socket = acceptWebSocket(request, responder);
+    if (!socket)
+        return;
+    auto* client = new EventClient(socket, this);
+    m_eventClients.push_back(client);
+    connect(client, &EventClient::closed, this, [this, client] {
+        std::erase(m_eventClients, client);
+        client->deleteLater();
+    });
 }
 
 void ApiServer::broadcast(const QJsonObject& event)
 {
-    const QString text = QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact));
-    for (QWebSocket* client : m_eventClients)
-        client->sendTextMessage(text);
+    const std::string frame = WebSocketFrames::frame(WebSocketFrames::Text,
+                                                     QJsonDocument(event).toJson(QJsonDocument::Compact).toStdString());
+    // A copy: a client that has fallen behind is closed, and leaves the list, while it is walked.
+    const std::vector<EventClient*> clients = m_eventClients;
+    for (EventClient* client : clients)
+        client->send(frame);
 }
 
 void ApiServer::emailStored(std::int16_t position)
@@ -409,10 +423,11 @@ void ApiServer::emailsCleared()
             QJsonObject{{QStringLiteral("Type"), QStringLiteral("truncate")}, {QStringLiteral("Data"), QJsonValue()}});
 }
 
-std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const ListenAddress& where)
+std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const CommandLineOptions& options)
 {
+    const ListenAddress& where = *options.Http;
     const QHostAddress address(QString::fromStdString(where.host));
-    auto api = std::make_unique<ApiServer>(store);
+    auto api = std::make_unique<ApiServer>(store, AccessRules{options.HttpHosts, options.CorsOrigins});
     try {
         api->listen(address, where.port);
     } catch (const AppError& error) {

@@ -7,19 +7,17 @@
 #include <vector>
 
 #include <QHostAddress>
-#include <QHttpServer>
 #include <QObject>
 
+#include "HttpServer.h"
 #include "MessageCatalog.h"
 #include "clsEmailStorage.h"
 
-class BoundedTcpServer;
-class QWebSocket;
+class EventClient;
+struct CommandLineOptions;
 
-// Bounds on what a client may send; beyond them a request is refused with a 4xx.
-inline constexpr qint64 MaxRequestBodyBytes = 1024 * 1024; // 32,767 ids fit well within
-inline constexpr qint64 MaxRequestHeaderBytes = 64 * 1024;
-inline constexpr qsizetype MaxQueryBytes = 8 * 1024;
+// Bounds on what a client may ask for; beyond them a request is refused with a 4xx. The bounds
+// on what it may send and hold are the HTTP server's (HttpLimits).
 inline constexpr int MaxPageSize = 1000;
 inline constexpr int DefaultPageSize = 50;
 inline constexpr int MaxWaitSeconds = 300;
@@ -32,7 +30,9 @@ inline constexpr int MaxEventClients = 64;
 class ApiServer : public QObject, private StoreObserver {
     Q_OBJECT
 public:
-    explicit ApiServer(clsEmailStorage& store, QObject* parent = nullptr);
+    // rules: names and origins beyond loopback and the listening address that may use the API.
+    explicit ApiServer(clsEmailStorage& store, AccessRules rules = {}, HttpLimits limits = {},
+                       QObject* parent = nullptr);
     ~ApiServer() override;
 
     // Throws AppError when the address cannot be used.
@@ -42,17 +42,32 @@ public:
     // The warning to print for an address others can reach; empty for loopback.
     static std::string exposureWarning(const QHostAddress& address);
 
+    // Another row of the route table (the web pages'), checked after the API's own rows.
+    void addRoute(std::string method, std::string_view pattern, HttpRouter::Handler handler);
+
 private:
     struct Waiter;
+    using Request = HttpRequest;
+    using Responder = HttpResponder;
+    struct Route {
+        const char* method;
+        const char* pattern;
+        void (ApiServer::*handler)(const Request&, Responder&);
+    };
+    static const Route Routes[];
 
-    void handle(const QHttpServerRequest& request, QHttpServerResponder& responder);
-    void handleMessage(const QStringList& path, QHttpServerResponder& responder);
-    void deleteMessages(const QHttpServerRequest& request, QHttpServerResponder& responder);
-    // Takes the responder (m_responderTaken) when the answer must wait.
-    void wait(const QHttpServerRequest& request, QHttpServerResponder& responder);
+    void listMessages(const Request& request, Responder& responder);
+    void searchMessages(const Request& request, Responder& responder);
+    void deleteSearch(const Request& request, Responder& responder);
+    void info(const Request& request, Responder& responder);
+    void message(const Request& request, Responder& responder);
+    void events(const Request& request, Responder& responder);
+    void handleMessage(const QStringList& parts, Responder& responder);
+    void deleteMessages(const Request& request, Responder& responder);
+    // Keeps the responder when the answer must wait.
+    void wait(const Request& request, Responder& responder);
     void answerWaiters(std::int16_t position);
     void finish(Waiter* waiter);
-    void acceptEventClients();
     void broadcast(const QJsonObject& event);
 
     void emailStored(std::int16_t position) override;
@@ -61,15 +76,11 @@ private:
 
     clsEmailStorage& m_store;
     MessageCatalog m_catalog;
-    QHttpServer m_http;
-    BoundedTcpServer* m_tcp = nullptr;
+    HttpServer m_http;
     std::list<std::unique_ptr<Waiter>> m_waiters;
-    std::vector<QWebSocket*> m_eventClients;
-    bool m_responderTaken = false;
+    std::vector<EventClient*> m_eventClients;
 };
 
-struct ListenAddress;
-
-// Starts the API where the command line says, printing to standard error why it cannot, or
-// that others can reach it; nothing when it cannot listen.
-std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const ListenAddress& address);
+// Starts the API where the command line says (--http, --http-host, --cors), printing to
+// standard error why it cannot, or that others can reach it; nothing when it cannot listen.
+std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const CommandLineOptions& options);

@@ -1,7 +1,10 @@
 #include "CommandLine.h"
 
+#include <tuple>
+
 #include <QCommandLineParser>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include "ByteBudget.h"
@@ -33,6 +36,18 @@ constexpr const char* SmtpName = "smtp";
 constexpr const char* SmtpHelp = "Start listens for mail on ADDR:PORT instead of port 25 on every address.";
 constexpr const char* HttpName = "http";
 constexpr const char* HttpHelp = "Serve the HTTP API on ADDR:PORT (127.0.0.1 when only a port is given).";
+constexpr const char* HttpHostName = "http-host";
+constexpr const char* HttpHostHelp
+    = "Also answer HTTP requests that name the API by NAME (a name this machine is reached by; by default "
+      "only loopback names and the --http address are answered). May be repeated.";
+constexpr const char* NameValue = "NAME";
+constexpr const char* NotANameText = "--http-host takes a host name or IP address, not: ";
+constexpr const char* CorsName = "cors";
+constexpr const char* CorsHelp
+    = "Let web pages from ORIGIN (for example http://localhost:3000) use the HTTP API; by default no "
+      "other origin may. May be repeated.";
+constexpr const char* OriginValue = "ORIGIN";
+constexpr const char* NotAnOriginText = "--cors takes an origin such as http://localhost:3000, not: ";
 constexpr const char* HeadlessName = "headless";
 constexpr const char* HeadlessHelp
     = "Run without a window: listen at once, write the log to standard output and what a box "
@@ -45,7 +60,30 @@ constexpr int MaxPort = 65535;
 // Options whose value is the next argument.
 const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::fromLatin1(SmtpName),
                                QString::fromLatin1(HttpName),      QString::fromLatin1(TlsCertName),
-                               QString::fromLatin1(TlsKeyName),    QString::fromLatin1(SmtpsName)};
+                               QString::fromLatin1(TlsKeyName),    QString::fromLatin1(SmtpsName),
+                               QString::fromLatin1(HttpHostName),  QString::fromLatin1(CorsName)};
+
+// A host name or address as a Host field would give it: lower case, IPv6 in brackets.
+std::optional<std::string> parseHostName(const QString& text)
+{
+    const QString name = text.toLower();
+    const bool bracketed = name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']'));
+    const QHostAddress address(bracketed ? name.mid(1, name.size() - 2) : name);
+    if (!address.isNull())
+        return (address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + address.toString() + "]"
+                                                                    : address.toString())
+            .toStdString();
+    static const QRegularExpression Name(QStringLiteral("^[a-z0-9_]([a-z0-9_.-]*[a-z0-9_])?$"));
+    return Name.match(name).hasMatch() ? std::optional(name.toStdString()) : std::nullopt;
+}
+
+// "scheme://host[:port]", as a browser writes it in an Origin field.
+std::optional<std::string> parseOrigin(const QString& text)
+{
+    static const QRegularExpression Origin(QStringLiteral("^https?://([a-z0-9_.-]+|\\[[0-9a-f:.]+\\])(:[0-9]{1,5})?$"));
+    const QString origin = text.toLower();
+    return Origin.match(origin).hasMatch() ? std::optional(origin.toStdString()) : std::nullopt;
+}
 
 // "ADDR:PORT", "[v6]:PORT", or for the API a bare port.
 std::optional<ListenAddress> parseListenAddress(const QString& text, const char* defaultHost)
@@ -96,6 +134,11 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
     const QCommandLineOption http(QString::fromLatin1(HttpName), QString::fromLatin1(HttpHelp),
                                   QString::fromLatin1(AddressValue));
     parser.addOption(http);
+    const QCommandLineOption httpHost(QString::fromLatin1(HttpHostName), QString::fromLatin1(HttpHostHelp),
+                                      QString::fromLatin1(NameValue));
+    const QCommandLineOption cors(QString::fromLatin1(CorsName), QString::fromLatin1(CorsHelp),
+                                  QString::fromLatin1(OriginValue));
+    parser.addOptions({httpHost, cors});
     const QCommandLineOption headless(QString::fromLatin1(HeadlessName), QString::fromLatin1(HeadlessHelp));
     parser.addOption(headless);
     // Qt's own options (-platform, -style...) take one dash and are left to the application object.
@@ -150,6 +193,20 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
         if (!*target) {
             error = QString::fromLatin1(NotAnAddressFormat).arg(option->names().constFirst(), text).toStdString();
             return std::nullopt;
+        }
+    }
+    const std::tuple<const QCommandLineOption*, std::vector<std::string>*, const char*,
+                     std::optional<std::string> (*)(const QString&)>
+        lists[] = {{&httpHost, &options.HttpHosts, NotANameText, parseHostName},
+                   {&cors, &options.CorsOrigins, NotAnOriginText, parseOrigin}};
+    for (const auto& [option, target, complaint, parse] : lists) {
+        for (const QString& text : parser.values(*option)) {
+            const std::optional<std::string> value = parse(text);
+            if (!value) {
+                error = complaint + text.toStdString();
+                return std::nullopt;
+            }
+            target->push_back(*value);
         }
     }
     options.Headless = parser.isSet(headless);

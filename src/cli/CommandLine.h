@@ -16,6 +16,8 @@ struct CommandLineOptions {
     std::optional<std::size_t> MaxMemory; // bytes; the default is the store's own
     std::optional<ListenAddress> Smtp;    // where Start listens; port 25 on every address by default
     std::optional<ListenAddress> Http;    // where the HTTP API listens; no API by default
+    std::vector<std::string> HttpHosts;   // names the API answers for beyond loopback and its address
+    std::vector<std::string> CorsOrigins; // web origins the API grants cross-origin use
     bool Headless = false;                // no window: listen at once, boxes go to stderr
     bool ModernSmtp = false;              // EHLO, STARTTLS and AUTH on from the start
     // The certificate TLS shows, from PEM files; both or neither. Without, one is generated.

@@ -19,9 +19,9 @@ START_DEADLINE = 20.0
 
 
 class Quellpost:
-    def __init__(self, binary):
+    def __init__(self, binary, *options):
         self.process = subprocess.Popen(
-            [binary, "--headless", "--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0"],
+            [binary, "--headless", "--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0", *options],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.smtp_port = self.http_port = None
         deadline = time.monotonic() + START_DEADLINE
@@ -57,6 +57,10 @@ class Quellpost:
     def send(self, message, sender="sender@example.com", recipients=("rcpt@example.com",)):
         with smtplib.SMTP("127.0.0.1", self.smtp_port, timeout=30) as smtp:
             smtp.send_message(message, from_addr=sender, to_addrs=list(recipients))
+
+    def peak_rss(self):
+        with open(f"/proc/{self.process.pid}/status") as status:
+            return next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmHWM:"))
 
     def request(self, path, method="GET", body=None, timeout=30):
         # HTTP errors are answers too.

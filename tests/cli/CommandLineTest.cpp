@@ -54,4 +54,36 @@ TEST(CommandLine, ListenAddressesAndHeadless)
     }
 }
 
+// Names and origins as the access rules compare them: lower case, IPv6 in brackets.
+TEST(CommandLine, HostNamesAndOriginsForTheApi)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        std::vector<std::string> hosts, origins; // empty both: refused when arguments are given
+    } cases[] = {
+        {{"--http-host", "Dev.Box", "--http-host", "[FD00::1]", "--http-host", "10.0.0.5"},
+         {"dev.box", "[fd00::1]", "10.0.0.5"},
+         {}},
+        {{"--cors", "HTTP://localhost:3000", "--cors", "https://app.test"},
+         {},
+         {"http://localhost:3000", "https://app.test"}},
+        {{"--http-host", "evil.example/x"}, {}, {}},
+        {{"--http-host", "-bad"}, {}, {}},
+        {{"--cors", "http://app.test/path"}, {}, {}},
+        {{"--cors", "*"}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments{"quellpost"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        SCOPED_TRACE(arguments[2]);
+        std::string error;
+        const auto options = parseCommandLine(arguments, error);
+        ASSERT_EQ(options.has_value(), !c.hosts.empty() || !c.origins.empty()) << error;
+        if (options) {
+            EXPECT_EQ(options->HttpHosts, c.hosts);
+            EXPECT_EQ(options->CorsOrigins, c.origins);
+        }
+    }
+}
+
 } // namespace
