@@ -18,6 +18,7 @@
 #include "BoundedTcpServer.h"
 #include "CommandLine.h"
 #include "ErrorReport.h"
+#include "MimeDocument.h"
 #include "ProductInfo.h"
 #include "SocketControl.h"
 
@@ -93,6 +94,9 @@ struct ApiServer::Waiter {
     QHttpServerResponder responder;
     std::vector<SearchTerm> terms;
     std::size_t count = 1;
+    // Matches so far, kept as messages come so that an arrival costs one match, not a search;
+    // never fewer than there are, as removals are not subtracted.
+    std::size_t matched = 0;
     int seconds = 0;
     bool done = false;
     QTimer timer;
@@ -244,11 +248,12 @@ void ApiServer::handleMessage(const QStringList& parts, QHttpServerResponder& re
         return sendJson(responder, ApiJson::headers(Mime::parse(raw)));
     if (parts.size() == 6 && what == QLatin1String("part")) {
         const std::string partId = parts[5].toStdString();
-        const std::optional<std::string> content = Mime::partContent(raw, partId);
+        const Mime::Document document(m_store.EmailBodyShared(position));
+        const std::optional<std::string> content = document.partContent(partId);
         if (!content)
             return fail(responder, Status::NotFound, NoPartText);
         QByteArray type = QByteArrayLiteral("application/octet-stream");
-        const Mime::Message message = Mime::parse(raw);
+        const Mime::Message& message = document.message();
         for (const auto* list : {&message.attachments, &message.inlineParts})
             for (const Mime::Part& part : *list)
                 if (part.partId == partId && !part.contentType.empty())
@@ -309,6 +314,7 @@ void ApiServer::wait(const QHttpServerRequest& request, QHttpServerResponder& re
     Waiter* raw = waiter.get();
     raw->terms = std::move(terms);
     raw->count = std::size_t(*count);
+    raw->matched = found.size();
     raw->seconds = *seconds;
     raw->timer.setSingleShot(true);
     connect(&raw->timer, &QTimer::timeout, this, [this, raw] {
@@ -324,10 +330,13 @@ void ApiServer::wait(const QHttpServerRequest& request, QHttpServerResponder& re
 
 void ApiServer::answerWaiters(std::int16_t position)
 {
+    const std::shared_ptr<const MessageFacts> facts = m_catalog.facts(position);
     for (const std::unique_ptr<Waiter>& waiter : m_waiters) {
-        if (waiter->done || !m_catalog.matches(position, waiter->terms))
+        if (waiter->done || !m_catalog.matches(position, *facts, waiter->terms) || ++waiter->matched < waiter->count)
             continue;
+        // Enough by the count: the search that makes the answer also corrects the count.
         const std::vector<std::int16_t> found = m_catalog.search(waiter->terms);
+        waiter->matched = found.size();
         if (found.size() >= waiter->count) {
             sendJson(waiter->responder, ApiJson::page(m_store, m_catalog, found, 0, DefaultPageSize));
             finish(waiter.get());
@@ -404,6 +413,8 @@ void ApiServer::emailRemoved(std::int16_t, std::uint64_t id)
 void ApiServer::emailsCleared()
 {
     m_catalog.clear();
+    for (const std::unique_ptr<Waiter>& waiter : m_waiters)
+        waiter->matched = 0;
     if (!m_eventClients.empty())
         broadcast(
             QJsonObject{{QStringLiteral("Type"), QStringLiteral("truncate")}, {QStringLiteral("Data"), QJsonValue()}});

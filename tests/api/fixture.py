@@ -19,9 +19,9 @@ START_DEADLINE = 20.0
 
 
 class Quellpost:
-    def __init__(self, binary):
+    def __init__(self, binary, *arguments):
         self.process = subprocess.Popen(
-            [binary, "--headless", "--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0"],
+            [binary, "--headless", "--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0", *arguments],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.smtp_port = self.http_port = None
         deadline = time.monotonic() + START_DEADLINE
@@ -53,6 +53,11 @@ class Quellpost:
         stderr = self.process.stderr.read().decode()
         self.process.stderr.close()
         return code, stderr
+
+    def peak_rss(self):
+        """The server's peak resident memory in bytes."""
+        with open(f"/proc/{self.process.pid}/status", encoding="ascii") as status:
+            return next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmHWM:"))
 
     def send(self, message, sender="sender@example.com", recipients=("rcpt@example.com",)):
         with smtplib.SMTP("127.0.0.1", self.smtp_port, timeout=30) as smtp:
