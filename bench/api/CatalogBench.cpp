@@ -65,7 +65,7 @@ std::string manyParts(int count, bool attachments)
     for (int i = 0; i < count; ++i)
         body += attachments ? "--b\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; "
                               "filename=f"
-                    + std::to_string(i) + ".bin\r\nContent-Transfer-Encoding: base64\r\n\r\nAAEC\r\n"
+                + std::to_string(i) + ".bin\r\nContent-Transfer-Encoding: base64\r\n\r\nAAEC\r\n"
                             : "--b\r\nContent-Type: text/plain\r\n\r\n" + std::to_string(i) + "\r\n";
     return "From: a@example.com\r\nTo: b@example.com\r\nSubject: many\r\nMIME-Version: 1.0\r\n"
            "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
@@ -120,8 +120,8 @@ void listAndSearch(int messages)
     std::size_t found = 0;
     const std::vector<SearchTerm> terms = parseSearch("café");
     const double search = bestCpuMs(3, [&] { found = catalog.search(terms).size(); });
-    std::printf("%d messages listed 50 a page: first %.0f ms CPU, again %.0f ms (best of 3)\n", messages,
-                firstListing, listing);
+    std::printf("%d messages listed 50 a page: first %.0f ms CPU, again %.0f ms (best of 3)\n", messages, firstListing,
+                listing);
     std::printf("  searched for a word of the decoded text: %.0f ms CPU (best of 3), %zu found\n", search, found);
     std::printf("  kept per message after listing: %.0f B of C heap, %.0f B charged to the budget\n", heapPerMessage,
                 chargedPerMessage);
@@ -145,14 +145,12 @@ void manyAddresses()
     const double rssBefore = peakRssMiB();
     const std::size_t heapBefore = heapInUse();
     const std::size_t budgetBefore = store.Budget().used();
-    const double ms = bestCpuMs(1, [&] {
-        QJsonDocument(ApiJson::listPage(store, catalog, 0, 50)).toJson(QJsonDocument::Compact);
-    });
+    const double ms
+        = bestCpuMs(1, [&] { QJsonDocument(ApiJson::listPage(store, catalog, 0, 50)).toJson(QJsonDocument::Compact); });
     std::printf("3 mails of %zu KiB with 250,000 addresses in To, listed: %.0f ms CPU; peak RSS +%.0f MiB; "
                 "kept %.1f MiB of C heap, %.1f MiB charged to the budget\n",
                 store.EmailBody(1).size() >> 10, ms, peakRssMiB() - rssBefore,
-                double(heapInUse() - heapBefore) / (1 << 20),
-                double(store.Budget().used() - budgetBefore) / (1 << 20));
+                double(heapInUse() - heapBefore) / (1 << 20), double(store.Budget().used() - budgetBefore) / (1 << 20));
 }
 
 } // namespace

@@ -143,8 +143,11 @@ QJsonObject listItem(const clsEmailStorage& store, MessageCatalog& catalog, std:
     };
     addUsername(item, store, position);
     const auto left = [](const ListedAddresses& field) { return field.count - field.first.size(); };
-    addOmitted(item, {{{"To", left(facts->to)}, {"Cc", left(facts->cc)}, {"Bcc", left(facts->bcc)},
-                       {"ReplyTo", left(facts->replyTo)}}});
+    addOmitted(item,
+               {{{"To", left(facts->to)},
+                 {"Cc", left(facts->cc)},
+                 {"Bcc", left(facts->bcc)},
+                 {"ReplyTo", left(facts->replyTo)}}});
     return item;
 }
 

@@ -152,7 +152,8 @@ std::size_t MessageFacts::footprint() const
         bytes += heapOf(*field);
     if (whole) {
         bytes += sizeof(Whole);
-        for (const std::string* text : {&whole->fromLines, &whole->toLines, &whole->subject, &whole->text, &whole->html})
+        for (const std::string* text :
+             {&whole->fromLines, &whole->toLines, &whole->subject, &whole->text, &whole->html})
             bytes += heapOf(*text);
     }
     return bytes;

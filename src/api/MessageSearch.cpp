@@ -77,6 +77,5 @@ std::vector<SearchTerm> parseSearch(std::string_view query)
 bool containsFolded(std::string_view haystack, std::string_view needle)
 {
     // ASCII letters only: a byte of a UTF-8 character never matches another's.
-    return needle.empty() ? !haystack.empty()
-                          : FindFolded(haystack, needle, AsciiCaseFold()) != std::string_view::npos;
+    return needle.empty() ? !haystack.empty() : FindFolded(haystack, needle, AsciiCaseFold()) != std::string_view::npos;
 }

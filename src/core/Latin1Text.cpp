@@ -39,7 +39,8 @@ const CaseFold& Latin1CaseFold()
 
 const CaseFold& AsciiCaseFold()
 {
-    static const CaseFold table = tableOf([](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; });
+    static const CaseFold table
+        = tableOf([](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; });
     return table;
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <map>
 #include <unordered_set>
+#include <utility>
 
 #include "Latin1Text.h"
 
@@ -26,11 +27,11 @@ std::string_view trimmedView(std::string_view text)
 Kind kindOf(std::string_view name)
 {
     static constexpr std::array<std::pair<std::string_view, Kind>, 6> Names{{{"from", FromKind},
-                                                                              {"sender", SenderKind},
-                                                                              {"reply-to", ReplyToKind},
-                                                                              {"to", ToKind},
-                                                                              {"cc", CcKind},
-                                                                              {"bcc", BccKind}}};
+                                                                             {"sender", SenderKind},
+                                                                             {"reply-to", ReplyToKind},
+                                                                             {"to", ToKind},
+                                                                             {"cc", CcKind},
+                                                                             {"bcc", BccKind}}};
     name = trimmedView(name);
     for (const auto& [known, kind] : Names)
         if (EqualNoCase(name, known))
@@ -68,8 +69,44 @@ Field fieldAt(std::string_view raw, std::size_t at)
     return field;
 }
 
-// An address list's elements: what lies between commas outside quotes, comments and angle
-// brackets. cut is where the list is cut (npos: nowhere), after `kept` elements.
+// Reads an address list a character at a time: where its elements end (commas outside quotes,
+// comments and angle brackets) and whether an element holds anything.
+class ListReader {
+public:
+    // Whether c ends an element.
+    bool endsElement(char c)
+    {
+        if (m_escaped || (c == '\\' && (m_quoted || m_comments > 0)))
+            m_escaped = !m_escaped;
+        else if (m_quoted)
+            m_quoted = c != '"';
+        else if (m_comments > 0)
+            m_comments += c == '(' ? 1 : c == ')' ? -1 : 0;
+        else if (c == '(')
+            ++m_comments;
+        else if (c == ',' && !m_angle)
+            return true;
+        else if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+            see(c);
+        return false;
+    }
+    // Whether the element read since the last end holds anything; starts the next.
+    bool takeContent() { return std::exchange(m_content, false); }
+
+private:
+    void see(char c)
+    {
+        m_content = true;
+        m_quoted = c == '"';
+        m_angle = c == '<' || (m_angle && c != '>');
+    }
+
+    bool m_quoted = false, m_escaped = false, m_angle = false, m_content = false;
+    int m_comments = 0;
+};
+
+// An address list's elements, and where the list is cut (npos: nowhere) after `kept` of them:
+// after `keep` elements, or at the last comma within MaxAddressFieldBytes.
 struct ListScan {
     std::size_t elements = 0;
     std::size_t cut = npos;
@@ -78,36 +115,23 @@ struct ListScan {
 
 ListScan scanList(std::string_view value, std::size_t keep)
 {
+    ListReader reader;
     ListScan scan;
-    bool quoted = false, escaped = false, angle = false, content = false;
-    int comments = 0;
     std::size_t lastComma = npos, keptAtLastComma = 0;
     for (std::size_t i = 0; i < value.size(); ++i) {
-        const char c = value[i];
-        if (escaped || (c == '\\' && (quoted || comments > 0))) {
-            escaped = !escaped;
-        } else if (quoted) {
-            quoted = c != '"';
-        } else if (comments > 0) {
-            comments += c == '(' ? 1 : c == ')' ? -1 : 0;
-        } else if (c == '(') {
-            ++comments;
-        } else if (c == ',' && !angle) {
-            scan.elements += content ? 1 : 0;
-            content = false;
-            if (scan.cut == npos && i <= MaxAddressFieldBytes) {
-                lastComma = i;
-                keptAtLastComma = scan.elements;
-                if (keep > 0 && scan.elements >= keep)
-                    scan = {scan.elements, i, scan.elements};
-            }
-        } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
-            content = true;
-            quoted = c == '"';
-            angle = c == '<' || (angle && c != '>');
+        if (!reader.endsElement(value[i]))
+            continue;
+        scan.elements += reader.takeContent() ? 1u : 0u;
+        if (scan.cut != npos || i > MaxAddressFieldBytes)
+            continue;
+        lastComma = i;
+        keptAtLastComma = scan.elements;
+        if (keep > 0 && scan.elements >= keep) {
+            scan.cut = i;
+            scan.kept = scan.elements;
         }
     }
-    scan.elements += content ? 1 : 0;
+    scan.elements += reader.takeContent() ? 1u : 0u;
     if (scan.cut != npos)
         return scan;
     if (keep == 0)
@@ -133,7 +157,8 @@ public:
                 continue;
             const bool quoted = value[start] == '"';
             start += quoted ? 1 : 0;
-            const std::size_t end = std::min(value.find_first_of(quoted ? "\"\r\n" : "; \t\r\n\"", start), value.size());
+            const std::size_t end
+                = std::min(value.find_first_of(quoted ? "\"\r\n" : "; \t\r\n\"", start), value.size());
             if (end > start)
                 m_byLength[end - start].insert(value.substr(start, end - start));
         }

@@ -18,7 +18,7 @@ inline constexpr std::size_t MaxParts = 10'000;
 inline constexpr std::size_t MaxHeaderFields = 10'000;
 // Addresses of one kind (From, To...) in one header, and the bytes of one address field.
 inline constexpr std::size_t MaxAddressesRead = 1'000;
-inline constexpr std::size_t MaxAddressFieldBytes = 64 * 1024;
+inline constexpr std::size_t MaxAddressFieldBytes = std::size_t{64} * 1024;
 
 namespace Detail {
 
@@ -29,10 +29,10 @@ struct ByteRange {
 
 // What a scan of the message's lines found, before any parse.
 struct Structure {
-    std::vector<ByteRange> leftOut;      // in order, apart: the bytes the parse does not see
-    AddressesLeftOut addressesLeftOut;   // of the message's own header
-    std::size_t parts = 0;               // delimiter lines of a declared boundary
-    std::size_t headerEnd = 0;           // where the message's own header ends
+    std::vector<ByteRange> leftOut;    // in order, apart: the bytes the parse does not see
+    AddressesLeftOut addressesLeftOut; // of the message's own header
+    std::size_t parts = 0;             // delimiter lines of a declared boundary
+    std::size_t headerEnd = 0;         // where the message's own header ends
 };
 
 // Finds the header fields and addresses beyond the bounds, and counts the parts.

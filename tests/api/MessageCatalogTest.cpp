@@ -26,8 +26,8 @@ TEST(MessageCatalog, FactsForTheListAreCutAndSearchesReadTheWhole)
     clsEmailStorage storage;
     MessageCatalog catalog(storage);
     // A subject of 2,001 bytes whose cut would fall inside a two-byte character.
-    const std::int16_t position = store(storage, "To: Ann <ann@x>" + repeat(", a@b", 249'999)
-                                                     + "\r\nSubject: a" + repeat("\xC3\xBC", 1000) + " tail");
+    const std::int16_t position = store(
+        storage, "To: Ann <ann@x>" + repeat(", a@b", 249'999) + "\r\nSubject: a" + repeat("\xC3\xBC", 1000) + " tail");
     const auto facts = catalog.facts(position);
     EXPECT_EQ(facts->to.first.size(), MaxListedAddresses);
     EXPECT_EQ(facts->to.count, 250'000u);

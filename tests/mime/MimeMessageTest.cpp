@@ -95,10 +95,11 @@ TEST(MimeMessage, MalformedMailShowsWhatCanBeShown)
 
 TEST(MimeDocument, OneParseAnswersTheReadingAndEveryPart)
 {
-    const std::string nested = "Content-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\nContent-Type: text/plain\r\n\r\n"
-                               "body\r\n--o\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n"
-                               "iVBORw==\r\n--o\r\nContent-Type: message/rfc822\r\n\r\nSubject: inner\r\n\r\ninner text\r\n"
-                               "--o--\r\n";
+    const std::string nested
+        = "Content-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\nContent-Type: text/plain\r\n\r\n"
+          "body\r\n--o\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+          "iVBORw==\r\n--o\r\nContent-Type: message/rfc822\r\n\r\nSubject: inner\r\n\r\ninner text\r\n"
+          "--o--\r\n";
     const struct {
         std::string raw;
         std::vector<std::pair<std::string, std::optional<std::string>>> parts; // id, content

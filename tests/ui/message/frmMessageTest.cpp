@@ -213,7 +213,7 @@ TEST_F(MessageWindow, ShowsOwnPartsAndFetchesNothingUntilAllowedForThatMessage)
     auto* html = Shown<MailHtmlView>("htmlBody");
     QCoreApplication::processEvents();
     const QImage page = html->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    EXPECT_EQ(Mime::parseCount() - parses, 1u); // the message and its pictures from one parse
+    EXPECT_EQ(Mime::parseCount() - parses, 1u);  // the message and its pictures from one parse
     EXPECT_GT(pixelsOf(page, Qt::magenta), 100); // cid:
     EXPECT_GT(pixelsOf(page, Qt::green), 100);   // data:
     EXPECT_FALSE(html->toPlainText().contains(QLatin1String("SCRIPT")));
