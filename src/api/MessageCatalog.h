@@ -15,7 +15,7 @@ class clsEmailStorage;
 
 // A list item shows at most this many addresses of a field, and its texts (subject, names,
 // addresses, ids) cut to this many bytes: a mail of 250,000 recipients must not make a page of
-// them. Searches read every address and the whole subject.
+// them. Searches read every address the reader took (MimeBounds.h) and the whole subject.
 inline constexpr std::size_t MaxListedAddresses = 100;
 inline constexpr std::size_t MaxListedTextBytes = 1000;
 
