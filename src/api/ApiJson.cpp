@@ -1,11 +1,13 @@
 #include "ApiJson.h"
 
+#include <array>
 #include <chrono>
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonArray>
 
+#include "MimeDocument.h"
 #include "clsEmailStorage.h"
 
 namespace ApiJson {
@@ -78,17 +80,19 @@ void addUsername(QJsonObject& object, const clsEmailStorage& store, std::int16_t
         object.insert(QStringLiteral("Username"), latin1(user));
 }
 
-QString hex(const QByteArray& data, QCryptographicHash::Algorithm algorithm)
+QString hex(QByteArrayView data, QCryptographicHash::Algorithm algorithm)
 {
     return QString::fromLatin1(QCryptographicHash::hash(data, algorithm).toHex());
 }
 
-QJsonArray attachments(const std::vector<Mime::Part>& parts, std::string_view raw)
+// Every part's checksums from the one parse: the work is bounded by the parse's bounds
+// (MimeBounds.h) and the bytes by the message's size.
+QJsonArray attachments(const std::vector<Mime::Part>& parts, const Mime::Document& document)
 {
     QJsonArray array;
     for (const Mime::Part& part : parts) {
-        const std::optional<std::string> content = Mime::partContent(raw, part.partId);
-        const QByteArray bytes = content ? QByteArray(content->data(), qsizetype(content->size())) : QByteArray();
+        const std::string content = document.partContent(part.partId).value_or(std::string());
+        const QByteArrayView bytes(content.data(), qsizetype(content.size()));
         array.append(QJsonObject{
             {QStringLiteral("PartID"), utf8(part.partId)},
             {QStringLiteral("FileName"), utf8(part.fileName)},
@@ -104,29 +108,46 @@ QJsonArray attachments(const std::vector<Mime::Part>& parts, std::string_view ra
     return array;
 }
 
+// Address lists that were cut say how many addresses they left out: {"Omitted": {"To": 249900}}.
+void addOmitted(QJsonObject& object, const std::array<std::pair<const char*, std::size_t>, 4>& leftOut)
+{
+    QJsonObject omitted;
+    for (const auto& [name, count] : leftOut)
+        if (count > 0)
+            omitted.insert(QLatin1String(name), double(count));
+    if (!omitted.isEmpty())
+        object.insert(QStringLiteral("Omitted"), omitted);
+}
+
 } // namespace
 
 QJsonObject listItem(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position)
 {
-    const MessageFacts& facts = catalog.facts(position);
+    const std::shared_ptr<const MessageFacts> facts = catalog.facts(position);
     const std::uint64_t id = store.emailId(position);
     QJsonObject item{
         {QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(id))},
-        {QStringLiteral("MessageID"), utf8(facts.messageId)},
+        {QStringLiteral("MessageID"), utf8(facts->messageId)},
         {QStringLiteral("Read"), catalog.isRead(id)},
-        {QStringLiteral("From"), sender(store, position, facts.from)},
-        {QStringLiteral("To"), addresses(facts.to)},
-        {QStringLiteral("Cc"), addresses(facts.cc)},
-        {QStringLiteral("Bcc"), addresses(facts.bcc)},
-        {QStringLiteral("ReplyTo"), addresses(facts.replyTo)},
-        {QStringLiteral("Subject"), utf8(facts.subject)},
+        {QStringLiteral("From"), sender(store, position, facts->from.first)},
+        {QStringLiteral("To"), addresses(facts->to.first)},
+        {QStringLiteral("Cc"), addresses(facts->cc.first)},
+        {QStringLiteral("Bcc"), addresses(facts->bcc.first)},
+        {QStringLiteral("ReplyTo"), addresses(facts->replyTo.first)},
+        {QStringLiteral("Subject"), utf8(facts->subject)},
         {QStringLiteral("Created"), receivedTime(store, position)},
         {QStringLiteral("Tags"), QJsonArray()},
         {QStringLiteral("Size"), double(store.EmailBody(position).size())},
-        {QStringLiteral("Attachments"), facts.attachments},
-        {QStringLiteral("Snippet"), utf8(facts.snippet)},
+        {QStringLiteral("Attachments"), facts->attachments},
+        {QStringLiteral("Snippet"), utf8(facts->snippet)},
     };
     addUsername(item, store, position);
+    const auto left = [](const ListedAddresses& field) { return field.count - field.first.size(); };
+    addOmitted(item,
+               {{{"To", left(facts->to)},
+                 {"Cc", left(facts->cc)},
+                 {"Bcc", left(facts->bcc)},
+                 {"ReplyTo", left(facts->replyTo)}}});
     return item;
 }
 
@@ -180,7 +201,8 @@ QJsonObject listPage(const clsEmailStorage& store, MessageCatalog& catalog, std:
 QJsonObject summary(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position)
 {
     const std::string& raw = store.EmailBody(position);
-    const Mime::Message message = Mime::parse(raw);
+    const Mime::Document document(store.EmailBodyShared(position));
+    const Mime::Message& message = document.message();
     const std::vector<std::string> unsubscribe = Mime::headerValues(message, "List-Unsubscribe");
     const std::vector<std::string> unsubscribePost = Mime::headerValues(message, "List-Unsubscribe-Post");
     QJsonObject object{
@@ -198,8 +220,8 @@ QJsonObject summary(const clsEmailStorage& store, MessageCatalog& catalog, std::
         {QStringLiteral("Text"), utf8(message.text)},
         {QStringLiteral("HTML"), utf8(message.html)},
         {QStringLiteral("Size"), double(raw.size())},
-        {QStringLiteral("Inline"), attachments(message.inlineParts, raw)},
-        {QStringLiteral("Attachments"), attachments(message.attachments, raw)},
+        {QStringLiteral("Inline"), attachments(message.inlineParts, document)},
+        {QStringLiteral("Attachments"), attachments(message.attachments, document)},
         {QStringLiteral("ListUnsubscribe"),
          QJsonObject{
              {QStringLiteral("Header"), unsubscribe.empty() ? QString() : utf8(unsubscribe.front())},
@@ -208,6 +230,8 @@ QJsonObject summary(const clsEmailStorage& store, MessageCatalog& catalog, std::
              {QStringLiteral("Errors"), QString()}}},
     };
     addUsername(object, store, position);
+    const Mime::AddressesLeftOut& left = message.addressesLeftOut;
+    addOmitted(object, {{{"To", left.to}, {"Cc", left.cc}, {"Bcc", left.bcc}, {"ReplyTo", left.replyTo}}});
     catalog.markRead(store.emailId(position));
     return object;
 }

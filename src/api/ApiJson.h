@@ -22,7 +22,7 @@ QJsonObject page(const clsEmailStorage& store, MessageCatalog& catalog, const st
 // A page of every message, newest first.
 QJsonObject listPage(const clsEmailStorage& store, MessageCatalog& catalog, std::size_t start, std::size_t limit);
 
-// One message in full: envelope, decoded text and HTML, attachments with checksums.
+// One message in full, from one parse: envelope, decoded text and HTML, attachments with checksums.
 QJsonObject summary(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position);
 
 // Every header field by name, each with its values in order.

@@ -17,6 +17,7 @@
 #include "ErrorReport.h"
 #include "EventClient.h"
 #include "HttpConnection.h"
+#include "MimeDocument.h"
 #include "ProductInfo.h"
 #include "SocketControl.h"
 
@@ -126,6 +127,9 @@ struct ApiServer::Waiter {
     HttpResponder responder;
     std::vector<SearchTerm> terms;
     std::size_t count = 1;
+    // Matches so far, kept as messages come so that an arrival costs one match, not a search;
+    // never fewer than there are, as removals are not subtracted.
+    std::size_t matched = 0;
     int seconds = 0;
     bool done = false;
     QTimer timer;
@@ -258,12 +262,13 @@ void ApiServer::handleMessage(const QStringList& parts, Responder& responder)
         return sendJson(responder, ApiJson::headers(Mime::parse(raw)));
     if (parts.size() == 6 && what == QLatin1String("part")) {
         const std::string partId = parts[5].toStdString();
-        const std::optional<std::string> content = Mime::partContent(raw, partId);
+        const Mime::Document document(m_store.EmailBodyShared(position));
+        const std::optional<std::string> content = document.partContent(partId);
         if (!content)
             return fail(responder, Status::NotFound, NoPartText);
         QByteArray type = QByteArrayLiteral("application/octet-stream");
         std::string fileName;
-        const Mime::Message message = Mime::parse(raw);
+        const Mime::Message& message = document.message();
         for (const auto* list : {&message.attachments, &message.inlineParts})
             for (const Mime::Part& part : *list)
                 if (part.partId == partId && !part.contentType.empty()) {
@@ -326,6 +331,7 @@ void ApiServer::wait(const Request& request, Responder& responder)
     Waiter* raw = waiter.get();
     raw->terms = std::move(terms);
     raw->count = std::size_t(*count);
+    raw->matched = found.size();
     raw->seconds = *seconds;
     raw->timer.setSingleShot(true);
     connect(&raw->timer, &QTimer::timeout, this, [this, raw] {
@@ -341,10 +347,13 @@ void ApiServer::wait(const Request& request, Responder& responder)
 
 void ApiServer::answerWaiters(std::int16_t position)
 {
+    const std::shared_ptr<const MessageFacts> facts = m_catalog.facts(position);
     for (const std::unique_ptr<Waiter>& waiter : m_waiters) {
-        if (waiter->done || !m_catalog.matches(position, waiter->terms))
+        if (waiter->done || !m_catalog.matches(position, *facts, waiter->terms) || ++waiter->matched < waiter->count)
             continue;
+        // Enough by the count: the search that makes the answer also corrects the count.
         const std::vector<std::int16_t> found = m_catalog.search(waiter->terms);
+        waiter->matched = found.size();
         if (found.size() >= waiter->count) {
             sendJson(waiter->responder, ApiJson::page(m_store, m_catalog, found, 0, DefaultPageSize));
             finish(waiter.get());
@@ -418,6 +427,8 @@ void ApiServer::emailRemoved(std::int16_t, std::uint64_t id)
 void ApiServer::emailsCleared()
 {
     m_catalog.clear();
+    for (const std::unique_ptr<Waiter>& waiter : m_waiters)
+        waiter->matched = 0;
     if (!m_eventClients.empty())
         broadcast(
             QJsonObject{{QStringLiteral("Type"), QStringLiteral("truncate")}, {QStringLiteral("Data"), QJsonValue()}});

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <utility>
 
+#include "Latin1Text.h"
+
 namespace {
 
 char folded(char c)
@@ -74,7 +76,6 @@ std::vector<SearchTerm> parseSearch(std::string_view query)
 
 bool containsFolded(std::string_view haystack, std::string_view needle)
 {
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
-                       [](char a, char b) { return folded(a) == b; })
-        != haystack.end();
+    // ASCII letters only: a byte of a UTF-8 character never matches another's.
+    return needle.empty() ? !haystack.empty() : FindFolded(haystack, needle, AsciiCaseFold()) != std::string_view::npos;
 }

@@ -7,7 +7,8 @@
 #include <vector>
 
 // A captured message read as its recipient's mail program reads it. Everything here is plain
-// data: the library that does the parsing stays behind Mime::parse. All text is UTF-8.
+// data: the library that does the parsing stays behind Mime::parse and Mime::Document. All text
+// is UTF-8.
 namespace Mime {
 
 struct Address {
@@ -34,9 +35,15 @@ struct Part {
     std::vector<Part> children;   // multipart and message/rfc822 parts
 };
 
+// Addresses of a field beyond those read (MimeBounds.h): counted, not read.
+struct AddressesLeftOut {
+    std::size_t from = 0, to = 0, cc = 0, bcc = 0, replyTo = 0;
+};
+
 struct Message {
     std::vector<Header> headers; // every header field, in order
     std::vector<Address> from, to, cc, bcc, replyTo;
+    AddressesLeftOut addressesLeftOut;
     std::string subject;
     std::string date;      // as written in the Date field
     std::string messageId; // without angle brackets
@@ -52,8 +59,12 @@ struct Message {
 // shows what can be shown.
 Message parse(std::string_view raw);
 
-// The bytes of one part after transfer decoding, or nothing when no part has that id.
+// The bytes of one part after transfer decoding, or nothing when no part has that id. Parses
+// the message for this part alone: a reader of several parts keeps a Mime::Document.
 std::optional<std::string> partContent(std::string_view raw, std::string_view partId);
+
+// Messages taken apart so far by this process: what tests and benchmarks count the work by.
+std::size_t parseCount();
 
 // The values of one header field (name compared without regard to case), decoded.
 std::vector<std::string> headerValues(const Message& message, std::string_view name);

@@ -54,13 +54,14 @@ class Quellpost:
         self.process.stderr.close()
         return code, stderr
 
+    def peak_rss(self):
+        """The server's peak resident memory in bytes."""
+        with open(f"/proc/{self.process.pid}/status", encoding="ascii") as status:
+            return next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmHWM:"))
+
     def send(self, message, sender="sender@example.com", recipients=("rcpt@example.com",)):
         with smtplib.SMTP("127.0.0.1", self.smtp_port, timeout=30) as smtp:
             smtp.send_message(message, from_addr=sender, to_addrs=list(recipients))
-
-    def peak_rss(self):
-        with open(f"/proc/{self.process.pid}/status") as status:
-            return next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmHWM:"))
 
     def request(self, path, method="GET", body=None, timeout=30):
         # HTTP errors are answers too.

@@ -1,9 +1,10 @@
 // Arbitrary bytes as a message: text, HTML and subject stay UTF-8; every listed part has its size.
 #include <cstdint>
 #include <cstdlib>
-#include <string_view>
+#include <memory>
+#include <string>
 
-#include "MimeMessage.h"
+#include "MimeDocument.h"
 
 namespace {
 
@@ -24,13 +25,13 @@ bool isUtf8(std::string_view text)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::string_view raw(reinterpret_cast<const char*>(data), size);
-    const Mime::Message message = Mime::parse(raw);
+    const Mime::Document document(std::make_shared<const std::string>(reinterpret_cast<const char*>(data), size));
+    const Mime::Message& message = document.message();
     if (!isUtf8(message.text) || !isUtf8(message.html) || !isUtf8(message.subject))
         std::abort();
     for (const auto* list : {&message.inlineParts, &message.attachments})
         for (const Mime::Part& part : *list)
-            if (Mime::partContent(raw, part.partId).value_or("").size() != part.size)
+            if (document.partContent(part.partId).value_or("").size() != part.size)
                 std::abort();
     return 0;
 }

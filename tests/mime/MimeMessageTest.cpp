@@ -1,5 +1,8 @@
 #include "TestKit.h"
+#include "MimeDocument.h"
 #include "MimeMessage.h"
+
+#include <optional>
 
 namespace {
 
@@ -88,4 +91,80 @@ TEST(MimeMessage, MalformedMailShowsWhatCanBeShown)
         EXPECT_EQ(message.text.substr(0, c.textStart.size()), c.textStart);
         EXPECT_EQ(message.text.size(), c.textSize);
     }
+}
+
+TEST(MimeDocument, OneParseAnswersTheReadingAndEveryPart)
+{
+    const std::string nested
+        = "Content-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\nContent-Type: text/plain\r\n\r\n"
+          "body\r\n--o\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+          "iVBORw==\r\n--o\r\nContent-Type: message/rfc822\r\n\r\nSubject: inner\r\n\r\ninner text\r\n"
+          "--o--\r\n";
+    const struct {
+        std::string raw;
+        std::vector<std::pair<std::string, std::optional<std::string>>> parts; // id, content
+    } cases[] = {
+        // A single body is part "1" (and "", as the tree numbers it).
+        {"Content-Transfer-Encoding: quoted-printable\r\n\r\nK=C3=A4se\r\n",
+         {{"1", "K\xC3\xA4se\r\n"}, {"", "K\xC3\xA4se\r\n"}, {"2", std::nullopt}, {"1.1", std::nullopt}}},
+        {nested,
+         {{"1", "body"},
+          {"2", std::string("\x89PNG")},
+          {"3", "Subject: inner\r\n\r\ninner text"},
+          {"3.1", "inner text"},
+          {"4", std::nullopt},
+          {"0", std::nullopt}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.raw.substr(0, 40));
+        const std::size_t before = Mime::parseCount();
+        const Mime::Document document(std::make_shared<const std::string>(c.raw));
+        EXPECT_EQ(outline(document.message()), outline(Mime::parse(c.raw)));
+        for (const auto& [id, content] : c.parts) {
+            EXPECT_EQ(document.partContent(id), content) << id;
+            EXPECT_EQ(Mime::partContent(c.raw, id), content) << id;
+        }
+        EXPECT_EQ(Mime::parseCount() - before, 2 + c.parts.size()); // the document, parse, each partContent
+    }
+}
+
+TEST(MimeDocument, HostileStructureIsReadWithinItsBounds)
+{
+    const auto repeat = [](const std::string& text, std::size_t count) {
+        std::string out;
+        for (std::size_t i = 0; i < count; ++i)
+            out += text;
+        return out;
+    };
+    const std::string manyTo = "To: \"Doe, J.\" <j@x>" + repeat(", a@b", 249'999) + "\r\n";
+    const std::string parts = "Content-Type: multipart/mixed; boundary=b\r\n\r\n";
+    const struct {
+        std::string raw;
+        std::size_t to, toLeftOut, headers, attachments;
+        std::string textStart;
+    } cases[] = {
+        // 250,000 addresses: the first 1,000 read (a comma in quotes is no separator), the rest counted.
+        {"From: a@b\r\n" + manyTo + "Cc: c@d\r\n\r\nbody", 1000, 249'000, 3, 0, "body"},
+        // Fields beyond the first 10,000 are left out of the parse; their addresses are counted.
+        {repeat("X: y\r\n", 10'000) + "To: " + repeat("a@b, ", 999) + "c@d\r\n\r\nbody", 0, 1000, 10'000, 0, "body"},
+        // One address field reads at most 64 KiB, up to the last whole address before them.
+        {"To: " + repeat(std::string(82, 'x') + "@example.com, ", 1'000) + "\r\n\r\nbody", 682, 318, 1, 0, "body"},
+        // 10,000 parts: the first is the text, the others are listed.
+        {parts + repeat("--b\r\n\r\nx\r\n", 10'000) + "--b--\r\n", 0, 0, 1, 9'999, "x"},
+        // Beyond 10,000 parts the body is shown as it is.
+        {parts + repeat("--b\r\n\r\nx\r\n", 10'001) + "--b--\r\n", 0, 0, 1, 0, "--b"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.raw.substr(0, 60));
+        const Mime::Message message = Mime::parse(c.raw);
+        EXPECT_EQ(message.to.size(), c.to);
+        EXPECT_EQ(message.addressesLeftOut.to, c.toLeftOut);
+        EXPECT_EQ(message.headers.size(), c.headers);
+        EXPECT_EQ(message.attachments.size(), c.attachments);
+        EXPECT_EQ(message.text.substr(0, c.textStart.size()), c.textStart);
+    }
+    const Mime::Message first = Mime::parse(cases[0].raw);
+    ASSERT_FALSE(first.to.empty());
+    EXPECT_EQ(first.to.front().name, "Doe, J.");
+    EXPECT_EQ(first.cc.size(), 1u);
 }

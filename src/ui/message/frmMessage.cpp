@@ -28,6 +28,7 @@
 #include "ErrorReport.h"
 #include "MailHtmlView.h"
 #include "MessageBoxes.h"
+#include "MimeDocument.h"
 #include "QtLatin1.h"
 #include "clsEmailStorage.h"
 
@@ -320,11 +321,12 @@ void frmMessage::render()
         treeStructure->clear();
         return;
     }
-    m_message = Mime::parse(*m_shown->raw);
+    const auto document = std::make_shared<const Mime::Document>(m_shown->raw);
+    m_message = std::shared_ptr<const Mime::Message>(document, &document->message());
     m_parsed = true;
     renderEnvelope();
     renderHeader();
-    renderParts();
+    renderParts(document);
     m_pages->setCurrentIndex(1);
 }
 
@@ -358,7 +360,7 @@ void frmMessage::showAllHeaders(bool shown)
     txtAllHeaders->setVisible(shown);
 }
 
-void frmMessage::renderParts()
+void frmMessage::renderParts(const std::shared_ptr<const Mime::Document>& document)
 {
     const Mime::Message& message = *m_message;
     // The remote content choice holds for one message only.
@@ -366,16 +368,15 @@ void frmMessage::renderParts()
     chkRemoteContent->setChecked(false);
     chkRemoteContent->blockSignals(false);
     lblRemoteRefused->hide();
-    const std::shared_ptr<const std::string> raw = m_shown->raw;
-    // A picture the HTML refers to may also be listed as an attachment by its sender.
-    std::vector<Mime::Part> inlineParts = message.inlineParts;
-    inlineParts.insert(inlineParts.end(), message.attachments.begin(), message.attachments.end());
-    htmlBody->showMail(utf8(message.html), [raw, inlineParts](const QString& contentId) -> std::optional<QByteArray> {
+    // Every picture comes from the one parse of the message on show. One the HTML refers to
+    // may also be listed as an attachment by its sender.
+    htmlBody->showMail(utf8(message.html), [document](const QString& contentId) -> std::optional<QByteArray> {
         const std::string wanted = contentId.toStdString();
-        for (const Mime::Part& part : inlineParts)
-            if (part.contentId == wanted)
-                if (auto bytes = Mime::partContent(*raw, part.partId))
-                    return QByteArray(bytes->data(), qsizetype(bytes->size()));
+        for (const auto* list : {&document->message().inlineParts, &document->message().attachments})
+            for (const Mime::Part& part : *list)
+                if (part.contentId == wanted)
+                    if (auto bytes = document->partContent(part.partId))
+                        return QByteArray(bytes->data(), qsizetype(bytes->size()));
         return std::nullopt;
     });
     txtTextBody->setPlainText(utf8(message.text));

@@ -21,6 +21,9 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class MailHtmlView;
 class clsEmailStorage;
+namespace Mime {
+class Document;
+}
 
 // The message the main window shows, read as its recipient would read it: the envelope apart
 // from the header, the header decoded, the text, the HTML rendered, the attachments and the
@@ -59,7 +62,7 @@ private:
     void render();
     void renderEnvelope();
     void renderHeader();
-    void renderParts();
+    void renderParts(const std::shared_ptr<const Mime::Document>& document);
     void showAllHeaders(bool shown);
     // What a save or an open acts on, taken before any modal step: the message by its store id,
     // its bytes (shared and never changed), and the part.
@@ -79,7 +82,8 @@ private:
     // The store the message on show comes from; it outlives this window.
     const clsEmailStorage* m_store = nullptr;
     std::optional<Stored> m_shown;
-    std::optional<Mime::Message> m_message;
+    // Part of the parse that also answers the HTML's pictures, and kept alive by it.
+    std::shared_ptr<const Mime::Message> m_message;
     bool m_parsed = false;
     // The widgets still show an earlier message (or none): the window was hidden when it changed.
     bool m_stale = false;

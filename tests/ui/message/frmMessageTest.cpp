@@ -240,10 +240,12 @@ TEST_F(MessageWindow, FollowsTheMainWindowThroughSteppingAndDeletion)
 TEST_F(MessageWindow, ShowsOwnPartsAndFetchesNothingUntilAllowedForThatMessage)
 {
     Deliver(htmlMail("html", Remote()));
+    const std::size_t parses = Mime::parseCount();
     Click(window, "mnuMessageView");
     auto* html = Shown<MailHtmlView>("htmlBody");
     QCoreApplication::processEvents();
     const QImage page = html->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(Mime::parseCount() - parses, 1u);  // the message and its pictures from one parse
     EXPECT_GT(pixelsOf(page, Qt::magenta), 100); // cid:
     EXPECT_GT(pixelsOf(page, Qt::green), 100);   // data:
     EXPECT_FALSE(html->toPlainText().contains(QLatin1String("SCRIPT")));

@@ -1,0 +1,81 @@
+// The facts the API keeps for lists and searches: bounded, charged to the byte budget, read once.
+#include "TestKit.h"
+#include "MessageCatalog.h"
+#include "MimeMessage.h"
+#include "clsEmailStorage.h"
+
+namespace {
+
+std::string repeat(const std::string& text, std::size_t count)
+{
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i)
+        out += text;
+    return out;
+}
+
+std::int16_t store(clsEmailStorage& storage, const std::string& header, const std::string& body = "body\r\n")
+{
+    return storage.StoreEmail("<s@x>", "<r@x>", header + "\r\n\r\n" + body);
+}
+
+} // namespace
+
+TEST(MessageCatalog, FactsForTheListAreCutAndSearchesReadTheWhole)
+{
+    clsEmailStorage storage;
+    MessageCatalog catalog(storage);
+    // A subject of 2,001 bytes whose cut would fall inside a two-byte character.
+    const std::int16_t position = store(
+        storage, "To: Ann <ann@x>" + repeat(", a@b", 249'999) + "\r\nSubject: a" + repeat("\xC3\xBC", 1000) + " tail");
+    const auto facts = catalog.facts(position);
+    EXPECT_EQ(facts->to.first.size(), MaxListedAddresses);
+    EXPECT_EQ(facts->to.count, 250'000u);
+    EXPECT_EQ(facts->to.first.front().name, "Ann");
+    EXPECT_EQ(facts->subject, "a" + repeat("\xC3\xBC", 499));
+    const struct {
+        const char* query;
+        bool found;
+    } cases[] = {{"subject:tail", true}, {"to:ann", true}, {"-to:ann", false}, {"to:nobody", false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(catalog.matches(position, parseSearch(c.query)), c.found) << c.query;
+}
+
+TEST(MessageCatalog, KeptFactsAreChargedToTheBudgetAndGivenBack)
+{
+    clsEmailStorage storage;
+    MessageCatalog catalog(storage);
+    store(storage, "Subject: one");
+    store(storage, "Subject: two");
+    const std::size_t messages = storage.Budget().used();
+    const std::size_t first = catalog.facts(1)->footprint();
+    const std::size_t second = catalog.facts(2)->footprint();
+    EXPECT_GT(first, sizeof(MessageFacts));
+    EXPECT_EQ(storage.Budget().used(), messages + first + second);
+    storage.RemoveEmail(1);
+    catalog.forget(1);
+    EXPECT_EQ(storage.Budget().used(), messages / 2 + second); // the two messages are of one size
+    catalog.clear();
+    EXPECT_EQ(storage.Budget().used(), messages / 2);
+
+    // Without room they are read each time they are needed, and nothing is taken.
+    storage.Budget().setLimit(storage.Budget().used());
+    const std::size_t parses = Mime::parseCount();
+    EXPECT_EQ(catalog.facts(1)->subject, "two");
+    EXPECT_EQ(catalog.facts(1)->subject, "two");
+    EXPECT_EQ(Mime::parseCount() - parses, 2u);
+    EXPECT_EQ(storage.Budget().used(), messages / 2);
+}
+
+TEST(MessageCatalog, EachMessageIsParsedOnceForAllSearches)
+{
+    clsEmailStorage storage;
+    MessageCatalog catalog(storage);
+    store(storage, "Subject: plain", "caf\xC3\xA9\r\n");
+    store(storage, "Content-Transfer-Encoding: quoted-printable", "caf=C3=A9 au lait\r\n");
+    store(storage, "Content-Transfer-Encoding: base64", "Y2Fmw6kgbm9pcg==\r\n");
+    const std::size_t parses = Mime::parseCount();
+    for (const auto& [query, found] : {std::pair{"caf\xC3\xA9", 3u}, std::pair{"lait", 1u}, std::pair{"noir", 1u}})
+        EXPECT_EQ(catalog.search(parseSearch(query)).size(), found) << query;
+    EXPECT_EQ(Mime::parseCount() - parses, 3u);
+}
