@@ -18,8 +18,10 @@
 #include "BoundedTcpServer.h"
 #include "CommandLine.h"
 #include "ErrorReport.h"
+#include "MessageView.h"
 #include "ProductInfo.h"
 #include "SocketControl.h"
+#include "WebAssets.h"
 
 namespace {
 
@@ -43,6 +45,7 @@ constexpr const char* ExposureFormat
 constexpr const char* EventsPath = "/api/events";
 constexpr const char* WebSocketOnlyText = "the event stream is a WebSocket";
 constexpr const char* ApiFailedFormat = "quellpost: cannot serve the HTTP API on %s port %d: %s\n";
+constexpr const char* UsersFailedFormat = "quellpost: cannot take the users of %s: %s\n";
 
 const QByteArray TextPlain = QByteArrayLiteral("text/plain; charset=utf-8");
 
@@ -52,6 +55,15 @@ const QByteArray ApplicationJson = QByteArrayLiteral("application/json");
 void sendJson(QHttpServerResponder& responder, const QJsonObject& object, Status status = Status::Ok)
 {
     responder.write(QJsonDocument(object).toJson(QJsonDocument::Compact), ApplicationJson, status);
+}
+
+void writeAnswer(QHttpServerResponder& responder, const WebAnswer& answer)
+{
+    responder.writeStatusLine(Status(answer.status));
+    for (const auto& [name, value] : answer.headers)
+        responder.writeHeader(name, value);
+    responder.writeHeader(QByteArrayLiteral("Content-Length"), QByteArray::number(answer.body.size()));
+    responder.writeBody(answer.body);
 }
 
 void fail(QHttpServerResponder& responder, Status status, const char* text)
@@ -103,6 +115,8 @@ ApiServer::ApiServer(clsEmailStorage& store, QObject* parent) : QObject(parent),
     // Nothing may throw into the event loop: a failure becomes a 500 with its description.
     m_http.setMissingHandler([this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
         m_responderTaken = false;
+        if (m_auth && !m_auth->allows(request.value(QByteArrayLiteral("Authorization"))))
+            return writeAnswer(responder, BasicAuth::challenge());
         try {
             handle(request, responder);
         } catch (...) {
@@ -114,7 +128,9 @@ ApiServer::ApiServer(clsEmailStorage& store, QObject* parent) : QObject(parent),
     // The HTTP server hands a WebSocket on only when a route takes the upgrade request: this one
     // takes it without answering, and answers a plain request with an error.
     m_http.route(QString::fromLatin1(EventsPath),
-                 [](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+                 [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+                     if (m_auth && !m_auth->allows(request.value(QByteArrayLiteral("Authorization"))))
+                         return writeAnswer(responder, BasicAuth::challenge());
                      const bool upgrade
                          = request.value(QByteArrayLiteral("Upgrade")).compare("websocket", Qt::CaseInsensitive) == 0;
                      if (!upgrade)
@@ -170,6 +186,11 @@ void ApiServer::handle(const QHttpServerRequest& request, QHttpServerResponder& 
     const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     const Method method = request.method();
     const QUrlQuery query = queryOf(request);
+    if (method == Method::Get) {
+        std::optional<WebAnswer> page = WebAssets::find(path);
+        if (page || (page = MessageView::answer(m_store, m_catalog, path, query)))
+            return writeAnswer(responder, *page);
+    }
 
     if (path == QLatin1String("/api/v1/messages") || path == QLatin1String("/api/v1/search")) {
         const bool search = parts[2] == QLatin1String("search");
@@ -409,10 +430,20 @@ void ApiServer::emailsCleared()
             QJsonObject{{QStringLiteral("Type"), QStringLiteral("truncate")}, {QStringLiteral("Data"), QJsonValue()}});
 }
 
-std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const ListenAddress& where)
+std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const CommandLineOptions& options)
 {
+    const ListenAddress& where = *options.Http;
     const QHostAddress address(QString::fromStdString(where.host));
     auto api = std::make_unique<ApiServer>(store);
+    if (options.HttpUsersFile) {
+        std::string error;
+        std::optional<Htpasswd> users = Htpasswd::load(*options.HttpUsersFile, error);
+        if (!users) {
+            std::fprintf(stderr, UsersFailedFormat, options.HttpUsersFile->c_str(), error.c_str());
+            return nullptr;
+        }
+        api->requireLogin(std::move(*users));
+    }
     try {
         api->listen(address, where.port);
     } catch (const AppError& error) {

@@ -10,6 +10,7 @@
 #include <QHttpServer>
 #include <QObject>
 
+#include "BasicAuth.h"
 #include "MessageCatalog.h"
 #include "clsEmailStorage.h"
 
@@ -38,6 +39,8 @@ public:
     // Throws AppError when the address cannot be used.
     void listen(const QHostAddress& address, int port);
     int port() const;
+    // From now on every request must log in as one of these users.
+    void requireLogin(Htpasswd users) { m_auth = std::make_unique<BasicAuth>(std::move(users)); }
 
     // The warning to print for an address others can reach; empty for loopback.
     static std::string exposureWarning(const QHostAddress& address);
@@ -66,10 +69,11 @@ private:
     std::list<std::unique_ptr<Waiter>> m_waiters;
     std::vector<QWebSocket*> m_eventClients;
     bool m_responderTaken = false;
+    std::unique_ptr<BasicAuth> m_auth;
 };
 
-struct ListenAddress;
+struct CommandLineOptions;
 
-// Starts the API where the command line says, printing to standard error why it cannot, or
+// Starts the API where the command line says, with the users it names, printing to standard error why it cannot, or
 // that others can reach it; nothing when it cannot listen.
-std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const ListenAddress& address);
+std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const CommandLineOptions& options);

@@ -45,7 +45,7 @@ int main(int argc, char** argv)
         return 2;
     std::unique_ptr<ApiServer> api;
     if (options->Http) {
-        api = startApiServer(window.EmailStorage(), *options->Http);
+        api = startApiServer(window.EmailStorage(), *options);
         if (!api)
             return 1;
     }

@@ -33,6 +33,10 @@ constexpr const char* SmtpName = "smtp";
 constexpr const char* SmtpHelp = "Start listens for mail on ADDR:PORT instead of port 25 on every address.";
 constexpr const char* HttpName = "http";
 constexpr const char* HttpHelp = "Serve the HTTP API on ADDR:PORT (127.0.0.1 when only a port is given).";
+constexpr const char* HttpAuthName = "http-auth";
+constexpr const char* HttpAuthHelp = "Ask every HTTP request for a user name and password from FILE, an htpasswd "
+                                     "file with bcrypt entries (htpasswd -B).";
+constexpr const char* HttpAuthAloneText = "--http-auth needs --http";
 constexpr const char* HeadlessName = "headless";
 constexpr const char* HeadlessHelp
     = "Run without a window: listen at once, write the log to standard output and what a box "
@@ -45,7 +49,8 @@ constexpr int MaxPort = 65535;
 // Options whose value is the next argument.
 const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::fromLatin1(SmtpName),
                                QString::fromLatin1(HttpName),      QString::fromLatin1(TlsCertName),
-                               QString::fromLatin1(TlsKeyName),    QString::fromLatin1(SmtpsName)};
+                               QString::fromLatin1(TlsKeyName),    QString::fromLatin1(SmtpsName),
+                               QString::fromLatin1(HttpAuthName)};
 
 // "ADDR:PORT", "[v6]:PORT", or for the API a bare port.
 std::optional<ListenAddress> parseListenAddress(const QString& text, const char* defaultHost)
@@ -95,7 +100,9 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
     parser.addOption(smtp);
     const QCommandLineOption http(QString::fromLatin1(HttpName), QString::fromLatin1(HttpHelp),
                                   QString::fromLatin1(AddressValue));
-    parser.addOption(http);
+    const QCommandLineOption httpAuth(QString::fromLatin1(HttpAuthName), QString::fromLatin1(HttpAuthHelp),
+                                      QString::fromLatin1(FileValue));
+    parser.addOptions({http, httpAuth});
     const QCommandLineOption headless(QString::fromLatin1(HeadlessName), QString::fromLatin1(HeadlessHelp));
     parser.addOption(headless);
     // Qt's own options (-platform, -style...) take one dash and are left to the application object.
@@ -151,6 +158,13 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
             error = QString::fromLatin1(NotAnAddressFormat).arg(option->names().constFirst(), text).toStdString();
             return std::nullopt;
         }
+    }
+    if (parser.isSet(httpAuth)) {
+        if (!options.Http) {
+            error = HttpAuthAloneText;
+            return std::nullopt;
+        }
+        options.HttpUsersFile = parser.value(httpAuth).toStdString();
     }
     options.Headless = parser.isSet(headless);
     return options;

@@ -16,6 +16,7 @@ struct CommandLineOptions {
     std::optional<std::size_t> MaxMemory; // bytes; the default is the store's own
     std::optional<ListenAddress> Smtp;    // where Start listens; port 25 on every address by default
     std::optional<ListenAddress> Http;    // where the HTTP API listens; no API by default
+    std::optional<std::string> HttpUsersFile; // htpasswd file: the API asks every request to log in
     bool Headless = false;                // no window: listen at once, boxes go to stderr
     bool ModernSmtp = false;              // EHLO, STARTTLS and AUTH on from the start
     // The certificate TLS shows, from PEM files; both or neither. Without, one is generated.

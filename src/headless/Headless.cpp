@@ -72,7 +72,7 @@ int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
                          .toStdString());
     std::unique_ptr<ApiServer> api;
     if (options.Http) {
-        api = startApiServer(store, *options.Http);
+        api = startApiServer(store, options);
         if (!api)
             return 1;
         host.LogLine(QString::fromLatin1(ApiListeningFormat)
