@@ -161,7 +161,7 @@ function follow(attempt = 0) {
   socket.onopen = () => {
     state.dataset.state = "live";
     state.textContent = "Live";
-    if (attempt > 0) act(() => list.refresh());
+    if (attempt > 0) act(() => list.refresh(true));
     attempt = 0;
   };
   socket.onmessage = (message) => {

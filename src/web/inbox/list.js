@@ -21,6 +21,9 @@ export class MessageList {
     this.items = new Map();
     this.pending = new Set();
     this.generation = 0;
+    this.changes = 0;
+    this.newest = 0;
+    this.gone = new Set();
     this.selectedKey = -1;
     this.selectedId = null;
     this.openWhenLoaded = false;
@@ -47,12 +50,13 @@ export class MessageList {
   // Shows the messages that match the query ("" for all) from the top.
   search(query) {
     this.query = query;
+    this.loaded = false;
     this.items.clear();
     this.count = 0;
     this.selectedKey = -1;
     this.selectedId = null;
     this.box.scrollTop = 0;
-    this.refresh();
+    return this.refresh(true);
   }
 
   pagePath(start, limit) {
@@ -61,31 +65,35 @@ export class MessageList {
   }
 
   // Reads the rows in view afresh and forgets the rest: the answer to changes whose place in the
-  // list is not known here.
-  async refresh() {
+  // list is not known here. The whole list's counts are taken from the answer only when recount
+  // is asked for (or a search is shown); otherwise the events keep them.
+  async refresh(recount = false) {
     clearTimeout(this.settleTimer);
     this.settleTimer = 0;
-    const generation = ++this.generation;
+    const generation = ++this.generation, changes = this.changes;
     this.pending.clear();
     const [first, last] = this.viewRange();
     const start = Math.max(0, first);
     const page = await getJson(this.pagePath(start, Math.min(1000, Math.max(Block, last - start + 1))));
     if (generation !== this.generation) return;
     this.items = new Map();
-    this.accept(page);
+    this.accept(page, recount || Boolean(this.query));
     this.reselect();
     this.render();
+    // Events that crossed the answer on the way may not be in it.
+    if (this.changes !== changes) this.settleSoon();
   }
 
   settleSoon() {
     if (!this.settleTimer) this.settleTimer = setTimeout(() => this.refresh().catch(() => {}), SettleMs);
   }
 
-  accept(page) {
-    this.count = page.messages_count;
+  accept(page, recount) {
+    if (recount || !this.loaded) this.count = page.messages_count;
     this.total = page.total;
     this.unread = page.unread;
     page.messages.forEach((item, i) => this.items.set(page.messages_count - 1 - page.start - i, item));
+    if (page.start === 0 && page.messages.length) this.newest = Math.max(this.newest, Number(page.messages[0].ID));
     this.loaded = true;
   }
 
@@ -95,7 +103,7 @@ export class MessageList {
     try {
       const page = await getJson(this.pagePath(start, Block));
       if (generation !== this.generation) return;
-      this.accept(page);
+      this.accept(page, false);
       this.prune();
       this.reselect();
       this.render();
@@ -122,29 +130,44 @@ export class MessageList {
 
   // A message arrived (an event of the API's stream).
   added(item) {
-    if (this.query) { this.settleSoon(); return; }
-    this.items.set(this.count, item);
-    this.count++;
+    this.changes++;
     this.total++;
     this.unread++;
+    if (this.query) { this.settleSoon(); this.schedule(); return; }
+    // Ids only grow: one already seen came with the first page, and is counted.
+    if (Number(item.ID) <= this.newest) { this.total--; this.unread--; return; }
+    this.newest = Number(item.ID);
+    this.items.set(this.count, item);
+    this.count++;
     // Rows the reader has scrolled to stay where they are.
     if (this.box.scrollTop > 0 && this.rowHeight) this.box.scrollTop += this.rowHeight;
-    this.render();
-    this.settleSoon();
+    this.schedule();
   }
 
+  // A message is gone: told by the event stream, and by this page as soon as its own delete is
+  // answered; whichever comes second finds nothing to do, as ids are never used again.
   removed(id) {
+    if (this.gone.has(id)) return;
+    if (this.gone.size > 10000) this.gone.clear();
+    this.gone.add(id);
+    this.changes++;
     this.generation++;
     this.pending.clear();
     const key = [...this.items].find(([, item]) => item.ID === id)?.[0];
-    if (key === undefined) { this.settleSoon(); return; }
+    const gone = this.items.get(key);
+    this.total--;
+    if (gone && !gone.Read) this.unread--;
+    if (key === undefined) {
+      // Somewhere out of view: every message of the whole list is one place nearer the top.
+      if (!this.query) this.count--;
+      this.settleSoon();
+      this.schedule();
+      return;
+    }
     const moved = new Map();
     for (const [k, item] of this.items) if (k !== key) moved.set(k > key ? k - 1 : k, item);
-    const gone = this.items.get(key);
     this.items = moved;
     this.count--;
-    this.total--;
-    if (!gone.Read) this.unread--;
     if (this.selectedKey > key) this.selectedKey--;
     else if (this.selectedKey === key) this.selectedId = this.items.get(Math.min(key, this.count - 1))?.ID ?? null;
     if (this.selectedKey >= this.count) this.selectedKey = this.count - 1;
@@ -153,6 +176,7 @@ export class MessageList {
   }
 
   cleared() {
+    this.changes++;
     this.generation++;
     this.items.clear();
     this.count = this.total = this.unread = 0;

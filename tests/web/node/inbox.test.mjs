@@ -64,6 +64,17 @@ const flows = {
     }
     await page.keyboard.press("Home");
     assert.equal(await page.evaluate(() => document.activeElement.textContent), "HTML");
+
+    // A burst, then more under a search: each message counted once, wherever its event falls.
+    q.send("bulk", 200);
+    await page.locator("#counts", { hasText: "201 messages" }).waitFor();
+    await row(page, "Message 200").waitFor();
+    await page.locator("#query").fill("needle");
+    await page.keyboard.press("Enter");
+    await page.locator("#counts", { hasText: "20 of 201 messages match" }).waitFor();
+    q.send("bulk", 20, 201);
+    await page.locator("#counts", { hasText: "22 of 221 messages match" }).waitFor();
+    await row(page, "Message 220").waitFor();
   },
 
   async search_delete_keyboard(browser, q) {
