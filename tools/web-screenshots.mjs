@@ -1,11 +1,13 @@
 // The web inbox's pictures for the README, light and dark, taken in headless Chromium.
 //   node tools/web-screenshots.mjs BUILD/src/app/quellpost [OUTPUT_FOLDER]
+import { execFileSync } from "node:child_process";
 import path from "node:path";
+import { fileURLToPath } from "node:url";
 import { browserOrSkip, startQuellpost } from "../tests/web/node/quellpost.mjs";
 
 const [binary, folder = "docs/screenshots"] = process.argv.slice(2);
 const q = await startQuellpost(binary);
-q.send("samples");
+execFileSync("python3", [path.join(path.dirname(fileURLToPath(import.meta.url)), "web_samples.py"), String(q.smtp)]);
 const browser = await browserOrSkip();
 for (const colorScheme of ["light", "dark"]) {
   const page = await browser.newPage({ viewport: { width: 1280, height: 720 }, colorScheme });

@@ -3,7 +3,6 @@
 welcome         text, HTML with a cid: picture, two attachments (see ATTACHMENTS)
 hostile URL     markup and script in the subject, a file name and the HTML; remote loads point at URL
 bulk N [FIRST]  N short messages, "Message FIRST" onwards, in one session
-samples         what an application under development sends (for the README's pictures)
 """
 import smtplib
 import struct
@@ -63,24 +62,9 @@ def bulk(count, first=1):
         yield m
 
 
-SAMPLES = [("Shop <orders@shop.example>", "Your order #1042 has shipped", "Tracking number 00340434161094042557."),
-           ("Accounts <no-reply@app.example>", "Reset your password", "Use this link within 30 minutes."),
-           ("Calendar <calendar@app.example>", "Invitation: Sprint review", "Thursday 14:00-15:00, room Aurora."),
-           ("Billing <billing@app.example>", "Invoice INV-2031 for March", "Amount due: EUR 49.00 by 15 April.")]
-
-
-def samples():
-    for sender, subject, text in SAMPLES:
-        m = EmailMessage()
-        m["From"], m["To"], m["Subject"] = sender, "Dana Developer <dana@example.com>", subject
-        m.set_content(text)
-        yield m
-    yield from welcome()
-
-
 def main():
     port, kind, args = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
-    messages = {"welcome": welcome, "hostile": hostile, "samples": samples,
+    messages = {"welcome": welcome, "hostile": hostile,
                 "bulk": lambda n, first="1": bulk(int(n), int(first))}[kind](*args)
     with smtplib.SMTP("127.0.0.1", port, timeout=60) as smtp:
         for m in messages:

@@ -234,6 +234,50 @@ const flows = {
     }
   },
 
+  // The inbox's own files and the routes it reads beside the API, with the fields that guard them.
+  async pages_and_views(_, q) {
+    q.send("bulk", 1);
+    q.send("welcome");
+    const get = async (path) => {
+      const response = await fetch(q.base + path);
+      return [response.status, response.headers.get("content-type").split(";")[0], await response.text(), response.headers];
+    };
+    const cases = [
+      ["/", 200, "text/html", '<script type="module" src="/assets/app.js">'],
+      ["/assets/list.js", 200, "text/javascript", "export class MessageList"],
+      ["/assets/style.css", 200, "text/css", "prefers-color-scheme"],
+      ["/assets/..%2Findex.html", 404, "application/json", ""],
+      ["/assets/missing.js", 404, "application/json", ""],
+      // "latest" moves on: the picture is named by the message's own id.
+      ["/view/latest.html", 200, "text/html", '<base target="_blank"><p id="greeting">Hello <b>Bob</b></p><img id="logo" src="/api/v1/message/2/part/1.2.2"'],
+      ["/view/1.html", 404, "application/json", "no HTML part"],
+      ["/view/2.txt", 200, "text/plain", "Hello Bob, welcome!"],
+      ["/view/9.html", 404, "application/json", "no such message"],
+      ["/api/v1/message/9/structure", 404, "application/json", "no such message"],
+    ];
+    for (const [path, status, type, text] of cases) {
+      const [code, contentType, body] = await get(path);
+      assert.deepEqual([code, contentType], [status, type], path);
+      assert.ok(body.includes(text), `${path}: ${body}`);
+    }
+    const envelope = JSON.parse((await get("/api/v1/message/2/envelope"))[2]);
+    assert.deepEqual(Object.keys(envelope).sort(), ["From", "Received", "To", "Username"]);
+    assert.deepEqual([envelope.From, envelope.To, envelope.Username], ["<sender@example.com>", ["<bob@example.com>", "<hidden@example.com>"], ""]);
+    const root = JSON.parse((await get("/api/v1/message/2/structure"))[2]);
+    assert.deepEqual(root.Parts.map((p) => [p.PartID, p.ContentType, p.FileName, p.Size]),
+      [["1", "multipart/alternative", "", 0], ["2", "application/octet-stream", "data.bin", 10240], ["3", "application/octet-stream", "notes.txt", 25]]);
+    const policy = async (path) => (await get(path))[3];
+    const [page, view, remote] = [await policy("/"), await policy("/view/2.html"), await policy("/view/2.html?remote=1")];
+    for (const h of [page, view, remote]) assert.deepEqual([h.get("x-content-type-options"), h.get("referrer-policy")], ["nosniff", "no-referrer"]);
+    assert.match(page.get("content-security-policy"), /default-src 'none'; script-src 'self'; .*frame-ancestors 'none'/);
+    for (const h of [view, remote]) {
+      assert.match(h.get("content-security-policy"), /^sandbox allow-popups allow-popups-to-escape-sandbox; default-src 'none';/);
+      assert.doesNotMatch(h.get("content-security-policy"), /script/);
+    }
+    assert.match(view.get("content-security-policy"), /img-src 'self' data:;/);
+    assert.match(remote.get("content-security-policy"), /img-src \* /);
+  },
+
   async basic_auth(browser, q) {
     const answer = (headers = {}) => new Promise((resolve) => http.get(`${q.base}/api/events`, { headers },
       (response) => { response.resume(); resolve([response.statusCode, response.headers["www-authenticate"]]); }));
