@@ -134,6 +134,8 @@ WebAnswer htmlView(const Mime::Message& message, const QString& id, bool remote)
     });
     WebAnswer answer = document(200, "text/html; charset=utf-8", bytes(html));
     answer.headers.emplace_back("Content-Security-Policy", remote ? RemotePolicy : LocalPolicy);
+    // A link's host name looked up ahead would tell the sender's name server that the mail was read.
+    answer.headers.emplace_back("X-DNS-Prefetch-Control", "off");
     return answer;
 }
 

@@ -36,7 +36,8 @@ function problem(error) {
 // --- the message on show, named by the address's fragment so that Back works on a phone.
 
 async function openMessage(id, fromAddress = false) {
-  if (!fromAddress && location.hash !== `#${id}`) history.pushState(null, "", `#${id}`);
+  // One history entry for reading, however many messages are stepped through: Back leaves it.
+  if (!fromAddress && location.hash !== `#${id}`) history[view.id ? "replaceState" : "pushState"]({ reading: true }, "", `#${id}`);
   document.body.dataset.view = "message";
   try {
     const summary = await view.show(id);
@@ -52,7 +53,8 @@ async function openMessage(id, fromAddress = false) {
 }
 
 function closeMessage(goBack) {
-  if (goBack && location.hash) history.pushState(null, "", location.pathname);
+  if (goBack && history.state?.reading) return history.back(); // comes back through followAddress
+  if (goBack && location.hash) history.replaceState(null, "", location.pathname);
   view.clear();
   document.body.dataset.view = "list";
   box.focus();

@@ -80,7 +80,9 @@ export async function pixel(browser, png, x, y) {
 }
 
 export function tempFile(name, text) {
-  const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), "quellpost-web-")), name);
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), "quellpost-web-"));
+  process.on("exit", () => fs.rmSync(folder, { recursive: true, force: true }));
+  const file = path.join(folder, name);
   fs.writeFileSync(file, text);
   return file;
 }
