@@ -74,6 +74,6 @@ private:
 
 struct CommandLineOptions;
 
-// Starts the API where the command line says, with the users it names, printing to standard error why it cannot, or
-// that others can reach it; nothing when it cannot listen.
+// Starts the API where the command line says, with the users it names, printing to standard
+// error why it cannot, or that others can reach it; nothing when it cannot listen.
 std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const CommandLineOptions& options);

@@ -166,8 +166,11 @@ std::string htmlDocument(std::string_view html, const std::function<std::string(
 std::optional<WebAnswer> answer(const clsEmailStorage& store, const MessageCatalog& catalog, const QString& path,
                                 const QUrlQuery& query)
 {
-    QRegularExpressionMatch match = ViewPath.match(path);
-    if (!match.hasMatch())
+    // Every request of the API passes here first: most leave after a comparison or two.
+    QRegularExpressionMatch match;
+    if (path.startsWith(QLatin1String("/view/")))
+        match = ViewPath.match(path);
+    else if (path.endsWith(QLatin1String("/envelope")) || path.endsWith(QLatin1String("/structure")))
         match = FactsPath.match(path);
     if (!match.hasMatch())
         return std::nullopt;

@@ -35,13 +35,6 @@ bool isAssetName(const QString& name)
 
 } // namespace
 
-void addStrictHeaders(WebAnswer& answer)
-{
-    answer.headers.emplace_back("X-Content-Type-Options", "nosniff");
-    answer.headers.emplace_back("Referrer-Policy", "no-referrer");
-    answer.headers.emplace_back("Cache-Control", "no-cache");
-}
-
 namespace WebAssets {
 
 std::optional<WebAnswer> find(QStringView path)
@@ -51,6 +44,8 @@ std::optional<WebAnswer> find(QStringView path)
         name = InboxFile;
     else if (path.startsWith(AssetPrefix))
         name = path.mid(AssetPrefix.size()).toString();
+    else
+        return std::nullopt;
     if (!isAssetName(name))
         return std::nullopt;
     for (const Type& type : Types) {
