@@ -28,6 +28,8 @@ export async function startQuellpost(binary, args = []) {
   const child = spawn(binary, ["--headless", "--smtp", "127.0.0.1:0", "--http", "127.0.0.1:0", ...args],
     { stdio: ["ignore", "pipe", "pipe"] });
   const ended = new Promise((resolve) => child.on("exit", (code) => resolve(code)));
+  const orphan = () => child.kill();
+  process.on("exit", orphan); // a failed run leaves no server behind
   let log = "", stderr = "";
   child.stderr.on("data", (d) => { stderr += d; });
   const ports = await new Promise((resolve, reject) => {
@@ -44,6 +46,7 @@ export async function startQuellpost(binary, args = []) {
     smtp: ports[0], port: ports[1], base: `http://127.0.0.1:${ports[1]}`,
     send: (kind, ...more) => execFileSync("python3", [path.join(here, "..", "mail.py"), String(ports[0]), kind, ...more.map(String)]),
     async stop() {
+      process.off("exit", orphan);
       child.kill("SIGTERM");
       const code = await ended;
       if (code !== 0) throw new Error(`quellpost ended with ${code}: ${stderr}`);
