@@ -10,6 +10,8 @@ scripts/ensure-deps.sh test
 (cd tests/esmtp/nodemailer && npm ci --no-audit --no-fund --silent)
 # The published npm client the API tests drive, at the version the lock file names.
 (cd tests/api/node && npm ci --no-audit --no-fund --loglevel=error)
+# The web inbox's tests drive Debian's chromium with playwright-core, and check it with axe-core.
+(cd tests/web/node && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen

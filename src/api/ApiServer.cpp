@@ -17,9 +17,11 @@
 #include "ErrorReport.h"
 #include "EventClient.h"
 #include "HttpConnection.h"
+#include "MessageView.h"
 #include "MimeDocument.h"
 #include "ProductInfo.h"
 #include "SocketControl.h"
+#include "WebAssets.h"
 
 namespace {
 
@@ -39,6 +41,7 @@ constexpr const char* ExposureFormat
       "can read and delete the captured mail.";
 constexpr const char* TooManyClientsText = "too many event clients; try again later";
 constexpr const char* ApiFailedFormat = "quellpost: cannot serve the HTTP API on %s port %d: %s\n";
+constexpr const char* UsersFailedFormat = "quellpost: cannot take the users of %s: %s\n";
 
 const QByteArray TextPlain = QByteArrayLiteral("text/plain; charset=utf-8");
 
@@ -48,6 +51,20 @@ const QByteArray ApplicationJson = QByteArrayLiteral("application/json");
 void sendJson(HttpResponder& responder, const QJsonObject& object, Status status = Status::Ok)
 {
     responder.write(QJsonDocument(object).toJson(QJsonDocument::Compact), ApplicationJson, status);
+}
+
+// An answer of the browser-facing side, whose fields carry its Content-Type.
+void writeAnswer(HttpResponder& responder, const WebAnswer& answer)
+{
+    QByteArray type;
+    HttpFields fields;
+    for (const auto& [name, value] : answer.headers) {
+        if (name.compare("Content-Type", Qt::CaseInsensitive) == 0)
+            type = value;
+        else if (name.compare("X-Content-Type-Options", Qt::CaseInsensitive) != 0) // the server sends it always
+            fields.emplace_back(name, value);
+    }
+    responder.write(answer.body, type, Status(answer.status), fields);
 }
 
 void fail(HttpResponder& responder, Status status, const char* text)
@@ -145,6 +162,9 @@ const ApiServer::Route ApiServer::Routes[] = {
     {"GET", "/api/v1/info", &ApiServer::info},
     {"GET", "/api/wait", &ApiServer::wait},
     {"GET", "/api/events", &ApiServer::events},
+    {"GET", "/", &ApiServer::page},
+    {"GET", "/assets/*", &ApiServer::page},
+    {"GET", "/view/*", &ApiServer::view},
 };
 
 ApiServer::ApiServer(clsEmailStorage& store, AccessRules rules, HttpLimits limits, QObject* parent)
@@ -239,9 +259,39 @@ void ApiServer::info(const Request&, Responder& responder)
         });
 }
 
+void ApiServer::requireLogin(Htpasswd users)
+{
+    m_auth = std::make_unique<BasicAuth>(std::move(users));
+    m_http.setGate([this](const Request& request, Responder& responder) {
+        const std::string* authorization = request.field("Authorization");
+        if (m_auth->allows(authorization ? QByteArray::fromStdString(*authorization) : QByteArray()))
+            return true;
+        writeAnswer(responder, BasicAuth::challenge());
+        return false;
+    });
+}
+
+void ApiServer::page(const Request& request, Responder& responder)
+{
+    const QString path = QUrl::fromPercentEncoding(QByteArray::fromStdString(request.path));
+    if (const std::optional<WebAnswer> answer = WebAssets::find(path))
+        return writeAnswer(responder, *answer);
+    fail(responder, Status::NotFound, NotFoundText);
+}
+
+void ApiServer::view(const Request& request, Responder& responder)
+{
+    const QString path = QUrl::fromPercentEncoding(QByteArray::fromStdString(request.path));
+    if (const std::optional<WebAnswer> answer = MessageView::answer(m_store, m_catalog, path, queryOf(request)))
+        return writeAnswer(responder, *answer);
+    fail(responder, Status::NotFound, NotFoundText);
+}
+
 void ApiServer::message(const Request& request, Responder& responder)
 {
     const QString path = QUrl::fromPercentEncoding(QByteArray::fromStdString(request.path));
+    if (const std::optional<WebAnswer> answer = MessageView::answer(m_store, m_catalog, path, queryOf(request)))
+        return writeAnswer(responder, *answer);
     handleMessage(path.split(QLatin1Char('/'), Qt::SkipEmptyParts), responder);
 }
 
@@ -439,6 +489,15 @@ std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const CommandL
     const ListenAddress& where = *options.Http;
     const QHostAddress address(QString::fromStdString(where.host));
     auto api = std::make_unique<ApiServer>(store, AccessRules{options.HttpHosts, options.CorsOrigins});
+    if (options.HttpUsersFile) {
+        std::string error;
+        std::optional<Htpasswd> users = Htpasswd::load(*options.HttpUsersFile, error);
+        if (!users) {
+            std::fprintf(stderr, UsersFailedFormat, options.HttpUsersFile->c_str(), error.c_str());
+            return nullptr;
+        }
+        api->requireLogin(std::move(*users));
+    }
     try {
         api->listen(address, where.port);
     } catch (const AppError& error) {

@@ -9,6 +9,7 @@
 #include <QHostAddress>
 #include <QObject>
 
+#include "BasicAuth.h"
 #include "HttpServer.h"
 #include "MessageCatalog.h"
 #include "clsEmailStorage.h"
@@ -38,6 +39,8 @@ public:
     // Throws AppError when the address cannot be used.
     void listen(const QHostAddress& address, int port);
     int port() const;
+    // From now on every request must log in as one of these users.
+    void requireLogin(Htpasswd users);
 
     // The warning to print for an address others can reach; empty for loopback.
     static std::string exposureWarning(const QHostAddress& address);
@@ -62,6 +65,9 @@ private:
     void info(const Request& request, Responder& responder);
     void message(const Request& request, Responder& responder);
     void events(const Request& request, Responder& responder);
+    // The web inbox's pages and a message's views for the browser.
+    void page(const Request& request, Responder& responder);
+    void view(const Request& request, Responder& responder);
     void handleMessage(const QStringList& parts, Responder& responder);
     void deleteMessages(const Request& request, Responder& responder);
     // Keeps the responder when the answer must wait.
@@ -79,6 +85,7 @@ private:
     HttpServer m_http;
     std::list<std::unique_ptr<Waiter>> m_waiters;
     std::vector<EventClient*> m_eventClients;
+    std::unique_ptr<BasicAuth> m_auth;
 };
 
 // Starts the API where the command line says (--http, --http-host, --cors), printing to

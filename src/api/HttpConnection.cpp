@@ -35,6 +35,8 @@ const char* reasonPhrase(int status)
         return "No Content";
     case 400:
         return "Bad Request";
+    case 401:
+        return "Unauthorized";
     case 403:
         return "Forbidden";
     case 404:

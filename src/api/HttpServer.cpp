@@ -196,6 +196,9 @@ void HttpServer::dispatch(HttpConnection& connection, const HttpRequest& request
         return writeError(responder, HttpStatus::UriTooLong, QueryTooLongText);
     if (granted && request.method == "OPTIONS" && request.field("Access-Control-Request-Method"))
         return grantPreflight(request, responder);
+    // A preflight carries no credentials; everything else passes the gate.
+    if (m_gate && !m_gate(request, responder))
+        return;
     HttpRouter::Match match = HttpRouter::Match::NotFound;
     const HttpRouter::Handler* handler = m_router.find(request.method, pathSegments(request.path), match);
     if (!handler)

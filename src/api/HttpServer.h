@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -25,6 +26,7 @@ enum class HttpStatus {
     Ok = 200,
     NoContent = 204,
     BadRequest = 400,
+    Unauthorized = 401,
     Forbidden = 403,
     NotFound = 404,
     MethodNotAllowed = 405,
@@ -114,6 +116,11 @@ public:
     ByteBudget& held() { return m_held; }
     const AccessRules& rules() const { return m_rules; }
 
+    // Asked of every request that the access rules let through, before any route: false when
+    // it has answered the request itself (a login that is wanted, say).
+    using Gate = std::function<bool(const HttpRequest&, HttpResponder&)>;
+    void setGate(Gate gate) { m_gate = std::move(gate); }
+
     // Called by a connection with a whole request.
     void dispatch(HttpConnection& connection, const HttpRequest& request);
 
@@ -127,5 +134,6 @@ private:
     QTcpServer m_listener;
     HttpRouter m_router;
     ByteBudget m_held;
+    Gate m_gate;
     std::vector<HttpConnection*> m_connections;
 };

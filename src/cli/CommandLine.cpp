@@ -48,6 +48,10 @@ constexpr const char* CorsHelp
       "other origin may. May be repeated.";
 constexpr const char* OriginValue = "ORIGIN";
 constexpr const char* NotAnOriginText = "--cors takes an origin such as http://localhost:3000, not: ";
+constexpr const char* HttpAuthName = "http-auth";
+constexpr const char* HttpAuthHelp = "Ask every HTTP request for a user name and password from FILE, an htpasswd "
+                                     "file with bcrypt entries (htpasswd -B).";
+constexpr const char* HttpAuthAloneText = "--http-auth needs --http";
 constexpr const char* HeadlessName = "headless";
 constexpr const char* HeadlessHelp
     = "Run without a window: listen at once, write the log to standard output and what a box "
@@ -61,7 +65,8 @@ constexpr int MaxPort = 65535;
 const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::fromLatin1(SmtpName),
                                QString::fromLatin1(HttpName),      QString::fromLatin1(TlsCertName),
                                QString::fromLatin1(TlsKeyName),    QString::fromLatin1(SmtpsName),
-                               QString::fromLatin1(HttpHostName),  QString::fromLatin1(CorsName)};
+                               QString::fromLatin1(HttpHostName),  QString::fromLatin1(CorsName),
+                               QString::fromLatin1(HttpAuthName)};
 
 // A host name or address as a Host field would give it: lower case, IPv6 in brackets.
 std::optional<std::string> parseHostName(const QString& text)
@@ -139,6 +144,9 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
     const QCommandLineOption cors(QString::fromLatin1(CorsName), QString::fromLatin1(CorsHelp),
                                   QString::fromLatin1(OriginValue));
     parser.addOptions({httpHost, cors});
+    const QCommandLineOption httpAuth(QString::fromLatin1(HttpAuthName), QString::fromLatin1(HttpAuthHelp),
+                                      QString::fromLatin1(FileValue));
+    parser.addOption(httpAuth);
     const QCommandLineOption headless(QString::fromLatin1(HeadlessName), QString::fromLatin1(HeadlessHelp));
     parser.addOption(headless);
     // Qt's own options (-platform, -style...) take one dash and are left to the application object.
@@ -208,6 +216,13 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
             }
             target->push_back(*value);
         }
+    }
+    if (parser.isSet(httpAuth)) {
+        if (!options.Http) {
+            error = HttpAuthAloneText;
+            return std::nullopt;
+        }
+        options.HttpUsersFile = parser.value(httpAuth).toStdString();
     }
     options.Headless = parser.isSet(headless);
     return options;

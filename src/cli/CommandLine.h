@@ -18,6 +18,7 @@ struct CommandLineOptions {
     std::optional<ListenAddress> Http;    // where the HTTP API listens; no API by default
     std::vector<std::string> HttpHosts;   // names the API answers for beyond loopback and its address
     std::vector<std::string> CorsOrigins; // web origins the API grants cross-origin use
+    std::optional<std::string> HttpUsersFile; // htpasswd file: the API asks every request to log in
     bool Headless = false;                // no window: listen at once, boxes go to stderr
     bool ModernSmtp = false;              // EHLO, STARTTLS and AUTH on from the start
     // The certificate TLS shows, from PEM files; both or neither. Without, one is generated.

@@ -87,3 +87,17 @@ TEST(CommandLine, HostNamesAndOriginsForTheApi)
 }
 
 } // namespace
+
+namespace {
+
+TEST(CommandLine, UsersFileGoesWithTheApi)
+{
+    std::string error;
+    EXPECT_FALSE(parseCommandLine({"quellpost", "--http-auth", "users"}, error));
+    EXPECT_NE(error.find("--http"), std::string::npos);
+    const auto options = parseCommandLine({"quellpost", "--http", "8025", "--http-auth", "users"}, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->HttpUsersFile, "users");
+}
+
+} // namespace
