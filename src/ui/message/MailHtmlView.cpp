@@ -1,5 +1,6 @@
 #include "MailHtmlView.h"
 
+#include <QImage>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -103,34 +104,41 @@ void MailHtmlView::render()
     verticalScrollBar()->setValue(scrolled);
 }
 
+// Every reference gets an answer: given none, the text engine would look for the reference as a
+// file on this machine (a picture at /home/..., a style sheet at file:///...) and read it.
 QVariant MailHtmlView::loadResource(int type, const QUrl& name)
 {
-    Q_UNUSED(type)
+    const auto answer = [type](std::optional<QByteArray> bytes) -> QVariant {
+        if (type != QTextDocument::ImageResource)
+            return bytes.value_or(QByteArray(""));
+        const QImage image = bytes ? QImage::fromData(*bytes) : QImage();
+        if (!image.isNull())
+            return image;
+        QImage nothing(1, 1, QImage::Format_ARGB32);
+        nothing.fill(Qt::transparent);
+        return nothing;
+    };
     switch (resourceSourceOf(name)) {
     case ResourceSource::ContentId:
-        if (m_parts)
-            if (auto bytes = m_parts(name.path()))
-                return *bytes;
-        return {};
+        return answer(m_parts ? m_parts(name.path()) : std::nullopt);
     case ResourceSource::Data:
-        if (auto bytes = dataUrlContent(name))
-            return *bytes;
-        return {};
+        return answer(dataUrlContent(name));
     case ResourceSource::Remote:
         if (!m_remoteAllowed) {
             // Pictures are asked for as they are laid out, not when the HTML is set.
             if (m_refused.insert(name).second && m_refused.size() == 1)
                 emit remoteContentRefused();
-            return {};
+            return answer(std::nullopt);
         }
         if (auto found = m_fetchedContent.find(name); found != m_fetchedContent.end())
-            return found->second;
+            return answer(found->second);
+        // Asked again when it has come: an answer now would be kept in place of it.
         fetch(name);
         return {};
     case ResourceSource::Refused:
         break;
     }
-    return {};
+    return answer(std::nullopt);
 }
 
 void MailHtmlView::fetch(const QUrl& url)

@@ -81,8 +81,9 @@ QByteArray attachmentBytes()
     return bytes;
 }
 
-// A newsletter: cid:, data: and remote pictures, a tracking pixel, remote style, a script, a PDF.
-std::string htmlMail(const std::string& subject, const std::string& remote)
+// A newsletter: cid:, data: and remote pictures, a tracking pixel, remote style, a script, a PDF;
+// and pictures of this machine's (local, a path), which no mail may show.
+std::string htmlMail(const std::string& subject, const std::string& remote, const std::string& local = "/nonexistent")
 {
     return "From: =?UTF-8?Q?J=C3=BCrgen?= <juergen@example.com>\r\nTo: ann@example.com\r\nSubject: " + subject
         + "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"out\"\r\n\r\n--out\r\n"
@@ -93,7 +94,8 @@ std::string htmlMail(const std::string& subject, const std::string& remote)
         + "<table><tr><td><img src=\"cid:logo@x\"></td><td><img src=\"data:image/png;base64,"
         + png(Qt::green).toBase64().toStdString() + "\"></td><td><img src=\"" + remote
         + "/logo.png\"></td></tr></table>" + "<img src=\"" + remote
-        + "/t.gif?u=ann\" width=1 height=1></body></html>\r\n--rel\r\n"
+        + "/t.gif?u=ann\" width=1 height=1><img src=\"" + local + "\"><img src=\"file://" + local
+        + "\"></body></html>\r\n--rel\r\n"
         + "Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\nContent-ID: <logo@x>\r\n\r\n"
         + base64Lines(png(Qt::magenta)) + "--rel--\r\n--out\r\nContent-Type: application/pdf\r\n"
         + "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
@@ -239,7 +241,11 @@ TEST_F(MessageWindow, FollowsTheMainWindowThroughSteppingAndDeletion)
 
 TEST_F(MessageWindow, ShowsOwnPartsAndFetchesNothingUntilAllowedForThatMessage)
 {
-    Deliver(htmlMail("html", Remote()));
+    const QString local = File("local.png");
+    QFile picture(local);
+    ASSERT_TRUE(picture.open(QIODevice::WriteOnly) && picture.write(png(Qt::yellow)) > 0);
+    picture.close();
+    Deliver(htmlMail("html", Remote(), local.toStdString()));
     const std::size_t parses = Mime::parseCount();
     Click(window, "mnuMessageView");
     auto* html = Shown<MailHtmlView>("htmlBody");
@@ -248,6 +254,7 @@ TEST_F(MessageWindow, ShowsOwnPartsAndFetchesNothingUntilAllowedForThatMessage)
     EXPECT_EQ(Mime::parseCount() - parses, 1u);  // the message and its pictures from one parse
     EXPECT_GT(pixelsOf(page, Qt::magenta), 100); // cid:
     EXPECT_GT(pixelsOf(page, Qt::green), 100);   // data:
+    EXPECT_EQ(pixelsOf(page, Qt::yellow), 0);    // a file of this machine's
     EXPECT_FALSE(html->toPlainText().contains(QLatin1String("SCRIPT")));
     const std::set<QUrl> refused{QUrl(QString::fromStdString(Remote() + "/s.css")),
                                  QUrl(QString::fromStdString(Remote() + "/logo.png")),
