@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <tuple>
+
 #include <QCommandLineParser>
 #include <QHostAddress>
 #include <QStringList>
@@ -31,6 +33,18 @@ constexpr const char* SmtpsHelp = "Also listen on ADDR:PORT for clients that spe
                                   "(for example 127.0.0.1:465).";
 constexpr const char* SmtpName = "smtp";
 constexpr const char* SmtpHelp = "Start listens for mail on ADDR:PORT instead of port 25 on every address.";
+constexpr const char* SmtpTimeoutName = "smtp-timeout";
+constexpr const char* SmtpTimeoutHelp
+    = "Close an SMTP client that sends and reads nothing for SECONDS (default 300; a thirtieth of it, "
+      "at least 1, while connections or memory run short).";
+constexpr const char* SecondsValue = "SECONDS";
+constexpr const char* SmtpMaxConnectionsName = "smtp-max-connections";
+constexpr const char* SmtpMaxConnectionsHelp
+    = "Serve at most N SMTP clients at once (default 1000); a further one pushes out the client idle longest.";
+constexpr const char* CountValue = "N";
+constexpr const char* NotACountFormat = "--%1 takes a whole number from 1 to %2, not: %3";
+constexpr int MaxTimeoutSeconds = 86400;
+constexpr int MaxConnectionsLimit = 32767;
 constexpr const char* HttpName = "http";
 constexpr const char* HttpHelp = "Serve the HTTP API on ADDR:PORT (127.0.0.1 when only a port is given).";
 constexpr const char* HeadlessName = "headless";
@@ -43,9 +57,10 @@ constexpr const char* NotAnAddressFormat = "--%1 takes ADDR:PORT with an IP addr
 constexpr const char* HttpDefaultHost = "127.0.0.1";
 constexpr int MaxPort = 65535;
 // Options whose value is the next argument.
-const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::fromLatin1(SmtpName),
-                               QString::fromLatin1(HttpName),      QString::fromLatin1(TlsCertName),
-                               QString::fromLatin1(TlsKeyName),    QString::fromLatin1(SmtpsName)};
+const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName),      QString::fromLatin1(SmtpName),
+                               QString::fromLatin1(HttpName),           QString::fromLatin1(TlsCertName),
+                               QString::fromLatin1(TlsKeyName),         QString::fromLatin1(SmtpsName),
+                               QString::fromLatin1(SmtpTimeoutName), QString::fromLatin1(SmtpMaxConnectionsName)};
 
 // "ADDR:PORT", "[v6]:PORT", or for the API a bare port.
 std::optional<ListenAddress> parseListenAddress(const QString& text, const char* defaultHost)
@@ -98,6 +113,12 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
     parser.addOption(http);
     const QCommandLineOption headless(QString::fromLatin1(HeadlessName), QString::fromLatin1(HeadlessHelp));
     parser.addOption(headless);
+    const QCommandLineOption smtpTimeout(QString::fromLatin1(SmtpTimeoutName), QString::fromLatin1(SmtpTimeoutHelp),
+                                         QString::fromLatin1(SecondsValue));
+    const QCommandLineOption smtpMaxConnections(QString::fromLatin1(SmtpMaxConnectionsName),
+                                                QString::fromLatin1(SmtpMaxConnectionsHelp),
+                                                QString::fromLatin1(CountValue));
+    parser.addOptions({smtpTimeout, smtpMaxConnections});
     // Qt's own options (-platform, -style...) take one dash and are left to the application object.
     QStringList list{QString::fromLatin1(ProgramName)};
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -151,6 +172,24 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
             error = QString::fromLatin1(NotAnAddressFormat).arg(option->names().constFirst(), text).toStdString();
             return std::nullopt;
         }
+    }
+    const std::tuple<const QCommandLineOption*, std::optional<int>*, int> counts[]
+        = {{&smtpTimeout, &options.SmtpTimeoutSeconds, MaxTimeoutSeconds},
+           {&smtpMaxConnections, &options.SmtpMaxConnections, MaxConnectionsLimit}};
+    for (const auto& [option, target, maximum] : counts) {
+        if (!parser.isSet(*option))
+            continue;
+        bool ok = false;
+        const int number = parser.value(*option).toInt(&ok);
+        if (!ok || number < 1 || number > maximum) {
+            error = QString::fromLatin1(NotACountFormat)
+                        .arg(option->names().constFirst())
+                        .arg(maximum)
+                        .arg(parser.value(*option))
+                        .toStdString();
+            return std::nullopt;
+        }
+        *target = number;
     }
     options.Headless = parser.isSet(headless);
     return options;

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "ScopeExit.h"
+
 namespace {
 constexpr std::size_t MaxDefaultLimit = std::size_t(4) << 30;
 constexpr std::size_t FallbackLimit = std::size_t(1) << 30; // when the machine's memory cannot be read
@@ -29,11 +31,20 @@ std::size_t ByteBudget::defaultLimit()
 
 bool ByteBudget::tryTake(std::size_t bytes)
 {
-    if (bytes > remaining())
+    if (bytes > remaining() && !reclaim(bytes))
         return false;
     m_used += bytes;
     m_peak = std::max(m_peak, m_used);
     return true;
+}
+
+bool ByteBudget::reclaim(std::size_t bytes)
+{
+    if (!m_reclaimer || m_reclaiming)
+        return false;
+    m_reclaiming = true;
+    const ScopeExit done([this] { m_reclaiming = false; });
+    return m_reclaimer(bytes - remaining()) && bytes <= remaining();
 }
 
 void ByteBudget::giveBack(std::size_t bytes)

@@ -30,6 +30,8 @@ constexpr const char* WrongStateText = "Wrong protocol or connection state for t
 // What a connection reads ahead of the program: a fast client then waits in the kernel's buffers
 // rather than in ours, and a block handed to the program stays small.
 constexpr qint64 ReadAheadBytes = 256 * 1024;
+// What a paused connection still reads: the rest waits in the system's buffers and TCP's window.
+constexpr qint64 PausedReadAheadBytes = 16 * 1024;
 constexpr const char* UnknownRequestText = "No pending connection request has this identifier";
 constexpr const char* InvalidPortText = "Invalid port number";
 
@@ -310,8 +312,9 @@ void SocketControl::Listen()
         onNewConnection();
     });
     // Qt stops accepting for good after such a failure (say, out of descriptors); try again soon.
-    connect(server, &QTcpServer::acceptError, server, [server](QAbstractSocket::SocketError) {
+    connect(server, &QTcpServer::acceptError, this, [this, server](QAbstractSocket::SocketError) {
         QTimer::singleShot(AcceptRetryDelay, server, [server] { server->resumeAccepting(); });
+        emit AcceptFailed();
     });
     ++m_generation;
     m_server = server;
@@ -450,11 +453,43 @@ void SocketControl::SendData(std::string_view data)
     m_socket->write(data.data(), qint64(data.size()));
 }
 
+std::size_t SocketControl::UnsentBytes() const
+{
+    return m_socket ? std::size_t(m_socket->bytesToWrite()) : 0;
+}
+
+void SocketControl::PauseReceiving()
+{
+    m_receivePaused = true;
+    if (m_socket)
+        m_socket->setReadBufferSize(PausedReadAheadBytes);
+}
+
+void SocketControl::ResumeReceiving()
+{
+    if (!m_receivePaused)
+        return;
+    m_receivePaused = false;
+    if (!m_socket)
+        return;
+    m_socket->setReadBufferSize(ReadAheadBytes);
+    // Announced from the event loop, not inside the handler that resumed.
+    const unsigned generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (generation == m_generation && m_socket && m_socket->isOpen())
+                onReadyRead(m_socket);
+        },
+        Qt::QueuedConnection);
+}
+
 void SocketControl::attach(QTcpSocket* socket)
 {
     ++m_generation;
     m_socket = socket;
     m_dataUnannounced = false;
+    m_receivePaused = false;
     socket->setReadBufferSize(ReadAheadBytes);
     // channelReadyRead and channelBytesWritten, unlike readyRead and bytesWritten, are also
     // emitted while a handler of ours runs a nested event loop.
@@ -563,7 +598,7 @@ void SocketControl::onConnected(QTcpSocket* socket)
 
 void SocketControl::onReadyRead(QTcpSocket* socket)
 {
-    if (socket != m_socket || m_state != SocketState::Connected)
+    if (socket != m_socket || m_state != SocketState::Connected || m_receivePaused)
         return;
     const qint64 available = socket->bytesAvailable();
     m_dataUnannounced = false;

@@ -66,6 +66,12 @@ public:
     void Close();          // at once; raises no CloseEvent
     std::string GetData(); // all bytes received so far
     void SendData(std::string_view data);
+    // Bytes queued by SendData and not yet handed to the system.
+    std::size_t UnsentBytes() const;
+    // While paused, no DataArrival is raised and little more is read, so that TCP's flow control
+    // stops the peer; resuming raises DataArrival for what came meanwhile.
+    void PauseReceiving();
+    void ResumeReceiving();
 
 signals:
     void ConnectionRequest(long requestId);
@@ -78,6 +84,9 @@ signals:
     void EncryptedEvent();
     // The handshake failed (a client speaking plain text to a TLS port, say); the connection is lost.
     void TlsErrorEvent(const std::string& description);
+    // The system refused to hand over a waiting connection (out of descriptors, say); the listener
+    // tries again shortly.
+    void AcceptFailed();
 
 private:
     void attach(QTcpSocket* socket);
@@ -108,6 +117,7 @@ private:
     // Counts every change of connection, so events and deferred work of an earlier one are dropped.
     unsigned m_generation = 0;
     bool m_dataUnannounced = false; // received before Accept and not yet offered
+    bool m_receivePaused = false;
 };
 
 // The error number and plain description of a socket failure as Qt reports it.

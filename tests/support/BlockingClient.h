@@ -11,7 +11,8 @@ public:
     BlockingClient(const BlockingClient&) = delete;
     BlockingClient& operator=(const BlockingClient&) = delete;
 
-    bool Connect(int port, int timeoutMs = 20000);
+    // With bufferBytes, the system's buffers for the connection are kept that small.
+    bool Connect(int port, int timeoutMs = 20000, int bufferBytes = 0);
     bool Send(std::string_view bytes);
     // The next line without CR LF; empty on time-out or close.
     std::string ReadLine();
