@@ -147,34 +147,6 @@ TEST_F(Esmtp, ShowsTheUsersCertificate)
     EXPECT_FALSE(logged("TLS certificate generated"));
 }
 
-// RFC 5321: after QUIT the server closes the connection; the plain dialogue leaves that to the
-// client. A login name is logged escaped: it cannot forge a line of its own.
-TEST_F(Esmtp, QuitClosesInTheModernDialogueOnly)
-{
-    start(true);
-    for (bool modern : {true, false}) {
-        SCOPED_TRACE(modern);
-        listener.SetExtensions(modern);
-        LoopbackClient client;
-        ASSERT_TRUE(client.Connect(port));
-        EXPECT_EQ(client.ReadLine(), "220 Quellpost");
-        if (modern) {
-            EXPECT_EQ(client.Command("AUTH PLAIN AGEKSFRUUCBBUEkgbGlzdGVuaW5nIG9uIDEyNy4wLjAuMSBwb3J0IDEuAHB3"),
-                      "235 2.7.0 Authentication successful");
-            EXPECT_EQ(host.lines.back(),
-                      "SMTPServer::Auth, index 1: Logged in as a\\x0AHTTP API listening on 127.0.0.1 port 1. (PLAIN)");
-        }
-        client.Send("QUIT\r\nNOOP\r\n");
-        EXPECT_EQ(client.ReadLine(), "221 127.0.0.1 Service closing transmission channel");
-        if (modern) {
-            EXPECT_TRUE(client.WaitForClose());
-            EXPECT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 0; }));
-        } else {
-            EXPECT_EQ(client.ReadLine(), "250 OK");
-        }
-    }
-}
-
 // What a client sends, then the first line it must get back ("": the server closes and logs why).
 struct Step {
     std::string send;

@@ -1,6 +1,4 @@
 #include "TestKit.h"
-#include "ByteBudget.h"
-#include "CaptureLimits.h"
 #include "RecordingMessageBoxes.h"
 #include "SmtpDialogue.h"
 
@@ -82,36 +80,14 @@ TEST(SmtpEngine, TransactionsKeepWhatTheirDataPhaseCollected)
     }
 }
 
-// What is held for a transaction is bounded: its bytes by the budget as they arrive, its
-// recipients by count. Refused paths are left out; the rest of the transaction goes on.
-TEST(SmtpEngine, EnvelopeWithinTheBudgetAndTheRecipientLimit)
+// RFC 5321 has the server close after QUIT; the plain dialogue leaves it to the client.
+TEST(SmtpEngine, QuitEndsTheSessionInTheModernDialogueOnly)
 {
-    ByteBudget budget(30);
-    SmtpDialogue smtp;
-    smtp.state.EnvelopeCharge.setBudget(&budget);
-    const std::string noRoom = "452 Requested action not taken: insufficient system storage\r\n";
-    EXPECT_EQ(smtp.script({"MAIL FROM:<a@x>", "RCPT TO:<" + std::string(20, 'b') + ">", "RCPT TO:<c@x>"}),
-              Ok + Ok + noRoom);
-    EXPECT_EQ(budget.used(), 27u);
-    EXPECT_EQ(smtp.client("RSET"), Ok);
-    EXPECT_EQ(budget.used(), 0u);
-    budget.setLimit(4);
-    EXPECT_EQ(smtp.client("MAIL FROM:<a@x>"), noRoom);
-
-    SmtpDialogue many;
-    std::vector<std::string> lines{"MAIL FROM:<a@x>"};
-    lines.insert(lines.end(), CaptureLimits::MaxRecipients + 1, "RCPT TO:<b@x>");
-    EXPECT_TRUE(many.script(lines).ends_with(Ok + "452 4.5.3 Too many recipients\r\n"));
-    many.script({"DATA", "."});
-    ASSERT_EQ(many.stored.size(), 1u);
-    EXPECT_EQ(many.stored[0][1].size(), CaptureLimits::MaxRecipients * 7 - 2);
-
-    // RFC 5321 has the server close after QUIT; the plain dialogue leaves it to the client.
     for (bool modern : {false, true}) {
-        SmtpDialogue quitting;
-        quitting.state.Extensions = modern;
-        quitting.client("QUIT");
-        EXPECT_EQ(quitting.ended, modern);
+        SmtpDialogue smtp;
+        smtp.state.Extensions = modern;
+        smtp.client("QUIT");
+        EXPECT_EQ(smtp.ended, modern);
     }
 }
 

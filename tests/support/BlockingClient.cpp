@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-bool BlockingClient::Connect(int port, int timeoutMs, int bufferBytes)
+bool BlockingClient::Connect(int port, int timeoutMs)
 {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0)
@@ -16,10 +16,6 @@ bool BlockingClient::Connect(int port, int timeoutMs, int bufferBytes)
     ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     int one = 1;
     ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (bufferBytes > 0) {
-        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
-    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));

@@ -11,8 +11,7 @@ public:
     BlockingClient(const BlockingClient&) = delete;
     BlockingClient& operator=(const BlockingClient&) = delete;
 
-    // With bufferBytes, the system's buffers for the connection are kept that small.
-    bool Connect(int port, int timeoutMs = 20000, int bufferBytes = 0);
+    bool Connect(int port, int timeoutMs = 20000);
     bool Send(std::string_view bytes);
     // The next line without CR LF; empty on time-out or close.
     std::string ReadLine();
