@@ -1,9 +1,7 @@
-"""Attacks on the SMTP side of the real program, run headless on loopback ports with a small byte
-budget, one row each. A row passes when the program behaves soundly (refuses, closes, stays
-bounded, answers in time), every message answered 250 reads back byte for byte through the HTTP
-API, and SIGTERM then ends the program at once with exit code 0.
-
-Usage: smtp_attacks_test.py QUELLPOST_BINARY [--sanitized] [unittest args]"""
+"""Attacks on the SMTP side of the real program (headless, loopback ports, a small budget), one row
+each. A row passes when the program behaves soundly (refuses, closes, stays bounded, answers in time),
+every message answered 250 reads back byte for byte through the HTTP API, and SIGTERM then ends the
+program at once with exit code 0. Usage: smtp_attacks_test.py QUELLPOST_BINARY [--sanitized] [unittest args]"""
 import base64
 import json
 import os
@@ -60,9 +58,8 @@ class Program:
         with self.news:
             return self.news.wait_for(lambda: any(line.startswith(start) for line in self.lines), timeout)
 
-    def raw_messages(self):
-        get = lambda path: urllib.request.urlopen(f"http://127.0.0.1:{self.http}{path}", timeout=DEADLINE).read()
-        return [get(f"/api/v1/message/{m['ID']}/raw") for m in json.loads(get("/api/v1/messages"))["messages"]]
+    def get(self, path):
+        return urllib.request.urlopen(f"http://127.0.0.1:{self.http}{path}", timeout=DEADLINE).read()
 
 
 def connect(port):
@@ -150,8 +147,8 @@ def clients_stalled_in_data_hold_the_budget(program, case):
 
 def idle_client_times_out(program, case):
     client, started = connect(program.smtp), time.monotonic()
-    case.assertEqual(replies(client, 2), ["220 Quellpost", "421 4.4.2 Idle too long, closing transmission channel"])
-    case.assertEqual((client.recv(1), time.monotonic() - started < 5), (b"", True))
+    case.assertEqual(replies(client, 3), ["220 Quellpost", "421 4.4.2 Idle too long, closing transmission channel", ""])
+    case.assertLess(time.monotonic() - started, 5)
     case.assertTrue(program.logged("SMTPServer::Timeout, index 1: No progress for 1000 ms: connection closed."))
     return []
 
@@ -198,7 +195,8 @@ class SmtpAttacks(unittest.TestCase):
     def run_row(self, attack, options, bounded, how):
         program = Program(options, **how)
         try:
-            accepted, kept = attack(program, self), program.raw_messages()
+            accepted, listed = attack(program, self), json.loads(program.get("/api/v1/messages"))["messages"]
+            kept = [program.get(f"/api/v1/message/{message['ID']}/raw") for message in listed]
             self.assertEqual([message for message in accepted if message not in kept], [])
             # AddressSanitizer keeps freed memory in quarantine: resident size says nothing there.
             if bounded and not SANITIZED:
