@@ -6,6 +6,7 @@
 # Unlike a timing, the count hardly moves with the machine's other load.
 #
 #   bench/callgrind.sh [--bin PATH/quellpost-bench] [--load PATH/smtp-load] [--workloads "a c"] [--runs N]
+#                      [--keep DIR]   (DIR keeps callgrind's output files, for callgrind_annotate)
 #
 #   (a) 1 KiB messages, 500 and 1,500;  (c) 1 MiB messages, 10 and 30.
 # Defaults: the binaries of build-bench/ ($QP_BENCH_BUILD), which bench/run.sh builds.
@@ -18,6 +19,7 @@ BIN="$BUILD/bench/capture/quellpost-bench"
 LOAD="$BUILD/bench/driver/smtp-load"
 WORKLOADS="a c"
 RUNS=1
+KEEP=""
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -25,7 +27,8 @@ while [ $# -gt 0 ]; do
     --load) LOAD="$2"; shift ;;
     --workloads) WORKLOADS="$2"; shift ;;
     --runs) RUNS="$2"; shift ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    --keep) KEEP="$2"; shift ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
     *) echo "callgrind.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -42,12 +45,13 @@ free_port() {
 instructions() {
   local count=$1 size=$2 port out pid
   port=$(free_port)
-  out="$WORK/callgrind.$count.$size.out"
+  out="${KEEP:-$WORK}/callgrind.$count.$size.out"
+  rm -f "$WORK/server.log"
   QT_QPA_PLATFORM=offscreen valgrind --tool=callgrind --callgrind-out-file="$out" \
     "$BIN" --hidden --port "$port" > "$WORK/server.log" 2> "$WORK/valgrind.log" &
   pid=$!
   local waited=0
-  until grep -q '^listening port=' "$WORK/server.log"; do
+  until grep -qs '^listening port=' "$WORK/server.log"; do
     sleep 0.5
     waited=$((waited + 1))
     if [ $waited -gt 240 ] || ! kill -0 $pid 2> /dev/null; then

@@ -97,10 +97,16 @@ void dispose(QObject* object)
 
 // A socket no longer wanted finishes on its own: the bytes already queued still go out, then it
 // closes and deletes itself; one that cannot finish in time is cut off.
-void retire(QTcpSocket* socket, const QObject* formerOwner)
+// Unless flushing is wanted, or when it is over, the descriptor goes at once: what the system
+// took now is sent, the rest dropped.
+void retire(QTcpSocket* socket, const QObject* formerOwner, bool flushing = true)
 {
     QObject::disconnect(socket, nullptr, formerOwner, nullptr);
     socket->setParent(QCoreApplication::instance());
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        socket->flush();
+    if (!flushing)
+        socket->abort();
     if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
         QObject::connect(socket, &QAbstractSocket::disconnected, socket, [socket] { dispose(socket); });
         auto* limit = new QTimer(socket);
@@ -426,9 +432,9 @@ void SocketControl::StartServerEncryption()
     secure->startServerEncryption();
 }
 
-void SocketControl::Close()
+void SocketControl::Close(bool flushing)
 {
-    detach();
+    detach(flushing);
     if (m_server) {
         retire(m_server, this);
         m_server = nullptr;
@@ -527,12 +533,12 @@ void SocketControl::attach(QTcpSocket* socket)
     }
 }
 
-void SocketControl::detach()
+void SocketControl::detach(bool flushing)
 {
     ++m_generation;
     m_connectTimer.stop();
     if (m_socket)
-        retire(m_socket, this);
+        retire(m_socket, this, flushing);
     m_socket = nullptr;
 }
 

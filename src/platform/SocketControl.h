@@ -63,7 +63,9 @@ public:
     // arrives from then on is the decrypted text. Raises EncryptedEvent or TlsErrorEvent.
     void StartServerEncryption();
 
-    void Close();          // at once; raises no CloseEvent
+    // At once; raises no CloseEvent. Queued bytes still go out, for a few seconds at most, unless
+    // flushing is false: then the descriptor goes now and only what the system takes is sent.
+    void Close(bool flushing = true);
     std::string GetData(); // all bytes received so far
     void SendData(std::string_view data);
     // Bytes queued by SendData and not yet handed to the system.
@@ -90,7 +92,7 @@ signals:
 
 private:
     void attach(QTcpSocket* socket);
-    void detach();
+    void detach(bool flushing = true);
     void discardPendingRequests();
     void checkAccepted(unsigned generation);
 

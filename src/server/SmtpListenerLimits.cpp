@@ -166,7 +166,8 @@ void SmtpListener::CloseByServer(int index, std::string_view reply, const std::s
     }
     if (!line.empty())
         Log(line);
-    socket.Close();
+    // A client pushed out or timed out does not read: waiting for it would keep its descriptor.
+    socket.Close(reply.empty());
     DropConnection(index);
     m_beingDestroyed.insert(index);
     QMetaObject::invokeMethod(this, [this, index] { FinishClose(index); }, Qt::QueuedConnection);
