@@ -1,7 +1,5 @@
 #include "CommandLine.h"
 
-#include <tuple>
-
 #include <QCommandLineParser>
 #include <QHostAddress>
 #include <QStringList>
@@ -85,6 +83,25 @@ std::optional<ListenAddress> parseListenAddress(const QString& text, const char*
     if (!ok || number < 0 || number > MaxPort || QHostAddress(host).isNull())
         return std::nullopt;
     return ListenAddress{host.toStdString(), number};
+}
+// A whole number from 1 to maximum, when the option is given; false, with the reason, when it is none.
+bool readCount(const QCommandLineParser& parser, const QCommandLineOption& option, int maximum,
+               std::optional<int>& target, std::string& error)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const int number = parser.value(option).toInt(&ok);
+    if (!ok || number < 1 || number > maximum) {
+        error = QString::fromLatin1(NotACountFormat)
+                    .arg(option.names().constFirst())
+                    .arg(maximum)
+                    .arg(parser.value(option))
+                    .toStdString();
+        return false;
+    }
+    target = number;
+    return true;
 }
 } // namespace
 
@@ -173,24 +190,9 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
             return std::nullopt;
         }
     }
-    const std::tuple<const QCommandLineOption*, std::optional<int>*, int> counts[]
-        = {{&smtpTimeout, &options.SmtpTimeoutSeconds, MaxTimeoutSeconds},
-           {&smtpMaxConnections, &options.SmtpMaxConnections, MaxConnectionsLimit}};
-    for (const auto& [option, target, maximum] : counts) {
-        if (!parser.isSet(*option))
-            continue;
-        bool ok = false;
-        const int number = parser.value(*option).toInt(&ok);
-        if (!ok || number < 1 || number > maximum) {
-            error = QString::fromLatin1(NotACountFormat)
-                        .arg(option->names().constFirst())
-                        .arg(maximum)
-                        .arg(parser.value(*option))
-                        .toStdString();
-            return std::nullopt;
-        }
-        *target = number;
-    }
+    if (!readCount(parser, smtpTimeout, MaxTimeoutSeconds, options.SmtpTimeoutSeconds, error)
+        || !readCount(parser, smtpMaxConnections, MaxConnectionsLimit, options.SmtpMaxConnections, error))
+        return std::nullopt;
     options.Headless = parser.isSet(headless);
     return options;
 }

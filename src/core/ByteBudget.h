@@ -33,7 +33,9 @@ public:
     void setReclaimer(Reclaimer reclaimer) { m_reclaimer = std::move(reclaimer); }
 
 private:
-    bool reclaim(std::size_t bytes);
+    friend class ByteCharge;
+    // Takes bytes when they fit as things stand: the path of every line of mail data.
+    bool takeFree(std::size_t bytes);
 
     std::size_t m_limit;
     std::size_t m_used = 0;
@@ -57,6 +59,10 @@ public:
     bool cover(std::size_t bytes);
     void reset();
     std::size_t bytes() const { return m_bytes; }
+
+private:
+    // When the bytes do not fit as things stand: kept off the path of those that do.
+    [[gnu::cold, gnu::noinline]] bool coverReclaiming(std::size_t bytes);
 
 private:
     ByteBudget* m_budget = nullptr;

@@ -31,7 +31,7 @@ constexpr const char* WrongStateText = "Wrong protocol or connection state for t
 // rather than in ours, and a block handed to the program stays small.
 constexpr qint64 ReadAheadBytes = 256 * 1024;
 // What a paused connection still reads: the rest waits in the system's buffers and TCP's window.
-constexpr qint64 PausedReadAheadBytes = 16 * 1024;
+constexpr qint64 PausedReadAheadBytes = qint64{16} * 1024;
 constexpr const char* UnknownRequestText = "No pending connection request has this identifier";
 constexpr const char* InvalidPortText = "Invalid port number";
 

@@ -67,8 +67,7 @@ void SmtpSession::HandleLines(std::size_t scanFrom)
             m_skippingLine = false;
             continue;
         }
-        const bool command = !m_dialogue.InDataPhase;
-        if (command && line.size() > CaptureLimits::MaxCommandLineBytes) {
+        if (!m_dialogue.InDataPhase && line.size() > CaptureLimits::MaxCommandLineBytes) {
             LineTooLong();
             continue;
         }
@@ -83,9 +82,9 @@ void SmtpSession::HandleLines(std::size_t scanFrom)
             start = m_received.size();
             break;
         }
-        // Only a command is answered: a client that pipelines without reading is held here, so
-        // that what waits for it to read stays bounded.
-        if (command && m_connection.OutputBacklogged()) {
+        // Only commands are answered (a data line never is): a client that pipelines without
+        // reading is held here, so that what waits for it to read stays bounded.
+        if (!m_dialogue.InDataPhase && m_connection.OutputBacklogged()) {
             m_held = true;
             m_received.erase(0, start);
             return;
