@@ -461,7 +461,10 @@ void SocketControl::SendData(std::string_view data)
 
 std::size_t SocketControl::UnsentBytes() const
 {
-    return m_socket ? std::size_t(m_socket->bytesToWrite()) : 0;
+    if (!m_socket)
+        return 0;
+    // TLS encrypts what is written at once: the bytes then wait in the encrypted stream.
+    return std::size_t(m_socket->bytesToWrite() + (m_secure ? m_secure->encryptedBytesToWrite() : 0));
 }
 
 void SocketControl::PauseReceiving()
@@ -494,6 +497,7 @@ void SocketControl::attach(QTcpSocket* socket)
 {
     ++m_generation;
     m_socket = socket;
+    m_secure = qobject_cast<QSslSocket*>(socket);
     m_dataUnannounced = false;
     m_receivePaused = false;
     socket->setReadBufferSize(ReadAheadBytes);
@@ -540,6 +544,7 @@ void SocketControl::detach(bool flushing)
     if (m_socket)
         retire(m_socket, this, flushing);
     m_socket = nullptr;
+    m_secure = nullptr;
 }
 
 void SocketControl::discardPendingRequests()

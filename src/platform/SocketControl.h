@@ -13,6 +13,7 @@
 
 #include "AppError.h"
 
+class QSslSocket;
 class QTcpServer;
 class QTcpSocket;
 
@@ -107,6 +108,7 @@ private:
 
     QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
+    QSslSocket* m_secure = nullptr; // m_socket, when it is a TLS socket
     QTimer m_connectTimer;
     std::optional<QSslConfiguration> m_tls;
     QHostAddress m_localAddress = QHostAddress::Any;

@@ -305,18 +305,22 @@ void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
 }
 
 // Replies went out: the connection makes progress, and a held one goes on once its backlog is down.
-void SmtpListener::ResumeConnection(int index, long bytesRemaining)
+void SmtpListener::ResumeConnection(int index)
 {
     auto it = m_connections.find(index);
     if (it == m_connections.end())
         return;
     it->second->idleTicks = 0;
-    if (!it->second->session.Held() || std::size_t(bytesRemaining) > CaptureLimits::MaxUnsentBytes / 2)
+    if (!it->second->session.Held())
+        return;
+    // Counted here, not taken from the event: TLS keeps what it has encrypted apart.
+    SocketControl& socket = m_sockets->Element(index);
+    if (socket.UnsentBytes() > CaptureLimits::MaxUnsentBytes / 2)
         return;
     const std::shared_ptr<Connection> connection = it->second;
     connection->session.Resume();
     if (!connection->session.Held() && !connection->session.Dropped())
-        m_sockets->Element(index).ResumeReceiving();
+        socket.ResumeReceiving();
 }
 
 bool SmtpListener::StoreMessage(int index, std::string&& sender, std::string&& recipients, std::string&& body,
@@ -407,7 +411,7 @@ void SmtpListener::sckSMTPServer_SendProgress(int index, long bytesSent, long by
         if (m_host.DetailedLogging())
             LogDetailed(ServerLine("SendProgress", index) + ": " + std::to_string(bytesSent) + " bytes sent, "
                         + std::to_string(bytesRemaining) + " bytes remaining");
-        ResumeConnection(index, bytesRemaining);
+        ResumeConnection(index);
     });
 }
 

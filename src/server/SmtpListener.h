@@ -82,7 +82,7 @@ private:
     bool StoreMessage(int index, std::string&& sender, std::string&& recipients, std::string&& body,
                       const std::string& authUser);
     void DropConnection(int index);
-    void ResumeConnection(int index, long bytesRemaining);
+    void ResumeConnection(int index);
 
     // Time-outs, the connection cap and eviction (SmtpListenerLimits.cpp).
     void WatchIdleClients();

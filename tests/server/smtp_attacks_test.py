@@ -10,6 +10,7 @@ import select
 import signal
 import smtplib
 import socket
+import ssl
 import subprocess
 import sys
 import threading
@@ -32,8 +33,9 @@ class Program:
         deadline = time.monotonic() + DEADLINE
         while not self.logged("HTTP API listening on", 0):
             assert time.monotonic() < deadline and self.read_log(deadline), "no ports reported"
-        port = lambda start: next(int(l.rstrip(".").split()[-1]) for l in self.lines if l.startswith(start))
+        port = lambda start: next((int(l.rstrip(".").split()[-1]) for l in self.lines if l.startswith(start)), None)
         self.smtp, self.http = port("SMTP server listening on"), port("HTTP API listening on")
+        self.smtps = port("SMTP server listening for TLS")
         if read_log:
             self.follow_log()
 
@@ -102,19 +104,29 @@ def transaction(program, case, envelope, expected, message):
 
 # --- the rows: each takes the running program and returns the messages answered 250 ------------
 
-def pipelining_client_never_reads(program, case):
+def pipelining_client_never_reads(program, case, tls=None):
     for _ in range(4):
-        attacker = connect(program.smtp)
+        attacker = connect(program.smtps if tls else program.smtp)
         attacker.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 64 * 1024)
+        attacker = tls.wrap_socket(attacker) if tls else attacker
         attacker.setblocking(False)
         sent, flood = 0, b"HELO x\r\n" * 8192
         # Until the program stops taking input (a second without room), or 256 MiB went.
         while sent < 256 * MiB and select.select([], [attacker], [], 1.0)[1]:
-            sent += attacker.send(flood)
+            try:
+                sent += attacker.send(flood)
+            except ssl.SSLWantWriteError:
+                pass
         case.assertLess(sent, 64 * MiB, "flow control never stopped the sender")
         program.kept.append(attacker)  # connected and unread until SIGTERM
     case.assertEqual(deliver(program.smtp, honest := body("after the flood")), 250)
     return [honest]
+
+
+def pipelining_client_never_reads_over_tls(program, case):
+    tls = ssl.create_default_context()
+    tls.check_hostname, tls.verify_mode = False, ssl.CERT_NONE
+    return pipelining_client_never_reads(program, case, tls)
 
 
 def recipients_past_the_limit(program, case):
@@ -181,6 +193,7 @@ def client_text_cannot_forge_log_lines(program, case):
 # name, options, whether peak RSS must stay within the budget + 64 MiB, how the program runs
 ROWS = [
     (pipelining_client_never_reads, ["--max-memory", "64M"], True, {}),
+    (pipelining_client_never_reads_over_tls, ["--max-memory", "64M", "--smtps", "127.0.0.1:0"], True, {}),
     (recipients_past_the_limit, ["--max-memory", "64M"], False, {}),
     (recipients_past_the_budget, ["--max-memory", "1M"], True, {}),
     (idle_clients_past_the_descriptors, ["--max-memory", "64M"], True, {"descriptors": 1024}),
