@@ -34,6 +34,18 @@ constexpr const char* SmtpsHelp = "Also listen on ADDR:PORT for clients that spe
                                   "(for example 127.0.0.1:465).";
 constexpr const char* SmtpName = "smtp";
 constexpr const char* SmtpHelp = "Start listens for mail on ADDR:PORT instead of port 25 on every address.";
+constexpr const char* SmtpTimeoutName = "smtp-timeout";
+constexpr const char* SmtpTimeoutHelp
+    = "Close an SMTP client that sends and reads nothing for SECONDS (default 300; a thirtieth of it, "
+      "at least 1, while connections or memory run short).";
+constexpr const char* SecondsValue = "SECONDS";
+constexpr const char* SmtpMaxConnectionsName = "smtp-max-connections";
+constexpr const char* SmtpMaxConnectionsHelp
+    = "Serve at most N SMTP clients at once (default 1000); a further one pushes out the client idle longest.";
+constexpr const char* CountValue = "N";
+constexpr const char* NotACountFormat = "--%1 takes a whole number from 1 to %2, not: %3";
+constexpr int MaxTimeoutSeconds = 86400;
+constexpr int MaxConnectionsLimit = 32767;
 constexpr const char* HttpName = "http";
 constexpr const char* HttpHelp = "Serve the HTTP API on ADDR:PORT (127.0.0.1 when only a port is given).";
 constexpr const char* HttpHostName = "http-host";
@@ -66,7 +78,8 @@ const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::from
                                QString::fromLatin1(HttpName),      QString::fromLatin1(TlsCertName),
                                QString::fromLatin1(TlsKeyName),    QString::fromLatin1(SmtpsName),
                                QString::fromLatin1(HttpHostName),  QString::fromLatin1(CorsName),
-                               QString::fromLatin1(HttpAuthName)};
+                               QString::fromLatin1(HttpAuthName),  QString::fromLatin1(SmtpTimeoutName),
+                               QString::fromLatin1(SmtpMaxConnectionsName)};
 
 // A host name or address as a Host field would give it: lower case, IPv6 in brackets.
 std::optional<std::string> parseHostName(const QString& text)
@@ -114,6 +127,25 @@ std::optional<ListenAddress> parseListenAddress(const QString& text, const char*
         return std::nullopt;
     return ListenAddress{host.toStdString(), number};
 }
+// A whole number from 1 to maximum, when the option is given; false, with the reason, when it is none.
+bool readCount(const QCommandLineParser& parser, const QCommandLineOption& option, int maximum,
+               std::optional<int>& target, std::string& error)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const int number = parser.value(option).toInt(&ok);
+    if (!ok || number < 1 || number > maximum) {
+        error = QString::fromLatin1(NotACountFormat)
+                    .arg(option.names().constFirst())
+                    .arg(maximum)
+                    .arg(parser.value(option))
+                    .toStdString();
+        return false;
+    }
+    target = number;
+    return true;
+}
 } // namespace
 
 std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string>& arguments, std::string& error)
@@ -149,6 +181,12 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
     parser.addOption(httpAuth);
     const QCommandLineOption headless(QString::fromLatin1(HeadlessName), QString::fromLatin1(HeadlessHelp));
     parser.addOption(headless);
+    const QCommandLineOption smtpTimeout(QString::fromLatin1(SmtpTimeoutName), QString::fromLatin1(SmtpTimeoutHelp),
+                                         QString::fromLatin1(SecondsValue));
+    const QCommandLineOption smtpMaxConnections(QString::fromLatin1(SmtpMaxConnectionsName),
+                                                QString::fromLatin1(SmtpMaxConnectionsHelp),
+                                                QString::fromLatin1(CountValue));
+    parser.addOptions({smtpTimeout, smtpMaxConnections});
     // Qt's own options (-platform, -style...) take one dash and are left to the application object.
     QStringList list{QString::fromLatin1(ProgramName)};
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -224,6 +262,9 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
         }
         options.HttpUsersFile = parser.value(httpAuth).toStdString();
     }
+    if (!readCount(parser, smtpTimeout, MaxTimeoutSeconds, options.SmtpTimeoutSeconds, error)
+        || !readCount(parser, smtpMaxConnections, MaxConnectionsLimit, options.SmtpMaxConnections, error))
+        return std::nullopt;
     options.Headless = parser.isSet(headless);
     return options;
 }

@@ -25,6 +25,8 @@ struct CommandLineOptions {
     std::optional<std::string> TlsCertificateFile;
     std::optional<std::string> TlsKeyFile;
     std::optional<ListenAddress> Smtps; // where clients that speak TLS from the first byte connect
+    std::optional<int> SmtpTimeoutSeconds; // a client's idle time before it is closed; 300 by default
+    std::optional<int> SmtpMaxConnections; // clients at once; 1,000 by default
     // Text to print instead of running (--help, --version).
     std::optional<std::string> Output;
 };

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "ScopeExit.h"
+
 namespace {
 constexpr std::size_t MaxDefaultLimit = std::size_t(4) << 30;
 constexpr std::size_t FallbackLimit = std::size_t(1) << 30; // when the machine's memory cannot be read
@@ -27,13 +29,24 @@ std::size_t ByteBudget::defaultLimit()
     return std::min(std::size_t(pages) / 4 * std::size_t(pageSize), MaxDefaultLimit);
 }
 
-bool ByteBudget::tryTake(std::size_t bytes)
+bool ByteBudget::takeFree(std::size_t bytes)
 {
     if (bytes > remaining())
         return false;
     m_used += bytes;
     m_peak = std::max(m_peak, m_used);
     return true;
+}
+
+bool ByteBudget::tryTake(std::size_t bytes)
+{
+    if (takeFree(bytes))
+        return true;
+    if (!m_reclaimer || m_reclaiming)
+        return false;
+    m_reclaiming = true;
+    const ScopeExit done([this] { m_reclaiming = false; });
+    return m_reclaimer(bytes - remaining()) && takeFree(bytes);
 }
 
 void ByteBudget::giveBack(std::size_t bytes)
@@ -51,7 +64,15 @@ bool ByteCharge::cover(std::size_t bytes)
 {
     if (bytes <= m_bytes)
         return true;
-    if (m_budget && !m_budget->tryTake(bytes - m_bytes))
+    if (m_budget && !m_budget->takeFree(bytes - m_bytes))
+        return coverReclaiming(bytes);
+    m_bytes = bytes;
+    return true;
+}
+
+bool ByteCharge::coverReclaiming(std::size_t bytes)
+{
+    if (!m_budget->tryTake(bytes - m_bytes))
         return false;
     m_bytes = bytes;
     return true;

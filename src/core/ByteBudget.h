@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <utility>
 
 // The bytes the program may hold on behalf of clients, all told: stored messages and the data of
 // messages still arriving. Holders take bytes before they hold them and give them back when they
@@ -20,13 +22,26 @@ public:
     // The most ever in use at once.
     std::size_t peak() const { return m_peak; }
 
+    // Takes bytes when they fit; when they do not, the reclaimer may first make room.
     bool tryTake(std::size_t bytes);
     void giveBack(std::size_t bytes);
 
+    // Asked, when a request does not fit, to give back what it can of the bytes wanted (by
+    // ending holders that can go); returns whether anything was given back. Not asked again
+    // while it runs.
+    using Reclaimer = std::function<bool(std::size_t bytes)>;
+    void setReclaimer(Reclaimer reclaimer) { m_reclaimer = std::move(reclaimer); }
+
 private:
+    friend class ByteCharge;
+    // Takes bytes when they fit as things stand: the path of every line of mail data.
+    bool takeFree(std::size_t bytes);
+
     std::size_t m_limit;
     std::size_t m_used = 0;
     std::size_t m_peak = 0;
+    Reclaimer m_reclaimer;
+    bool m_reclaiming = false;
 };
 
 // Bytes one holder has taken from a budget, given back when it is reset or destroyed. Without a
@@ -44,6 +59,10 @@ public:
     bool cover(std::size_t bytes);
     void reset();
     std::size_t bytes() const { return m_bytes; }
+
+private:
+    // When the bytes do not fit as things stand: kept off the path of those that do.
+    [[gnu::cold, gnu::noinline]] bool coverReclaiming(std::size_t bytes);
 
 private:
     ByteBudget* m_budget = nullptr;

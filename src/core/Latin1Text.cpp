@@ -2,6 +2,17 @@
 
 #include <algorithm>
 
+namespace {
+constexpr std::string_view HexDigits = "0123456789ABCDEF";
+constexpr std::string_view CutMark = "... (";
+constexpr std::string_view CutMarkEnd = " bytes)";
+
+bool isControl(unsigned char c)
+{
+    return c < 0x20 || (c >= 0x7F && c < 0xA0);
+}
+} // namespace
+
 char UpperLatin1(char c)
 {
     auto u = static_cast<unsigned char>(c);
@@ -99,4 +110,24 @@ std::string Concat(std::initializer_list<std::string_view> parts)
     for (std::string_view part : parts)
         text += part;
     return text;
+}
+
+std::string EscapeControls(std::string_view text, std::size_t maxBytes)
+{
+    const std::string_view taken = text.substr(0, maxBytes);
+    std::string escaped;
+    escaped.reserve(taken.size());
+    for (char c : taken) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!isControl(u)) {
+            escaped += c;
+            continue;
+        }
+        escaped += "\\x";
+        escaped += HexDigits[u >> 4];
+        escaped += HexDigits[u & 15];
+    }
+    if (taken.size() < text.size())
+        escaped += Concat({CutMark, std::to_string(text.size()), CutMarkEnd});
+    return escaped;
 }

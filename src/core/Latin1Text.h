@@ -33,5 +33,10 @@ bool EqualNoCase(std::string_view a, std::string_view b);
 // Removes leading and trailing blanks (spaces only; tabs and line breaks are kept).
 std::string_view TrimBlanks(std::string_view text);
 
+// The text with every control character (C0, DEL and C1) written as \xNN, so that text a client
+// wrote cannot break or forge a line of the log. At most maxBytes of the text are taken; a text
+// cut short ends in "..." and its full length.
+std::string EscapeControls(std::string_view text, std::size_t maxBytes = std::string_view::npos);
+
 // The parts joined into one text, with one allocation.
 std::string Concat(std::initializer_list<std::string_view> parts);

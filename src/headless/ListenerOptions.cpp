@@ -18,6 +18,10 @@ bool applyListenerOptions(SmtpListener& listener, const CommandLineOptions& opti
         if (options.Smtps)
             listener.SetImplicitTlsAddress(QHostAddress(QString::fromStdString(options.Smtps->host)),
                                            options.Smtps->port);
+        if (options.SmtpTimeoutSeconds)
+            listener.SetIdleTimeout(std::chrono::seconds(*options.SmtpTimeoutSeconds));
+        if (options.SmtpMaxConnections)
+            listener.SetMaxConnections(*options.SmtpMaxConnections);
         if (options.ModernSmtp)
             setModernSmtp(true);
     } catch (const AppError& error) {

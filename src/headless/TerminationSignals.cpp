@@ -1,5 +1,6 @@
 #include "TerminationSignals.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -16,6 +17,10 @@ namespace {
 int g_pair[2] = {-1, -1};
 constexpr const char* SocketPairText = "Cannot watch for termination signals: no socket pair.";
 constexpr int WatchedSignals[] = {SIGTERM, SIGINT};
+std::atomic<unsigned> g_forcedEndSeconds{0};
+std::atomic<bool> g_requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<unsigned>::is_always_lock_free,
+              "used inside a signal handler");
 
 void onSignal(int signalNumber)
 {
@@ -23,13 +28,22 @@ void onSignal(int signalNumber)
     const auto byte = static_cast<unsigned char>(signalNumber);
     // A full pipe already holds a request to end: the byte may be lost without harm.
     [[maybe_unused]] const ssize_t written = ::write(g_pair[0], &byte, 1);
+    if (!g_requested.exchange(true))
+        ::alarm(g_forcedEndSeconds);
     errno = savedErrno;
+}
+
+void onForcedEnd(int)
+{
+    ::_exit(0);
 }
 
 } // namespace
 
-TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
+TerminationSignals::TerminationSignals(std::chrono::seconds forcedEndDelay, QObject* parent) : QObject(parent)
 {
+    g_forcedEndSeconds = unsigned(forcedEndDelay.count());
+    g_requested = false;
     if (g_pair[0] < 0) {
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pair) != 0)
             throw AppError(ErrorNumber::Unexpected, SocketPairText);
@@ -47,10 +61,14 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
     action.sa_flags = SA_RESTART;
     for (int signalNumber : WatchedSignals)
         ::sigaction(signalNumber, &action, nullptr);
+    action.sa_handler = onForcedEnd;
+    ::sigaction(SIGALRM, &action, nullptr);
 }
 
 TerminationSignals::~TerminationSignals()
 {
+    ::alarm(0);
     for (int signalNumber : WatchedSignals)
         std::signal(signalNumber, SIG_DFL);
+    std::signal(SIGALRM, SIG_DFL);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include <QObject>
@@ -7,11 +8,15 @@
 class QSocketNotifier;
 
 // SIGTERM and SIGINT as a Qt signal. The handler only writes a byte to a socket pair; the event
-// loop reads it and emits requested(), so nothing runs inside the signal handler itself.
+// loop reads it and emits requested(), so nothing runs inside the signal handler itself. Should
+// the program not have ended forcedEndDelay after the first signal (the event loop busy with a
+// long piece of work), it ends then, with exit code 0 all the same.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
-    explicit TerminationSignals(QObject* parent = nullptr);
+    static constexpr std::chrono::seconds DefaultForcedEndDelay{3};
+
+    explicit TerminationSignals(std::chrono::seconds forcedEndDelay = DefaultForcedEndDelay, QObject* parent = nullptr);
     ~TerminationSignals() override;
 
 signals:

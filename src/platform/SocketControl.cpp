@@ -30,6 +30,8 @@ constexpr const char* WrongStateText = "Wrong protocol or connection state for t
 // What a connection reads ahead of the program: a fast client then waits in the kernel's buffers
 // rather than in ours, and a block handed to the program stays small.
 constexpr qint64 ReadAheadBytes = 256 * 1024;
+// What a paused connection still reads: the rest waits in the system's buffers and TCP's window.
+constexpr qint64 PausedReadAheadBytes = qint64{16} * 1024;
 constexpr const char* UnknownRequestText = "No pending connection request has this identifier";
 constexpr const char* InvalidPortText = "Invalid port number";
 
@@ -95,10 +97,16 @@ void dispose(QObject* object)
 
 // A socket no longer wanted finishes on its own: the bytes already queued still go out, then it
 // closes and deletes itself; one that cannot finish in time is cut off.
-void retire(QTcpSocket* socket, const QObject* formerOwner)
+// Unless flushing is wanted, or when it is over, the descriptor goes at once: what the system
+// took now is sent, the rest dropped.
+void retire(QTcpSocket* socket, const QObject* formerOwner, bool flushing = true)
 {
     QObject::disconnect(socket, nullptr, formerOwner, nullptr);
     socket->setParent(QCoreApplication::instance());
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        socket->flush();
+    if (!flushing)
+        socket->abort();
     if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
         QObject::connect(socket, &QAbstractSocket::disconnected, socket, [socket] { dispose(socket); });
         auto* limit = new QTimer(socket);
@@ -310,8 +318,9 @@ void SocketControl::Listen()
         onNewConnection();
     });
     // Qt stops accepting for good after such a failure (say, out of descriptors); try again soon.
-    connect(server, &QTcpServer::acceptError, server, [server](QAbstractSocket::SocketError) {
+    connect(server, &QTcpServer::acceptError, this, [this, server](QAbstractSocket::SocketError) {
         QTimer::singleShot(AcceptRetryDelay, server, [server] { server->resumeAccepting(); });
+        emit AcceptFailed();
     });
     ++m_generation;
     m_server = server;
@@ -423,9 +432,9 @@ void SocketControl::StartServerEncryption()
     secure->startServerEncryption();
 }
 
-void SocketControl::Close()
+void SocketControl::Close(bool flushing)
 {
-    detach();
+    detach(flushing);
     if (m_server) {
         retire(m_server, this);
         m_server = nullptr;
@@ -450,11 +459,47 @@ void SocketControl::SendData(std::string_view data)
     m_socket->write(data.data(), qint64(data.size()));
 }
 
+std::size_t SocketControl::UnsentBytes() const
+{
+    if (!m_socket)
+        return 0;
+    // TLS encrypts what is written at once: the bytes then wait in the encrypted stream.
+    return std::size_t(m_socket->bytesToWrite() + (m_secure ? m_secure->encryptedBytesToWrite() : 0));
+}
+
+void SocketControl::PauseReceiving()
+{
+    m_receivePaused = true;
+    if (m_socket)
+        m_socket->setReadBufferSize(PausedReadAheadBytes);
+}
+
+void SocketControl::ResumeReceiving()
+{
+    if (!m_receivePaused)
+        return;
+    m_receivePaused = false;
+    if (!m_socket)
+        return;
+    m_socket->setReadBufferSize(ReadAheadBytes);
+    // Announced from the event loop, not inside the handler that resumed.
+    const unsigned generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (generation == m_generation && m_socket && m_socket->isOpen())
+                onReadyRead(m_socket);
+        },
+        Qt::QueuedConnection);
+}
+
 void SocketControl::attach(QTcpSocket* socket)
 {
     ++m_generation;
     m_socket = socket;
+    m_secure = qobject_cast<QSslSocket*>(socket);
     m_dataUnannounced = false;
+    m_receivePaused = false;
     socket->setReadBufferSize(ReadAheadBytes);
     // channelReadyRead and channelBytesWritten, unlike readyRead and bytesWritten, are also
     // emitted while a handler of ours runs a nested event loop.
@@ -492,13 +537,14 @@ void SocketControl::attach(QTcpSocket* socket)
     }
 }
 
-void SocketControl::detach()
+void SocketControl::detach(bool flushing)
 {
     ++m_generation;
     m_connectTimer.stop();
     if (m_socket)
-        retire(m_socket, this);
+        retire(m_socket, this, flushing);
     m_socket = nullptr;
+    m_secure = nullptr;
 }
 
 void SocketControl::discardPendingRequests()
@@ -563,7 +609,7 @@ void SocketControl::onConnected(QTcpSocket* socket)
 
 void SocketControl::onReadyRead(QTcpSocket* socket)
 {
-    if (socket != m_socket || m_state != SocketState::Connected)
+    if (socket != m_socket || m_state != SocketState::Connected || m_receivePaused)
         return;
     const qint64 available = socket->bytesAvailable();
     m_dataUnannounced = false;

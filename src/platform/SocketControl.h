@@ -13,6 +13,7 @@
 
 #include "AppError.h"
 
+class QSslSocket;
 class QTcpServer;
 class QTcpSocket;
 
@@ -63,9 +64,17 @@ public:
     // arrives from then on is the decrypted text. Raises EncryptedEvent or TlsErrorEvent.
     void StartServerEncryption();
 
-    void Close();          // at once; raises no CloseEvent
+    // At once; raises no CloseEvent. Queued bytes still go out, for a few seconds at most, unless
+    // flushing is false: then the descriptor goes now and only what the system takes is sent.
+    void Close(bool flushing = true);
     std::string GetData(); // all bytes received so far
     void SendData(std::string_view data);
+    // Bytes queued by SendData and not yet handed to the system.
+    std::size_t UnsentBytes() const;
+    // While paused, no DataArrival is raised and little more is read, so that TCP's flow control
+    // stops the peer; resuming raises DataArrival for what came meanwhile.
+    void PauseReceiving();
+    void ResumeReceiving();
 
 signals:
     void ConnectionRequest(long requestId);
@@ -78,10 +87,13 @@ signals:
     void EncryptedEvent();
     // The handshake failed (a client speaking plain text to a TLS port, say); the connection is lost.
     void TlsErrorEvent(const std::string& description);
+    // The system refused to hand over a waiting connection (out of descriptors, say); the listener
+    // tries again shortly.
+    void AcceptFailed();
 
 private:
     void attach(QTcpSocket* socket);
-    void detach();
+    void detach(bool flushing = true);
     void discardPendingRequests();
     void checkAccepted(unsigned generation);
 
@@ -96,6 +108,7 @@ private:
 
     QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
+    QSslSocket* m_secure = nullptr; // m_socket, when it is a TLS socket
     QTimer m_connectTimer;
     std::optional<QSslConfiguration> m_tls;
     QHostAddress m_localAddress = QHostAddress::Any;
@@ -108,6 +121,7 @@ private:
     // Counts every change of connection, so events and deferred work of an earlier one are dropped.
     unsigned m_generation = 0;
     bool m_dataUnannounced = false; // received before Accept and not yet offered
+    bool m_receivePaused = false;
 };
 
 // The error number and plain description of a socket failure as Qt reports it.

@@ -160,8 +160,7 @@ void continueAuth(SmtpConnection& connection, std::string_view line, SmtpServerS
 void ehlo(SmtpConnection& connection, SmtpServerState& state)
 {
     // EHLO begins a new transaction.
-    state.PendingSender.clear();
-    state.PendingRecipients.clear();
+    mdlSMTP::ClearEnvelope(state);
     std::string reply{EhloGreeting};
     reply += EhloKeywords;
     reply += "250-SIZE " + std::to_string(CaptureLimits::MaxMessageBytes) + "\r\n";
@@ -184,8 +183,7 @@ void startTls(SmtpConnection& connection, SmtpServerState& state)
         return;
     }
     sendLine(connection, TlsReadyReply);
-    state.PendingSender.clear();
-    state.PendingRecipients.clear();
+    mdlSMTP::ClearEnvelope(state);
     state.DataBuffer.clear();
     state.DataCharge.reset();
     state.AuthUser.clear();

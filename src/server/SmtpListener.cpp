@@ -1,4 +1,5 @@
 #include "SmtpListener.h"
+#include "SmtpListenerConnection.h"
 
 #include <limits>
 #include <utility>
@@ -6,6 +7,7 @@
 #include <QHostInfo>
 
 #include "AppError.h"
+#include "CaptureLimits.h"
 #include "ErrorReport.h"
 #include "EventPump.h"
 #include "ListenerHost.h"
@@ -31,70 +33,80 @@ constexpr const char* ModernSmtpOffLine
     = "Modern SMTP (EHLO, STARTTLS, AUTH) off: new connections get the plain dialogue.";
 constexpr const char* CertificateMadeText = "TLS certificate generated for ";
 
+} // namespace
+
 std::string ServerLine(const char* event, int index)
 {
     return std::string("SMTPServer::") + event + ", index " + std::to_string(index);
 }
 
-} // namespace
+SmtpListener::SocketConnection::SocketConnection(SmtpListener& listener, int index)
+    : m_listener(listener), m_index(index)
+{
+}
 
-// The engine's view of one connection socket.
-class SmtpListener::SocketConnection : public SmtpConnection {
-public:
-    SocketConnection(SmtpListener& listener, int index) : m_listener(listener), m_index(index) { }
+// A line handled while a box was open may find its connection ended meanwhile (the client left,
+// or Stop or Quit was chosen): its reply has nobody to go to and is no error.
+void SmtpListener::SocketConnection::SendData(std::string_view text)
+{
+    if (!m_dropped)
+        m_listener.m_sockets->Element(m_index).SendData(text);
+}
 
-    // A line handled while a box was open may find its connection ended meanwhile (the client left,
-    // or Stop or Quit was chosen): its reply has nobody to go to and is no error.
-    void SendData(std::string_view text) override
-    {
-        if (!m_dropped)
-            m_listener.m_sockets->Element(m_index).SendData(text);
-    }
-    void Drop() { m_dropped = true; }
-    bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body,
-                      const std::string& authUser) override
-    {
-        return m_listener.StoreMessage(m_index, sender, recipients, std::move(body), authUser);
-    }
-    bool TlsAvailable() const override { return !m_dropped && m_listener.m_sockets->Element(m_index).TlsCapable(); }
-    bool StartTls() override
-    {
-        if (m_dropped)
-            return false;
-        m_listener.m_sockets->Element(m_index).StartServerEncryption();
-        return true;
-    }
-    void LoggedIn(const std::string& user, std::string_view mechanism) override
-    {
-        m_listener.Log(Concat({ServerLine("Auth", m_index), LoggedInText, user, " (", mechanism, ")"}));
-    }
+bool SmtpListener::SocketConnection::StoreMessage(std::string&& sender, std::string&& recipients, std::string&& body,
+                                                  const std::string& authUser)
+{
+    return m_listener.StoreMessage(m_index, std::move(sender), std::move(recipients), std::move(body), authUser);
+}
 
-private:
-    SmtpListener& m_listener;
-    int m_index;
-    bool m_dropped = false;
-};
+bool SmtpListener::SocketConnection::OutputBacklogged() const
+{
+    return !m_dropped && m_listener.m_sockets->Element(m_index).UnsentBytes() > CaptureLimits::MaxUnsentBytes;
+}
 
-// What one client connection carries from its acceptance to its end.
-struct SmtpListener::Connection {
-    Connection(SmtpListener& listener, int index)
-        : socket(listener, index), session(
-                                       socket,
-                                       [&listener, index](std::string_view line) {
-                                           listener.Log(ServerLine("DataArrival", index) + ": Error: Unknown command:");
-                                           listener.Log(std::string(line));
-                                       },
-                                       &listener.m_store.Budget())
-    {
-    }
+// The 221 is queued: closing sends it, then ends the connection.
+void SmtpListener::SocketConnection::EndSession()
+{
+    if (!m_dropped)
+        m_listener.CloseByServer(m_index, {}, {});
+}
 
-    SocketConnection socket;
-    SmtpSession session;
-};
+bool SmtpListener::SocketConnection::TlsAvailable() const
+{
+    return !m_dropped && m_listener.m_sockets->Element(m_index).TlsCapable();
+}
+
+bool SmtpListener::SocketConnection::StartTls()
+{
+    if (m_dropped)
+        return false;
+    m_listener.m_sockets->Element(m_index).StartServerEncryption();
+    return true;
+}
+
+void SmtpListener::SocketConnection::LoggedIn(const std::string& user, std::string_view mechanism)
+{
+    m_listener.Log(Concat({ServerLine("Auth", m_index), LoggedInText,
+                           EscapeControls(user, CaptureLimits::MaxLoggedClientBytes), " (", mechanism, ")"}));
+}
+
+SmtpListener::Connection::Connection(SmtpListener& listener, int index)
+    : socket(listener, index), session(
+                                   socket,
+                                   [&listener, index](std::string_view line) {
+                                       listener.Log(ServerLine("DataArrival", index) + ": Error: Unknown command:");
+                                       listener.Log(EscapeControls(line, CaptureLimits::MaxLoggedClientBytes));
+                                   },
+                                   &listener.m_store.Budget())
+{
+}
 
 SmtpListener::SmtpListener(clsEmailStorage& store, ListenerHost& host, QObject* parent)
-    : QObject(parent), m_store(store), m_host(host), m_sockets(std::make_unique<SocketArray>())
+    : QObject(parent), m_store(store), m_host(host), m_sockets(std::make_unique<SocketArray>()),
+      m_idleTimeout(DefaultIdleTimeout),
+      m_connectionCap(ConnectionCap(CaptureLimits::MaxConnections))
 {
+    WatchIdleClients();
     m_sockets->setObjectName(QStringLiteral("sckSMTPServer"));
     connect(m_sockets.get(), &SocketArray::ConnectionRequest, this, &SmtpListener::sckSMTPServer_ConnectionRequest);
     connect(m_sockets.get(), &SocketArray::DataArrival, this, &SmtpListener::sckSMTPServer_DataArrival);
@@ -109,8 +121,10 @@ SmtpListener::SmtpListener(clsEmailStorage& store, ListenerHost& host, QObject* 
 
 SmtpListener::~SmtpListener()
 {
+    m_store.Budget().setReclaimer(nullptr);
     // The sockets end with their owner, quietly: no handler may run on a half-destroyed listener.
     m_sockets->disconnect(this);
+    m_sockets->Element(0).disconnect(this);
     if (m_implicitTls)
         m_implicitTls->disconnect(this);
 }
@@ -159,6 +173,7 @@ void SmtpListener::SetImplicitTlsAddress(const QHostAddress& address, int port)
     connect(m_implicitTls.get(), &SocketControl::ConnectionRequest, this, [this](long requestId) {
         Trapped("sckSMTPServer_ConnectionRequest", 0, [&] { AcceptRequest(0, requestId, true); });
     });
+    connect(m_implicitTls.get(), &SocketControl::AcceptFailed, this, &SmtpListener::MakeRoomForClient);
 }
 
 int SmtpListener::ImplicitTlsPort() const
@@ -215,6 +230,8 @@ void SmtpListener::AcceptRequest(int index, long requestId, bool implicitTls)
     Log(request);
     if (index != 0)
         return;
+    if (int(m_connections.size()) >= m_connectionCap)
+        MakeRoomForClient();
     int chosen = ReusableSocket();
     if (chosen == 0) {
         chosen = FreeSocketNumber();
@@ -226,6 +243,7 @@ void SmtpListener::AcceptRequest(int index, long requestId, bool implicitTls)
     socket.SetLocalPort(0);
     socket.Accept(requestId);
     auto connection = std::make_shared<Connection>(*this, chosen);
+    connection->serial = ++m_accepted;
     m_connections[chosen] = connection;
     if (implicitTls) {
         connection->session.UseExtensions(true);
@@ -234,6 +252,8 @@ void SmtpListener::AcceptRequest(int index, long requestId, bool implicitTls)
         connection->session.UseExtensions(false);
     }
     Log(request + ": Request accepted on socket " + std::to_string(chosen) + (implicitTls ? ImplicitTlsSuffix : ""));
+    if (!m_idleSweep.isActive())
+        m_idleSweep.start(Tick());
     mdlSMTP::SmtpReply(connection->socket, 220, "");
 }
 
@@ -269,22 +289,46 @@ void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
             LogDetailed(prefix + ": Remote host: " + m_sockets->Element(index).RemoteHostIP());
             LogDetailed(prefix + ": Receiving " + std::to_string(bytesTotal) + " bytes.");
         }
-        std::string data = m_sockets->Element(index).GetData();
+        SocketControl& socket = m_sockets->Element(index);
+        std::string data = socket.GetData();
         std::shared_ptr<Connection>& slot = m_connections[index];
         if (!slot)
             slot = std::make_shared<Connection>(*this, index);
+        slot->idleTicks = 0;
         // The handler may let events run, and the connection may end meanwhile: hold on to it.
         const std::shared_ptr<Connection> connection = slot;
         connection->session.Receive(std::move(data));
+        // The client sends faster than it reads our replies: stop reading until they have gone.
+        if (connection->session.Held() && !connection->session.Dropped())
+            socket.PauseReceiving();
     });
 }
 
-bool SmtpListener::StoreMessage(int index, const std::string& sender, const std::string& recipients, std::string&& body,
+// Replies went out: the connection makes progress, and a held one goes on once its backlog is down.
+void SmtpListener::ResumeConnection(int index)
+{
+    auto it = m_connections.find(index);
+    if (it == m_connections.end())
+        return;
+    it->second->idleTicks = 0;
+    if (!it->second->session.Held())
+        return;
+    // Counted here, not taken from the event: TLS keeps what it has encrypted apart.
+    SocketControl& socket = m_sockets->Element(index);
+    if (socket.UnsentBytes() > CaptureLimits::MaxUnsentBytes / 2)
+        return;
+    const std::shared_ptr<Connection> connection = it->second;
+    connection->session.Resume();
+    if (!connection->session.Held() && !connection->session.Dropped())
+        socket.ResumeReceiving();
+}
+
+bool SmtpListener::StoreMessage(int index, std::string&& sender, std::string&& recipients, std::string&& body,
                                 const std::string& authUser)
 {
     std::int16_t position = 0;
     try {
-        position = m_store.StoreEmail(sender, recipients, std::move(body), authUser);
+        position = m_store.StoreEmail(std::move(sender), std::move(recipients), std::move(body), authUser);
     } catch (...) {
         // The client hears the refusal every time; the user is told once until the store takes
         // messages again, or a burst would stack one box per message.
@@ -322,7 +366,7 @@ void SmtpListener::CloseConnection(int index)
     m_beingDestroyed.insert(index);
     const ScopeExit release([this, index] { m_beingDestroyed.erase(index); });
     LetPendingEventsRun();
-    LogDetailed(prefix + ": Socket has been closed.");
+    LogDetailed(prefix + SocketClosedText);
     m_sockets->Unload(index);
     --m_connectionCount;
     m_host.ConnectionCountChanged(m_connectionCount);
@@ -330,8 +374,11 @@ void SmtpListener::CloseConnection(int index)
 
 void SmtpListener::sckSMTPServer_Encrypted(int index)
 {
-    Trapped("sckSMTPServer_Encrypted", index,
-            [&] { LogDetailed(ServerLine("Encrypted", index) + ": " + m_sockets->Element(index).TlsDescription()); });
+    Trapped("sckSMTPServer_Encrypted", index, [&] {
+        if (auto it = m_connections.find(index); it != m_connections.end())
+            it->second->idleTicks = 0;
+        LogDetailed(ServerLine("Encrypted", index) + ": " + m_sockets->Element(index).TlsDescription());
+    });
 }
 
 // A failed handshake ends that connection only; a box per bad client would bury the user.
@@ -364,6 +411,7 @@ void SmtpListener::sckSMTPServer_SendProgress(int index, long bytesSent, long by
         if (m_host.DetailedLogging())
             LogDetailed(ServerLine("SendProgress", index) + ": " + std::to_string(bytesSent) + " bytes sent, "
                         + std::to_string(bytesRemaining) + " bytes remaining");
+        ResumeConnection(index);
     });
 }
 

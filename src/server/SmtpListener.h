@@ -1,14 +1,18 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include <QHostAddress>
 #include <QObject>
 #include <QSslConfiguration>
+#include <QTimer>
 
 #include "SocketArray.h"
 #include "SmtpSession.h"
@@ -22,6 +26,9 @@ class clsEmailStorage;
 class SmtpListener : public QObject {
     Q_OBJECT
 public:
+    // Postfix's smtpd_timeout: five minutes without progress.
+    static constexpr std::chrono::seconds DefaultIdleTimeout{300};
+
     SmtpListener(clsEmailStorage& store, ListenerHost& host, QObject* parent = nullptr);
     ~SmtpListener() override;
 
@@ -39,6 +46,12 @@ public:
     // A second port whose clients speak TLS from the first byte; Start listens there too.
     void SetImplicitTlsAddress(const QHostAddress& address, int port);
     int ImplicitTlsPort() const;
+
+    // A client that makes no progress (sends nothing, reads nothing) for this long is sent 421
+    // and closed; a tenth of a minute or so when connections or the byte budget run short.
+    void SetIdleTimeout(std::chrono::milliseconds timeout);
+    // Clients at once, at most; fewer when the process may open fewer descriptors.
+    void SetMaxConnections(int connections) { m_connectionCap = ConnectionCap(connections); }
 
     long ConnectionCount() const { return m_connectionCount; }
     // What the connections hold in memory: unfinished lines, messages being collected.
@@ -66,9 +79,23 @@ private:
 
     int ReusableSocket() const;
     int FreeSocketNumber() const;
-    bool StoreMessage(int index, const std::string& sender, const std::string& recipients, std::string&& body,
+    bool StoreMessage(int index, std::string&& sender, std::string&& recipients, std::string&& body,
                       const std::string& authUser);
     void DropConnection(int index);
+    void ResumeConnection(int index);
+
+    // Time-outs, the connection cap and eviction (SmtpListenerLimits.cpp).
+    void WatchIdleClients();
+    void SweepIdleClients();
+    static int ConnectionCap(int maxConnections);
+    bool Stressed() const;
+    int LongestIdle(bool holdingBudget, unsigned minimumTicks) const;
+    void MakeRoomForClient();
+    bool ReclaimBudget(std::size_t bytes);
+    void CloseByServer(int index, std::string_view reply, const std::string& line);
+    void FinishClose(int index);
+    std::chrono::milliseconds Tick() const;
+    unsigned Ticks(std::chrono::milliseconds duration) const;
     void Log(const std::string& line);
     void LogDetailed(const std::string& line);
 
@@ -86,4 +113,8 @@ private:
     std::map<int, std::shared_ptr<Connection>> m_connections;
     std::set<int> m_beingDestroyed;
     bool m_storeRefusalReported = false;
+    std::chrono::milliseconds m_idleTimeout;
+    int m_connectionCap;
+    std::uint64_t m_accepted = 0;
+    QTimer m_idleSweep; // counts every connection's idle ticks while there are connections
 };

@@ -15,28 +15,43 @@ SmtpSession::SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknow
     : m_connection(connection), m_onUnknownLine(std::move(onUnknownLine))
 {
     m_dialogue.DataCharge.setBudget(budget);
+    m_dialogue.EnvelopeCharge.setBudget(budget);
 }
 
 void SmtpSession::Receive(std::string block)
 {
     if (m_dropped)
         return;
-    if (m_busy) {
+    if (m_busy || m_held) {
         m_arrivedWhileBusy.append(block);
         return;
     }
+    // Only the new text can complete a line, apart from a CR left at the end of the old.
+    Run(std::move(block), m_received.empty() ? 0 : m_received.size() - 1);
+}
+
+void SmtpSession::Resume()
+{
+    if (m_dropped || m_busy || !m_held)
+        return;
+    m_held = false;
+    // What waited are whole lines, then perhaps an unfinished one.
+    Run({}, 0);
+}
+
+void SmtpSession::Run(std::string waiting, std::size_t scanFrom)
+{
     m_busy = true;
     const ScopeExit idle([this] { m_busy = false; });
-
-    std::string waiting = std::move(block);
-    while (!waiting.empty() && !m_dropped) {
-        // Only the new text can complete a line, apart from a CR left at the end of the old.
-        const std::size_t scanFrom = m_received.empty() ? 0 : m_received.size() - 1;
+    do {
         m_received.append(waiting);
         waiting.clear();
         HandleLines(scanFrom);
+        if (m_held)
+            return;
         waiting.swap(m_arrivedWhileBusy);
-    }
+        scanFrom = m_received.empty() ? 0 : m_received.size() - 1;
+    } while (!waiting.empty() && !m_dropped);
 }
 
 // Splits the text at CR LF and hands each complete line to the engine. The text after the last
@@ -66,6 +81,13 @@ void SmtpSession::HandleLines(std::size_t scanFrom)
             m_arrivedWhileBusy.clear();
             start = m_received.size();
             break;
+        }
+        // Only commands are answered (a data line never is): a client that pipelines without
+        // reading is held here, so that what waits for it to read stays bounded.
+        if (!m_dialogue.InDataPhase && m_connection.OutputBacklogged()) {
+            m_held = true;
+            m_received.erase(0, start);
+            return;
         }
     }
     m_received.erase(0, start);
@@ -116,5 +138,6 @@ void SmtpSession::DropPartialLine()
 
 std::size_t SmtpSession::BufferedBytes() const
 {
-    return m_received.size() + m_dialogue.DataBuffer.size() + m_arrivedWhileBusy.size();
+    return m_received.size() + m_dialogue.PendingSender.size() + m_dialogue.PendingRecipients.size()
+        + m_dialogue.DataBuffer.size() + m_arrivedWhileBusy.size();
 }

@@ -20,6 +20,12 @@ public:
     // box lets events run) waits its turn, so lines stay in order.
     void Receive(std::string block);
 
+    // Handling stopped after a command because the connection's output is backlogged; the rest
+    // of the text waits, and so should the connection's input, until Resume.
+    bool Held() const { return m_held; }
+    // The output has drained: handles what waited, up to the next backlog.
+    void Resume();
+
     // The connection ended: a block being handled stops after its current line.
     void Drop() { m_dropped = true; }
     bool Dropped() const { return m_dropped; }
@@ -32,11 +38,12 @@ public:
     }
 
     const SmtpServerState& Dialogue() const { return m_dialogue; }
-    // What the session holds in memory for this client: the unfinished line, the message being
-    // collected and blocks waiting their turn.
+    // What the session holds in memory for this client: the unfinished line, the envelope and
+    // message being collected, and text waiting its turn.
     std::size_t BufferedBytes() const;
 
 private:
+    void Run(std::string waiting, std::size_t scanFrom);
     void HandleLines(std::size_t scanFrom);
     void LimitPartialLine();
     void DropPartialLine();
@@ -49,5 +56,6 @@ private:
     std::string m_arrivedWhileBusy; // blocks that arrived while a block was being handled
     bool m_skippingLine = false;    // the rest of an over-long line is dropped up to its CR LF
     bool m_busy = false;
+    bool m_held = false;
     bool m_dropped = false;
 };

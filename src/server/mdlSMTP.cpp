@@ -21,6 +21,10 @@ constexpr const char* QuitText = "127.0.0.1 Service closing transmission channel
 constexpr const char* StoreFullText = "Requested action not taken: insufficient system storage";
 constexpr const char* TooLargeText = "Requested mail action aborted: exceeded storage allocation";
 constexpr const char* LineTooLongText = "Line too long";
+constexpr const char* TooManyRecipientsText = "4.5.3 Too many recipients";
+constexpr std::string_view RecipientSeparator = ", ";
+// A stored text keeps at most this much unused room; more is handed back with one copy.
+constexpr std::size_t SpareRoomKept = 32;
 
 enum class Command {
     Helo,
@@ -107,17 +111,19 @@ void EndDataPhase(SmtpConnection& connection, SmtpServerState& state)
     std::string body = state.DataBuffer.take();
     // The store takes the message's bytes from the budget itself, the sender and recipients too.
     state.DataCharge.reset();
-    const std::string recipients = JoinRecipients(state.PendingRecipients);
-    const std::string sender = std::move(state.PendingSender);
-    state.PendingSender.clear();
-    state.PendingRecipients.clear();
+    std::string sender = std::exchange(state.PendingSender, {});
+    std::string recipients = std::exchange(state.PendingRecipients, {});
+    ClearEnvelope(state);
     if (state.Oversized) {
         state.Oversized = false;
         SmtpReply(connection, 552, TooLargeText);
         return;
     }
+    // The store keeps the text for good, and with it the room its growth left.
+    if (recipients.capacity() - recipients.size() > SpareRoomKept)
+        recipients.shrink_to_fit();
     // Every data phase yields exactly one message, and "250 OK" only once it is kept.
-    if (connection.StoreMessage(sender, recipients, std::move(body), state.AuthUser))
+    if (connection.StoreMessage(std::move(sender), std::move(recipients), std::move(body), state.AuthUser))
         SmtpReply(connection, 250, "");
     else
         SmtpReply(connection, 452, StoreFullText);
@@ -139,6 +145,44 @@ void AppendDataLine(SmtpServerState& state, std::string_view line)
     state.DataBuffer.append(Wire::CrLf);
 }
 
+// The envelope is held for the client until its message is stored, so it is charged to the budget
+// as it grows; past the budget or the recipient limit a path is refused and the rest kept.
+void StartTransaction(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
+{
+    ClearEnvelope(state);
+    std::string sender = SmtpExtractFrom(line);
+    if (!state.EnvelopeCharge.cover(sender.size())) {
+        SmtpReply(connection, 452, StoreFullText);
+        return;
+    }
+    state.PendingSender = std::move(sender);
+    SmtpReply(connection, 250, "");
+}
+
+void AddRecipient(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
+{
+    const std::string path = SmtpExtractTo(line);
+    if (path.empty()) {
+        SmtpReply(connection, 250, "");
+        return;
+    }
+    if (state.RecipientCount >= CaptureLimits::MaxRecipients) {
+        SmtpReply(connection, 452, TooManyRecipientsText);
+        return;
+    }
+    const std::string_view separator = state.PendingRecipients.empty() ? "" : RecipientSeparator;
+    const std::size_t envelope
+        = state.PendingSender.size() + state.PendingRecipients.size() + separator.size() + path.size();
+    if (!state.EnvelopeCharge.cover(envelope)) {
+        SmtpReply(connection, 452, StoreFullText);
+        return;
+    }
+    state.PendingRecipients.append(separator);
+    state.PendingRecipients.append(path);
+    ++state.RecipientCount;
+    SmtpReply(connection, 250, "");
+}
+
 void Perform(SmtpConnection& connection, Command command, std::string_view line, SmtpServerState& state)
 {
     switch (command) {
@@ -152,14 +196,10 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
         SmtpReply(connection, 500, "");
         break;
     case Command::Mail:
-        state.PendingSender = SmtpExtractFrom(line);
-        state.PendingRecipients.clear();
-        SmtpReply(connection, 250, "");
+        StartTransaction(connection, line, state);
         break;
     case Command::Rcpt:
-        if (std::string path = SmtpExtractTo(line); !path.empty())
-            state.PendingRecipients.push_back(std::move(path));
-        SmtpReply(connection, 250, "");
+        AddRecipient(connection, line, state);
         break;
     case Command::Data:
         state.DataBuffer.clear();
@@ -173,8 +213,7 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
         SmtpReply(connection, 250, "");
         break;
     case Command::Rset:
-        state.PendingSender.clear();
-        state.PendingRecipients.clear();
+        ClearEnvelope(state);
         state.DataBuffer.clear();
         state.DataCharge.reset();
         SmtpReply(connection, 250, "");
@@ -184,6 +223,9 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
         break;
     case Command::Quit:
         SmtpReply(connection, 221, QuitText);
+        // RFC 5321: the server closes after QUIT. The plain dialogue leaves that to the client.
+        if (state.Extensions)
+            connection.EndSession();
         break;
     case Command::Send:
     case Command::Soml:
@@ -293,12 +335,20 @@ void ReplyLineTooLong(SmtpConnection& connection)
     SmtpReply(connection, 500, LineTooLongText);
 }
 
+void ClearEnvelope(SmtpServerState& state)
+{
+    state.PendingSender.clear();
+    state.PendingRecipients.clear();
+    state.RecipientCount = 0;
+    state.EnvelopeCharge.reset();
+}
+
 std::string JoinRecipients(const std::vector<std::string>& recipients)
 {
     std::string joined;
     for (const std::string& recipient : recipients) {
         if (!joined.empty())
-            joined += ", ";
+            joined += RecipientSeparator;
         joined += recipient;
     }
     return joined;

@@ -16,9 +16,13 @@ public:
     virtual void SendData(std::string_view text) = 0;
     // Keeps a completed message with the name the client logged in with (empty without a login);
     // false when it could not be kept.
-    virtual bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body,
+    virtual bool StoreMessage(std::string&& sender, std::string&& recipients, std::string&& body,
                               const std::string& authUser)
         = 0;
+    // Whether so much output waits to be sent that no further command should be handled yet.
+    virtual bool OutputBacklogged() const { return false; }
+    // The client said QUIT in the modern dialogue: the connection closes once the reply is sent.
+    virtual void EndSession() { }
     // Whether StartTls can be asked for.
     virtual bool TlsAvailable() const { return false; }
     // Starts the TLS handshake on this connection behind the reply already sent; false when the
@@ -31,7 +35,10 @@ public:
 // The dialogue state of one connection.
 struct SmtpServerState {
     std::string PendingSender;
-    std::vector<std::string> PendingRecipients;
+    // The recipients' paths joined by ", " as they arrive: the stored text, never built twice.
+    std::string PendingRecipients;
+    std::size_t RecipientCount = 0;
+    ByteCharge EnvelopeCharge; // what the sender and recipients take of the byte budget
     MessageDataBuffer DataBuffer;
     ByteCharge DataCharge; // what the data collected so far takes of the byte budget
     bool InDataPhase = false;
@@ -65,6 +72,9 @@ void DiscardOversizedData(SmtpServerState& state);
 
 // The reply to a command line that went past the line length limit; the line is skipped.
 void ReplyLineTooLong(SmtpConnection& connection);
+
+// Forgets the transaction's sender and recipients and gives their bytes back to the budget.
+void ClearEnvelope(SmtpServerState& state);
 
 // The recipient text of a stored message: the paths in order, joined by ", ".
 std::string JoinRecipients(const std::vector<std::string>& recipients);

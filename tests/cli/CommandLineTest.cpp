@@ -36,6 +36,8 @@ TEST(CommandLine, ListenAddressesAndHeadless)
         {{"--http", "127.0.0.1:"}, false, "", "", false},
         {{"--smtp"}, false, "", "", false},
         {{"--headless=yes"}, false, "", "", false},
+        {{"--smtp-timeout", "0"}, false, "", "", false},
+        {{"--smtp-max-connections", "many"}, false, "", "", false},
     };
     for (const Case& c : cases) {
         std::vector<std::string> arguments{"quellpost"};

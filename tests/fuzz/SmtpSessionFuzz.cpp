@@ -23,7 +23,7 @@ public:
             awaitingReply = false;
         }
     }
-    bool StoreMessage(const std::string&, const std::string&, std::string&& body, const std::string&) override
+    bool StoreMessage(std::string&&, std::string&&, std::string&& body, const std::string&) override
     {
         if (awaitingReply)
             std::abort();

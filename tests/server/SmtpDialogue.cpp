@@ -26,12 +26,13 @@ void SmtpDialogue::SendData(std::string_view text)
     if (sendFails)
         throw AppError(ErrorNumber::SocketWrongState, "Wrong protocol or connection state");
     replies.emplace_back(text);
+    unsent += text.size();
 }
 
-bool SmtpDialogue::StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body,
+bool SmtpDialogue::StoreMessage(std::string&& sender, std::string&& recipients, std::string&& body,
                                 const std::string& /*authUser*/)
 {
-    stored.push_back({sender, recipients, std::move(body)});
+    stored.push_back({std::move(sender), std::move(recipients), std::move(body)});
     if (onStore)
         onStore();
     return true;

@@ -18,8 +18,10 @@ public:
     std::vector<std::string> bodies() const; // in the order kept
 
     void SendData(std::string_view text) override;
-    bool StoreMessage(const std::string& sender, const std::string& recipients, std::string&& body,
+    bool StoreMessage(std::string&& sender, std::string&& recipients, std::string&& body,
                       const std::string& authUser) override;
+    bool OutputBacklogged() const override { return unsent > backlog; }
+    void EndSession() override { ended = true; }
 
     SmtpServerState state;
     std::vector<std::string> replies;
@@ -27,4 +29,8 @@ public:
     std::function<void()> onStore; // runs after a message was kept
     bool sendFails = false;
     bool lastResult = false;
+    bool ended = false;
+    // Bytes of replies the client has not read, and how many make the output backlogged.
+    std::size_t unsent = 0;
+    std::size_t backlog = std::size_t(-1);
 };

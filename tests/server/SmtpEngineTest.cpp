@@ -80,6 +80,17 @@ TEST(SmtpEngine, TransactionsKeepWhatTheirDataPhaseCollected)
     }
 }
 
+// RFC 5321 has the server close after QUIT; the plain dialogue leaves it to the client.
+TEST(SmtpEngine, QuitEndsTheSessionInTheModernDialogueOnly)
+{
+    for (bool modern : {false, true}) {
+        SmtpDialogue smtp;
+        smtp.state.Extensions = modern;
+        smtp.client("QUIT");
+        EXPECT_EQ(smtp.ended, modern);
+    }
+}
+
 TEST(SmtpEngine, PathExtraction)
 {
     struct Case {

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Instructions per message of the capture path, counted by callgrind: quellpost-bench --hidden runs
+# under callgrind while smtp-load sends a workload twice over (a fresh server each time), once
+# with few messages and once with many; the difference in the server's instructions, divided by
+# the difference in messages, is the cost of one message, start-up and session set apart.
+# Unlike a timing, the count hardly moves with the machine's other load.
+#
+#   bench/callgrind.sh [--bin PATH/quellpost-bench] [--load PATH/smtp-load] [--workloads "a c"] [--runs N]
+#                      [--keep DIR]   (DIR keeps callgrind's output files, for callgrind_annotate)
+#
+#   (a) 1 KiB messages, 500 and 1,500;  (c) 1 MiB messages, 10 and 30.
+# Defaults: the binaries of build-bench/ ($QP_BENCH_BUILD), which bench/run.sh builds.
+# Prints one line per run and workload: "a run 1: 86123 instructions per message".
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD="${QP_BENCH_BUILD:-$ROOT/build-bench}"
+BIN="$BUILD/bench/capture/quellpost-bench"
+LOAD="$BUILD/bench/driver/smtp-load"
+WORKLOADS="a c"
+RUNS=1
+KEEP=""
+
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --bin) BIN="$2"; shift ;;
+    --load) LOAD="$2"; shift ;;
+    --workloads) WORKLOADS="$2"; shift ;;
+    --runs) RUNS="$2"; shift ;;
+    --keep) KEEP="$2"; shift ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    *) echo "callgrind.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+free_port() {
+  /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# The server's instructions (user space) for one workload of COUNT messages of SIZE bytes.
+instructions() {
+  local count=$1 size=$2 port out pid
+  port=$(free_port)
+  out="${KEEP:-$WORK}/callgrind.$count.$size.out"
+  rm -f "$WORK/server.log"
+  QT_QPA_PLATFORM=offscreen valgrind --tool=callgrind --callgrind-out-file="$out" \
+    "$BIN" --hidden --port "$port" > "$WORK/server.log" 2> "$WORK/valgrind.log" &
+  pid=$!
+  local waited=0
+  until grep -qs '^listening port=' "$WORK/server.log"; do
+    sleep 0.5
+    waited=$((waited + 1))
+    if [ $waited -gt 240 ] || ! kill -0 $pid 2> /dev/null; then
+      echo "callgrind.sh: the server did not start" >&2
+      cat "$WORK/valgrind.log" >&2
+      exit 1
+    fi
+  done
+  "$LOAD" --port "$port" --messages "$count" --size "$size" --deadline 600 > "$WORK/load.log"
+  kill -TERM $pid
+  wait $pid || true
+  grep -q "confirmed=$count " "$WORK/load.log" || { echo "callgrind.sh: not every message was confirmed:" >&2; cat "$WORK/load.log" >&2; exit 1; }
+  sed -n 's/^totals: *//p; s/^summary: *//p' "$out" | head -n 1
+}
+
+for run in $(seq 1 "$RUNS"); do
+  for workload in $WORKLOADS; do
+    case "$workload" in
+      a) few=500 many=1500 size=1024 ;;
+      c) few=10 many=30 size=1048576 ;;
+      *) echo "callgrind.sh: workload a or c, not $workload" >&2; exit 2 ;;
+    esac
+    low=$(instructions $few $size)
+    high=$(instructions $many $size)
+    echo "$workload run $run: $(( (high - low) / (many - few) )) instructions per message ($few: $low, $many: $high)"
+  done
+done
