@@ -5,11 +5,7 @@
 #include <string>
 #include <vector>
 
-// An address and port to listen on, as given: an IPv4 or IPv6 literal (IPv6 in brackets).
-struct ListenAddress {
-    std::string host;
-    int port = 0;
-};
+#include "ListenAddress.h"
 
 // What the command line asks of the program. Without options the program behaves as it always has.
 struct CommandLineOptions {

@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "MimeMessage.h"
-#include "mdlSMTP.h"
+#include "clsEmailStorage.h"
 
 namespace MailFiles {
 namespace {
@@ -95,7 +95,7 @@ FileMessage withEnvelope(std::string data, std::string_view fallbackSender)
     for (const auto* list : {&header.to, &header.cc, &header.bcc})
         for (const Mime::Address& address : *list)
             recipients.push_back("<" + address.address + ">");
-    message.recipients = mdlSMTP::JoinRecipients(recipients);
+    message.recipients = clsEmailStorage::joinRecipients(recipients);
     message.data = std::move(data);
     return message;
 }

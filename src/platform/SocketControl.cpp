@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <map>
-#include <unordered_map>
 #include <utility>
 
 #include <QCoreApplication>
@@ -11,19 +10,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "DeferredDeletion.h"
 #include "QtLatin1.h"
+#include "SocketErrors.h"
 
 namespace {
-
-// Short plain descriptions of the failures the ErrorEvent reports.
-constexpr const char* ConnectionRefusedText = "Connection refused";
-constexpr const char* ConnectionResetText = "Connection reset by peer";
-constexpr const char* TimedOutText = "Connection timed out";
-constexpr const char* HostNotFoundText = "Host not found";
-constexpr const char* NetworkUnreachableText = "Network is unreachable";
-constexpr const char* AddressInUseText = "Address already in use";
-constexpr const char* AddressNotAvailableText = "Address not available";
-constexpr const char* PermissionDeniedText = "Permission denied";
 
 // Texts of the operations that cannot be carried out.
 constexpr const char* WrongStateText = "Wrong protocol or connection state for the requested transaction or request";
@@ -35,104 +26,13 @@ constexpr qint64 PausedReadAheadBytes = qint64{16} * 1024;
 constexpr const char* UnknownRequestText = "No pending connection request has this identifier";
 constexpr const char* InvalidPortText = "Invalid port number";
 
-// Listen failures; %1 is the port.
-constexpr const char* PortInUseFormat = "Address in use: another program is already using port %1";
-constexpr const char* PrivilegedPortFormat
-    = "Permission denied: binding port %1 needs root or the CAP_NET_BIND_SERVICE capability "
-      "(ports below 1024)";
-constexpr const char* PortRefusedFormat = "Permission denied: binding port %1 was refused: %2";
-
 // Past this a connection attempt is given up, rather than waiting for the system's own
 // time-out of about two minutes.
 constexpr std::chrono::seconds ConnectTimeLimit{30};
-// A closed connection may take this long to hand its queued bytes to the peer.
-constexpr std::chrono::seconds FlushTimeLimit{5};
 // After the system refused to accept (out of descriptors), accepting resumes after this.
 constexpr std::chrono::milliseconds AcceptRetryDelay{200};
 
 constexpr int MaxPort = 65535;
-
-// Qt objects whose signal is being handled further up the stack. A nested event loop can run
-// a deferred deletion there; deleting a Qt socket inside its own signal pulls it out from
-// under Qt's code, so such an object is deleted only once that frame has been left.
-struct Use {
-    int depth = 0;
-    bool disposeWhenFree = false;
-};
-
-std::unordered_map<const QObject*, Use>& uses()
-{
-    static std::unordered_map<const QObject*, Use> map;
-    return map;
-}
-
-class InUse {
-public:
-    explicit InUse(QObject* object) : m_object(object) { ++uses()[object].depth; }
-    ~InUse()
-    {
-        auto it = uses().find(m_object);
-        if (--it->second.depth > 0)
-            return;
-        const bool dispose = it->second.disposeWhenFree;
-        uses().erase(it);
-        if (dispose)
-            m_object->deleteLater();
-    }
-    InUse(const InUse&) = delete;
-    InUse& operator=(const InUse&) = delete;
-
-private:
-    QObject* m_object;
-};
-
-void dispose(QObject* object)
-{
-    auto it = uses().find(object);
-    if (it != uses().end())
-        it->second.disposeWhenFree = true;
-    else
-        object->deleteLater();
-}
-
-// A socket no longer wanted finishes on its own: the bytes already queued still go out, then it
-// closes and deletes itself; one that cannot finish in time is cut off.
-// Unless flushing is wanted, or when it is over, the descriptor goes at once: what the system
-// took now is sent, the rest dropped.
-void retire(QTcpSocket* socket, const QObject* formerOwner, bool flushing = true)
-{
-    QObject::disconnect(socket, nullptr, formerOwner, nullptr);
-    socket->setParent(QCoreApplication::instance());
-    if (socket->state() == QAbstractSocket::ConnectedState)
-        socket->flush();
-    if (!flushing)
-        socket->abort();
-    if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
-        QObject::connect(socket, &QAbstractSocket::disconnected, socket, [socket] { dispose(socket); });
-        auto* limit = new QTimer(socket);
-        limit->setSingleShot(true);
-        QObject::connect(limit, &QTimer::timeout, socket, [socket] {
-            socket->abort();
-            dispose(socket);
-        });
-        limit->start(FlushTimeLimit);
-        socket->disconnectFromHost();
-        return;
-    }
-    if (socket->state() == QAbstractSocket::ConnectedState)
-        socket->disconnectFromHost();
-    else
-        socket->abort();
-    dispose(socket);
-}
-
-void retire(QTcpServer* server, const QObject* formerOwner)
-{
-    QObject::disconnect(server, nullptr, formerOwner, nullptr);
-    server->close();
-    server->setParent(QCoreApplication::instance());
-    dispose(server);
-}
 
 // Connections offered by a listener and not yet taken over, by request identifier.
 struct PendingRequest {
@@ -192,68 +92,8 @@ std::string dottedAddress(const QHostAddress& address)
 
 } // namespace
 
-int SocketErrorNumber(QAbstractSocket::SocketError error)
-{
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return ErrorNumber::SocketConnectionRefused;
-    case QAbstractSocket::RemoteHostClosedError:
-        return ErrorNumber::SocketConnectionReset;
-    case QAbstractSocket::SocketTimeoutError:
-        return ErrorNumber::SocketTimedOut;
-    case QAbstractSocket::HostNotFoundError:
-        return ErrorNumber::SocketHostNotFound;
-    case QAbstractSocket::NetworkError:
-        return ErrorNumber::SocketNetworkUnreachable;
-    case QAbstractSocket::AddressInUseError:
-        return ErrorNumber::SocketAddressInUse;
-    case QAbstractSocket::SocketAddressNotAvailableError:
-        return ErrorNumber::SocketAddressNotAvailable;
-    case QAbstractSocket::SocketAccessError:
-        return ErrorNumber::SocketPermissionDenied;
-    default:
-        return ErrorNumber::SocketFailure;
-    }
-}
-
-std::string SocketErrorDescription(QAbstractSocket::SocketError error, const QString& qtText)
-{
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return ConnectionRefusedText;
-    case QAbstractSocket::RemoteHostClosedError:
-        return ConnectionResetText;
-    case QAbstractSocket::SocketTimeoutError:
-        return TimedOutText;
-    case QAbstractSocket::HostNotFoundError:
-        return HostNotFoundText;
-    case QAbstractSocket::NetworkError:
-        return NetworkUnreachableText;
-    case QAbstractSocket::AddressInUseError:
-        return AddressInUseText;
-    case QAbstractSocket::SocketAddressNotAvailableError:
-        return AddressNotAvailableText;
-    case QAbstractSocket::SocketAccessError:
-        return PermissionDeniedText;
-    default:
-        return toLatin1(qtText);
-    }
-}
-
-AppError ListenError(QAbstractSocket::SocketError error, int port, const QString& qtText)
-{
-    switch (error) {
-    case QAbstractSocket::AddressInUseError:
-        return AppError(ErrorNumber::SocketAddressInUse, toLatin1(fromLatin1(PortInUseFormat).arg(port)));
-    case QAbstractSocket::SocketAccessError:
-        if (port < 1024)
-            return AppError(ErrorNumber::SocketPermissionDenied, toLatin1(fromLatin1(PrivilegedPortFormat).arg(port)));
-        return AppError(ErrorNumber::SocketPermissionDenied,
-                        toLatin1(fromLatin1(PortRefusedFormat).arg(port).arg(qtText)));
-    default:
-        return AppError(ErrorNumber::SocketFailure, toLatin1(qtText));
-    }
-}
+using DeferredDeletion::InUse;
+using DeferredDeletion::retire;
 
 SocketControl::SocketControl(QObject* parent) : QObject(parent)
 {
@@ -679,7 +519,7 @@ void SocketControl::onConnectTimeout()
     if (m_state != SocketState::Connecting)
         return;
     detach();
-    raiseError(ErrorNumber::SocketTimedOut, TimedOutText);
+    raiseError(ErrorNumber::SocketTimedOut, SocketErrorDescription(QAbstractSocket::SocketTimeoutError, {}));
 }
 
 void SocketControl::raiseError(int number, const std::string& description)

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "AppError.h"
+#include "SocketErrors.h"
 
 class QSslSocket;
 class QTcpServer;
@@ -123,10 +124,3 @@ private:
     bool m_dataUnannounced = false; // received before Accept and not yet offered
     bool m_receivePaused = false;
 };
-
-// The error number and plain description of a socket failure as Qt reports it.
-int SocketErrorNumber(QAbstractSocket::SocketError error);
-std::string SocketErrorDescription(QAbstractSocket::SocketError error, const QString& qtText);
-
-// The error a failed Listen throws, in words a user can act on.
-AppError ListenError(QAbstractSocket::SocketError error, int port, const QString& qtText);

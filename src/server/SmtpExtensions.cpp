@@ -2,9 +2,11 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
 #include <cstdint>
 #include <string>
 
+#include "Base64.h"
 #include "CaptureLimits.h"
 #include "ErrorReport.h"
 #include "Latin1Text.h"
@@ -32,7 +34,13 @@ constexpr std::string_view UsernameChallenge = "334 VXNlcm5hbWU6"; // "Username:
 constexpr std::string_view PasswordChallenge = "334 UGFzc3dvcmQ6"; // "Password:"
 constexpr std::string_view TooLargeReply = "552 5.3.4 Message size exceeds fixed maximum message size";
 
-constexpr std::string_view Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+// AUTH's Base64 (RFC 4954): one run of digits; false, and no bytes, for anything else.
+bool decodeAuth(std::string_view text, std::string& bytes)
+{
+    std::optional<std::string> decoded = Base64::decode(text, Base64::Reading::Stream);
+    bytes = decoded ? std::move(*decoded) : std::string();
+    return decoded.has_value();
+}
 
 // A reply line the plain dialogue's code table does not know, sent as one send operation.
 void sendLine(SmtpConnection& connection, std::string_view line)
@@ -68,7 +76,7 @@ void loggedIn(SmtpConnection& connection, SmtpServerState& state, std::string us
 void plainResponse(SmtpConnection& connection, SmtpServerState& state, std::string_view response)
 {
     std::string decoded;
-    const bool decodes = Base64Decode(response, decoded);
+    const bool decodes = decodeAuth(response, decoded);
     const std::size_t firstNul = decoded.find('\0');
     const std::size_t secondNul = firstNul == std::string::npos ? firstNul : decoded.find('\0', firstNul + 1);
     if (!decodes || secondNul == std::string::npos) {
@@ -99,7 +107,7 @@ void startAuth(SmtpConnection& connection, std::string_view line, SmtpServerStat
         state.AuthStep = AuthStep::LoginUser;
         if (initial.empty()) {
             sendLine(connection, UsernameChallenge);
-        } else if (Base64Decode(initial, state.AuthPendingUser)) {
+        } else if (decodeAuth(initial, state.AuthPendingUser)) {
             state.AuthStep = AuthStep::LoginPassword;
             sendLine(connection, PasswordChallenge);
         } else {
@@ -113,7 +121,7 @@ void startAuth(SmtpConnection& connection, std::string_view line, SmtpServerStat
         const std::string challenge = "<" + std::to_string(++serial) + "."
             + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count()) + "@127.0.0.1>";
         state.AuthStep = AuthStep::CramResponse;
-        sendLine(connection, Concat({EmptyChallenge, Base64Encode(challenge)}));
+        sendLine(connection, Concat({EmptyChallenge, Base64::encode(challenge, Base64::Lines::Unbroken)}));
     } else {
         sendLine(connection, AuthUnknownReply);
     }
@@ -124,7 +132,7 @@ void continueAuth(SmtpConnection& connection, std::string_view line, SmtpServerS
 {
     const AuthStep step = state.AuthStep;
     std::string decoded;
-    if (line == "*" || (step != AuthStep::PlainResponse && !Base64Decode(line, decoded))) {
+    if (line == "*" || (step != AuthStep::PlainResponse && !decodeAuth(line, decoded))) {
         AbandonExchange(state);
         sendLine(connection, line == "*" ? AuthCancelledReply : AuthUndecodableReply);
         return;
@@ -245,43 +253,6 @@ void AbandonExchange(SmtpServerState& state)
 {
     state.AuthStep = AuthStep::None;
     state.AuthPendingUser.clear();
-}
-
-std::string Base64Encode(std::string_view bytes)
-{
-    std::string text;
-    text.reserve((bytes.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        std::uint32_t group = std::uint32_t(std::uint8_t(bytes[i])) << 16;
-        if (i + 1 < bytes.size())
-            group |= std::uint32_t(std::uint8_t(bytes[i + 1])) << 8;
-        if (i + 2 < bytes.size())
-            group |= std::uint8_t(bytes[i + 2]);
-        for (std::size_t k = 0; k < 4; ++k)
-            text += i + k <= bytes.size() ? Alphabet[(group >> (18 - 6 * k)) & 63] : '=';
-    }
-    return text;
-}
-
-bool Base64Decode(std::string_view text, std::string& bytes)
-{
-    bytes.clear();
-    while (text.ends_with('='))
-        text.remove_suffix(1);
-    std::uint32_t group = 0;
-    int bits = 0;
-    for (char c : text) {
-        const std::size_t value = Alphabet.find(c);
-        if (value == std::string_view::npos)
-            return false;
-        group = (group << 6) | std::uint32_t(value);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes += char((group >> bits) & 0xFF);
-        }
-    }
-    return true;
 }
 
 } // namespace SmtpExtensions

@@ -20,8 +20,4 @@ bool Handle(SmtpConnection& connection, std::string_view line, SmtpServerState& 
 // The client's line was too long to read: an AUTH exchange waiting for it is abandoned.
 void AbandonExchange(SmtpServerState& state);
 
-// Base64 without line breaks; decoding fails (false) on anything outside the alphabet.
-std::string Base64Encode(std::string_view bytes);
-bool Base64Decode(std::string_view text, std::string& bytes);
-
 } // namespace SmtpExtensions

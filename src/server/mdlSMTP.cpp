@@ -10,6 +10,7 @@
 #include "ErrorReport.h"
 #include "Latin1Text.h"
 #include "ProductInfo.h"
+#include "clsEmailStorage.h"
 
 namespace mdlSMTP {
 
@@ -22,7 +23,7 @@ constexpr const char* StoreFullText = "Requested action not taken: insufficient 
 constexpr const char* TooLargeText = "Requested mail action aborted: exceeded storage allocation";
 constexpr const char* LineTooLongText = "Line too long";
 constexpr const char* TooManyRecipientsText = "4.5.3 Too many recipients";
-constexpr std::string_view RecipientSeparator = ", ";
+constexpr std::string_view RecipientSeparator = clsEmailStorage::RecipientSeparator;
 // A stored text keeps at most this much unused room; more is handed back with one copy.
 constexpr std::size_t SpareRoomKept = 32;
 
@@ -341,17 +342,6 @@ void ClearEnvelope(SmtpServerState& state)
     state.PendingRecipients.clear();
     state.RecipientCount = 0;
     state.EnvelopeCharge.reset();
-}
-
-std::string JoinRecipients(const std::vector<std::string>& recipients)
-{
-    std::string joined;
-    for (const std::string& recipient : recipients) {
-        if (!joined.empty())
-            joined += RecipientSeparator;
-        joined += recipient;
-    }
-    return joined;
 }
 
 } // namespace mdlSMTP

@@ -76,7 +76,4 @@ void ReplyLineTooLong(SmtpConnection& connection);
 // Forgets the transaction's sender and recipients and gives their bytes back to the budget.
 void ClearEnvelope(SmtpServerState& state);
 
-// The recipient text of a stored message: the paths in order, joined by ", ".
-std::string JoinRecipients(const std::vector<std::string>& recipients);
-
 } // namespace mdlSMTP

@@ -39,6 +39,17 @@ const std::string& emptyText()
 }
 } // namespace
 
+std::string clsEmailStorage::joinRecipients(const std::vector<std::string>& recipients)
+{
+    std::string joined;
+    for (const std::string& recipient : recipients) {
+        if (!joined.empty())
+            joined += RecipientSeparator;
+        joined += recipient;
+    }
+    return joined;
+}
+
 int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo, std::string sEmailBody,
                                     std::string sAuthUser)
 {

@@ -27,6 +27,10 @@ public:
 // Each field has its own first/next search with a cursor and the text of its last successful search.
 class clsEmailStorage {
 public:
+    // How a message's recipients are held: the paths in order, joined by ", ".
+    static constexpr std::string_view RecipientSeparator = ", ";
+    static std::string joinRecipients(const std::vector<std::string>& recipients);
+
     // Number of stored messages.
     int16_t Count() const { return static_cast<int16_t>(m_messages.size()); }
 

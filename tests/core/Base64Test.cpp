@@ -8,6 +8,40 @@ TEST(Base64, EncodeGroupsAndPads)
     // Text of nothing is nothing, not an empty line.
     EXPECT_EQ(Base64EncodeText(""), "");
     EXPECT_EQ(Base64EncodeText("user"), "dXNlcg==\r\n");
+    // The server's AUTH lines: one run of digits, nothing for nothing.
+    EXPECT_EQ(Base64::encode("", Base64::Lines::Unbroken), "");
+    EXPECT_EQ(Base64::encode("<1.2@127.0.0.1>", Base64::Lines::Unbroken), "PDEuMkAxMjcuMC4wLjE+");
+    EXPECT_EQ(Base64::encode(std::string(60, 'x'), Base64::Lines::Unbroken).find('\r'), std::string::npos);
+}
+
+// The same texts read both ways: the client's groups of four and the server's stream of digits.
+TEST(Base64, GroupsAndStreamReadTheSameTextsDifferently)
+{
+    const std::optional<std::string> refused;
+    struct Case {
+        std::string text;
+        std::optional<std::string> groups;
+        std::optional<std::string> stream;
+    } cases[] = {
+        {"", "", ""},
+        {"dXNlcg==", "user", "user"},
+        {"AHVzZXIAcGFzcw==", std::string("\0user\0pass", 10), std::string("\0user\0pass", 10)},
+        // A short last group: three bytes in groups, only whole bytes in a stream.
+        {"QUI", std::string("AB\0", 3), "AB"},
+        {"QQ", std::string("A\0\0", 3), "A"},
+        // A pad within the text: groups go on behind it, a stream refuses it.
+        {"QQ==QUI=", "AAB", refused},
+        {"Q===", "", ""},
+        {"====", "", ""},
+        {"QUJD\r\n", refused, refused},
+        {"QU JD", refused, refused},
+        {std::string("QU\0D", 4), refused, refused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(Base64::decode(c.text, Base64::Reading::Groups), c.groups);
+        EXPECT_EQ(Base64::decode(c.text, Base64::Reading::Stream), c.stream);
+    }
 }
 
 TEST(Base64, Decode)
@@ -52,5 +86,6 @@ TEST(Base64, RoundTripOfEveryByteAndLength)
             lined += bare.substr(at, 76) + "\r\n";
         EXPECT_EQ(encoded, lined);
         EXPECT_EQ(Base64Decode(bare), bytes);
+        EXPECT_EQ(Base64::decode(Base64::encode(bytes, Base64::Lines::Unbroken), Base64::Reading::Stream), bytes);
     }
 }
