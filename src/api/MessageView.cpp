@@ -163,8 +163,8 @@ std::string htmlDocument(std::string_view html, const std::function<std::string(
     return out;
 }
 
-std::optional<WebAnswer> answer(const clsEmailStorage& store, const MessageCatalog& catalog, const QString& path,
-                                const QUrlQuery& query)
+std::optional<WebAnswer> answer(const clsEmailStorage& store, const std::function<std::int16_t(const std::string&)>& locate,
+                                const QString& path, const QUrlQuery& query)
 {
     // Every request of the API passes here first: most leave after a comparison or two.
     QRegularExpressionMatch match;
@@ -176,7 +176,7 @@ std::optional<WebAnswer> answer(const clsEmailStorage& store, const MessageCatal
         return std::nullopt;
     const QString id = match.captured(1);
     const QString what = match.captured(2);
-    const std::int16_t position = catalog.positionOf(id.toStdString());
+    const std::int16_t position = locate(id.toStdString());
     if (position < 1)
         return document(404, "application/json", NoMessageText);
     if (what == QLatin1String("envelope"))
@@ -185,7 +185,7 @@ std::optional<WebAnswer> answer(const clsEmailStorage& store, const MessageCatal
     if (what == QLatin1String("structure"))
         return json(structureOf(message.root));
     if (what == QLatin1String("txt"))
-        return document(200, "text/plain; charset=utf-8", bytes(message.text));
+        return document(200, "text/plain; charset=utf-8", bytes(readerText(message)));
     // Parts are named by the id that stays, not by "latest", which moves on.
     return htmlView(message, QString::fromStdString(MessageCatalog::idText(store.emailId(position))),
                     query.queryItemValue(QStringLiteral("remote")) == QLatin1String("1"));

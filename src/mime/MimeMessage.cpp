@@ -156,6 +156,8 @@ void readHeader(GMimeMessage* message, Message& result)
     appendAddresses(g_mime_message_get_reply_to(message), result.replyTo);
     result.subject = text(g_mime_message_get_subject(message));
     result.date = trimmed(text(g_mime_object_get_header(GMIME_OBJECT(message), "Date")));
+    if (GDateTime* date = g_mime_message_get_date(message))
+        result.sentAt = DateTime{g_date_time_to_unix(date), int(g_date_time_get_utc_offset(date) / G_TIME_SPAN_MINUTE)};
     result.messageId = text(g_mime_message_get_message_id(message));
 }
 
@@ -199,6 +201,15 @@ void sortLeaves(std::vector<Leaf>& leaves, std::pair<const Leaf*, const Leaf*> b
     }
 }
 
+// The structure, the text and HTML the reader sees, and the parts beside them.
+void readBody(GMimeObject* body, Message& result)
+{
+    std::vector<Leaf> leaves;
+    build(body, result.root, leaves);
+    const auto bodyLeaves = chooseBody(body, leaves, result);
+    sortLeaves(leaves, bodyLeaves, result);
+}
+
 } // namespace
 
 namespace Detail {
@@ -206,18 +217,14 @@ namespace Detail {
 Message read(const ParsedMessage& parsed)
 {
     Message result;
-    const bool bodyLeftOut = parsed.bodyLeftOut != std::string_view::npos;
     GMimeMessage* message = parsed.message.get();
     if (message) {
         readHeader(message, result);
         result.addressesLeftOut = parsed.structure.addressesLeftOut;
-        GMimeObject* body = g_mime_message_get_mime_part(message);
-        std::vector<Leaf> leaves;
-        build(body, result.root, leaves);
-        const auto bodyLeaves = chooseBody(body, leaves, result);
-        sortLeaves(leaves, bodyLeaves, result);
+        readBody(g_mime_message_get_mime_part(message), result);
     }
-    if (bodyLeftOut)
+    // What could not be taken apart is shown as text.
+    if (parsed.bodyLeftOut != std::string_view::npos)
         result.text = guessToUtf8(parsed.raw.substr(parsed.bodyLeftOut));
     else if (!message)
         result.text = guessToUtf8(parsed.raw);

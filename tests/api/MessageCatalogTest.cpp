@@ -14,6 +14,11 @@ std::string repeat(const std::string& text, std::size_t count)
     return out;
 }
 
+std::vector<Search::Term> parseSearch(const char* query)
+{
+    return Search::parseQuery(query, [](const Search::CivilTime& t) { return Search::toEpochMs(t); }).terms;
+}
+
 std::int16_t store(clsEmailStorage& storage, const std::string& header, const std::string& body = "body\r\n")
 {
     return storage.StoreEmail("<s@x>", "<r@x>", header + "\r\n\r\n" + body);
