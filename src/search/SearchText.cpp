@@ -1,5 +1,6 @@
 #include "SearchText.h"
 
+#include <array>
 #include <memory>
 
 #include <glib.h>
@@ -7,16 +8,17 @@
 namespace Search {
 namespace {
 
-bool separates(char c)
+// Each byte as normalised text sees it: ASCII capitals folded, separators as one mark (0).
+constexpr std::array<unsigned char, 256> byteMap()
 {
-    switch (c) {
-    case ' ': case '\t': case '\r': case '\n': case '\f': case '\v':
-    case '<': case '>': case '"': case ',': case ';': case '(': case ')':
-        return true;
-    default:
-        return false;
-    }
+    std::array<unsigned char, 256> map{};
+    for (unsigned i = 0; i < 256; ++i)
+        map[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i - 'A' + 'a' : i);
+    for (const char c : std::string_view(" \t\r\n\f\v<>\",;()\0", 14))
+        map[static_cast<unsigned char>(c)] = 0;
+    return map;
 }
+constexpr std::array<unsigned char, 256> ByteMap = byteMap();
 
 // ASCII text, the common case, folds without GLib's allocations.
 bool isAscii(std::string_view text)
@@ -27,15 +29,8 @@ bool isAscii(std::string_view text)
     return true;
 }
 
-std::string folded(std::string_view text)
+std::string unicodeFolded(std::string_view text)
 {
-    if (isAscii(text)) {
-        std::string out(text);
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        return out;
-    }
     const std::unique_ptr<gchar, decltype(&g_free)> valid(
         g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())), g_free);
     const std::unique_ptr<gchar, decltype(&g_free)> result(g_utf8_casefold(valid.get(), -1), g_free);
@@ -46,20 +41,27 @@ std::string folded(std::string_view text)
 
 std::string normalised(std::string_view text)
 {
-    const std::string fold = folded(text);
-    std::string out;
-    out.reserve(fold.size());
+    std::string fold;
+    if (!isAscii(text)) {
+        fold = unicodeFolded(text);
+        text = fold;
+    }
+    // One pass, writing in place: this runs over every message's whole text once.
+    std::string out(text.size(), '\0');
+    std::size_t length = 0;
     bool blank = false;
-    for (const char c : fold) {
-        if (separates(c) || c == '\0') {
-            blank = !out.empty();
+    for (const char c : text) {
+        const unsigned char mapped = ByteMap[static_cast<unsigned char>(c)];
+        if (mapped == 0) {
+            blank = length > 0;
             continue;
         }
         if (blank)
-            out += ' ';
+            out[length++] = ' ';
         blank = false;
-        out += c;
+        out[length++] = static_cast<char>(mapped);
     }
+    out.resize(length);
     return out;
 }
 

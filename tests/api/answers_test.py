@@ -188,6 +188,13 @@ class AnswersTest(unittest.TestCase):
         self.assertEqual(self.json("/api/v1/messages", "MessagesPage")["total"], 1)  # nothing stored half
         for path in ("/livez", "/readyz"):
             self.assertEqual(self.server.request(path)[:2], (200, "text/plain; charset=utf-8"))
+        left_out = [("PUT", "/api/v1/tags", 404), ("PUT", "/api/v1/messages", 405),  # as the README lists them
+                    ("POST", f"/api/v1/message/{sent['ID']}/release", 405), ("GET", "/api/v1/webui", 404),
+                    ("GET", f"/api/v1/message/{sent['ID']}/html-check", 404),
+                    ("GET", f"/api/v1/message/{sent['ID']}/part/1/thumb", 404)]
+        for method, path, status in left_out:
+            with self.subTest(path):
+                self.json(path, "Error", status, method, b"{}" if method != "GET" else None)
 
 
 if __name__ == "__main__":
