@@ -7,6 +7,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTimeZone>
 #include <QTcpSocket>
 #include <QTimer>
@@ -123,7 +124,9 @@ Search::Query termsOf(const QUrlQuery& query)
 {
     QTimeZone zone = QTimeZone::systemTimeZone();
     if (const QString tz = query.queryItemValue(QStringLiteral("tz"), QUrl::FullyDecoded); !tz.isEmpty()) {
-        zone = QTimeZone(tz.toUtf8());
+        // The name becomes a path below the zone database: never one that leaves it.
+        static const QRegularExpression ZoneName(QStringLiteral("^[A-Za-z][A-Za-z0-9_+-]*(/[A-Za-z0-9_+-]+)*$"));
+        zone = tz.size() <= 64 && ZoneName.match(tz).hasMatch() ? QTimeZone(tz.toUtf8()) : QTimeZone();
         if (!zone.isValid())
             return {{}, QString::fromLatin1(BadZoneFormat).arg(tz).toStdString()};
     }
@@ -391,8 +394,9 @@ void ApiServer::send(const Request& request, Responder& responder)
     } catch (...) {
         return fail(responder, Status::ServiceUnavailable, StoreRefusedText);
     }
-    sendJson(responder,
-             QJsonObject{{QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(m_store.emailId(position)))}});
+    sendJson(
+        responder,
+        QJsonObject{{QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(m_store.emailId(position)))}});
 }
 
 void ApiServer::deleteMessages(const Request& request, Responder& responder)

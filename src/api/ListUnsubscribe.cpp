@@ -78,13 +78,10 @@ bool items(std::string_view value, std::vector<std::string_view>& out)
     return true;
 }
 
-} // namespace
-
-UnsubscribeLinks parseListUnsubscribe(std::string_view field)
+// The field without its comments, the shortest from each "(" to the next ")", trimmed.
+std::string withoutComments(std::string_view field)
 {
-    UnsubscribeLinks result;
     std::string value;
-    // Comments go, the shortest from each "(" to the next ")".
     for (std::size_t at = 0; at < field.size();) {
         const std::size_t open = field.find('(', at);
         const std::size_t close = open == std::string_view::npos ? open : field.find(')', open);
@@ -95,56 +92,63 @@ UnsubscribeLinks parseListUnsubscribe(std::string_view field)
         value.append(field.substr(at, open - at));
         at = close + 1;
     }
-    value = trimmed(value);
+    return trimmed(value);
+}
+
+// What is wrong with the field as a whole; empty when its links can be read one by one.
+std::string shapeError(const std::string& value, std::vector<std::string_view>& found)
+{
     const std::size_t open = value.find('<');
-    if (open == std::string::npos || value.find('>', open) == std::string::npos) {
-        result.errors = quoted(value, NoLinksText);
-        return result;
-    }
-    if (value.front() != '<' || value.back() != '>') {
-        result.errors = quoted(value, NotEnclosedText);
-        return result;
-    }
-    std::vector<std::string_view> found;
+    if (open == std::string::npos || value.find('>', open) == std::string::npos)
+        return quoted(value, NoLinksText);
+    if (value.front() != '<' || value.back() != '>')
+        return quoted(value, NotEnclosedText);
     const bool separated = items(value, found);
-    if (found.size() > 2) {
-        result.errors = quoted(value, TooManyText);
-        return result;
+    if (found.size() > 2)
+        return quoted(value, TooManyText);
+    if (!separated)
+        return quoted(value, BadSeparatorText);
+    return {};
+}
+
+// One link: kept, or its fault added to the errors.
+void readLink(std::string_view link, bool& mailto, bool& http, UnsubscribeLinks& result)
+{
+    if (link.find_first_of(" \t\r\n") != std::string_view::npos)
+        return add(result.errors, quoted(link, SpacesText));
+    const bool isMailto = link.starts_with("mailto:") && link.size() > 7 && isAlphanumeric(link[7]);
+    const std::size_t scheme = FindNoCase(link.substr(0, 8), "https://") == 0 ? 8
+        : FindNoCase(link.substr(0, 7), "http://") == 0                       ? 7
+                                                                              : 0;
+    const bool isHttp = scheme > 0 && link.size() > scheme && isAlphanumeric(link[scheme]);
+    if ((isMailto && mailto) || (isHttp && http))
+        return add(result.errors, quoted(link, isMailto ? SecondMailtoText : SecondHttpText));
+    if (!isMailto && !isHttp)
+        return add(result.errors, quoted(link, BadSchemeText));
+    (isMailto ? mailto : http) = true;
+    if (const std::string escape = badEscape(link); !escape.empty()) {
+        std::string error = BadEscapeFormat;
+        error.replace(error.find("%1"), 2, link);
+        error.replace(error.find("%2"), 2, escape);
+        return add(result.errors, error);
     }
-    if (!separated) {
-        result.errors = quoted(value, BadSeparatorText);
+    result.links.emplace_back(link);
+}
+
+} // namespace
+
+UnsubscribeLinks parseListUnsubscribe(std::string_view field)
+{
+    UnsubscribeLinks result;
+    const std::string value = withoutComments(field);
+    std::vector<std::string_view> found;
+    result.errors = shapeError(value, found);
+    if (!result.errors.empty())
         return result;
-    }
     bool mailto = false;
     bool http = false;
-    for (const std::string_view link : found) {
-        if (link.find_first_of(" \t\r\n") != std::string_view::npos) {
-            add(result.errors, quoted(link, SpacesText));
-            continue;
-        }
-        const bool isMailto = link.starts_with("mailto:") && link.size() > 7 && isAlphanumeric(link[7]);
-        const std::size_t scheme = FindNoCase(link.substr(0, 8), "https://") == 0 ? 8
-            : FindNoCase(link.substr(0, 7), "http://") == 0                       ? 7
-                                                                                  : 0;
-        const bool isHttp = scheme > 0 && link.size() > scheme && isAlphanumeric(link[scheme]);
-        if ((isMailto && mailto) || (isHttp && http)) {
-            add(result.errors, quoted(link, isMailto ? SecondMailtoText : SecondHttpText));
-            continue;
-        }
-        if (!isMailto && !isHttp) {
-            add(result.errors, quoted(link, BadSchemeText));
-            continue;
-        }
-        (isMailto ? mailto : http) = true;
-        if (const std::string escape = badEscape(link); !escape.empty()) {
-            std::string error = BadEscapeFormat;
-            error.replace(error.find("%1"), 2, link);
-            error.replace(error.find("%2"), 2, escape);
-            add(result.errors, error);
-            continue;
-        }
-        result.links.emplace_back(link);
-    }
+    for (const std::string_view link : found)
+        readLink(link, mailto, http, result);
     return result;
 }
 

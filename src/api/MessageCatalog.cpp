@@ -135,7 +135,8 @@ std::vector<Mime::Address> blindCopies(const Mime::Message& message, std::string
 {
     std::vector<Mime::Address> bcc = message.bcc;
     const auto named = [&](const std::string& address) {
-        for (const std::vector<Mime::Address>* field : std::initializer_list<const std::vector<Mime::Address>*>{&message.to, &message.cc, &bcc})
+        for (const std::vector<Mime::Address>* field :
+             std::initializer_list<const std::vector<Mime::Address>*>{&message.to, &message.cc, &bcc})
             for (const Mime::Address& known : *field)
                 if (EqualNoCase(known.address, address))
                     return true;

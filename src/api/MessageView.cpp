@@ -42,8 +42,8 @@ const QRegularExpression FactsPath(QStringLiteral("^/api/v1/message/([^/]+)/(env
 // Ends a cid: reference in an attribute, a style or plain text.
 bool endsReference(char c)
 {
-    return c == '"' || c == '\'' || c == ')' || c == '(' || c == '<' || c == '>' || c == ' ' || c == '\t'
-        || c == '\r' || c == '\n' || c == '&';
+    return c == '"' || c == '\'' || c == ')' || c == '(' || c == '<' || c == '>' || c == ' ' || c == '\t' || c == '\r'
+        || c == '\n' || c == '&';
 }
 
 // Where the message's own markup may start: after a doctype, which must stay first.
@@ -109,8 +109,8 @@ QJsonObject envelopeOf(const clsEmailStorage& store, std::int16_t position)
         recipients.append(wireText(rest.substr(0, end)));
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + RecipientSeparator.size());
     }
-    const auto received = std::chrono::duration_cast<std::chrono::milliseconds>(
-        store.emailReceived(position).time_since_epoch());
+    const auto received
+        = std::chrono::duration_cast<std::chrono::milliseconds>(store.emailReceived(position).time_since_epoch());
     return QJsonObject{
         {QStringLiteral("From"), wireText(store.EmailFrom(position))},
         {QStringLiteral("To"), recipients},
@@ -154,8 +154,10 @@ std::string htmlDocument(std::string_view html, const std::function<std::string(
         std::size_t end = found + ContentIdScheme.size();
         while (end < html.size() && !endsReference(html[end]))
             ++end;
-        const std::string_view reference = html.substr(found + ContentIdScheme.size(), end - found - ContentIdScheme.size());
-        const std::string url = partUrl(QUrl::fromPercentEncoding(QByteArray(reference.data(), qsizetype(reference.size()))).toStdString());
+        const std::string_view reference
+            = html.substr(found + ContentIdScheme.size(), end - found - ContentIdScheme.size());
+        const std::string url = partUrl(
+            QUrl::fromPercentEncoding(QByteArray(reference.data(), qsizetype(reference.size()))).toStdString());
         out.append(html.substr(at, found - at)).append(url.empty() ? html.substr(found, end - found) : url);
         at = end;
     }
@@ -163,8 +165,9 @@ std::string htmlDocument(std::string_view html, const std::function<std::string(
     return out;
 }
 
-std::optional<WebAnswer> answer(const clsEmailStorage& store, const std::function<std::int16_t(const std::string&)>& locate,
-                                const QString& path, const QUrlQuery& query)
+std::optional<WebAnswer> answer(const clsEmailStorage& store,
+                                const std::function<std::int16_t(const std::string&)>& locate, const QString& path,
+                                const QUrlQuery& query)
 {
     // Every request of the API passes here first: most leave after a comparison or two.
     QRegularExpressionMatch match;

@@ -20,8 +20,9 @@ namespace MessageView {
 // GET /view/{ID}.html (with remote=1 it may fetch pictures, styles and fonts from the network),
 // /view/{ID}.txt, /api/v1/message/{ID}/envelope and /api/v1/message/{ID}/structure; nothing for
 // any other path. locate gives the position of a message id ("latest" included), 0 for none.
-std::optional<WebAnswer> answer(const clsEmailStorage& store, const std::function<std::int16_t(const std::string&)>& locate,
-                                const QString& path, const QUrlQuery& query);
+std::optional<WebAnswer> answer(const clsEmailStorage& store,
+                                const std::function<std::int16_t(const std::string&)>& locate, const QString& path,
+                                const QUrlQuery& query);
 
 // The message's HTML with every cid: reference that partUrl resolves (given the Content-ID,
 // percent-decoded) replaced by the URL it gives, and links sent to a new page.

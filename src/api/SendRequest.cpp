@@ -15,13 +15,15 @@ constexpr const char* NoFromText = "error building message: from not set";
 constexpr const char* NoRecipientsText = "error building message: no recipients (to, cc, bcc) set";
 constexpr const char* ForbiddenHeaderFormat = "cannot overwrite header: \"%1\"";
 constexpr const char* BadBase64Format = "error decoding base64 attachment \"%1\": illegal base64 data";
+constexpr const char* BadHeaderFormat
+    = "cannot write header \"%1\": its name must have no blank or colon, its value a text on one line";
 constexpr const char* AnObject = "an object";
 constexpr const char* AList = "a list";
 constexpr const char* AText = "a string";
 
 // Fields the request's own members write: a header of that name would contradict them.
-constexpr std::array<const char*, 9> OwnFields{"To",      "From",         "Cc",           "Bcc",          "Reply-To",
-                                                "Date",    "Subject",      "Content-Type", "Mime-Version"};
+constexpr std::array<const char*, 9> OwnFields{"To",   "From",    "Cc",           "Bcc",         "Reply-To",
+                                               "Date", "Subject", "Content-Type", "Mime-Version"};
 
 // A JSON decoder matches keys to fields without regard to case.
 QJsonValue member(const QJsonObject& object, const char* name)
@@ -98,10 +100,7 @@ std::vector<Mime::Composition::File> files(Reader& reader, const QJsonObject& ob
         reader.wrongType("Attachments", AList);
     for (const QJsonValue& entry : value.toArray()) {
         const QJsonObject file = entry.toObject();
-        Mime::Composition::File out{{},
-                                    {},
-                                    reader.text(file, "ContentType"),
-                                    reader.text(file, "ContentID")};
+        Mime::Composition::File out{{}, {}, reader.text(file, "ContentType"), reader.text(file, "ContentID")};
         out.fileName = reader.text(file, "Filename");
         // A data: URL carries its base64 after the last comma.
         QByteArray content = QByteArray::fromStdString(reader.text(file, "Content"));
@@ -133,7 +132,7 @@ void headers(Reader& reader, const QJsonObject& object, Mime::Composition& messa
         const bool validName = !name.empty() && name.find_first_of(": \t\r\n") == std::string::npos;
         if (!validName || !it.value().isString() || it.value().toString().contains(QLatin1Char('\n'))
             || it.value().toString().contains(QLatin1Char('\r')))
-            reader.wrongType("Headers", AnObject);
+            reader.fail(QString::fromLatin1(BadHeaderFormat).arg(it.key()));
         message.headers.emplace_back(name, it.value().toString().toStdString());
     }
 }

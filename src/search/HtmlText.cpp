@@ -11,18 +11,18 @@ namespace {
 // Elements whose content a reader never sees.
 constexpr std::array<std::string_view, 7> Hidden{"script", "style", "head", "title", "noscript", "template", "xml"};
 // Elements that end a line, and those set apart by a blank line.
-constexpr std::array<std::string_view, 16> LineBlocks{"div",     "tr",     "li",      "dt",     "dd",    "address",
-                                                      "article", "aside",  "footer",  "header", "main",  "nav",
-                                                      "section", "form",   "caption", "hr"};
+constexpr std::array<std::string_view, 16> LineBlocks{"div",     "tr",    "li",      "dt",     "dd",   "address",
+                                                      "article", "aside", "footer",  "header", "main", "nav",
+                                                      "section", "form",  "caption", "hr"};
 constexpr std::array<std::string_view, 12> ParagraphBlocks{"p",  "ul", "ol", "table", "blockquote", "pre",
                                                            "h1", "h2", "h3", "h4",    "h5",         "h6"};
 
 constexpr std::array<std::pair<std::string_view, char32_t>, 24> Entities{{
-    {"amp", U'&'},      {"lt", U'<'},        {"gt", U'>'},       {"quot", U'"'},     {"apos", U'\''},
-    {"nbsp", U' '},     {"copy", U'\u00A9'}, {"reg", U'\u00AE'}, {"trade", U'\u2122'}, {"hellip", U'\u2026'},
-    {"mdash", U'\u2014'}, {"ndash", U'\u2013'}, {"laquo", U'\u00AB'}, {"raquo", U'\u00BB'}, {"euro", U'\u20AC'},
-    {"lsquo", U'\u2018'}, {"rsquo", U'\u2019'}, {"ldquo", U'\u201C'}, {"rdquo", U'\u201D'}, {"bull", U'\u2022'},
-    {"middot", U'\u00B7'}, {"shy", U'\u00AD'}, {"zwnj", U'\u200C'}, {"zwj", U'\u200D'},
+    {"amp", U'&'},         {"lt", U'<'},         {"gt", U'>'},         {"quot", U'"'},       {"apos", U'\''},
+    {"nbsp", U' '},        {"copy", U'\u00A9'},  {"reg", U'\u00AE'},   {"trade", U'\u2122'}, {"hellip", U'\u2026'},
+    {"mdash", U'\u2014'},  {"ndash", U'\u2013'}, {"laquo", U'\u00AB'}, {"raquo", U'\u00BB'}, {"euro", U'\u20AC'},
+    {"lsquo", U'\u2018'},  {"rsquo", U'\u2019'}, {"ldquo", U'\u201C'}, {"rdquo", U'\u201D'}, {"bull", U'\u2022'},
+    {"middot", U'\u00B7'}, {"shy", U'\u00AD'},   {"zwnj", U'\u200C'},  {"zwj", U'\u200D'},
 }};
 
 char lower(char c)
@@ -66,15 +66,44 @@ void appendUtf8(std::string& out, char32_t c)
 
 // HTML's names of the Latin-1 characters U+00A0 to U+00FF, in order.
 constexpr std::array<std::string_view, 96> Latin1Entities{
-    "nbsp",   "iexcl", "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",    "copy",  "ordf",
-    "laquo",  "not",   "shy",    "reg",    "macr",   "deg",    "plusmn", "sup2",   "sup3",   "acute", "micro",
-    "para",   "middot", "cedil", "sup1",   "ordm",   "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave",
-    "Aacute", "Acirc", "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc", "Euml",
-    "Igrave", "Iacute", "Icirc", "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde", "Ouml",
-    "times",  "Oslash", "Ugrave", "Uacute", "Ucirc", "Uuml",   "Yacute", "THORN",  "szlig",  "agrave", "aacute",
-    "acirc",  "atilde", "auml",  "aring",  "aelig",  "ccedil", "egrave", "eacute", "ecirc",  "euml",  "igrave",
-    "iacute", "icirc", "iuml",   "eth",    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",  "divide",
-    "oslash", "ugrave", "uacute", "ucirc", "uuml",   "yacute", "thorn",  "yuml"};
+    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",    "copy",   "ordf",
+    "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn", "sup2",   "sup3",   "acute",  "micro",
+    "para",   "middot", "cedil",  "sup1",   "ordm",   "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave",
+    "Aacute", "Acirc",  "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",  "Euml",
+    "Igrave", "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde", "Ouml",
+    "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",  "szlig",  "agrave", "aacute",
+    "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil", "egrave", "eacute", "ecirc",  "euml",   "igrave",
+    "iacute", "icirc",  "iuml",   "eth",    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide",
+    "oslash", "ugrave", "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
+
+// The character of a numeric entity's name ("#233", "#xE9"); 0 when it is none.
+char32_t numericEntity(std::string_view name)
+{
+    const bool hex = name.size() > 1 && lower(name[1]) == 'x';
+    const std::string_view digits = name.substr(hex ? 2 : 1);
+    if (digits.empty())
+        return 0;
+    std::uint32_t value = 0;
+    for (const char c : digits) {
+        const char l = lower(c);
+        const bool decimal = l >= '0' && l <= '9';
+        if (!decimal && !(hex && l >= 'a' && l <= 'f'))
+            return 0;
+        value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(decimal ? l - '0' : l - 'a' + 10);
+    }
+    return value == 0 ? U'\uFFFD' : static_cast<char32_t>(value);
+}
+
+char32_t namedEntity(std::string_view name)
+{
+    for (const auto& [entity, character] : Entities)
+        if (entity == name)
+            return character;
+    for (std::size_t i = 0; i < Latin1Entities.size(); ++i)
+        if (Latin1Entities[i] == name)
+            return static_cast<char32_t>(0xA0 + i);
+    return 0;
+}
 
 // The character an entity at text[at] ('&') stands for, and its length; nothing when it is none.
 std::pair<char32_t, std::size_t> entityAt(std::string_view text, std::size_t at)
@@ -83,28 +112,8 @@ std::pair<char32_t, std::size_t> entityAt(std::string_view text, std::size_t at)
     if (end == std::string_view::npos || end - at > 12 || end == at + 1)
         return {0, 0};
     const std::string_view name = text.substr(at + 1, end - at - 1);
-    if (name.front() == '#') {
-        const bool hex = name.size() > 1 && lower(name[1]) == 'x';
-        std::uint32_t value = 0;
-        const std::string_view digits = name.substr(hex ? 2 : 1);
-        if (digits.empty())
-            return {0, 0};
-        for (const char c : digits) {
-            const char l = lower(c);
-            const int digit = l >= '0' && l <= '9' ? l - '0' : (hex && l >= 'a' && l <= 'f' ? l - 'a' + 10 : -1);
-            if (digit < 0)
-                return {0, 0};
-            value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
-        }
-        return {static_cast<char32_t>(value), end - at + 1};
-    }
-    for (const auto& [entity, character] : Entities)
-        if (entity == name)
-            return {character, end - at + 1};
-    for (std::size_t i = 0; i < Latin1Entities.size(); ++i)
-        if (Latin1Entities[i] == name)
-            return {static_cast<char32_t>(0xA0 + i), end - at + 1};
-    return {0, 0};
+    const char32_t character = name.front() == '#' ? numericEntity(name) : namedEntity(name);
+    return character == 0 ? std::pair<char32_t, std::size_t>{0, 0} : std::pair{character, end - at + 1};
 }
 
 // Writes text, collapsing blanks, and the breaks blocks ask for.
@@ -197,8 +206,9 @@ std::optional<Tag> tagAt(std::string_view html, std::size_t at)
         ++i;
     }
     const std::size_t nameStart = i;
-    while (i < html.size() && ((html[i] >= 'a' && html[i] <= 'z') || (html[i] >= 'A' && html[i] <= 'Z')
-                               || (html[i] >= '0' && html[i] <= '9') || html[i] == '-' || html[i] == ':'))
+    while (i < html.size()
+           && ((html[i] >= 'a' && html[i] <= 'z') || (html[i] >= 'A' && html[i] <= 'Z')
+               || (html[i] >= '0' && html[i] <= '9') || html[i] == '-' || html[i] == ':'))
         tag.name += lower(html[i++]);
     if (i == nameStart)
         return std::nullopt;
@@ -220,6 +230,28 @@ std::optional<Tag> tagAt(std::string_view html, std::size_t at)
     return tag;
 }
 
+std::size_t skipBlanks(std::string_view text, std::size_t at)
+{
+    while (at < text.size() && isBlank(text[at]))
+        ++at;
+    return at;
+}
+
+// An attribute's value from text[at], quoted or not; at moves behind it.
+std::string_view valueAt(std::string_view text, std::size_t& at)
+{
+    if (at < text.size() && (text[at] == '"' || text[at] == '\'')) {
+        const std::size_t end = std::min(text.find(text[at], at + 1), text.size());
+        const std::string_view value = text.substr(at + 1, end - at - 1);
+        at = end + 1;
+        return value;
+    }
+    const std::size_t start = at;
+    while (at < text.size() && !isBlank(text[at]))
+        ++at;
+    return text.substr(start, at - start);
+}
+
 // The value of an attribute, as written (entities left as they are).
 std::string attribute(std::string_view attributes, std::string_view name)
 {
@@ -232,32 +264,15 @@ std::string attribute(std::string_view attributes, std::string_view name)
         std::string key(attributes.substr(start, at - start));
         for (char& c : key)
             c = lower(c);
-        while (at < attributes.size() && isBlank(attributes[at]))
-            ++at;
+        at = skipBlanks(attributes, at);
         if (at >= attributes.size() || attributes[at] != '=') {
-            if (at == start)
-                ++at;
+            at += at == start ? 1 : 0;
             continue;
         }
-        ++at;
-        while (at < attributes.size() && isBlank(attributes[at]))
-            ++at;
-        std::size_t end;
-        std::size_t valueStart = at;
-        if (at < attributes.size() && (attributes[at] == '"' || attributes[at] == '\'')) {
-            end = attributes.find(attributes[at], at + 1);
-            valueStart = at + 1;
-            if (end == std::string_view::npos)
-                end = attributes.size();
-            at = end + 1;
-        } else {
-            end = at;
-            while (end < attributes.size() && !isBlank(attributes[end]))
-                ++end;
-            at = end;
-        }
+        at = skipBlanks(attributes, at + 1);
+        const std::string_view value = valueAt(attributes, at);
         if (key == name)
-            return std::string(attributes.substr(valueStart, end - valueStart));
+            return std::string(value);
     }
     return {};
 }
@@ -270,6 +285,11 @@ public:
 private:
     void element(const Tag& tag);
     void closeLink();
+    // Where reading goes on after markup that shows nothing at open (a comment, a doctype), or
+    // npos when there is none there.
+    std::size_t skipMarkup(std::size_t open) const;
+    // Where reading goes on after the content of a hidden element, whose tag ends at `at`.
+    std::size_t skipHidden(const std::string& name, std::size_t at) const;
 
     std::string_view m_html;
     TextWriter m_writer;
@@ -279,6 +299,38 @@ private:
     bool m_inLink = false;
 };
 
+std::size_t Converter::skipMarkup(std::size_t open) const
+{
+    if (m_html.substr(open, 4) == "<!--") {
+        const std::size_t end = m_html.find("-->", open + 4);
+        return end == std::string_view::npos ? m_html.size() : end + 3;
+    }
+    if (open + 1 < m_html.size() && (m_html[open + 1] == '!' || m_html[open + 1] == '?')) {
+        const std::size_t end = m_html.find('>', open);
+        return end == std::string_view::npos ? m_html.size() : end + 1;
+    }
+    return std::string_view::npos;
+}
+
+std::size_t Converter::skipHidden(const std::string& name, std::size_t at) const
+{
+    // Up to its closing tag: what is inside is never markup a reader sees.
+    const std::string closing = "</" + name;
+    std::size_t end = at;
+    for (;; ++end) {
+        end = m_html.find("</", end);
+        if (end == std::string_view::npos)
+            return m_html.size();
+        std::string candidate(m_html.substr(end, closing.size()));
+        for (char& c : candidate)
+            c = lower(c);
+        if (candidate == closing)
+            break;
+    }
+    const std::size_t close = m_html.find('>', end);
+    return close == std::string_view::npos ? m_html.size() : close + 1;
+}
+
 std::string Converter::run()
 {
     std::size_t at = 0;
@@ -287,42 +339,20 @@ std::string Converter::run()
         m_writer.text(m_html.substr(at, open - at), m_verbatim > 0);
         if (open == std::string_view::npos)
             break;
-        if (m_html.substr(open, 4) == "<!--") {
-            const std::size_t end = m_html.find("-->", open + 4);
-            at = end == std::string_view::npos ? m_html.size() : end + 3;
-            continue;
-        }
-        if (open + 1 < m_html.size() && (m_html[open + 1] == '!' || m_html[open + 1] == '?')) {
-            const std::size_t end = m_html.find('>', open);
-            at = end == std::string_view::npos ? m_html.size() : end + 1;
+        if (const std::size_t after = skipMarkup(open); after != std::string_view::npos) {
+            at = after;
             continue;
         }
         const std::optional<Tag> tag = tagAt(m_html, open);
         if (!tag) {
             m_writer.text("<", m_verbatim > 0);
             at = open + 1;
-            continue;
+        } else if (!tag->closing && isOneOf(tag->name, Hidden)) {
+            at = skipHidden(tag->name, tag->end);
+        } else {
+            at = tag->end;
+            element(*tag);
         }
-        at = tag->end;
-        if (!tag->closing && isOneOf(tag->name, Hidden)) {
-            // Up to its closing tag: what is inside is never markup a reader sees.
-            const std::string closing = "</" + tag->name;
-            std::size_t end = at;
-            for (;; ++end) {
-                end = m_html.find("</", end);
-                if (end == std::string_view::npos)
-                    break;
-                std::string candidate(m_html.substr(end, closing.size()));
-                for (char& c : candidate)
-                    c = lower(c);
-                if (candidate == closing)
-                    break;
-            }
-            const std::size_t close = end == std::string_view::npos ? end : m_html.find('>', end);
-            at = close == std::string_view::npos ? m_html.size() : close + 1;
-            continue;
-        }
-        element(*tag);
     }
     if (m_inLink)
         closeLink();

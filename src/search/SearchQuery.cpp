@@ -128,9 +128,14 @@ CivilTime fromEpochMs(std::int64_t ms)
     const sys_days days = floor<std::chrono::days>(time);
     const year_month_day date{days};
     const hh_mm_ss clock{time - days};
-    return CivilTime{int(date.year()),           int(unsigned(date.month())), int(unsigned(date.day())),
-                     int(clock.hours().count()), int(clock.minutes().count()), int(clock.seconds().count()),
-                     int(clock.subseconds().count()), 0};
+    return CivilTime{int(date.year()),
+                     int(unsigned(date.month())),
+                     int(unsigned(date.day())),
+                     int(clock.hours().count()),
+                     int(clock.minutes().count()),
+                     int(clock.seconds().count()),
+                     int(clock.subseconds().count()),
+                     0};
 }
 
 // A zone at the end of a text with a time of day: Z, UTC, GMT, +hh, +hhmm, +hh:mm. Removes it.
@@ -217,69 +222,82 @@ bool isDayName(std::string_view word)
     return false;
 }
 
-// The date alone: numbers and at most one month name, in the orders people write them.
-bool readDate(std::string_view text, CivilTime& t)
-{
+// A date's numbers and its month name (0 when it has none) with the count of numbers before it.
+struct DateWords {
     std::vector<std::string_view> numbers;
     int month = 0;
     std::size_t monthAt = 0;
+};
+
+// Splits a date at - / . and blanks; false for anything but numbers, a month and a weekday.
+bool lexDate(std::string_view text, DateWords& words)
+{
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t start = i;
-        if (isDigit(text[i])) {
-            while (i < text.size() && isDigit(text[i]))
-                ++i;
-            numbers.push_back(text.substr(start, i - start));
-        } else if (isLetter(text[i])) {
-            while (i < text.size() && isLetter(text[i]))
-                ++i;
-            const std::string_view word = text.substr(start, i - start);
-            if (const int m = monthOf(word); m > 0 && month == 0) {
-                month = m;
-                monthAt = numbers.size();
-            } else if (!isDayName(word)) {
-                return false;
-            }
-        } else if (text[i] == '-' || text[i] == '/' || text[i] == '.' || text[i] == ' ') {
+        const bool digits = isDigit(text[i]);
+        while (i < text.size() && (digits ? isDigit(text[i]) : isLetter(text[i])))
             ++i;
-        } else {
+        if (i == start) {
+            if (text[i] != '-' && text[i] != '/' && text[i] != '.' && text[i] != ' ')
+                return false;
+            ++i;
+            continue;
+        }
+        const std::string_view word = text.substr(start, i - start);
+        if (digits) {
+            if (word.size() > 4)
+                return false;
+            words.numbers.push_back(word);
+        } else if (const int m = monthOf(word); m > 0 && words.month == 0) {
+            words.month = m;
+            words.monthAt = words.numbers.size();
+        } else if (!isDayName(word)) {
             return false;
         }
     }
-    for (const std::string_view n : numbers)
-        if (n.size() > 4)
-            return false;
-    if (month > 0) {
-        if (numbers.size() != 2)
-            return false;
-        // 2013-Feb-03 puts the year first; 7 Oct 1970 and Oct 7 1970 put it last.
-        const bool yearFirst = numbers[0].size() == 4 && monthAt == 1;
-        t.year = number(yearFirst ? numbers[0] : numbers[1]);
-        t.day = number(yearFirst ? numbers[1] : numbers[0]);
-        t.month = month;
-        return (yearFirst ? numbers[0] : numbers[1]).size() == 4;
-    }
-    if (numbers.size() == 3 && numbers[0].size() == 4) {
-        t.year = number(numbers[0]);
-        t.month = number(numbers[1]);
-        t.day = number(numbers[2]);
+    return true;
+}
+
+// 2013-Feb-03 puts the year first; 7 Oct 1970 and Oct 7 1970 put it last.
+bool namedMonthDate(const DateWords& words, CivilTime& t)
+{
+    if (words.numbers.size() != 2)
+        return false;
+    const bool yearFirst = words.numbers[0].size() == 4 && words.monthAt == 1;
+    const std::string_view year = yearFirst ? words.numbers[0] : words.numbers[1];
+    t.year = number(year);
+    t.day = number(yearFirst ? words.numbers[1] : words.numbers[0]);
+    t.month = words.month;
+    return year.size() == 4;
+}
+
+// Year first (2024-04-01, 2024-04, 2024), or the US order the peer reads (04/01/2024).
+bool numericDate(const std::vector<std::string_view>& n, CivilTime& t)
+{
+    if (n.empty() || n.size() > 3)
+        return false;
+    if (n[0].size() == 4) {
+        t.year = number(n[0]);
+        t.month = n.size() > 1 ? number(n[1]) : 1;
+        t.day = n.size() > 2 ? number(n[2]) : 1;
         return true;
     }
-    if (numbers.size() == 3 && numbers[2].size() == 4) { // US order, as the peer reads it
-        t.month = number(numbers[0]);
-        t.day = number(numbers[1]);
-        t.year = number(numbers[2]);
-        return true;
-    }
-    if (numbers.size() == 2 && numbers[0].size() == 4) {
-        t.year = number(numbers[0]);
-        t.month = number(numbers[1]);
-        return true;
-    }
-    if (numbers.size() == 1 && numbers[0].size() == 4) {
-        t.year = number(numbers[0]);
+    if (n.size() == 3 && n[2].size() == 4) {
+        t.month = number(n[0]);
+        t.day = number(n[1]);
+        t.year = number(n[2]);
         return true;
     }
     return false;
+}
+
+// The date alone: numbers and at most one month name, in the orders people write them.
+bool readDate(std::string_view text, CivilTime& t)
+{
+    DateWords words;
+    if (!lexDate(text, words))
+        return false;
+    return words.month > 0 ? namedMonthDate(words, t) : numericDate(words.numbers, t);
 }
 
 std::optional<CivilTime> digitsOnly(std::string_view text)

@@ -12,7 +12,7 @@
 namespace Search {
 
 enum class Field {
-    Text,      // plain word: sender, recipients, subject, decoded bodies, file names
+    Text, // plain word: sender, recipients, subject, decoded bodies, file names
     From,
     To,
     Cc,
@@ -21,13 +21,13 @@ enum class Field {
     Addressed, // any of From, To, Cc, Bcc, Reply-To
     Subject,
     MessageId,
-    Read,      // is:read (is:unread is its negation)
+    Read, // is:read (is:unread is its negation)
     Attachment,
     Inline,
-    After,     // received at or after number (ms since the epoch)
-    Before,    // received at or before number
-    Larger,    // size above number (bytes)
-    Smaller,   // size below number
+    After,   // received at or after number (ms since the epoch)
+    Before,  // received at or before number
+    Larger,  // size above number (bytes)
+    Smaller, // size below number
 };
 
 struct Term {

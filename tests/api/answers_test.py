@@ -135,6 +135,7 @@ class AnswersTest(unittest.TestCase):
             ("/api/v1/search?query=larger:2gb", "larger:2gb"),
             ("/api/v1/search?query=after:2024-13-01", "after:2024-13-01"),
             ("/api/v1/search?query=after:2024-01-01&tz=Mars/Base", "Mars/Base"),
+            ("/api/v1/search?query=after:2024-01-01&tz=../../../../dev/zero", "dev/zero"),
             ("/api/v1/message/latest?query=tag:x", "tag:x"),
             ("/api/wait?query=has:pdf", "has:pdf"),
         ]
@@ -179,6 +180,7 @@ class AnswersTest(unittest.TestCase):
             ({"Headers": {"subject": "x"}}, 'cannot overwrite header: "subject"'),
             ({"Attachments": [{"Content": "***", "Filename": "a.bin"}]}, 'attachment "a.bin"'),
             ({"To": "bob@example.com"}, "To must be a list"),
+            ({"Headers": {"X-Bad": "a\r\nBcc: x@example.com"}}, 'cannot write header "X-Bad"'),
         ]
         for change, problem in bad:
             with self.subTest(problem):
