@@ -348,7 +348,7 @@ void ApiServer::handleMessage(const QStringList& parts, std::int16_t position, R
         return fail(responder, Status::NotFound, NoMessageText);
     const QString what = parts.size() > 4 ? parts[4] : QString();
     if (parts.size() == 4)
-        return sendJson(responder, ApiJson::summary(m_store, position));
+        return summary(position, responder);
     const std::string& raw = m_store.EmailBody(position);
     if (parts.size() == 5 && what == QLatin1String("raw"))
         return responder.writeShared(
@@ -375,6 +375,19 @@ void ApiServer::handleMessage(const QStringList& parts, std::int16_t position, R
                                inertFields(type, fileName));
     }
     fail(responder, Status::NotFound, NotFoundText);
+}
+
+void ApiServer::summary(std::int16_t position, Responder& responder)
+{
+    const bool wasRead = m_store.emailRead(position);
+    sendJson(responder, ApiJson::summary(m_store, position));
+    // Lists open elsewhere show the message as read from now on.
+    if (!wasRead && !m_eventClients.empty())
+        broadcast(QJsonObject{
+            {QStringLiteral("Type"), QStringLiteral("update")},
+            {QStringLiteral("Data"),
+             QJsonObject{{QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(m_store.emailId(position)))},
+                         {QStringLiteral("Read"), true}}}});
 }
 
 void ApiServer::send(const Request& request, Responder& responder)

@@ -69,6 +69,8 @@ private:
     void page(const Request& request, Responder& responder);
     void view(const Request& request, Responder& responder);
     void handleMessage(const QStringList& parts, std::int16_t position, Responder& responder);
+    // GET /api/v1/message/{id}: marks the message read, and tells the event clients when it was not.
+    void summary(std::int16_t position, Responder& responder);
     // POST /api/v1/send: a message composed from JSON, stored as if SMTP had brought it.
     void send(const Request& request, Responder& responder);
     // GET /livez and /readyz: an empty 200 while the server answers at all.

@@ -8,6 +8,8 @@ import sys
 import unittest
 import urllib.parse
 
+import websocket
+
 from fixture import Quellpost, Schemas
 
 BINARY = None
@@ -102,7 +104,11 @@ class AnswersTest(unittest.TestCase):
         self.deliver(mail("Invoice", attached + "Cc: Carol <carol@example.org>\r\n", parts, to="dave@example.com"),
                      recipients=["dave@example.com", "carol@example.org", "eve@example.net"])
         self.deliver(mail("Big", "", "y" * 20000 + "\r\n"))
-        self.json("/api/v1/message/latest?query=subject:big", "Message")  # read
+        events = websocket.create_connection(f"ws://127.0.0.1:{self.server.http_port}/api/events", timeout=30)
+        big = self.json("/api/v1/message/latest?query=subject:big", "Message")  # read: the event clients are told
+        self.json("/api/v1/message/latest?query=subject:big", "Message")
+        self.assertEqual(self.schemas.check_json(events.recv(), "Event"),
+                         {"Type": "update", "Data": {"ID": big["ID"], "Read": True}})
         rows = [  # (query, subjects found, newest first)
             ("KÖLN", ["Koeln trip"]),
             ("grüße", ["Koeln trip"]),
@@ -149,6 +155,10 @@ class AnswersTest(unittest.TestCase):
             with self.subTest(path):
                 self.assertEqual(self.server.request(path)[0], status)
         self.assertIn(b"Gr\xfc\xdfe", self.server.request("/api/v1/message/latest/raw?query=subject:koeln")[2])
+        # The second reading told nothing: the next event is this deletion.
+        self.server.request("/api/v1/messages", "DELETE", json.dumps({"IDs": [big["ID"]]}).encode())
+        self.assertEqual(json.loads(events.recv())["Type"], "delete")
+        events.close()
 
     def test_send_views_and_health(self):
         pixel = base64.b64encode(b"\x89PNG\r\n\x1a\n....").decode()
