@@ -288,6 +288,8 @@ const flows = {
     assert.equal((await answer({ ...upgrade, ...basic("dev:wrong") }))[0], 401);
     for (const path of ["/", "/api/v1/messages"])
       assert.equal((await fetch(q.base + path, { headers: basic("dev:wrong") })).status, 401);
+    for (const path of ["/livez", "/readyz"]) // container health checks carry no login
+      assert.equal((await fetch(q.base + path)).status, 200);
     const page = await inbox(browser, q, { httpCredentials: { username: "dev", password: "s3cret" } });
     q.send("welcome");
     await row(page, "Welcome to the café").waitFor();
