@@ -401,9 +401,17 @@ void ApiServer::send(const Request& request, Responder& responder)
     std::string recipients;
     for (const std::string& recipient : sent->recipients)
         recipients += Concat({recipients.empty() ? "" : ", ", "<", recipient, ">"});
+    // The login the request carried stands for the SMTP login, as the peer API has it.
+    std::string user;
+    if (const std::string* authorization = request.field("Authorization");
+        authorization && authorization->starts_with("Basic ")) {
+        const QByteArray pair = QByteArray::fromBase64(QByteArray::fromStdString(authorization->substr(6)));
+        user = pair.left(std::max<qsizetype>(pair.indexOf(':'), 0)).toStdString();
+    }
     std::int16_t position = 0;
     try {
-        position = m_store.StoreEmail("<" + sent->sender + ">", std::move(recipients), Mime::compose(sent->message));
+        position = m_store.StoreEmail("<" + sent->sender + ">", std::move(recipients), Mime::compose(sent->message),
+                                      std::move(user));
     } catch (...) {
         return fail(responder, Status::ServiceUnavailable, StoreRefusedText);
     }

@@ -7,6 +7,7 @@ import smtplib
 import sys
 import unittest
 import urllib.parse
+import urllib.request
 
 import websocket
 
@@ -170,8 +171,12 @@ class AnswersTest(unittest.TestCase):
                                    {"Content": "data:text/plain;base64," + base64.b64encode(b"notes").decode(),
                                     "Filename": "notes.txt"}],
                    "Headers": {"X-Campaign": "spring"}}
-        sent = self.json("/api/v1/send", "SendResult", method="POST", body=json.dumps(request).encode())
+        login = {"Authorization": "Basic " + base64.b64encode("jürgen:pw".encode()).decode()}
+        with urllib.request.urlopen(urllib.request.Request(self.server.base + "/api/v1/send", json.dumps(request).encode(),
+                                                           login, method="POST"), timeout=30) as answer:
+            sent = self.schemas.check_json(answer.read(), "SendResult")
         message = self.json(f"/api/v1/message/{sent['ID']}", "Message")
+        self.assertEqual(message["Username"], "jürgen")  # the request's login stands for the SMTP login
         self.assertEqual((message["From"], message["To"], message["Bcc"], message["Subject"], message["Text"],
                           message["ReturnPath"]),
                          ({"Name": "App", "Address": "app@example.com"},
