@@ -8,7 +8,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "api"))
-from fixture import Quellpost  # noqa: E402
+from fixture import Quellpost, Schemas  # noqa: E402
 
 BINARY = None
 NODEMAILER_DIR = os.path.join(HERE, "..", "esmtp", "nodemailer")
@@ -124,6 +124,7 @@ class ChaosTest(unittest.TestCase):
                 self.assertEqual(json.loads(server.request("/api/v1/chaos")[2]), before)
         lower = self.put(server, {"recipient": {"errorcode": 0, "probability": 3}})
         self.assertEqual(lower["Recipient"], {"ErrorCode": 451, "Probability": 3})
+        Schemas().check(lower, "ChaosTriggers")
         bad = subprocess.run([BINARY, "--headless", "--chaos-triggers", "recipient:45:100"],
                              capture_output=True, text=True, timeout=30)
         self.assertEqual(bad.returncode, 2)
