@@ -39,6 +39,25 @@ bool bareAddress(std::string_view address)
            });
 }
 
+// "host", "host:port", "[v6]" or "[v6]:port"; false when it is none of them (an IPv6 address
+// without brackets would read its last group as the port).
+bool splitHostPort(std::string_view text, std::string_view& host, std::string_view& port)
+{
+    if (text.starts_with('[')) {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos)
+            return false;
+        host = text.substr(1, close - 1);
+        const std::string_view after = text.substr(close + 1);
+        port = after.empty() ? after : after.substr(1);
+        return after.empty() || (after.starts_with(':') && !port.empty());
+    }
+    const std::size_t colon = text.find(':');
+    host = text.substr(0, colon);
+    port = colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
+    return host.find(':') == std::string_view::npos && (colon == std::string_view::npos || !port.empty());
+}
+
 } // namespace
 
 std::optional<RelaySettings> RelaySettings::parse(std::string_view url, std::string& error)
@@ -54,28 +73,15 @@ std::optional<RelaySettings> RelaySettings::parse(std::string_view url, std::str
     }
     if (rest.ends_with('/'))
         rest.remove_suffix(1);
-    std::string_view host = rest;
+    std::string_view host;
     std::string_view port;
-    if (rest.starts_with('[')) {
-        const std::size_t close = rest.find(']');
-        host = close == std::string_view::npos ? std::string_view() : rest.substr(1, close - 1);
-        const std::string_view after = close == std::string_view::npos ? rest : rest.substr(close + 1);
-        if (!after.empty() && !after.starts_with(':'))
-            host = {};
-        port = after.empty() ? after : after.substr(1);
-    } else if (const std::size_t colon = rest.find(':'); colon != std::string_view::npos) {
-        host = rest.substr(0, colon);
-        port = rest.substr(colon + 1);
-        if (host.find(':') != std::string_view::npos || port.empty())
-            host = {};
-    }
-    if (!port.empty()) {
+    bool valid = splitHostPort(rest, host, port) && validHost(host);
+    if (valid && !port.empty()) {
         const auto [end, status] = std::from_chars(port.data(), port.data() + port.size(), settings.port);
-        if (status != std::errc() || end != port.data() + port.size() || settings.port < 1 || settings.port > MaxPort)
-            host = {};
+        valid = status == std::errc() && end == port.data() + port.size() && settings.port >= 1
+            && settings.port <= MaxPort;
     }
-    const bool bracketed = rest.starts_with('[');
-    if (rest.empty() || !validHost(host) || (!bracketed && host.find(':') != std::string_view::npos)) {
+    if (!valid) {
         error = BadUrlText + EscapeControls(url, MaxLoggedAddressBytes);
         return std::nullopt;
     }

@@ -132,6 +132,7 @@ TEST(CommandLine, ChaosAndRelayOptions)
         {{"--relay", "smtp://mail.example.com:0", "--relay-allow", "x"}, "-"},
         {{"--relay", "smtp://mail.example.com:25/path", "--relay-allow", "x"}, "-"},
         {{"--relay", "smtp://::1:25", "--relay-allow", "x"}, "-"},
+        {{"--relay", "smtp://[::1]:", "--relay-allow", "x"}, "-"},
         {{"--relay", "smtp://mail.example.com", "--relay-allow", "("}, "-"},
         {{"--relay", "smtps://mail.example.com", "--relay-allow", "x", "--relay-plain"}, "-"},
         {{"--relay", "smtp://mail.example.com", "--relay-allow", "x", "--relay-auth", "/nonexistent"}, "-"},
