@@ -22,7 +22,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${QP_HOMEPAGE})
-# The Qt, C and C++ runtime packages and their versions come from the linked libraries.
+# The Qt, C and C++ runtime packages, and libcurl4 for release, with their versions come from the
+# linked libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # setcap for the post-install step; Liberation Sans stands in for Arial, the window's font;
 # libcrypto, loaded at run time for the TLS certificate, so not seen among the linked libraries.

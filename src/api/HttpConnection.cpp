@@ -57,6 +57,8 @@ const char* reasonPhrase(int status)
         return "Request Header Fields Too Large";
     case 500:
         return "Internal Server Error";
+    case 502:
+        return "Bad Gateway";
     case 503:
         return "Service Unavailable";
     case 505:

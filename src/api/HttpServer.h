@@ -37,6 +37,7 @@ enum class HttpStatus {
     MisdirectedRequest = 421,
     RequestHeaderFieldsTooLarge = 431,
     InternalServerError = 500,
+    BadGateway = 502,
     ServiceUnavailable = 503,
     HttpVersionNotSupported = 505,
 };

@@ -10,6 +10,8 @@
 #include "MessageBoxes.h"
 #include "ProcessLimits.h"
 #include "QtMessageBoxes.h"
+#include "TestingFeatures.h"
+#include "mdlListBoxMod.h"
 #include "clsEmailStorage.h"
 #include "frmMain.h"
 
@@ -34,6 +36,9 @@ int main(int argc, char** argv)
     QtMessageBoxes boxes;
     SetMessageBoxService(&boxes);
 
+    // Before the window: it releases through the relay until it goes.
+    const std::unique_ptr<RelayService> relay = makeRelayService(
+        *options, [](const std::string& line) { mdlListBoxMod::LBM_AddItem(mdlListBoxMod::LogSlot, line); });
     frmMain window;
     if (!window.Loaded())
         return 1;
@@ -48,7 +53,9 @@ int main(int argc, char** argv)
         api = startApiServer(window.EmailStorage(), *options);
         if (!api)
             return 1;
+        addTestingRoutes(*api, window.Listener(), window.EmailStorage(), relay.get());
     }
+    window.SetRelay(relay.get());
     window.show();
     const int exitCode = QApplication::exec();
     SetMessageBoxService(nullptr);

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include "ByteBudget.h"
+#include "ChaosTriggers.h"
 #include "ProductInfo.h"
 
 namespace {
@@ -72,6 +73,43 @@ constexpr const char* AddressValue = "ADDR:PORT";
 constexpr const char* NotAnAddressFormat = "--%1 takes ADDR:PORT with an IP address and a port from 0 to 65535 "
                                            "(for example 127.0.0.1:2525 or [::1]:2525), not: %2";
 constexpr const char* HttpDefaultHost = "127.0.0.1";
+constexpr const char* ChaosName = "chaos";
+constexpr const char* ChaosHelp
+    = "Let failure replies be set (from the API's /api/v1/chaos and the window); none fires until a "
+      "probability is set.";
+constexpr const char* ChaosTriggersName = "chaos-triggers";
+constexpr const char* ChaosTriggersHelp
+    = "Answer steps with failure replies, as STEP:CODE:PERCENT items separated by commas; steps are sender, "
+      "recipient, data and authentication (for example recipient:421:100). Implies --chaos.";
+constexpr const char* ChaosTriggersValue = "TRIGGERS";
+constexpr const char* ChaosSeedName = "chaos-seed";
+constexpr const char* ChaosSeedHelp = "Draw the failure replies from a sequence that repeats for the same N.";
+constexpr const char* NotASeedText = "--chaos-seed takes a whole number, not: ";
+constexpr const char* RelayName = "relay";
+constexpr const char* RelayHelp
+    = "Release sends to the server at URL: smtp://HOST[:PORT] (STARTTLS required) or smtps://HOST[:PORT].";
+constexpr const char* UrlValue = "URL";
+constexpr const char* RelayAuthName = "relay-auth";
+constexpr const char* RelayAuthHelp = "Log in to the relay as the USER:PASSWORD on the first line of FILE.";
+constexpr const char* RelayAllowName = "relay-allow";
+constexpr const char* RelayAllowHelp
+    = "Release only to addresses that REGEX matches as a whole, ignoring case (for example '.*@example\\.com'). "
+      "Required with --relay.";
+constexpr const char* RegexValue = "REGEX";
+constexpr const char* RelayCaName = "relay-ca";
+constexpr const char* RelayCaHelp = "Trust the relay's certificate when it is signed by one in FILE (PEM), "
+                                    "instead of the system's authorities.";
+constexpr const char* RelayInsecureName = "relay-insecure";
+constexpr const char* RelayInsecureHelp = "Do not check the relay's certificate.";
+constexpr const char* RelayPlainName = "relay-plain";
+constexpr const char* RelayPlainHelp = "Send to an smtp:// relay without STARTTLS, in the clear.";
+constexpr const char* RelayTimeoutName = "relay-timeout";
+constexpr const char* RelayTimeoutHelp = "Give up a release after SECONDS (default 30).";
+constexpr const char* RelayAloneText = "--relay-auth, --relay-allow, --relay-ca, --relay-insecure, --relay-plain and "
+                                       "--relay-timeout need --relay";
+constexpr const char* RelayAllowMissingText
+    = "--relay needs --relay-allow REGEX: the addresses release may send to";
+constexpr const char* RelayPlainTlsText = "--relay-plain goes with smtp://, not smtps://";
 constexpr int MaxPort = 65535;
 // Options whose value is the next argument.
 const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::fromLatin1(SmtpName),
@@ -79,7 +117,10 @@ const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::from
                                QString::fromLatin1(TlsKeyName),    QString::fromLatin1(SmtpsName),
                                QString::fromLatin1(HttpHostName),  QString::fromLatin1(CorsName),
                                QString::fromLatin1(HttpAuthName),  QString::fromLatin1(SmtpTimeoutName),
-                               QString::fromLatin1(SmtpMaxConnectionsName)};
+                               QString::fromLatin1(SmtpMaxConnectionsName), QString::fromLatin1(ChaosTriggersName),
+                               QString::fromLatin1(ChaosSeedName),         QString::fromLatin1(RelayName),
+                               QString::fromLatin1(RelayAuthName),         QString::fromLatin1(RelayAllowName),
+                               QString::fromLatin1(RelayCaName),           QString::fromLatin1(RelayTimeoutName)};
 
 // A host name or address as a Host field would give it: lower case, IPv6 in brackets.
 std::optional<std::string> parseHostName(const QString& text)
@@ -146,6 +187,90 @@ bool readCount(const QCommandLineParser& parser, const QCommandLineOption& optio
     target = number;
     return true;
 }
+QCommandLineOption option(const char* name, const char* help, const char* value = nullptr)
+{
+    return value ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help), QString::fromLatin1(value))
+                 : QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help));
+}
+
+struct ChaosOptions {
+    QCommandLineOption on = option(ChaosName, ChaosHelp);
+    QCommandLineOption triggers = option(ChaosTriggersName, ChaosTriggersHelp, ChaosTriggersValue);
+    QCommandLineOption seed = option(ChaosSeedName, ChaosSeedHelp, CountValue);
+
+    void add(QCommandLineParser& parser) const { parser.addOptions({on, triggers, seed}); }
+
+    bool read(const QCommandLineParser& parser, CommandLineOptions& options, std::string& error) const
+    {
+        options.Chaos = parser.isSet(on) || parser.isSet(triggers);
+        if (parser.isSet(triggers)) {
+            const std::string spec = parser.value(triggers).toStdString();
+            if (!ChaosTriggers().configure(spec, error))
+                return false;
+            options.ChaosSpec = spec;
+        }
+        if (parser.isSet(seed)) {
+            bool ok = false;
+            options.ChaosSeed = parser.value(seed).toULongLong(&ok);
+            if (!ok) {
+                error = NotASeedText + parser.value(seed).toStdString();
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+struct RelayOptions {
+    QCommandLineOption url = option(RelayName, RelayHelp, UrlValue);
+    QCommandLineOption auth = option(RelayAuthName, RelayAuthHelp, FileValue);
+    QCommandLineOption allow = option(RelayAllowName, RelayAllowHelp, RegexValue);
+    QCommandLineOption ca = option(RelayCaName, RelayCaHelp, FileValue);
+    QCommandLineOption insecure = option(RelayInsecureName, RelayInsecureHelp);
+    QCommandLineOption plain = option(RelayPlainName, RelayPlainHelp);
+    QCommandLineOption timeout = option(RelayTimeoutName, RelayTimeoutHelp, SecondsValue);
+
+    void add(QCommandLineParser& parser) const { parser.addOptions({url, auth, allow, ca, insecure, plain, timeout}); }
+
+    bool read(const QCommandLineParser& parser, CommandLineOptions& options, std::string& error) const
+    {
+        if (!parser.isSet(url)) {
+            const bool stray = parser.isSet(auth) || parser.isSet(allow) || parser.isSet(ca) || parser.isSet(insecure)
+                || parser.isSet(plain) || parser.isSet(timeout);
+            if (stray)
+                error = RelayAloneText;
+            return !stray;
+        }
+        std::optional<RelaySettings> relay = RelaySettings::parse(parser.value(url).toStdString(), error);
+        if (!relay)
+            return false;
+        if (!parser.isSet(allow)) {
+            error = RelayAllowMissingText;
+            return false;
+        }
+        options.RelayAllow = RelayAllowList::compile(parser.value(allow).toStdString(), error);
+        if (!options.RelayAllow)
+            return false;
+        if (parser.isSet(auth) && !readRelayCredentials(parser.value(auth).toStdString(), *relay, error))
+            return false;
+        if (parser.isSet(plain)) {
+            if (relay->security == RelaySettings::Security::ImplicitTls) {
+                error = RelayPlainTlsText;
+                return false;
+            }
+            relay->security = RelaySettings::Security::Plain;
+        }
+        relay->insecure = parser.isSet(insecure);
+        relay->caFile = parser.value(ca).toStdString();
+        std::optional<int> seconds;
+        if (!readCount(parser, timeout, MaxTimeoutSeconds, seconds, error))
+            return false;
+        relay->timeout = std::chrono::seconds(seconds.value_or(int(RelaySettings::DefaultTimeout.count())));
+        options.Relay = std::move(relay);
+        return true;
+    }
+};
+
 } // namespace
 
 std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string>& arguments, std::string& error)
@@ -187,6 +312,10 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
                                                 QString::fromLatin1(SmtpMaxConnectionsHelp),
                                                 QString::fromLatin1(CountValue));
     parser.addOptions({smtpTimeout, smtpMaxConnections});
+    const ChaosOptions chaos;
+    chaos.add(parser);
+    const RelayOptions relay;
+    relay.add(parser);
     // Qt's own options (-platform, -style...) take one dash and are left to the application object.
     QStringList list{QString::fromLatin1(ProgramName)};
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -264,6 +393,8 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
     }
     if (!readCount(parser, smtpTimeout, MaxTimeoutSeconds, options.SmtpTimeoutSeconds, error)
         || !readCount(parser, smtpMaxConnections, MaxConnectionsLimit, options.SmtpMaxConnections, error))
+        return std::nullopt;
+    if (!chaos.read(parser, options, error) || !relay.read(parser, options, error))
         return std::nullopt;
     options.Headless = parser.isSet(headless);
     return options;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ListenAddress.h"
+#include "RelaySettings.h"
 
 // What the command line asks of the program. Without options the program behaves as it always has.
 struct CommandLineOptions {
@@ -23,6 +25,14 @@ struct CommandLineOptions {
     std::optional<ListenAddress> Smtps; // where clients that speak TLS from the first byte connect
     std::optional<int> SmtpTimeoutSeconds; // a client's idle time before it is closed; 300 by default
     std::optional<int> SmtpMaxConnections; // clients at once; 1,000 by default
+    // Failure replies on demand: switched on, with these triggers ("sender:451:50,...", already
+    // checked) and this seed for their draws.
+    bool Chaos = false;
+    std::optional<std::string> ChaosSpec;
+    std::optional<std::uint64_t> ChaosSeed;
+    // Release: the relay (its login read from --relay-auth) and the addresses it may send to.
+    std::optional<RelaySettings> Relay;
+    std::optional<RelayAllowList> RelayAllow;
     // Text to print instead of running (--help, --version).
     std::optional<std::string> Output;
 };

@@ -13,6 +13,7 @@
 #include "ProductInfo.h"
 #include "SmtpListener.h"
 #include "TerminationSignals.h"
+#include "TestingFeatures.h"
 #include "clsEmailStorage.h"
 
 namespace {
@@ -70,11 +71,14 @@ int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
                          .arg(QString::fromStdString(options.Smtps->host))
                          .arg(listener.ImplicitTlsPort())
                          .toStdString());
+    const std::unique_ptr<RelayService> relay
+        = makeRelayService(options, [&host](const std::string& line) { host.LogLine(line); });
     std::unique_ptr<ApiServer> api;
     if (options.Http) {
         api = startApiServer(store, options);
         if (!api)
             return 1;
+        addTestingRoutes(*api, listener, store, relay.get());
         host.LogLine(QString::fromLatin1(ApiListeningFormat)
                          .arg(QString::fromStdString(options.Http->host))
                          .arg(api->port())

@@ -8,6 +8,16 @@
 #include "SmtpListener.h"
 #include "TlsCredentials.h"
 
+void applyChaosOptions(ChaosTriggers& chaos, const CommandLineOptions& options)
+{
+    std::string error; // the command line's parser has checked the triggers
+    chaos.setEnabled(options.Chaos);
+    if (options.ChaosSpec)
+        chaos.configure(*options.ChaosSpec, error);
+    if (options.ChaosSeed)
+        chaos.seed(*options.ChaosSeed);
+}
+
 bool applyListenerOptions(SmtpListener& listener, const CommandLineOptions& options,
                           const std::function<void(bool)>& setModernSmtp)
 {
@@ -24,6 +34,7 @@ bool applyListenerOptions(SmtpListener& listener, const CommandLineOptions& opti
             listener.SetMaxConnections(*options.SmtpMaxConnections);
         if (options.ModernSmtp)
             setModernSmtp(true);
+        applyChaosOptions(listener.Chaos(), options);
     } catch (const AppError& error) {
         std::fprintf(stderr, "quellpost: %s\n", error.Description().c_str());
         return false;

@@ -95,6 +95,10 @@ void startAuth(SmtpConnection& connection, std::string_view line, SmtpServerStat
     }
     const std::string mechanism = UpperCase(wordAt(line, 1));
     const std::string_view initial = wordAt(line, 2);
+    const bool offered = mechanism == "PLAIN" || mechanism == "LOGIN" || mechanism == "CRAM-MD5";
+    // As a server that refuses the login outright: no credentials are exchanged.
+    if (offered && mdlSMTP::ChaosRefuses(connection, state, ChaosStep::Authentication))
+        return;
     if (mechanism.empty()) {
         sendLine(connection, AuthSyntaxReply);
     } else if (mechanism == "PLAIN") {

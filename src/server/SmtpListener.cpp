@@ -26,6 +26,7 @@ constexpr const char* AssertionText = "Warning: Assertion failure in ShutDownWin
 constexpr int MaxSocketNumber = std::numeric_limits<std::int16_t>::max();
 constexpr const char* ImplicitTlsSuffix = " (TLS)";
 constexpr const char* LoggedInText = ": Logged in as ";
+constexpr const char* ChaosRepliedText = ": Failure reply on demand: ";
 constexpr const char* TlsFailedText = ": TLS failed, connection closed: ";
 constexpr const char* ModernSmtpOnLine
     = "Modern SMTP (EHLO, STARTTLS, AUTH) on: new connections are offered TLS and login.";
@@ -90,6 +91,11 @@ void SmtpListener::SocketConnection::LoggedIn(const std::string& user, std::stri
                            EscapeControls(user, CaptureLimits::MaxLoggedClientBytes), " (", mechanism, ")"}));
 }
 
+void SmtpListener::SocketConnection::ChaosReplied(std::string_view reply)
+{
+    m_listener.Log(Concat({ServerLine("Chaos", m_index), ChaosRepliedText, reply}));
+}
+
 SmtpListener::Connection::Connection(SmtpListener& listener, int index)
     : socket(listener, index), session(
                                    socket,
@@ -99,6 +105,7 @@ SmtpListener::Connection::Connection(SmtpListener& listener, int index)
                                    },
                                    &listener.m_store.Budget())
 {
+    session.UseChaos(&listener.m_chaos);
 }
 
 SmtpListener::SmtpListener(clsEmailStorage& store, ListenerHost& host, QObject* parent)

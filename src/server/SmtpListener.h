@@ -53,6 +53,9 @@ public:
     // Clients at once, at most; fewer when the process may open fewer descriptors.
     void SetMaxConnections(int connections) { m_connectionCap = ConnectionCap(connections); }
 
+    // Failure replies on demand for every client; off until switched on.
+    ChaosTriggers& Chaos() { return m_chaos; }
+
     long ConnectionCount() const { return m_connectionCount; }
     // What the connections hold in memory: unfinished lines, messages being collected.
     std::size_t BufferedBytes() const;
@@ -116,5 +119,6 @@ private:
     std::chrono::milliseconds m_idleTimeout;
     int m_connectionCap;
     std::uint64_t m_accepted = 0;
+    ChaosTriggers m_chaos;
     QTimer m_idleSweep; // counts every connection's idle ticks while there are connections
 };

@@ -31,6 +31,7 @@ public:
     bool TlsAvailable() const override;
     bool StartTls() override;
     void LoggedIn(const std::string& user, std::string_view mechanism) override;
+    void ChaosReplied(std::string_view reply) override;
 
 private:
     SmtpListener& m_listener;

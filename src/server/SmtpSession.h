@@ -37,6 +37,9 @@ public:
         m_dialogue.Tls = encrypted;
     }
 
+    // Failure replies on demand, as these triggers say (the listener's, shared by every client).
+    void UseChaos(ChaosTriggers* chaos) { m_dialogue.Chaos = chaos; }
+
     const SmtpServerState& Dialogue() const { return m_dialogue; }
     // What the session holds in memory for this client: the unfinished line, the envelope and
     // message being collected, and text waiting its turn.

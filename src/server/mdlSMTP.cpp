@@ -23,6 +23,12 @@ constexpr const char* StoreFullText = "Requested action not taken: insufficient 
 constexpr const char* TooLargeText = "Requested mail action aborted: exceeded storage allocation";
 constexpr const char* LineTooLongText = "Line too long";
 constexpr const char* TooManyRecipientsText = "4.5.3 Too many recipients";
+// RFC 5321 3.3: DATA without an accepted sender or recipient is refused.
+constexpr std::string_view NoSenderReply = "503 5.5.1 Error: the sender was refused\r\n";
+constexpr std::string_view NoRecipientReply = "554 5.5.1 Error: no valid recipients\r\n";
+// Mailpit's wording, so that tests written against it read the same replies.
+constexpr int ServiceClosingCode = 421;
+constexpr std::string_view ChaosReplyFormat[] = {" Chaos ", " error"};
 constexpr std::string_view RecipientSeparator = clsEmailStorage::RecipientSeparator;
 // A stored text keeps at most this much unused room; more is handed back with one copy.
 constexpr std::size_t SpareRoomKept = 32;
@@ -120,6 +126,8 @@ void EndDataPhase(SmtpConnection& connection, SmtpServerState& state)
         SmtpReply(connection, 552, TooLargeText);
         return;
     }
+    if (ChaosRefuses(connection, state, ChaosStep::Data))
+        return;
     // The store keeps the text for good, and with it the room its growth left.
     if (recipients.capacity() - recipients.size() > SpareRoomKept)
         recipients.shrink_to_fit();
@@ -151,6 +159,10 @@ void AppendDataLine(SmtpServerState& state, std::string_view line)
 void StartTransaction(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
 {
     ClearEnvelope(state);
+    if (ChaosRefuses(connection, state, ChaosStep::Sender)) {
+        state.ChaosRefusedSender = true;
+        return;
+    }
     std::string sender = SmtpExtractFrom(line);
     if (!state.EnvelopeCharge.cover(sender.size())) {
         SmtpReply(connection, 452, StoreFullText);
@@ -165,6 +177,10 @@ void AddRecipient(SmtpConnection& connection, std::string_view line, SmtpServerS
     const std::string path = SmtpExtractTo(line);
     if (path.empty()) {
         SmtpReply(connection, 250, "");
+        return;
+    }
+    if (ChaosRefuses(connection, state, ChaosStep::Recipient)) {
+        state.ChaosRefusedRecipient = true;
         return;
     }
     if (state.RecipientCount >= CaptureLimits::MaxRecipients) {
@@ -182,6 +198,16 @@ void AddRecipient(SmtpConnection& connection, std::string_view line, SmtpServerS
     state.PendingRecipients.append(path);
     ++state.RecipientCount;
     SmtpReply(connection, 250, "");
+}
+
+// Only after a refusal on demand: a client that goes on as if it had been accepted.
+bool RefusedTransaction(SmtpConnection& connection, const SmtpServerState& state)
+{
+    const bool noSender = state.ChaosRefusedSender;
+    const bool noRecipient = state.ChaosRefusedRecipient && state.RecipientCount == 0;
+    if (noSender || noRecipient)
+        Trapped("SmtpReply", [&] { connection.SendData(noSender ? NoSenderReply : NoRecipientReply); });
+    return noSender || noRecipient;
 }
 
 void Perform(SmtpConnection& connection, Command command, std::string_view line, SmtpServerState& state)
@@ -203,6 +229,8 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
         AddRecipient(connection, line, state);
         break;
     case Command::Data:
+        if (RefusedTransaction(connection, state))
+            break;
         state.DataBuffer.clear();
         state.DataCharge.reset();
         state.Oversized = false;
@@ -336,8 +364,25 @@ void ReplyLineTooLong(SmtpConnection& connection)
     SmtpReply(connection, 500, LineTooLongText);
 }
 
+bool ChaosRefuses(SmtpConnection& connection, SmtpServerState& state, ChaosStep step)
+{
+    const int code = state.Chaos ? state.Chaos->fire(step) : 0;
+    if (code == 0)
+        return false;
+    const std::string reply
+        = Concat({std::to_string(code), ChaosReplyFormat[0], ChaosTriggers::stepWord(step), ChaosReplyFormat[1]});
+    Trapped("SmtpReply", [&] { connection.SendData(Concat({reply, Wire::CrLf})); });
+    connection.ChaosReplied(reply);
+    // RFC 5321 4.2.2: 421 closes the transmission channel, and a client must meet that too.
+    if (code == ServiceClosingCode)
+        connection.EndSession();
+    return true;
+}
+
 void ClearEnvelope(SmtpServerState& state)
 {
+    state.ChaosRefusedSender = false;
+    state.ChaosRefusedRecipient = false;
     state.PendingSender.clear();
     state.PendingRecipients.clear();
     state.RecipientCount = 0;

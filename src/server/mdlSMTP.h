@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ByteBudget.h"
+#include "ChaosTriggers.h"
 #include "MessageDataBuffer.h"
 #include "SmtpExtensions.h"
 
@@ -30,6 +31,8 @@ public:
     virtual bool StartTls() { return false; }
     // The client logged in with this name and mechanism.
     virtual void LoggedIn(const std::string& /*user*/, std::string_view /*mechanism*/) { }
+    // A step was refused with this failure reply on demand (without its CR LF).
+    virtual void ChaosReplied(std::string_view /*reply*/) { }
 };
 
 // The dialogue state of one connection.
@@ -51,6 +54,13 @@ struct SmtpServerState {
     std::string AuthUser;        // who the client logged in as
     std::string AuthPendingUser; // the name of an AUTH LOGIN waiting for its password
     SmtpExtensions::AuthStep AuthStep = SmtpExtensions::AuthStep::None;
+
+    // Failure replies on demand; null, or switched off, the dialogue is as without them.
+    ChaosTriggers* Chaos = nullptr;
+    // This transaction's sender or a recipient was refused on demand: its DATA is refused unless
+    // something was accepted, so that a client that goes on regardless stores nothing.
+    bool ChaosRefusedSender = false;
+    bool ChaosRefusedRecipient = false;
 };
 
 namespace mdlSMTP {
@@ -72,6 +82,9 @@ void DiscardOversizedData(SmtpServerState& state);
 
 // The reply to a command line that went past the line length limit; the line is skipped.
 void ReplyLineTooLong(SmtpConnection& connection);
+
+// Whether the step is refused on demand now; if so, its reply is sent and logged.
+bool ChaosRefuses(SmtpConnection& connection, SmtpServerState& state, ChaosStep step);
 
 // Forgets the transaction's sender and recipients and gives their bytes back to the budget.
 void ClearEnvelope(SmtpServerState& state);

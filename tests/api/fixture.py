@@ -41,7 +41,8 @@ class Quellpost:
                 if line.startswith("HTTP API listening on"):
                     self.http_port = int(line.rstrip(".").split()[-1])
         # Its log keeps coming; a full pipe would stall it.
-        self.drain = threading.Thread(target=self.process.stdout.read, daemon=True)
+        self.output = [pending]
+        self.drain = threading.Thread(target=lambda: self.output.append(self.process.stdout.read()), daemon=True)
         self.drain.start()
         self.base = f"http://127.0.0.1:{self.http_port}"
 
@@ -50,6 +51,7 @@ class Quellpost:
         code = self.process.wait(timeout=30)
         self.drain.join(timeout=10)
         self.process.stdout.close()
+        self.log = b"".join(self.output).decode(errors="replace")
         stderr = self.process.stderr.read().decode()
         self.process.stderr.close()
         return code, stderr

@@ -35,7 +35,7 @@ grep -Eq "^-rwxr-xr-x root/root .* \.$program\$" "$work/contents" || fail "$prog
 field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Package) == quellpost && $(field Version) == "$version" ]] || fail "package is $(field Package) $(field Version)"
 depends=$(field Depends)
-for lib in libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6 libc6 libstdc++6; do
+for lib in libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6 libc6 libstdc++6 libcurl4; do
   grep -Eq "(^|, )${lib//+/\\+} \(>= [0-9][^)]*\)" <<<"$depends" || fail "Depends lacks a versioned $lib: $depends"
 done
 for pkg in libcap2-bin fonts-liberation libssl3; do

@@ -27,6 +27,7 @@ class QPushButton;
 class clsEmailHandler;
 class frmLog;
 class frmMessage;
+class RelayService;
 class SmtpListener;
 class SocketControl;
 
@@ -46,6 +47,9 @@ public:
 
     // The modern dialogue (EHLO, STARTTLS, AUTH) for new connections, as its menu entry sets it.
     void SetModernSmtp(bool on);
+
+    // Release sends through this relay; without one it tells how to name one. It outlives the window.
+    void SetRelay(RelayService* relay) { m_relay = relay; }
 
     SmtpListener& Listener() { return *m_listener; }
     clsEmailStorage& EmailStorage() { return *m_store; }
@@ -132,6 +136,14 @@ private:
     void ReportSilentFailure();
     void ShowTestFailed();
 
+    // Failure replies and release (frmMainTesting.cpp).
+    void BuildTestingMenus(QMenu* control);
+    void mnuChaos_Click();
+    void mnuMessageRelease_Click();
+    // Asks for the recipients, then releases the message with this id, chosen before the dialog.
+    void releaseMessage(quint64 id);
+    RelayService* m_relay = nullptr;
+
     // The listener's view of this window.
     void LogLine(const std::string& line) override;
     bool DetailedLogging() const override;
@@ -201,4 +213,6 @@ private:
     QAction* mnuMessagesOpen = nullptr;
     QAction* mnuMessageSaveAs = nullptr;
     QAction* mnuMessagesSaveAll = nullptr;
+    QAction* mnuChaos = nullptr;
+    QAction* mnuMessageRelease = nullptr;
 };

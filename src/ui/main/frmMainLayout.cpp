@@ -191,6 +191,7 @@ void frmMain::BuildMenus()
     mnuLog = menuEntry(view, "mnuLog", LogWindowCaption, QKeySequence(Qt::CTRL | Qt::Key_L), true);
     BuildMessageMenus(view);
     BuildMailFileMenu();
+    BuildTestingMenus(control);
 
     connect(mnuStartStop, &QAction::triggered, this, &frmMain::mnuStartStop_Click);
     connect(mnuQuit, &QAction::triggered, this, &frmMain::mnuQuit_Click);

@@ -47,8 +47,10 @@ bool frmMain::messageWindowEvent(QObject* watched, QEvent* event)
 void frmMain::mnuMessageView_Click()
 {
     Trapped("mnuMessageView_Click", [&] {
-        if (!m_messageWindow)
+        if (!m_messageWindow) {
             m_messageWindow = std::make_unique<frmMessage>();
+            connect(m_messageWindow.get(), &frmMessage::releaseRequested, this, &frmMain::releaseMessage);
+        }
         followMessage();
         m_messageWindow->show();
         m_messageWindow->activateWindow();

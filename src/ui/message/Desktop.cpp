@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QInputDialog>
 
 namespace {
 
@@ -23,6 +24,13 @@ QtDesktop realDesktop;
 Desktop* current = &realDesktop;
 
 } // namespace
+
+std::optional<QString> Desktop::askText(QWidget* parent, const QString& caption, const QString& label)
+{
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent, caption, label, QLineEdit::Normal, QString(), &ok);
+    return ok ? std::optional(text) : std::nullopt;
+}
 
 Desktop& desktop()
 {

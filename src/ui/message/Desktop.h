@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -19,6 +21,8 @@ public:
     virtual QStringList openFileNames(QWidget* parent, const QString& caption, const QString& filter) = 0;
     // Hands a link or a file to the program the desktop opens it with.
     virtual void openUrl(const QUrl& url) = 0;
+    // A line of text the user types, or nothing when cancelled (a modal dialog).
+    virtual std::optional<QString> askText(QWidget* parent, const QString& caption, const QString& label);
 };
 
 // The desktop every window uses.

@@ -60,6 +60,8 @@ constexpr const char* AttachmentColumns[] = {"Name", "Type", "Size"};
 constexpr const char* StructureColumns[] = {"Type", "Charset", "Transfer encoding", "Size", "File name"};
 constexpr int StructureSizeColumn = 3;
 constexpr const char* SaveAsCaption = "Save as...";
+constexpr const char* ReleaseCaption = "Release...";
+constexpr const char* ReleaseTip = "Send this message, unchanged, to a real mail server (--relay).";
 constexpr const char* OpenCaption = "Open";
 constexpr const char* SaveAttachmentTitle = "Save attachment as";
 constexpr const char* AllFilesFilter = "All files (*)";
@@ -231,7 +233,16 @@ QWidget* frmMessage::buildHeaderArea()
 
     chkAllHeaders = new QCheckBox(fromLatin1(AllHeadersCaption));
     chkAllHeaders->setObjectName(QStringLiteral("chkAllHeaders"));
-    layout->addWidget(chkAllHeaders);
+    cmdRelease = new QPushButton(fromLatin1(ReleaseCaption));
+    cmdRelease->setObjectName(QStringLiteral("cmdRelease"));
+    cmdRelease->setToolTip(fromLatin1(ReleaseTip));
+    auto* headerRow = new QHBoxLayout;
+    headerRow->addWidget(chkAllHeaders);
+    headerRow->addStretch();
+    headerRow->addWidget(cmdRelease);
+    layout->addLayout(headerRow);
+    // The id is taken now: the message on show may change while the release's dialog is open.
+    connect(cmdRelease, &QPushButton::clicked, this, [this] { emit releaseRequested(shownId()); });
     txtAllHeaders = new QPlainTextEdit;
     txtAllHeaders->setObjectName(QStringLiteral("txtAllHeaders"));
     txtAllHeaders->setReadOnly(true);

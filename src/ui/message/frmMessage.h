@@ -41,6 +41,10 @@ public:
     // The message as read, while one is on show and the window has read it.
     const Mime::Message* message() const { return m_parsed ? &*m_message : nullptr; }
 
+signals:
+    // Release was asked for the message with this id, the one on show when it was asked.
+    void releaseRequested(quint64 id);
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -117,4 +121,5 @@ private:
     QPushButton* cmdAttachmentSaveAs = nullptr;
     QPushButton* cmdAttachmentOpen = nullptr;
     QTreeWidget* treeStructure = nullptr;
+    QPushButton* cmdRelease = nullptr;
 };

@@ -1,0 +1,133 @@
+#include <deque>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QSpinBox>
+#include <QTimer>
+
+#include "Desktop.h"
+#include "RelayService.h"
+#include "WindowTest.h"
+#include "frmChaos.h"
+#include "frmMessage.h"
+
+namespace {
+
+// Answers the text dialog from a queue; whileOpen runs while it is "open".
+class AnsweringDesktop : public Desktop {
+public:
+    AnsweringDesktop() { setDesktop(this); }
+    ~AnsweringDesktop() override { setDesktop(nullptr); }
+    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QStringList openFileNames(QWidget*, const QString&, const QString&) override { return {}; }
+    void openUrl(const QUrl&) override { }
+    std::optional<QString> askText(QWidget*, const QString&, const QString& label) override
+    {
+        labels.push_back(label);
+        std::exchange(whileOpen, [] {})();
+        std::optional<QString> answer = answers.empty() ? std::nullopt : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return answer;
+    }
+    std::deque<std::optional<QString>> answers;
+    std::vector<QString> labels;
+    std::function<void()> whileOpen = [] {};
+};
+
+class Testing : public WindowTest<> {
+protected:
+    Testing() { Click(window, "mnuStartStop"); }
+
+    // The window's own server as the relay: what it releases comes back as a new message.
+    void UseOwnServerAsRelay()
+    {
+        std::string error;
+        auto settings
+            = RelaySettings::parse("smtp://127.0.0.1:" + std::to_string(window.Listener().ListeningPort()), error);
+        settings->security = RelaySettings::Security::Plain;
+        settings->timeout = std::chrono::seconds(10);
+        relay = std::make_unique<RelayService>(*settings, *RelayAllowList::compile(".*@example\\.com", error),
+                                               [this](const std::string& line) { logged.push_back(line); });
+        window.SetRelay(relay.get());
+    }
+
+    // Over SMTP, as mail arrives: the window shows it.
+    void Send(const std::string& stuffedBody)
+    {
+        LoopbackClient client;
+        ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
+        client.ReadLine();
+        client.Send("MAIL FROM:<app@example.com>\r\nRCPT TO:<user@example.com>\r\nDATA\r\n" + stuffedBody + ".\r\n");
+        ASSERT_TRUE(WaitFor([&] { return window.EmailStorage().Count() == 1; }));
+    }
+
+    AnsweringDesktop desktop;
+    std::unique_ptr<RelayService> relay;
+    std::vector<std::string> logged;
+};
+
+const std::string Body = "From: app@example.com\r\nSubject: release\r\n\r\n.leading dot\r\nend\r\n";
+
+} // namespace
+
+// The dialog sets what the server answers; Cancel leaves it as it was.
+TEST_F(Testing, FailureRepliesFromTheControlMenu)
+{
+    for (bool accept : {false, true}) {
+        QTimer::singleShot(0, [accept] {
+            auto* dialog = qobject_cast<frmChaos*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->chkChaosEnabled()->setChecked(true);
+            dialog->spnCode(ChaosStep::Recipient)->setValue(421);
+            dialog->spnProbability(ChaosStep::Recipient)->setValue(100);
+            accept ? dialog->accept() : dialog->reject();
+        });
+        Click(window, "mnuChaos");
+        EXPECT_EQ(window.Listener().Chaos().enabled(), accept);
+    }
+    LoopbackClient client;
+    ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
+    client.ReadLine();
+    EXPECT_EQ(client.Command("MAIL FROM:<a@example.com>"), "250 OK");
+    EXPECT_EQ(client.Command("RCPT TO:<b@example.com>"), "421 Chaos recipient error");
+}
+
+// From the Messages menu and the message window: the message chosen before the dialog arrives at
+// the relay unchanged; one deleted while the dialog is open, or a recipient not allowed, is not sent.
+TEST_F(Testing, ReleaseSendsTheChosenMessageOnly)
+{
+    Click(window, "mnuMessageRelease");
+    EXPECT_EQ(boxes.Texts(),
+              Texts{"Release needs a mail server to send to: start the program with --relay URL and "
+                    "--relay-allow REGEX."});
+    UseOwnServerAsRelay();
+    boxes.Clear();
+    Send("From: app@example.com\r\nSubject: release\r\n\r\n..leading dot\r\nend\r\n");
+    desktop.answers = {QString("ann@example.com, bob@example.com")};
+    Click(window, "mnuMessageRelease");
+    ASSERT_TRUE(WaitFor([&] { return !boxes.Boxes().empty(); }, 15000));
+    EXPECT_EQ(
+        boxes.Texts(),
+        Texts{"The message was released to 127.0.0.1:" + std::to_string(window.Listener().ListeningPort()) + "."});
+    ASSERT_EQ(window.EmailStorage().Count(), 2);
+    EXPECT_EQ(window.EmailStorage().EmailBody(2), Body);
+    EXPECT_EQ(window.EmailStorage().EmailTo(2), "<ann@example.com>, <bob@example.com>");
+    EXPECT_EQ(window.EmailStorage().EmailFrom(2), "<app@example.com>");
+
+    boxes.Clear();
+    Click(window, "mnuMessageView");
+    desktop.answers = {QString("eve@evil.example")};
+    window.MessageWindow()->findChild<QPushButton*>(QStringLiteral("cmdRelease"))->click();
+    EXPECT_EQ(boxes.Texts(), Texts{"The message was not released: not allowed by --relay-allow: eve@evil.example."});
+
+    boxes.Clear();
+    desktop.answers = {QString("ann@example.com")};
+    desktop.whileOpen = [this] { window.EmailStorage().Clear(); };
+    Click(window, "mnuMessageRelease");
+    EXPECT_EQ(boxes.Texts(), Texts{"The message chosen for release is no longer stored."});
+    EXPECT_EQ(window.EmailStorage().Count(), 0);
+    ASSERT_EQ(logged.size(), 2U);
+    EXPECT_EQ(logged[0].rfind("Release of message 1 to ann@example.com, bob@example.com: sent to 127.0.0.1:", 0), 0U);
+    EXPECT_NE(logged[1].find("refused: not allowed"), std::string::npos);
+}
