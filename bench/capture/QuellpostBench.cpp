@@ -245,7 +245,7 @@ int main(int argc, char** argv)
     }
     if (port < 1 || port > 65535)
         usage("--port N is required (1-65535)");
-    if (!address.isLoopback())
+    if (!QHostAddress(QString::fromStdString(address)).isLoopback())
         usage("--address must be a loopback address");
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
