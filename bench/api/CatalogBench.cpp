@@ -20,6 +20,7 @@
 
 #include "ApiJson.h"
 #include "MessageCatalog.h"
+#include "SearchQuery.h"
 #include "clsEmailStorage.h"
 
 namespace {
@@ -92,7 +93,7 @@ void summaries()
         MessageCatalog catalog(store);
         store.StoreEmail("<a@example.com>", "<b@example.com>", manyParts(count, attachments));
         QJsonObject summary;
-        const double ms = bestCpuMs(3, [&] { summary = ApiJson::summary(store, catalog, 1); });
+        const double ms = bestCpuMs(3, [&] { summary = ApiJson::summary(store, 1); });
         std::printf("summary of a %zu KiB mail of %d parts: %.1f ms CPU (best of 3), %lld listed\n",
                     store.EmailBody(1).size() >> 10, count, ms,
                     static_cast<long long>(summary.value(QStringLiteral("Attachments")).toArray().size()));
@@ -118,7 +119,8 @@ void listAndSearch(int messages)
             QJsonDocument(ApiJson::listPage(store, catalog, std::size_t(start), 50)).toJson(QJsonDocument::Compact);
     });
     std::size_t found = 0;
-    const std::vector<SearchTerm> terms = parseSearch("café");
+    const std::vector<Search::Term> terms
+        = Search::parseQuery("café", [](const Search::CivilTime& t) { return Search::toEpochMs(t); }).terms;
     const double search = bestCpuMs(3, [&] { found = catalog.search(terms).size(); });
     std::printf("%d messages listed 50 a page: first %.0f ms CPU, again %.0f ms (best of 3)\n", messages, firstListing,
                 listing);
@@ -127,7 +129,7 @@ void listAndSearch(int messages)
                 chargedPerMessage);
     const double summaries = bestCpuMs(3, [&] {
         for (int position = 1; position <= messages; ++position)
-            QJsonDocument(ApiJson::summary(store, catalog, std::int16_t(position))).toJson(QJsonDocument::Compact);
+            QJsonDocument(ApiJson::summary(store, std::int16_t(position))).toJson(QJsonDocument::Compact);
     });
     std::printf("  the summary of each: %.1f us CPU a message (best of 3)\n", summaries * 1000 / messages);
 }

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 
+#include "ListUnsubscribe.h"
 #include "MimeDocument.h"
 #include "clsEmailStorage.h"
 
@@ -18,10 +19,10 @@ QString utf8(const std::string& text)
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-// The envelope is kept as it came off the wire: one byte a character.
-QString latin1(const std::string& text)
+// The envelope is kept as it came off the wire.
+QString wire(const std::string& text)
 {
-    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+    return utf8(envelopeText(text));
 }
 
 QString isoTime(QDateTime time)
@@ -36,11 +37,15 @@ QString receivedTime(const clsEmailStorage& store, std::int16_t position)
         QDateTime::fromMSecsSinceEpoch(std::chrono::duration_cast<std::chrono::milliseconds>(since).count(), Qt::UTC));
 }
 
-// The Date field when it reads as one, else the arrival.
-QString messageTime(const clsEmailStorage& store, std::int16_t position, const std::string& date)
+// The Date field when it reads as one, with the offset it was written with; else the arrival.
+QString messageTime(const clsEmailStorage& store, std::int16_t position, const std::optional<Mime::DateTime>& date)
 {
-    const QDateTime parsed = QDateTime::fromString(utf8(date).simplified(), Qt::RFC2822Date);
-    return parsed.isValid() ? isoTime(parsed) : receivedTime(store, position);
+    if (!date)
+        return receivedTime(store, position);
+    if (date->offsetMinutes == 0)
+        return isoTime(QDateTime::fromSecsSinceEpoch(date->secondsSinceEpoch, Qt::UTC));
+    return QDateTime::fromSecsSinceEpoch(date->secondsSinceEpoch, Qt::OffsetFromUTC, date->offsetMinutes * 60)
+        .toString(Qt::ISODateWithMs);
 }
 
 QJsonObject address(const Mime::Address& value)
@@ -73,11 +78,23 @@ QJsonObject sender(const clsEmailStorage& store, std::int16_t position, const st
     return address(Mime::Address{{}, envelopeSender(store, position)});
 }
 
-void addUsername(QJsonObject& object, const clsEmailStorage& store, std::int16_t position)
+QJsonObject unsubscribe(const Mime::Message& message)
 {
-    const std::string& user = store.emailAuthUser(position);
-    if (!user.empty())
-        object.insert(QStringLiteral("Username"), latin1(user));
+    const std::vector<std::string> field = Mime::headerValues(message, "List-Unsubscribe");
+    if (field.empty())
+        return QJsonObject{{QStringLiteral("Header"), QString()},
+                           {QStringLiteral("HeaderPost"), QString()},
+                           {QStringLiteral("Links"), QJsonArray()},
+                           {QStringLiteral("Errors"), QString()}};
+    const std::vector<std::string> post = Mime::headerValues(message, "List-Unsubscribe-Post");
+    const UnsubscribeLinks parsed = parseListUnsubscribe(field.front());
+    QJsonArray links;
+    for (const std::string& link : parsed.links)
+        links.append(utf8(link));
+    return QJsonObject{{QStringLiteral("Header"), utf8(field.front())},
+                       {QStringLiteral("HeaderPost"), post.empty() ? QString() : utf8(post.front())},
+                       {QStringLiteral("Links"), links},
+                       {QStringLiteral("Errors"), utf8(parsed.errors)}};
 }
 
 QString hex(QByteArrayView data, QCryptographicHash::Algorithm algorithm)
@@ -128,7 +145,7 @@ QJsonObject listItem(const clsEmailStorage& store, MessageCatalog& catalog, std:
     QJsonObject item{
         {QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(id))},
         {QStringLiteral("MessageID"), utf8(facts->messageId)},
-        {QStringLiteral("Read"), catalog.isRead(id)},
+        {QStringLiteral("Read"), store.emailRead(position)},
         {QStringLiteral("From"), sender(store, position, facts->from.first)},
         {QStringLiteral("To"), addresses(facts->to.first)},
         {QStringLiteral("Cc"), addresses(facts->cc.first)},
@@ -140,8 +157,8 @@ QJsonObject listItem(const clsEmailStorage& store, MessageCatalog& catalog, std:
         {QStringLiteral("Size"), double(store.EmailBody(position).size())},
         {QStringLiteral("Attachments"), facts->attachments},
         {QStringLiteral("Snippet"), utf8(facts->snippet)},
+        {QStringLiteral("Username"), wire(store.emailAuthUser(position))},
     };
-    addUsername(item, store, position);
     const auto left = [](const ListedAddresses& field) { return field.count - field.first.size(); };
     addOmitted(item,
                {{{"To", left(facts->to)},
@@ -162,7 +179,7 @@ QJsonObject pageOf(const clsEmailStorage& store, MessageCatalog& catalog, const 
     const auto total = static_cast<std::size_t>(store.Count());
     return QJsonObject{
         {QStringLiteral("total"), double(total)},
-        {QStringLiteral("unread"), double(total - catalog.readCount())},
+        {QStringLiteral("unread"), double(total - store.readCount())},
         {QStringLiteral("messages_count"), double(matchCount)},
         {QStringLiteral("messages_unread"), double(unreadMatches)},
         {QStringLiteral("start"), double(start)},
@@ -180,7 +197,7 @@ QJsonObject page(const clsEmailStorage& store, MessageCatalog& catalog, const st
     std::vector<std::int16_t> shown;
     std::size_t unreadMatches = 0;
     for (std::size_t i = 0; i < matches.size(); ++i) {
-        if (!catalog.isRead(store.emailId(matches[i])))
+        if (!store.emailRead(matches[i]))
             ++unreadMatches;
         if (i >= start && i - start < limit)
             shown.push_back(matches[i]);
@@ -195,44 +212,37 @@ QJsonObject listPage(const clsEmailStorage& store, MessageCatalog& catalog, std:
     std::vector<std::int16_t> shown;
     for (std::size_t i = start; i < total && i - start < limit; ++i)
         shown.push_back(static_cast<std::int16_t>(total - i));
-    return pageOf(store, catalog, shown, total, total - catalog.readCount(), start);
+    return pageOf(store, catalog, shown, total, total - store.readCount(), start);
 }
 
-QJsonObject summary(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position)
+QJsonObject summary(clsEmailStorage& store, std::int16_t position)
 {
     const std::string& raw = store.EmailBody(position);
     const Mime::Document document(store.EmailBodyShared(position));
     const Mime::Message& message = document.message();
-    const std::vector<std::string> unsubscribe = Mime::headerValues(message, "List-Unsubscribe");
-    const std::vector<std::string> unsubscribePost = Mime::headerValues(message, "List-Unsubscribe-Post");
     QJsonObject object{
         {QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(store.emailId(position)))},
         {QStringLiteral("MessageID"), utf8(message.messageId)},
         {QStringLiteral("From"), sender(store, position, message.from)},
         {QStringLiteral("To"), addresses(message.to)},
         {QStringLiteral("Cc"), addresses(message.cc)},
-        {QStringLiteral("Bcc"), addresses(message.bcc)},
+        {QStringLiteral("Bcc"), addresses(blindCopies(message, store.EmailTo(position)))},
         {QStringLiteral("ReplyTo"), addresses(message.replyTo)},
-        {QStringLiteral("ReturnPath"), latin1(envelopeSender(store, position))},
+        {QStringLiteral("ReturnPath"), wire(envelopeSender(store, position))},
         {QStringLiteral("Subject"), utf8(message.subject)},
-        {QStringLiteral("Date"), messageTime(store, position, message.date)},
+        {QStringLiteral("Date"), messageTime(store, position, message.sentAt)},
         {QStringLiteral("Tags"), QJsonArray()},
-        {QStringLiteral("Text"), utf8(message.text)},
+        {QStringLiteral("Username"), wire(store.emailAuthUser(position))},
+        {QStringLiteral("Text"), utf8(readerText(message))},
         {QStringLiteral("HTML"), utf8(message.html)},
         {QStringLiteral("Size"), double(raw.size())},
         {QStringLiteral("Inline"), attachments(message.inlineParts, document)},
         {QStringLiteral("Attachments"), attachments(message.attachments, document)},
-        {QStringLiteral("ListUnsubscribe"),
-         QJsonObject{
-             {QStringLiteral("Header"), unsubscribe.empty() ? QString() : utf8(unsubscribe.front())},
-             {QStringLiteral("HeaderPost"), unsubscribePost.empty() ? QString() : utf8(unsubscribePost.front())},
-             {QStringLiteral("Links"), QJsonArray()},
-             {QStringLiteral("Errors"), QString()}}},
+        {QStringLiteral("ListUnsubscribe"), unsubscribe(message)},
     };
-    addUsername(object, store, position);
     const Mime::AddressesLeftOut& left = message.addressesLeftOut;
     addOmitted(object, {{{"To", left.to}, {"Cc", left.cc}, {"Bcc", left.bcc}, {"ReplyTo", left.replyTo}}});
-    catalog.markRead(store.emailId(position));
+    store.markEmailRead(store.emailId(position));
     return object;
 }
 
@@ -240,7 +250,7 @@ QJsonObject headers(const Mime::Message& message)
 {
     QJsonObject object;
     for (const Mime::Header& header : message.headers) {
-        const QString name = utf8(header.name);
+        const QString name = utf8(canonicalHeaderName(header.name));
         QJsonArray values = object.value(name).toArray();
         values.append(utf8(header.value));
         object.insert(name, values);

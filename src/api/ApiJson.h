@@ -22,10 +22,11 @@ QJsonObject page(const clsEmailStorage& store, MessageCatalog& catalog, const st
 // A page of every message, newest first.
 QJsonObject listPage(const clsEmailStorage& store, MessageCatalog& catalog, std::size_t start, std::size_t limit);
 
-// One message in full, from one parse: envelope, decoded text and HTML, attachments with checksums.
-QJsonObject summary(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position);
+// One message in full, from one parse: envelope, decoded text and HTML, attachments with
+// checksums. Reading it marks the message read.
+QJsonObject summary(clsEmailStorage& store, std::int16_t position);
 
-// Every header field by name, each with its values in order.
+// Every header field by its canonical name, each with its values in order.
 QJsonObject headers(const Mime::Message& message);
 
 // {"Error": text}: what every refusal of the API carries.

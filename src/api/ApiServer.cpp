@@ -7,6 +7,8 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTimeZone>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
@@ -16,7 +18,9 @@
 #include "ErrorReport.h"
 #include "EventClient.h"
 #include "HttpConnection.h"
+#include "Latin1Text.h"
 #include "MessageView.h"
+#include "SendRequest.h"
 #include "MimeDocument.h"
 #include "ProductInfo.h"
 #include "SocketControl.h"
@@ -39,6 +43,8 @@ constexpr const char* ExposureFormat
     = "Warning: the HTTP API listens on %1, not on loopback: anyone who can reach this address "
       "can read and delete the captured mail.";
 constexpr const char* TooManyClientsText = "too many event clients; try again later";
+constexpr const char* StoreRefusedText = "the message cannot be stored: the store is full";
+constexpr const char* BadZoneFormat = "unknown time zone \"%1\" (an IANA name such as Europe/Berlin)";
 
 const QByteArray TextPlain = QByteArrayLiteral("text/plain; charset=utf-8");
 
@@ -100,9 +106,29 @@ std::optional<std::pair<std::size_t, std::size_t>> pageOf(const QUrlQuery& query
     return std::pair(std::size_t(*start), std::size_t(*limit));
 }
 
-std::vector<SearchTerm> termsOf(const QUrlQuery& query)
+// A date without an offset is read in the zone tz names, else in this machine's.
+Search::LocalZone zoneOf(const QTimeZone& zone)
 {
-    return parseSearch(query.queryItemValue(QStringLiteral("query"), QUrl::FullyDecoded).toStdString());
+    return [zone](const Search::CivilTime& t) {
+        return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, std::min(t.second, 59), t.millisecond),
+                         zone)
+            .toMSecsSinceEpoch();
+    };
+}
+
+// The search of the query's "query" (and "tz"); the error names what cannot be read.
+Search::Query termsOf(const QUrlQuery& query)
+{
+    QTimeZone zone = QTimeZone::systemTimeZone();
+    if (const QString tz = query.queryItemValue(QStringLiteral("tz"), QUrl::FullyDecoded); !tz.isEmpty()) {
+        // The name becomes a path below the zone database: never one that leaves it.
+        static const QRegularExpression ZoneName(QStringLiteral("^[A-Za-z][A-Za-z0-9_+-]*(/[A-Za-z0-9_+-]+)*$"));
+        zone = tz.size() <= 64 && ZoneName.match(tz).hasMatch() ? QTimeZone(tz.toUtf8()) : QTimeZone();
+        if (!zone.isValid())
+            return {{}, QString::fromLatin1(BadZoneFormat).arg(tz).toStdString()};
+    }
+    return Search::parseQuery(query.queryItemValue(QStringLiteral("query"), QUrl::FullyDecoded).toStdString(),
+                              zoneOf(zone));
 }
 
 // A type the mail declares, if it is one: anything else could break the answer's header.
@@ -139,7 +165,7 @@ HttpFields inertFields(const QByteArray& type, const std::string& fileName)
 struct ApiServer::Waiter {
     Waiter(HttpResponder&& r) : responder(std::move(r)) { }
     HttpResponder responder;
-    std::vector<SearchTerm> terms;
+    std::vector<Search::Term> terms;
     std::size_t count = 1;
     // Matches so far, kept as messages come so that an arrival costs one match, not a search;
     // never fewer than there are, as removals are not subtracted.
@@ -162,6 +188,9 @@ const ApiServer::Route ApiServer::Routes[] = {
     {"GET", "/", &ApiServer::page},
     {"GET", "/assets/*", &ApiServer::page},
     {"GET", "/view/*", &ApiServer::view},
+    {"POST", "/api/v1/send", &ApiServer::send},
+    {"GET", "/livez", &ApiServer::health},
+    {"GET", "/readyz", &ApiServer::health},
 };
 
 ApiServer::ApiServer(clsEmailStorage& store, AccessRules rules, HttpLimits limits, QObject* parent)
@@ -223,16 +252,21 @@ void ApiServer::searchMessages(const Request& request, Responder& responder)
     const auto page = pageOf(query);
     if (!page)
         return fail(responder, Status::BadRequest, BadNumberText);
-    sendJson(responder, ApiJson::page(m_store, m_catalog, m_catalog.search(termsOf(query)), page->first, page->second));
+    const Search::Query search = termsOf(query);
+    if (!search.error.empty())
+        return fail(responder, Status::BadRequest, search.error.c_str());
+    sendJson(responder, ApiJson::page(m_store, m_catalog, m_catalog.search(search.terms), page->first, page->second));
 }
 
 void ApiServer::deleteSearch(const Request& request, Responder& responder)
 {
-    const std::vector<SearchTerm> terms = termsOf(queryOf(request));
+    const Search::Query search = termsOf(queryOf(request));
+    if (!search.error.empty())
+        return fail(responder, Status::BadRequest, search.error.c_str());
     // An empty search matches everything: deleting all takes DELETE /api/v1/messages.
-    if (terms.empty())
+    if (search.terms.empty())
         return fail(responder, Status::BadRequest, NoSearchText);
-    const std::vector<std::int16_t> found = m_catalog.search(terms);
+    const std::vector<std::int16_t> found = m_catalog.search(search.terms);
     // Newest first: removing from the back keeps the other positions valid.
     for (std::int16_t position : found)
         m_store.RemoveEmail(position);
@@ -250,7 +284,7 @@ void ApiServer::info(const Request&, Responder& responder)
             {QStringLiteral("Database"), QString()},
             {QStringLiteral("DatabaseSize"), 0},
             {QStringLiteral("Messages"), count},
-            {QStringLiteral("Unread"), count - double(m_catalog.readCount())},
+            {QStringLiteral("Unread"), count - double(m_store.readCount())},
             {QStringLiteral("Tags"), QJsonObject()},
             {QStringLiteral("RuntimeStats"), QJsonObject{{QStringLiteral("Memory"), double(m_store.Budget().used())}}},
         });
@@ -260,6 +294,9 @@ void ApiServer::requireLogin(Htpasswd users)
 {
     m_auth = std::make_unique<BasicAuth>(std::move(users));
     m_http.setGate([this](const Request& request, Responder& responder) {
+        // Container health checks carry no login.
+        if (request.path == "/livez" || request.path == "/readyz")
+            return true;
         const std::string* authorization = request.field("Authorization");
         if (m_auth->allows(authorization ? QByteArray::fromStdString(*authorization) : QByteArray()))
             return true;
@@ -278,28 +315,37 @@ void ApiServer::page(const Request& request, Responder& responder)
 
 void ApiServer::view(const Request& request, Responder& responder)
 {
-    const QString path = QUrl::fromPercentEncoding(QByteArray::fromStdString(request.path));
-    if (const std::optional<WebAnswer> answer = MessageView::answer(m_store, m_catalog, path, queryOf(request)))
-        return writeAnswer(responder, *answer);
-    fail(responder, Status::NotFound, NotFoundText);
+    message(request, responder);
+}
+
+void ApiServer::health(const Request&, Responder& responder)
+{
+    responder.write(QByteArray(), TextPlain);
 }
 
 void ApiServer::message(const Request& request, Responder& responder)
 {
     const QString path = QUrl::fromPercentEncoding(QByteArray::fromStdString(request.path));
-    if (const std::optional<WebAnswer> answer = MessageView::answer(m_store, m_catalog, path, queryOf(request)))
+    const QUrlQuery query = queryOf(request);
+    const Search::Query search = termsOf(query);
+    if (!search.error.empty())
+        return fail(responder, Status::BadRequest, search.error.c_str());
+    const auto locate = [&](const std::string& id) { return m_catalog.positionOf(id, search.terms); };
+    if (const std::optional<WebAnswer> answer = MessageView::answer(m_store, locate, path, query))
         return writeAnswer(responder, *answer);
-    handleMessage(path.split(QLatin1Char('/'), Qt::SkipEmptyParts), responder);
+    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.size() < 4 || parts[0] != QLatin1String("api"))
+        return fail(responder, Status::NotFound, NotFoundText);
+    handleMessage(parts, locate(parts[3].toStdString()), responder);
 }
 
-void ApiServer::handleMessage(const QStringList& parts, Responder& responder)
+void ApiServer::handleMessage(const QStringList& parts, std::int16_t position, Responder& responder)
 {
-    const std::int16_t position = m_catalog.positionOf(parts[3].toStdString());
     if (position < 1)
         return fail(responder, Status::NotFound, NoMessageText);
     const QString what = parts.size() > 4 ? parts[4] : QString();
     if (parts.size() == 4)
-        return sendJson(responder, ApiJson::summary(m_store, m_catalog, position));
+        return summary(position, responder);
     const std::string& raw = m_store.EmailBody(position);
     if (parts.size() == 5 && what == QLatin1String("raw"))
         return responder.writeShared(
@@ -326,6 +372,49 @@ void ApiServer::handleMessage(const QStringList& parts, Responder& responder)
                                inertFields(type, fileName));
     }
     fail(responder, Status::NotFound, NotFoundText);
+}
+
+void ApiServer::summary(std::int16_t position, Responder& responder)
+{
+    const bool wasRead = m_store.emailRead(position);
+    sendJson(responder, ApiJson::summary(m_store, position));
+    // Lists open elsewhere show the message as read from now on.
+    if (!wasRead && !m_eventClients.empty())
+        broadcast(QJsonObject{
+            {QStringLiteral("Type"), QStringLiteral("update")},
+            {QStringLiteral("Data"),
+             QJsonObject{{QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(m_store.emailId(position)))},
+                         {QStringLiteral("Read"), true}}}});
+}
+
+void ApiServer::send(const Request& request, Responder& responder)
+{
+    std::string error;
+    const std::optional<SendRequest> sent
+        = readSendRequest(QByteArrayView(request.body.data(), qsizetype(request.body.size())), error);
+    if (!sent)
+        return fail(responder, Status::BadRequest, error.c_str());
+    // As SMTP stores it: the paths in angle brackets, the recipients joined as they arrived.
+    std::string recipients;
+    for (const std::string& recipient : sent->recipients)
+        recipients += Concat({recipients.empty() ? "" : ", ", "<", recipient, ">"});
+    // The login the request carried stands for the SMTP login, as the peer API has it.
+    std::string user;
+    if (const std::string* authorization = request.field("Authorization");
+        authorization && authorization->starts_with("Basic ")) {
+        const QByteArray pair = QByteArray::fromBase64(QByteArray::fromStdString(authorization->substr(6)));
+        user = pair.left(std::max<qsizetype>(pair.indexOf(':'), 0)).toStdString();
+    }
+    std::int16_t position = 0;
+    try {
+        position = m_store.StoreEmail("<" + sent->sender + ">", std::move(recipients), Mime::compose(sent->message),
+                                      std::move(user));
+    } catch (...) {
+        return fail(responder, Status::ServiceUnavailable, StoreRefusedText);
+    }
+    sendJson(
+        responder,
+        QJsonObject{{QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(m_store.emailId(position)))}});
 }
 
 void ApiServer::deleteMessages(const Request& request, Responder& responder)
@@ -364,7 +453,10 @@ void ApiServer::wait(const Request& request, Responder& responder)
     const auto count = number(query, "count", 1, std::numeric_limits<std::int16_t>::max());
     if (!seconds || !count || *count < 1)
         return fail(responder, Status::BadRequest, BadNumberText);
-    std::vector<SearchTerm> terms = termsOf(query);
+    Search::Query search = termsOf(query);
+    if (!search.error.empty())
+        return fail(responder, Status::BadRequest, search.error.c_str());
+    std::vector<Search::Term> terms = std::move(search.terms);
     const std::vector<std::int16_t> found = m_catalog.search(terms);
     if (found.size() >= std::size_t(*count))
         return sendJson(responder, ApiJson::page(m_store, m_catalog, found, 0, DefaultPageSize));

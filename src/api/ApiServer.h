@@ -67,7 +67,13 @@ private:
     // The web inbox's pages and a message's views for the browser.
     void page(const Request& request, Responder& responder);
     void view(const Request& request, Responder& responder);
-    void handleMessage(const QStringList& parts, Responder& responder);
+    void handleMessage(const QStringList& parts, std::int16_t position, Responder& responder);
+    // GET /api/v1/message/{id}: marks the message read, and tells the event clients when it was not.
+    void summary(std::int16_t position, Responder& responder);
+    // POST /api/v1/send: a message composed from JSON, stored as if SMTP had brought it.
+    void send(const Request& request, Responder& responder);
+    // GET /livez and /readyz: an empty 200 while the server answers at all.
+    void health(const Request& request, Responder& responder);
     void deleteMessages(const Request& request, Responder& responder);
     // Keeps the responder when the answer must wait.
     void wait(const Request& request, Responder& responder);

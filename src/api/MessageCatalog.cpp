@@ -1,32 +1,24 @@
 #include "MessageCatalog.h"
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <initializer_list>
+#include <stdexcept>
 
+#include "HtmlText.h"
+#include "Latin1Text.h"
 #include "MimeDocument.h"
+#include "SearchText.h"
 #include "clsEmailStorage.h"
 
 namespace {
 
 constexpr const char* LatestId = "latest";
+constexpr std::string_view RecipientSeparator = ", ";
 // What keeping one message's facts costs beyond their texts: the map's node and the shared
 // pointer's control block.
 constexpr std::size_t KeepingOverhead = 96;
-
-bool isTextBody(const Mime::Part& part)
-{
-    return part.contentType == "text/plain" || part.contentType == "text/html";
-}
-
-bool anyEncodedText(const Mime::Part& part)
-{
-    if (isTextBody(part) && (part.transferEncoding == "base64" || part.transferEncoding == "quoted-printable"))
-        return true;
-    for (const Mime::Part& child : part.children)
-        if (anyEncodedText(child))
-            return true;
-    return false;
-}
 
 // At most MaxListedTextBytes, never cutting a UTF-8 character in half.
 std::string cut(const std::string& text)
@@ -49,39 +41,12 @@ ListedAddresses listed(const std::vector<Mime::Address>& all, std::size_t leftOu
     return result;
 }
 
-// Whether the list shows every address of the field, whole.
-bool complete(const ListedAddresses& listed, const std::vector<Mime::Address>& all)
+std::string addressText(const std::vector<Mime::Address>& addresses)
 {
-    if (listed.count != listed.first.size())
-        return false;
-    for (std::size_t i = 0; i < all.size(); ++i)
-        if (listed.first[i].name.size() != all[i].name.size()
-            || listed.first[i].address.size() != all[i].address.size())
-            return false;
-    return true;
-}
-
-// Names and addresses one a line: a search word never spans two of them.
-std::string lines(std::initializer_list<const std::vector<Mime::Address>*> fields)
-{
-    std::string text;
-    for (const auto* field : fields)
-        for (const Mime::Address& address : *field)
-            text.append(address.name).append(1, '\n').append(address.address).append(1, '\n');
-    return text;
-}
-
-// A field as searches read it: the lines of every address when the list is cut, else the list.
-bool addressesContain(const std::string& lines, std::initializer_list<const ListedAddresses*> fields,
-                      const std::string& word)
-{
-    if (!lines.empty())
-        return word.find('\n') == std::string::npos && containsFolded(lines, word);
-    for (const ListedAddresses* field : fields)
-        for (const Mime::Address& address : field->first)
-            if (containsFolded(address.address, word) || containsFolded(address.name, word))
-                return true;
-    return false;
+    Search::AddressText text;
+    for (const Mime::Address& address : addresses)
+        text.add(address.name, address.address);
+    return std::move(text.lines);
 }
 
 std::size_t heapOf(const std::string& text)
@@ -98,27 +63,99 @@ std::size_t heapOf(const ListedAddresses& addresses)
     return bytes;
 }
 
-// Drops tags and collapses blanks: enough for a snippet of an HTML-only message.
-std::string plainOf(const std::string& html)
+bool isValidUtf8(std::string_view bytes)
 {
-    std::string out;
-    bool inTag = false;
-    for (char c : html) {
-        if (c == '<')
-            inTag = true;
-        else if (c == '>')
-            inTag = false;
-        else if (!inTag)
-            out += c;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > bytes.size() || (length == 2 && c < 0xC2))
+            return false;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += length;
     }
-    return out;
+    return true;
+}
+
+// What plain words are looked for in: the addresses, the subject, the decoded text and HTML (as a
+// reader sees it, link targets included) and the attachments' file names.
+std::string plainText(const Mime::Message& message, const Search::Searchable& fields)
+{
+    std::string text;
+    for (const std::string* field : {&fields.from, &fields.to, &fields.cc, &fields.bcc, &fields.replyTo})
+        text.append(*field);
+    text.append(fields.subject).append(1, '\n');
+    text.append(Search::normalised(message.text)).append(1, '\n');
+    if (!message.html.empty())
+        text.append(Search::normalised(Search::htmlToText(message.html))).append(1, '\n');
+    for (const auto* list : {&message.attachments, &message.inlineParts})
+        for (const Mime::Part& part : *list)
+            if (!part.fileName.empty())
+                text.append(Search::normalised(part.fileName)).append(1, '\n');
+    return text;
 }
 
 } // namespace
 
+std::string envelopeText(std::string_view bytes)
+{
+    if (isValidUtf8(bytes))
+        return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> envelopeRecipients(std::string_view joined)
+{
+    std::vector<std::string> recipients;
+    while (!joined.empty()) {
+        const std::size_t end = joined.find(RecipientSeparator);
+        std::string_view one = joined.substr(0, end);
+        if (one.size() >= 2 && one.front() == '<' && one.back() == '>')
+            one = one.substr(1, one.size() - 2);
+        if (!one.empty())
+            recipients.push_back(envelopeText(one));
+        joined = end == std::string_view::npos ? std::string_view() : joined.substr(end + RecipientSeparator.size());
+    }
+    return recipients;
+}
+
+std::vector<Mime::Address> blindCopies(const Mime::Message& message, std::string_view joined)
+{
+    std::vector<Mime::Address> bcc = message.bcc;
+    const auto named = [&](const std::string& address) {
+        for (const std::vector<Mime::Address>* field :
+             std::initializer_list<const std::vector<Mime::Address>*>{&message.to, &message.cc, &bcc})
+            for (const Mime::Address& known : *field)
+                if (EqualNoCase(known.address, address))
+                    return true;
+        return false;
+    };
+    for (std::string& recipient : envelopeRecipients(joined))
+        if (!named(recipient))
+            bcc.push_back({{}, std::move(recipient)});
+    return bcc;
+}
+
+std::string readerText(const Mime::Message& message)
+{
+    return message.text.empty() && !message.html.empty() ? Search::htmlToText(message.html) : message.text;
+}
+
 std::string snippetOf(const Mime::Message& message)
 {
-    const std::string source = message.text.empty() ? plainOf(message.html) : message.text;
+    const std::string source = readerText(message);
     std::string out;
     std::size_t characters = 0;
     bool blank = false;
@@ -145,49 +182,43 @@ std::string snippetOf(const Mime::Message& message)
 
 std::size_t MessageFacts::footprint() const
 {
-    std::size_t bytes = sizeof(MessageFacts) + KeepingOverhead;
-    for (const std::string* text : {&subject, &messageId, &date, &snippet})
+    std::size_t bytes = sizeof(MessageFacts) + KeepingOverhead + search.heapBytes();
+    for (const std::string* text : {&subject, &messageId, &snippet})
         bytes += heapOf(*text);
     for (const ListedAddresses* field : {&from, &to, &cc, &bcc, &replyTo})
         bytes += heapOf(*field);
-    if (whole) {
-        bytes += sizeof(Whole);
-        for (const std::string* text :
-             {&whole->fromLines, &whole->toLines, &whole->subject, &whole->text, &whole->html})
-            bytes += heapOf(*text);
-    }
     return bytes;
 }
 
-MessageFacts factsOf(const Mime::Message& message)
+MessageFacts factsOf(const Mime::Message& message, std::string_view recipients)
 {
     MessageFacts facts;
     facts.subject = cut(message.subject);
     facts.messageId = cut(message.messageId);
-    facts.date = cut(message.date);
     facts.snippet = snippetOf(message);
     facts.snippet.shrink_to_fit(); // kept for as long as the message: no room to grow
+    const std::vector<Mime::Address> bcc = blindCopies(message, recipients);
     const Mime::AddressesLeftOut& left = message.addressesLeftOut;
     facts.from = listed(message.from, left.from);
     facts.to = listed(message.to, left.to);
     facts.cc = listed(message.cc, left.cc);
-    facts.bcc = listed(message.bcc, left.bcc);
+    facts.bcc = listed(bcc, left.bcc);
     facts.replyTo = listed(message.replyTo, left.replyTo);
     facts.attachments = static_cast<int>(message.attachments.size());
-    MessageFacts::Whole whole;
-    if (!complete(facts.from, message.from))
-        whole.fromLines = lines({&message.from});
-    if (!complete(facts.to, message.to) || !complete(facts.cc, message.cc))
-        whole.toLines = lines({&message.to, &message.cc});
-    if (facts.subject.size() < message.subject.size())
-        whole.subject = message.subject;
-    if (anyEncodedText(message.root)) {
-        whole.text = message.text;
-        whole.html = message.html;
-    }
-    if (!whole.fromLines.empty() || !whole.toLines.empty() || !whole.subject.empty() || !whole.text.empty()
-        || !whole.html.empty())
-        facts.whole = std::make_unique<const MessageFacts::Whole>(std::move(whole));
+
+    Search::Searchable& search = facts.search;
+    search.from = addressText(message.from);
+    search.to = addressText(message.to);
+    search.cc = addressText(message.cc);
+    search.bcc = addressText(bcc);
+    search.replyTo = addressText(message.replyTo);
+    search.subject = Search::normalised(message.subject);
+    search.messageId = Search::normalised(message.messageId);
+    search.text = plainText(message, search);
+    search.attachments = facts.attachments;
+    search.inlines = static_cast<int>(message.inlineParts.size());
+    for (std::string* text : {&search.from, &search.to, &search.cc, &search.bcc, &search.replyTo, &search.text})
+        text->shrink_to_fit();
     return facts;
 }
 
@@ -213,13 +244,23 @@ std::int16_t MessageCatalog::positionOf(const std::string& id) const
     }
 }
 
+std::int16_t MessageCatalog::positionOf(const std::string& id, const std::vector<Search::Term>& terms)
+{
+    if (id != LatestId || terms.empty())
+        return positionOf(id);
+    for (std::int16_t position = m_store.Count(); position >= 1; --position)
+        if (matches(position, terms))
+            return position;
+    return 0;
+}
+
 std::shared_ptr<const MessageFacts> MessageCatalog::facts(std::int16_t position)
 {
     const std::uint64_t id = m_store.emailId(position);
     if (const auto found = m_facts.find(id); found != m_facts.end())
         return found->second.facts;
     const Mime::Document document(m_store.EmailBodyShared(position));
-    auto facts = std::make_shared<const MessageFacts>(factsOf(document.message()));
+    auto facts = std::make_shared<const MessageFacts>(factsOf(document.message(), m_store.EmailTo(position)));
     // A message the store no longer holds (id 0) has nothing to be kept for.
     const std::size_t bytes = facts->footprint();
     if (id != 0 && m_budget.tryTake(bytes))
@@ -227,41 +268,22 @@ std::shared_ptr<const MessageFacts> MessageCatalog::facts(std::int16_t position)
     return facts;
 }
 
-bool MessageCatalog::termMatches(std::int16_t position, const MessageFacts& facts, const SearchTerm& term) const
-{
-    static const MessageFacts::Whole none;
-    const MessageFacts::Whole& whole = facts.whole ? *facts.whole : none;
-    const std::string& text = term.text;
-    const bool from
-        = containsFolded(m_store.EmailFrom(position), text) || addressesContain(whole.fromLines, {&facts.from}, text);
-    if (term.field == SearchTerm::Field::From)
-        return from;
-    const bool to = containsFolded(m_store.EmailTo(position), text)
-        || addressesContain(whole.toLines, {&facts.to, &facts.cc}, text);
-    if (term.field == SearchTerm::Field::To)
-        return to;
-    const bool subject = containsFolded(whole.subject.empty() ? facts.subject : whole.subject, text);
-    if (term.field == SearchTerm::Field::Subject)
-        return subject;
-    return from || to || subject || containsFolded(m_store.EmailBody(position), text)
-        || containsFolded(whole.text, text) || containsFolded(whole.html, text);
-}
-
 bool MessageCatalog::matches(std::int16_t position, const MessageFacts& messageFacts,
-                             const std::vector<SearchTerm>& terms) const
+                             const std::vector<Search::Term>& terms) const
 {
-    for (const SearchTerm& term : terms)
-        if (termMatches(position, messageFacts, term) == term.negated)
-            return false;
-    return true;
+    using namespace std::chrono;
+    const Search::Standing standing{
+        duration_cast<milliseconds>(m_store.emailReceived(position).time_since_epoch()).count(),
+        static_cast<std::int64_t>(m_store.EmailBody(position).size()), m_store.emailRead(position)};
+    return Search::matches(messageFacts.search, standing, terms);
 }
 
-bool MessageCatalog::matches(std::int16_t position, const std::vector<SearchTerm>& terms)
+bool MessageCatalog::matches(std::int16_t position, const std::vector<Search::Term>& terms)
 {
     return matches(position, *facts(position), terms);
 }
 
-std::vector<std::int16_t> MessageCatalog::search(const std::vector<SearchTerm>& terms)
+std::vector<std::int16_t> MessageCatalog::search(const std::vector<Search::Term>& terms)
 {
     std::vector<std::int16_t> found;
     for (std::int16_t position = m_store.Count(); position >= 1; --position)
@@ -276,7 +298,6 @@ void MessageCatalog::forget(std::uint64_t id)
         m_budget.giveBack(found->second.charged);
         m_facts.erase(found);
     }
-    m_read.erase(id);
 }
 
 void MessageCatalog::clear()
@@ -284,5 +305,4 @@ void MessageCatalog::clear()
     for (const auto& [id, kept] : m_facts)
         m_budget.giveBack(kept.charged);
     m_facts.clear();
-    m_read.clear();
 }

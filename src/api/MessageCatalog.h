@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
-#include "MessageSearch.h"
 #include "MimeMessage.h"
+#include "SearchMatch.h"
 
 class ByteBudget;
 class clsEmailStorage;
@@ -26,40 +26,37 @@ struct ListedAddresses {
 };
 
 // What a list or a search needs of one message, read once from its source and kept until the
-// message goes: a page of the list or a search then costs no parsing.
+// message goes: a page of the list or a search then costs no parsing and no decoding.
 struct MessageFacts {
     // As a list shows them: cut.
     std::string subject;
     std::string messageId;
-    std::string date; // the Date field as written
     std::string snippet;
     ListedAddresses from, to, cc, bcc, replyTo;
     int attachments = 0;
-
-    // What searches read beyond that, where the list's facts fall short: every address read
-    // with its name, one a line, when a field's list is cut; the whole subject when it is cut;
-    // the decoded text and HTML when some text part is transfer-encoded (the body as received
-    // is searched anyway).
-    struct Whole {
-        std::string fromLines;
-        std::string toLines; // To and Cc
-        std::string subject;
-        std::string text;
-        std::string html;
-    };
-    std::unique_ptr<const Whole> whole; // null when the list's facts are all there is
+    // What searches read: every address, the whole subject, the decoded text.
+    Search::Searchable search;
 
     // The bytes these take, as the byte budget is charged for them.
     std::size_t footprint() const;
 };
 
-// Reads the facts of a message from its reading.
-MessageFacts factsOf(const Mime::Message& message);
+// Reads the facts of a message from its reading and its envelope's recipients.
+MessageFacts factsOf(const Mime::Message& message, std::string_view envelopeRecipients);
 
-// The store as the API sees it: messages by id, newest first, with their facts and read marks.
-// The facts it keeps are charged to the store's byte budget and given back when their message
-// goes; facts the budget has no room for are read anew each time they are needed. The owner
-// tells it of removals (forget, clear).
+// Text of the envelope as UTF-8: as sent when it is valid UTF-8 (SMTPUTF8), else one byte a
+// Latin-1 character.
+std::string envelopeText(std::string_view bytes);
+// The envelope's recipients, each without angle brackets, as UTF-8.
+std::vector<std::string> envelopeRecipients(std::string_view joined);
+// The Bcc a reader of the API sees: the field's addresses, then every envelope recipient that no
+// To, Cc or Bcc address names, as a blind copy is sent. The source stays as received.
+std::vector<Mime::Address> blindCopies(const Mime::Message& message, std::string_view envelopeRecipients);
+
+// The store as the API sees it: messages by id, newest first, with their facts. The facts it
+// keeps are charged to the store's byte budget and given back when their message goes; facts the
+// budget has no room for are read anew each time they are needed. The owner tells it of removals
+// (forget, clear).
 class MessageCatalog {
 public:
     explicit MessageCatalog(clsEmailStorage& store);
@@ -69,17 +66,15 @@ public:
 
     // "latest" or a decimal id; 0 when no such message is stored.
     std::int16_t positionOf(const std::string& id) const;
+    // As positionOf, "latest" naming the newest message the search matches.
+    std::int16_t positionOf(const std::string& id, const std::vector<Search::Term>& terms);
     static std::string idText(std::uint64_t id) { return std::to_string(id); }
 
     std::shared_ptr<const MessageFacts> facts(std::int16_t position);
-    bool matches(std::int16_t position, const std::vector<SearchTerm>& terms);
-    bool matches(std::int16_t position, const MessageFacts& facts, const std::vector<SearchTerm>& terms) const;
+    bool matches(std::int16_t position, const std::vector<Search::Term>& terms);
+    bool matches(std::int16_t position, const MessageFacts& facts, const std::vector<Search::Term>& terms) const;
     // Positions of the matching messages, newest first.
-    std::vector<std::int16_t> search(const std::vector<SearchTerm>& terms);
-
-    bool isRead(std::uint64_t id) const { return m_read.contains(id); }
-    void markRead(std::uint64_t id) { m_read.insert(id); }
-    std::size_t readCount() const { return m_read.size(); }
+    std::vector<std::int16_t> search(const std::vector<Search::Term>& terms);
 
     void forget(std::uint64_t id);
     void clear();
@@ -90,13 +85,13 @@ private:
         std::size_t charged = 0;
     };
 
-    bool termMatches(std::int16_t position, const MessageFacts& facts, const SearchTerm& term) const;
-
     const clsEmailStorage& m_store;
     ByteBudget& m_budget;
     std::unordered_map<std::uint64_t, Kept> m_facts;
-    std::unordered_set<std::uint64_t> m_read;
 };
+
+// The text a reader sees: the text part, or for mail with HTML alone its HTML as text.
+std::string readerText(const Mime::Message& message);
 
 // Up to SnippetLength characters of the message's text with its blanks collapsed.
 std::string snippetOf(const Mime::Message& message);

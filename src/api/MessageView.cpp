@@ -42,8 +42,8 @@ const QRegularExpression FactsPath(QStringLiteral("^/api/v1/message/([^/]+)/(env
 // Ends a cid: reference in an attribute, a style or plain text.
 bool endsReference(char c)
 {
-    return c == '"' || c == '\'' || c == ')' || c == '(' || c == '<' || c == '>' || c == ' ' || c == '\t'
-        || c == '\r' || c == '\n' || c == '&';
+    return c == '"' || c == '\'' || c == ')' || c == '(' || c == '<' || c == '>' || c == ' ' || c == '\t' || c == '\r'
+        || c == '\n' || c == '&';
 }
 
 // Where the message's own markup may start: after a doctype, which must stay first.
@@ -109,8 +109,8 @@ QJsonObject envelopeOf(const clsEmailStorage& store, std::int16_t position)
         recipients.append(wireText(rest.substr(0, end)));
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + RecipientSeparator.size());
     }
-    const auto received = std::chrono::duration_cast<std::chrono::milliseconds>(
-        store.emailReceived(position).time_since_epoch());
+    const auto received
+        = std::chrono::duration_cast<std::chrono::milliseconds>(store.emailReceived(position).time_since_epoch());
     return QJsonObject{
         {QStringLiteral("From"), wireText(store.EmailFrom(position))},
         {QStringLiteral("To"), recipients},
@@ -154,8 +154,10 @@ std::string htmlDocument(std::string_view html, const std::function<std::string(
         std::size_t end = found + ContentIdScheme.size();
         while (end < html.size() && !endsReference(html[end]))
             ++end;
-        const std::string_view reference = html.substr(found + ContentIdScheme.size(), end - found - ContentIdScheme.size());
-        const std::string url = partUrl(QUrl::fromPercentEncoding(QByteArray(reference.data(), qsizetype(reference.size()))).toStdString());
+        const std::string_view reference
+            = html.substr(found + ContentIdScheme.size(), end - found - ContentIdScheme.size());
+        const std::string url = partUrl(
+            QUrl::fromPercentEncoding(QByteArray(reference.data(), qsizetype(reference.size()))).toStdString());
         out.append(html.substr(at, found - at)).append(url.empty() ? html.substr(found, end - found) : url);
         at = end;
     }
@@ -163,7 +165,8 @@ std::string htmlDocument(std::string_view html, const std::function<std::string(
     return out;
 }
 
-std::optional<WebAnswer> answer(const clsEmailStorage& store, const MessageCatalog& catalog, const QString& path,
+std::optional<WebAnswer> answer(const clsEmailStorage& store,
+                                const std::function<std::int16_t(const std::string&)>& locate, const QString& path,
                                 const QUrlQuery& query)
 {
     // Every request of the API passes here first: most leave after a comparison or two.
@@ -176,7 +179,7 @@ std::optional<WebAnswer> answer(const clsEmailStorage& store, const MessageCatal
         return std::nullopt;
     const QString id = match.captured(1);
     const QString what = match.captured(2);
-    const std::int16_t position = catalog.positionOf(id.toStdString());
+    const std::int16_t position = locate(id.toStdString());
     if (position < 1)
         return document(404, "application/json", NoMessageText);
     if (what == QLatin1String("envelope"))
@@ -185,7 +188,7 @@ std::optional<WebAnswer> answer(const clsEmailStorage& store, const MessageCatal
     if (what == QLatin1String("structure"))
         return json(structureOf(message.root));
     if (what == QLatin1String("txt"))
-        return document(200, "text/plain; charset=utf-8", bytes(message.text));
+        return document(200, "text/plain; charset=utf-8", bytes(readerText(message)));
     // Parts are named by the id that stays, not by "latest", which moves on.
     return htmlView(message, QString::fromStdString(MessageCatalog::idText(store.emailId(position))),
                     query.queryItemValue(QStringLiteral("remote")) == QLatin1String("1"));

@@ -83,28 +83,35 @@ std::unordered_set<std::string> contentIdsReferenced(std::string_view html)
     return ids;
 }
 
+// The nodes open while the tree is built. A parent is always visited before its children, so
+// they form a path indexed by depth.
+struct OpenNode {
+    Part* node;
+    bool related; // inside a multipart/related
+    bool listed;  // not inside an attached message: its leaves go to the flat lists
+    bool isMessage;
+};
+
+// Adds one entity below the path's last node (or as the root) and returns its node.
+Part* addNode(GMimeObject* entity, const std::string& partId, const std::vector<OpenNode>& path, Part& root,
+              bool listed)
+{
+    if (path.empty()) {
+        root = describe(entity, partId, listed);
+        return &root;
+    }
+    path.back().node->children.push_back(describe(entity, partId, listed));
+    return &path.back().node->children.back();
+}
+
 // Builds the tree below object and collects the leaves the flat lists are made from.
 void build(GMimeObject* object, Part& into, std::vector<Leaf>& leaves)
 {
-    // A parent is always visited before its children, so the open nodes form a path indexed by
-    // depth.
-    struct Open {
-        Part* node;
-        bool related; // inside a multipart/related
-        bool listed;  // not inside an attached message: its leaves go to the flat lists
-        bool isMessage;
-    };
-    std::vector<Open> path;
+    std::vector<OpenNode> path;
     Detail::walk(object, [&](GMimeObject* entity, const std::string& partId, int depth) {
         path.resize(static_cast<std::size_t>(depth));
         const bool listed = path.empty() || (path.back().listed && !path.back().isMessage);
-        Part* node = &into;
-        if (path.empty())
-            into = describe(entity, partId, listed);
-        else {
-            path.back().node->children.push_back(describe(entity, partId, listed));
-            node = &path.back().node->children.back();
-        }
+        Part* node = addNode(entity, partId, path, into, listed);
         const bool isMultipart = GMIME_IS_MULTIPART(entity);
         const bool isMessage = GMIME_IS_MESSAGE_PART(entity);
         // A multipart that is a message's body has no number of its own.
@@ -156,6 +163,8 @@ void readHeader(GMimeMessage* message, Message& result)
     appendAddresses(g_mime_message_get_reply_to(message), result.replyTo);
     result.subject = text(g_mime_message_get_subject(message));
     result.date = trimmed(text(g_mime_object_get_header(GMIME_OBJECT(message), "Date")));
+    if (GDateTime* date = g_mime_message_get_date(message))
+        result.sentAt = DateTime{g_date_time_to_unix(date), int(g_date_time_get_utc_offset(date) / G_TIME_SPAN_MINUTE)};
     result.messageId = text(g_mime_message_get_message_id(message));
 }
 
@@ -199,6 +208,15 @@ void sortLeaves(std::vector<Leaf>& leaves, std::pair<const Leaf*, const Leaf*> b
     }
 }
 
+// The structure, the text and HTML the reader sees, and the parts beside them.
+void readBody(GMimeObject* body, Message& result)
+{
+    std::vector<Leaf> leaves;
+    build(body, result.root, leaves);
+    const auto bodyLeaves = chooseBody(body, leaves, result);
+    sortLeaves(leaves, bodyLeaves, result);
+}
+
 } // namespace
 
 namespace Detail {
@@ -206,18 +224,14 @@ namespace Detail {
 Message read(const ParsedMessage& parsed)
 {
     Message result;
-    const bool bodyLeftOut = parsed.bodyLeftOut != std::string_view::npos;
     GMimeMessage* message = parsed.message.get();
     if (message) {
         readHeader(message, result);
         result.addressesLeftOut = parsed.structure.addressesLeftOut;
-        GMimeObject* body = g_mime_message_get_mime_part(message);
-        std::vector<Leaf> leaves;
-        build(body, result.root, leaves);
-        const auto bodyLeaves = chooseBody(body, leaves, result);
-        sortLeaves(leaves, bodyLeaves, result);
+        readBody(g_mime_message_get_mime_part(message), result);
     }
-    if (bodyLeftOut)
+    // What could not be taken apart is shown as text.
+    if (parsed.bodyLeftOut != std::string_view::npos)
         result.text = guessToUtf8(parsed.raw.substr(parsed.bodyLeftOut));
     else if (!message)
         result.text = guessToUtf8(parsed.raw);

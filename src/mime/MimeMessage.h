@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,12 @@ struct Part {
     std::vector<Part> children;   // multipart and message/rfc822 parts
 };
 
+// A point in time and the offset from UTC it was written with.
+struct DateTime {
+    std::int64_t secondsSinceEpoch = 0;
+    int offsetMinutes = 0;
+};
+
 // Addresses of a field beyond those read (MimeBounds.h): counted, not read.
 struct AddressesLeftOut {
     std::size_t from = 0, to = 0, cc = 0, bcc = 0, replyTo = 0;
@@ -46,6 +53,9 @@ struct Message {
     AddressesLeftOut addressesLeftOut;
     std::string subject;
     std::string date;      // as written in the Date field
+    // The Date field read as RFC 5322 reads it, obsolete forms included (comments, zone names,
+    // two-digit years); nothing when it cannot be read.
+    std::optional<DateTime> sentAt;
     std::string messageId; // without angle brackets
     std::string text;      // the body's text/plain part, decoded from its charset
     std::string html;      // the body's text/html part, decoded from its charset

@@ -85,6 +85,7 @@ bool clsEmailStorage::RemoveEmail(int16_t iIndex)
         return false;
     m_budget.giveBack(bytesOf(*message));
     const std::uint64_t id = message->id;
+    m_readCount -= message->read ? 1 : 0;
     m_messages.erase(m_messages.begin() + (iIndex - 1));
     // A cursor at or behind the removed message moves down with the messages: a next search then
     // starts at the first message it has not looked at, never beyond it.
@@ -102,6 +103,7 @@ void clsEmailStorage::Clear()
         m_budget.giveBack(bytesOf(message));
     // Swapping with an empty list also hands back the list's own memory.
     std::deque<Message>().swap(m_messages);
+    m_readCount = 0;
     m_fromSearch.cursor = 0;
     m_toSearch.cursor = 0;
     m_bodySearch.cursor = 0;
@@ -159,6 +161,22 @@ int16_t clsEmailStorage::positionOfId(std::uint64_t id) const
     if (found == m_messages.end() || found->id != id)
         return 0;
     return static_cast<int16_t>(found - m_messages.begin() + 1);
+}
+
+bool clsEmailStorage::emailRead(int16_t iIndex) const
+{
+    const Message* message = messageAt(iIndex);
+    return message && message->read;
+}
+
+bool clsEmailStorage::markEmailRead(std::uint64_t id)
+{
+    const int16_t position = positionOfId(id);
+    if (position == 0 || m_messages[static_cast<std::size_t>(position - 1)].read)
+        return false;
+    m_messages[static_cast<std::size_t>(position - 1)].read = true;
+    ++m_readCount;
+    return true;
 }
 
 void clsEmailStorage::addObserver(StoreObserver* observer)

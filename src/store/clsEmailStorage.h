@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -63,6 +64,11 @@ public:
     const std::string& emailAuthUser(int16_t iIndex) const;                    // empty without a login
     // The position of the message with this id, or 0 when it is not (or no longer) stored.
     int16_t positionOfId(std::uint64_t id) const;
+    // Whether the message has been read through the API; kept with the message, by its id.
+    bool emailRead(int16_t iIndex) const; // false beyond the stored messages
+    // Marks it read; false when no such message is stored or it was read already.
+    bool markEmailRead(std::uint64_t id);
+    std::size_t readCount() const { return m_readCount; }
 
     // Observers are not owned and must remove themselves before they go.
     void addObserver(StoreObserver* observer);
@@ -89,6 +95,7 @@ private:
         std::string authUser;
         std::uint64_t id = 0;
         std::chrono::system_clock::time_point received;
+        bool read = false;
     };
     using Field = const std::string& (*)(const Message&);
 
@@ -109,5 +116,6 @@ private:
     SearchState m_toSearch;
     SearchState m_bodySearch;
     std::uint64_t m_lastId = 0;
+    std::size_t m_readCount = 0;
     std::vector<StoreObserver*> m_observers;
 };

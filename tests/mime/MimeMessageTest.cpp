@@ -168,3 +168,28 @@ TEST(MimeDocument, HostileStructureIsReadWithinItsBounds)
     EXPECT_EQ(first.to.front().name, "Doe, J.");
     EXPECT_EQ(first.cc.size(), 1u);
 }
+
+TEST(MimeMessage, DatesAsMailersWriteThem)
+{
+    constexpr std::int64_t Dec7th2026 = 1'796'605'323; // 2026-12-07T01:02:03Z
+    const struct {
+        const char* date;
+        std::optional<std::pair<std::int64_t, int>> read; // seconds since the epoch, offset in minutes
+    } cases[] = {
+        {"Mon, 7 Dec 2026 01:02:03 +0000 (UTC)", std::pair{Dec7th2026, 0}},
+        {"Mon, 7 Dec 2026 03:02:03 +0200 (CEST)", std::pair{Dec7th2026, 120}},
+        {"Sun, 6 Dec 2026 20:02:03 EST", std::pair{Dec7th2026, -300}},
+        {"7 Dec 2026 01:02:03 GMT", std::pair{Dec7th2026, 0}},
+        {"Mon, 07 Dec 26 02:02:03 +0100", std::pair{Dec7th2026, 60}},
+        {"yesterday", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.date);
+        const Mime::Message message = Mime::parse(std::string("Date: ") + c.date + "\r\n\r\nbody\r\n");
+        ASSERT_EQ(message.sentAt.has_value(), c.read.has_value());
+        if (c.read) {
+            EXPECT_EQ(message.sentAt->secondsSinceEpoch, c.read->first);
+            EXPECT_EQ(message.sentAt->offsetMinutes, c.read->second);
+        }
+    }
+}

@@ -49,3 +49,32 @@ await api.deleteMessagesBySearch({ query: "subject:welcome" });
 assert.equal((await api.listMessages()).total, 1);
 await api.deleteMessages();
 seen("MessagesPage", await api.waitForMessages({ count: 0 }, { timeout: 2000 }));
+
+// Seeding through sendMessage, then reading the mail as the client renders it.
+const png = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]).toString("base64");
+const sent = seen("SendResult", await api.sendMessage({
+  From: { Email: "shop@example.com", Name: "Shop" },
+  To: [{ Email: "kim@example.com", Name: "Kim" }],
+  Cc: [{ Email: "ops@example.com", Name: "" }],
+  Bcc: ["audit@example.com"],
+  Subject: "Order shipped",
+  HTML: '<p>Your <b>order</b> is on its way.</p><img alt="logo" src="cid:logo">',
+  Attachments: [
+    { Content: png, Filename: "logo.png", ContentType: "image/png", ContentID: "logo" },
+    { Content: Buffer.from("%PDF-1.4").toString("base64"), Filename: "Rechnung März.pdf", ContentType: "application/pdf" },
+  ],
+}));
+assert.match(await api.renderMessageHTML(sent.ID), new RegExp(`src="/api/v1/message/${sent.ID}/part/[0-9.]+"`));
+assert.equal(await api.renderMessageText(), "Your order is on its way.\n\nlogo");
+for (const [query, count] of [
+  ["bcc:audit@example.com", 1], ["cc:ops", 1], ["addressed:kim", 1], ["addressed:nobody", 0],
+  ["has:attachment", 1], ["has:inline", 1], ["is:unread", 1], ["is:read", 0], ["MÄRZ", 1],
+  ["smaller:1m larger:100", 1], ["after:2000-01-01", 1], ["before:2000-01-01", 0], ["message-id:quellpost", 1],
+]) {
+  assert.equal(seen("MessagesPage", await api.searchMessages({ query })).messages_count, count, query);
+}
+await assert.rejects(api.searchMessages({ query: "tag:urgent" }), /400.*tag:urgent/);
+const shipped = seen("Message", await api.getMessageSummary(sent.ID));
+assert.deepEqual(shipped.Bcc, [{ Name: "", Address: "audit@example.com" }]);
+assert.equal(shipped.Username, "");
+assert.equal((await api.searchMessages({ query: "is:read" })).messages_count, 1);

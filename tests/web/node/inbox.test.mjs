@@ -22,7 +22,8 @@ async function inbox(browser, q, options = {}) {
 const row = (page, subject) => page.locator("#list .row").filter({ has: page.locator(".subject", {
   hasText: typeof subject === "string" ? new RegExp(`^${subject.replace(/[.*+?^${}()|[\]\\]/g, "\\$&")}$`) : subject,
 }) });
-const fact = (page, name) => page.locator("dt", { hasText: name }).locator("xpath=following-sibling::dd[1]");
+// Exactly that term: "Cc:" is also the end of "Bcc:".
+const fact = (page, name) => page.locator("dt", { hasText: new RegExp(`^${name}$`) }).locator("xpath=following-sibling::dd[1]");
 
 const flows = {
   async live_list_and_message(browser, q) {
@@ -36,6 +37,7 @@ const flows = {
     await page.locator("#message-subject", { hasText: "Welcome to the café" }).waitFor();
     assert.equal(await fact(page, "From:").textContent(), "Shop Ünicode <shop@example.com>");
     assert.equal(await fact(page, "Cc:").textContent(), "carol@example.org");
+    assert.equal(await fact(page, "Bcc:").textContent(), "hidden@example.com"); // a blind copy, from the envelope
     assert.equal(await fact(page, "Recipients:").textContent(), "<bob@example.com>, <hidden@example.com>");
     await page.locator("#list .row:not(.unread)", { hasText: "Welcome" }).waitFor();
 
@@ -286,6 +288,8 @@ const flows = {
     assert.equal((await answer({ ...upgrade, ...basic("dev:wrong") }))[0], 401);
     for (const path of ["/", "/api/v1/messages"])
       assert.equal((await fetch(q.base + path, { headers: basic("dev:wrong") })).status, 401);
+    for (const path of ["/livez", "/readyz"]) // container health checks carry no login
+      assert.equal((await fetch(q.base + path)).status, 200);
     const page = await inbox(browser, q, { httpCredentials: { username: "dev", password: "s3cret" } });
     q.send("welcome");
     await row(page, "Welcome to the café").waitFor();

@@ -43,7 +43,7 @@ export async function startQuellpost(binary, args = []) {
     ended.then((code) => reject(new Error(`quellpost ended with ${code}: ${stderr}`)));
   });
   return {
-    smtp: ports[0], port: ports[1], base: `http://127.0.0.1:${ports[1]}`,
+    pid: child.pid, smtp: ports[0], port: ports[1], base: `http://127.0.0.1:${ports[1]}`,
     send: (kind, ...more) => execFileSync("python3", [path.join(here, "..", "mail.py"), String(ports[0]), kind, ...more.map(String)]),
     async stop() {
       process.off("exit", orphan);
