@@ -214,7 +214,7 @@ struct Bench {
 
 int main(int argc, char** argv)
 {
-    QHostAddress address(QHostAddress::LocalHost);
+    std::string address = "127.0.0.1";
     int port = 0;
     bool hidden = false;
     bool modernSmtp = false;
@@ -234,7 +234,7 @@ int main(int argc, char** argv)
         if (arg == "--port")
             port = std::atoi(argv[++i]);
         else if (arg == "--address")
-            address = QHostAddress(QString::fromLatin1(argv[++i]));
+            address = argv[++i];
         else if (arg == "--max-memory") {
             std::size_t bytes = 0;
             if (!parseByteSize(argv[++i], bytes))
@@ -245,7 +245,7 @@ int main(int argc, char** argv)
     }
     if (port < 1 || port > 65535)
         usage("--port N is required (1-65535)");
-    if (!address.isLoopback())
+    if (!QHostAddress(QString::fromStdString(address)).isLoopback())
         usage("--address must be a loopback address");
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -265,15 +265,16 @@ int main(int argc, char** argv)
     for (int number : {SIGUSR1, SIGTERM, SIGINT})
         sigaction(number, &action, nullptr);
 
-    frmMain window;
+    CaptureService service;
+    frmMain window(service);
     if (!window.Loaded())
         return 1;
     // Set where the program sets it: after the window is loaded, before anything arrives.
     if (maxMemory)
-        window.EmailStorage().Budget().setLimit(*maxMemory);
-    window.SetListenAddress(address, port);
+        service.store().Budget().setLimit(*maxMemory);
+    service.setListenAddress({address, port});
     if (modernSmtp)
-        window.SetModernSmtp(true);
+        service.setModernSmtp(true);
     if (!hidden)
         window.show();
     auto* start = window.findChild<QAction*>(QStringLiteral("mnuStartStop"));

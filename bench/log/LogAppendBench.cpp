@@ -137,7 +137,8 @@ int main(int argc, char** argv)
             lines = std::max(1L, std::atol(argv[i]));
     }
 
-    frmLog window;
+    LogBuffer logLines;
+    frmLog window(logLines);
     window.show();
     QCoreApplication::processEvents();
     std::printf("%ld lines, batches of %ld, %s\n", lines, BatchSize,

@@ -93,7 +93,8 @@ void search(frmMain& window, const char* button, const char* text, const char* c
 
 void largeBodies(std::size_t mebibytes)
 {
-    frmMain window;
+    CaptureService service;
+    frmMain window(service);
     window.show();
     QCoreApplication::processEvents();
     clsEmailStorage& store = window.EmailStorage();
@@ -170,7 +171,8 @@ void report(const char* what, const std::vector<double>& steps, std::size_t from
 
 void manyMessages(int messages)
 {
-    frmMain window;
+    CaptureService service;
+    frmMain window(service);
     window.show();
     QCoreApplication::processEvents();
     clsEmailStorage& store = window.EmailStorage();
@@ -234,7 +236,8 @@ std::string mimeMail(int number, std::size_t attachmentBytes)
 
 void messageWindow(int messages)
 {
-    frmMain window;
+    CaptureService service;
+    frmMain window(service);
     window.show();
     QCoreApplication::processEvents();
     clsEmailStorage& store = window.EmailStorage();

@@ -15,7 +15,6 @@
 
 #include "ApiJson.h"
 #include "AppError.h"
-#include "CommandLine.h"
 #include "ErrorReport.h"
 #include "EventClient.h"
 #include "HttpConnection.h"
@@ -44,8 +43,6 @@ constexpr const char* ExposureFormat
     = "Warning: the HTTP API listens on %1, not on loopback: anyone who can reach this address "
       "can read and delete the captured mail.";
 constexpr const char* TooManyClientsText = "too many event clients; try again later";
-constexpr const char* ApiFailedFormat = "quellpost: cannot serve the HTTP API on %s port %d: %s\n";
-constexpr const char* UsersFailedFormat = "quellpost: cannot take the users of %s: %s\n";
 constexpr const char* StoreRefusedText = "the message cannot be stored: the store is full";
 constexpr const char* BadZoneFormat = "unknown time zone \"%1\" (an IANA name such as Europe/Berlin)";
 
@@ -574,29 +571,4 @@ void ApiServer::emailsCleared()
     if (!m_eventClients.empty())
         broadcast(
             QJsonObject{{QStringLiteral("Type"), QStringLiteral("truncate")}, {QStringLiteral("Data"), QJsonValue()}});
-}
-
-std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const CommandLineOptions& options)
-{
-    const ListenAddress& where = *options.Http;
-    const QHostAddress address(QString::fromStdString(where.host));
-    auto api = std::make_unique<ApiServer>(store, AccessRules{options.HttpHosts, options.CorsOrigins});
-    if (options.HttpUsersFile) {
-        std::string error;
-        std::optional<Htpasswd> users = Htpasswd::load(*options.HttpUsersFile, error);
-        if (!users) {
-            std::fprintf(stderr, UsersFailedFormat, options.HttpUsersFile->c_str(), error.c_str());
-            return nullptr;
-        }
-        api->requireLogin(std::move(*users));
-    }
-    try {
-        api->listen(address, where.port);
-    } catch (const AppError& error) {
-        std::fprintf(stderr, ApiFailedFormat, where.host.c_str(), where.port, error.Description().c_str());
-        return nullptr;
-    }
-    if (const std::string warning = ApiServer::exposureWarning(address); !warning.empty())
-        std::fprintf(stderr, "quellpost: %s\n", warning.c_str());
-    return api;
 }

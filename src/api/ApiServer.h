@@ -15,7 +15,6 @@
 #include "clsEmailStorage.h"
 
 class EventClient;
-struct CommandLineOptions;
 
 // Bounds on what a client may ask for; beyond them a request is refused with a 4xx. The bounds
 // on what it may send and hold are the HTTP server's (HttpLimits).
@@ -93,7 +92,3 @@ private:
     std::vector<EventClient*> m_eventClients;
     std::unique_ptr<BasicAuth> m_auth;
 };
-
-// Starts the API where the command line says (--http, --http-host, --cors), printing to
-// standard error why it cannot, or that others can reach it; nothing when it cannot listen.
-std::unique_ptr<ApiServer> startApiServer(clsEmailStorage& store, const CommandLineOptions& options);

@@ -2,30 +2,36 @@
 
 #include <cstdio>
 
-#include <QCoreApplication>
-#include <QHostAddress>
+#include <unistd.h>
 
-#include "ApiServer.h"
+#include <QCoreApplication>
+
 #include "AppError.h"
-#include "HeadlessHost.h"
-#include "ListenerOptions.h"
+#include "ApiServer.h"
+#include "CaptureService.h"
+#include "CaptureSetup.h"
+#include "LogOutput.h"
 #include "MessageBoxes.h"
 #include "ProductInfo.h"
 #include "SmtpListener.h"
 #include "TerminationSignals.h"
-#include "TestingFeatures.h"
-#include "clsEmailStorage.h"
 
 namespace {
 
-constexpr const char* StartedLine = "SMTP server started.";
 constexpr const char* ListeningFormat = "SMTP server listening on %1 port %2.";
 constexpr const char* TlsListeningFormat = "SMTP server listening for TLS from the first byte on %1 port %2.";
 constexpr const char* EndingFormat = "Signal %1 received: ending.";
 constexpr const char* StartFailedFormat = "quellpost: cannot listen for mail on %1 port %2: %3\n";
 constexpr const char* ApiListeningFormat = "HTTP API listening on %1 port %2.";
-constexpr const char* DefaultSmtpHost = "0.0.0.0";
-constexpr int DefaultSmtpPort = 25;
+// The log is read on standard output: the service keeps only its last lines, so that a flood of
+// logged garbage costs a headless run no more memory than the output's own bounded queue.
+constexpr std::size_t KeptLogLines = 1000;
+constexpr std::size_t KeptLogBytes = std::size_t{256} * 1024;
+
+std::string addressLine(const char* format, const std::string& host, int port)
+{
+    return QString::fromLatin1(format).arg(QString::fromStdString(host)).arg(port).toStdString();
+}
 
 } // namespace
 
@@ -35,59 +41,44 @@ int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ProductInfo::VersionText));
     // The default service writes each box to standard error and answers OK: nobody is there to press it.
     SetMessageBoxService(nullptr);
-    HeadlessHost host;
     // Watched from the start: a signal that comes while the servers start ends the run as cleanly.
     TerminationSignals termination;
+    // The log goes to standard output, a line at a time, so that a test fixture's output can be
+    // read or thrown away as a whole.
+    LogOutput output(STDOUT_FILENO);
+    CaptureService service(KeptLogLines, KeptLogBytes);
+    QObject::connect(&service, &CaptureService::lineLogged, &output,
+                     [&output](std::string_view line, std::size_t) { output.write(line); });
     QObject::connect(&termination, &TerminationSignals::requested, &app, [&](int signalNumber) {
-        host.LogLine(QString::fromLatin1(EndingFormat).arg(signalNumber).toStdString());
+        service.logLine(QString::fromLatin1(EndingFormat).arg(signalNumber).toStdString());
         QCoreApplication::quit();
     });
 
-    clsEmailStorage store;
-    if (options.MaxMemory)
-        store.Budget().setLimit(*options.MaxMemory);
-    SmtpListener listener(store, host);
-    const ListenAddress smtp = options.Smtp.value_or(ListenAddress{DefaultSmtpHost, DefaultSmtpPort});
-    const QString smtpHost = QString::fromStdString(smtp.host);
-    listener.SetListenAddress(QHostAddress(smtpHost), smtp.port);
-    if (!applyListenerOptions(listener, options, [&](bool on) { listener.SetExtensions(on); }))
-        return 2;
+    if (const CaptureSetup setup = setUpCapture(service, options); !reportCaptureSetup(setup))
+        return setup.exitCode;
     try {
-        listener.StartListening();
+        service.startListening();
     } catch (const AppError& error) {
         std::fputs(QString::fromLatin1(StartFailedFormat)
-                       .arg(smtpHost)
-                       .arg(smtp.port)
+                       .arg(QString::fromStdString(service.listenAddress().host))
+                       .arg(service.listenAddress().port)
                        .arg(QString::fromStdString(error.Description()))
                        .toLocal8Bit()
                        .constData(),
                    stderr);
         return 1;
     }
-    host.LogLine(StartedLine);
-    host.LogLine(QString::fromLatin1(ListeningFormat).arg(smtpHost).arg(listener.ListeningPort()).toStdString());
+    SmtpListener& listener = service.listener();
+    service.logLine(addressLine(ListeningFormat, service.listenAddress().host, listener.ListeningPort()));
     if (options.Smtps)
-        host.LogLine(QString::fromLatin1(TlsListeningFormat)
-                         .arg(QString::fromStdString(options.Smtps->host))
-                         .arg(listener.ImplicitTlsPort())
-                         .toStdString());
-    const std::unique_ptr<RelayService> relay
-        = makeRelayService(options, [&host](const std::string& line) { host.LogLine(line); });
-    std::unique_ptr<ApiServer> api;
-    if (options.Http) {
-        api = startApiServer(store, options);
-        if (!api)
-            return 1;
-        addTestingRoutes(*api, listener, store, relay.get());
-        host.LogLine(QString::fromLatin1(ApiListeningFormat)
-                         .arg(QString::fromStdString(options.Http->host))
-                         .arg(api->port())
-                         .toStdString());
-    }
+        service.logLine(addressLine(TlsListeningFormat, service.implicitTlsAddress().host, listener.ImplicitTlsPort()));
+    if (ApiServer* api = service.api())
+        service.logLine(addressLine(ApiListeningFormat, options.Http->host, api->port()));
 
     const int exitCode = QCoreApplication::exec();
-    api.reset();
-    listener.ShutDownWinSock();
-    store.Clear();
+    // The API goes first: its clients are not told of the clearing below.
+    service.setApi(nullptr);
+    service.shutDown();
+    service.store().Clear();
     return exitCode;
 }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-// What the listener needs of the window that owns it.
+// What the listener needs of the engine that owns it. Stored messages are the store's news.
 class ListenerHost {
 public:
     virtual ~ListenerHost() = default;
@@ -13,6 +13,4 @@ public:
     virtual bool DetailedLogging() const = 0;
     // The number of connection sockets in the pool changed.
     virtual void ConnectionCountChanged(long count) = 0;
-    // A message was stored at this position and becomes the one on show.
-    virtual void MessageStored(std::int16_t position) = 0;
 };

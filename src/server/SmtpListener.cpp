@@ -333,9 +333,9 @@ void SmtpListener::ResumeConnection(int index)
 bool SmtpListener::StoreMessage(int index, std::string&& sender, std::string&& recipients, std::string&& body,
                                 const std::string& authUser)
 {
-    std::int16_t position = 0;
+    // The store tells every face of the new message itself.
     try {
-        position = m_store.StoreEmail(std::move(sender), std::move(recipients), std::move(body), authUser);
+        m_store.StoreEmail(std::move(sender), std::move(recipients), std::move(body), authUser);
     } catch (...) {
         // The client hears the refusal every time; the user is told once until the store takes
         // messages again, or a burst would stack one box per message.
@@ -346,7 +346,6 @@ bool SmtpListener::StoreMessage(int index, std::string&& sender, std::string&& r
         return false;
     }
     m_storeRefusalReported = false;
-    m_host.MessageStored(position);
     return true;
 }
 

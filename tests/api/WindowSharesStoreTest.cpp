@@ -50,7 +50,8 @@ TEST(WindowSharesStore, DeletionsThroughTheApiKeepTheWindowsPositionValid)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingMessageBoxes boxes;
-        frmMain window;
+        CaptureService service;
+        frmMain window(service);
         ASSERT_TRUE(window.Loaded());
         ApiServer api(window.EmailStorage());
         api.listen(QHostAddress::LocalHost, 0);

@@ -18,11 +18,9 @@ public:
     }
     bool DetailedLogging() const override { return detailed; }
     void ConnectionCountChanged(long count) override { shownCount = count; }
-    void MessageStored(std::int16_t position) override { shown.push_back(position); }
 
     std::vector<std::string> lines;
     bool detailed = false;
     long shownCount = 0;
-    std::vector<std::int16_t> shown;
     std::function<void(const std::string&)> onLine; // after each line: a test acts at that moment
 };

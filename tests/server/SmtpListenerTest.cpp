@@ -81,7 +81,8 @@ TEST_F(Listener, FullStoreAnswers452AndReportsOncePerBurst)
     EXPECT_EQ(boxes.Boxes().size(), 1u);
     store.RemoveEmail(1);
     EXPECT_EQ(deliver(), "250 OK");
-    EXPECT_EQ(host.shown, std::vector<std::int16_t>{32767});
+    EXPECT_EQ(store.Count(), 32767);
+    EXPECT_EQ(store.EmailFrom(32767), "<a@b.c>");
     EXPECT_EQ(deliver(), refused);
     const std::string report
         = "Fatal application error tracked:\r[6]: Overflow\rSource: sckSMTPServer_DataArrival\rIndex: 1";

@@ -151,8 +151,9 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
 
-    frmMain window;
-    window.SetListenAddress(QHostAddress::LocalHost, 0);
+    CaptureService service;
+    frmMain window(service);
+    service.setListenAddress({"127.0.0.1", 0});
     Control<QAction>(window, "mnuStartStop")->trigger();
     if (!window.Listening())
         fail("the listener did not start");

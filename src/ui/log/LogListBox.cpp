@@ -169,8 +169,13 @@ LogListBox::LogListBox(LogBuffer& lines, QWidget* parent) : QAbstractScrollArea(
 
 void LogListBox::AddLine(std::string_view text)
 {
-    const bool noticeBefore = m_lines.Dropped() > 0;
-    const qsizetype gone = qsizetype(m_lines.Append(text));
+    LineAppended(m_lines.Append(text));
+}
+
+void LogListBox::LineAppended(std::size_t droppedLines)
+{
+    const qsizetype gone = qsizetype(droppedLines);
+    const bool noticeBefore = m_lines.Dropped() > droppedLines;
     // When old lines went every entry moved up, and the selection with its entry unless that went.
     // The notice of dropped lines stays on top, in the place of the first dropped line.
     if (gone > 0 && m_selected >= 0 && !(noticeBefore && m_selected == 0)) {

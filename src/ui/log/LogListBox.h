@@ -19,6 +19,8 @@ public:
 
     // Appends one entry at the end (the oldest may go to make room); the view does not move.
     void AddLine(std::string_view text);
+    // The lines took one entry at the end from another writer, and droppedLines of the oldest went.
+    void LineAppended(std::size_t droppedLines);
     // Removes every entry and the selection.
     void Clear();
 

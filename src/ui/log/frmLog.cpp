@@ -26,7 +26,7 @@ constexpr const char* DetailedCaption = "Enable detailed (full) logging";
 constexpr const char* DetailedToolTip = "Enable extended logging (full log, for debugging purposes).";
 } // namespace
 
-frmLog::frmLog(QWidget* parent) : QWidget(parent, Qt::Window)
+frmLog::frmLog(LogBuffer& lines, QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmLog"));
     setWindowTitle(fromLatin1(Concat({ProductInfo::ProductName, TitleSuffix})));
@@ -35,7 +35,7 @@ frmLog::frmLog(QWidget* parent) : QWidget(parent, Qt::Window)
 
     auto* frame = placeFrame(this, "frameApplicationLog", TwipsRect(120, 120, 6015, 2655), FrameCaption);
     auto* panel = place<QWidget>(frame, "picApplicationLog", TwipsRect(120, 240, 5775, 2295));
-    m_lstLog = new LogListBox(m_lines, panel);
+    m_lstLog = new LogListBox(lines, panel);
     setUpControl(m_lstLog, "lstLog", TwipsRect(0, 30, 5775, 1740),
                  Concat({ListToolTipStart, ProductInfo::ProductName, ListToolTipEnd}));
     auto* cmdClearLog = placeButton(panel, "cmdClearLog", TwipsRect(5040, 1920, 735, 375), ClearCaption, ClearToolTip);
@@ -46,11 +46,7 @@ frmLog::frmLog(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(m_lstLog, &LogListBox::Click, this, &frmLog::lstLog_Click);
 }
 
-frmLog::~frmLog()
-{
-    // The list reads the lines until its end, and children end after members: it goes first.
-    delete m_lstLog;
-}
+frmLog::~frmLog() = default;
 
 bool frmLog::DetailedLogging() const
 {

@@ -8,12 +8,13 @@ class QCheckBox;
 class QCloseEvent;
 class LogListBox;
 
-// The log window: the application log's lines and the list that shows them, a button to clear
-// them and the switch for detailed logging. Closing it only hides it, so the lines survive.
+// The log window: a view of the application log's lines, a button to clear them and the switch
+// for detailed logging. Closing it only hides it, so the lines survive.
 class frmLog : public QWidget {
     Q_OBJECT
 public:
-    explicit frmLog(QWidget* parent = nullptr);
+    // Views these lines, which must outlive it.
+    explicit frmLog(LogBuffer& lines, QWidget* parent = nullptr);
     ~frmLog() override;
 
     LogListBox* lstLog() const { return m_lstLog; }
@@ -33,7 +34,6 @@ private:
     void cmdClearLog_Click();
     void lstLog_Click();
 
-    LogBuffer m_lines;
     LogListBox* m_lstLog = nullptr;
     QCheckBox* m_chkLogFull = nullptr;
 };

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 #include <QFontMetricsF>
@@ -72,6 +73,27 @@ void clearSlot(long slot)
         list->SetHorizontalExtent(0);
 }
 
+// One line into the slot's list (append puts it there), its widest line kept, the line in view.
+void addItem(long slot, const std::string& text, const std::function<void(LogListBox&)>& append)
+{
+    Trapped("LBM_AddItem", [&] {
+        if (!inTable(slot))
+            return;
+        // A slot without a list (never registered, or its window is gone) drops the line.
+        LogListBox* list = ListBoxSlots[std::size_t(slot)];
+        if (!list)
+            return;
+        append(*list);
+        const std::int32_t width = lineWidth(*list, text);
+        std::int32_t& widest = WidestLine[std::size_t(slot)];
+        if (width > widest) {
+            widest = width;
+            list->SetHorizontalExtent(extentFor(*list, width));
+        }
+        list->ScrollToBottom();
+    });
+}
+
 } // namespace
 
 bool LBM_Init(long slot, LogListBox* list)
@@ -89,22 +111,12 @@ bool LBM_Init(long slot, LogListBox* list)
 
 void LBM_AddItem(long slot, const std::string& text)
 {
-    Trapped("LBM_AddItem", [&] {
-        if (!inTable(slot))
-            return;
-        // A slot without a list (never registered, or its window is gone) drops the line.
-        LogListBox* list = ListBoxSlots[std::size_t(slot)];
-        if (!list)
-            return;
-        list->AddLine(text);
-        const std::int32_t width = lineWidth(*list, text);
-        std::int32_t& widest = WidestLine[std::size_t(slot)];
-        if (width > widest) {
-            widest = width;
-            list->SetHorizontalExtent(extentFor(*list, width));
-        }
-        list->ScrollToBottom();
-    });
+    addItem(slot, text, [&](LogListBox& list) { list.AddLine(text); });
+}
+
+void showAppendedItem(long slot, const std::string& text, std::size_t droppedLines)
+{
+    addItem(slot, text, [&](LogListBox& list) { list.LineAppended(droppedLines); });
 }
 
 void LBM_Clear(long slot)

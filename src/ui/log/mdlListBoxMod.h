@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 class LogListBox;
@@ -16,6 +17,9 @@ inline constexpr long LogSlot = 0;
 bool LBM_Init(long slot, LogListBox* list);
 // Appends one line (Latin-1 bytes) to the slot's list and brings it into view.
 void LBM_AddItem(long slot, const std::string& text);
+// The slot's list shows a line its lines took from another writer (droppedLines of the oldest
+// went), as LBM_AddItem shows its own.
+void showAppendedItem(long slot, const std::string& text, std::size_t droppedLines);
 // Empties the slot's list and removes its horizontal scrolling.
 void LBM_Clear(long slot);
 

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
@@ -27,8 +28,6 @@ namespace {
 constexpr const char* ListeningTitleSuffix = " (listening)";
 constexpr const char* StartCaption = "Start";
 constexpr const char* StopCaption = "Stop";
-constexpr const char* StartedLine = "SMTP server started.";
-constexpr const char* StoppedLine = "SMTP server stopped.";
 constexpr const char* IdleCaption = "Idle (inactive).";
 constexpr const char* ListeningCaption = "Listening for messages.";
 constexpr const char* InitFailedText = "Error: Unable to initialise application.";
@@ -41,7 +40,8 @@ constexpr int TestLoggerPort = 25;
 
 } // namespace
 
-frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
+frmMain::frmMain(CaptureService& service, QWidget* parent)
+    : QMainWindow(parent), m_service(service), m_store(&service.store()), m_listener(&service.listener())
 {
     setObjectName(QStringLiteral("frmMain"));
     m_noMailIcon = NoMailIcon();
@@ -66,8 +66,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
 
 frmMain::~frmMain()
 {
-    if (m_store)
-        m_store->removeObserver(this);
+    m_store->removeObserver(this);
+    SetMessageBoxOverflowSink({});
 }
 
 bool frmMain::Form_Load()
@@ -75,18 +75,28 @@ bool frmMain::Form_Load()
     bool loaded = false;
     Trapped("Form_Load", [&] {
         m_currentMessage = 0;
-        m_listening = false;
         showServerState();
 
-        m_log = std::make_unique<frmLog>();
+        m_log = std::make_unique<frmLog>(m_service.log());
         connect(m_log.get(), &frmLog::Unloaded, this, &frmMain::frmLog_Unloaded);
         if (!mdlListBoxMod::LBM_Init(mdlListBoxMod::LogSlot, m_log->lstLog())) {
             MsgBox(InitFailedText, MsgButtons::Ok, MsgIcon::Critical);
             return;
         }
+        // The log window shows the service's log, and its switch sets the detailed logging.
+        connect(&m_service, &CaptureService::lineLogged, m_log.get(),
+                [](std::string_view line, std::size_t droppedLines) {
+                    mdlListBoxMod::showAppendedItem(mdlListBoxMod::LogSlot, std::string(line), droppedLines);
+                });
+        connect(m_log->chkLogFull(), &QCheckBox::stateChanged, &m_service,
+                [this](int state) { m_service.setDetailedLogging(state != Qt::Unchecked); });
+        m_service.setDetailedLogging(m_log->DetailedLogging());
+        mnuModernSmtp->setChecked(m_service.modernSmtp());
+        connect(&m_service, &CaptureService::modernSmtpChanged, mnuModernSmtp, &QAction::setChecked);
+        connect(&m_service, &CaptureService::connectionCountChanged, this,
+                [this](long count) { lblActiveConnectionsNum->setText(QString::number(count)); });
         // Boxes beyond the few already open would nest without bound: their text goes to the log.
-        SetMessageBoxOverflowSink(
-            [](const std::string& text) { mdlListBoxMod::LBM_AddItem(mdlListBoxMod::LogSlot, text); });
+        SetMessageBoxOverflowSink([this](const std::string& text) { LogLine(text); });
 
         picMessageBody->setFont(txtMessageBody->font());
         VertBarShown = false;
@@ -97,9 +107,7 @@ bool frmMain::Form_Load()
             cboMessagesSearchFor->addItem(fromLatin1(category));
         cboMessagesSearchFor->setCurrentIndex(0);
 
-        m_store = std::make_unique<clsEmailStorage>();
         m_store->addObserver(this);
-        m_listener = std::make_unique<SmtpListener>(*m_store, static_cast<ListenerHost&>(*this));
         sckTestLogger = std::make_unique<SocketControl>();
         sckTestLogger->setObjectName(QStringLiteral("sckTestLogger"));
         sckTestLogger->SetRemoteHost(TestLoggerHost);
@@ -108,11 +116,6 @@ bool frmMain::Form_Load()
         loaded = true;
     });
     return loaded;
-}
-
-void frmMain::SetListenAddress(const QHostAddress& address, int port)
-{
-    m_listener->SetListenAddress(address, port);
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
@@ -134,23 +137,17 @@ void frmMain::Form_Unload()
             m_log->hide();
         if (m_messageWindow)
             m_messageWindow->hide();
-        if (m_store)
-            m_store->Clear();
+        m_store->Clear();
     });
 }
 
 void frmMain::mnuStartStop_Click()
 {
     Trapped("mnuStartStop_Click", [&] {
-        if (!m_listening) {
-            m_listener->StartListening();
-            m_listening = true;
-            LogLine(StartedLine);
-        } else {
-            m_listener->ShutDownWinSock();
-            m_listening = false;
-            LogLine(StoppedLine);
-        }
+        if (!m_service.listening())
+            m_service.startListening();
+        else
+            m_service.stopListening();
         showServerState();
     });
 }
@@ -158,15 +155,16 @@ void frmMain::mnuStartStop_Click()
 void frmMain::showServerState()
 {
     const QString product = fromLatin1(ProductInfo::ProductName);
-    setWindowTitle(m_listening ? product + fromLatin1(ListeningTitleSuffix) : product);
-    mnuStartStop->setText(fromLatin1(m_listening ? StopCaption : StartCaption));
-    lblApplicationState->setText(fromLatin1(m_listening ? ListeningCaption : IdleCaption));
+    const bool listening = m_service.listening();
+    setWindowTitle(listening ? product + fromLatin1(ListeningTitleSuffix) : product);
+    mnuStartStop->setText(fromLatin1(listening ? StopCaption : StartCaption));
+    lblApplicationState->setText(fromLatin1(listening ? ListeningCaption : IdleCaption));
 }
 
 void frmMain::mnuQuit_Click()
 {
     Trapped("mnuQuit_Click", [&] {
-        m_listener->ShutDownWinSock();
+        m_service.shutDown();
         close();
     });
 }
@@ -180,9 +178,7 @@ void frmMain::SetModernSmtp(bool on)
 {
     // The check mark shows what the listener does, also when making the certificate failed.
     const ScopeExit showState([this] { mnuModernSmtp->setChecked(m_listener->Extensions()); });
-    if (on == m_listener->Extensions())
-        return;
-    m_listener->SetExtensions(on);
+    m_service.setModernSmtp(on);
 }
 
 void frmMain::mnuLog_Click()
@@ -205,17 +201,7 @@ void frmMain::frmLog_Unloaded()
 
 void frmMain::LogLine(const std::string& line)
 {
-    mdlListBoxMod::LBM_AddItem(mdlListBoxMod::LogSlot, line);
-}
-
-bool frmMain::DetailedLogging() const
-{
-    return m_log->DetailedLogging();
-}
-
-void frmMain::ConnectionCountChanged(long count)
-{
-    lblActiveConnectionsNum->setText(QString::number(count));
+    m_service.logLine(line);
 }
 
 void frmMain::MessageStored(std::int16_t position)

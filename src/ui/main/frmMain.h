@@ -10,7 +10,7 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "ListenerHost.h"
+#include "CaptureService.h"
 #include "clsEmailStorage.h"
 #include "MessageBodyView.h"
 
@@ -31,25 +31,21 @@ class RelayService;
 class SmtpListener;
 class SocketControl;
 
-// The program's window: owns the capture server, the message store, the log window and the
-// self-test's client; shows captured messages one at a time.
-class frmMain : public QMainWindow, private ListenerHost, private StoreObserver {
+// The program's window, a view of the capture service: shows captured messages one at a time,
+// starts and stops the listener, and owns the log window, the message window and the
+// self-test's client.
+class frmMain : public QMainWindow, private StoreObserver {
     Q_OBJECT
 public:
-    explicit frmMain(QWidget* parent = nullptr);
+    // The service must outlive the window.
+    explicit frmMain(CaptureService& service, QWidget* parent = nullptr);
     ~frmMain() override;
 
     // False when start-up could not complete; the program then ends.
     bool Loaded() const { return m_loaded; }
 
-    // Where Start listens: port 25 on every address unless the owner says otherwise.
-    void SetListenAddress(const QHostAddress& address, int port);
-
     // The modern dialogue (EHLO, STARTTLS, AUTH) for new connections, as its menu entry sets it.
     void SetModernSmtp(bool on);
-
-    // Release sends through this relay; without one it tells how to name one. It outlives the window.
-    void SetRelay(RelayService* relay) { m_relay = relay; }
 
     SmtpListener& Listener() { return *m_listener; }
     clsEmailStorage& EmailStorage() { return *m_store; }
@@ -57,7 +53,7 @@ public:
     frmLog& LogWindow() { return *m_log; }
     // The message window, made when the user first asks for it; null before.
     frmMessage* MessageWindow() { return m_messageWindow.get(); }
-    bool Listening() const { return m_listening; }
+    bool Listening() const { return m_service.listening(); }
     std::int16_t CurrentMessage() const { return m_currentMessage; }
 
     // Shows the message at CurrentMessage and updates the buttons and the position label.
@@ -142,24 +138,19 @@ private:
     void mnuMessageRelease_Click();
     // Asks for the recipients, then releases the message with this id, chosen before the dialog.
     void releaseMessage(quint64 id);
-    RelayService* m_relay = nullptr;
 
-    // The listener's view of this window.
-    void LogLine(const std::string& line) override;
-    bool DetailedLogging() const override;
-    void ConnectionCountChanged(long count) override;
-    void MessageStored(std::int16_t position) override;
+    // Appends a line to the service's log.
+    void LogLine(const std::string& line);
+    // A message stored at this position becomes the one on show.
+    void MessageStored(std::int16_t position);
 
-    // The store's changes made by others (the HTTP API): the listener's arrivals come through
-    // MessageStored, and the window's own deletion keeps its own behaviour.
-    void emailStored(std::int16_t) override { }
+    // The store's changes, whoever makes them: the listener, this window, the HTTP API.
+    void emailStored(std::int16_t position) override { MessageStored(position); }
     void emailRemoved(std::int16_t position, std::uint64_t id) override;
     void emailsCleared() override;
-    bool m_removingOwn = false;
 
     bool m_loaded = false;
     bool m_unloaded = false;
-    bool m_listening = false;
     std::int16_t m_currentMessage = 0;
     // Whether the body box shows its scroll bars at the moment.
     bool VertBarShown = false;
@@ -175,12 +166,13 @@ private:
     // During a burst of arrivals the window repaints at most once per interval.
     QTimer m_repaintThrottle;
 
-    std::unique_ptr<clsEmailStorage> m_store;
+    CaptureService& m_service;
+    // The service's store and listener.
+    clsEmailStorage* m_store = nullptr;
+    SmtpListener* m_listener = nullptr;
     std::unique_ptr<frmLog> m_log;
-    std::unique_ptr<SmtpListener> m_listener;
     std::unique_ptr<SocketControl> sckTestLogger;
     std::unique_ptr<clsEmailHandler> m_emailHandler;
-    // Declared last: it goes before the store it reads from.
     std::unique_ptr<frmMessage> m_messageWindow;
 
     // Controls, named as the user and the tests know them.

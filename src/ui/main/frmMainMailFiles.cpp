@@ -152,6 +152,6 @@ void frmMain::importMailFiles(const QStringList& paths)
             tellUser(NoMailText, path, MsgIcon::Information);
         else
             for (const MailFiles::FileMessage& message : *messages)
-                MessageStored(m_store->StoreEmail(message.sender, message.recipients, message.data));
+                m_store->StoreEmail(message.sender, message.recipients, message.data);
     }
 }

@@ -124,7 +124,7 @@ void frmMain::hdlEmailHandler_Status(const std::string& sStatus)
 void frmMain::hdlEmailHandler_ExtendedStatus(const std::string& sExtendedStatus)
 {
     Trapped("hdlEmailHandler_ExtendedStatus", [&] {
-        if (DetailedLogging())
+        if (m_service.detailedLogging())
             LogLine(ExtendedLogPrefix + withoutLineBreaks(sExtendedStatus));
     });
 }

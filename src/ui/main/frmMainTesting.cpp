@@ -56,16 +56,17 @@ void frmMain::mnuMessageRelease_Click()
 void frmMain::releaseMessage(quint64 id)
 {
     Trapped("releaseMessage", [&] {
-        if (!m_relay) {
+        RelayService* relay = m_service.relay();
+        if (!relay) {
             MsgBox(NoRelayText, MsgButtons::Ok, MsgIcon::Exclamation);
             return;
         }
         if (id == 0 || m_store->positionOfId(id) < 1)
             return showNoMessages();
-        const QString server = QString::fromStdString(m_relay->settings().server());
+        const QString server = QString::fromStdString(relay->settings().server());
         const std::optional<QString> to = desktop().askText(
             this, fromLatin1(ReleaseTitle),
-            fromLatin1(ReleaseLabelFormat).arg(server, QString::fromStdString(m_relay->allowList().pattern())));
+            fromLatin1(ReleaseLabelFormat).arg(server, QString::fromStdString(relay->allowList().pattern())));
         if (!to)
             return;
         if (m_store->positionOfId(id) < 1) {
@@ -79,7 +80,7 @@ void frmMain::releaseMessage(quint64 id)
                 : fromLatin1(FailedFormat).arg(server, QString::fromStdString(result.error));
             MsgBox(text.toStdString(), MsgButtons::Ok, result.sent ? MsgIcon::Information : MsgIcon::Exclamation);
         };
-        if (!m_relay->release(*m_store, id, splitAddressList(to->toStdString()), report, error))
+        if (!relay->release(*m_store, id, splitAddressList(to->toStdString()), report, error))
             MsgBox(fromLatin1(RefusedFormat).arg(QString::fromStdString(error)).toStdString(), MsgButtons::Ok,
                    MsgIcon::Exclamation);
     });

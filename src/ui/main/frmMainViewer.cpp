@@ -112,14 +112,9 @@ void frmMain::cmdMessageDelete_Click()
 {
     Trapped("cmdMessageDelete_Click", [&] {
         if (m_currentMessage >= 1 && m_currentMessage <= m_store->Count()) {
-            m_removingOwn = true;
-            const ScopeExit own([this] { m_removingOwn = false; });
+            // The store tells this window as it tells every face (emailRemoved): the message
+            // behind the deleted one moves into its place; the last one leaves none.
             m_store->RemoveEmail(m_currentMessage);
-            // The message behind the deleted one moves into its place; the last one leaves none.
-            if (m_currentMessage > m_store->Count())
-                m_currentMessage = m_store->Count();
-            ShowMessage();
-            FlagMessage();
             return;
         }
         if (m_store->Count() < 1)
@@ -131,11 +126,11 @@ void frmMain::cmdMessageDelete_Click()
 
 void frmMain::emailRemoved(std::int16_t position, std::uint64_t)
 {
-    if (m_removingOwn || m_unloaded)
+    if (m_unloaded)
         return;
     Trapped("emailRemoved", [&] {
         // The message on show stays on show when another goes; when it goes itself, the one
-        // behind it moves into its place, as after the window's own Delete.
+        // behind it moves into its place.
         if (position < m_currentMessage)
             m_currentMessage = Position16(m_currentMessage - 1);
         if (m_currentMessage > m_store->Count())

@@ -23,7 +23,8 @@ protected:
     void TearDown() override { EXPECT_EQ(boxes.Texts(), Texts{}); }
 
     RecordingMessageBoxes boxes;
-    frmLog window;
+    LogBuffer lines;
+    frmLog window{lines};
     LogListBox& list = *window.lstLog();
 };
 

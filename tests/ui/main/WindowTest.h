@@ -7,10 +7,10 @@
 #include "SmtpListener.h"
 #include "clsEmailStorage.h"
 
-// The main window with its boxes recorded, its capture server set to a free loopback port.
+// The main window with its boxes recorded, its capture service set to a free loopback port.
 template <class Base = ::testing::Test> class WindowTest : public Base {
 protected:
-    WindowTest() { window.SetListenAddress(QHostAddress::LocalHost, 0); }
+    WindowTest() { service.setListenAddress({"127.0.0.1", 0}); }
 
     // Starts the capture server and connects a client it has greeted.
     std::unique_ptr<LoopbackClient> Connected()
@@ -23,5 +23,6 @@ protected:
     }
 
     RecordingMessageBoxes boxes;
-    frmMain window;
+    CaptureService service;
+    frmMain window{service};
 };

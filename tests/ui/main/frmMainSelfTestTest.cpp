@@ -22,7 +22,7 @@ protected:
     // Starts the capture server on 127.0.0.1:25, where the self-test sends; why not, when it cannot.
     std::string StartOnPort25()
     {
-        window.SetListenAddress(QHostAddress::LocalHost, 25);
+        service.setListenAddress({"127.0.0.1", 25});
         Click(window, "mnuStartStop");
         const Texts refusal = boxes.Texts();
         boxes.Clear();

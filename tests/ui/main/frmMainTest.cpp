@@ -2,6 +2,7 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include "CaptureSetup.h"
 #include "ErrorReport.h"
 #include "MessageBoxes.h"
 #include "WindowTest.h"
@@ -34,7 +35,7 @@ TEST_F(MainWindow, PortInUseLeavesEverythingIdleThenStartStopStartLogsInOrder)
     ExpectListening(false);
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
-    window.SetListenAddress(QHostAddress::LocalHost, holder.serverPort());
+    service.setListenAddress({"127.0.0.1", holder.serverPort()});
     Click(window, "mnuStartStop");
     EXPECT_EQ(boxes.Texts(),
               Texts{"Fatal application error tracked:\r[10048]: Address in use: another "
@@ -107,6 +108,20 @@ TEST_F(MainWindow, BoxesBeyondThreeGoToTheLog)
     for (const std::string& line : lines)
         EXPECT_EQ(line, "Fatal application error tracked: [6]: Overflow Source: sckSMTPServer_DataArrival Index: 3");
     EXPECT_EQ(OpenMessageBoxes(), 0);
+}
+
+// The window comes before the command line is applied: its menu and log show what that did.
+TEST_F(MainWindow, TheModernDialogueFromTheCommandLineShowsInTheMenuAndTheLog)
+{
+    CommandLineOptions options;
+    options.ModernSmtp = true;
+    ASSERT_TRUE(setUpCapture(service, options).done);
+    EXPECT_TRUE(Control<QAction>(window, "mnuModernSmtp")->isChecked());
+    ASSERT_FALSE(LogLines(window).empty());
+    EXPECT_TRUE(LogLines(window).back().starts_with("Modern SMTP (EHLO, STARTTLS, AUTH) on")) << LogLines(window).back();
+    Click(window, "mnuModernSmtp");
+    EXPECT_FALSE(service.modernSmtp());
+    EXPECT_FALSE(Control<QAction>(window, "mnuModernSmtp")->isChecked());
 }
 
 // What the user reads and presses, as designed: "name=caption|tooltip|shortcut" of each window, control and menu.

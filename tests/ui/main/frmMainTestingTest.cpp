@@ -47,9 +47,8 @@ protected:
             = RelaySettings::parse("smtp://127.0.0.1:" + std::to_string(window.Listener().ListeningPort()), error);
         settings->security = RelaySettings::Security::Plain;
         settings->timeout = std::chrono::seconds(10);
-        relay = std::make_unique<RelayService>(*settings, *RelayAllowList::compile(".*@example\\.com", error),
-                                               [this](const std::string& line) { logged.push_back(line); });
-        window.SetRelay(relay.get());
+        service.setRelay(std::make_unique<RelayService>(*settings, *RelayAllowList::compile(".*@example\\.com", error),
+                                                        [this](const std::string& line) { logged.push_back(line); }));
     }
 
     // Over SMTP, as mail arrives: the window shows it.
@@ -63,7 +62,6 @@ protected:
     }
 
     AnsweringDesktop desktop;
-    std::unique_ptr<RelayService> relay;
     std::vector<std::string> logged;
 };
 

@@ -133,7 +133,7 @@ protected:
     void SetUp() override
     {
         window.show();
-        window.SetListenAddress(QHostAddress::LocalHost, 0);
+        service.setListenAddress({"127.0.0.1", 0});
         Click(window, "mnuStartStop");
         ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
         ASSERT_EQ(client.ReadLine(), "220 Quellpost");
@@ -198,7 +198,8 @@ protected:
     RecordingMessageBoxes boxes;
     RecordingDesktop desk;
     QTemporaryDir folder;
-    frmMain window;
+    CaptureService service;
+    frmMain window{service};
     LoopbackClient client;
     QTcpServer web;
 };
