@@ -374,11 +374,8 @@ void ApiServer::handleMessage(const QStringList& parts, std::int16_t position, R
 
 void ApiServer::summary(std::int16_t position, Responder& responder)
 {
-    const bool wasRead = m_store.emailRead(position);
+    // Marks it read: the store tells the event stream (emailMarkedRead).
     sendJson(responder, ApiJson::summary(m_store, position));
-    // Lists open elsewhere show the message as read from now on.
-    if (!wasRead)
-        m_events->read(m_store.emailId(position));
 }
 
 void ApiServer::send(const Request& request, Responder& responder)
@@ -532,6 +529,12 @@ void ApiServer::emailRemoved(std::int16_t, std::uint64_t id)
 {
     m_catalog.forget(id);
     m_events->removed(id);
+}
+
+// Read here or in a window: lists open elsewhere show the message as read from now on.
+void ApiServer::emailMarkedRead(std::int16_t, std::uint64_t id)
+{
+    m_events->read(id);
 }
 
 void ApiServer::emailsCleared()

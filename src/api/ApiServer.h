@@ -85,6 +85,7 @@ private:
     void emailStored(std::int16_t position) override;
     void emailRemoved(std::int16_t position, std::uint64_t id) override;
     void emailsCleared() override;
+    void emailMarkedRead(std::int16_t position, std::uint64_t id) override;
 
     clsEmailStorage& m_store;
     MessageCatalog m_catalog;

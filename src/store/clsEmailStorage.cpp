@@ -176,6 +176,7 @@ bool clsEmailStorage::markEmailRead(std::uint64_t id)
         return false;
     m_messages[static_cast<std::size_t>(position - 1)].read = true;
     ++m_readCount;
+    notify([position, id](StoreObserver& observer) { observer.emailMarkedRead(position, id); });
     return true;
 }
 

@@ -22,6 +22,8 @@ public:
     virtual void emailRemoved(std::int16_t position, std::uint64_t id) = 0;
     // Every message is gone.
     virtual void emailsCleared() = 0;
+    // The message at this position was read for the first time.
+    virtual void emailMarkedRead(std::int16_t /*position*/, std::uint64_t /*id*/) { }
 };
 
 // Every captured message, in arrival order, addressed by its 1-based position; at most 32,767.
@@ -64,7 +66,7 @@ public:
     const std::string& emailAuthUser(int16_t iIndex) const;                    // empty without a login
     // The position of the message with this id, or 0 when it is not (or no longer) stored.
     int16_t positionOfId(std::uint64_t id) const;
-    // Whether the message has been read through the API; kept with the message, by its id.
+    // Whether the message has been read (in a window or through the API); kept with it, by its id.
     bool emailRead(int16_t iIndex) const; // false beyond the stored messages
     // Marks it read; false when no such message is stored or it was read already.
     bool markEmailRead(std::uint64_t id);

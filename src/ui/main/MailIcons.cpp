@@ -1,5 +1,8 @@
 #include "MailIcons.h"
 
+#include <algorithm>
+#include <cstddef>
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -9,6 +12,10 @@ namespace {
 const QColor TrayColor(0x2f, 0x5d, 0x8a);
 const QColor LetterColor(0xff, 0xfb, 0xe8);
 const QColor FlapColor(0xc0, 0x39, 0x2b);
+const QColor BadgeColor(0xd3, 0x2f, 0x2f);
+// The badge has room for two digits.
+constexpr std::size_t MaxBadgeCount = 99;
+constexpr const char* BadgeOverflowText = "99+";
 
 // The pictures are drawn on a 32-unit grid and scaled to each size.
 template <class Paint> QIcon Painted(Paint paint)
@@ -72,4 +79,30 @@ QIcon MailPresentIcon()
 QIcon ProgramIcon()
 {
     return MailPresentIcon();
+}
+
+QIcon TrayPicture(const QIcon& base, bool listening, std::size_t unread)
+{
+    QIcon icon;
+    for (int size : {16, 32, 48}) {
+        QPixmap pixmap = base.pixmap(size, size, listening ? QIcon::Normal : QIcon::Disabled);
+        if (unread > 0) {
+            QPainter painter(&pixmap);
+            painter.setRenderHint(QPainter::Antialiasing);
+            const QRectF badge(size * 0.45, 0, size * 0.55, size * 0.55);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(BadgeColor);
+            painter.drawEllipse(badge);
+            QFont font = painter.font();
+            font.setPixelSize(std::max(6, size / (unread > 9 ? 4 : 3)));
+            font.setBold(true);
+            painter.setFont(font);
+            painter.setPen(Qt::white);
+            const QString text
+                = unread > MaxBadgeCount ? QString::fromLatin1(BadgeOverflowText) : QString::number(unread);
+            painter.drawText(badge, Qt::AlignCenter, text);
+        }
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }

@@ -3,14 +3,19 @@
 #include <chrono>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
+#include <QSystemTrayIcon>
 
 #include "AppError.h"
+#include "DesktopNotifier.h"
 #include "ErrorReport.h"
 #include "MailIcons.h"
+#include "MailNotifications.h"
 #include "MessageBoxes.h"
 #include "ProductInfo.h"
 #include "QtLatin1.h"
@@ -59,6 +64,7 @@ frmMain::frmMain(CaptureService& service, QWidget* parent)
         ConnectSelfTest();
         ConnectMessageWindow();
         ConnectMailFiles();
+        ConnectTray();
     }
     // Nothing is moved or resized at run time.
     setFixedSize(sizeHint());
@@ -120,6 +126,10 @@ bool frmMain::Form_Load()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
+    if (closeToTray()) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }
@@ -159,13 +169,19 @@ void frmMain::showServerState()
     setWindowTitle(listening ? product + fromLatin1(ListeningTitleSuffix) : product);
     mnuStartStop->setText(fromLatin1(listening ? StopCaption : StartCaption));
     lblApplicationState->setText(fromLatin1(listening ? ListeningCaption : IdleCaption));
+    scheduleTrayUpdate();
 }
 
 void frmMain::mnuQuit_Click()
 {
     Trapped("mnuQuit_Click", [&] {
+        m_quitting = true;
+        // A window in the tray is hidden: closing it is not the last window closing.
+        const bool inTray = !QApplication::quitOnLastWindowClosed();
         m_service.shutDown();
         close();
+        if (inTray)
+            QApplication::quit();
     });
 }
 

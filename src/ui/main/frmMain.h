@@ -24,6 +24,10 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QSystemTrayIcon;
+class DBusNotifier;
+class DesktopNotifier;
+class MailNotifications;
 class clsEmailHandler;
 class frmLog;
 class frmMessage;
@@ -61,8 +65,21 @@ public:
     // Sets the window icon from whether any message is stored.
     void FlagMessage();
 
+    // The tray icon, or null while it is off or the desktop has no tray.
+    QSystemTrayIcon* TrayIcon() { return m_tray.get(); }
+    // What the tray icon's tooltip says, also while no icon is shown.
+    QString TrayToolTip() const;
+    // Messages nobody has looked at yet, in either window or through the API.
+    std::size_t UnreadCount() const;
+    MailNotifications& Notifications() { return *m_notifications; }
+    // Notices go to this notifier from now on; it must outlive the window.
+    void SetDesktopNotifier(DesktopNotifier& notifier);
+    // Shows the message with this store id in both windows, as a click on its notice does.
+    void showMessageById(quint64 id);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -139,6 +156,24 @@ private:
     // Asks for the recipients, then releases the message with this id, chosen before the dialog.
     void releaseMessage(quint64 id);
 
+    // The tray icon, new-mail notices and the read state (frmMainTray.cpp).
+    void BuildTrayMenus(QMenu* view);
+    void ConnectTray();
+    void mnuTrayIcon_Click();
+    void mnuTrayShow_Click();
+    void mnuNotifications_Click();
+    // Shows or removes the tray icon as its View entry and the desktop allow.
+    void showTrayIcon();
+    // True when the window went to the tray instead of closing.
+    bool closeToTray();
+    // The tray follows the store and the server state at most once per interval.
+    void scheduleTrayUpdate();
+    void updateTray();
+    // The message on show counts as read once it stays on show in a window the user is in.
+    void noteShown();
+    void markShownRead();
+    bool lookedAt() const;
+
     // Appends a line to the service's log.
     void LogLine(const std::string& line);
     // A message stored at this position becomes the one on show.
@@ -148,6 +183,7 @@ private:
     void emailStored(std::int16_t position) override { MessageStored(position); }
     void emailRemoved(std::int16_t position, std::uint64_t id) override;
     void emailsCleared() override;
+    void emailMarkedRead(std::int16_t, std::uint64_t) override { scheduleTrayUpdate(); }
 
     bool m_loaded = false;
     bool m_unloaded = false;
@@ -174,6 +210,15 @@ private:
     std::unique_ptr<SocketControl> sckTestLogger;
     std::unique_ptr<clsEmailHandler> m_emailHandler;
     std::unique_ptr<frmMessage> m_messageWindow;
+    // The tray icon's menu, a child of the window.
+    QMenu* m_trayMenu = nullptr;
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+    std::unique_ptr<DBusNotifier> m_dbusNotifier;
+    std::unique_ptr<MailNotifications> m_notifications;
+    QTimer m_trayUpdate;
+    QTimer m_readSettle;
+    // Quit was chosen: closing ends the program even when it would go to the tray.
+    bool m_quitting = false;
 
     // Controls, named as the user and the tests know them.
     QLabel* lblApplicationState = nullptr;
@@ -207,4 +252,9 @@ private:
     QAction* mnuMessagesSaveAll = nullptr;
     QAction* mnuChaos = nullptr;
     QAction* mnuMessageRelease = nullptr;
+    QAction* mnuTrayIcon = nullptr;
+    QAction* mnuKeepInTray = nullptr;
+    QAction* mnuNotifications = nullptr;
+    QAction* mnuTrayShow = nullptr;
+    QAction* mnuTrayMessageView = nullptr;
 };

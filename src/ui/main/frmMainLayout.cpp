@@ -192,6 +192,7 @@ void frmMain::BuildMenus()
     BuildMessageMenus(view);
     BuildMailFileMenu();
     BuildTestingMenus(control);
+    BuildTrayMenus(view);
 
     connect(mnuStartStop, &QAction::triggered, this, &frmMain::mnuStartStop_Click);
     connect(mnuQuit, &QAction::triggered, this, &frmMain::mnuQuit_Click);

@@ -32,6 +32,8 @@ void frmMain::ConnectMessageWindow()
 
 bool frmMain::messageWindowEvent(QObject* watched, QEvent* event)
 {
+    if (watched == m_messageWindow.get() && event->type() == QEvent::WindowActivate)
+        noteShown();
     if (watched == txtMessageBody && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
@@ -50,6 +52,8 @@ void frmMain::mnuMessageView_Click()
         if (!m_messageWindow) {
             m_messageWindow = std::make_unique<frmMessage>();
             connect(m_messageWindow.get(), &frmMessage::releaseRequested, this, &frmMain::releaseMessage);
+            // Coming to the message window reads the message it shows.
+            m_messageWindow->installEventFilter(this);
         }
         followMessage();
         m_messageWindow->show();
@@ -60,6 +64,7 @@ void frmMain::mnuMessageView_Click()
 
 void frmMain::followMessage()
 {
+    noteShown();
     if (m_messageWindow)
         m_messageWindow->showStored(*m_store, m_currentMessage);
 }

@@ -74,6 +74,7 @@ void frmMain::FlagMessage()
             m_mailIconShown = mail;
             setWindowIcon(mail ? m_mailIcon : m_noMailIcon);
         }
+        scheduleTrayUpdate();
     });
 }
 

@@ -1,0 +1,171 @@
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+#include "DesktopNotifier.h"
+#include "MailNotifications.h"
+#include "WindowTest.h"
+#include "frmMessage.h"
+
+namespace {
+
+constexpr int DeadlineMs = 5000;
+
+// Records the notices instead of showing them; a test clicks one by emitting clicked.
+class RecordingNotifier final : public DesktopNotifier {
+public:
+    struct Notice {
+        std::string summary;
+        std::string body;
+        std::uint64_t messageId;
+    };
+    void notify(const QString& summary, const QString& body, std::uint64_t messageId) override
+    {
+        notices.push_back({summary.toStdString(), body.toStdString(), messageId});
+    }
+    std::vector<Notice> notices;
+};
+
+class Tray : public WindowTest<> {
+protected:
+    void SetUp() override
+    {
+        window.SetDesktopNotifier(notifier);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+
+    // Another program's window comes in front: the main window is no longer active.
+    void GoBehind()
+    {
+        other.show();
+        other.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    }
+
+    bool SettledRead(std::size_t unread)
+    {
+        return QTest::qWaitFor([&] { return window.UnreadCount() == unread; }, DeadlineMs);
+    }
+
+    clsEmailStorage& store() { return window.EmailStorage(); }
+
+    RecordingNotifier notifier;
+    QWidget other;
+};
+
+} // namespace
+
+TEST_F(Tray, MessagesCountAsReadOnceShownInAWindowTheUserIsIn)
+{
+    GoBehind();
+    for (const char* from : {"a", "b", "c"})
+        store().StoreEmail(from, "to", "body");
+    // The window jumped to each arrival while the user was elsewhere: nothing was looked at.
+    QTest::qWait(300);
+    EXPECT_EQ(window.UnreadCount(), 3u);
+    EXPECT_EQ(window.TrayToolTip().toStdString(), "Quellpost \u2014 not listening \u2014 3 unread messages");
+
+    // Coming back reads the one on show; stepping back reads the others.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(SettledRead(2));
+    EXPECT_TRUE(store().emailRead(3));
+    Press(window, "cmdMessagePrev");
+    ASSERT_TRUE(SettledRead(1));
+    EXPECT_FALSE(store().emailRead(1));
+
+    // The message window reads what it shows, and the API's reading counts as well.
+    store().StoreEmail("d", "to", "body");
+    GoBehind();
+    QTest::qWait(300);
+    EXPECT_EQ(window.UnreadCount(), 2u);
+    Click(window, "mnuMessageView");
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.MessageWindow()));
+    ASSERT_TRUE(SettledRead(1));
+    EXPECT_TRUE(store().emailRead(4));
+    store().markEmailRead(store().emailId(1));
+    EXPECT_EQ(window.UnreadCount(), 0u);
+    EXPECT_EQ(store().readCount(), 4u);
+}
+
+TEST_F(Tray, MenusShareTheControlEntriesAndCloseStaysTheDefault)
+{
+    auto* view = Control<QMenu>(window, "mnuView");
+    QStringList names;
+    for (QAction* action : view->actions())
+        names << action->objectName();
+    EXPECT_EQ(names.mid(0, 2), (QStringList{"mnuLog", "mnuMessageView"}));
+    EXPECT_TRUE(names.contains("mnuTrayIcon"));
+    EXPECT_FALSE(Control<QAction>(window, "mnuKeepInTray")->isChecked());
+    EXPECT_TRUE(Control<QAction>(window, "mnuNotifications")->isChecked());
+
+    auto* trayMenu = Control<QMenu>(window, "mnuTray");
+    const QList<QAction*> entries = trayMenu->actions();
+    ASSERT_EQ(entries.size(), 5);
+    EXPECT_EQ(entries[0]->text(), "Show");
+    EXPECT_EQ(entries[1], Control<QAction>(window, "mnuStartStop"));
+    EXPECT_EQ(entries[2]->text(), "Open message window");
+    EXPECT_EQ(entries[4], Control<QAction>(window, "mnuQuit"));
+
+    entries[1]->trigger();
+    EXPECT_TRUE(window.Listening());
+    EXPECT_EQ(entries[1]->text(), "Stop");
+    EXPECT_TRUE(window.TrayToolTip().contains(" listening"));
+    entries[2]->trigger();
+    ASSERT_NE(window.MessageWindow(), nullptr);
+    EXPECT_TRUE(window.MessageWindow()->isVisible());
+
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Without a tray, closing ends the program whatever the entry says: nothing would bring it back.
+        Click(window, "mnuKeepInTray");
+        store().StoreEmail("a", "b", "c");
+        window.close();
+        EXPECT_EQ(store().Count(), 0);
+        GTEST_SKIP() << "no system tray on this platform: the icon and closing to it are not shown";
+    }
+    ASSERT_NE(window.TrayIcon(), nullptr);
+    EXPECT_EQ(window.TrayIcon()->toolTip(), window.TrayToolTip());
+    Click(window, "mnuKeepInTray");
+    store().StoreEmail("a", "b", "c");
+    window.close();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(store().Count(), 1);
+    entries[0]->trigger();
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST_F(Tray, ABurstIsOneNoticeAndItsClickShowsTheMessageInBothWindows)
+{
+    GoBehind();
+    store().StoreEmail(
+        "env@x", "to",
+        "From: =?UTF-8?B?SsO2cmc=?= <j@example.org>\r\nSubject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\n\r\nhi\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notifier.notices.empty(); }, DeadlineMs));
+    EXPECT_EQ(notifier.notices[0].summary, "J\u00f6rg <j@example.org>");
+    EXPECT_EQ(notifier.notices[0].body, "Gr\u00fc\u00dfe");
+
+    for (int i = 0; i < 500; ++i)
+        store().StoreEmail("env@x", "to", "Subject: burst\r\n\r\nx\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notifier.notices.size() > 1; }, DeadlineMs));
+    EXPECT_FALSE(window.Notifications().pending());
+    ASSERT_EQ(notifier.notices.size(), 2u);
+    EXPECT_EQ(notifier.notices[1].summary, "500 new messages");
+    EXPECT_EQ(notifier.notices[1].body, "Newest: env@x \u2014 burst");
+
+    // A click on the first notice shows its message, wherever the windows were.
+    emit notifier.clicked(notifier.notices[0].messageId);
+    EXPECT_EQ(window.CurrentMessage(), 1);
+    ASSERT_NE(window.MessageWindow(), nullptr);
+    EXPECT_EQ(window.MessageWindow()->shownId(), notifier.notices[0].messageId);
+
+    // Silent while the main window is active, and when switched off.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    store().StoreEmail("a", "b", "c");
+    EXPECT_FALSE(window.Notifications().pending());
+    GoBehind();
+    Click(window, "mnuNotifications");
+    store().StoreEmail("a", "b", "c");
+    EXPECT_FALSE(window.Notifications().pending());
+}
