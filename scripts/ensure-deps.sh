@@ -7,7 +7,7 @@ build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libgmim
   libcurl4-openssl-dev libcurl4 fonts-liberation)
 test_packages=(googletest libgtest-dev libgmock-dev python3 python3-aiosmtpd python3-django python3-yaml python3-jsonschema python3-websocket swaks
   libnet-ssleay-perl curl openssl nodejs dovecot-pop3d clang libclang-rt-14-dev dpkg-dev desktop-file-utils appstream
-  xvfb dbus-daemon at-spi2-core python3-pyatspi xclip chromium)
+  xvfb dbus-daemon dunst at-spi2-core python3-pyatspi xclip chromium)
 
 packages=("${build_packages[@]}")
 if [[ "${1:-build}" == test ]]; then

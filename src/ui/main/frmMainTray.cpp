@@ -133,7 +133,8 @@ bool frmMain::closeToTray()
 
 void frmMain::SetDesktopNotifier(DesktopNotifier& notifier)
 {
-    m_notifications->setNotifier(notifier);
+    if (m_notifications)
+        m_notifications->setNotifier(notifier);
 }
 
 void frmMain::showMessageById(quint64 id)

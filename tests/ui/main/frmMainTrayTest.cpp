@@ -1,3 +1,7 @@
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -168,4 +172,43 @@ TEST_F(Tray, ABurstIsOneNoticeAndItsClickShowsTheMessageInBothWindows)
     Click(window, "mnuNotifications");
     store().StoreEmail("a", "b", "c");
     EXPECT_FALSE(window.Notifications().pending());
+}
+
+namespace {
+
+// What dunst holds: shown, waiting and already in its history.
+int DaemonNotices()
+{
+    int total = 0;
+    for (const char* property : {"displayedLength", "waitingLength", "historyLength"}) {
+        QDBusInterface properties(QStringLiteral("org.freedesktop.Notifications"),
+                                  QStringLiteral("/org/freedesktop/Notifications"),
+                                  QStringLiteral("org.freedesktop.DBus.Properties"));
+        const QDBusReply<QVariant> reply = properties.call(
+            QStringLiteral("Get"), QStringLiteral("org.dunstproject.cmd0"), QString::fromLatin1(property));
+        total += reply.isValid() ? reply.value().toInt() : 0;
+    }
+    return total;
+}
+
+} // namespace
+
+TEST(RealService, ABurstReachesTheDesktopAsOneNotice)
+{
+    if (qEnvironmentVariableIsEmpty("QP_NOTIFY_DAEMON"))
+        GTEST_SKIP() << "needs a notification daemon on a private session bus (run by notify-dbus.sh)";
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    ASSERT_TRUE(bus.isConnected());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")); },
+        DeadlineMs));
+    clsEmailStorage store;
+    DBusNotifier notifier;
+    MailNotifications notifications(store, notifier, [] { return false; });
+    for (int i = 0; i < 500; ++i)
+        store.StoreEmail("a@b.c", "d@e.f", "Subject: burst\r\n\r\nx\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return DaemonNotices() >= 1; }, DeadlineMs));
+    // Nothing more is waiting to be told, so nothing more can come.
+    EXPECT_FALSE(notifications.pending());
+    EXPECT_EQ(DaemonNotices(), 1);
 }
