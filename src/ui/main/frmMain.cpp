@@ -73,6 +73,9 @@ frmMain::frmMain(CaptureService& service, QWidget* parent)
 frmMain::~frmMain()
 {
     m_store->removeObserver(this);
+    // The message window goes after this window's own parts: it must not call back into them.
+    if (m_messageWindow)
+        m_messageWindow->removeEventFilter(this);
     SetMessageBoxOverflowSink({});
 }
 
