@@ -380,11 +380,11 @@ void ApiServer::summary(std::int16_t position, Responder& responder)
     sendJson(responder, ApiJson::summary(m_store, position));
     // Lists open elsewhere show the message as read from now on.
     if (!wasRead && !m_eventClients.empty())
-        broadcast(QJsonObject{
-            {QStringLiteral("Type"), QStringLiteral("update")},
-            {QStringLiteral("Data"),
-             QJsonObject{{QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(m_store.emailId(position)))},
-                         {QStringLiteral("Read"), true}}}});
+        broadcast(QJsonObject{{QStringLiteral("Type"), QStringLiteral("update")},
+                              {QStringLiteral("Data"),
+                               QJsonObject{{QStringLiteral("ID"),
+                                            QString::fromStdString(MessageCatalog::idText(m_store.emailId(position)))},
+                                           {QStringLiteral("Read"), true}}}});
 }
 
 void ApiServer::send(const Request& request, Responder& responder)

@@ -107,20 +107,28 @@ constexpr const char* RelayTimeoutName = "relay-timeout";
 constexpr const char* RelayTimeoutHelp = "Give up a release after SECONDS (default 30).";
 constexpr const char* RelayAloneText = "--relay-auth, --relay-allow, --relay-ca, --relay-insecure, --relay-plain and "
                                        "--relay-timeout need --relay";
-constexpr const char* RelayAllowMissingText
-    = "--relay needs --relay-allow REGEX: the addresses release may send to";
+constexpr const char* RelayAllowMissingText = "--relay needs --relay-allow REGEX: the addresses release may send to";
 constexpr const char* RelayPlainTlsText = "--relay-plain goes with smtp://, not smtps://";
 constexpr int MaxPort = 65535;
 // Options whose value is the next argument.
-const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::fromLatin1(SmtpName),
-                               QString::fromLatin1(HttpName),      QString::fromLatin1(TlsCertName),
-                               QString::fromLatin1(TlsKeyName),    QString::fromLatin1(SmtpsName),
-                               QString::fromLatin1(HttpHostName),  QString::fromLatin1(CorsName),
-                               QString::fromLatin1(HttpAuthName),  QString::fromLatin1(SmtpTimeoutName),
-                               QString::fromLatin1(SmtpMaxConnectionsName), QString::fromLatin1(ChaosTriggersName),
-                               QString::fromLatin1(ChaosSeedName),         QString::fromLatin1(RelayName),
-                               QString::fromLatin1(RelayAuthName),         QString::fromLatin1(RelayAllowName),
-                               QString::fromLatin1(RelayCaName),           QString::fromLatin1(RelayTimeoutName)};
+const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName),
+                               QString::fromLatin1(SmtpName),
+                               QString::fromLatin1(HttpName),
+                               QString::fromLatin1(TlsCertName),
+                               QString::fromLatin1(TlsKeyName),
+                               QString::fromLatin1(SmtpsName),
+                               QString::fromLatin1(HttpHostName),
+                               QString::fromLatin1(CorsName),
+                               QString::fromLatin1(HttpAuthName),
+                               QString::fromLatin1(SmtpTimeoutName),
+                               QString::fromLatin1(SmtpMaxConnectionsName),
+                               QString::fromLatin1(ChaosTriggersName),
+                               QString::fromLatin1(ChaosSeedName),
+                               QString::fromLatin1(RelayName),
+                               QString::fromLatin1(RelayAuthName),
+                               QString::fromLatin1(RelayAllowName),
+                               QString::fromLatin1(RelayCaName),
+                               QString::fromLatin1(RelayTimeoutName)};
 
 // A host name or address as a Host field would give it: lower case, IPv6 in brackets.
 std::optional<std::string> parseHostName(const QString& text)

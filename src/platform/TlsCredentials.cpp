@@ -39,13 +39,14 @@ constexpr int CryptoMajorVersion = 3;
 #define QP_CRYPTO_FUNCTIONS(X)                                                                                         \
     X(ASN1_INTEGER_set_int64)                                                                                          \
     X(BIO_ctrl)                                                                                                        \
-    X(BIO_free) X(BIO_new) X(BIO_new_mem_buf) X(BIO_s_mem) X(EVP_PKEY_Q_keygen) X(EVP_PKEY_free)                       \
-        X(EVP_PKEY_get_base_id) X(EVP_sha256) X(PEM_read_bio_PrivateKey) X(PEM_read_bio_X509)                          \
-            X(PEM_write_bio_PrivateKey) X(PEM_write_bio_X509) X(RAND_bytes) X(X509V3_EXT_conf_nid) X(X509V3_set_ctx)   \
-                X(X509_EXTENSION_free) X(X509_NAME_add_entry_by_txt) X(X509_add_ext) X(X509_check_private_key)         \
-                    X(X509_free) X(X509_get_serialNumber) X(X509_get_subject_name) X(X509_getm_notAfter)               \
-                        X(X509_getm_notBefore) X(X509_gmtime_adj) X(X509_new) X(X509_set_issuer_name)                  \
-                            X(X509_set_pubkey) X(X509_set_version) X(X509_sign)
+    X(BIO_free)                                                                                                        \
+    X(BIO_new) X(BIO_new_mem_buf) X(BIO_s_mem) X(EVP_PKEY_Q_keygen) X(EVP_PKEY_free) X(EVP_PKEY_get_base_id)           \
+        X(EVP_sha256) X(PEM_read_bio_PrivateKey) X(PEM_read_bio_X509) X(PEM_write_bio_PrivateKey)                      \
+            X(PEM_write_bio_X509) X(RAND_bytes) X(X509V3_EXT_conf_nid) X(X509V3_set_ctx) X(X509_EXTENSION_free)        \
+                X(X509_NAME_add_entry_by_txt) X(X509_add_ext) X(X509_check_private_key) X(X509_free)                   \
+                    X(X509_get_serialNumber) X(X509_get_subject_name) X(X509_getm_notAfter) X(X509_getm_notBefore)     \
+                        X(X509_gmtime_adj) X(X509_new) X(X509_set_issuer_name) X(X509_set_pubkey) X(X509_set_version)  \
+                            X(X509_sign)
 
 struct Crypto {
 #define QP_DECLARE(name) decltype(&::name) name = nullptr;
