@@ -17,16 +17,14 @@ class SocketControl;
 // An outgoing SMTP client bound to one socket control. Its settings are checked when they are
 // assigned; a bad one never fails the assignment but leaves a pending error text, which the next
 // transmission reports through SendFailed instead of sending.
-class clsEmailHandler : public QObject {
+class clsEmailHandler final : public QObject {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(clsEmailHandler)
 public:
     // Binds the client to the socket whose events it receives for its whole life.
     explicit clsEmailHandler(SocketControl& socket, QObject* parent = nullptr);
     // Closes the bound socket when it is still open.
     ~clsEmailHandler() override;
-
-    clsEmailHandler(const clsEmailHandler&) = delete;
-    clsEmailHandler& operator=(const clsEmailHandler&) = delete;
 
     // Lists are read joined with the current Delimiter; assigned, they are split at it.
     std::string BccRecipient() const;

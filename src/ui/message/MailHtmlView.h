@@ -24,8 +24,9 @@ std::optional<QByteArray> dataUrlContent(const QUrl& url);
 // Renders a mail's HTML as a mail program would, safely: no script engine exists here at all,
 // nothing leaves the machine until the user allows remote content for this message, and a link
 // opens in the desktop's browser only when it is clicked.
-class MailHtmlView : public QTextBrowser {
+class MailHtmlView final : public QTextBrowser {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MailHtmlView)
 public:
     // The bytes of the part with this Content-ID, or nothing.
     using PartLookup = std::function<std::optional<QByteArray>(const QString& contentId)>;
