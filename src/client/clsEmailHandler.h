@@ -114,7 +114,6 @@ public:
     void Send();
 
     // The POP3 server's port, 110 unless a test puts its own server there.
-    int pop3Port() const { return m_pop3Port; }
     void setPop3Port(int port) { m_pop3Port = port; }
 
     // Read-only views of internal state, for diagnostics and tests.

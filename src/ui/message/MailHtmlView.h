@@ -38,7 +38,6 @@ public:
     void showMail(const QString& html, PartLookup parts);
     // Allows (and fetches) or refuses remote content for the mail on show.
     void setRemoteContentAllowed(bool allowed);
-    bool remoteContentAllowed() const { return m_remoteAllowed; }
 
     // Remote references refused for the mail on show.
     const std::set<QUrl>& refusedUrls() const { return m_refused; }
