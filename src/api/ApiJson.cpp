@@ -30,11 +30,16 @@ QString isoTime(QDateTime time)
     return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
-QString receivedTime(const clsEmailStorage& store, std::int16_t position)
+QString receivedTime(std::chrono::system_clock::time_point received)
 {
-    const auto since = store.emailReceived(position).time_since_epoch();
+    const auto since = received.time_since_epoch();
     return isoTime(
         QDateTime::fromMSecsSinceEpoch(std::chrono::duration_cast<std::chrono::milliseconds>(since).count(), Qt::UTC));
+}
+
+QString receivedTime(const clsEmailStorage& store, std::int16_t position)
+{
+    return receivedTime(store.emailReceived(position));
 }
 
 // The Date field when it reads as one, with the offset it was written with; else the arrival.
@@ -62,20 +67,24 @@ QJsonArray addresses(const std::vector<Mime::Address>& values)
 }
 
 // The envelope's sender without its angle brackets.
-std::string envelopeSender(const clsEmailStorage& store, std::int16_t position)
+std::string envelopeSender(std::string sender)
 {
-    std::string sender = store.EmailFrom(position);
     if (sender.size() >= 2 && sender.front() == '<' && sender.back() == '>')
         sender = sender.substr(1, sender.size() - 2);
     return sender;
 }
 
+std::string envelopeSender(const clsEmailStorage& store, std::int16_t position)
+{
+    return envelopeSender(store.EmailFrom(position));
+}
+
 // The From field's first address; a message without one shows its envelope sender.
-QJsonObject sender(const clsEmailStorage& store, std::int16_t position, const std::vector<Mime::Address>& from)
+QJsonObject sender(const std::string& envelopeFrom, const std::vector<Mime::Address>& from)
 {
     if (!from.empty())
         return address(from.front());
-    return address(Mime::Address{{}, envelopeSender(store, position)});
+    return address(Mime::Address{{}, envelopeSender(envelopeFrom)});
 }
 
 QJsonObject unsubscribe(const Mime::Message& message)
@@ -141,30 +150,40 @@ void addOmitted(QJsonObject& object, const std::array<std::pair<const char*, std
 QJsonObject listItem(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position)
 {
     const std::shared_ptr<const MessageFacts> facts = catalog.facts(position);
-    const std::uint64_t id = store.emailId(position);
+    return listItem(entryOf(store, position), *facts);
+}
+
+ListingEntry entryOf(const clsEmailStorage& store, std::int16_t position)
+{
+    return ListingEntry{store.emailId(position),       store.emailRead(position),     store.EmailFrom(position),
+                        store.emailAuthUser(position), store.emailReceived(position), store.EmailBodyShared(position)};
+}
+
+QJsonObject listItem(const ListingEntry& entry, const MessageFacts& facts)
+{
     QJsonObject item{
-        {QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(id))},
-        {QStringLiteral("MessageID"), utf8(facts->messageId)},
-        {QStringLiteral("Read"), store.emailRead(position)},
-        {QStringLiteral("From"), sender(store, position, facts->from.first)},
-        {QStringLiteral("To"), addresses(facts->to.first)},
-        {QStringLiteral("Cc"), addresses(facts->cc.first)},
-        {QStringLiteral("Bcc"), addresses(facts->bcc.first)},
-        {QStringLiteral("ReplyTo"), addresses(facts->replyTo.first)},
-        {QStringLiteral("Subject"), utf8(facts->subject)},
-        {QStringLiteral("Created"), receivedTime(store, position)},
+        {QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(entry.id))},
+        {QStringLiteral("MessageID"), utf8(facts.messageId)},
+        {QStringLiteral("Read"), entry.read},
+        {QStringLiteral("From"), sender(entry.envelopeFrom, facts.from.first)},
+        {QStringLiteral("To"), addresses(facts.to.first)},
+        {QStringLiteral("Cc"), addresses(facts.cc.first)},
+        {QStringLiteral("Bcc"), addresses(facts.bcc.first)},
+        {QStringLiteral("ReplyTo"), addresses(facts.replyTo.first)},
+        {QStringLiteral("Subject"), utf8(facts.subject)},
+        {QStringLiteral("Created"), receivedTime(entry.received)},
         {QStringLiteral("Tags"), QJsonArray()},
-        {QStringLiteral("Size"), double(store.EmailBody(position).size())},
-        {QStringLiteral("Attachments"), facts->attachments},
-        {QStringLiteral("Snippet"), utf8(facts->snippet)},
-        {QStringLiteral("Username"), wire(store.emailAuthUser(position))},
+        {QStringLiteral("Size"), entry.body ? double(entry.body->size()) : 0.0},
+        {QStringLiteral("Attachments"), facts.attachments},
+        {QStringLiteral("Snippet"), utf8(facts.snippet)},
+        {QStringLiteral("Username"), wire(entry.authUser)},
     };
     const auto left = [](const ListedAddresses& field) { return field.count - field.first.size(); };
     addOmitted(item,
-               {{{"To", left(facts->to)},
-                 {"Cc", left(facts->cc)},
-                 {"Bcc", left(facts->bcc)},
-                 {"ReplyTo", left(facts->replyTo)}}});
+               {{{"To", left(facts.to)},
+                 {"Cc", left(facts.cc)},
+                 {"Bcc", left(facts.bcc)},
+                 {"ReplyTo", left(facts.replyTo)}}});
     return item;
 }
 
@@ -223,7 +242,7 @@ QJsonObject summary(clsEmailStorage& store, std::int16_t position)
     QJsonObject object{
         {QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(store.emailId(position)))},
         {QStringLiteral("MessageID"), utf8(message.messageId)},
-        {QStringLiteral("From"), sender(store, position, message.from)},
+        {QStringLiteral("From"), sender(store.EmailFrom(position), message.from)},
         {QStringLiteral("To"), addresses(message.to)},
         {QStringLiteral("Cc"), addresses(message.cc)},
         {QStringLiteral("Bcc"), addresses(blindCopies(message, store.EmailTo(position)))},

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include <QJsonObject>
@@ -14,6 +17,20 @@ namespace ApiJson {
 
 // One message in a list or a live event: envelope, counts and a snippet, no bodies.
 QJsonObject listItem(const clsEmailStorage& store, MessageCatalog& catalog, std::int16_t position);
+
+// What a list item reads of the store, copied, so that the item can be written away from the
+// event loop: the body is shared, never copied.
+struct ListingEntry {
+    std::uint64_t id = 0;
+    bool read = false;
+    std::string envelopeFrom;
+    std::string authUser;
+    std::chrono::system_clock::time_point received;
+    std::shared_ptr<const std::string> body;
+};
+ListingEntry entryOf(const clsEmailStorage& store, std::int16_t position);
+// The item of an entry, from its facts (MessageCatalog's, or factsOf the entry's body).
+QJsonObject listItem(const ListingEntry& entry, const MessageFacts& facts);
 
 // A page of a list or a search: positions are the matches, newest first; total counts the store.
 QJsonObject page(const clsEmailStorage& store, MessageCatalog& catalog, const std::vector<std::int16_t>& matches,

@@ -17,6 +17,7 @@
 #include "AppError.h"
 #include "ErrorReport.h"
 #include "EventClient.h"
+#include "EventStream.h"
 #include "HttpConnection.h"
 #include "Latin1Text.h"
 #include "MessageView.h"
@@ -194,7 +195,8 @@ const ApiServer::Route ApiServer::Routes[] = {
 };
 
 ApiServer::ApiServer(clsEmailStorage& store, AccessRules rules, HttpLimits limits, QObject* parent)
-    : QObject(parent), m_store(store), m_catalog(store), m_http(std::move(rules), limits)
+    : QObject(parent), m_store(store), m_catalog(store), m_http(std::move(rules), limits),
+      m_events(std::make_unique<EventStream>(m_store, m_catalog))
 {
     for (const Route& route : Routes)
         addRoute(route.method, route.pattern,
@@ -209,10 +211,6 @@ ApiServer::~ApiServer()
     m_store.removeObserver(this);
     // Waiting requests go unanswered: their connections close with the server.
     m_waiters.clear();
-    for (EventClient* client : m_eventClients) {
-        client->disconnect(this);
-        delete client;
-    }
 }
 
 void ApiServer::listen(const QHostAddress& address, int port)
@@ -379,12 +377,8 @@ void ApiServer::summary(std::int16_t position, Responder& responder)
     const bool wasRead = m_store.emailRead(position);
     sendJson(responder, ApiJson::summary(m_store, position));
     // Lists open elsewhere show the message as read from now on.
-    if (!wasRead && !m_eventClients.empty())
-        broadcast(QJsonObject{{QStringLiteral("Type"), QStringLiteral("update")},
-                              {QStringLiteral("Data"),
-                               QJsonObject{{QStringLiteral("ID"),
-                                            QString::fromStdString(MessageCatalog::idText(m_store.emailId(position)))},
-                                           {QStringLiteral("Read"), true}}}});
+    if (!wasRead)
+        m_events->read(m_store.emailId(position));
 }
 
 void ApiServer::send(const Request& request, Responder& responder)
@@ -518,27 +512,10 @@ void ApiServer::finish(Waiter* waiter)
 
 void ApiServer::events(const Request& request, Responder& responder)
 {
-    if (m_eventClients.size() >= std::size_t(MaxEventClients))
+    if (m_events->clients() >= std::size_t(MaxEventClients))
         return fail(responder, Status::ServiceUnavailable, TooManyClientsText);
-    QTcpSocket* socket = acceptWebSocket(request, responder);
-    if (!socket)
-        return;
-    auto* client = new EventClient(socket, this);
-    m_eventClients.push_back(client);
-    connect(client, &EventClient::closed, this, [this, client] {
-        std::erase(m_eventClients, client);
-        client->deleteLater();
-    });
-}
-
-void ApiServer::broadcast(const QJsonObject& event)
-{
-    const std::string frame = WebSocketFrames::frame(WebSocketFrames::Text,
-                                                     QJsonDocument(event).toJson(QJsonDocument::Compact).toStdString());
-    // A copy: a client that has fallen behind is closed, and leaves the list, while it is walked.
-    const std::vector<EventClient*> clients = m_eventClients;
-    for (EventClient* client : clients)
-        client->send(frame);
+    if (QTcpSocket* socket = acceptWebSocket(request, responder))
+        m_events->join(socket);
 }
 
 void ApiServer::emailStored(std::int16_t position)
@@ -547,20 +524,14 @@ void ApiServer::emailStored(std::int16_t position)
     Trapped("ApiServer::emailStored", [&] {
         if (!m_waiters.empty())
             answerWaiters(position);
-        if (!m_eventClients.empty())
-            broadcast(QJsonObject{{QStringLiteral("Type"), QStringLiteral("new")},
-                                  {QStringLiteral("Data"), ApiJson::listItem(m_store, m_catalog, position)}});
+        m_events->stored(m_store.emailId(position));
     });
 }
 
 void ApiServer::emailRemoved(std::int16_t, std::uint64_t id)
 {
     m_catalog.forget(id);
-    if (!m_eventClients.empty())
-        broadcast(
-            QJsonObject{{QStringLiteral("Type"), QStringLiteral("delete")},
-                        {QStringLiteral("Data"),
-                         QJsonObject{{QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(id))}}}});
+    m_events->removed(id);
 }
 
 void ApiServer::emailsCleared()
@@ -568,7 +539,5 @@ void ApiServer::emailsCleared()
     m_catalog.clear();
     for (const std::unique_ptr<Waiter>& waiter : m_waiters)
         waiter->matched = 0;
-    if (!m_eventClients.empty())
-        broadcast(
-            QJsonObject{{QStringLiteral("Type"), QStringLiteral("truncate")}, {QStringLiteral("Data"), QJsonValue()}});
+    m_events->cleared();
 }

@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QObject>
 
 #include "BasicAuth.h"
@@ -14,7 +16,7 @@
 #include "MessageCatalog.h"
 #include "clsEmailStorage.h"
 
-class EventClient;
+class EventStream;
 
 // Bounds on what a client may ask for; beyond them a request is refused with a 4xx. The bounds
 // on what it may send and hold are the HTTP server's (HttpLimits).
@@ -79,7 +81,6 @@ private:
     void wait(const Request& request, Responder& responder);
     void answerWaiters(std::int16_t position);
     void finish(Waiter* waiter);
-    void broadcast(const QJsonObject& event);
 
     void emailStored(std::int16_t position) override;
     void emailRemoved(std::int16_t position, std::uint64_t id) override;
@@ -89,6 +90,7 @@ private:
     MessageCatalog m_catalog;
     HttpServer m_http;
     std::list<std::unique_ptr<Waiter>> m_waiters;
-    std::vector<EventClient*> m_eventClients;
     std::unique_ptr<BasicAuth> m_auth;
+    // Last: its clients go before what they describe.
+    std::unique_ptr<EventStream> m_events;
 };

@@ -262,10 +262,29 @@ std::shared_ptr<const MessageFacts> MessageCatalog::facts(std::int16_t position)
     const Mime::Document document(m_store.EmailBodyShared(position));
     auto facts = std::make_shared<const MessageFacts>(factsOf(document.message(), m_store.EmailTo(position)));
     // A message the store no longer holds (id 0) has nothing to be kept for.
-    const std::size_t bytes = facts->footprint();
-    if (id != 0 && m_budget.tryTake(bytes))
-        m_facts.emplace(id, Kept{facts, bytes});
+    if (id != 0)
+        keepCharged(id, facts);
     return facts;
+}
+
+std::shared_ptr<const MessageFacts> MessageCatalog::kept(std::uint64_t id) const
+{
+    const auto found = m_facts.find(id);
+    return found == m_facts.end() ? nullptr : found->second.facts;
+}
+
+void MessageCatalog::keep(std::uint64_t id, std::shared_ptr<const MessageFacts> facts)
+{
+    if (facts && !m_facts.contains(id) && m_store.positionOfId(id) != 0)
+        keepCharged(id, std::move(facts));
+}
+
+// Facts the budget has no room for are read anew when next needed.
+void MessageCatalog::keepCharged(std::uint64_t id, std::shared_ptr<const MessageFacts> facts)
+{
+    const std::size_t bytes = facts->footprint();
+    if (m_budget.tryTake(bytes))
+        m_facts.emplace(id, Kept{std::move(facts), bytes});
 }
 
 bool MessageCatalog::matches(std::int16_t position, const MessageFacts& messageFacts,

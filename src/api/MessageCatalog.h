@@ -71,6 +71,11 @@ public:
     static std::string idText(std::uint64_t id) { return std::to_string(id); }
 
     std::shared_ptr<const MessageFacts> facts(std::int16_t position);
+    // The facts kept for a message, if any; nothing is read.
+    std::shared_ptr<const MessageFacts> kept(std::uint64_t id) const;
+    // Keeps facts read elsewhere (away from the event loop) for a message still stored, as facts()
+    // would have kept them.
+    void keep(std::uint64_t id, std::shared_ptr<const MessageFacts> facts);
     bool matches(std::int16_t position, const std::vector<Search::Term>& terms);
     bool matches(std::int16_t position, const MessageFacts& facts, const std::vector<Search::Term>& terms) const;
     // Positions of the matching messages, newest first.
@@ -80,6 +85,8 @@ public:
     void clear();
 
 private:
+    void keepCharged(std::uint64_t id, std::shared_ptr<const MessageFacts> facts);
+
     struct Kept {
         std::shared_ptr<const MessageFacts> facts;
         std::size_t charged = 0;

@@ -1,0 +1,138 @@
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include "EventStream.h"
+#include "clsEmailStorage.h"
+#include "MessageCatalog.h"
+#include "TestKit.h"
+
+namespace {
+
+// A follower on loopback: the stream's side of its connection, and what it has read so far.
+struct Follower {
+    QTcpServer server;
+    QTcpSocket client;
+    QTcpSocket* accepted = nullptr;
+    QByteArray bytes;
+
+    Follower()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        client.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        EXPECT_TRUE(QTest::qWaitFor([this] { return server.hasPendingConnections(); }, 5000));
+        accepted = server.nextPendingConnection();
+    }
+
+    // The events read until `count` have come, as "type id" (unmasked server frames).
+    Texts events(std::size_t count)
+    {
+        Texts seen;
+        (void)QTest::qWaitFor(
+            [&] {
+                bytes += client.readAll();
+                seen = decode();
+                return seen.size() >= count;
+            },
+            5000);
+        return seen;
+    }
+
+    Texts decode() const
+    {
+        Texts seen;
+        for (qsizetype at = 0; at + 2 <= bytes.size();) {
+            qsizetype length = quint8(bytes[at + 1]) & 0x7f, header = 2;
+            if (length == 126) {
+                length = (quint8(bytes[at + 2]) << 8) | quint8(bytes[at + 3]);
+                header = 4;
+            }
+            if (at + header + length > bytes.size())
+                break;
+            const QJsonObject event = QJsonDocument::fromJson(bytes.mid(at + header, length)).object();
+            seen.push_back((event["Type"].toString() + ' ' + event["Data"].toObject()["ID"].toString()).toStdString());
+            at += header + length;
+        }
+        return seen;
+    }
+};
+
+// A store with its catalog and stream, and messages stored as the capture stores them.
+struct Stream {
+    clsEmailStorage store;
+    MessageCatalog catalog{store};
+    EventStream stream{store, catalog};
+
+    std::uint64_t arrive(const std::string& subject)
+    {
+        const std::int16_t position = store.StoreEmail("<s@x>", "<r@x>", "Subject: " + subject + "\r\n\r\nHello\r\n");
+        const std::uint64_t id = store.emailId(position);
+        stream.stored(id);
+        return id;
+    }
+    void remove(std::uint64_t id)
+    {
+        store.RemoveEmail(store.positionOfId(id));
+        catalog.forget(id);
+        stream.removed(id);
+    }
+};
+
+std::string newOf(std::uint64_t id) { return "new " + MessageCatalog::idText(id); }
+std::string deleteOf(std::uint64_t id) { return "delete " + MessageCatalog::idText(id); }
+
+} // namespace
+
+// Arrivals are described away from the event loop, and their facts kept for the lists that
+// follow; what is gone before its batch was taken is told neither as new nor as deleted.
+TEST(EventStream, DescribesArrivalsOffTheEventLoopAndDropsWhatWentBeforeItsBatch)
+{
+    Stream s;
+    Follower follower;
+    s.stream.join(follower.accepted);
+    const std::uint64_t first = s.arrive("one"), second = s.arrive("two"), third = s.arrive("three");
+    EXPECT_EQ(s.catalog.kept(first), nullptr); // not read while the capture waits
+    s.remove(second);
+    EXPECT_EQ(follower.events(2), (Texts{newOf(first), newOf(third)}));
+    ASSERT_NE(s.catalog.kept(third), nullptr);
+    EXPECT_EQ(s.catalog.kept(third)->subject, "three");
+
+    s.remove(first); // told before: taken back
+    const std::uint64_t fourth = s.arrive("four");
+    EXPECT_EQ(follower.events(4), (Texts{newOf(first), newOf(third), deleteOf(first), newOf(fourth)}));
+
+    s.arrive("five"); // cleared away before it was told
+    s.store.Clear();
+    s.catalog.clear();
+    s.stream.cleared();
+    const std::uint64_t sixth = s.arrive("six");
+    EXPECT_EQ(follower.events(6),
+              (Texts{newOf(first), newOf(third), deleteOf(first), newOf(fourth), "truncate ", newOf(sixth)}));
+}
+
+// A client that joins hears nothing of what happened before it came; the others still do.
+TEST(EventStream, ANewClientHearsOnlyWhatHappensAfterItJoins)
+{
+    Stream s;
+    Follower early, late;
+    s.stream.join(early.accepted);
+    const std::uint64_t first = s.arrive("one");
+    s.stream.join(late.accepted);
+    const std::uint64_t second = s.arrive("two");
+    EXPECT_EQ(early.events(2), (Texts{newOf(first), newOf(second)}));
+    EXPECT_EQ(late.events(1), (Texts{newOf(second)}));
+}
+
+// A burst larger than a batch arrives whole and in order, each client's share in few writes.
+TEST(EventStream, ABurstGoesOutWholeAndInOrder)
+{
+    Stream s;
+    Follower follower;
+    s.stream.join(follower.accepted);
+    Texts expected;
+    for (int i = 0; i < 600; ++i)
+        expected.push_back(newOf(s.arrive("burst " + std::to_string(i))));
+    EXPECT_EQ(follower.events(expected.size()), expected);
+}
