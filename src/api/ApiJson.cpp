@@ -25,7 +25,7 @@ QString wire(const std::string& text)
     return utf8(envelopeText(text));
 }
 
-QString isoTime(QDateTime time)
+QString isoTime(const QDateTime& time)
 {
     return time.toUTC().toString(Qt::ISODateWithMs);
 }
