@@ -6,7 +6,7 @@ set -euo pipefail
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev libgmime-3.0-dev
   libcurl4-openssl-dev libcurl4 fonts-liberation)
 test_packages=(googletest libgtest-dev libgmock-dev python3 python3-aiosmtpd python3-django python3-yaml python3-jsonschema python3-websocket swaks
-  libnet-ssleay-perl curl openssl nodejs dovecot-pop3d clang libclang-rt-14-dev dpkg-dev desktop-file-utils appstream
+  libnet-ssleay-perl curl openssl nodejs dovecot-pop3d clang clang-format-14 clang-tidy-14 libclang-rt-14-dev dpkg-dev desktop-file-utils appstream
   xvfb dbus-daemon dunst at-spi2-core python3-pyatspi xclip chromium)
 
 packages=("${build_packages[@]}")

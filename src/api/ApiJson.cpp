@@ -25,7 +25,7 @@ QString wire(const std::string& text)
     return utf8(envelopeText(text));
 }
 
-QString isoTime(QDateTime time)
+QString isoTime(const QDateTime& time)
 {
     return time.toUTC().toString(Qt::ISODateWithMs);
 }
@@ -179,11 +179,9 @@ QJsonObject listItem(const ListingEntry& entry, const MessageFacts& facts)
         {QStringLiteral("Username"), wire(entry.authUser)},
     };
     const auto left = [](const ListedAddresses& field) { return field.count - field.first.size(); };
-    addOmitted(item,
-               {{{"To", left(facts.to)},
-                 {"Cc", left(facts.cc)},
-                 {"Bcc", left(facts.bcc)},
-                 {"ReplyTo", left(facts.replyTo)}}});
+    addOmitted(
+        item,
+        {{{"To", left(facts.to)}, {"Cc", left(facts.cc)}, {"Bcc", left(facts.bcc)}, {"ReplyTo", left(facts.replyTo)}}});
     return item;
 }
 

@@ -420,7 +420,7 @@ void ApiServer::deleteMessages(const Request& request, Responder& responder)
         const QJsonValue list = document.object().value(QStringLiteral("IDs"));
         if (!list.isUndefined() && !list.isNull() && !list.isArray())
             return fail(responder, Status::BadRequest, BadJsonText);
-        for (const QJsonValue& id : list.toArray()) {
+        for (const auto& id : list.toArray()) {
             if (!id.isString())
                 return fail(responder, Status::BadRequest, BadJsonText);
             ids.push_back(id.toString().toStdString());

@@ -16,10 +16,10 @@
 struct EventStream::Batch {
     struct Job {
         Pending event;
-        ApiJson::ListingEntry entry;                // New only
-        std::shared_ptr<const MessageFacts> facts;  // New: kept ones, or read by the worker
-        std::string recipients;                     // New without kept facts: the envelope's
-        std::string frame;                          // made by the worker; empty for none
+        ApiJson::ListingEntry entry;               // New only
+        std::shared_ptr<const MessageFacts> facts; // New: kept ones, or read by the worker
+        std::string recipients;                    // New without kept facts: the envelope's
+        std::string frame;                         // made by the worker; empty for none
     };
     std::vector<Job> jobs;
     std::size_t written = 0; // jobs the worker made frames for; the rest go back to the queue
@@ -39,7 +39,8 @@ QString idOf(std::uint64_t id)
 
 std::string frameOf(const QJsonObject& event)
 {
-    return WebSocketFrames::frame(WebSocketFrames::Text, QJsonDocument(event).toJson(QJsonDocument::Compact).toStdString());
+    return WebSocketFrames::frame(WebSocketFrames::Text,
+                                  QJsonDocument(event).toJson(QJsonDocument::Compact).toStdString());
 }
 
 } // namespace
@@ -152,7 +153,8 @@ void EventStream::startBatch()
                     job.frame = frameOf(eventOf("delete", QJsonObject{{QStringLiteral("ID"), idOf(job.event.id)}}));
                 } else if (job.event.kind == Kind::Read) {
                     job.frame = frameOf(eventOf(
-                        "update", QJsonObject{{QStringLiteral("ID"), idOf(job.event.id)}, {QStringLiteral("Read"), true}}));
+                        "update",
+                        QJsonObject{{QStringLiteral("ID"), idOf(job.event.id)}, {QStringLiteral("Read"), true}}));
                 } else {
                     job.frame = frameOf(eventOf("truncate", QJsonValue()));
                 }
@@ -162,7 +164,8 @@ void EventStream::startBatch()
             bytes += job.frame.size();
             ++batch->written;
         }
-        QMetaObject::invokeMethod(this, [this, batch] { batchWritten(batch); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, batch] { batchWritten(batch); }, Qt::QueuedConnection);
     });
 }
 

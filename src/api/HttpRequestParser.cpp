@@ -86,42 +86,50 @@ bool HttpRequest::keepAlive() const
 
 std::size_t HttpRequestParser::feed(std::string_view data)
 {
+    if (m_state == State::Header)
+        return feedHeader(data);
+    if (m_state == State::Body)
+        return feedBody(data);
+    return 0;
+}
+
+std::size_t HttpRequestParser::feedHeader(std::string_view data)
+{
+    // Returns at the header's end, so that the caller may refuse the body before it is held.
+    // Stray line ends between requests are skipped (RFC 9112 2.2).
     std::size_t taken = 0;
-    if (m_state == State::Header) {
-        // Returns at the header's end, so that the caller may refuse the body before it is held.
-        // Stray line ends between requests are skipped (RFC 9112 2.2).
-        while (m_head.empty() && taken < data.size() && (data[taken] == '\r' || data[taken] == '\n'))
-            ++taken;
-        const std::size_t before = m_head.size();
-        const std::size_t room = m_maxHeaderBytes - before;
-        m_head.append(data.substr(taken, room));
-        // The blank line ends the header; a bare LF ends a line as well as CR LF.
-        const std::size_t from = before > 2 ? before - 2 : 0;
-        std::size_t end = m_head.find("\n\r\n", from);
-        end = end == std::string::npos ? m_head.find("\n\n", from) : std::min(end, m_head.find("\n\n", from));
-        if (end == std::string::npos) {
-            taken += m_head.size() - before;
-            if (m_head.size() >= m_maxHeaderBytes)
-                refuse(m_head.find('\n') == std::string::npos ? 414 : 431,
-                       m_head.find('\n') == std::string::npos ? TargetTooLongText : HeaderTooLargeText);
-            return taken;
-        }
-        end += m_head[end + 1] == '\r' ? 3u : 2u;
-        taken += end - before;
-        m_head.resize(end);
-        parseHead();
+    while (m_head.empty() && taken < data.size() && (data[taken] == '\r' || data[taken] == '\n'))
+        ++taken;
+    const std::size_t before = m_head.size();
+    const std::size_t room = m_maxHeaderBytes - before;
+    m_head.append(data.substr(taken, room));
+    // The blank line ends the header; a bare LF ends a line as well as CR LF.
+    const std::size_t from = before > 2 ? before - 2 : 0;
+    std::size_t end = m_head.find("\n\r\n", from);
+    end = end == std::string::npos ? m_head.find("\n\n", from) : std::min(end, m_head.find("\n\n", from));
+    if (end == std::string::npos) {
+        taken += m_head.size() - before;
+        if (m_head.size() >= m_maxHeaderBytes)
+            refuse(m_head.find('\n') == std::string::npos ? 414 : 431,
+                   m_head.find('\n') == std::string::npos ? TargetTooLongText : HeaderTooLargeText);
         return taken;
     }
-    if (m_state == State::Body) {
-        if (m_request.body.empty())
-            m_request.body.reserve(m_bodyLength);
-        const std::size_t part = std::min(data.size() - taken, m_bodyLength - m_request.body.size());
-        m_request.body.append(data.substr(taken, part));
-        taken += part;
-        if (m_request.body.size() == m_bodyLength)
-            m_state = State::Complete;
-    }
+    end += m_head[end + 1] == '\r' ? 3u : 2u;
+    taken += end - before;
+    m_head.resize(end);
+    parseHead();
     return taken;
+}
+
+std::size_t HttpRequestParser::feedBody(std::string_view data)
+{
+    if (m_request.body.empty())
+        m_request.body.reserve(m_bodyLength);
+    const std::size_t part = std::min(data.size(), m_bodyLength - m_request.body.size());
+    m_request.body.append(data.substr(0, part));
+    if (m_request.body.size() == m_bodyLength)
+        m_state = State::Complete;
+    return part;
 }
 
 void HttpRequestParser::parseHead()

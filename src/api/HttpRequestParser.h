@@ -55,6 +55,9 @@ public:
     HttpRequest take();
 
 private:
+    // The steps of feed: the header up to its blank line, then the body up to its length.
+    std::size_t feedHeader(std::string_view data);
+    std::size_t feedBody(std::string_view data);
     void parseHead();
     bool parseRequestLine(std::string_view line);
     bool parseField(std::string_view line);

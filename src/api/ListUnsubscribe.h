@@ -11,7 +11,7 @@ struct UnsubscribeLinks {
     std::string errors;             // every fault found, joined by ", "; empty when none
 };
 
-UnsubscribeLinks parseListUnsubscribe(std::string_view value);
+UnsubscribeLinks parseListUnsubscribe(std::string_view field);
 
 // A header field's name in canonical form, as HTTP's header maps key them: the first letter and
 // each letter after a '-' upper case, the others lower case (Message-ID is Message-Id). A name

@@ -51,7 +51,7 @@ std::string envelopeText(std::string_view bytes);
 std::vector<std::string> envelopeRecipients(std::string_view joined);
 // The Bcc a reader of the API sees: the field's addresses, then every envelope recipient that no
 // To, Cc or Bcc address names, as a blind copy is sent. The source stays as received.
-std::vector<Mime::Address> blindCopies(const Mime::Message& message, std::string_view envelopeRecipients);
+std::vector<Mime::Address> blindCopies(const Mime::Message& message, std::string_view joined);
 
 // The store as the API sees it: messages by id, newest first, with their facts. The facts it
 // keeps are charged to the store's byte budget and given back when their message goes; facts the

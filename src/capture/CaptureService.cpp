@@ -17,7 +17,8 @@ QHostAddress hostAddress(const ListenAddress& where)
 } // namespace
 
 CaptureService::CaptureService(std::size_t maxLogLines, std::size_t maxLogBytes, QObject* parent)
-    : QObject(parent), m_log(maxLogLines, maxLogBytes), m_listener(std::make_unique<SmtpListener>(m_store, static_cast<ListenerHost&>(*this)))
+    : QObject(parent), m_log(maxLogLines, maxLogBytes),
+      m_listener(std::make_unique<SmtpListener>(m_store, static_cast<ListenerHost&>(*this)))
 {
 }
 

@@ -67,8 +67,8 @@ void setUpListener(CaptureService& service, const CommandLineOptions& options)
 void setUpRelay(CaptureService& service, const CommandLineOptions& options)
 {
     if (options.Relay && options.RelayAllow)
-        service.setRelay(std::make_unique<RelayService>(*options.Relay, *options.RelayAllow,
-                                                        [&service](const std::string& line) { service.logLine(line); }));
+        service.setRelay(std::make_unique<RelayService>(
+            *options.Relay, *options.RelayAllow, [&service](const std::string& line) { service.logLine(line); }));
 }
 
 // The HTTP API where --http says, for the names and origins of --http-host and --cors.

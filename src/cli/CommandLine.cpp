@@ -107,20 +107,28 @@ constexpr const char* RelayTimeoutName = "relay-timeout";
 constexpr const char* RelayTimeoutHelp = "Give up a release after SECONDS (default 30).";
 constexpr const char* RelayAloneText = "--relay-auth, --relay-allow, --relay-ca, --relay-insecure, --relay-plain and "
                                        "--relay-timeout need --relay";
-constexpr const char* RelayAllowMissingText
-    = "--relay needs --relay-allow REGEX: the addresses release may send to";
+constexpr const char* RelayAllowMissingText = "--relay needs --relay-allow REGEX: the addresses release may send to";
 constexpr const char* RelayPlainTlsText = "--relay-plain goes with smtp://, not smtps://";
 constexpr int MaxPort = 65535;
 // Options whose value is the next argument.
-const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName), QString::fromLatin1(SmtpName),
-                               QString::fromLatin1(HttpName),      QString::fromLatin1(TlsCertName),
-                               QString::fromLatin1(TlsKeyName),    QString::fromLatin1(SmtpsName),
-                               QString::fromLatin1(HttpHostName),  QString::fromLatin1(CorsName),
-                               QString::fromLatin1(HttpAuthName),  QString::fromLatin1(SmtpTimeoutName),
-                               QString::fromLatin1(SmtpMaxConnectionsName), QString::fromLatin1(ChaosTriggersName),
-                               QString::fromLatin1(ChaosSeedName),         QString::fromLatin1(RelayName),
-                               QString::fromLatin1(RelayAuthName),         QString::fromLatin1(RelayAllowName),
-                               QString::fromLatin1(RelayCaName),           QString::fromLatin1(RelayTimeoutName)};
+const QStringList ValueOptions{QString::fromLatin1(MaxMemoryName),
+                               QString::fromLatin1(SmtpName),
+                               QString::fromLatin1(HttpName),
+                               QString::fromLatin1(TlsCertName),
+                               QString::fromLatin1(TlsKeyName),
+                               QString::fromLatin1(SmtpsName),
+                               QString::fromLatin1(HttpHostName),
+                               QString::fromLatin1(CorsName),
+                               QString::fromLatin1(HttpAuthName),
+                               QString::fromLatin1(SmtpTimeoutName),
+                               QString::fromLatin1(SmtpMaxConnectionsName),
+                               QString::fromLatin1(ChaosTriggersName),
+                               QString::fromLatin1(ChaosSeedName),
+                               QString::fromLatin1(RelayName),
+                               QString::fromLatin1(RelayAuthName),
+                               QString::fromLatin1(RelayAllowName),
+                               QString::fromLatin1(RelayCaName),
+                               QString::fromLatin1(RelayTimeoutName)};
 
 // A host name or address as a Host field would give it: lower case, IPv6 in brackets.
 std::optional<std::string> parseHostName(const QString& text)
@@ -271,6 +279,70 @@ struct RelayOptions {
     }
 };
 
+// The arguments this parser reads: Qt's own options (-platform, -style...) take one dash and are
+// left to the application object.
+QStringList ownArguments(const std::vector<std::string>& arguments)
+{
+    QStringList list{QString::fromLatin1(ProgramName)};
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const QString argument = QString::fromLocal8Bit(arguments[i].data(), qsizetype(arguments[i].size()));
+        if (!argument.startsWith(QLatin1String("--")) && !ShortOptions.contains(argument))
+            continue;
+        list << argument;
+        if (ValueOptions.contains(argument.mid(2)) && i + 1 < arguments.size())
+            list << QString::fromLocal8Bit(arguments[++i].c_str());
+    }
+    return list;
+}
+
+struct AddressOptions {
+    const QCommandLineOption& smtp;
+    const QCommandLineOption& http;
+    const QCommandLineOption& smtps;
+};
+
+bool readAddresses(const QCommandLineParser& parser, const AddressOptions& given, CommandLineOptions& options,
+                   std::string& error)
+{
+    const std::pair<const QCommandLineOption*, std::optional<ListenAddress>*> addresses[]
+        = {{&given.smtp, &options.Smtp}, {&given.http, &options.Http}, {&given.smtps, &options.Smtps}};
+    for (const auto& [option, target] : addresses) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString text = parser.value(*option);
+        *target = parseListenAddress(text, option == &given.http ? HttpDefaultHost : nullptr);
+        if (!*target) {
+            error = QString::fromLatin1(NotAnAddressFormat).arg(option->names().constFirst(), text).toStdString();
+            return false;
+        }
+    }
+    return true;
+}
+
+struct NameListOptions {
+    const QCommandLineOption& httpHost;
+    const QCommandLineOption& cors;
+};
+
+bool readNameLists(const QCommandLineParser& parser, const NameListOptions& given, CommandLineOptions& options,
+                   std::string& error)
+{
+    const std::tuple<const QCommandLineOption*, std::vector<std::string>*, const char*,
+                     std::optional<std::string> (*)(const QString&)>
+        lists[] = {{&given.httpHost, &options.HttpHosts, NotANameText, parseHostName},
+                   {&given.cors, &options.CorsOrigins, NotAnOriginText, parseOrigin}};
+    for (const auto& [option, target, complaint, parse] : lists) {
+        for (const QString& text : parser.values(*option)) {
+            const std::optional<std::string> value = parse(text);
+            if (!value) {
+                error = complaint + text.toStdString();
+                return false;
+            }
+            target->push_back(*value);
+        }
+    }
+    return true;
+}
 } // namespace
 
 std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string>& arguments, std::string& error)
@@ -316,16 +388,7 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
     chaos.add(parser);
     const RelayOptions relay;
     relay.add(parser);
-    // Qt's own options (-platform, -style...) take one dash and are left to the application object.
-    QStringList list{QString::fromLatin1(ProgramName)};
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        const QString argument = QString::fromLocal8Bit(arguments[i].data(), qsizetype(arguments[i].size()));
-        if (!argument.startsWith(QLatin1String("--")) && !ShortOptions.contains(argument))
-            continue;
-        list << argument;
-        if (ValueOptions.contains(argument.mid(2)) && i + 1 < arguments.size())
-            list << QString::fromLocal8Bit(arguments[++i].c_str());
-    }
+    const QStringList list = ownArguments(arguments);
     if (!parser.parse(list)) {
         error = parser.errorText().toStdString();
         return std::nullopt;
@@ -358,32 +421,9 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
         options.TlsCertificateFile = parser.value(tlsCert).toStdString();
         options.TlsKeyFile = parser.value(tlsKey).toStdString();
     }
-    const std::pair<const QCommandLineOption*, std::optional<ListenAddress>*> addresses[]
-        = {{&smtp, &options.Smtp}, {&http, &options.Http}, {&smtps, &options.Smtps}};
-    for (const auto& [option, target] : addresses) {
-        if (!parser.isSet(*option))
-            continue;
-        const QString text = parser.value(*option);
-        *target = parseListenAddress(text, option == &http ? HttpDefaultHost : nullptr);
-        if (!*target) {
-            error = QString::fromLatin1(NotAnAddressFormat).arg(option->names().constFirst(), text).toStdString();
-            return std::nullopt;
-        }
-    }
-    const std::tuple<const QCommandLineOption*, std::vector<std::string>*, const char*,
-                     std::optional<std::string> (*)(const QString&)>
-        lists[] = {{&httpHost, &options.HttpHosts, NotANameText, parseHostName},
-                   {&cors, &options.CorsOrigins, NotAnOriginText, parseOrigin}};
-    for (const auto& [option, target, complaint, parse] : lists) {
-        for (const QString& text : parser.values(*option)) {
-            const std::optional<std::string> value = parse(text);
-            if (!value) {
-                error = complaint + text.toStdString();
-                return std::nullopt;
-            }
-            target->push_back(*value);
-        }
-    }
+    if (!readAddresses(parser, {smtp, http, smtps}, options, error)
+        || !readNameLists(parser, {httpHost, cors}, options, error))
+        return std::nullopt;
     if (parser.isSet(httpAuth)) {
         if (!options.Http) {
             error = HttpAuthAloneText;

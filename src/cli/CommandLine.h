@@ -11,18 +11,18 @@
 
 // What the command line asks of the program. Without options the program behaves as it always has.
 struct CommandLineOptions {
-    std::optional<std::size_t> MaxMemory; // bytes; the default is the store's own
-    std::optional<ListenAddress> Smtp;    // where Start listens; port 25 on every address by default
-    std::optional<ListenAddress> Http;    // where the HTTP API listens; no API by default
-    std::vector<std::string> HttpHosts;   // names the API answers for beyond loopback and its address
-    std::vector<std::string> CorsOrigins; // web origins the API grants cross-origin use
+    std::optional<std::size_t> MaxMemory;     // bytes; the default is the store's own
+    std::optional<ListenAddress> Smtp;        // where Start listens; port 25 on every address by default
+    std::optional<ListenAddress> Http;        // where the HTTP API listens; no API by default
+    std::vector<std::string> HttpHosts;       // names the API answers for beyond loopback and its address
+    std::vector<std::string> CorsOrigins;     // web origins the API grants cross-origin use
     std::optional<std::string> HttpUsersFile; // htpasswd file: the API asks every request to log in
-    bool Headless = false;                // no window: listen at once, boxes go to stderr
-    bool ModernSmtp = false;              // EHLO, STARTTLS and AUTH on from the start
+    bool Headless = false;                    // no window: listen at once, boxes go to stderr
+    bool ModernSmtp = false;                  // EHLO, STARTTLS and AUTH on from the start
     // The certificate TLS shows, from PEM files; both or neither. Without, one is generated.
     std::optional<std::string> TlsCertificateFile;
     std::optional<std::string> TlsKeyFile;
-    std::optional<ListenAddress> Smtps; // where clients that speak TLS from the first byte connect
+    std::optional<ListenAddress> Smtps;    // where clients that speak TLS from the first byte connect
     std::optional<int> SmtpTimeoutSeconds; // a client's idle time before it is closed; 300 by default
     std::optional<int> SmtpMaxConnections; // clients at once; 1,000 by default
     // Failure replies on demand: switched on, with these triggers ("sender:451:50,...", already

@@ -100,7 +100,7 @@ std::string clsEmailHandler::BccRecipient() const
     return joined(m_bccRecipients);
 }
 
-void clsEmailHandler::SetBccRecipient(std::string NewValue)
+void clsEmailHandler::SetBccRecipient(const std::string& NewValue)
 {
     m_bccRecipients = splitAndClean(NewValue);
     ValidateAddressList(NewValue, InvalidBccText);
@@ -111,7 +111,7 @@ std::string clsEmailHandler::CcDisplayName() const
     return joined(m_ccDisplayNames);
 }
 
-void clsEmailHandler::SetCcDisplayName(std::string NewValue)
+void clsEmailHandler::SetCcDisplayName(const std::string& NewValue)
 {
     m_ccDisplayNames = splitAndClean(NewValue);
 }
@@ -121,7 +121,7 @@ std::string clsEmailHandler::CcRecipient() const
     return joined(m_ccRecipients);
 }
 
-void clsEmailHandler::SetCcRecipient(std::string NewValue)
+void clsEmailHandler::SetCcRecipient(const std::string& NewValue)
 {
     m_ccRecipients = splitAndClean(NewValue);
     ValidateAddressList(NewValue, InvalidCcText);
@@ -139,7 +139,7 @@ void clsEmailHandler::SetConnectTimeout(std::int32_t NewValue)
         m_connectTimeout = NewValue;
 }
 
-void clsEmailHandler::SetDelimiter(std::string NewValue)
+void clsEmailHandler::SetDelimiter(const std::string& NewValue)
 {
     m_delimiter = NewValue.substr(0, 1);
 }
@@ -154,13 +154,13 @@ void clsEmailHandler::SetEncodeType(std::int32_t NewValue)
     m_encodeType = NewValue;
 }
 
-void clsEmailHandler::SetFrom(std::string NewValue)
+void clsEmailHandler::SetFrom(const std::string& NewValue)
 {
     m_from = TrimBlanks(NewValue);
     ValidateAddressList(NewValue, ClientErrorText::InvalidSender);
 }
 
-void clsEmailHandler::SetFromDisplayName(std::string NewValue)
+void clsEmailHandler::SetFromDisplayName(const std::string& NewValue)
 {
     m_fromDisplayName = TrimBlanks(NewValue);
 }
@@ -170,7 +170,7 @@ void clsEmailHandler::SetMaxRecipients(std::int32_t NewValue)
     magnitude(NewValue, m_maxRecipients);
 }
 
-void clsEmailHandler::SetMessage(std::string NewValue)
+void clsEmailHandler::SetMessage(const std::string& NewValue)
 {
     m_message = PrepareMessageText(NewValue);
     m_eightBitText = HasEightBitText(m_message);
@@ -207,7 +207,7 @@ std::string clsEmailHandler::Recipient() const
     return joined(m_recipients);
 }
 
-void clsEmailHandler::SetRecipient(std::string NewValue)
+void clsEmailHandler::SetRecipient(const std::string& NewValue)
 {
     m_recipients = splitAndClean(NewValue);
     ValidateAddressList(NewValue, InvalidRecipientText);
@@ -218,12 +218,12 @@ std::string clsEmailHandler::RecipientDisplayName() const
     return joined(m_recipientDisplayNames);
 }
 
-void clsEmailHandler::SetRecipientDisplayName(std::string NewValue)
+void clsEmailHandler::SetRecipientDisplayName(const std::string& NewValue)
 {
     m_recipientDisplayNames = splitAndClean(NewValue);
 }
 
-void clsEmailHandler::SetReplyToAddress(std::string NewValue)
+void clsEmailHandler::SetReplyToAddress(const std::string& NewValue)
 {
     m_replyToAddress = TrimBlanks(NewValue);
 }

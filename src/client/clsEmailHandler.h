@@ -17,24 +17,22 @@ class SocketControl;
 // An outgoing SMTP client bound to one socket control. Its settings are checked when they are
 // assigned; a bad one never fails the assignment but leaves a pending error text, which the next
 // transmission reports through SendFailed instead of sending.
-class clsEmailHandler : public QObject {
+class clsEmailHandler final : public QObject {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(clsEmailHandler)
 public:
     // Binds the client to the socket whose events it receives for its whole life.
     explicit clsEmailHandler(SocketControl& socket, QObject* parent = nullptr);
     // Closes the bound socket when it is still open.
     ~clsEmailHandler() override;
 
-    clsEmailHandler(const clsEmailHandler&) = delete;
-    clsEmailHandler& operator=(const clsEmailHandler&) = delete;
-
     // Lists are read joined with the current Delimiter; assigned, they are split at it.
     std::string BccRecipient() const;
-    void SetBccRecipient(std::string NewValue);
+    void SetBccRecipient(const std::string& NewValue);
     std::string CcDisplayName() const;
-    void SetCcDisplayName(std::string NewValue);
+    void SetCcDisplayName(const std::string& NewValue);
     std::string CcRecipient() const;
-    void SetCcRecipient(std::string NewValue);
+    void SetCcRecipient(const std::string& NewValue);
     // Connection attempts, 1 to 20; other values are ignored.
     std::int32_t ConnectRetry() const { return m_connectRetry; }
     void SetConnectRetry(std::int32_t NewValue);
@@ -43,7 +41,7 @@ public:
     void SetConnectTimeout(std::int32_t NewValue);
     // The list separator: the first character assigned, or none.
     const std::string& Delimiter() const { return m_delimiter; }
-    void SetDelimiter(std::string NewValue);
+    void SetDelimiter(const std::string& NewValue);
     // 1 checks addresses when they are assigned; any other value does not.
     std::int32_t EmailAddressValidation() const { return m_emailAddressValidation; }
     void SetEmailAddressValidation(std::int32_t NewValue);
@@ -51,15 +49,15 @@ public:
     std::int32_t EncodeType() const { return m_encodeType; }
     void SetEncodeType(std::int32_t NewValue);
     const std::string& From() const { return m_from; }
-    void SetFrom(std::string NewValue);
+    void SetFrom(const std::string& NewValue);
     const std::string& FromDisplayName() const { return m_fromDisplayName; }
-    void SetFromDisplayName(std::string NewValue);
+    void SetFromDisplayName(const std::string& NewValue);
     // Stored as a magnitude.
     std::int32_t MaxRecipients() const { return m_maxRecipients; }
     void SetMaxRecipients(std::int32_t NewValue);
     // Read back as prepared for sending: dot-stuffed, long lines wrapped.
     const std::string& Message() const { return m_message; }
-    void SetMessage(std::string NewValue);
+    void SetMessage(const std::string& NewValue);
     // Seconds to wait for each reply; stored as a magnitude.
     std::int32_t MessageTimeout() const { return m_messageTimeout; }
     void SetMessageTimeout(std::int32_t NewValue);
@@ -72,11 +70,11 @@ public:
     bool Receipt() const { return m_receipt; }
     void SetReceipt(bool NewValue);
     std::string Recipient() const;
-    void SetRecipient(std::string NewValue);
+    void SetRecipient(const std::string& NewValue);
     std::string RecipientDisplayName() const;
-    void SetRecipientDisplayName(std::string NewValue);
+    void SetRecipientDisplayName(const std::string& NewValue);
     const std::string& ReplyToAddress() const { return m_replyToAddress; }
-    void SetReplyToAddress(std::string NewValue);
+    void SetReplyToAddress(const std::string& NewValue);
     // Hosts are checked under SMTPHostValidation; a refused host leaves the previous one in place.
     const std::string& POP3Host() const { return m_pop3Host; }
     void SetPOP3Host(std::string NewValue);
@@ -116,7 +114,6 @@ public:
     void Send();
 
     // The POP3 server's port, 110 unless a test puts its own server there.
-    int pop3Port() const { return m_pop3Port; }
     void setPop3Port(int port) { m_pop3Port = port; }
 
     // Read-only views of internal state, for diagnostics and tests.

@@ -64,7 +64,6 @@ private:
     // When the bytes do not fit as things stand: kept off the path of those that do.
     [[gnu::cold, gnu::noinline]] bool coverReclaiming(std::size_t bytes);
 
-private:
     ByteBudget* m_budget = nullptr;
     std::size_t m_bytes = 0;
 };

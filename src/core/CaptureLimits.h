@@ -27,5 +27,5 @@ inline constexpr int MaxStoredMessages = std::numeric_limits<std::int16_t>::max(
 // The application log keeps at most this many of its newest lines, and at most this many bytes
 // of them; each unknown command a client sends is logged.
 inline constexpr std::size_t MaxLogLines = 100000;
-inline constexpr std::size_t MaxLogBytes = 64u * 1024u * 1024u;
+inline constexpr std::size_t MaxLogBytes = std::size_t{64} * 1024 * 1024;
 } // namespace CaptureLimits

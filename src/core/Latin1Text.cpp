@@ -48,13 +48,6 @@ const CaseFold& Latin1CaseFold()
     return table;
 }
 
-const CaseFold& AsciiCaseFold()
-{
-    static const CaseFold table
-        = tableOf([](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; });
-    return table;
-}
-
 std::size_t FindFolded(std::string_view haystack, std::string_view needle, const CaseFold& fold, std::size_t from)
 {
     if (from > haystack.size())

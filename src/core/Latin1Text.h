@@ -23,7 +23,6 @@ std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::
 // Each byte as a case-blind comparison sees it.
 using CaseFold = std::array<unsigned char, 256>;
 const CaseFold& Latin1CaseFold(); // Latin-1 letters as their capitals
-const CaseFold& AsciiCaseFold();  // a-z as A-Z only: UTF-8 text stays intact
 // Position of needle in haystack at or after from, both seen through the fold; npos when absent.
 std::size_t FindFolded(std::string_view haystack, std::string_view needle, const CaseFold& fold, std::size_t from = 0);
 

@@ -27,7 +27,7 @@ std::string droppedLine(std::uint64_t count)
 
 LogOutput::LogOutput(int descriptor, std::size_t maxQueued) : m_descriptor(descriptor), m_maxQueued(maxQueued)
 {
-    struct stat status {};
+    struct stat status { };
     if (::fstat(descriptor, &status) != 0 || !(S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)))
         return;
     // A terminal is left alone: its flags are the shell's too, and outlive a killed program.

@@ -11,8 +11,9 @@ class QSocketNotifier;
 // loop reads it and emits requested(), so nothing runs inside the signal handler itself. Should
 // the program not have ended forcedEndDelay after the first signal (the event loop busy with a
 // long piece of work), it ends then, with exit code 0 all the same.
-class TerminationSignals : public QObject {
+class TerminationSignals final : public QObject {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TerminationSignals)
 public:
     static constexpr std::chrono::seconds DefaultForcedEndDelay{3};
 

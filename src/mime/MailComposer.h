@@ -31,7 +31,7 @@ struct Composition {
 // alternative), inline files with the HTML in multipart/related, attachments in multipart/mixed,
 // each part in the transfer encoding its bytes need; Date and Message-ID added unless given.
 // Blind copies are not written: they go in the envelope only.
-std::string compose(const Composition& message);
+std::string compose(const Composition& composition);
 
 // The address itself when text is one address as RFC 5322 writes it ("a@b.c", "Name <a@b.c>");
 // nothing when it is not.

@@ -52,6 +52,8 @@ std::string convert(iconv_t converter, std::string_view bytes)
     return out;
 }
 
+// iconv_open's failure value is (iconv_t)-1: the cast is the interface's, not an address.
+const iconv_t NoConverter = reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
 } // namespace
 
 std::string guessToUtf8(std::string_view bytes)
@@ -60,7 +62,7 @@ std::string guessToUtf8(std::string_view bytes)
         return std::string(bytes);
     Detail::initialiseOnce();
     iconv_t converter = g_mime_iconv_open("UTF-8", "WINDOWS-1252");
-    if (converter == reinterpret_cast<iconv_t>(-1))
+    if (converter == NoConverter)
         converter = g_mime_iconv_open("UTF-8", "ISO-8859-1");
     std::string out = convert(converter, bytes);
     g_mime_iconv_close(converter);
@@ -77,7 +79,7 @@ std::string toUtf8(std::string_view bytes, std::string_view charset)
         return guessToUtf8(bytes);
     Detail::initialiseOnce();
     iconv_t converter = g_mime_iconv_open("UTF-8", g_mime_charset_iconv_name(name.c_str()));
-    if (converter == reinterpret_cast<iconv_t>(-1))
+    if (converter == NoConverter)
         return guessToUtf8(bytes); // a charset nobody knows: show the text as best we can
     std::string out = convert(converter, bytes);
     g_mime_iconv_close(converter);

@@ -52,7 +52,7 @@ struct Message {
     std::vector<Address> from, to, cc, bcc, replyTo;
     AddressesLeftOut addressesLeftOut;
     std::string subject;
-    std::string date;      // as written in the Date field
+    std::string date; // as written in the Date field
     // The Date field read as RFC 5322 reads it, obsolete forms included (comments, zone names,
     // two-digit years); nothing when it cannot be read.
     std::optional<DateTime> sentAt;

@@ -11,8 +11,9 @@
 // An array of socket controls addressed by index (0 to 32767). Element 0 exists from the start;
 // the others are loaded and unloaded on demand. Every element's events are raised again here,
 // with the element's index first. Every element carries the array's objectName.
-class SocketArray : public QObject {
+class SocketArray final : public QObject {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SocketArray)
 public:
     static constexpr int MaxIndex = 32767;
 

@@ -20,7 +20,7 @@ namespace {
 constexpr const char* WrongStateText = "Wrong protocol or connection state for the requested transaction or request";
 // What a connection reads ahead of the program: a fast client then waits in the kernel's buffers
 // rather than in ours, and a block handed to the program stays small.
-constexpr qint64 ReadAheadBytes = 256 * 1024;
+constexpr qint64 ReadAheadBytes = qint64{256} * 1024;
 // What a paused connection still reads: the rest waits in the system's buffers and TCP's window.
 constexpr qint64 PausedReadAheadBytes = qint64{16} * 1024;
 constexpr const char* UnknownRequestText = "No pending connection request has this identifier";

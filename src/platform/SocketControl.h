@@ -32,8 +32,9 @@ inline constexpr int Error = 9;
 // An event-driven TCP socket: listens and hands out connection requests, accepts one, or
 // connects out; reports everything as events on the GUI thread, one at a time.
 // Operations that cannot be carried out throw AppError.
-class SocketControl : public QObject {
+class SocketControl final : public QObject {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SocketControl)
 public:
     explicit SocketControl(QObject* parent = nullptr);
     ~SocketControl() override;

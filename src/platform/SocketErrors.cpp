@@ -21,7 +21,6 @@ constexpr const char* PrivilegedPortFormat
       "(ports below 1024)";
 constexpr const char* PortRefusedFormat = "Permission denied: binding port %1 was refused: %2";
 
-
 } // namespace
 
 int SocketErrorNumber(QAbstractSocket::SocketError error)

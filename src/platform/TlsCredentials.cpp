@@ -36,22 +36,55 @@ constexpr int CryptoMajorVersion = 3;
 
 // libcrypto is loaded when a certificate is first wanted, as Qt's own TLS backend loads it: a
 // program that never speaks TLS does not carry it. Each function keeps the type its header gives.
-#define QP_CRYPTO_FUNCTIONS(X)                                                                                         \
-    X(ASN1_INTEGER_set_int64)                                                                                          \
-    X(BIO_ctrl)                                                                                                        \
-    X(BIO_free) X(BIO_new) X(BIO_new_mem_buf) X(BIO_s_mem) X(EVP_PKEY_Q_keygen) X(EVP_PKEY_free)                       \
-        X(EVP_PKEY_get_base_id) X(EVP_sha256) X(PEM_read_bio_PrivateKey) X(PEM_read_bio_X509)                          \
-            X(PEM_write_bio_PrivateKey) X(PEM_write_bio_X509) X(RAND_bytes) X(X509V3_EXT_conf_nid) X(X509V3_set_ctx)   \
-                X(X509_EXTENSION_free) X(X509_NAME_add_entry_by_txt) X(X509_add_ext) X(X509_check_private_key)         \
-                    X(X509_free) X(X509_get_serialNumber) X(X509_get_subject_name) X(X509_getm_notAfter)               \
-                        X(X509_getm_notBefore) X(X509_gmtime_adj) X(X509_new) X(X509_set_issuer_name)                  \
-                            X(X509_set_pubkey) X(X509_set_version) X(X509_sign)
+// clang-format off
+#define QP_CRYPTO_FUNCTIONS(X) \
+    X(ASN1_INTEGER_set_int64) \
+    X(BIO_ctrl) \
+    X(BIO_free) \
+    X(BIO_new) \
+    X(BIO_new_mem_buf) \
+    X(BIO_s_mem) \
+    X(EVP_PKEY_Q_keygen) \
+    X(EVP_PKEY_free) \
+    X(EVP_PKEY_get_base_id) \
+    X(EVP_sha256) \
+    X(PEM_read_bio_PrivateKey) \
+    X(PEM_read_bio_X509) \
+    X(PEM_write_bio_PrivateKey) \
+    X(PEM_write_bio_X509) \
+    X(RAND_bytes) \
+    X(X509V3_EXT_conf_nid) \
+    X(X509V3_set_ctx) \
+    X(X509_EXTENSION_free) \
+    X(X509_NAME_add_entry_by_txt) \
+    X(X509_add_ext) \
+    X(X509_check_private_key) \
+    X(X509_free) \
+    X(X509_get_serialNumber) \
+    X(X509_get_subject_name) \
+    X(X509_getm_notAfter) \
+    X(X509_getm_notBefore) \
+    X(X509_gmtime_adj) \
+    X(X509_new) \
+    X(X509_set_issuer_name) \
+    X(X509_set_pubkey) \
+    X(X509_set_version) \
+    X(X509_sign)
+// clang-format on
 
 struct Crypto {
-#define QP_DECLARE(name) decltype(&::name) name = nullptr;
+// A member declarator cannot be parenthesised.
+#define QP_DECLARE(name) decltype(&::name) name = nullptr; // NOLINT(bugprone-macro-parentheses)
     QP_CRYPTO_FUNCTIONS(QP_DECLARE)
 #undef QP_DECLARE
 };
+
+template <typename Function> void resolve(QLibrary& library, Function& function, const char* name)
+{
+    function = reinterpret_cast<Function>(library.resolve(name));
+    if (!function)
+        throw AppError(ErrorNumber::InvalidArgument, NoCryptoText + std::string(name));
+}
 
 const Crypto& crypto()
 {
@@ -60,10 +93,7 @@ const Crypto& crypto()
         if (!library.load())
             throw AppError(ErrorNumber::InvalidArgument, NoCryptoText + toLatin1(library.errorString()));
         Crypto functions;
-#define QP_RESOLVE(name)                                                                                               \
-    functions.name = reinterpret_cast<decltype(functions.name)>(library.resolve(#name));                               \
-    if (!functions.name)                                                                                               \
-        throw AppError(ErrorNumber::InvalidArgument, NoCryptoText + std::string(#name));
+#define QP_RESOLVE(name) resolve(library, functions.name, #name);
         QP_CRYPTO_FUNCTIONS(QP_RESOLVE)
 #undef QP_RESOLVE
         return functions; // the library stays loaded: QLibrary does not unload on destruction

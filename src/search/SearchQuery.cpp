@@ -338,7 +338,7 @@ std::optional<Term> dateTerm(Field field, std::string_view value, const LocalZon
 }
 
 // The word as a term; an error when it is a word of the language that cannot be read.
-std::optional<Term> termOf(std::string word, const LocalZone& localZone, std::string& error)
+std::optional<Term> termOf(const std::string& word, const LocalZone& localZone, std::string& error)
 {
     const std::string lower = lowerAscii(word);
     for (const Flag& flag : Flags)

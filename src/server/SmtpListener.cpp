@@ -110,8 +110,7 @@ SmtpListener::Connection::Connection(SmtpListener& listener, int index)
 
 SmtpListener::SmtpListener(clsEmailStorage& store, ListenerHost& host, QObject* parent)
     : QObject(parent), m_store(store), m_host(host), m_sockets(std::make_unique<SocketArray>()),
-      m_idleTimeout(DefaultIdleTimeout),
-      m_connectionCap(ConnectionCap(CaptureLimits::MaxConnections))
+      m_idleTimeout(DefaultIdleTimeout), m_connectionCap(ConnectionCap(CaptureLimits::MaxConnections))
 {
     WatchIdleClients();
     m_sockets->setObjectName(QStringLiteral("sckSMTPServer"));

@@ -23,8 +23,9 @@ class clsEmailStorage;
 
 // The capture server's sockets: the listener element 0 and a pool of connection sockets that
 // grows on demand and shrinks when clients leave; splits arriving text into lines for the engine.
-class SmtpListener : public QObject {
+class SmtpListener final : public QObject {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SmtpListener)
 public:
     // Postfix's smtpd_timeout: five minutes without progress.
     static constexpr std::chrono::seconds DefaultIdleTimeout{300};

@@ -45,6 +45,6 @@ struct SmtpListener::Connection {
 
     SocketConnection socket;
     SmtpSession session;
-    unsigned idleTicks = 0; // sweeps since the client last sent or read anything
+    unsigned idleTicks = 0;   // sweeps since the client last sent or read anything
     std::uint64_t serial = 0; // in the order of acceptance: of two idle as many ticks, the older waited longer
 };

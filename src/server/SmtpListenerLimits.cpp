@@ -142,8 +142,8 @@ bool SmtpListener::ReclaimBudget(std::size_t bytes)
         if (index == 0)
             break;
         const Connection& connection = *m_connections.at(index);
-        reclaimed += connection.session.Dialogue().DataCharge.bytes()
-            + connection.session.Dialogue().EnvelopeCharge.bytes();
+        reclaimed
+            += connection.session.Dialogue().DataCharge.bytes() + connection.session.Dialogue().EnvelopeCharge.bytes();
         CloseByServer(index, EvictedReply,
                       ServerLine("Evicted", index) + withMilliseconds(EvictedLine, connection.idleTicks * Tick()));
     }
@@ -170,7 +170,8 @@ void SmtpListener::CloseByServer(int index, std::string_view reply, const std::s
     socket.Close(reply.empty());
     DropConnection(index);
     m_beingDestroyed.insert(index);
-    QMetaObject::invokeMethod(this, [this, index] { FinishClose(index); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, index] { FinishClose(index); }, Qt::QueuedConnection);
 }
 
 void SmtpListener::FinishClose(int index)

@@ -22,9 +22,8 @@ bool BasicAuth::allows(const QByteArray& authorization)
 
 WebAnswer BasicAuth::challenge()
 {
-    WebAnswer answer{401,
-                     {{"Content-Type", "application/json"}, {"WWW-Authenticate", Challenge}},
-                     QByteArray(ChallengeText)};
+    WebAnswer answer{
+        401, {{"Content-Type", "application/json"}, {"WWW-Authenticate", Challenge}}, QByteArray(ChallengeText)};
     addStrictHeaders(answer);
     return answer;
 }

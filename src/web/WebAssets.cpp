@@ -54,7 +54,8 @@ std::optional<WebAnswer> find(QStringView path)
         QFile file(ResourceFolder + name);
         if (!file.open(QIODevice::ReadOnly))
             return std::nullopt;
-        WebAnswer answer{200, {{"Content-Type", type.contentType}, {"Content-Security-Policy", InboxPolicy}}, file.readAll()};
+        WebAnswer answer{
+            200, {{"Content-Type", type.contentType}, {"Content-Security-Policy", InboxPolicy}}, file.readAll()};
         answer.headers.emplace_back("X-Frame-Options", "DENY");
         addStrictHeaders(answer);
         return answer;

@@ -80,8 +80,14 @@ struct Stream {
     }
 };
 
-std::string newOf(std::uint64_t id) { return "new " + MessageCatalog::idText(id); }
-std::string deleteOf(std::uint64_t id) { return "delete " + MessageCatalog::idText(id); }
+std::string newOf(std::uint64_t id)
+{
+    return "new " + MessageCatalog::idText(id);
+}
+std::string deleteOf(std::uint64_t id)
+{
+    return "delete " + MessageCatalog::idText(id);
+}
 
 } // namespace
 

@@ -11,7 +11,8 @@ TEST(MessageView, PointsContentIdsAtPartsAndLinksAtNewPages)
     } cases[] = {
         {R"(<img src="cid:logo@x">)", R"(<base target="_blank"><img src="/part/logo@x">)"},
         {R"(<IMG SRC='CID:logo%40x'>)", R"(<base target="_blank"><IMG SRC='/part/logo@x'>)"},
-        {"<td style=\"background:url(cid:logo@x)\">", "<base target=\"_blank\"><td style=\"background:url(/part/logo@x)\">"},
+        {"<td style=\"background:url(cid:logo@x)\">",
+         "<base target=\"_blank\"><td style=\"background:url(/part/logo@x)\">"},
         {"<img src=cid:logo@x>", "<base target=\"_blank\"><img src=/part/logo@x>"},
         {R"(<img src="cid:other">)", R"(<base target="_blank"><img src="cid:other">)"},
         {"cid:", "<base target=\"_blank\">cid:"},
@@ -19,9 +20,8 @@ TEST(MessageView, PointsContentIdsAtPartsAndLinksAtNewPages)
         {"\r\n <!DOCTYPE html><p>Hi</p>", "\r\n <!DOCTYPE html><base target=\"_blank\"><p>Hi</p>"},
         {"<!doctype", "<base target=\"_blank\"><!doctype"},
     };
-    const auto partUrl = [](const std::string& contentId) {
-        return contentId == "logo@x" ? "/part/" + contentId : std::string();
-    };
+    const auto partUrl
+        = [](const std::string& contentId) { return contentId == "logo@x" ? "/part/" + contentId : std::string(); };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.html);
         EXPECT_EQ(MessageView::htmlDocument(c.html, partUrl), c.document);

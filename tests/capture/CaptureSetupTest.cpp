@@ -33,15 +33,19 @@ TEST(CaptureSetup, ErrorsAreReturnedWithTheExitCode)
         {"nothing asked", {}, 0, ""},
         {"certificate files missing",
          options([](auto& o) { o.TlsCertificateFile = o.TlsKeyFile = "/nonexistent/quellpost.pem"; }), 2, ""},
-        {"API port taken", options([&](auto& o) { o.Http = ListenAddress{"127.0.0.1", takenPort}; }), 1,
-         "cannot serve the HTTP API on 127.0.0.1 port " + std::to_string(takenPort) + ": "},
-        {"users file missing",
-         options([](auto& o) {
+        {"API port taken", options([&](auto& o) {
+             o.Http = ListenAddress{"127.0.0.1", takenPort};
+         }),
+         1, "cannot serve the HTTP API on 127.0.0.1 port " + std::to_string(takenPort) + ": "},
+        {"users file missing", options([](auto& o) {
              o.Http = ListenAddress{"127.0.0.1", 0};
              o.HttpUsersFile = "/nonexistent/users";
          }),
          1, "cannot take the users of /nonexistent/users: "},
-        {"API on loopback", options([](auto& o) { o.Http = ListenAddress{"127.0.0.1", 0}; }), 0, ""},
+        {"API on loopback", options([](auto& o) {
+             o.Http = ListenAddress{"127.0.0.1", 0};
+         }),
+         0, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

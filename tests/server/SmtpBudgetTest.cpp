@@ -112,9 +112,9 @@ TEST_F(StoreBudget, RefusalsAtTheEdge)
     // not fit), and data that does not fit beside it is refused at the end.
     store.Budget().setLimit(20);
     client->Send("MAIL FROM:<a@b.c>\r\nRCPT TO:<d@e.f>\r\nRCPT TO:<g@h.i>\r\nDATA\r\n0123456789\r\n.\r\n");
-    for (const char* reply : {"250 OK", "250 OK", "452 Requested action not taken: insufficient system storage",
-                              "354 send the mail data, end with .",
-                              "552 Requested mail action aborted: exceeded storage allocation"})
+    for (const char* reply :
+         {"250 OK", "250 OK", "452 Requested action not taken: insufficient system storage",
+          "354 send the mail data, end with .", "552 Requested mail action aborted: exceeded storage allocation"})
         EXPECT_EQ(client->ReadLine(), reply);
     EXPECT_EQ(Deliver(*client, "Hi\r\n"), "250 OK");
     EXPECT_EQ(store.Count(), 1);

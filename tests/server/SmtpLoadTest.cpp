@@ -212,7 +212,8 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
     // command is logged cut short.
     EXPECT_EQ(peakLogLines, CaptureLimits::MaxLogLines + 1);
     EXPECT_LE(peakLogBytes, CaptureLimits::MaxLogBytes);
-    EXPECT_EQ(host.log.Line(host.log.Count() - 1), std::string(CaptureLimits::MaxLoggedClientBytes, 'Z') + "... (4096 bytes)");
+    EXPECT_EQ(host.log.Line(host.log.Count() - 1),
+              std::string(CaptureLimits::MaxLoggedClientBytes, 'Z') + "... (4096 bytes)");
 
     auto later = Greeted();
     EXPECT_EQ(later->Command("NOOP"), "250 OK");

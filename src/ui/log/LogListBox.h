@@ -11,8 +11,9 @@ class LogBuffer;
 // painted, and an append costs the same at any length. Single selection by mouse or keyboard,
 // or every line at once for copying; the horizontal scroll range is set from outside. Screen
 // readers see a list whose items are made only when asked for.
-class LogListBox : public QAbstractScrollArea {
+class LogListBox final : public QAbstractScrollArea {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(LogListBox)
 public:
     // The lines must outlive the view.
     explicit LogListBox(LogBuffer& lines, QWidget* parent = nullptr);

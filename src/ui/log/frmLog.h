@@ -10,8 +10,9 @@ class LogListBox;
 
 // The log window: a view of the application log's lines, a button to clear them and the switch
 // for detailed logging. Closing it only hides it, so the lines survive.
-class frmLog : public QWidget {
+class frmLog final : public QWidget {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(frmLog)
 public:
     // Views these lines, which must outlive it.
     explicit frmLog(LogBuffer& lines, QWidget* parent = nullptr);

@@ -16,8 +16,9 @@ class QPainter;
 // it keeps the Latin-1 bytes as they are, indexes the line starts once and paints only what is in
 // view. The text can be selected with the mouse and the keyboard and copied; character positions
 // are byte positions, a CR LF counting as two.
-class MessageBodyView : public QAbstractScrollArea {
+class MessageBodyView final : public QAbstractScrollArea {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MessageBodyView)
 public:
     explicit MessageBodyView(QWidget* parent = nullptr);
 

@@ -38,8 +38,9 @@ class SocketControl;
 // The program's window, a view of the capture service: shows captured messages one at a time,
 // starts and stops the listener, and owns the log window, the message window and the
 // self-test's client.
-class frmMain : public QMainWindow, private StoreObserver {
+class frmMain final : public QMainWindow, private StoreObserver {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(frmMain)
 public:
     // The service must outlive the window.
     explicit frmMain(CaptureService& service, QWidget* parent = nullptr);

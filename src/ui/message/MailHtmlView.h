@@ -24,8 +24,9 @@ std::optional<QByteArray> dataUrlContent(const QUrl& url);
 // Renders a mail's HTML as a mail program would, safely: no script engine exists here at all,
 // nothing leaves the machine until the user allows remote content for this message, and a link
 // opens in the desktop's browser only when it is clicked.
-class MailHtmlView : public QTextBrowser {
+class MailHtmlView final : public QTextBrowser {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MailHtmlView)
 public:
     // The bytes of the part with this Content-ID, or nothing.
     using PartLookup = std::function<std::optional<QByteArray>(const QString& contentId)>;
@@ -37,7 +38,6 @@ public:
     void showMail(const QString& html, PartLookup parts);
     // Allows (and fetches) or refuses remote content for the mail on show.
     void setRemoteContentAllowed(bool allowed);
-    bool remoteContentAllowed() const { return m_remoteAllowed; }
 
     // Remote references refused for the mail on show.
     const std::set<QUrl>& refusedUrls() const { return m_refused; }

@@ -28,8 +28,9 @@ class Document;
 // The message the main window shows, read as its recipient would read it: the envelope apart
 // from the header, the header decoded, the text, the HTML rendered, the attachments and the
 // structure. It follows the main window; a hidden window only notes which message that is.
-class frmMessage : public QWidget {
+class frmMessage final : public QWidget {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(frmMessage)
 public:
     explicit frmMessage(QWidget* parent = nullptr);
     ~frmMessage() override;

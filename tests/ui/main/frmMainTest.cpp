@@ -118,7 +118,8 @@ TEST_F(MainWindow, TheModernDialogueFromTheCommandLineShowsInTheMenuAndTheLog)
     ASSERT_TRUE(setUpCapture(service, options).done);
     EXPECT_TRUE(Control<QAction>(window, "mnuModernSmtp")->isChecked());
     ASSERT_FALSE(LogLines(window).empty());
-    EXPECT_TRUE(LogLines(window).back().starts_with("Modern SMTP (EHLO, STARTTLS, AUTH) on")) << LogLines(window).back();
+    EXPECT_TRUE(LogLines(window).back().starts_with("Modern SMTP (EHLO, STARTTLS, AUTH) on"))
+        << LogLines(window).back();
     Click(window, "mnuModernSmtp");
     EXPECT_FALSE(service.modernSmtp());
     EXPECT_FALSE(Control<QAction>(window, "mnuModernSmtp")->isChecked());

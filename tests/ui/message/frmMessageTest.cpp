@@ -93,9 +93,8 @@ std::string htmlMail(const std::string& subject, const std::string& remote, cons
         + remote + "/s.css\"><script>document.write('SCRIPT RAN')</script></head><body>"
         + "<table><tr><td><img src=\"cid:logo@x\"></td><td><img src=\"data:image/png;base64,"
         + png(Qt::green).toBase64().toStdString() + "\"></td><td><img src=\"" + remote
-        + "/logo.png\"></td></tr></table>" + "<img src=\"" + remote
-        + "/t.gif?u=ann\" width=1 height=1><img src=\"" + local + "\"><img src=\"file://" + local
-        + "\"></body></html>\r\n--rel\r\n"
+        + "/logo.png\"></td></tr></table>" + "<img src=\"" + remote + "/t.gif?u=ann\" width=1 height=1><img src=\""
+        + local + "\"><img src=\"file://" + local + "\"></body></html>\r\n--rel\r\n"
         + "Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\nContent-ID: <logo@x>\r\n\r\n"
         + base64Lines(png(Qt::magenta)) + "--rel--\r\n--out\r\nContent-Type: application/pdf\r\n"
         + "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
