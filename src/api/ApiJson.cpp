@@ -280,4 +280,12 @@ QJsonObject error(const char* text)
     return QJsonObject{{QStringLiteral("Error"), QString::fromUtf8(text)}};
 }
 
+QJsonValue member(const QJsonObject& object, const char* name)
+{
+    for (auto it = object.begin(); it != object.end(); ++it)
+        if (it.key().compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return it.value();
+    return QJsonValue(QJsonValue::Undefined);
+}
+
 } // namespace ApiJson

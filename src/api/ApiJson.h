@@ -49,4 +49,8 @@ QJsonObject headers(const Mime::Message& message);
 // {"Error": text}: what every refusal of the API carries.
 QJsonObject error(const char* text);
 
+// The member named so in any letter case, as the peer's JSON decoder matches keys to fields;
+// undefined when there is none.
+QJsonValue member(const QJsonObject& object, const char* name);
+
 } // namespace ApiJson

@@ -5,6 +5,7 @@
 
 #include <QJsonDocument>
 
+#include "ApiJson.h"
 #include "ApiServer.h"
 #include "HttpRequestParser.h"
 #include "ChaosTriggers.h"
@@ -20,15 +21,6 @@ constexpr const char* NotAnObjectText
 constexpr const char* NotANumberText = "ErrorCode and Probability take whole numbers";
 constexpr const char* BadCodeText = "error code must be between 400 and 599";
 constexpr const char* BadProbabilityText = "probability must be between 0 and 100";
-
-// The value of a key matched in any letter case, as Go's decoder matches a struct's fields.
-QJsonValue valueNoCase(const QJsonObject& object, const char* key)
-{
-    for (auto it = object.begin(); it != object.end(); ++it)
-        if (it.key().compare(QLatin1String(key), Qt::CaseInsensitive) == 0)
-            return it.value();
-    return QJsonValue(QJsonValue::Undefined);
-}
 
 // A whole number, 0 when absent; nothing when it is another type or has a fraction.
 std::optional<int> wholeNumber(const QJsonValue& value)
@@ -72,13 +64,13 @@ bool apply(const QByteArray& body, ChaosTriggers& chaos, std::string& error)
     }
     std::array<ChaosTrigger, ChaosTriggers::Steps.size()> wanted;
     for (ChaosStep step : ChaosTriggers::Steps) {
-        const QJsonValue value = valueNoCase(document.object(), ChaosTriggers::stepName(step).data());
+        const QJsonValue value = ApiJson::member(document.object(), ChaosTriggers::stepName(step).data());
         if (!value.isUndefined() && !value.isNull() && !value.isObject()) {
             error = NotAnObjectText;
             return false;
         }
-        const std::optional<int> code = wholeNumber(valueNoCase(value.toObject(), ErrorCodeKey));
-        const std::optional<int> probability = wholeNumber(valueNoCase(value.toObject(), ProbabilityKey));
+        const std::optional<int> code = wholeNumber(ApiJson::member(value.toObject(), ErrorCodeKey));
+        const std::optional<int> probability = wholeNumber(ApiJson::member(value.toObject(), ProbabilityKey));
         if (!code || !probability)
             error = NotANumberText;
         else if (*code != 0 && !ChaosTriggers::validCode(*code))

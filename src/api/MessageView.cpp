@@ -23,7 +23,6 @@ constexpr std::string_view ContentIdScheme = "cid:";
 constexpr std::string_view Doctype = "<!doctype";
 // Without allow-scripts a link can only leave the sandbox as a new top-level page.
 constexpr std::string_view LinkTarget = "<base target=\"_blank\">";
-constexpr std::string_view RecipientSeparator = ", ";
 
 // The document's own sandbox holds even where it is opened as a page of its own. A picture may
 // come from the message's parts (this origin) or a data: URL; styles only from the document.
@@ -105,9 +104,10 @@ QJsonObject envelopeOf(const clsEmailStorage& store, std::int16_t position)
     QJsonArray recipients;
     std::string_view rest = store.EmailTo(position);
     while (!rest.empty()) {
-        const std::size_t end = rest.find(RecipientSeparator);
+        const std::size_t end = rest.find(clsEmailStorage::RecipientSeparator);
         recipients.append(wireText(rest.substr(0, end)));
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + RecipientSeparator.size());
+        rest = end == std::string_view::npos ? std::string_view()
+                                             : rest.substr(end + clsEmailStorage::RecipientSeparator.size());
     }
     const auto received
         = std::chrono::duration_cast<std::chrono::milliseconds>(store.emailReceived(position).time_since_epoch());

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "ApiJson.h"
 #include "ApiServer.h"
 #include "HttpRequestParser.h"
 #include "HttpRouter.h"
@@ -41,11 +42,7 @@ std::uint64_t idOf(const HttpRequest& request)
 std::optional<std::vector<std::string>> releaseRecipients(const QByteArray& body, std::string& error)
 {
     const QJsonDocument document = QJsonDocument::fromJson(body);
-    QJsonValue list(QJsonValue::Undefined);
-    const QJsonObject object = document.object();
-    for (auto it = object.begin(); it != object.end(); ++it)
-        if (it.key().compare(QLatin1String(ToKey), Qt::CaseInsensitive) == 0)
-            list = it.value();
+    QJsonValue list = ApiJson::member(document.object(), ToKey);
     std::vector<std::string> recipients;
     for (const QJsonValue value : list.toArray()) {
         if (!value.isString())

@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "ApiJson.h"
+
 namespace {
 
 constexpr const char* NotObjectFormat = "the body must be a JSON object: %1";
@@ -25,14 +27,7 @@ constexpr const char* AText = "a string";
 constexpr std::array<const char*, 9> OwnFields{"To",   "From",    "Cc",           "Bcc",         "Reply-To",
                                                "Date", "Subject", "Content-Type", "Mime-Version"};
 
-// A JSON decoder matches keys to fields without regard to case.
-QJsonValue member(const QJsonObject& object, const char* name)
-{
-    for (auto it = object.begin(); it != object.end(); ++it)
-        if (it.key().compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
-            return it.value();
-    return QJsonValue(QJsonValue::Undefined);
-}
+using ApiJson::member;
 
 bool absent(const QJsonValue& value)
 {

@@ -212,10 +212,10 @@ struct ChaosOptions {
     {
         options.Chaos = parser.isSet(on) || parser.isSet(triggers);
         if (parser.isSet(triggers)) {
-            const std::string spec = parser.value(triggers).toStdString();
-            if (!ChaosTriggers().configure(spec, error))
+            const std::string given = parser.value(triggers).toStdString();
+            if (!ChaosTriggers().configure(given, error))
                 return false;
-            options.ChaosSpec = spec;
+            options.ChaosSpec = given;
         }
         if (parser.isSet(seed)) {
             bool ok = false;

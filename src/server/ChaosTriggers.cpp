@@ -98,13 +98,13 @@ int ChaosTriggers::fire(ChaosStep step)
     return percent(m_random) < trigger.probability ? trigger.errorCode : 0;
 }
 
-bool ChaosTriggers::configure(std::string_view spec, std::string& error)
+bool ChaosTriggers::configure(std::string_view triggers, std::string& error)
 {
     ChaosTriggers parsed;
-    while (!spec.empty()) {
-        const std::size_t comma = spec.find(',');
-        const std::string_view item = TrimBlanks(spec.substr(0, comma));
-        spec = comma == std::string_view::npos ? std::string_view() : spec.substr(comma + 1);
+    while (!triggers.empty()) {
+        const std::size_t comma = triggers.find(',');
+        const std::string_view item = TrimBlanks(triggers.substr(0, comma));
+        triggers = comma == std::string_view::npos ? std::string_view() : triggers.substr(comma + 1);
         const std::size_t first = item.find(':');
         const std::size_t second = first == std::string_view::npos ? first : item.find(':', first + 1);
         if (second == std::string_view::npos) {

@@ -57,7 +57,7 @@ public:
 
     // Takes "sender:451:50,recipient:550:100" (Mailpit's form, with "data" too): the steps
     // named are set, the others reset. False with the reason when an item is malformed.
-    bool configure(std::string_view spec, std::string& error);
+    bool configure(std::string_view triggers, std::string& error);
 
 private:
     static std::size_t index(ChaosStep step) { return std::size_t(step); }
