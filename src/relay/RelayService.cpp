@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include <openssl/crypto.h>
+
 #include "Latin1Text.h"
 #include "clsEmailStorage.h"
 
@@ -65,6 +67,9 @@ bool RelayService::release(const clsEmailStorage& store, std::uint64_t id, const
     ++m_running;
     m_pool.start([this, what, body, sender, recipients, done = std::move(done)]() mutable {
         const RelayResult result = relayMessage(m_settings, sender, recipients, *body, m_cancelled);
+        // The pool keeps its threads past the program's end: what TLS kept for this one (its error
+        // queue after a refused certificate) is given back now, or it is never freed.
+        OPENSSL_thread_stop();
         QMetaObject::invokeMethod(
             this, [this, what, result, done = std::move(done)] { finished(what, result, done); }, Qt::QueuedConnection);
     });
