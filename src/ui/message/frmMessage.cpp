@@ -111,7 +111,7 @@ QString sizeText(std::size_t bytes)
 // A file name from a message may hold folders or be empty; only its last part is ever used.
 QString safeFileName(const Mime::Part& part)
 {
-    const QString name = QFileInfo(utf8(part.fileName).replace(u'\\', u'/')).fileName();
+    QString name = QFileInfo(utf8(part.fileName).replace(u'\\', u'/')).fileName();
     if (!name.isEmpty() && name != QLatin1String(".") && name != QLatin1String(".."))
         return name;
     return fromLatin1(UnnamedAttachment).arg(utf8(part.partId));
