@@ -1,0 +1,119 @@
+#include "frmMessage.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "ErrorReport.h"
+#include "InboxListModel.h"
+#include "QtLatin1.h"
+#include "clsEmailStorage.h"
+
+namespace {
+
+constexpr const char* FilterPlaceholder = "Filter: from:ann subject:reset is:unread has:attachment";
+constexpr const char* FilterTip = "The words of the HTTP API's search; plain words look in the senders, "
+                                  "recipients and subjects.";
+constexpr const char* FilterErrorText = "Not a search: %1";
+// An invalid query shows in the box as well as below it.
+constexpr const char* InvalidFilterStyle = "QLineEdit { border: 1px solid #c0392b; }";
+
+} // namespace
+
+QWidget* frmMessage::buildListPane()
+{
+    m_listPane = new QWidget;
+    m_listPane->setObjectName(QStringLiteral("listPane"));
+    auto* layout = new QVBoxLayout(m_listPane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    txtListFilter = new QLineEdit;
+    txtListFilter->setObjectName(QStringLiteral("txtListFilter"));
+    txtListFilter->setPlaceholderText(fromLatin1(FilterPlaceholder));
+    txtListFilter->setToolTip(fromLatin1(FilterTip));
+    txtListFilter->setClearButtonEnabled(true);
+    layout->addWidget(txtListFilter);
+    lblListFilterError = new QLabel;
+    lblListFilterError->setObjectName(QStringLiteral("lblListFilterError"));
+    lblListFilterError->setTextFormat(Qt::PlainText);
+    lblListFilterError->setWordWrap(true);
+    lblListFilterError->hide();
+    layout->addWidget(lblListFilterError);
+    lstMessages = new QTableView;
+    lstMessages->setObjectName(QStringLiteral("lstMessages"));
+    lstMessages->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lstMessages->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstMessages->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstMessages->setShowGrid(false);
+    lstMessages->setWordWrap(false);
+    lstMessages->verticalHeader()->hide();
+    // Every row is one line: a view that measured rows would read every message's facts.
+    lstMessages->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    lstMessages->verticalHeader()->setDefaultSectionSize(lstMessages->fontMetrics().height() + 6);
+    lstMessages->horizontalHeader()->setHighlightSections(false);
+    lstMessages->horizontalHeader()->setSortIndicatorShown(true);
+    layout->addWidget(lstMessages, 1);
+    connect(txtListFilter, &QLineEdit::textChanged, this, &frmMessage::txtListFilter_Change);
+    return m_listPane;
+}
+
+void frmMessage::makeList(clsEmailStorage& store)
+{
+    m_listModel = new InboxListModel(store, this);
+    lstMessages->setModel(m_listModel);
+    QHeaderView* header = lstMessages->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(false);
+    header->resizeSection(int(Inbox::Column::Sender), 130);
+    header->resizeSection(int(Inbox::Column::Subject), 140);
+    header->resizeSection(int(Inbox::Column::Received), 110);
+    header->resizeSection(int(Inbox::Column::Size), 55);
+    header->resizeSection(int(Inbox::Column::Attachment), 24);
+    // Newest first; a click on a column's title sorts by it (the model sorts, once per click).
+    header->setSortIndicator(int(Inbox::Column::Received), Qt::DescendingOrder);
+    lstMessages->setSortingEnabled(true);
+    connect(lstMessages->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &frmMessage::lstMessages_CurrentChanged);
+}
+
+void frmMessage::selectShown()
+{
+    if (!m_listModel)
+        return;
+    const QModelIndex index = m_listModel->indexOfId(shownId());
+    m_selectingShown = true;
+    if (index.isValid()) {
+        lstMessages->selectionModel()->setCurrentIndex(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        lstMessages->scrollTo(index);
+    } else {
+        lstMessages->selectionModel()->clear();
+    }
+    m_selectingShown = false;
+}
+
+void frmMessage::lstMessages_CurrentChanged()
+{
+    if (m_selectingShown)
+        return;
+    Trapped("lstMessages_CurrentChanged", [&] {
+        const quint64 id = m_listModel->idAt(lstMessages->currentIndex().row());
+        if (id != 0 && id != shownId())
+            emit messageChosen(id);
+    });
+}
+
+void frmMessage::txtListFilter_Change()
+{
+    Trapped("txtListFilter_Change", [&] {
+        if (!m_listModel)
+            return;
+        const QString error = m_listModel->setFilter(txtListFilter->text());
+        lblListFilterError->setText(error.isEmpty() ? QString() : fromLatin1(FilterErrorText).arg(error));
+        lblListFilterError->setVisible(!error.isEmpty());
+        txtListFilter->setStyleSheet(error.isEmpty() ? QString() : fromLatin1(InvalidFilterStyle));
+        selectShown();
+    });
+}
