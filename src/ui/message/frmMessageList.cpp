@@ -76,6 +76,12 @@ void frmMessage::makeList(clsEmailStorage& store)
     lstMessages->setSortingEnabled(true);
     connect(lstMessages->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &frmMessage::lstMessages_CurrentChanged);
+    // The main window may hear of an arrival before the list does, and show it first: its row is
+    // selected once it is there.
+    connect(m_listModel, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (m_listModel->idAt(lstMessages->currentIndex().row()) != shownId())
+            selectShown();
+    });
 }
 
 void frmMessage::selectShown()
