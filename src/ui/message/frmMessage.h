@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include <QTimer>
 #include <QWidget>
 
 #include "MimeMessage.h"
@@ -80,6 +81,7 @@ private:
     void makeList(clsEmailStorage& store);
     void txtListFilter_Change();
     void lstMessages_CurrentChanged();
+    void listRowsArrived();
     // Selects the message on show in the list, without telling anyone it was chosen.
     void selectShown();
     QWidget* buildHeaderArea();
@@ -153,4 +155,6 @@ private:
     InboxListModel* m_listModel = nullptr;
     // The window selects a row itself: that is no choice of the user's.
     bool m_selectingShown = false;
+    // During a burst of arrivals the list repaints at most once per interval.
+    QTimer m_listRepaint;
 };

@@ -1,5 +1,7 @@
 #include "frmMessage.h"
 
+#include <chrono>
+
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -20,6 +22,8 @@ constexpr const char* FilterTip = "The words of the HTTP API's search; plain wor
 constexpr const char* FilterErrorText = "Not a search: %1";
 // An invalid query shows in the box as well as below it.
 constexpr const char* InvalidFilterStyle = "QLineEdit { border: 1px solid #c0392b; }";
+// As the main window's: arrivals within this interval of the first are painted together.
+constexpr std::chrono::milliseconds ListRepaintInterval{100};
 
 } // namespace
 
@@ -56,6 +60,9 @@ QWidget* frmMessage::buildListPane()
     lstMessages->horizontalHeader()->setSortIndicatorShown(true);
     layout->addWidget(lstMessages, 1);
     connect(txtListFilter, &QLineEdit::textChanged, this, &frmMessage::txtListFilter_Change);
+    m_listRepaint.setSingleShot(true);
+    m_listRepaint.setInterval(ListRepaintInterval);
+    connect(&m_listRepaint, &QTimer::timeout, lstMessages, [this] { lstMessages->setUpdatesEnabled(true); });
     return m_listPane;
 }
 
@@ -76,12 +83,7 @@ void frmMessage::makeList(clsEmailStorage& store)
     lstMessages->setSortingEnabled(true);
     connect(lstMessages->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &frmMessage::lstMessages_CurrentChanged);
-    // The main window may hear of an arrival before the list does, and show it first: its row is
-    // selected once it is there.
-    connect(m_listModel, &QAbstractItemModel::rowsInserted, this, [this] {
-        if (m_listModel->idAt(lstMessages->currentIndex().row()) != shownId())
-            selectShown();
-    });
+    connect(m_listModel, &QAbstractItemModel::rowsInserted, this, &frmMessage::listRowsArrived);
 }
 
 void frmMessage::selectShown()
@@ -98,6 +100,20 @@ void frmMessage::selectShown()
         lstMessages->selectionModel()->clear();
     }
     m_selectingShown = false;
+}
+
+void frmMessage::listRowsArrived()
+{
+    // Painting the rows of every message of a burst of thousands would cost far more than
+    // capturing them: the first arrival paints at once, later ones within the interval together.
+    if (m_listRepaint.isActive())
+        lstMessages->setUpdatesEnabled(false);
+    else
+        m_listRepaint.start();
+    // The main window may hear of an arrival before the list does, and show it first: its row is
+    // selected once it is there.
+    if (m_listModel->idAt(lstMessages->currentIndex().row()) != shownId())
+        selectShown();
 }
 
 void frmMessage::lstMessages_CurrentChanged()
