@@ -40,8 +40,9 @@ InboxListModel::InboxListModel(clsEmailStorage& store, QObject* parent)
     m_facts.resize(static_cast<std::size_t>(count));
     std::vector<Inbox::Row> rows;
     rows.reserve(m_facts.size());
-    for (std::int16_t position = 1; position <= count; ++position)
-        rows.push_back(Inbox::rowOf(m_store, position));
+    // An int: a 16-bit position would wrap past the last of 32,767 messages.
+    for (int position = 1; position <= count; ++position)
+        rows.push_back(Inbox::rowOf(m_store, static_cast<std::int16_t>(position)));
     m_rows.reset(std::move(rows));
     m_store.addObserver(this);
 }
@@ -177,8 +178,8 @@ QString InboxListModel::setFilter(const QString& query)
         return utf8(error);
     beginResetModel();
     std::vector<Inbox::Row> rows;
-    for (std::int16_t position = 1; position <= m_store.Count(); ++position)
-        if (auto row = listed(position))
+    for (int position = 1; position <= m_store.Count(); ++position)
+        if (auto row = listed(static_cast<std::int16_t>(position)))
             rows.push_back(std::move(*row));
     m_rows.reset(std::move(rows));
     endResetModel();

@@ -103,3 +103,15 @@ TEST_F(ListModel, FilterInTheApiQueryWordsAndArrivalsThroughIt)
     add("other");
     EXPECT_EQ(shown(), "invoice 3*,invoice 2*,invoice 1*");
 }
+
+TEST(ListModelOfAFullStore, ListsAndFiltersEveryMessage)
+{
+    clsEmailStorage store;
+    while (store.Count() < 32767)
+        store.StoreEmail("<e@x>", "<ann@x>", "Subject: s\r\n\r\nbody\r\n");
+    InboxListModel model(store);
+    EXPECT_EQ(model.rowCount(), 32767);
+    EXPECT_EQ(model.setFilter(QStringLiteral("subject:s")), QString());
+    EXPECT_EQ(model.rowCount(), 32767);
+    EXPECT_EQ(model.idAt(0), store.emailId(32767));
+}
