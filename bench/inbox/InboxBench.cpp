@@ -6,8 +6,9 @@
 //    column of the header reads every message's facts), filtered, and the C heap each listed
 //    message keeps, without and with its facts;
 //  - the facts of hostile mail: a subject of 1 MB, 250,000 addresses.
-// Usage: bench_inbox [arrivals, default 10000]
+// Usage: bench_inbox [arrivals, default 10000] [list|nolist: only those arrivals, for a profiler]
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +48,7 @@ std::string mail(int i)
     const std::string n = std::to_string(i);
     return "From: \"Shop " + std::to_string(i % 97) + "\" <noreply" + std::to_string(i % 89) + "@shop.example>\r\n"
         + "To: customer" + n + "@example.com\r\nSubject: =?UTF-8?Q?Your_order_" + n
-        + "_has_shipped_=E2=9C=93?=\r\nDate: Mon, 7 Dec 2026 10:00:00 +0100\r\nMessage-ID: <" + n
+        + "_has_shipped_=E2=9C=93?= order_" + std::to_string(i % 20) + "\r\nDate: Mon, 7 Dec 2026 10:00:00 +0100\r\nMessage-ID: <" + n
         + "@shop.example>\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n"
         + "Content-Transfer-Encoding: quoted-printable\r\n\r\n" + std::string(1200, 'x') + "\r\n";
 }
@@ -97,17 +98,28 @@ void rows()
     std::unique_ptr<InboxListModel> model;
     const double made = timed([&] { model = std::make_unique<InboxListModel>(store); });
     const long long bare = heapBytes();
-    const double firstSort = timed([&] { model->sort(int(Inbox::Column::Sender), Qt::AscendingOrder); });
+    // The first sort by a column of the header waits for every header to be read, in slices.
+    double longest = 0;
+    int slices = 0;
+    const double firstSort = timed([&] {
+        model->sort(int(Inbox::Column::Sender), Qt::AscendingOrder);
+        while (model->waiting()) {
+            longest = std::max(longest, timed([] { QApplication::processEvents(); }));
+            ++slices;
+        }
+    });
     const long long withFacts = heapBytes();
-    std::printf("32,767 rows: model made %.1f ms; first sort by sender (reads every header) %.1f ms\n", made, firstSort);
+    std::printf("32,767 rows: model made %.1f ms; first sort by sender (reads every header) %.1f ms in %d turns of the "
+                "event loop, the longest %.1f ms\n",
+                made, firstSort, slices, longest);
     for (const auto& [column, name] : {std::pair{Inbox::Column::Subject, "subject"}, {Inbox::Column::Sender, "sender"},
                                        {Inbox::Column::Size, "size"}, {Inbox::Column::Attachment, "attachment"},
                                        {Inbox::Column::Received, "time"}})
         std::printf("  sort by %s: %.1f ms\n", name,
                     timed([&, column = column] { model->sort(int(column), Qt::AscendingOrder); }));
     std::printf("  direction reversed: %.2f ms\n", timed([&] { model->sort(int(Inbox::Column::Received), Qt::DescendingOrder); }));
-    std::printf("  filter subject:\"order 1\": %.1f ms (%d rows); cleared: %.1f ms\n",
-                timed([&] { model->setFilter(QStringLiteral("subject:\"order 1\"")); }), model->rowCount(),
+    std::printf("  filter subject:order_1: %.1f ms (%d rows); cleared: %.1f ms\n",
+                timed([&] { model->setFilter(QStringLiteral("subject:order_1")); }), model->rowCount(),
                 timed([&] { model->setFilter(QString()); }));
     std::printf("heap per listed message: %lld B as a row, %lld B with its facts read\n", (bare - before) / 32767,
                 (withFacts - before) / 32767);
@@ -133,6 +145,10 @@ int main(int argc, char** argv)
 {
     const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
     QApplication app(argc, argv);
+    if (argc > 2) {
+        std::printf("%.3f ms each\n", arrivals(count, std::string(argv[2]) == "list"));
+        return 0;
+    }
     hostile();
     rows();
     const double hidden = arrivals(count, false);

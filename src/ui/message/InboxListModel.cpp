@@ -1,6 +1,7 @@
 #include "InboxListModel.h"
 
 #include <array>
+#include <chrono>
 
 #include <QApplication>
 #include <QDateTime>
@@ -15,6 +16,13 @@ namespace {
 
 constexpr std::array<const char*, Inbox::ColumnCount> ColumnCaptions{"From", "Subject", "Received", "Size", ""};
 constexpr const char* AttachmentTip = "Has attachments";
+// Reading facts gives the event loop back after this long.
+constexpr std::chrono::milliseconds ReadingSlice{10};
+
+bool needsFacts(Inbox::Column column)
+{
+    return column == Inbox::Column::Sender || column == Inbox::Column::Subject || column == Inbox::Column::Attachment;
+}
 
 // A date without an offset in a query is read in this machine's zone, as the API reads it.
 Search::LocalZone localZone()
@@ -44,6 +52,8 @@ InboxListModel::InboxListModel(clsEmailStorage& store, QObject* parent)
     for (int position = 1; position <= count; ++position)
         rows.push_back(Inbox::rowOf(m_store, static_cast<std::int16_t>(position)));
     m_rows.reset(std::move(rows));
+    m_reading.setInterval(0);
+    connect(&m_reading, &QTimer::timeout, this, [this] { Trapped("InboxListModel::readFactsSlice", [&] { readFactsSlice(); }); });
     m_store.addObserver(this);
 }
 
@@ -141,23 +151,54 @@ void InboxListModel::sort(int column, Qt::SortOrder order)
 {
     if (column < 0 || column >= Inbox::ColumnCount)
         return;
-    Trapped("InboxListModel::sort", [&] {
-        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        const QModelIndexList before = persistentIndexList();
-        std::vector<quint64> ids;
-        ids.reserve(std::size_t(before.size()));
-        for (const QModelIndex& index : before)
-            ids.push_back(idAt(index.row()));
-        m_rows.sortBy(static_cast<Inbox::Column>(column), order == Qt::DescendingOrder);
-        QModelIndexList after;
-        after.reserve(before.size());
-        for (qsizetype i = 0; i < before.size(); ++i) {
-            const QModelIndex found = indexOfId(ids[std::size_t(i)]);
-            after << (found.isValid() ? index(found.row(), before[i].column()) : QModelIndex());
-        }
-        changePersistentIndexList(before, after);
-        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-    });
+    const auto chosen = static_cast<Inbox::Column>(column);
+    const bool descending = order == Qt::DescendingOrder;
+    if (needsFacts(chosen) && chosen != m_rows.column())
+        whenFactsRead([this, chosen, descending] { sortNow(chosen, descending); });
+    else
+        sortNow(chosen, descending);
+}
+
+void InboxListModel::sortNow(Inbox::Column column, bool descending)
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<quint64> ids;
+    ids.reserve(std::size_t(before.size()));
+    for (const QModelIndex& index : before)
+        ids.push_back(idAt(index.row()));
+    m_rows.sortBy(column, descending);
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        const QModelIndex found = indexOfId(ids[std::size_t(i)]);
+        after << (found.isValid() ? index(found.row(), before[i].column()) : QModelIndex());
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void InboxListModel::whenFactsRead(std::function<void()> step)
+{
+    if (m_factsRead >= m_facts.size() && m_waiting.empty())
+        return step();
+    m_waiting.push_back(std::move(step));
+    m_reading.start();
+}
+
+void InboxListModel::readFactsSlice()
+{
+    const auto until = std::chrono::steady_clock::now() + ReadingSlice;
+    while (m_factsRead < m_facts.size() && std::chrono::steady_clock::now() < until) {
+        if (!m_facts[m_factsRead])
+            factsOf(m_store.emailId(static_cast<std::int16_t>(m_factsRead + 1)));
+        ++m_factsRead;
+    }
+    if (m_factsRead < m_facts.size())
+        return;
+    m_reading.stop();
+    for (const auto& step : std::exchange(m_waiting, {}))
+        step();
 }
 
 std::optional<Inbox::Row> InboxListModel::listed(std::int16_t position)
@@ -176,6 +217,15 @@ QString InboxListModel::setFilter(const QString& query)
 {
     if (const std::string error = m_filter.set(query.toStdString(), localZone()); !error.empty())
         return utf8(error);
+    if (m_filter.needsFacts())
+        whenFactsRead([this] { filterNow(); });
+    else
+        filterNow();
+    return {};
+}
+
+void InboxListModel::filterNow()
+{
     beginResetModel();
     std::vector<Inbox::Row> rows;
     for (int position = 1; position <= m_store.Count(); ++position)
@@ -183,7 +233,6 @@ QString InboxListModel::setFilter(const QString& query)
             rows.push_back(std::move(*row));
     m_rows.reset(std::move(rows));
     endResetModel();
-    return {};
 }
 
 quint64 InboxListModel::idAt(int row) const
@@ -214,8 +263,11 @@ void InboxListModel::emailStored(std::int16_t position)
 void InboxListModel::emailRemoved(std::int16_t position, std::uint64_t id)
 {
     Trapped("InboxListModel::emailRemoved", [&] {
-        if (position >= 1 && std::size_t(position) <= m_facts.size())
+        if (position >= 1 && std::size_t(position) <= m_facts.size()) {
             m_facts.erase(m_facts.begin() + (position - 1));
+            if (std::size_t(position) <= m_factsRead)
+                --m_factsRead;
+        }
         const auto shown = m_rows.find(id);
         if (!shown)
             return;
@@ -229,6 +281,7 @@ void InboxListModel::emailsCleared()
 {
     beginResetModel();
     m_facts.clear();
+    m_factsRead = 0;
     m_rows.reset({});
     endResetModel();
 }

@@ -1,6 +1,7 @@
 #include <QAbstractItemModelTester>
 #include <QItemSelectionModel>
 #include <QSignalSpy>
+#include <QTest>
 
 #include "TestKit.h"
 #include "InboxListModel.h"
@@ -22,9 +23,11 @@ protected:
                 selection.setCurrentIndex(model.index(row, 0),
                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
-    // The subjects shown, the selected one in brackets, unread ones with a star.
-    std::string shown() const
+    // The subjects shown once sorts and filters have read what they need; the selected one in
+    // brackets, unread ones with a star.
+    std::string shown()
     {
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !model.waiting(); }, 5000));
         std::string text;
         for (int row = 0; row < model.rowCount(); ++row) {
             const std::string subject = model.index(row, 1).data().toString().toStdString()
@@ -108,10 +111,13 @@ TEST(ListModelOfAFullStore, ListsAndFiltersEveryMessage)
 {
     clsEmailStorage store;
     while (store.Count() < 32767)
-        store.StoreEmail("<e@x>", "<ann@x>", "Subject: s\r\n\r\nbody\r\n");
+        store.StoreEmail("<e@x>", "<ann@x>", store.Count() % 2 ? "Subject: a\r\n\r\n" : "Subject: b\r\n\r\n");
     InboxListModel model(store);
     EXPECT_EQ(model.rowCount(), 32767);
-    EXPECT_EQ(model.setFilter(QStringLiteral("subject:s")), QString());
-    EXPECT_EQ(model.rowCount(), 32767);
-    EXPECT_EQ(model.idAt(0), store.emailId(32767));
+    // The headers are read in slices of the event loop; the filter applies once they are.
+    EXPECT_EQ(model.setFilter(QStringLiteral("subject:a")), QString());
+    EXPECT_TRUE(model.waiting());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !model.waiting(); }, 20000));
+    EXPECT_EQ(model.rowCount(), 16383);
+    EXPECT_EQ(model.idAt(0), store.emailId(32766));
 }

@@ -25,6 +25,7 @@
 #include "RecordingMessageBoxes.h"
 #include "SmtpListener.h"
 #include "clsEmailStorage.h"
+#include "InboxListModel.h"
 #include "frmMessage.h"
 
 namespace {
@@ -395,6 +396,7 @@ TEST_F(MessageWindow, ListAndMainWindowFollowEachOther)
         return found.isEmpty() ? QModelIndex() : found.front();
     };
     const auto selected = [&] {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window.MessageWindow()->listModel()->waiting(); }, 5000));
         const QModelIndexList rows = list->selectionModel()->selectedRows(1);
         return rows.size() == 1 ? rows.front().data().toString().toStdString() : "none";
     };
@@ -419,8 +421,8 @@ TEST_F(MessageWindow, ListAndMainWindowFollowEachOther)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.position + " " + c.selected);
         c.step();
-        EXPECT_EQ(Caption(window, "lblMessage").toStdString(), c.position);
         EXPECT_EQ(selected(), c.selected);
+        EXPECT_EQ(Caption(window, "lblMessage").toStdString(), c.position);
         EXPECT_EQ(Summary().substr(0, Summary().find(" |")), c.selected == "none" ? "four" : c.selected);
     }
     // A query that cannot be read says so and changes nothing.
