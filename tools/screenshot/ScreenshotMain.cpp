@@ -214,6 +214,8 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
             fail("no greeting from the listener");
         send(client, "bounces+58214@shop.example.com", "juergen@example.com", htmlMail());
     }
+    // The message at the window's own size first, its list hidden; then with the list.
+    Control<QAction>(window, "mnuMessageList")->trigger();
     Control<QAction>(window, "mnuMessageView")->trigger();
     frmMessage& message = *window.MessageWindow();
     if (!WaitFor([&] { return message.windowHandle() && message.windowHandle()->isExposed(); }))
@@ -222,6 +224,9 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
     auto* tabs = message.findChild<QTabWidget*>(QStringLiteral("tabParts"));
     tabs->setCurrentIndex(2);
     saveWidget(message, folder, QStringLiteral("message-attachments%1.png").arg(suffix));
+    tabs->setCurrentIndex(0);
+    Control<QAction>(window, "mnuMessageList")->trigger();
+    saveWidget(message, folder, QStringLiteral("message-list%1.png").arg(suffix));
 
     Control<QAction>(window, "mnuStartStop")->trigger();
     return 0;

@@ -91,8 +91,12 @@ QVariant InboxListModel::display(int row, Inbox::Column column) const
         return utf8(m_rows.facts(static_cast<std::size_t>(row)).sender);
     case Inbox::Column::Subject:
         return utf8(m_rows.facts(static_cast<std::size_t>(row)).subject);
-    case Inbox::Column::Received:
-        return QLocale().toString(QDateTime::fromMSecsSinceEpoch(listedRow.receivedMs), QLocale::ShortFormat);
+    case Inbox::Column::Received: {
+        // Today's mail by its time, older mail by its date, as mail programs list it.
+        const QDateTime received = QDateTime::fromMSecsSinceEpoch(listedRow.receivedMs);
+        return received.date() == QDate::currentDate() ? QLocale().toString(received.time(), QLocale::ShortFormat)
+                                                        : QLocale().toString(received.date(), QLocale::ShortFormat);
+    }
     case Inbox::Column::Size:
         return QLocale().formattedDataSize(listedRow.size);
     case Inbox::Column::Attachment:
@@ -122,6 +126,8 @@ QVariant InboxListModel::data(const QModelIndex& index, int role) const
             return QApplication::style()->standardIcon(QStyle::SP_FileIcon);
         return {};
     case Qt::ToolTipRole:
+        if (column == Inbox::Column::Received)
+            return QLocale().toString(QDateTime::fromMSecsSinceEpoch(row.receivedMs), QLocale::LongFormat);
         if (column == Inbox::Column::Attachment && m_rows.facts(static_cast<std::size_t>(index.row())).attachmentMark)
             return QString::fromLatin1(AttachmentTip);
         return {};

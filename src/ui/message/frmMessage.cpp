@@ -142,8 +142,8 @@ frmMessage::frmMessage(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmMessage"));
     setWindowTitle(fromLatin1(WindowTitle));
-    resize(WindowWidth + ListPaneWidth, WindowHeight);
     build();
+    resize(WindowWidth + ListPaneWidth + m_split->handleWidth(), WindowHeight);
     m_split->setSizes({ListPaneWidth, WindowWidth});
     render();
 }
@@ -157,7 +157,8 @@ void frmMessage::setListShown(bool shown)
 {
     if (shown == listShown())
         return;
-    const int paneWidth = shown ? ListPaneWidth : m_listPane->width() + m_split->handleWidth();
+    // Before the window is first shown its panes have no sizes yet: the list's is the one it gets.
+    const int paneWidth = (shown || !isVisible() ? ListPaneWidth : m_listPane->width()) + m_split->handleWidth();
     m_listPane->setVisible(shown);
     resize(width() + (shown ? paneWidth : -paneWidth), height());
     if (shown)

@@ -72,11 +72,11 @@ void frmMessage::makeList(clsEmailStorage& store)
     lstMessages->setModel(m_listModel);
     QHeaderView* header = lstMessages->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setSectionResizeMode(int(Inbox::Column::Subject), QHeaderView::Stretch);
     header->setStretchLastSection(false);
-    header->resizeSection(int(Inbox::Column::Sender), 130);
-    header->resizeSection(int(Inbox::Column::Subject), 140);
-    header->resizeSection(int(Inbox::Column::Received), 110);
-    header->resizeSection(int(Inbox::Column::Size), 55);
+    header->resizeSection(int(Inbox::Column::Sender), 110);
+    header->resizeSection(int(Inbox::Column::Received), 80);
+    header->resizeSection(int(Inbox::Column::Size), 72);
     header->resizeSection(int(Inbox::Column::Attachment), 24);
     // Newest first; a click on a column's title sorts by it (the model sorts, once per click).
     header->setSortIndicator(int(Inbox::Column::Received), Qt::DescendingOrder);
