@@ -91,13 +91,16 @@ void frmMessage::selectShown()
     if (!m_listModel)
         return;
     const QModelIndex index = m_listModel->indexOfId(shownId());
+    QItemSelectionModel* selection = lstMessages->selectionModel();
+    if (index.isValid() ? index == selection->currentIndex() && selection->isRowSelected(index.row())
+                        : !selection->hasSelection())
+        return;
     m_selectingShown = true;
     if (index.isValid()) {
-        lstMessages->selectionModel()->setCurrentIndex(
-            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         lstMessages->scrollTo(index);
     } else {
-        lstMessages->selectionModel()->clear();
+        selection->clear();
     }
     m_selectingShown = false;
 }
