@@ -47,8 +47,8 @@ std::string mail(int i)
 {
     const std::string n = std::to_string(i);
     return "From: \"Shop " + std::to_string(i % 97) + "\" <noreply" + std::to_string(i % 89) + "@shop.example>\r\n"
-        + "To: customer" + n + "@example.com\r\nSubject: =?UTF-8?Q?Your_order_" + n
-        + "_has_shipped_=E2=9C=93?= order_" + std::to_string(i % 20) + "\r\nDate: Mon, 7 Dec 2026 10:00:00 +0100\r\nMessage-ID: <" + n
+        + "To: customer" + n + "@example.com\r\nSubject: =?UTF-8?Q?Your_order_" + n + "_has_shipped_=E2=9C=93?= order_"
+        + std::to_string(i % 20) + "\r\nDate: Mon, 7 Dec 2026 10:00:00 +0100\r\nMessage-ID: <" + n
         + "@shop.example>\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n"
         + "Content-Transfer-Encoding: quoted-printable\r\n\r\n" + std::string(1200, 'x') + "\r\n";
 }
@@ -112,12 +112,15 @@ void rows()
     std::printf("32,767 rows: model made %.1f ms; first sort by sender (reads every header) %.1f ms in %d turns of the "
                 "event loop, the longest %.1f ms\n",
                 made, firstSort, slices, longest);
-    for (const auto& [column, name] : {std::pair{Inbox::Column::Subject, "subject"}, {Inbox::Column::Sender, "sender"},
-                                       {Inbox::Column::Size, "size"}, {Inbox::Column::Attachment, "attachment"},
+    for (const auto& [column, name] : {std::pair{Inbox::Column::Subject, "subject"},
+                                       {Inbox::Column::Sender, "sender"},
+                                       {Inbox::Column::Size, "size"},
+                                       {Inbox::Column::Attachment, "attachment"},
                                        {Inbox::Column::Received, "time"}})
         std::printf("  sort by %s: %.1f ms\n", name,
                     timed([&, column = column] { model->sort(int(column), Qt::AscendingOrder); }));
-    std::printf("  direction reversed: %.2f ms\n", timed([&] { model->sort(int(Inbox::Column::Received), Qt::DescendingOrder); }));
+    std::printf("  direction reversed: %.2f ms\n",
+                timed([&] { model->sort(int(Inbox::Column::Received), Qt::DescendingOrder); }));
     std::printf("  filter subject:order_1: %.1f ms (%d rows); cleared: %.1f ms\n",
                 timed([&] { model->setFilter(QStringLiteral("subject:order_1")); }), model->rowCount(),
                 timed([&] { model->setFilter(QString()); }));

@@ -14,8 +14,8 @@ struct Message;
 // header alone (Mime::parseHeader, at most Mime::MaxHeaderBytes), once, so that a 20 MiB body or a
 // header of 250,000 addresses costs what a short message costs.
 struct ListingFacts {
-    std::string sender;  // the header's first From as "Name <address>", else the envelope's; cut
-    std::string subject; // decoded, on one line, cut
+    std::string sender;    // the header's first From as "Name <address>", else the envelope's; cut
+    std::string subject;   // decoded, on one line, cut
     std::string senderKey; // the sender as a sort compares it: case folded
     // A mixed multipart is what carries attachments: mail programs that list from the header mark it so.
     bool attachmentMark = false;

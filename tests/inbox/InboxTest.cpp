@@ -24,7 +24,8 @@ struct Listing {
 
     void add(const std::string& from, const std::string& subject, std::size_t padding = 0)
     {
-        const std::int16_t position = store.StoreEmail("<env@x>", "<ann@example.com>", mail(from, subject) + std::string(padding, 'x'));
+        const std::int16_t position
+            = store.StoreEmail("<env@x>", "<ann@example.com>", mail(from, subject) + std::string(padding, 'x'));
         rows.insert(Inbox::rowOf(store, position));
     }
     std::string subjects()

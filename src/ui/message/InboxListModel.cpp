@@ -53,7 +53,8 @@ InboxListModel::InboxListModel(clsEmailStorage& store, QObject* parent)
         rows.push_back(Inbox::rowOf(m_store, static_cast<std::int16_t>(position)));
     m_rows.reset(std::move(rows));
     m_reading.setInterval(0);
-    connect(&m_reading, &QTimer::timeout, this, [this] { Trapped("InboxListModel::readFactsSlice", [&] { readFactsSlice(); }); });
+    connect(&m_reading, &QTimer::timeout, this,
+            [this] { Trapped("InboxListModel::readFactsSlice", [&] { readFactsSlice(); }); });
     m_store.addObserver(this);
 }
 
@@ -79,7 +80,8 @@ std::shared_ptr<const ListingFacts> InboxListModel::factsOf(std::uint64_t id)
         return std::make_shared<const ListingFacts>();
     auto& kept = m_facts[static_cast<std::size_t>(position - 1)];
     if (!kept)
-        kept = std::make_shared<const ListingFacts>(listingFacts(m_store.EmailBody(position), m_store.EmailFrom(position)));
+        kept = std::make_shared<const ListingFacts>(
+            listingFacts(m_store.EmailBody(position), m_store.EmailFrom(position)));
     return kept;
 }
 
@@ -95,7 +97,7 @@ QVariant InboxListModel::display(int row, Inbox::Column column) const
         // Today's mail by its time, older mail by its date, as mail programs list it.
         const QDateTime received = QDateTime::fromMSecsSinceEpoch(listedRow.receivedMs);
         return received.date() == QDate::currentDate() ? QLocale().toString(received.time(), QLocale::ShortFormat)
-                                                        : QLocale().toString(received.date(), QLocale::ShortFormat);
+                                                       : QLocale().toString(received.date(), QLocale::ShortFormat);
     }
     case Inbox::Column::Size:
         return QLocale().formattedDataSize(listedRow.size);

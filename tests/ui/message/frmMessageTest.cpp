@@ -392,7 +392,8 @@ TEST_F(MessageWindow, ListAndMainWindowFollowEachOther)
     Click(window, "mnuMessageView");
     auto* list = Shown<QTableView>("lstMessages");
     const auto row = [&](const char* subject) {
-        const auto found = list->model()->match(list->model()->index(0, 1), Qt::DisplayRole, QString::fromLatin1(subject));
+        const auto found
+            = list->model()->match(list->model()->index(0, 1), Qt::DisplayRole, QString::fromLatin1(subject));
         return found.isEmpty() ? QModelIndex() : found.front();
     };
     const auto selected = [&] {
