@@ -2,10 +2,13 @@
 
 #include <chrono>
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -24,6 +27,36 @@ constexpr const char* FilterErrorText = "Not a search: %1";
 constexpr const char* InvalidFilterStyle = "QLineEdit { border: 1px solid #c0392b; }";
 // As the main window's: arrivals within this interval of the first are painted together.
 constexpr std::chrono::milliseconds ListRepaintInterval{100};
+
+// Draws a row's text on one line, cut with an ellipsis: the style's own item text is laid out as a
+// paragraph and measured twice per cell, which made painting the list cost more than capturing a
+// message.
+class OneLineDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QString text = std::exchange(item.text, QString());
+        const QWidget* widget = item.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+        if (text.isEmpty())
+            return;
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect box = item.rect.adjusted(margin, 0, -margin, 0);
+        const QPalette::ColorGroup group = item.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+        painter->save();
+        painter->setFont(item.font);
+        painter->setPen(item.palette.color(
+            group, item.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawText(box, int(item.displayAlignment) | Qt::TextSingleLine,
+                          item.fontMetrics.elidedText(text, Qt::ElideRight, box.width()));
+        painter->restore();
+    }
+};
 
 } // namespace
 
@@ -52,6 +85,7 @@ QWidget* frmMessage::buildListPane()
     lstMessages->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lstMessages->setShowGrid(false);
     lstMessages->setWordWrap(false);
+    lstMessages->setItemDelegate(new OneLineDelegate(lstMessages));
     lstMessages->verticalHeader()->hide();
     // Every row is one line: a view that measured rows would read every message's facts.
     lstMessages->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
