@@ -2,12 +2,13 @@
 
 #include <chrono>
 
-#include <QApplication>
+#include <QCache>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QStaticText>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -28,9 +29,11 @@ constexpr const char* InvalidFilterStyle = "QLineEdit { border: 1px solid #c0392
 // As the main window's: arrivals within this interval of the first are painted together.
 constexpr std::chrono::milliseconds ListRepaintInterval{100};
 
-// Draws a row's text on one line, cut with an ellipsis: the style's own item text is laid out as a
-// paragraph and measured twice per cell, which made painting the list cost more than capturing a
-// message.
+// Draws a row's text on one line, cut with an ellipsis, from a laid-out text kept by its words,
+// width and weight: the style's own item text is laid out as a paragraph and measured twice per
+// cell on every paint, and every arrival repaints the rows in view, which then cost more than
+// capturing the message. Kept texts stay valid when the rows move, so a paint after an arrival
+// lays out only the new row's.
 class OneLineDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -39,23 +42,44 @@ public:
     {
         QStyleOptionViewItem item = option;
         initStyleOption(&item, index);
-        const QString text = std::exchange(item.text, QString());
-        const QWidget* widget = item.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
-        if (text.isEmpty())
-            return;
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        const QRect box = item.rect.adjusted(margin, 0, -margin, 0);
+        const bool selected = item.state & QStyle::State_Selected;
         const QPalette::ColorGroup group = item.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+        if (selected)
+            painter->fillRect(item.rect, item.palette.brush(group, QPalette::Highlight));
+        if (!item.icon.isNull())
+            item.icon.paint(painter, item.rect, Qt::AlignCenter);
+        if (item.text.isEmpty())
+            return;
+        const QRect box = item.rect.adjusted(TextMargin, 0, -TextMargin, 0);
+        const QStaticText& text = laidOut(item, box.width());
+        const QSizeF size = text.size();
+        const qreal x = item.displayAlignment & Qt::AlignRight ? box.right() + 1 - size.width() : box.left();
         painter->save();
         painter->setFont(item.font);
-        painter->setPen(item.palette.color(
-            group, item.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
-        painter->drawText(box, int(item.displayAlignment) | Qt::TextSingleLine,
-                          item.fontMetrics.elidedText(text, Qt::ElideRight, box.width()));
+        painter->setPen(item.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawStaticText(QPointF(x, box.top() + (box.height() - size.height()) / 2), text);
         painter->restore();
     }
+
+private:
+    static constexpr int TextMargin = 4;
+    // Enough for the rows in view many times over; a text is laid out again when it drops out.
+    static constexpr int KeptTexts = 4000;
+
+    const QStaticText& laidOut(const QStyleOptionViewItem& item, int width) const
+    {
+        const QString key = QString::number(width) + (item.font.bold() ? u'b' : u'r') + item.text;
+        if (QStaticText* kept = m_texts.object(key))
+            return *kept;
+        auto* text = new QStaticText(item.fontMetrics.elidedText(item.text, Qt::ElideRight, width));
+        text->setTextFormat(Qt::PlainText);
+        text->setPerformanceHint(QStaticText::AggressiveCaching);
+        text->prepare(QTransform(), item.font);
+        m_texts.insert(key, text);
+        return *text;
+    }
+
+    mutable QCache<QString, QStaticText> m_texts{KeptTexts};
 };
 
 } // namespace
