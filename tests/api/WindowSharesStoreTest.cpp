@@ -52,11 +52,11 @@ TEST(WindowSharesStore, DeletionsThroughTheApiKeepTheWindowsPositionValid)
         RecordingMessageBoxes boxes;
         CaptureService service;
         frmMain window(service);
-        ASSERT_TRUE(window.Loaded());
-        ApiServer api(window.EmailStorage());
+        ASSERT_TRUE(window.loaded());
+        ApiServer api(window.emailStorage());
         api.listen(QHostAddress::LocalHost, 0);
         for (const char* sender : {"a@x", "b@x", "c@x", "d@x"})
-            window.EmailStorage().StoreEmail(sender, "r@x", "Subject: s\r\n\r\nbody\r\n");
+            window.emailStorage().StoreEmail(sender, "r@x", "Subject: s\r\n\r\nbody\r\n");
         Control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QString::fromLatin1(c.shown));
         Press(window, "cmdMessagesFind");
         ASSERT_EQ(Control<QLineEdit>(window, "txtMessageFrom")->text().toStdString(), c.shown);

@@ -66,7 +66,7 @@ std::string replyFor(const ReplyTable& replies, const std::string& line, const s
 {
     auto it = replies.find(line);
     if (it == replies.end())
-        it = replies.find(UpperCase(line.substr(0, line.find(' '))));
+        it = replies.find(upperCase(line.substr(0, line.find(' '))));
     return it != replies.end() ? it->second : otherwise;
 }
 
@@ -82,7 +82,7 @@ struct SmtpScript {
             Messages.push_back(std::exchange(data, {}));
             return replyFor(Replies, line, "250 Queued\r\n");
         }
-        const std::string word = UpperCase(line.substr(0, line.find(' ')));
+        const std::string word = upperCase(line.substr(0, line.find(' ')));
         const std::string reply = replyFor(Replies, line,
                                            word == "DATA"       ? "354 Go ahead\r\n"
                                                : word == "QUIT" ? "221 Bye\r\n"
@@ -144,15 +144,15 @@ std::string masked(const std::string& text)
 // A message with every optional header line and an 8-bit sender name.
 void composeFullMessage(clsEmailHandler& handler)
 {
-    handler.SetFromDisplayName("S\xE9nder");
-    handler.SetRecipient("a@localhost;b@localhost");
-    handler.SetRecipientDisplayName("\xC4nn");
-    handler.SetCcRecipient("c@localhost");
-    handler.SetBccRecipient("d@localhost");
-    handler.SetReplyToAddress("r@localhost");
-    handler.SetPriority(1);
-    handler.SetReceipt(true);
-    handler.SetMessage("Line one\r\n.dot line\r\n\r\nCaf\xE9");
+    handler.setFromDisplayName("S\xE9nder");
+    handler.setRecipient("a@localhost;b@localhost");
+    handler.setRecipientDisplayName("\xC4nn");
+    handler.setCcRecipient("c@localhost");
+    handler.setBccRecipient("d@localhost");
+    handler.setReplyToAddress("r@localhost");
+    handler.setPriority(1);
+    handler.setReceipt(true);
+    handler.setMessage("Line one\r\n.dot line\r\n\r\nCaf\xE9");
 }
 
 // What composeFullMessage sends up to the body; the Bcc recipient is in the envelope only.
@@ -169,14 +169,14 @@ class Driver : public ::testing::Test {
 protected:
     Driver()
     {
-        handler.SetSMTPHost("127.0.0.1");
-        handler.SetFrom("me@localhost");
-        handler.SetRecipient("you@localhost");
-        handler.SetSubject("Hi");
-        handler.SetMessage("Hello");
-        handler.SetConnectTimeout(5);
-        handler.SetMessageTimeout(5);
-        handler.SetSMTPPort(server.Port());
+        handler.setSMTPHost("127.0.0.1");
+        handler.setFrom("me@localhost");
+        handler.setRecipient("you@localhost");
+        handler.setSubject("Hi");
+        handler.setMessage("Hello");
+        handler.setConnectTimeout(5);
+        handler.setMessageTimeout(5);
+        handler.setSMTPPort(server.Port());
     }
 
     // A server answering as the script says; tests set its replies before they send.
@@ -206,7 +206,7 @@ TEST_F(Driver, AReplyCutInPiecesIsOneReply)
             cut.Write(std::exchange(pending, {}));
         }
     });
-    handler.SetSMTPPort(cut.Port());
+    handler.setSMTPPort(cut.Port());
     handler.Send();
 
     EXPECT_EQ(pieces, 2);
@@ -272,7 +272,7 @@ TEST_F(Driver, NegativeRepliesEndTheSendEachReportedOnce)
         events.Events.clear();
         const std::size_t before = server.Lines().size();
         smtp.Replies = c.replies;
-        handler.SetUseAuthentication(c.login);
+        handler.setUseAuthentication(c.login);
         handler.Send();
         const Texts sent(server.Lines().begin() + static_cast<std::ptrdiff_t>(before), server.Lines().end());
         EXPECT_TRUE(c.sent.empty() || sent == c.sent) << ::testing::PrintToString(sent);
@@ -289,7 +289,7 @@ TEST_F(Driver, NegativeRepliesEndTheSendEachReportedOnce)
 TEST_F(Driver, SilentServerTimesOut)
 {
     smtp.Replies = {{"MAIL", ""}};
-    handler.SetMessageTimeout(1);
+    handler.setMessageTimeout(1);
     handler.Send();
     EXPECT_EQ(events.Failures(), (Texts{"Failed: Timeout occurred: The SMTP host did not respond to the request"}));
     EXPECT_EQ(server.Connections(), 1);
@@ -298,16 +298,16 @@ TEST_F(Driver, SilentServerTimesOut)
 
 TEST_F(Driver, SettingErrorsAreReportedBeforeAnyConnection)
 {
-    handler.SetSMTPPort(0);
-    handler.SetFrom("");
-    handler.SetRecipient("");
+    handler.setSMTPPort(0);
+    handler.setFrom("");
+    handler.setRecipient("");
     handler.Send();
     EXPECT_EQ(events.Events,
               (Texts{"Failed+: Invalid remote port", "Failed+: Missing or invalid sender Email address",
                      "Failed: No Recipient E-mail address specified"}));
     events.Events.clear();
-    handler.SetRecipient("a@localhost;b@localhost");
-    handler.SetMaxRecipients(1);
+    handler.setRecipient("a@localhost;b@localhost");
+    handler.setMaxRecipients(1);
     handler.Send();
     EXPECT_EQ(events.Failures(),
               (Texts{"Failed+: Missing or invalid sender Email address", "Failed: Too many recipients"}));
@@ -357,10 +357,10 @@ class Pop3BeforeSmtp : public Driver {
 protected:
     Pop3BeforeSmtp()
     {
-        handler.SetUsePopAuthentication(true);
-        handler.SetPOP3Host("127.0.0.1");
-        handler.SetUsername("user");
-        handler.SetPassword("secret");
+        handler.setUsePopAuthentication(true);
+        handler.setPOP3Host("127.0.0.1");
+        handler.setUsername("user");
+        handler.setPassword("secret");
         handler.setPop3Port(pop3.Port());
     }
 
@@ -405,7 +405,7 @@ TEST_F(Pop3BeforeSmtp, LogsInThenSendsHoweverTheServerEndsIt)
 TEST_F(Pop3BeforeSmtp, FailuresStopEverything)
 {
     pop3Replies = {{"USER", ""}};
-    handler.SetConnectTimeout(1);
+    handler.setConnectTimeout(1);
     handler.Send();
     EXPECT_EQ(events.Failures(), (Texts{"Failed: Timeout occurred: The POP3 host did not respond to the request"}));
     EXPECT_EQ(events.Statuses(), (Texts{"Connecting to POP3 Server (127.0.0.1)..."}));
@@ -451,10 +451,10 @@ TEST_F(Driver, AiosmtpdAcceptsTheLoginAndTheMessageIntact)
         FAIL() << errors;
     }
 
-    handler.SetSMTPPort(std::stoi(ready.substr(6)));
-    handler.SetUseAuthentication(true);
-    handler.SetUsername(user);
-    handler.SetPassword(password);
+    handler.setSMTPPort(std::stoi(ready.substr(6)));
+    handler.setUseAuthentication(true);
+    handler.setUsername(user);
+    handler.setPassword(password);
     composeFullMessage(handler);
     handler.Send();
 
@@ -478,7 +478,7 @@ TEST_F(Driver, AiosmtpdAcceptsTheLoginAndTheMessageIntact)
 
     // The wrong password: the server's refusal is the one failure report.
     events.Events.clear();
-    handler.SetPassword("Wrong");
+    handler.setPassword("Wrong");
     handler.Send();
     EXPECT_EQ(events.Failures(), (Texts{"Failed: 535 5.7.8 Authentication credentials invalid\r\n"}))
         << ::testing::PrintToString(events.Events);

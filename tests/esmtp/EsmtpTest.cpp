@@ -26,11 +26,11 @@ class Esmtp : public ::testing::Test {
 protected:
     void start(bool extensions)
     {
-        listener.SetExtensions(extensions);
-        listener.SetListenAddress(QHostAddress::LocalHost, 0);
-        listener.SetImplicitTlsAddress(QHostAddress::LocalHost, 0);
-        listener.StartListening();
-        port = listener.ListeningPort();
+        listener.setExtensions(extensions);
+        listener.setListenAddress(QHostAddress::LocalHost, 0);
+        listener.setImplicitTlsAddress(QHostAddress::LocalHost, 0);
+        listener.startListening();
+        port = listener.listeningPort();
     }
     bool logged(const std::string& start) const
     {
@@ -59,7 +59,7 @@ TEST_P(Clients, DeliverOverTlsWithALogin)
     if (arguments.front() == QStringLiteral("send.js")
         && !QFileInfo::exists(QStringLiteral(QP_NODEMAILER_DIR "/node_modules/nodemailer")))
         GTEST_SKIP() << "Nodemailer is not installed (npm ci in " QP_NODEMAILER_DIR ")";
-    arguments.replaceInStrings(QStringLiteral("%tlsport"), QString::number(listener.ImplicitTlsPort()));
+    arguments.replaceInStrings(QStringLiteral("%tlsport"), QString::number(listener.implicitTlsPort()));
     arguments.replaceInStrings(QStringLiteral("%port"), QString::number(port));
 
     QProcess process;
@@ -131,10 +131,10 @@ TEST_F(Esmtp, ShowsTheUsersCertificate)
     };
     if (!makeCertificate(QStringLiteral("mail.test")) || !makeCertificate(QStringLiteral("other.test")))
         GTEST_SKIP() << "openssl cannot make certificates here";
-    EXPECT_THROW(TlsCredentials::FromFiles(dir.filePath("mail.test.pem"), dir.filePath("other.test.key")), AppError);
-    EXPECT_THROW(TlsCredentials::FromFiles(dir.filePath("missing.pem"), dir.filePath("mail.test.key")), AppError);
-    listener.SetTlsConfiguration(
-        TlsCredentials::FromFiles(dir.filePath("mail.test.pem"), dir.filePath("mail.test.key")));
+    EXPECT_THROW(TlsCredentials::fromFiles(dir.filePath("mail.test.pem"), dir.filePath("other.test.key")), AppError);
+    EXPECT_THROW(TlsCredentials::fromFiles(dir.filePath("missing.pem"), dir.filePath("mail.test.key")), AppError);
+    listener.setTlsConfiguration(
+        TlsCredentials::fromFiles(dir.filePath("mail.test.pem"), dir.filePath("mail.test.key")));
     start(true);
 
     QProcess client;
@@ -166,7 +166,7 @@ TEST_P(Dialogues, AnswerInOrderAndEndOnlyTheirOwnConnection)
     const Script& script = GetParam();
     start(script.extensions);
     LoopbackClient client;
-    ASSERT_TRUE(client.Connect(script.implicitTls ? listener.ImplicitTlsPort() : port));
+    ASSERT_TRUE(client.Connect(script.implicitTls ? listener.implicitTlsPort() : port));
     if (!script.implicitTls) {
         ASSERT_EQ(client.ReadLine(), "220 Quellpost");
     }
@@ -177,13 +177,13 @@ TEST_P(Dialogues, AnswerInOrderAndEndOnlyTheirOwnConnection)
         for (std::size_t at = 0; at < step.send.size(); at += 64 * 1024) {
             client.Send(std::string_view(step.send).substr(at, 64 * 1024));
             QCoreApplication::processEvents();
-            peakBuffered = std::max(peakBuffered, listener.BufferedBytes());
+            peakBuffered = std::max(peakBuffered, listener.bufferedBytes());
         }
         if (step.reply.empty()) {
             EXPECT_TRUE(client.WaitForClose());
             EXPECT_TRUE(logged("SMTPServer::TlsError, index 1: TLS failed, connection closed: "));
             EXPECT_EQ(client.ReadLine(100), "") << "text behind STARTTLS was answered in the clear";
-            EXPECT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 0; }));
+            EXPECT_TRUE(WaitFor([&] { return listener.connectionCount() == 0; }));
             continue;
         }
         std::string line = client.ReadLine();

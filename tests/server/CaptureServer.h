@@ -17,9 +17,9 @@ protected:
 
     void Start()
     {
-        listener.SetListenAddress(QHostAddress::LocalHost, 0);
-        listener.StartListening();
-        port = listener.ListeningPort();
+        listener.setListenAddress(QHostAddress::LocalHost, 0);
+        listener.startListening();
+        port = listener.listeningPort();
     }
 
     std::unique_ptr<LoopbackClient> Greeted()

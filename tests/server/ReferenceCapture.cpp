@@ -23,7 +23,7 @@ std::vector<std::string> ExpectedBodies(std::string_view stream)
         }
         if (line.size() > CaptureLimits::MaxCommandLineBytes)
             continue;
-        if (UpperCase(line.substr(0, 4)) == "DATA") {
+        if (upperCase(line.substr(0, 4)) == "DATA") {
             inData = true;
             body.clear();
         }

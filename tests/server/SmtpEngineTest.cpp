@@ -85,7 +85,7 @@ TEST(SmtpEngine, QuitEndsTheSessionInTheModernDialogueOnly)
 {
     for (bool modern : {false, true}) {
         SmtpDialogue smtp;
-        smtp.state.Extensions = modern;
+        smtp.state.extensions = modern;
         smtp.client("QUIT");
         EXPECT_EQ(smtp.ended, modern);
     }

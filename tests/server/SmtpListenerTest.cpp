@@ -21,7 +21,7 @@ TEST_F(Listener, PoolNumbersFillGapsWithoutReuseAndSurviveStop)
     clients.push_back(Greeted());
     clients.push_back(Greeted());
     clients[1]->Close(); // element 2 goes
-    ASSERT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return listener.connectionCount() == 2; }));
     EXPECT_EQ(host.shownCount, 2);
     for (int expected : {2, 4}) {
         clients.push_back(Greeted());
@@ -36,7 +36,7 @@ TEST_F(Listener, PoolNumbersFillGapsWithoutReuseAndSurviveStop)
     Start();
     clients.push_back(Greeted());
     EXPECT_TRUE(Accepted(1));
-    EXPECT_EQ(listener.ConnectionCount(), 4);
+    EXPECT_EQ(listener.connectionCount(), 4);
     EXPECT_TRUE(boxes.Boxes().empty()); // the pool's invariant held
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 // The application log itself, whose memory is measured.
 struct LoggingHost : RecordingHost {
-    void LogLine(const std::string& line) override { log.Append(line); }
+    void appendLogLine(const std::string& line) override { log.append(line); }
     LogBuffer log;
 };
 
@@ -41,10 +41,10 @@ struct Load : CaptureServer<LoggingHost> {
 
     void ExpectPoolEmptiedWithoutBoxes()
     {
-        EXPECT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 0; }, 20000)) << listener.ConnectionCount();
+        EXPECT_TRUE(WaitFor([&] { return listener.connectionCount() == 0; }, 20000)) << listener.connectionCount();
         EXPECT_EQ(host.shownCount, 0);
         EXPECT_EQ(listener.sckSMTPServer().Count(), 1);
-        EXPECT_EQ(listener.BufferedBytes(), 0u);
+        EXPECT_EQ(listener.bufferedBytes(), 0u);
         EXPECT_TRUE(boxes.Boxes().empty()) << boxes.Boxes().front().text;
     }
 };
@@ -194,9 +194,9 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
     };
     std::size_t peakBuffered = 0, peakWhileCommands = 0, peakLogBytes = 0, peakLogLines = 0;
     RunClients({commandsThenData, unknownCommands}, 180000, [&] {
-        peakLogBytes = std::max(peakLogBytes, host.log.ByteCount());
+        peakLogBytes = std::max(peakLogBytes, host.log.byteCount());
         peakLogLines = std::max(peakLogLines, host.log.Count());
-        const std::size_t buffered = listener.BufferedBytes();
+        const std::size_t buffered = listener.bufferedBytes();
         peakBuffered = std::max(peakBuffered, buffered);
         if (sent < 100 * MiB)
             peakWhileCommands = std::max(peakWhileCommands, buffered);
@@ -212,7 +212,7 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
     // command is logged cut short.
     EXPECT_EQ(peakLogLines, CaptureLimits::MaxLogLines + 1);
     EXPECT_LE(peakLogBytes, CaptureLimits::MaxLogBytes);
-    EXPECT_EQ(host.log.Line(host.log.Count() - 1),
+    EXPECT_EQ(host.log.line(host.log.Count() - 1),
               std::string(CaptureLimits::MaxLoggedClientBytes, 'Z') + "... (4096 bytes)");
 
     auto later = Greeted();

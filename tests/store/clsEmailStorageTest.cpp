@@ -120,7 +120,7 @@ TEST(clsEmailStorage, IdsOutliveRemovalsAndObserversHearEveryChange)
     for (const char* user : {"user", "", ""})
         store.StoreEmail("a", "b", "c", user);
     EXPECT_EQ(store.emailAuthUser(1), "user");
-    EXPECT_EQ(store.Budget().used(), 3 * 3 + 4u);
+    EXPECT_EQ(store.budget().used(), 3 * 3 + 4u);
     store.RemoveEmail(2);
     // The third message is now second; its id still names it, the removed id names nothing.
     EXPECT_EQ(store.positionOfId(3), 2);

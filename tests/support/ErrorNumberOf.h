@@ -8,7 +8,7 @@ template <class Call> int ErrorNumberOf(Call&& call)
     try {
         call();
     } catch (...) {
-        return AppError::FromCurrentException().Number();
+        return AppError::fromCurrentException().number();
     }
     return 0;
 }

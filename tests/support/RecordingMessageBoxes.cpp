@@ -1,6 +1,6 @@
 #include "RecordingMessageBoxes.h"
 
-MsgResult RecordingMessageBoxes::Show(const std::string& text, MsgButtons buttons, MsgIcon icon)
+MsgResult RecordingMessageBoxes::show(const std::string& text, MsgButtons buttons, MsgIcon icon)
 {
     m_boxes.push_back({text, buttons, icon});
     if (whileOpen)

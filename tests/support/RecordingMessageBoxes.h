@@ -16,10 +16,10 @@ public:
         MsgIcon icon;
     };
 
-    RecordingMessageBoxes() { SetMessageBoxService(this); }
-    ~RecordingMessageBoxes() override { SetMessageBoxService(nullptr); }
+    RecordingMessageBoxes() { setMessageBoxService(this); }
+    ~RecordingMessageBoxes() override { setMessageBoxService(nullptr); }
 
-    MsgResult Show(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
+    MsgResult show(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
 
     void Answer(MsgResult result) { m_answers.push_back(result); }
     const std::vector<Box>& Boxes() const { return m_boxes; }

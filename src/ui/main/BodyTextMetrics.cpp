@@ -15,7 +15,7 @@ std::int32_t Fixed64(qreal pixels)
 }
 } // namespace
 
-Latin1Metrics MetricsForFont(const QFont& font, Latin1Glyphs* glyphs)
+Latin1Metrics metricsForFont(const QFont& font, Latin1Glyphs* glyphs)
 {
     Latin1Metrics metrics;
     const QFontMetricsF fontMetrics(font);

@@ -63,12 +63,12 @@ void PaintLetter(QPainter& painter)
 
 } // namespace
 
-QIcon NoMailIcon()
+QIcon noMailIcon()
 {
     return Painted([](QPainter& painter) { PaintTray(painter); });
 }
 
-QIcon MailPresentIcon()
+QIcon mailPresentIcon()
 {
     return Painted([](QPainter& painter) {
         PaintLetter(painter);
@@ -76,12 +76,12 @@ QIcon MailPresentIcon()
     });
 }
 
-QIcon ProgramIcon()
+QIcon programIcon()
 {
-    return MailPresentIcon();
+    return mailPresentIcon();
 }
 
-QIcon TrayPicture(const QIcon& base, bool listening, std::size_t unread)
+QIcon trayPicture(const QIcon& base, bool listening, std::size_t unread)
 {
     QIcon icon;
     for (int size : {16, 32, 48}) {

@@ -15,7 +15,7 @@ constexpr const char* MessageListCaption = "Message list in message view";
 
 } // namespace
 
-void frmMain::BuildMessageMenus(QMenu* view)
+void frmMain::buildMessageMenus(QMenu* view)
 {
     QAction* action = view->addAction(fromLatin1(MessageViewCaption));
     action->setObjectName(QStringLiteral("mnuMessageView"));
@@ -27,7 +27,7 @@ void frmMain::BuildMessageMenus(QMenu* view)
     mnuMessageList->setChecked(true);
 }
 
-void frmMain::ConnectMessageWindow()
+void frmMain::connectMessageWindow()
 {
     connect(mnuMessageView, &QAction::triggered, this, &frmMain::mnuMessageView_Click);
     connect(mnuMessageList, &QAction::triggered, this, &frmMain::mnuMessageList_Click);
@@ -54,7 +54,7 @@ bool frmMain::messageWindowEvent(QObject* watched, QEvent* event)
 
 void frmMain::mnuMessageView_Click()
 {
-    Trapped("mnuMessageView_Click", [&] {
+    trapped("mnuMessageView_Click", [&] {
         if (!m_messageWindow) {
             m_messageWindow = std::make_unique<frmMessage>();
             connect(m_messageWindow.get(), &frmMessage::releaseRequested, this, &frmMain::releaseMessage);

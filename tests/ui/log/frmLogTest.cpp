@@ -32,7 +32,7 @@ protected:
 
 TEST_F(LogWindow, CloseBoxOnlyHidesAndClearEmpties)
 {
-    QSignalSpy unloaded(&window, &frmLog::Unloaded);
+    QSignalSpy unloaded(&window, &frmLog::unloaded);
     window.show();
     LBM_AddItem(LogSlot, "SMTP server started.");
     ASSERT_NE(window.windowHandle(), nullptr);
@@ -43,9 +43,9 @@ TEST_F(LogWindow, CloseBoxOnlyHidesAndClearEmpties)
     // Lines written meanwhile are there when it comes back.
     LBM_AddItem(LogSlot, "SMTP server stopped.");
     window.show();
-    EXPECT_EQ(list.LineCount(), 2);
+    EXPECT_EQ(list.lineCount(), 2);
     QTest::mouseClick(window.findChild<QPushButton*>("cmdClearLog"), Qt::LeftButton);
-    EXPECT_EQ(list.LineCount(), 0);
+    EXPECT_EQ(list.lineCount(), 0);
 }
 
 TEST(mdlListBoxMod, SlotsOutsideTheTable)
@@ -84,6 +84,6 @@ TEST(mdlListBoxMod, SlotsOutsideTheTable)
         LBM_Clear(slot);
         EXPECT_EQ(boxes.Texts(), (Texts{report + "LBM_Init", report + "LBM_AddItem", report + "LBM_Clear"}));
     }
-    ASSERT_EQ(list.LineCount(), 1);
-    EXPECT_EQ(list.Line(0), "kept");
+    ASSERT_EQ(list.lineCount(), 1);
+    EXPECT_EQ(list.line(0), "kept");
 }

@@ -17,7 +17,7 @@ protected:
     {
         Click(window, "mnuStartStop");
         auto client = std::make_unique<LoopbackClient>();
-        EXPECT_TRUE(client->Connect(window.Listener().ListeningPort()));
+        EXPECT_TRUE(client->Connect(window.listener().listeningPort()));
         EXPECT_EQ(client->ReadLine(), "220 Quellpost");
         return client;
     }

@@ -26,7 +26,7 @@ protected:
         Click(window, "mnuStartStop");
         const Texts refusal = boxes.Texts();
         boxes.Clear();
-        return window.Listening() ? std::string() : "port 25 on 127.0.0.1 cannot be bound: " + refusal.at(0);
+        return window.listening() ? std::string() : "port 25 on 127.0.0.1 cannot be bound: " + refusal.at(0);
     }
 
     // The log lines that start with the prefix, without it.
@@ -46,11 +46,11 @@ TEST_F(SelfTest, SucceedsAgainstItsOwnServerWhileASecondTestWaits)
 {
     if (std::string reason = StartOnPort25(); !reason.empty())
         GTEST_SKIP() << reason;
-    window.LogWindow().chkLogFull()->setChecked(true);
+    window.logWindow().chkLogFull()->setChecked(true);
     // The send's waits run events: a second test asked for meanwhile must not start.
     bool enabledDuringTest = true;
     QObject context;
-    QObject::connect(&window.EmailHandler(), &clsEmailHandler::Status, &context, [&](const std::string& status) {
+    QObject::connect(&window.emailHandler(), &clsEmailHandler::Status, &context, [&](const std::string& status) {
         if (status == "Sending message to server...") {
             enabledDuringTest = Control<QAction>(window, "mnuTestLogger")->isEnabled();
             Click(window, "mnuTestLogger");
@@ -69,10 +69,10 @@ TEST_F(SelfTest, SucceedsAgainstItsOwnServerWhileASecondTestWaits)
                                     ">> Subject: Quellpost test message"}),
                       Each(Not(ContainsRegex("[\r\n]")))));
 
-    ASSERT_EQ(window.EmailStorage().Count(), 1);
-    EXPECT_EQ(window.EmailStorage().EmailFrom(1), "<quellpost.sender@localhost>");
-    EXPECT_EQ(window.EmailStorage().EmailTo(1), "<quellpost.recipient@localhost>");
-    EXPECT_TRUE(window.EmailStorage().EmailBody(1).ends_with(
+    ASSERT_EQ(window.emailStorage().Count(), 1);
+    EXPECT_EQ(window.emailStorage().EmailFrom(1), "<quellpost.sender@localhost>");
+    EXPECT_EQ(window.emailStorage().EmailTo(1), "<quellpost.recipient@localhost>");
+    EXPECT_TRUE(window.emailStorage().EmailBody(1).ends_with(
         "\r\n\r\nThis is a test message.\r\nIf you see this message the Quellpost test was succesful.\r\n"));
 }
 
@@ -98,7 +98,7 @@ TEST_F(SelfTest, IdleServerAsksFirstCancelSendsNothingOkFails)
 // A failure the client ends without a report still ends the test with the failure box.
 TEST_F(SelfTest, Pop3AuthWithoutAPop3Port)
 {
-    window.EmailHandler().setPop3Port(0);
+    window.emailHandler().setPop3Port(0);
     Click(window, "mnuPop3Auth");
     Click(window, "mnuTestLogger");
     EXPECT_EQ(LogLines(window),
@@ -118,7 +118,7 @@ TEST_F(SelfTest, Pop3LoginAtARealServer)
         DovecotServer dovecot("Username", password);
         if (!dovecot.Failure().empty())
             GTEST_SKIP() << dovecot.Failure();
-        window.EmailHandler().setPop3Port(dovecot.Port());
+        window.emailHandler().setPop3Port(dovecot.Port());
         boxes.Clear();
         const std::size_t before = Lines("TestLogger: ").size();
         Click(window, "mnuTestLogger");
@@ -134,6 +134,6 @@ TEST_F(SelfTest, Pop3LoginAtARealServer)
                              "-ERR [AUTH] Authentication failed.\r\n", "Closing connection to server..."}));
             EXPECT_EQ(boxes.Texts(), Texts{FailureBoxText});
         }
-        EXPECT_EQ(window.EmailStorage().Count(), 1);
+        EXPECT_EQ(window.emailStorage().Count(), 1);
     }
 }

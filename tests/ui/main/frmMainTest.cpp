@@ -23,7 +23,7 @@ protected:
     void ExpectListening(bool listening)
     {
         EXPECT_EQ(Caption(window, "lblApplicationState"), listening ? "Listening for messages." : "Idle (inactive).");
-        EXPECT_EQ(window.Listening(), listening);
+        EXPECT_EQ(window.listening(), listening);
     }
 };
 
@@ -31,7 +31,7 @@ protected:
 
 TEST_F(MainWindow, PortInUseLeavesEverythingIdleThenStartStopStartLogsInOrder)
 {
-    ASSERT_TRUE(window.Loaded());
+    ASSERT_TRUE(window.loaded());
     ExpectListening(false);
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
@@ -60,9 +60,9 @@ TEST_F(MainWindow, CountsClientsLogsInDetailWhenCheckedAndQuitClosesThem)
 {
     auto leaving = Connected();
     LoopbackClient staying;
-    ASSERT_TRUE(staying.Connect(window.Listener().ListeningPort()));
+    ASSERT_TRUE(staying.Connect(window.listener().listeningPort()));
     ASSERT_TRUE(WaitFor([&] { return Caption(window, "lblActiveConnectionsNum") == "2"; }));
-    window.LogWindow().chkLogFull()->setChecked(true);
+    window.logWindow().chkLogFull()->setChecked(true);
     leaving->Close();
     ASSERT_TRUE(WaitFor([&] { return Caption(window, "lblActiveConnectionsNum") == "1"; }));
     EXPECT_EQ(LogLines(window).back(), "SMTPServer::Close, index 1: Socket has been closed.");
@@ -78,14 +78,14 @@ TEST_F(MainWindow, QuitFromABoxInsideASocketHandler)
 {
     boxes.whileOpen = [&] { Click(window, "mnuQuit"); };
     for (int i = 0; i < 32767; ++i)
-        window.EmailStorage().StoreEmail("a@b", "c@d", "x");
+        window.emailStorage().StoreEmail("a@b", "c@d", "x");
     auto client = Connected();
     client->Send("MAIL FROM:<a@b>\r\nRCPT TO:<c@d>\r\nDATA\r\nbody\r\n.\r\n");
     EXPECT_TRUE(client->WaitForClose());
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_TRUE(boxes.Boxes()[0].text.ends_with("Source: sckSMTPServer_DataArrival\rIndex: 1"));
     EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(window.EmailStorage().Count(), 0);
+    EXPECT_EQ(window.emailStorage().Count(), 0);
 }
 
 // Reports arriving inside a modal box's nested loop open boxes of their own, up to a few; then go to the log.
@@ -93,13 +93,13 @@ TEST_F(MainWindow, BoxesBeyondThreeGoToTheLog)
 {
     int burst = 250, deepest = 0;
     boxes.whileOpen = [&] {
-        deepest = std::max(deepest, OpenMessageBoxes());
+        deepest = std::max(deepest, openMessageBoxes());
         while (burst > 0) {
             --burst;
-            ReportFatal("sckSMTPServer_DataArrival", 3, AppError(ErrorNumber::Overflow, "Overflow"));
+            reportFatal("sckSMTPServer_DataArrival", 3, AppError(ErrorNumber::Overflow, "Overflow"));
         }
     };
-    MsgBox("Sending a test email did not succeed.\rView log window for details.", MsgButtons::Ok, MsgIcon::Exclamation);
+    msgBox("Sending a test email did not succeed.\rView log window for details.", MsgButtons::Ok, MsgIcon::Exclamation);
 
     EXPECT_EQ(boxes.Boxes().size(), 3u);
     EXPECT_EQ(deepest, MaxOpenMessageBoxes);
@@ -107,14 +107,14 @@ TEST_F(MainWindow, BoxesBeyondThreeGoToTheLog)
     ASSERT_EQ(lines.size(), 248u);
     for (const std::string& line : lines)
         EXPECT_EQ(line, "Fatal application error tracked: [6]: Overflow Source: sckSMTPServer_DataArrival Index: 3");
-    EXPECT_EQ(OpenMessageBoxes(), 0);
+    EXPECT_EQ(openMessageBoxes(), 0);
 }
 
 // The window comes before the command line is applied: its menu and log show what that did.
 TEST_F(MainWindow, TheModernDialogueFromTheCommandLineShowsInTheMenuAndTheLog)
 {
     CommandLineOptions options;
-    options.ModernSmtp = true;
+    options.modernSmtp = true;
     ASSERT_TRUE(setUpCapture(service, options).done);
     EXPECT_TRUE(Control<QAction>(window, "mnuModernSmtp")->isChecked());
     ASSERT_FALSE(LogLines(window).empty());
@@ -156,7 +156,7 @@ TEST_F(MainWindow, CaptionsTooltipsAndShortcutsAsDesigned)
     for (const QString& row : cases) {
         const QString name = row.section(u'=', 0, 0);
         QObject* object = nullptr;
-        for (QWidget* top : std::initializer_list<QWidget*>{&window, &window.LogWindow()})
+        for (QWidget* top : std::initializer_list<QWidget*>{&window, &window.logWindow()})
             if (!object)
                 object = top->objectName() == name ? top : top->findChild<QObject*>(name);
         ASSERT_NE(object, nullptr) << row.toStdString();

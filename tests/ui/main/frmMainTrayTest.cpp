@@ -34,7 +34,7 @@ class Tray : public WindowTest<> {
 protected:
     void SetUp() override
     {
-        window.SetDesktopNotifier(notifier);
+        window.setDesktopNotifier(notifier);
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     }
@@ -49,10 +49,10 @@ protected:
 
     bool SettledRead(std::size_t unread)
     {
-        return QTest::qWaitFor([&] { return window.UnreadCount() == unread; }, DeadlineMs);
+        return QTest::qWaitFor([&] { return window.unreadCount() == unread; }, DeadlineMs);
     }
 
-    clsEmailStorage& store() { return window.EmailStorage(); }
+    clsEmailStorage& store() { return window.emailStorage(); }
 
     RecordingNotifier notifier;
     QWidget other;
@@ -67,8 +67,8 @@ TEST_F(Tray, MessagesCountAsReadOnceShownInAWindowTheUserIsIn)
         store().StoreEmail(from, "to", "body");
     // The window jumped to each arrival while the user was elsewhere: nothing was looked at.
     QTest::qWait(300);
-    EXPECT_EQ(window.UnreadCount(), 3u);
-    EXPECT_EQ(window.TrayToolTip().toStdString(), "Quellpost \u2014 not listening \u2014 3 unread messages");
+    EXPECT_EQ(window.unreadCount(), 3u);
+    EXPECT_EQ(window.trayToolTip().toStdString(), "Quellpost \u2014 not listening \u2014 3 unread messages");
 
     // Coming back reads the one on show; stepping back reads the others.
     window.activateWindow();
@@ -83,13 +83,13 @@ TEST_F(Tray, MessagesCountAsReadOnceShownInAWindowTheUserIsIn)
     store().StoreEmail("d", "to", "body");
     GoBehind();
     QTest::qWait(300);
-    EXPECT_EQ(window.UnreadCount(), 2u);
+    EXPECT_EQ(window.unreadCount(), 2u);
     Click(window, "mnuMessageView");
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.MessageWindow()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.messageWindow()));
     ASSERT_TRUE(SettledRead(1));
     EXPECT_TRUE(store().emailRead(4));
     store().markEmailRead(store().emailId(1));
-    EXPECT_EQ(window.UnreadCount(), 0u);
+    EXPECT_EQ(window.unreadCount(), 0u);
     EXPECT_EQ(store().readCount(), 4u);
 }
 
@@ -113,12 +113,12 @@ TEST_F(Tray, MenusShareTheControlEntriesAndCloseStaysTheDefault)
     EXPECT_EQ(entries[4], Control<QAction>(window, "mnuQuit"));
 
     entries[1]->trigger();
-    EXPECT_TRUE(window.Listening());
+    EXPECT_TRUE(window.listening());
     EXPECT_EQ(entries[1]->text(), "Stop");
-    EXPECT_TRUE(window.TrayToolTip().contains(" listening"));
+    EXPECT_TRUE(window.trayToolTip().contains(" listening"));
     entries[2]->trigger();
-    ASSERT_NE(window.MessageWindow(), nullptr);
-    EXPECT_TRUE(window.MessageWindow()->isVisible());
+    ASSERT_NE(window.messageWindow(), nullptr);
+    EXPECT_TRUE(window.messageWindow()->isVisible());
 
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         // Without a tray, closing ends the program whatever the entry says: nothing would bring it back.
@@ -128,8 +128,8 @@ TEST_F(Tray, MenusShareTheControlEntriesAndCloseStaysTheDefault)
         EXPECT_EQ(store().Count(), 0);
         GTEST_SKIP() << "no system tray on this platform: the icon and closing to it are not shown";
     }
-    ASSERT_NE(window.TrayIcon(), nullptr);
-    EXPECT_EQ(window.TrayIcon()->toolTip(), window.TrayToolTip());
+    ASSERT_NE(window.trayIcon(), nullptr);
+    EXPECT_EQ(window.trayIcon()->toolTip(), window.trayToolTip());
     Click(window, "mnuKeepInTray");
     store().StoreEmail("a", "b", "c");
     window.close();
@@ -152,7 +152,7 @@ TEST_F(Tray, ABurstIsOneNoticeAndItsClickShowsTheMessageInBothWindows)
     for (int i = 0; i < 500; ++i)
         store().StoreEmail("env@x", "to", "Subject: burst\r\n\r\nx\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return notifier.notices.size() > 1; }, DeadlineMs));
-    EXPECT_FALSE(window.Notifications().pending());
+    EXPECT_FALSE(window.notifications().pending());
     ASSERT_EQ(notifier.notices.size(), 2u);
     EXPECT_EQ(notifier.notices[1].summary, "500 new messages");
     EXPECT_EQ(notifier.notices[1].body, "Newest: env@x \u2014 burst");
@@ -160,18 +160,18 @@ TEST_F(Tray, ABurstIsOneNoticeAndItsClickShowsTheMessageInBothWindows)
     // A click on the first notice shows its message, wherever the windows were.
     emit notifier.clicked(notifier.notices[0].messageId);
     EXPECT_EQ(window.CurrentMessage(), 1);
-    ASSERT_NE(window.MessageWindow(), nullptr);
-    EXPECT_EQ(window.MessageWindow()->shownId(), notifier.notices[0].messageId);
+    ASSERT_NE(window.messageWindow(), nullptr);
+    EXPECT_EQ(window.messageWindow()->shownId(), notifier.notices[0].messageId);
 
     // Silent while the main window is active, and when switched off.
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     store().StoreEmail("a", "b", "c");
-    EXPECT_FALSE(window.Notifications().pending());
+    EXPECT_FALSE(window.notifications().pending());
     GoBehind();
     Click(window, "mnuNotifications");
     store().StoreEmail("a", "b", "c");
-    EXPECT_FALSE(window.Notifications().pending());
+    EXPECT_FALSE(window.notifications().pending());
 }
 
 namespace {

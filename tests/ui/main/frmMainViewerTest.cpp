@@ -52,7 +52,7 @@ protected:
     void Store(std::initializer_list<const char*> senders)
     {
         for (const char* from : senders)
-            window.EmailStorage().StoreEmail(from, "to", "body");
+            window.emailStorage().StoreEmail(from, "to", "body");
     }
 
     // The caption, the selection in the focused message box and the boxes the button brought up.
@@ -69,7 +69,7 @@ protected:
             shown += " " + box->objectName().toStdString() + ":" + box->selectedText().toStdString() + "@"
                 + std::to_string(box->selectionStart());
         if (focus == Body())
-            shown += " txtMessageBody:" + Body()->SelectedText() + "@" + std::to_string(Body()->SelectionStart());
+            shown += " txtMessageBody:" + Body()->selectedText() + "@" + std::to_string(Body()->selectionStart());
         for (const std::string& boxText : boxes.Texts())
             shown += " / " + boxText;
         return shown;
@@ -87,11 +87,11 @@ using Search = Viewer;
 TEST_F(Viewer, StartsEmptyStepsWithoutWrapAroundAndJumpsToEachArrival)
 {
     EXPECT_EQ(Shown(), "Message: (n/a) 000 ");
-    EXPECT_TRUE(Body()->Text().empty());
+    EXPECT_TRUE(Body()->text().empty());
     Deliver("m1", "Subject: hi\r\n\r\nHello\r\n");
     EXPECT_EQ(Shown(), "Message: 1/1 010 <m1>");
     EXPECT_EQ(Control<QLineEdit>(window, "txtMessageTo")->text(), "<bob@example.com>");
-    EXPECT_EQ(Body()->Text(), "Subject: hi\r\n\r\nHello\r\n");
+    EXPECT_EQ(Body()->text(), "Subject: hi\r\n\r\nHello\r\n");
     for (const char* from : {"m2", "m3", "m4", "m5"})
         Deliver(from);
     EXPECT_EQ(Shown(), "Message: 5/5 110 <m5>");
@@ -118,14 +118,14 @@ TEST_F(Viewer, DeleteShowsTheMessageThatMovedIntoPlace)
     EXPECT_EQ(Step("cmdMessageDelete"), "Message: 1/1 010 <d>");
     EXPECT_EQ(Step("cmdMessageDelete"), "Message (n/a) 000 ");
     EXPECT_TRUE(Control<QLineEdit>(window, "txtMessageTo")->text().isEmpty());
-    EXPECT_TRUE(Body()->Text().empty());
-    EXPECT_EQ(window.EmailStorage().Count(), 0);
+    EXPECT_TRUE(Body()->text().empty());
+    EXPECT_EQ(window.emailStorage().Count(), 0);
     EXPECT_TRUE(boxes.Boxes().empty());
 
     // Without a message shown, "x" answers with a box. The store tells the window of every
     // message, whoever stores it: there is no storing behind the viewer's back.
     Step("cmdMessageDelete");
-    window.EmailStorage().StoreEmail("a", "b", "c");
+    window.emailStorage().StoreEmail("a", "b", "c");
     EXPECT_EQ(Shown(), "Message: 1/1 010 a");
     EXPECT_EQ(boxes.Texts(), Texts{"No messages available."});
 }
@@ -133,9 +133,9 @@ TEST_F(Viewer, DeleteShowsTheMessageThatMovedIntoPlace)
 // The category picks the field and the box selected; each keeps its own search; non-Latin-1 text finds nothing.
 TEST_F(Search, CategoriesPickTheFieldAndKeepTheirOwnSearch)
 {
-    window.EmailStorage().StoreEmail("bob", "team", "Subject: greeting\r\n\r\nsay hello\r\n");
-    window.EmailStorage().StoreEmail("bob", "solo", "price ? euro");
-    window.EmailStorage().StoreEmail("carl", "team", "body");
+    window.emailStorage().StoreEmail("bob", "team", "Subject: greeting\r\n\r\nsay hello\r\n");
+    window.emailStorage().StoreEmail("bob", "solo", "price ? euro");
+    window.emailStorage().StoreEmail("carl", "team", "body");
     struct Case {
         const char* button;
         const char* text;

@@ -137,7 +137,7 @@ protected:
         window.show();
         service.setListenAddress({"127.0.0.1", 0});
         Click(window, "mnuStartStop");
-        ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
+        ASSERT_TRUE(client.Connect(window.listener().listeningPort()));
         ASSERT_EQ(client.ReadLine(), "220 Quellpost");
         ASSERT_TRUE(web.listen(QHostAddress::LocalHost));
         // A slow server: the style sheet never comes, the picture does.
@@ -166,12 +166,12 @@ protected:
 
     template <class Widget> Widget* Shown(const char* name) // null for a name gone: the test crashes
     {
-        return window.MessageWindow()->findChild<Widget*>(QString::fromLatin1(name));
+        return window.messageWindow()->findChild<Widget*>(QString::fromLatin1(name));
     }
     // Subject, header sender, envelope sender and recipients; or what the empty window says.
     std::string Summary()
     {
-        if (!window.MessageWindow()->isVisible())
+        if (!window.messageWindow()->isVisible())
             return "hidden";
         if (Shown<QStackedWidget>("pages")->currentWidget() == Shown<QLabel>("lblNoMessage"))
             return Shown<QLabel>("lblNoMessage")->text().toStdString();
@@ -222,7 +222,7 @@ TEST_F(MessageWindow, FollowsTheMainWindowThroughSteppingAndDeletion)
         {[&] { QTest::keyClick(Control<QWidget>(window, "txtMessageBody"), Qt::Key_Return); },
          "three | Jürgen <juergen@example.com> | <bounce-7@mailer.example.com>" + envelope},
         {[&] { Press(window, "cmdMessagePrev"); }, "two | a@example.com | <b@example.com>" + envelope},
-        {[&] { window.MessageWindow()->close(); }, "hidden"},
+        {[&] { window.messageWindow()->close(); }, "hidden"},
         {[&] { Press(window, "cmdMessagePrev"); }, "hidden"},
         {[&] { QTest::mouseDClick(Control<MessageBodyView>(window, "txtMessageBody")->viewport(), Qt::LeftButton); },
          "Grüße | a@example.com | <bounce-7@mailer.example.com>" + envelope},
@@ -230,7 +230,7 @@ TEST_F(MessageWindow, FollowsTheMainWindowThroughSteppingAndDeletion)
         {[&] { Press(window, "cmdMessageNext"); },
          "three | Jürgen <juergen@example.com> | <bounce-7@mailer.example.com>" + envelope},
         {[&] { Press(window, "cmdMessageDelete"); }, "two | a@example.com | <b@example.com>" + envelope},
-        {[&] { window.MessageWindow()->close(); }, "hidden"},
+        {[&] { window.messageWindow()->close(); }, "hidden"},
         {[&] { Press(window, "cmdMessageDelete"); }, "hidden"},
         {[&] { Click(window, "mnuMessageView"); }, "No message on show."},
     };
@@ -297,7 +297,7 @@ TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
     EXPECT_EQ(QFileInfo(desk.opened[0].toLocalFile()).fileName(), QStringLiteral("Rechnung März.pdf"));
     EXPECT_EQ(Contents(desk.opened[0].toLocalFile()), attachmentBytes());
 
-    clsEmailStorage& store = window.EmailStorage();
+    clsEmailStorage& store = window.emailStorage();
     Click(window, "mnuMessageSaveAs");
     Click(window, "mnuMessagesSaveAll");
     Click(window, "mnuMessagesSaveAll"); // cancelled: nothing written
@@ -333,7 +333,7 @@ TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
 // when it opened, or nothing, and one box says why.
 TEST_F(MessageWindow, EachSaveWritesWhatWasChosenBeforeItsDialog)
 {
-    clsEmailStorage& store = window.EmailStorage();
+    clsEmailStorage& store = window.emailStorage();
     const std::function<void()> attachment = [&] { Shown<QPushButton>("cmdAttachmentSaveAs")->click(); },
                                 message = [&] { Click(window, "mnuMessageSaveAs"); },
                                 all = [&] { Click(window, "mnuMessagesSaveAll"); },
@@ -357,7 +357,7 @@ TEST_F(MessageWindow, EachSaveWritesWhatWasChosenBeforeItsDialog)
     Click(window, "mnuMessageView");
     // As read: no Date says so, a multipart is as large as what it holds, the type column fits.
     EXPECT_EQ(Shown<QLabel>("lblHeaderDate")->text(), "(none)");
-    const std::vector<Mime::Part>& parts = window.MessageWindow()->message()->root.children;
+    const std::vector<Mime::Part>& parts = window.messageWindow()->message()->root.children;
     auto* tree = Shown<QTreeWidget>("treeStructure");
     EXPECT_EQ(tree->topLevelItem(0)->text(3), QLocale().formattedDataSize(qint64(parts.at(0).size + parts.at(1).size)));
     EXPECT_GE(tree->columnWidth(0), tree->fontMetrics().horizontalAdvance(QString::fromLatin1(WordType)));
