@@ -73,7 +73,7 @@ double arrivals(int count, bool list)
         trigger(window, "mnuMessageList");
     trigger(window, "mnuMessageView");
     QApplication::processEvents();
-    clsEmailStorage& store = window.EmailStorage();
+    clsEmailStorage& store = window.emailStorage();
     const double start = threadCpuMs();
     for (int i = 0; i < count; ++i) {
         store.StoreEmail("<a@shop.example>", "<b@example.com>", mail(i));

@@ -79,7 +79,7 @@ void frmMain::followMessage()
 
 void frmMain::mnuMessageList_Click()
 {
-    Trapped("mnuMessageList_Click", [&] {
+    trapped("mnuMessageList_Click", [&] {
         if (m_messageWindow)
             m_messageWindow->setListShown(mnuMessageList->isChecked());
     });
@@ -87,7 +87,7 @@ void frmMain::mnuMessageList_Click()
 
 void frmMain::showChosenMessage(quint64 id)
 {
-    Trapped("showChosenMessage", [&] {
+    trapped("showChosenMessage", [&] {
         // Chosen by id: the row's position may have moved since the list showed it.
         if (const std::int16_t position = m_store->positionOfId(id); position != 0) {
             m_currentMessage = position;

@@ -54,7 +54,7 @@ InboxListModel::InboxListModel(clsEmailStorage& store, QObject* parent)
     m_rows.reset(std::move(rows));
     m_reading.setInterval(0);
     connect(&m_reading, &QTimer::timeout, this,
-            [this] { Trapped("InboxListModel::readFactsSlice", [&] { readFactsSlice(); }); });
+            [this] { trapped("InboxListModel::readFactsSlice", [&] { readFactsSlice(); }); });
     m_store.addObserver(this);
 }
 
@@ -256,7 +256,7 @@ QModelIndex InboxListModel::indexOfId(quint64 id) const
 
 void InboxListModel::emailStored(std::int16_t position)
 {
-    Trapped("InboxListModel::emailStored", [&] {
+    trapped("InboxListModel::emailStored", [&] {
         m_facts.emplace_back();
         auto row = listed(position);
         if (!row)
@@ -270,7 +270,7 @@ void InboxListModel::emailStored(std::int16_t position)
 
 void InboxListModel::emailRemoved(std::int16_t position, std::uint64_t id)
 {
-    Trapped("InboxListModel::emailRemoved", [&] {
+    trapped("InboxListModel::emailRemoved", [&] {
         if (position >= 1 && std::size_t(position) <= m_facts.size()) {
             m_facts.erase(m_facts.begin() + (position - 1));
             if (std::size_t(position) <= m_factsRead)

@@ -181,7 +181,7 @@ void frmMessage::lstMessages_CurrentChanged()
 {
     if (m_selectingShown)
         return;
-    Trapped("lstMessages_CurrentChanged", [&] {
+    trapped("lstMessages_CurrentChanged", [&] {
         const quint64 id = m_listModel->idAt(lstMessages->currentIndex().row());
         if (id != 0 && id != shownId())
             emit messageChosen(id);
@@ -190,7 +190,7 @@ void frmMessage::lstMessages_CurrentChanged()
 
 void frmMessage::txtListFilter_Change()
 {
-    Trapped("txtListFilter_Change", [&] {
+    trapped("txtListFilter_Change", [&] {
         if (!m_listModel)
             return;
         const QString error = m_listModel->setFilter(txtListFilter->text());

@@ -397,7 +397,7 @@ TEST_F(MessageWindow, ListAndMainWindowFollowEachOther)
         return found.isEmpty() ? QModelIndex() : found.front();
     };
     const auto selected = [&] {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !window.MessageWindow()->listModel()->waiting(); }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window.messageWindow()->listModel()->waiting(); }, 5000));
         const QModelIndexList rows = list->selectionModel()->selectedRows(1);
         return rows.size() == 1 ? rows.front().data().toString().toStdString() : "none";
     };
@@ -412,7 +412,7 @@ TEST_F(MessageWindow, ListAndMainWindowFollowEachOther)
         {[] {}, "Message: 3/3", "three"},
         {[&] { click("one"); }, "Message: 1/3", "one"},                    // the list moves both windows
         {[&] { Press(window, "cmdMessageNext"); }, "Message: 2/3", "two"}, // the main window moves the row
-        {[&] { window.EmailStorage().RemoveEmail(3); }, "Message: 2/2", "two"},
+        {[&] { window.emailStorage().RemoveEmail(3); }, "Message: 2/2", "two"},
         {[&] { Deliver(plainMail("four")); }, "Message: 3/3", "four"}, // an arrival is shown in both
         {[&] { QTest::keyClicks(Shown<QLineEdit>("txtListFilter"), "subject:t"); }, "Message: 3/3", "none"},
         {[&] { click("two"); }, "Message: 2/3", "two"},
@@ -428,7 +428,7 @@ TEST_F(MessageWindow, ListAndMainWindowFollowEachOther)
     }
     // A query that cannot be read says so and changes nothing.
     Shown<QLineEdit>("txtListFilter")->setText(QStringLiteral("before:someday"));
-    EXPECT_TRUE(Shown<QLabel>("lblListFilterError")->isVisibleTo(window.MessageWindow()));
+    EXPECT_TRUE(Shown<QLabel>("lblListFilterError")->isVisibleTo(window.messageWindow()));
     EXPECT_EQ(list->model()->rowCount(), 3);
 
     // A save acts on the row picked before its dialog, though mail arrives while it is open.
@@ -440,10 +440,10 @@ TEST_F(MessageWindow, ListAndMainWindowFollowEachOther)
     EXPECT_EQ(selected(), "five");
 
     // Hidden, the list leaves the message its room and the window its behaviour.
-    const int width = window.MessageWindow()->width();
+    const int width = window.messageWindow()->width();
     Click(window, "mnuMessageList");
-    EXPECT_FALSE(Shown<QWidget>("listPane")->isVisibleTo(window.MessageWindow()));
-    EXPECT_LT(window.MessageWindow()->width(), width);
+    EXPECT_FALSE(Shown<QWidget>("listPane")->isVisibleTo(window.messageWindow()));
+    EXPECT_LT(window.messageWindow()->width(), width);
     Press(window, "cmdMessagePrev");
     EXPECT_EQ(Summary().substr(0, 4), "four");
     EXPECT_TRUE(boxes.Boxes().empty());
