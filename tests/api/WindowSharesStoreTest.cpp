@@ -57,15 +57,15 @@ TEST(WindowSharesStore, DeletionsThroughTheApiKeepTheWindowsPositionValid)
         api.listen(QHostAddress::LocalHost, 0);
         for (const char* sender : {"a@x", "b@x", "c@x", "d@x"})
             window.emailStorage().StoreEmail(sender, "r@x", "Subject: s\r\n\r\nbody\r\n");
-        Control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QString::fromLatin1(c.shown));
-        Press(window, "cmdMessagesFind");
-        ASSERT_EQ(Control<QLineEdit>(window, "txtMessageFrom")->text().toStdString(), c.shown);
+        control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QString::fromLatin1(c.shown));
+        press(window, "cmdMessagesFind");
+        ASSERT_EQ(control<QLineEdit>(window, "txtMessageFrom")->text().toStdString(), c.shown);
 
         ASSERT_EQ(deleteThroughApi(api.port(), c.body), 200);
         EXPECT_EQ(window.CurrentMessage(), c.current);
-        EXPECT_EQ(Caption(window, "lblMessage").toStdString(), c.caption);
-        EXPECT_EQ(Control<QLineEdit>(window, "txtMessageFrom")->text().toStdString(), c.from);
-        EXPECT_TRUE(boxes.Boxes().empty());
+        EXPECT_EQ(caption(window, "lblMessage").toStdString(), c.caption);
+        EXPECT_EQ(control<QLineEdit>(window, "txtMessageFrom")->text().toStdString(), c.from);
+        EXPECT_TRUE(boxes.boxes().empty());
     }
 }
 

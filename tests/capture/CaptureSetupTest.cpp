@@ -57,7 +57,7 @@ TEST(CaptureSetup, ErrorsAreReturnedWithTheExitCode)
         EXPECT_TRUE(setup.error.starts_with(c.out)) << setup.error;
         EXPECT_TRUE(setup.warnings.empty());
         EXPECT_EQ(service.api() != nullptr, setup.done && c.options.http.has_value());
-        EXPECT_TRUE(boxes.Boxes().empty());
+        EXPECT_TRUE(boxes.boxes().empty());
     }
 }
 
@@ -94,5 +94,5 @@ TEST(CaptureSetup, ListenerBudgetAndModernDialogueAsAsked)
     EXPECT_FALSE(service.listening());
     EXPECT_EQ(Texts(logged.end() - 3, logged.end()),
               (Texts{"SMTP server started.", "Shutting down all WinSock connections.", "SMTP server stopped."}));
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.boxes().empty());
 }

@@ -72,7 +72,7 @@ struct ScriptedPeer {
                 ::close(fd);
     }
     // The echo socket was taken; Ping closes it.
-    bool Opened() const { return fds[0] < 0; }
+    bool opened() const { return fds[0] < 0; }
 
     int fds[2]{-1, -1};
     std::future<std::string> request; // what the far end received
@@ -87,7 +87,7 @@ TEST(Ping, UnusableInputOrNoSocketFailsBeforeSending)
     for (const char* address : {"localhost", "", "255.255.255.255", "1.2.3.4.5", "127.0.0.256"}) {
         EXPECT_EQ(mdlPing::Ping(address, "Ping!", reply, 1000), mdlPing::StatusBadAddress) << address;
     }
-    EXPECT_FALSE(peer.Opened());
+    EXPECT_FALSE(peer.opened());
 
     // No ICMP socket to be had is a failure, not an answer. The peer restores the opener.
     mdlPing::setEchoSocketOpener(

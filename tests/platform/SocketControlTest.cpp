@@ -117,8 +117,8 @@ TEST_F(Loopback, PeerCloseGivesRemainingDataThenCloseAndOwnCloseIsSilent)
 TEST(SocketControl, MisuseThrowsAndARefusedPortIsExplained)
 {
     SocketControl c;
-    EXPECT_EQ(ErrorNumberOf([&] { c.SendData("x"); }), ErrorNumber::SocketWrongState) << "send while closed";
-    EXPECT_EQ(ErrorNumberOf([&] { connectTo(c, "127.0.0.1", 0); }), ErrorNumber::InvalidArgument) << "port 0";
+    EXPECT_EQ(errorNumberOf([&] { c.SendData("x"); }), ErrorNumber::SocketWrongState) << "send while closed";
+    EXPECT_EQ(errorNumberOf([&] { connectTo(c, "127.0.0.1", 0); }), ErrorNumber::InvalidArgument) << "port 0";
     // Running as root here, so the refusal of a privileged port can only be shown through its text.
     EXPECT_EQ(
         listenError(QAbstractSocket::SocketAccessError, 25, "Permission denied").description(),
@@ -155,10 +155,10 @@ TEST(SocketArray, LoadsAndUnloadsElementsByIndex)
     EXPECT_EQ(array.indexes(), (std::vector<int>{0, 1, 3}));
     EXPECT_EQ(array.Element(1).localAddress(), QHostAddress(QHostAddress::LocalHost));
 
-    EXPECT_EQ(ErrorNumberOf([&] { array.Load(1); }), ErrorNumber::InvalidArgument) << "in use";
-    EXPECT_EQ(ErrorNumberOf([&] { array.Load(32768); }), ErrorNumber::SubscriptOutOfRange);
-    EXPECT_EQ(ErrorNumberOf([&] { array.Unload(0); }), ErrorNumber::InvalidArgument) << "the listener";
-    EXPECT_EQ(ErrorNumberOf([&] { array.Element(2); }), ErrorNumber::SubscriptOutOfRange) << "missing";
+    EXPECT_EQ(errorNumberOf([&] { array.Load(1); }), ErrorNumber::InvalidArgument) << "in use";
+    EXPECT_EQ(errorNumberOf([&] { array.Load(32768); }), ErrorNumber::SubscriptOutOfRange);
+    EXPECT_EQ(errorNumberOf([&] { array.Unload(0); }), ErrorNumber::InvalidArgument) << "the listener";
+    EXPECT_EQ(errorNumberOf([&] { array.Element(2); }), ErrorNumber::SubscriptOutOfRange) << "missing";
     array.Load(32767);
     array.Unload(3);
     EXPECT_EQ(array.indexes(), (std::vector<int>{0, 1, 32767}));

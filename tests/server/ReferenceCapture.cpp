@@ -3,7 +3,7 @@
 #include "CaptureLimits.h"
 #include "Latin1Text.h"
 
-std::vector<std::string> ExpectedBodies(std::string_view stream)
+std::vector<std::string> expectedBodies(std::string_view stream)
 {
     std::vector<std::string> bodies;
     bool inData = false;

@@ -19,7 +19,7 @@ TEST(SmtpSession, BlocksCutAnywhereGiveTheSameMessages)
     stream += std::string(5000, 'L') + "\r\n"; // an over-long command line
     stream += "DATA\r\nline\r\n\r\n..\r\nQUIT\r\nlone\rCR and\nLF\r\n.\r\n";
     stream += "NOOP\r\n.\r\nDATA\r\n" + std::string(3000, 'w') + "\r\n.\r\nQUIT\r\nDATA\r\nunfinished";
-    const Texts expected = ExpectedBodies(stream);
+    const Texts expected = expectedBodies(stream);
     ASSERT_EQ(expected.size(), 3u);
     EXPECT_EQ(expected[0], ".stuffed\r\n");
     for (unsigned seed = 0; seed < 300; ++seed) {

@@ -50,8 +50,8 @@ TEST(clsEmailStorage, StoreReadAndRemoveByPosition)
     EXPECT_EQ(store.EmailFrom(1) + "|" + store.EmailTo(2) + "|" + store.EmailBody(2), "|a|a");
     // A position below 1 names no message: an error, and nothing changes.
     for (int16_t index : {int16_t{0}, int16_t{-32768}}) {
-        EXPECT_EQ(ErrorNumberOf([&] { store.RemoveEmail(index); }), ErrorNumber::SubscriptOutOfRange) << index;
-        EXPECT_EQ(ErrorNumberOf([&] { store.EmailFrom(index); }), ErrorNumber::SubscriptOutOfRange) << index;
+        EXPECT_EQ(errorNumberOf([&] { store.RemoveEmail(index); }), ErrorNumber::SubscriptOutOfRange) << index;
+        EXPECT_EQ(errorNumberOf([&] { store.EmailFrom(index); }), ErrorNumber::SubscriptOutOfRange) << index;
     }
     EXPECT_EQ(store.Count(), 2);
 }
@@ -101,7 +101,7 @@ TEST(clsEmailStorage, FindNextAfterAHitAtTheLastPosition)
         store.StoreEmail("f", "t", "b");
     EXPECT_EQ(store.StoreEmail("last", "last", "last"), 32'767);
     EXPECT_EQ(store.FindFirstEmailFrom("last"), 32'767);
-    EXPECT_EQ(ErrorNumberOf([&] { store.FindNextEmailFrom(); }), ErrorNumber::Overflow);
+    EXPECT_EQ(errorNumberOf([&] { store.FindNextEmailFrom(); }), ErrorNumber::Overflow);
 }
 
 TEST(clsEmailStorage, IdsOutliveRemovalsAndObserversHearEveryChange)

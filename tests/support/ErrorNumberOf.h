@@ -3,7 +3,7 @@
 #include "AppError.h"
 
 // The number the error report would show for what the call throws; 0 when it returns.
-template <class Call> int ErrorNumberOf(Call&& call)
+template <class Call> int errorNumberOf(Call&& call)
 {
     try {
         call();

@@ -12,7 +12,7 @@ MsgResult RecordingMessageBoxes::show(const std::string& text, MsgButtons button
     return answer;
 }
 
-std::vector<std::string> RecordingMessageBoxes::Texts() const
+std::vector<std::string> RecordingMessageBoxes::texts() const
 {
     std::vector<std::string> texts;
     for (const Box& box : m_boxes)

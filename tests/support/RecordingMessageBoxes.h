@@ -21,9 +21,9 @@ public:
 
     MsgResult show(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
 
-    void Answer(MsgResult result) { m_answers.push_back(result); }
-    const std::vector<Box>& Boxes() const { return m_boxes; }
-    std::vector<std::string> Texts() const;
+    void answer(MsgResult result) { m_answers.push_back(result); }
+    const std::vector<Box>& boxes() const { return m_boxes; }
+    std::vector<std::string> texts() const;
     void Clear() { m_boxes.clear(); }
     // Runs while each box is open, after it was recorded: what the user does meanwhile.
     std::function<void()> whileOpen;

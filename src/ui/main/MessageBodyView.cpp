@@ -216,16 +216,16 @@ int MessageBodyView::visibleLines() const
 
 void MessageBodyView::updateScrollRanges()
 {
-    constexpr std::int64_t maxInt = std::numeric_limits<int>::max();
+    constexpr std::int64_t MaxInt = std::numeric_limits<int>::max();
     const int lines = visibleLines();
     const std::int64_t hiddenLines = std::int64_t(lineCount()) - lines;
-    verticalScrollBar()->setRange(0, int(std::clamp<std::int64_t>(hiddenLines, 0, maxInt)));
+    verticalScrollBar()->setRange(0, int(std::clamp<std::int64_t>(hiddenLines, 0, MaxInt)));
     verticalScrollBar()->setPageStep(lines);
     verticalScrollBar()->setSingleStep(1);
 
     const std::int64_t contentWidth = (m_body.widest() + 63) / 64 + LeftMargin + RightMargin;
     const int viewWidth = viewport()->width();
-    horizontalScrollBar()->setRange(0, int(std::clamp<std::int64_t>(contentWidth - viewWidth, 0, maxInt)));
+    horizontalScrollBar()->setRange(0, int(std::clamp<std::int64_t>(contentWidth - viewWidth, 0, MaxInt)));
     horizontalScrollBar()->setPageStep(std::max(1, viewWidth));
     horizontalScrollBar()->setSingleStep(HorizontalStep);
 }
@@ -404,7 +404,7 @@ void MessageBodyView::keyPressEvent(QKeyEvent* event)
         QKeySequence::StandardKey select;
         Motion motion;
     };
-    static constexpr Binding bindings[] = {
+    static constexpr Binding Bindings[] = {
         {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, Motion::NextChar},
         {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, Motion::PreviousChar},
         {QKeySequence::MoveToNextWord, QKeySequence::SelectNextWord, Motion::NextWord},
@@ -418,7 +418,7 @@ void MessageBodyView::keyPressEvent(QKeyEvent* event)
         {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, Motion::StartOfText},
         {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, Motion::EndOfText},
     };
-    for (const Binding& binding : bindings) {
+    for (const Binding& binding : Bindings) {
         const bool move = event->matches(binding.move);
         if (!move && !event->matches(binding.select))
             continue;

@@ -3,7 +3,7 @@
 #include "LogListBox.h"
 #include "frmLog.h"
 
-std::vector<std::string> LogLines(frmMain& window)
+std::vector<std::string> logLines(frmMain& window)
 {
     std::vector<std::string> lines;
     LogListBox* list = window.logWindow().lstLog();

@@ -18,8 +18,8 @@ protected:
         view.setFocus();
     }
 
-    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(&view, key, modifiers); }
-    QPoint LinePoint(int line, int x) const { return QPoint(x, line * view.metrics().lineHeight + 2); }
+    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(&view, key, modifiers); }
+    QPoint linePoint(int line, int x) const { return QPoint(x, line * view.metrics().lineHeight + 2); }
 
     MessageBodyView view;
 };
@@ -49,7 +49,7 @@ TEST_F(BodyView, KeyboardMovesOverLineBreaksSelectsAndCopies)
         {Qt::Key_A, Qt::ControlModifier, "ab\r\ncd\nef"},
     };
     for (const Step& step : steps) {
-        Key(step.key, step.modifiers);
+        key(step.key, step.modifiers);
         EXPECT_EQ(view.selectedText(), step.selected)
             << QKeySequence(step.key | step.modifiers).toString().toStdString();
     }
@@ -57,7 +57,7 @@ TEST_F(BodyView, KeyboardMovesOverLineBreaksSelectsAndCopies)
 
     // Read-only: typing changes nothing.
     QTest::keyClicks(&view, "typed");
-    Key(Qt::Key_Backspace);
+    key(Qt::Key_Backspace);
     EXPECT_EQ(view.text(), "ab\r\ncd\nef");
 }
 
@@ -79,13 +79,13 @@ TEST_F(BodyView, MouseSelectsByDragAndByWordAndTheSelectionIsPainted)
 {
     view.setText("first line\r\nsecond line\r\n");
     const QImage unselected = view.viewport()->grab().toImage();
-    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, LinePoint(0, 0));
-    QTest::mouseMove(view.viewport(), LinePoint(1, 190));
-    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, LinePoint(1, 190));
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, linePoint(0, 0));
+    QTest::mouseMove(view.viewport(), linePoint(1, 190));
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, linePoint(1, 190));
     EXPECT_EQ(view.selectedText(), "first line\r\nsecond line");
     EXPECT_NE(view.viewport()->grab().toImage(), unselected);
 
-    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, LinePoint(1, 3));
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, linePoint(1, 3));
     EXPECT_EQ(view.selectedText(), "second");
 }
 

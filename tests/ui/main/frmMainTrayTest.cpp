@@ -40,14 +40,14 @@ protected:
     }
 
     // Another program's window comes in front: the main window is no longer active.
-    void GoBehind()
+    void goBehind()
     {
         other.show();
         other.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     }
 
-    bool SettledRead(std::size_t unread)
+    bool settledRead(std::size_t unread)
     {
         return QTest::qWaitFor([&] { return window.unreadCount() == unread; }, DeadlineMs);
     }
@@ -62,7 +62,7 @@ protected:
 
 TEST_F(Tray, MessagesCountAsReadOnceShownInAWindowTheUserIsIn)
 {
-    GoBehind();
+    goBehind();
     for (const char* from : {"a", "b", "c"})
         store().StoreEmail(from, "to", "body");
     // The window jumped to each arrival while the user was elsewhere: nothing was looked at.
@@ -73,20 +73,20 @@ TEST_F(Tray, MessagesCountAsReadOnceShownInAWindowTheUserIsIn)
     // Coming back reads the one on show; stepping back reads the others.
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    ASSERT_TRUE(SettledRead(2));
+    ASSERT_TRUE(settledRead(2));
     EXPECT_TRUE(store().emailRead(3));
-    Press(window, "cmdMessagePrev");
-    ASSERT_TRUE(SettledRead(1));
+    press(window, "cmdMessagePrev");
+    ASSERT_TRUE(settledRead(1));
     EXPECT_FALSE(store().emailRead(1));
 
     // The message window reads what it shows, and the API's reading counts as well.
     store().StoreEmail("d", "to", "body");
-    GoBehind();
+    goBehind();
     QTest::qWait(300);
     EXPECT_EQ(window.unreadCount(), 2u);
-    Click(window, "mnuMessageView");
+    click(window, "mnuMessageView");
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.messageWindow()));
-    ASSERT_TRUE(SettledRead(1));
+    ASSERT_TRUE(settledRead(1));
     EXPECT_TRUE(store().emailRead(4));
     store().markEmailRead(store().emailId(1));
     EXPECT_EQ(window.unreadCount(), 0u);
@@ -95,22 +95,22 @@ TEST_F(Tray, MessagesCountAsReadOnceShownInAWindowTheUserIsIn)
 
 TEST_F(Tray, MenusShareTheControlEntriesAndCloseStaysTheDefault)
 {
-    auto* view = Control<QMenu>(window, "mnuView");
+    auto* view = control<QMenu>(window, "mnuView");
     QStringList names;
     for (QAction* action : view->actions())
         names << action->objectName();
     EXPECT_EQ(names.mid(0, 2), (QStringList{"mnuLog", "mnuMessageView"}));
     EXPECT_TRUE(names.contains("mnuTrayIcon"));
-    EXPECT_FALSE(Control<QAction>(window, "mnuKeepInTray")->isChecked());
-    EXPECT_TRUE(Control<QAction>(window, "mnuNotifications")->isChecked());
+    EXPECT_FALSE(control<QAction>(window, "mnuKeepInTray")->isChecked());
+    EXPECT_TRUE(control<QAction>(window, "mnuNotifications")->isChecked());
 
-    auto* trayMenu = Control<QMenu>(window, "mnuTray");
+    auto* trayMenu = control<QMenu>(window, "mnuTray");
     const QList<QAction*> entries = trayMenu->actions();
     ASSERT_EQ(entries.size(), 5);
     EXPECT_EQ(entries[0]->text(), "Show");
-    EXPECT_EQ(entries[1], Control<QAction>(window, "mnuStartStop"));
+    EXPECT_EQ(entries[1], control<QAction>(window, "mnuStartStop"));
     EXPECT_EQ(entries[2]->text(), "Open message window");
-    EXPECT_EQ(entries[4], Control<QAction>(window, "mnuQuit"));
+    EXPECT_EQ(entries[4], control<QAction>(window, "mnuQuit"));
 
     entries[1]->trigger();
     EXPECT_TRUE(window.listening());
@@ -122,7 +122,7 @@ TEST_F(Tray, MenusShareTheControlEntriesAndCloseStaysTheDefault)
 
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         // Without a tray, closing ends the program whatever the entry says: nothing would bring it back.
-        Click(window, "mnuKeepInTray");
+        click(window, "mnuKeepInTray");
         store().StoreEmail("a", "b", "c");
         window.close();
         EXPECT_EQ(store().Count(), 0);
@@ -130,7 +130,7 @@ TEST_F(Tray, MenusShareTheControlEntriesAndCloseStaysTheDefault)
     }
     ASSERT_NE(window.trayIcon(), nullptr);
     EXPECT_EQ(window.trayIcon()->toolTip(), window.trayToolTip());
-    Click(window, "mnuKeepInTray");
+    click(window, "mnuKeepInTray");
     store().StoreEmail("a", "b", "c");
     window.close();
     EXPECT_FALSE(window.isVisible());
@@ -141,7 +141,7 @@ TEST_F(Tray, MenusShareTheControlEntriesAndCloseStaysTheDefault)
 
 TEST_F(Tray, ABurstIsOneNoticeAndItsClickShowsTheMessageInBothWindows)
 {
-    GoBehind();
+    goBehind();
     store().StoreEmail(
         "env@x", "to",
         "From: =?UTF-8?B?SsO2cmc=?= <j@example.org>\r\nSubject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\n\r\nhi\r\n");
@@ -168,8 +168,8 @@ TEST_F(Tray, ABurstIsOneNoticeAndItsClickShowsTheMessageInBothWindows)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     store().StoreEmail("a", "b", "c");
     EXPECT_FALSE(window.notifications().pending());
-    GoBehind();
-    Click(window, "mnuNotifications");
+    goBehind();
+    click(window, "mnuNotifications");
     store().StoreEmail("a", "b", "c");
     EXPECT_FALSE(window.notifications().pending());
 }
@@ -177,7 +177,7 @@ TEST_F(Tray, ABurstIsOneNoticeAndItsClickShowsTheMessageInBothWindows)
 namespace {
 
 // What dunst holds: shown, waiting and already in its history.
-int DaemonNotices()
+int daemonNotices()
 {
     int total = 0;
     for (const char* property : {"displayedLength", "waitingLength", "historyLength"}) {
@@ -207,8 +207,8 @@ TEST(RealService, ABurstReachesTheDesktopAsOneNotice)
     MailNotifications notifications(store, notifier, [] { return false; });
     for (int i = 0; i < 500; ++i)
         store.StoreEmail("a@b.c", "d@e.f", "Subject: burst\r\n\r\nx\r\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return DaemonNotices() >= 1; }, DeadlineMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return daemonNotices() >= 1; }, DeadlineMs));
     // Nothing more is waiting to be told, so nothing more can come.
     EXPECT_FALSE(notifications.pending());
-    EXPECT_EQ(DaemonNotices(), 1);
+    EXPECT_EQ(daemonNotices(), 1);
 }
