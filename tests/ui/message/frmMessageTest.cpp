@@ -388,9 +388,9 @@ TEST_F(MessageWindow, EachSaveWritesWhatWasChosenBeforeItsDialog)
 TEST_F(MessageWindow, ListAndMainWindowFollowEachOther)
 {
     for (const char* subject : {"one", "two", "three"})
-        Deliver(plainMail(subject));
-    Click(window, "mnuMessageView");
-    auto* list = Shown<QTableView>("lstMessages");
+        deliver(plainMail(subject));
+    click(window, "mnuMessageView");
+    auto* list = shown<QTableView>("lstMessages");
     const auto row = [&](const char* subject) {
         const auto found
             = list->model()->match(list->model()->index(0, 1), Qt::DisplayRole, QString::fromLatin1(subject));
@@ -401,7 +401,7 @@ TEST_F(MessageWindow, ListAndMainWindowFollowEachOther)
         const QModelIndexList rows = list->selectionModel()->selectedRows(1);
         return rows.size() == 1 ? rows.front().data().toString().toStdString() : "none";
     };
-    const auto click = [&](const char* subject) {
+    const auto pick = [&](const char* subject) {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(row(subject)).center());
     };
     struct Case {
@@ -410,41 +410,41 @@ TEST_F(MessageWindow, ListAndMainWindowFollowEachOther)
     };
     const Case cases[] = {
         {[] {}, "Message: 3/3", "three"},
-        {[&] { click("one"); }, "Message: 1/3", "one"},                    // the list moves both windows
-        {[&] { Press(window, "cmdMessageNext"); }, "Message: 2/3", "two"}, // the main window moves the row
+        {[&] { pick("one"); }, "Message: 1/3", "one"},                     // the list moves both windows
+        {[&] { press(window, "cmdMessageNext"); }, "Message: 2/3", "two"}, // the main window moves the row
         {[&] { window.emailStorage().RemoveEmail(3); }, "Message: 2/2", "two"},
-        {[&] { Deliver(plainMail("four")); }, "Message: 3/3", "four"}, // an arrival is shown in both
-        {[&] { QTest::keyClicks(Shown<QLineEdit>("txtListFilter"), "subject:t"); }, "Message: 3/3", "none"},
-        {[&] { click("two"); }, "Message: 2/3", "two"},
-        {[&] { Shown<QLineEdit>("txtListFilter")->setText(QStringLiteral("larger:x")); }, "Message: 2/3", "two"},
-        {[&] { Shown<QLineEdit>("txtListFilter")->clear(); }, "Message: 2/3", "two"},
+        {[&] { deliver(plainMail("four")); }, "Message: 3/3", "four"}, // an arrival is shown in both
+        {[&] { QTest::keyClicks(shown<QLineEdit>("txtListFilter"), "subject:t"); }, "Message: 3/3", "none"},
+        {[&] { pick("two"); }, "Message: 2/3", "two"},
+        {[&] { shown<QLineEdit>("txtListFilter")->setText(QStringLiteral("larger:x")); }, "Message: 2/3", "two"},
+        {[&] { shown<QLineEdit>("txtListFilter")->clear(); }, "Message: 2/3", "two"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.position + " " + c.selected);
         c.step();
         EXPECT_EQ(selected(), c.selected);
-        EXPECT_EQ(Caption(window, "lblMessage").toStdString(), c.position);
-        EXPECT_EQ(Summary().substr(0, Summary().find(" |")), c.selected == "none" ? "four" : c.selected);
+        EXPECT_EQ(caption(window, "lblMessage").toStdString(), c.position);
+        EXPECT_EQ(summary().substr(0, summary().find(" |")), c.selected == "none" ? "four" : c.selected);
     }
     // A query that cannot be read says so and changes nothing.
-    Shown<QLineEdit>("txtListFilter")->setText(QStringLiteral("before:someday"));
-    EXPECT_TRUE(Shown<QLabel>("lblListFilterError")->isVisibleTo(window.messageWindow()));
+    shown<QLineEdit>("txtListFilter")->setText(QStringLiteral("before:someday"));
+    EXPECT_TRUE(shown<QLabel>("lblListFilterError")->isVisibleTo(window.messageWindow()));
     EXPECT_EQ(list->model()->rowCount(), 3);
 
     // A save acts on the row picked before its dialog, though mail arrives while it is open.
-    click("one");
-    desk.saves = {File("picked.eml")};
-    desk.whileOpen = [&] { Deliver(plainMail("five")); };
-    Click(window, "mnuMessageSaveAs");
-    EXPECT_EQ(Written(File("picked.eml")), "one");
+    pick("one");
+    desk.saves = {file("picked.eml")};
+    desk.whileOpen = [&] { deliver(plainMail("five")); };
+    click(window, "mnuMessageSaveAs");
+    EXPECT_EQ(written(file("picked.eml")), "one");
     EXPECT_EQ(selected(), "five");
 
     // Hidden, the list leaves the message its room and the window its behaviour.
     const int width = window.messageWindow()->width();
-    Click(window, "mnuMessageList");
-    EXPECT_FALSE(Shown<QWidget>("listPane")->isVisibleTo(window.messageWindow()));
+    click(window, "mnuMessageList");
+    EXPECT_FALSE(shown<QWidget>("listPane")->isVisibleTo(window.messageWindow()));
     EXPECT_LT(window.messageWindow()->width(), width);
-    Press(window, "cmdMessagePrev");
-    EXPECT_EQ(Summary().substr(0, 4), "four");
-    EXPECT_TRUE(boxes.Boxes().empty());
+    press(window, "cmdMessagePrev");
+    EXPECT_EQ(summary().substr(0, 4), "four");
+    EXPECT_TRUE(boxes.boxes().empty());
 }
