@@ -25,7 +25,7 @@ using ReplyTable = std::map<std::string, std::string>;
 // A loopback server on the test's thread: greets, records each line received, writes what the script answers.
 class ScriptedServer {
 public:
-    ScriptedServer(std::string greeting, std::function<std::string(const std::string&)> script)
+    ScriptedServer(const std::string& greeting, const std::function<std::string(const std::string&)>& script)
     {
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this, greeting, script] {
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
@@ -83,10 +83,10 @@ struct SmtpScript {
             return replyFor(replies, line, "250 Queued\r\n");
         }
         const std::string word = upperCase(line.substr(0, line.find(' ')));
-        const std::string reply = replyFor(replies, line,
-                                           word == "DATA"       ? "354 Go ahead\r\n"
-                                               : word == "QUIT" ? "221 Bye\r\n"
-                                                                : "250 OK\r\n");
+        std::string reply = replyFor(replies, line,
+                                     word == "DATA"       ? "354 Go ahead\r\n"
+                                         : word == "QUIT" ? "221 Bye\r\n"
+                                                          : "250 OK\r\n");
         inData = word == "DATA" && reply.starts_with("354");
         return reply;
     }
@@ -101,7 +101,7 @@ struct SmtpScript {
 struct Recorder {
     explicit Recorder(clsEmailHandler& handler)
     {
-        const auto record = [this](std::string prefix) {
+        const auto record = [this](const std::string& prefix) {
             return [this, prefix](const std::string& text) { events.push_back(prefix + text); };
         };
         QObject::connect(&handler, &clsEmailHandler::Status, &context, record("Status: "));

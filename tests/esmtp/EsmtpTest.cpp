@@ -174,8 +174,9 @@ TEST_P(Dialogues, AnswerInOrderAndEndOnlyTheirOwnConnection)
     for (const Step& step : script.steps) {
         SCOPED_TRACE(step.send.substr(0, 40));
         // Sent in slices, as a flood arrives: what the server holds of it must stay small.
-        for (std::size_t at = 0; at < step.send.size(); at += 64 * 1024) {
-            client.Send(std::string_view(step.send).substr(at, 64 * 1024));
+        constexpr std::size_t Slice = std::size_t{64} * 1024;
+        for (std::size_t at = 0; at < step.send.size(); at += Slice) {
+            client.Send(std::string_view(step.send).substr(at, Slice));
             QCoreApplication::processEvents();
             peakBuffered = std::max(peakBuffered, listener.bufferedBytes());
         }
@@ -195,7 +196,7 @@ TEST_P(Dialogues, AnswerInOrderAndEndOnlyTheirOwnConnection)
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
-const std::string Flood(1024 * 1024, 'A');
+const std::string Flood(std::size_t{1024} * 1024, 'A');
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Scripts, Dialogues, ::testing::Values(

@@ -21,7 +21,7 @@ struct LoggingHost : RecordingHost {
 struct Load : CaptureServer<LoggingHost> {
     // Each client on a thread of its own while the event loop serves them; watch() on every turn.
     void runClients(
-        std::vector<std::function<void()>> clients, int timeoutMs, const std::function<void()>& watch = [] {})
+        const std::vector<std::function<void()>>& clients, int timeoutMs, const std::function<void()>& watch = [] {})
     {
         std::atomic<int> finished{0};
         std::vector<std::thread> threads;
@@ -74,6 +74,44 @@ std::pair<std::string, std::string> randomMessage(unsigned id)
     return {body, sent + ".\r\n"};
 }
 
+// 100 MB without a single CR LF among commands, then 70 MB of one line inside a message.
+void sendGarbageThenData(int port, std::atomic<std::size_t>& sent, std::string& replies, std::string& lastReply)
+{
+    constexpr std::size_t MiB = 1 << 20;
+    BlockingClient client;
+    if (!client.Connect(port))
+        return;
+    client.readLine();
+    const std::string chunk(MiB, 'g');
+    for (int i = 0; i < 100 && client.Send(chunk); ++i)
+        sent += chunk.size();
+    client.Send("\r\nDATA\r\n");
+    replies = client.readLine();
+    replies += "|" + client.readLine();
+    for (int i = 0; i < 70 && client.Send(chunk); ++i)
+        sent += chunk.size();
+    client.Send("\r\n.\r\n");
+    lastReply = client.readLine();
+}
+
+// Unknown commands, each logged: short ones past the log's line budget, long ones cut short.
+void sendUnknownCommands(int port)
+{
+    BlockingClient client;
+    if (!client.Connect(port))
+        return;
+    client.readLine();
+    for (int batch = 0; batch < 80; ++batch) {
+        const std::string line(batch < 60 ? 8 : CaptureLimits::MaxCommandLineBytes, 'Z');
+        std::string commands;
+        for (int i = 0; i < 1000; ++i)
+            commands.append(line).append("\r\n");
+        client.Send(commands);
+        for (int i = 0; i < 1000; ++i)
+            client.readLine();
+    }
+}
+
 } // namespace
 
 TEST_F(Load, FiftyClientsEachMessageKeptOnceByteForByte)
@@ -109,7 +147,7 @@ TEST_F(Load, FiftyClientsEachMessageKeptOnceByteForByte)
             }
         });
     }
-    runClients(std::move(clients), 240000);
+    runClients(clients, 240000);
     EXPECT_EQ(confirmed, Clients * Messages);
     ASSERT_EQ(store.Count(), Clients * Messages);
     std::set<std::size_t> seen;
@@ -134,6 +172,7 @@ TEST_F(Load, VanishingAndResettingClientsLeaveNoTrace)
         "QUIT\r\n",                                                   // right after QUIT
     };
     std::vector<std::function<void()>> clients;
+    clients.reserve(40);
     for (int i = 0; i < 40; ++i) {
         clients.emplace_back([&, i] {
             BlockingClient client;
@@ -144,7 +183,7 @@ TEST_F(Load, VanishingAndResettingClientsLeaveNoTrace)
             }
         });
     }
-    runClients(std::move(clients), 60000);
+    runClients(clients, 60000);
     expectPoolEmptiedWithoutBoxes();
     // A message whose "." arrived is kept even when its client left at once; a reset may
     // overtake data still in flight, an orderly close may not.
@@ -159,39 +198,8 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
     constexpr std::size_t MiB = 1 << 20;
     std::atomic<std::size_t> sent{0};
     std::string replies, lastReply;
-    const auto commandsThenData = [&] {
-        // 100 MB without a single CR LF among commands, then 70 MB of one line inside a message.
-        BlockingClient client;
-        if (client.Connect(port)) {
-            client.readLine();
-            const std::string chunk(MiB, 'g');
-            for (int i = 0; i < 100 && client.Send(chunk); ++i)
-                sent += chunk.size();
-            client.Send("\r\nDATA\r\n");
-            replies = client.readLine();
-            replies += "|" + client.readLine();
-            for (int i = 0; i < 70 && client.Send(chunk); ++i)
-                sent += chunk.size();
-            client.Send("\r\n.\r\n");
-            lastReply = client.readLine();
-        }
-    };
-    const auto unknownCommands = [&] {
-        // Unknown commands, each logged: short ones past the log's line budget, long ones cut short.
-        BlockingClient client;
-        if (client.Connect(port)) {
-            client.readLine();
-            for (int batch = 0; batch < 80; ++batch) {
-                const std::string line(batch < 60 ? 8 : CaptureLimits::MaxCommandLineBytes, 'Z');
-                std::string commands;
-                for (int i = 0; i < 1000; ++i)
-                    commands.append(line).append("\r\n");
-                client.Send(commands);
-                for (int i = 0; i < 1000; ++i)
-                    client.readLine();
-            }
-        }
-    };
+    const auto commandsThenData = [&] { sendGarbageThenData(port, sent, replies, lastReply); };
+    const auto unknownCommands = [&] { sendUnknownCommands(port); };
     std::size_t peakBuffered = 0, peakWhileCommands = 0, peakLogBytes = 0, peakLogLines = 0;
     runClients({commandsThenData, unknownCommands}, 180000, [&] {
         peakLogBytes = std::max(peakLogBytes, host.log.byteCount());
