@@ -7,6 +7,7 @@
 #
 #   bench/callgrind.sh [--bin PATH/quellpost-bench] [--load PATH/smtp-load] [--workloads "a c"] [--runs N]
 #                      [--keep DIR]   (DIR keeps callgrind's output files, for callgrind_annotate)
+#                      [--shown]      (the window shown and painting, instead of --hidden)
 #
 #   (a) 1 KiB messages, 500 and 1,500;  (c) 1 MiB messages, 10 and 30.
 # Defaults: the binaries of build-bench/ ($QP_BENCH_BUILD), which bench/run.sh builds.
@@ -20,6 +21,7 @@ LOAD="$BUILD/bench/driver/smtp-load"
 WORKLOADS="a c"
 RUNS=1
 KEEP=""
+WINDOW=--hidden
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -28,7 +30,8 @@ while [ $# -gt 0 ]; do
     --workloads) WORKLOADS="$2"; shift ;;
     --runs) RUNS="$2"; shift ;;
     --keep) KEEP="$2"; shift ;;
-    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    --shown) WINDOW="" ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
     *) echo "callgrind.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -48,7 +51,7 @@ instructions() {
   out="${KEEP:-$WORK}/callgrind.$count.$size.out"
   rm -f "$WORK/server.log"
   QT_QPA_PLATFORM=offscreen valgrind --tool=callgrind --callgrind-out-file="$out" \
-    "$BIN" --hidden --port "$port" > "$WORK/server.log" 2> "$WORK/valgrind.log" &
+    "$BIN" $WINDOW --port "$port" > "$WORK/server.log" 2> "$WORK/valgrind.log" &
   pid=$!
   local waited=0
   until grep -qs '^listening port=' "$WORK/server.log"; do

@@ -119,8 +119,6 @@ SmtpListener::SmtpListener(clsEmailStorage& store, ListenerHost& host, QObject* 
     connect(m_sockets.get(), &SocketArray::CloseEvent, this, &SmtpListener::sckSMTPServer_Close);
     connect(m_sockets.get(), &SocketArray::ConnectEvent, this, &SmtpListener::sckSMTPServer_Connect);
     connect(m_sockets.get(), &SocketArray::ErrorEvent, this, &SmtpListener::sckSMTPServer_Error);
-    connect(m_sockets.get(), &SocketArray::SendProgress, this, &SmtpListener::sckSMTPServer_SendProgress);
-    connect(m_sockets.get(), &SocketArray::SendComplete, this, &SmtpListener::sckSMTPServer_SendComplete);
     connect(m_sockets.get(), &SocketArray::EncryptedEvent, this, &SmtpListener::sckSMTPServer_Encrypted);
     connect(m_sockets.get(), &SocketArray::TlsErrorEvent, this, &SmtpListener::sckSMTPServer_TlsError);
 }
@@ -260,6 +258,7 @@ void SmtpListener::AcceptRequest(int index, long requestId, bool implicitTls)
     Log(request + ": Request accepted on socket " + std::to_string(chosen) + (implicitTls ? ImplicitTlsSuffix : ""));
     if (!m_idleSweep.isActive())
         m_idleSweep.start(Tick());
+    WatchSends();
     mdlSMTP::SmtpReply(connection->socket, 220, "");
 }
 
@@ -290,6 +289,7 @@ int SmtpListener::FreeSocketNumber() const
 void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
 {
     Trapped("sckSMTPServer_DataArrival", index, [&] {
+        WatchSends();
         if (m_host.DetailedLogging()) {
             const std::string prefix = ServerLine("DataArrival", index);
             LogDetailed(prefix + ": Remote host: " + m_sockets->Element(index).RemoteHostIP());
@@ -305,9 +305,27 @@ void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
         const std::shared_ptr<Connection> connection = slot;
         connection->session.Receive(std::move(data));
         // The client sends faster than it reads our replies: stop reading until they have gone.
-        if (connection->session.Held() && !connection->session.Dropped())
+        if (connection->session.Held() && !connection->session.Dropped()) {
             socket.PauseReceiving();
+            m_heldSessions.insert(index);
+            WatchSends();
+        }
     });
+}
+
+void SmtpListener::WatchSends()
+{
+    const bool wanted = m_host.DetailedLogging() || !m_heldSessions.empty();
+    if (wanted == m_watchingSends)
+        return;
+    m_watchingSends = wanted;
+    if (wanted) {
+        connect(m_sockets.get(), &SocketArray::SendProgress, this, &SmtpListener::sckSMTPServer_SendProgress);
+        connect(m_sockets.get(), &SocketArray::SendComplete, this, &SmtpListener::sckSMTPServer_SendComplete);
+    } else {
+        disconnect(m_sockets.get(), &SocketArray::SendProgress, this, &SmtpListener::sckSMTPServer_SendProgress);
+        disconnect(m_sockets.get(), &SocketArray::SendComplete, this, &SmtpListener::sckSMTPServer_SendComplete);
+    }
 }
 
 // Replies went out: the connection makes progress, and a held one goes on once its backlog is down.
@@ -325,8 +343,10 @@ void SmtpListener::ResumeConnection(int index)
         return;
     const std::shared_ptr<Connection> connection = it->second;
     connection->session.Resume();
-    if (!connection->session.Held() && !connection->session.Dropped())
+    if (!connection->session.Held() && !connection->session.Dropped()) {
+        m_heldSessions.erase(index);
         socket.ResumeReceiving();
+    }
 }
 
 bool SmtpListener::StoreMessage(int index, std::string&& sender, std::string&& recipients, std::string&& body,
@@ -437,6 +457,7 @@ void SmtpListener::DropConnection(int index)
     it->second->session.Drop();
     it->second->socket.Drop();
     m_connections.erase(it);
+    m_heldSessions.erase(index);
 }
 
 void SmtpListener::Log(const std::string& line)

@@ -87,6 +87,7 @@ private:
                       const std::string& authUser);
     void DropConnection(int index);
     void ResumeConnection(int index);
+    void WatchSends();
 
     // Time-outs, the connection cap and eviction (SmtpListenerLimits.cpp).
     void WatchIdleClients();
@@ -116,6 +117,10 @@ private:
     std::optional<std::pair<QHostAddress, int>> m_implicitTlsAddress;
     std::map<int, std::shared_ptr<Connection>> m_connections;
     std::set<int> m_beingDestroyed;
+    // Sessions stopped for backpressure: the sockets' sending is followed while there are any,
+    // or while detailed logging shows it; otherwise nobody listens and the sockets report none.
+    std::set<int> m_heldSessions;
+    bool m_watchingSends = false;
     bool m_storeRefusalReported = false;
     std::chrono::milliseconds m_idleTimeout;
     int m_connectionCap;
