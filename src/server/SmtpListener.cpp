@@ -303,7 +303,11 @@ void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
         slot->idleTicks = 0;
         // The handler may let events run, and the connection may end meanwhile: hold on to it.
         const std::shared_ptr<Connection> connection = slot;
-        connection->session.Receive(std::move(data));
+        {
+            ++m_receiving;
+            const ScopeExit received([this] { --m_receiving; });
+            connection->session.Receive(std::move(data));
+        }
         // The client sends faster than it reads our replies: stop reading until they have gone.
         if (connection->session.Held() && !connection->session.Dropped()) {
             socket.PauseReceiving();
@@ -311,6 +315,9 @@ void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
             WatchSends();
         }
     });
+    // The replies have been handed to the system; the faces may now look at what was stored.
+    if (m_receiving == 0 && std::exchange(m_storedInRead, false))
+        emit MessagesReplied();
 }
 
 void SmtpListener::WatchSends()
@@ -365,6 +372,7 @@ bool SmtpListener::StoreMessage(int index, std::string&& sender, std::string&& r
         return false;
     }
     m_storeRefusalReported = false;
+    m_storedInRead = m_storedInRead || m_receiving > 0;
     return true;
 }
 

@@ -62,6 +62,12 @@ public:
     std::size_t BufferedBytes() const;
     int ListeningPort() const;
     SocketArray& sckSMTPServer() { return *m_sockets; }
+    // A client's text is being handled: what it stores is announced again by MessagesReplied.
+    bool Receiving() const { return m_receiving > 0; }
+
+signals:
+    // Messages stored while handling a read have had their replies sent.
+    void MessagesReplied();
 
 private:
     struct Connection;
@@ -121,6 +127,8 @@ private:
     // or while detailed logging shows it; otherwise nobody listens and the sockets report none.
     std::set<int> m_heldSessions;
     bool m_watchingSends = false;
+    int m_receiving = 0; // reads being handled, nested when a box lets events run
+    bool m_storedInRead = false;
     bool m_storeRefusalReported = false;
     std::chrono::milliseconds m_idleTimeout;
     int m_connectionCap;
