@@ -9,6 +9,7 @@
 
 namespace {
 constexpr std::size_t LargeBuffer = std::size_t{1024} * 1024;
+constexpr std::string_view DotLineStart = "\r\n.";
 } // namespace
 
 SmtpSession::SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknownLine, ByteBudget* budget)
@@ -59,7 +60,19 @@ void SmtpSession::Run(std::string waiting, std::size_t scanFrom)
 void SmtpSession::HandleLines(std::size_t scanFrom)
 {
     std::size_t start = 0;
-    for (std::size_t end; (end = m_received.find(Wire::CrLf, scanFrom)) != std::string::npos;) {
+    for (std::size_t end;;) {
+        if (m_dialogue.InDataPhase && !m_skippingLine) {
+            // The lines before the next one that starts with a dot (the end of the data, or a
+            // line whose dot the client doubled) go in at once.
+            const std::size_t run = DataRunEnd(start);
+            if (run > start) {
+                mdlSMTP::AppendDataRun(m_dialogue, std::string_view(m_received).substr(start, run - start));
+                start = run;
+                scanFrom = std::max(scanFrom, start);
+            }
+        }
+        if ((end = m_received.find(Wire::CrLf, std::max(scanFrom, start))) == std::string::npos)
+            break;
         const std::string_view line(m_received.data() + start, end - start);
         start = end + Wire::CrLf.size();
         scanFrom = start;
@@ -95,6 +108,18 @@ void SmtpSession::HandleLines(std::size_t scanFrom)
     // A large block leaves a large buffer behind; an idle connection should not keep it.
     if (m_received.capacity() > LargeBuffer && m_received.size() < m_received.capacity() / 4)
         m_received.shrink_to_fit();
+}
+
+// The end of the complete lines from start up to the next line that begins with a dot, or start.
+std::size_t SmtpSession::DataRunEnd(std::size_t start) const
+{
+    if (start >= m_received.size() || m_received[start] == '.')
+        return start;
+    const std::size_t dotLine = m_received.find(DotLineStart, start);
+    if (dotLine != std::string::npos)
+        return dotLine + Wire::CrLf.size();
+    const std::size_t lastEnd = m_received.rfind(Wire::CrLf);
+    return lastEnd != std::string::npos && lastEnd >= start ? lastEnd + Wire::CrLf.size() : start;
 }
 
 // A line still waiting for its CR LF may not grow without bound: a command line past its limit

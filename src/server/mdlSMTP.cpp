@@ -80,11 +80,24 @@ constexpr std::array<CommandWord, 17> CommandTable{{
     {"TURN", Command::Turn},
 }};
 
+// Command words are ASCII: only a to z fold, and nothing else can equal an upper-case letter.
+bool EqualsAsciiNoCase(std::string_view text, std::string_view upper)
+{
+    if (text.size() != upper.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i] >= 'a' && text[i] <= 'z' ? char(text[i] - 'a' + 'A') : text[i];
+        if (c != upper[i])
+            return false;
+    }
+    return true;
+}
+
 Command CommandOf(std::string_view line)
 {
-    const std::string word = UpperCase(line.substr(0, 4));
+    const std::string_view word = line.substr(0, 4);
     for (const CommandWord& entry : CommandTable)
-        if (entry.word == word)
+        if (EqualsAsciiNoCase(word, entry.word))
             return entry.command;
     return Command::Unknown;
 }
@@ -100,16 +113,30 @@ std::size_t CheckedPosition(std::size_t zeroBased)
 // The path after the keyword: keyword at position 6, "<" at minLess or later, then the first ">"
 // after it. The keyword matches in any letter case, and "<>" and short paths are taken as written:
 // mail systems send bounces with the null path and in lower case.
-std::string ExtractPath(std::string_view line, std::string_view keyword, std::size_t minLess)
+// The command word before it holds no part of the keyword, so "first found at 5" is "at 5". The
+// path is a view into the line: the caller copies it where it is kept.
+std::string_view ExtractPath(std::string_view line, std::string_view keyword, std::size_t minLess)
 {
-    const std::size_t keywordAt = CheckedPosition(FindNoCase(line, keyword));
+    constexpr std::size_t KeywordAt = 5;
+    const bool keywordThere
+        = line.size() >= KeywordAt + keyword.size() && FindNoCase(line.substr(KeywordAt, keyword.size()), keyword) == 0;
     const std::size_t lessAt = CheckedPosition(line.find('<'));
-    if (keywordAt != 5 || lessAt == std::string_view::npos || lessAt + 1 < minLess)
+    if (!keywordThere || lessAt == std::string_view::npos || lessAt + 1 < minLess)
         return {};
     const std::size_t greaterAt = CheckedPosition(line.find('>', lessAt));
     if (greaterAt == std::string_view::npos)
         return {};
-    return std::string(line.substr(lessAt, greaterAt - lessAt + 1));
+    return line.substr(lessAt, greaterAt - lessAt + 1);
+}
+
+std::string_view ExtractFrom(std::string_view line)
+{
+    return ExtractPath(line, "FROM", 11);
+}
+
+std::string_view ExtractTo(std::string_view line)
+{
+    return ExtractPath(line, "TO", 9);
 }
 
 void EndDataPhase(SmtpConnection& connection, SmtpServerState& state)
@@ -163,18 +190,20 @@ void StartTransaction(SmtpConnection& connection, std::string_view line, SmtpSer
         state.ChaosRefusedSender = true;
         return;
     }
-    std::string sender = SmtpExtractFrom(line);
+    std::string_view sender;
+    Trapped("SmtpExtractFrom", [&] { sender = ExtractFrom(line); });
     if (!state.EnvelopeCharge.cover(sender.size())) {
         SmtpReply(connection, 452, StoreFullText);
         return;
     }
-    state.PendingSender = std::move(sender);
+    state.PendingSender.assign(sender);
     SmtpReply(connection, 250, "");
 }
 
 void AddRecipient(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
 {
-    const std::string path = SmtpExtractTo(line);
+    std::string_view path;
+    Trapped("SmtpExtractTo", [&] { path = ExtractTo(line); });
     if (path.empty()) {
         SmtpReply(connection, 250, "");
         return;
@@ -341,15 +370,29 @@ void SmtpReply(SmtpConnection& connection, long code, std::string_view text)
 std::string SmtpExtractFrom(std::string_view line)
 {
     std::string path;
-    Trapped("SmtpExtractFrom", [&] { path = ExtractPath(line, "FROM", 11); });
+    Trapped("SmtpExtractFrom", [&] { path = ExtractFrom(line); });
     return path;
 }
 
 std::string SmtpExtractTo(std::string_view line)
 {
     std::string path;
-    Trapped("SmtpExtractTo", [&] { path = ExtractPath(line, "TO", 9); });
+    Trapped("SmtpExtractTo", [&] { path = ExtractTo(line); });
     return path;
+}
+
+void AppendDataRun(SmtpServerState& state, std::string_view lines)
+{
+    Trapped("SmtpHandleRequest", [&] {
+        if (state.Oversized || lines.empty())
+            return;
+        const std::size_t size = state.DataBuffer.size() + lines.size();
+        if (size > CaptureLimits::MaxMessageBytes || !state.DataCharge.cover(size)) {
+            DiscardOversizedData(state);
+            return;
+        }
+        state.DataBuffer.append(lines);
+    });
 }
 
 void DiscardOversizedData(SmtpServerState& state)
