@@ -18,6 +18,9 @@ namespace {
 
 constexpr const char* HeloText = "127.0.0.1 SMTP mode ready";
 constexpr const char* DataText = "send the mail data, end with .";
+// The replies of every message, sent as they stand rather than built each time.
+constexpr std::string_view OkReply = "250 OK\r\n";
+constexpr std::string_view GoAheadReply = "354 send the mail data, end with .\r\n";
 constexpr const char* QuitText = "127.0.0.1 Service closing transmission channel";
 constexpr const char* StoreFullText = "Requested action not taken: insufficient system storage";
 constexpr const char* TooLargeText = "Requested mail action aborted: exceeded storage allocation";
@@ -359,6 +362,14 @@ bool SmtpHandleRequest(SmtpConnection& connection, std::string_view line, SmtpSe
 void SmtpReply(SmtpConnection& connection, long code, std::string_view text)
 {
     Trapped("SmtpReply", [&] {
+        if (code == 250 && text.empty()) {
+            connection.SendData(OkReply);
+            return;
+        }
+        if (code == 354 && text == DataText) {
+            connection.SendData(GoAheadReply);
+            return;
+        }
         std::string reply = ReplyPrefix(code, text.empty());
         if (!(code == 250 && text.empty()))
             reply.append(text);
