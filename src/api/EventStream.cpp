@@ -51,6 +51,7 @@ EventStream::EventStream(const clsEmailStorage& store, MessageCatalog& catalog, 
     // One thread: batches are made in the order they were taken.
     m_worker.setMaxThreadCount(1);
     m_start.setSingleShot(true);
+    m_start.setTimerType(Qt::PreciseTimer);
     connect(&m_start, &QTimer::timeout, this, &EventStream::startBatch);
 }
 
@@ -93,8 +94,9 @@ void EventStream::cleared()
 {
     if (m_clients.empty())
         return;
-    // Nothing waiting matters after the clearing.
-    m_pending.clear();
+    // Arrivals and reads waiting to be told are moot after the clearing; deletions of what
+    // clients were told of still go first, in order.
+    std::erase_if(m_pending, [](const Pending& p) { return p.kind == Kind::New || p.kind == Kind::Read; });
     m_unsentNew.clear();
     queue(Kind::Truncate, 0);
 }
@@ -108,9 +110,9 @@ void EventStream::read(std::uint64_t id)
 void EventStream::queue(Kind kind, std::uint64_t id)
 {
     m_pending.push_back({kind, id, m_sequence++});
-    // Once control is back in the event loop: the reply that caused the event goes first.
+    // Never at once: the reply that caused the event goes first, and what follows it joins.
     if (!m_busy && !m_start.isActive())
-        m_start.start(0);
+        m_start.start(BatchGatherMilliseconds);
 }
 
 void EventStream::startBatch()

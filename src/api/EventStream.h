@@ -21,6 +21,10 @@ class clsEmailStorage;
 // bound on unread events.
 inline constexpr std::size_t MaxBatchEvents = 256;
 inline constexpr std::size_t MaxBatchFrameBytes = std::size_t{64} * 1024;
+// How long the first event of a batch waits for others: a person sees no delay, and a burst of
+// mail shares its batches (one wake-up of the worker and one write per client for many events)
+// instead of paying both for every message on the capture's own thread.
+inline constexpr int BatchGatherMilliseconds = 20;
 // Envelope recipients copied for one batch (the facts' Bcc needs them) before it stops early.
 inline constexpr std::size_t MaxBatchCopiedBytes = std::size_t{1} << 20;
 
