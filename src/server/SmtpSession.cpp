@@ -61,17 +61,9 @@ void SmtpSession::HandleLines(std::size_t scanFrom)
 {
     std::size_t start = 0;
     for (std::size_t end;;) {
-        if (m_dialogue.InDataPhase && !m_skippingLine) {
-            // The lines before the next one that starts with a dot (the end of the data, or a
-            // line whose dot the client doubled) go in at once.
-            const std::size_t run = DataRunEnd(start);
-            if (run > start) {
-                mdlSMTP::AppendDataRun(m_dialogue, std::string_view(m_received).substr(start, run - start));
-                start = run;
-                scanFrom = std::max(scanFrom, start);
-            }
-        }
-        if ((end = m_received.find(Wire::CrLf, std::max(scanFrom, start))) == std::string::npos)
+        start = TakeDataRun(start);
+        scanFrom = std::max(scanFrom, start);
+        if ((end = m_received.find(Wire::CrLf, scanFrom)) == std::string::npos)
             break;
         const std::string_view line(m_received.data() + start, end - start);
         start = end + Wire::CrLf.size();
@@ -108,6 +100,18 @@ void SmtpSession::HandleLines(std::size_t scanFrom)
     // A large block leaves a large buffer behind; an idle connection should not keep it.
     if (m_received.capacity() > LargeBuffer && m_received.size() < m_received.capacity() / 4)
         m_received.shrink_to_fit();
+}
+
+// In the data phase, the lines before the next one that starts with a dot (the end of the data,
+// or a line whose dot the client doubled) go in at once. Returns where the next line starts.
+std::size_t SmtpSession::TakeDataRun(std::size_t start)
+{
+    if (!m_dialogue.InDataPhase || m_skippingLine)
+        return start;
+    const std::size_t run = DataRunEnd(start);
+    if (run > start)
+        mdlSMTP::AppendDataRun(m_dialogue, std::string_view(m_received).substr(start, run - start));
+    return run;
 }
 
 // The end of the complete lines from start up to the next line that begins with a dot, or start.

@@ -48,6 +48,7 @@ public:
 private:
     void Run(std::string waiting, std::size_t scanFrom);
     void HandleLines(std::size_t scanFrom);
+    std::size_t TakeDataRun(std::size_t start);
     std::size_t DataRunEnd(std::size_t start) const;
     void LimitPartialLine();
     void DropPartialLine();
