@@ -61,7 +61,7 @@ void SmtpSession::HandleLines(std::size_t scanFrom)
 {
     std::size_t start = 0;
     for (std::size_t end;;) {
-        start = TakeDataRun(start);
+        start = TakeDataRun(start, scanFrom);
         scanFrom = std::max(scanFrom, start);
         if ((end = m_received.find(Wire::CrLf, scanFrom)) == std::string::npos)
             break;
@@ -104,26 +104,29 @@ void SmtpSession::HandleLines(std::size_t scanFrom)
 
 // In the data phase, the lines before the next one that starts with a dot (the end of the data,
 // or a line whose dot the client doubled) go in at once. Returns where the next line starts.
-std::size_t SmtpSession::TakeDataRun(std::size_t start)
+std::size_t SmtpSession::TakeDataRun(std::size_t start, std::size_t scanFrom)
 {
     if (!m_dialogue.InDataPhase || m_skippingLine)
         return start;
-    const std::size_t run = DataRunEnd(start);
+    const std::size_t run = DataRunEnd(start, scanFrom);
     if (run > start)
         mdlSMTP::AppendDataRun(m_dialogue, std::string_view(m_received).substr(start, run - start));
     return run;
 }
 
 // The end of the complete lines from start up to the next line that begins with a dot, or start.
-std::size_t SmtpSession::DataRunEnd(std::size_t start) const
+// Only the text from scanFrom on is searched: before it there is no CR LF (a long line arriving in
+// pieces would otherwise be searched again with every piece).
+std::size_t SmtpSession::DataRunEnd(std::size_t start, std::size_t scanFrom) const
 {
-    if (start >= m_received.size() || m_received[start] == '.')
+    scanFrom = std::max(scanFrom, start);
+    if (start >= m_received.size() || m_received[start] == '.' || scanFrom >= m_received.size())
         return start;
-    const std::size_t dotLine = m_received.find(DotLineStart, start);
+    const std::size_t dotLine = m_received.find(DotLineStart, scanFrom);
     if (dotLine != std::string::npos)
         return dotLine + Wire::CrLf.size();
-    const std::size_t lastEnd = m_received.rfind(Wire::CrLf);
-    return lastEnd != std::string::npos && lastEnd >= start ? lastEnd + Wire::CrLf.size() : start;
+    const std::size_t lastEnd = std::string_view(m_received).substr(scanFrom).rfind(Wire::CrLf);
+    return lastEnd != std::string_view::npos ? scanFrom + lastEnd + Wire::CrLf.size() : start;
 }
 
 // A line still waiting for its CR LF may not grow without bound: a command line past its limit

@@ -48,8 +48,8 @@ public:
 private:
     void Run(std::string waiting, std::size_t scanFrom);
     void HandleLines(std::size_t scanFrom);
-    std::size_t TakeDataRun(std::size_t start);
-    std::size_t DataRunEnd(std::size_t start) const;
+    std::size_t TakeDataRun(std::size_t start, std::size_t scanFrom);
+    std::size_t DataRunEnd(std::size_t start, std::size_t scanFrom) const;
     void LimitPartialLine();
     void DropPartialLine();
     void LineTooLong();
