@@ -106,14 +106,14 @@ void listAndSearch(int messages)
     MessageCatalog catalog(store);
     for (int i = 0; i < messages; ++i)
         store.StoreEmail("<s@example.com>", "<r@example.org>", ordinary(i));
-    const std::size_t budgetBefore = store.Budget().used();
+    const std::size_t budgetBefore = store.budget().used();
     const std::size_t heapBefore = heapInUse();
     const double firstListing = bestCpuMs(1, [&] {
         for (int start = 0; start < messages; start += 50)
             QJsonDocument(ApiJson::listPage(store, catalog, std::size_t(start), 50)).toJson(QJsonDocument::Compact);
     });
     const double heapPerMessage = double(heapInUse() - heapBefore) / messages;
-    const double chargedPerMessage = double(store.Budget().used() - budgetBefore) / messages;
+    const double chargedPerMessage = double(store.budget().used() - budgetBefore) / messages;
     const double listing = bestCpuMs(3, [&] {
         for (int start = 0; start < messages; start += 50)
             QJsonDocument(ApiJson::listPage(store, catalog, std::size_t(start), 50)).toJson(QJsonDocument::Compact);
@@ -140,19 +140,19 @@ void manyAddresses()
     for (int i = 0; i < 250000; ++i)
         to += i ? ",a@b" : "a@b";
     clsEmailStorage store;
-    store.Budget().setLimit(64 << 20);
+    store.budget().setLimit(64 << 20);
     MessageCatalog catalog(store);
     for (int i = 0; i < 3; ++i)
         store.StoreEmail("<a@b>", "<a@b>", "From: a@b\r\n" + to + "\r\nSubject: many\r\n\r\nbody\r\n");
     const double rssBefore = peakRssMiB();
     const std::size_t heapBefore = heapInUse();
-    const std::size_t budgetBefore = store.Budget().used();
+    const std::size_t budgetBefore = store.budget().used();
     const double ms
         = bestCpuMs(1, [&] { QJsonDocument(ApiJson::listPage(store, catalog, 0, 50)).toJson(QJsonDocument::Compact); });
     std::printf("3 mails of %zu KiB with 250,000 addresses in To, listed: %.0f ms CPU; peak RSS +%.0f MiB; "
                 "kept %.1f MiB of C heap, %.1f MiB charged to the budget\n",
                 store.EmailBody(1).size() >> 10, ms, peakRssMiB() - rssBefore,
-                double(heapInUse() - heapBefore) / (1 << 20), double(store.Budget().used() - budgetBefore) / (1 << 20));
+                double(heapInUse() - heapBefore) / (1 << 20), double(store.budget().used() - budgetBefore) / (1 << 20));
 }
 
 } // namespace

@@ -144,7 +144,7 @@ private:
 
     void look()
     {
-        const int count = m_window.EmailStorage().Count();
+        const int count = m_window.emailStorage().Count();
         if (count != m_count) {
             m_count = count;
             m_changedAt = m_clock.nsecsElapsed();
@@ -176,7 +176,7 @@ struct Bench {
         clock->start();
         auto* poll = new QTimer;
         QObject::connect(poll, &QTimer::timeout, [this, clock, poll] {
-            if (window->EmailStorage().Count() > 0 && !watch->ShowsNewest() && clock->elapsed() < ReportWaitMs)
+            if (window->emailStorage().Count() > 0 && !watch->ShowsNewest() && clock->elapsed() < ReportWaitMs)
                 return;
             poll->stop();
             poll->deleteLater();
@@ -188,7 +188,7 @@ struct Bench {
 
     void Report() const
     {
-        clsEmailStorage& store = window->EmailStorage();
+        clsEmailStorage& store = window->emailStorage();
         unsigned long long stored = 0;
         unsigned long long capacity = 0;
         for (int position = 1; position <= store.Count(); ++position) {
@@ -198,7 +198,7 @@ struct Bench {
                 capacity += field->capacity();
             }
         }
-        const ByteBudget& budget = store.Budget();
+        const ByteBudget& budget = store.budget();
         std::printf("report messages=%d stored_bytes=%llu capacity_bytes=%llu heap_bytes=%llu heap_base_bytes=%llu "
                     "heap_free_bytes=%llu peak_rss_kib=%ld rss_kib=%ld rss_base_kib=%ld budget_limit_bytes=%zu "
                     "budget_used_bytes=%zu "
@@ -251,10 +251,10 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     // Started as the program starts.
-    RaiseOpenFileLimit();
+    raiseOpenFileLimit();
     QApplication app(argc, argv);
     // Boxes go to the default service: their text on standard error, answered OK.
-    SetMessageBoxService(nullptr);
+    setMessageBoxService(nullptr);
 
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return 1;
@@ -267,11 +267,11 @@ int main(int argc, char** argv)
 
     CaptureService service;
     frmMain window(service);
-    if (!window.Loaded())
+    if (!window.loaded())
         return 1;
     // Set where the program sets it: after the window is loaded, before anything arrives.
     if (maxMemory)
-        service.store().Budget().setLimit(*maxMemory);
+        service.store().budget().setLimit(*maxMemory);
     service.setListenAddress({address, port});
     if (modernSmtp)
         service.setModernSmtp(true);
@@ -281,7 +281,7 @@ int main(int argc, char** argv)
     if (start == nullptr)
         return 1;
     start->trigger();
-    if (!window.Listening()) {
+    if (!window.listening()) {
         std::fprintf(stderr, "quellpost-bench: could not listen on port %d\n", port);
         return 1;
     }
@@ -330,7 +330,7 @@ int main(int argc, char** argv)
         }
     });
 
-    std::printf("listening port=%d\n", window.Listener().ListeningPort());
+    std::printf("listening port=%d\n", window.listener().listeningPort());
     std::fflush(stdout);
     const int exitCode = QApplication::exec();
     window.close();

@@ -97,7 +97,7 @@ void largeBodies(std::size_t mebibytes)
     frmMain window(service);
     window.show();
     QCoreApplication::processEvents();
-    clsEmailStorage& store = window.EmailStorage();
+    clsEmailStorage& store = window.emailStorage();
     const std::size_t bytes = mebibytes << 20;
     store.StoreEmail("<first@example.com>", "<to@example.com>", largeBody(bytes, 'a', "needle at the end"));
     store.StoreEmail("<second@example.com>", "<to@example.com>", largeBody(bytes, 'b', "another end"));
@@ -113,10 +113,10 @@ void largeBodies(std::size_t mebibytes)
     const double show = timed([&] { search(window, "cmdMessagesFind", "first", "From:"); });
     std::printf("  Find in \"From:\", showing it             %8.1f ms\n", show);
 
-    const Latin1Metrics metrics = MetricsForFont(view->font());
+    const Latin1Metrics metrics = metricsForFont(view->font());
     auto start = Clock::now();
-    const TextExtent extent = MeasureText(body, metrics);
-    const BodyScrollBarNeeds needs = DecideBodyScrollBars(5775, 2775, float(extent.widest) / 64 * 15,
+    const TextExtent extent = measureText(body, metrics);
+    const BodyScrollBarNeeds needs = decideBodyScrollBars(5775, 2775, float(extent.widest) / 64 * 15,
                                                           float(extent.lines * metrics.lineHeight * 15));
     std::printf("    of which measuring for the scroll bars %8.1f ms (bars: %s%s)\n", msSince(start),
                 needs.vertical ? "vertical " : "", needs.horizontal ? "horizontal" : "");
@@ -126,14 +126,14 @@ void largeBodies(std::size_t mebibytes)
 
     std::printf("  Find in \"Body\" for the last line        %8.1f ms\n",
                 timed([&] { search(window, "cmdMessagesFind", "NEEDLE AT THE END", "Body"); }));
-    std::printf("    selected \"%s\", top line %zu of %zu\n", view->SelectedText().c_str(), view->TopLine(),
-                view->LineCount());
+    std::printf("    selected \"%s\", top line %zu of %zu\n", view->selectedText().c_str(), view->topLine(),
+                view->lineCount());
     std::printf("  \">\" to the other large message          %8.1f ms\n",
                 timed([&] { control<QPushButton>(window, "cmdMessageNext")->click(); }));
     std::printf("  \"<\" back                               %8.1f ms\n",
                 timed([&] { control<QPushButton>(window, "cmdMessagePrev")->click(); }));
     std::printf("  half a MiB into a long line, painted    %8.1f ms\n", timed([&] {
-                    view->SetSelection(body.size() / 2 + (1u << 19), 1);
+                    view->setSelection(body.size() / 2 + (1u << 19), 1);
                     view->viewport()->repaint();
                 }));
     // The body view's own paint, the selection in view half a MiB into a line: the mean of many.
@@ -175,7 +175,7 @@ void manyMessages(int messages)
     frmMain window(service);
     window.show();
     QCoreApplication::processEvents();
-    clsEmailStorage& store = window.EmailStorage();
+    clsEmailStorage& store = window.emailStorage();
     std::string body;
     for (int line = 0; line < 60; ++line)
         body += "An ordinary line of a captured message, line " + std::to_string(line) + ".\r\n";
@@ -240,7 +240,7 @@ void messageWindow(int messages)
     frmMain window(service);
     window.show();
     QCoreApplication::processEvents();
-    clsEmailStorage& store = window.EmailStorage();
+    clsEmailStorage& store = window.emailStorage();
     store.StoreEmail("<shop@example.com>", "<ann@example.com>", mimeMail(0, 15u << 20));
     for (int i = 1; i < messages; ++i)
         store.StoreEmail("<shop@example.com>", "<ann@example.com>", mimeMail(i, 0));
@@ -250,7 +250,7 @@ void messageWindow(int messages)
     auto* open = window.findChild<QAction*>(QStringLiteral("mnuMessageView"));
     const double shown = timed([&] { open->trigger(); });
     std::printf("  Ctrl+M on the large one, shown decoded   %8.1f ms (%zu attachments)\n", shown,
-                window.MessageWindow()->message()->attachments.size());
+                window.messageWindow()->message()->attachments.size());
     auto* next = control<QPushButton>(window, "cmdMessageNext");
     auto* prev = control<QPushButton>(window, "cmdMessagePrev");
     std::printf("  \">\" away from it                        %8.1f ms\n", timed([&] { next->click(); }));

@@ -156,7 +156,7 @@ QJsonObject listItem(const clsEmailStorage& store, MessageCatalog& catalog, std:
 ListingEntry entryOf(const clsEmailStorage& store, std::int16_t position)
 {
     return ListingEntry{store.emailId(position),       store.emailRead(position),     store.EmailFrom(position),
-                        store.emailAuthUser(position), store.emailReceived(position), store.EmailBodyShared(position)};
+                        store.emailAuthUser(position), store.emailReceived(position), store.emailBodyShared(position)};
 }
 
 QJsonObject listItem(const ListingEntry& entry, const MessageFacts& facts)
@@ -235,7 +235,7 @@ QJsonObject listPage(const clsEmailStorage& store, MessageCatalog& catalog, std:
 QJsonObject summary(clsEmailStorage& store, std::int16_t position)
 {
     const std::string& raw = store.EmailBody(position);
-    const Mime::Document document(store.EmailBodyShared(position));
+    const Mime::Document document(store.emailBodyShared(position));
     const Mime::Message& message = document.message();
     QJsonObject object{
         {QStringLiteral("ID"), QString::fromStdString(MessageCatalog::idText(store.emailId(position)))},

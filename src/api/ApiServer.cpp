@@ -216,7 +216,7 @@ ApiServer::~ApiServer()
 void ApiServer::listen(const QHostAddress& address, int port)
 {
     if (!m_http.listen(address, quint16(port)))
-        throw ListenError(m_http.listener().serverError(), port, m_http.listener().errorString());
+        throw listenError(m_http.listener().serverError(), port, m_http.listener().errorString());
 }
 
 int ApiServer::port() const
@@ -284,7 +284,7 @@ void ApiServer::info(const Request&, Responder& responder)
             {QStringLiteral("Messages"), count},
             {QStringLiteral("Unread"), count - double(m_store.readCount())},
             {QStringLiteral("Tags"), QJsonObject()},
-            {QStringLiteral("RuntimeStats"), QJsonObject{{QStringLiteral("Memory"), double(m_store.Budget().used())}}},
+            {QStringLiteral("RuntimeStats"), QJsonObject{{QStringLiteral("Memory"), double(m_store.budget().used())}}},
         });
 }
 
@@ -347,13 +347,13 @@ void ApiServer::handleMessage(const QStringList& parts, std::int16_t position, R
     const std::string& raw = m_store.EmailBody(position);
     if (parts.size() == 5 && what == QLatin1String("raw"))
         return responder.writeShared(
-            m_store.EmailBodyShared(position), TextPlain,
+            m_store.emailBodyShared(position), TextPlain,
             inertFields(TextPlain, MessageCatalog::idText(m_store.emailId(position)) + ".eml"));
     if (parts.size() == 5 && what == QLatin1String("headers"))
         return sendJson(responder, ApiJson::headers(Mime::parse(raw)));
     if (parts.size() == 6 && what == QLatin1String("part")) {
         const std::string partId = parts[5].toStdString();
-        const Mime::Document document(m_store.EmailBodyShared(position));
+        const Mime::Document document(m_store.emailBodyShared(position));
         const std::optional<std::string> content = document.partContent(partId);
         if (!content)
             return fail(responder, Status::NotFound, NoPartText);
@@ -388,7 +388,7 @@ void ApiServer::send(const Request& request, Responder& responder)
     // As SMTP stores it: the paths in angle brackets, the recipients joined as they arrived.
     std::string recipients;
     for (const std::string& recipient : sent->recipients)
-        recipients += Concat({recipients.empty() ? "" : ", ", "<", recipient, ">"});
+        recipients += concat({recipients.empty() ? "" : ", ", "<", recipient, ">"});
     // The login the request carried stands for the SMTP login, as the peer API has it.
     std::string user;
     if (const std::string* authorization = request.field("Authorization");
@@ -518,7 +518,7 @@ void ApiServer::events(const Request& request, Responder& responder)
 void ApiServer::emailStored(std::int16_t position)
 {
     // Told from inside the store's append: a failure here must not read as the store's own.
-    Trapped("ApiServer::emailStored", [&] {
+    trapped("ApiServer::emailStored", [&] {
         if (!m_waiters.empty())
             answerWaiters(position);
         m_events->stored(m_store.emailId(position));

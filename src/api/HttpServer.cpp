@@ -209,7 +209,7 @@ void HttpServer::dispatch(HttpConnection& connection, const HttpRequest& request
     try {
         (*handler)(request, responder);
     } catch (...) {
-        writeError(responder, HttpStatus::InternalServerError, AppError::FromCurrentException().Description().c_str());
+        writeError(responder, HttpStatus::InternalServerError, AppError::fromCurrentException().description().c_str());
     }
     writeError(responder, HttpStatus::InternalServerError, NoAnswerText);
 }

@@ -32,7 +32,7 @@ std::string trimmed(std::string_view text)
 
 std::string quoted(std::string_view text, std::string_view fault)
 {
-    return Concat({"\"", text, "\" ", fault});
+    return concat({"\"", text, "\" ", fault});
 }
 
 bool isAlphanumeric(char c)
@@ -117,8 +117,8 @@ void readLink(std::string_view link, bool& mailto, bool& http, UnsubscribeLinks&
     if (link.find_first_of(" \t\r\n") != std::string_view::npos)
         return add(result.errors, quoted(link, SpacesText));
     const bool isMailto = link.starts_with("mailto:") && link.size() > 7 && isAlphanumeric(link[7]);
-    const std::size_t scheme = FindNoCase(link.substr(0, 8), "https://") == 0 ? 8
-        : FindNoCase(link.substr(0, 7), "http://") == 0                       ? 7
+    const std::size_t scheme = findNoCase(link.substr(0, 8), "https://") == 0 ? 8
+        : findNoCase(link.substr(0, 7), "http://") == 0                       ? 7
                                                                               : 0;
     const bool isHttp = scheme > 0 && link.size() > scheme && isAlphanumeric(link[scheme]);
     if ((isMailto && mailto) || (isHttp && http))

@@ -138,7 +138,7 @@ std::vector<Mime::Address> blindCopies(const Mime::Message& message, std::string
         for (const std::vector<Mime::Address>* field :
              std::initializer_list<const std::vector<Mime::Address>*>{&message.to, &message.cc, &bcc})
             for (const Mime::Address& known : *field)
-                if (EqualNoCase(known.address, address))
+                if (equalNoCase(known.address, address))
                     return true;
         return false;
     };
@@ -222,7 +222,7 @@ MessageFacts factsOf(const Mime::Message& message, std::string_view recipients)
     return facts;
 }
 
-MessageCatalog::MessageCatalog(clsEmailStorage& store) : m_store(store), m_budget(store.Budget())
+MessageCatalog::MessageCatalog(clsEmailStorage& store) : m_store(store), m_budget(store.budget())
 {
 }
 
@@ -259,7 +259,7 @@ std::shared_ptr<const MessageFacts> MessageCatalog::facts(std::int16_t position)
     const std::uint64_t id = m_store.emailId(position);
     if (const auto found = m_facts.find(id); found != m_facts.end())
         return found->second.facts;
-    const Mime::Document document(m_store.EmailBodyShared(position));
+    const Mime::Document document(m_store.emailBodyShared(position));
     auto facts = std::make_shared<const MessageFacts>(factsOf(document.message(), m_store.EmailTo(position)));
     // A message the store no longer holds (id 0) has nothing to be kept for.
     if (id != 0)

@@ -49,7 +49,7 @@ bool endsReference(char c)
 std::size_t bodyStart(std::string_view html)
 {
     const std::size_t first = html.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos || FindNoCase(html.substr(first, Doctype.size()), Doctype) != 0)
+    if (first == std::string_view::npos || findNoCase(html.substr(first, Doctype.size()), Doctype) != 0)
         return 0;
     const std::size_t close = html.find('>', first);
     return close == std::string_view::npos ? 0 : close + 1;
@@ -150,7 +150,7 @@ std::string htmlDocument(std::string_view html, const std::function<std::string(
     const std::size_t start = bodyStart(html);
     out.append(html.substr(0, start)).append(LinkTarget);
     std::size_t at = start;
-    for (std::size_t found; (found = FindNoCase(html, ContentIdScheme, at)) != std::string_view::npos;) {
+    for (std::size_t found; (found = findNoCase(html, ContentIdScheme, at)) != std::string_view::npos;) {
         std::size_t end = found + ContentIdScheme.size();
         while (end < html.size() && !endsReference(html[end]))
             ++end;

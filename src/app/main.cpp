@@ -8,16 +8,16 @@
 // Chooses the face: the window, or headless. Each sets up the capture service the same way.
 int main(int argc, char** argv)
 {
-    RaiseOpenFileLimit();
+    raiseOpenFileLimit();
     std::string error;
     const std::optional<CommandLineOptions> options = parseCommandLine({argv, argv + argc}, error);
     if (!options) {
         std::fprintf(stderr, "quellpost: %s\n", error.c_str());
         return 2;
     }
-    if (options->Output) {
-        std::fputs(options->Output->c_str(), stdout);
+    if (options->output) {
+        std::fputs(options->output->c_str(), stdout);
         return 0;
     }
-    return options->Headless ? runHeadless(argc, argv, *options) : runWindow(argc, argv, *options);
+    return options->headless ? runHeadless(argc, argv, *options) : runWindow(argc, argv, *options);
 }

@@ -36,48 +36,48 @@ void CaptureService::setRelay(std::unique_ptr<RelayService> relay)
 
 void CaptureService::logLine(std::string_view line)
 {
-    const std::size_t dropped = m_log.Append(line);
+    const std::size_t dropped = m_log.append(line);
     emit lineLogged(line, dropped);
 }
 
-void CaptureService::LogLine(const std::string& line)
+void CaptureService::appendLogLine(const std::string& line)
 {
     logLine(line);
 }
 
-void CaptureService::ConnectionCountChanged(long count)
+void CaptureService::connectionsChanged(long count)
 {
     emit connectionCountChanged(count);
 }
 
 void CaptureService::setListenAddress(const ListenAddress& where)
 {
-    m_listener->SetListenAddress(hostAddress(where), where.port);
+    m_listener->setListenAddress(hostAddress(where), where.port);
     m_listenAddress = where;
 }
 
 void CaptureService::setImplicitTlsAddress(const ListenAddress& where)
 {
-    m_listener->SetImplicitTlsAddress(hostAddress(where), where.port);
+    m_listener->setImplicitTlsAddress(hostAddress(where), where.port);
     m_implicitTlsAddress = where;
 }
 
 void CaptureService::setModernSmtp(bool on)
 {
-    if (on == m_listener->Extensions())
+    if (on == m_listener->extensions())
         return;
-    m_listener->SetExtensions(on);
+    m_listener->setExtensions(on);
     emit modernSmtpChanged(on);
 }
 
 bool CaptureService::modernSmtp() const
 {
-    return m_listener->Extensions();
+    return m_listener->extensions();
 }
 
 void CaptureService::startListening()
 {
-    m_listener->StartListening();
+    m_listener->startListening();
     m_listening = true;
     logLine(StartedLine);
 }

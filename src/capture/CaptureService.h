@@ -76,9 +76,9 @@ signals:
     void modernSmtpChanged(bool on);
 
 private:
-    void LogLine(const std::string& line) override;
-    bool DetailedLogging() const override { return m_detailedLogging; }
-    void ConnectionCountChanged(long count) override;
+    void appendLogLine(const std::string& line) override;
+    bool wantsDetailedLog() const override { return m_detailedLogging; }
+    void connectionsChanged(long count) override;
 
     // Declared in the order they may depend on each other: the API and the listener go first.
     clsEmailStorage m_store;

@@ -43,54 +43,54 @@ CaptureSetup failed(int exitCode, std::string error)
 void setUpListener(CaptureService& service, const CommandLineOptions& options)
 {
     SmtpListener& listener = service.listener();
-    if (options.TlsCertificateFile)
-        listener.SetTlsConfiguration(TlsCredentials::FromFiles(QString::fromStdString(*options.TlsCertificateFile),
-                                                               QString::fromStdString(*options.TlsKeyFile)));
-    if (options.Smtps)
-        service.setImplicitTlsAddress(*options.Smtps);
-    if (options.SmtpTimeoutSeconds)
-        listener.SetIdleTimeout(std::chrono::seconds(*options.SmtpTimeoutSeconds));
-    if (options.SmtpMaxConnections)
-        listener.SetMaxConnections(*options.SmtpMaxConnections);
-    if (options.ModernSmtp)
+    if (options.tlsCertificateFile)
+        listener.setTlsConfiguration(TlsCredentials::fromFiles(QString::fromStdString(*options.tlsCertificateFile),
+                                                               QString::fromStdString(*options.tlsKeyFile)));
+    if (options.smtps)
+        service.setImplicitTlsAddress(*options.smtps);
+    if (options.smtpTimeoutSeconds)
+        listener.setIdleTimeout(std::chrono::seconds(*options.smtpTimeoutSeconds));
+    if (options.smtpMaxConnections)
+        listener.setMaxConnections(*options.smtpMaxConnections);
+    if (options.modernSmtp)
         service.setModernSmtp(true);
-    ChaosTriggers& chaos = listener.Chaos();
-    chaos.setEnabled(options.Chaos);
+    ChaosTriggers& chaos = listener.chaos();
+    chaos.setEnabled(options.chaos);
     std::string unused; // the command line's parser has checked the triggers
-    if (options.ChaosSpec)
-        chaos.configure(*options.ChaosSpec, unused);
-    if (options.ChaosSeed)
-        chaos.seed(*options.ChaosSeed);
+    if (options.chaosSpec)
+        chaos.configure(*options.chaosSpec, unused);
+    if (options.chaosSeed)
+        chaos.seed(*options.chaosSeed);
 }
 
 // Release's relay, as --relay and --relay-allow name it; its transfers log to the service's log.
 void setUpRelay(CaptureService& service, const CommandLineOptions& options)
 {
-    if (options.Relay && options.RelayAllow)
+    if (options.relay && options.relayAllow)
         service.setRelay(std::make_unique<RelayService>(
-            *options.Relay, *options.RelayAllow, [&service](const std::string& line) { service.logLine(line); }));
+            *options.relay, *options.relayAllow, [&service](const std::string& line) { service.logLine(line); }));
 }
 
 // The HTTP API where --http says, for the names and origins of --http-host and --cors.
 CaptureSetup setUpApi(CaptureService& service, const CommandLineOptions& options)
 {
-    const ListenAddress& where = *options.Http;
+    const ListenAddress& where = *options.http;
     const QHostAddress address(QString::fromStdString(where.host));
-    auto api = std::make_unique<ApiServer>(service.store(), AccessRules{options.HttpHosts, options.CorsOrigins});
-    if (options.HttpUsersFile) {
+    auto api = std::make_unique<ApiServer>(service.store(), AccessRules{options.httpHosts, options.corsOrigins});
+    if (options.httpUsersFile) {
         std::string error;
-        std::optional<Htpasswd> users = Htpasswd::load(*options.HttpUsersFile, error);
+        std::optional<Htpasswd> users = Htpasswd::load(*options.httpUsersFile, error);
         if (!users)
-            return failed(ServerExitCode, printed(UsersFailedFormat, options.HttpUsersFile->c_str(), error.c_str()));
+            return failed(ServerExitCode, printed(UsersFailedFormat, options.httpUsersFile->c_str(), error.c_str()));
         api->requireLogin(std::move(*users));
     }
     try {
         api->listen(address, where.port);
     } catch (const AppError& error) {
         return failed(ServerExitCode,
-                      printed(ApiFailedFormat, where.host.c_str(), where.port, error.Description().c_str()));
+                      printed(ApiFailedFormat, where.host.c_str(), where.port, error.description().c_str()));
     }
-    addChaosRoutes(*api, service.listener().Chaos());
+    addChaosRoutes(*api, service.listener().chaos());
     addReleaseRoutes(*api, service.store(), service.relay());
     CaptureSetup setup;
     if (std::string warning = ApiServer::exposureWarning(address); !warning.empty())
@@ -103,19 +103,19 @@ CaptureSetup setUpApi(CaptureService& service, const CommandLineOptions& options
 
 CaptureSetup setUpCapture(CaptureService& service, const CommandLineOptions& options)
 {
-    if (options.MaxMemory)
-        service.store().Budget().setLimit(*options.MaxMemory);
-    if (options.Smtp)
-        service.setListenAddress(*options.Smtp);
-    else if (options.Headless)
+    if (options.maxMemory)
+        service.store().budget().setLimit(*options.maxMemory);
+    if (options.smtp)
+        service.setListenAddress(*options.smtp);
+    else if (options.headless)
         service.setListenAddress({DefaultHeadlessHost, DefaultSmtpPort});
     try {
         setUpListener(service, options);
     } catch (const AppError& error) {
-        return failed(OptionsExitCode, error.Description());
+        return failed(OptionsExitCode, error.description());
     }
     setUpRelay(service, options);
-    if (options.Http)
+    if (options.http)
         return setUpApi(service, options);
     return {};
 }

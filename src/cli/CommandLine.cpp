@@ -210,16 +210,16 @@ struct ChaosOptions {
 
     bool read(const QCommandLineParser& parser, CommandLineOptions& options, std::string& error) const
     {
-        options.Chaos = parser.isSet(on) || parser.isSet(triggers);
+        options.chaos = parser.isSet(on) || parser.isSet(triggers);
         if (parser.isSet(triggers)) {
             const std::string given = parser.value(triggers).toStdString();
             if (!ChaosTriggers().configure(given, error))
                 return false;
-            options.ChaosSpec = given;
+            options.chaosSpec = given;
         }
         if (parser.isSet(seed)) {
             bool ok = false;
-            options.ChaosSeed = parser.value(seed).toULongLong(&ok);
+            options.chaosSeed = parser.value(seed).toULongLong(&ok);
             if (!ok) {
                 error = NotASeedText + parser.value(seed).toStdString();
                 return false;
@@ -256,8 +256,8 @@ struct RelayOptions {
             error = RelayAllowMissingText;
             return false;
         }
-        options.RelayAllow = RelayAllowList::compile(parser.value(allow).toStdString(), error);
-        if (!options.RelayAllow)
+        options.relayAllow = RelayAllowList::compile(parser.value(allow).toStdString(), error);
+        if (!options.relayAllow)
             return false;
         if (parser.isSet(auth) && !readRelayCredentials(parser.value(auth).toStdString(), *relay, error))
             return false;
@@ -274,7 +274,7 @@ struct RelayOptions {
         if (!readCount(parser, timeout, MaxTimeoutSeconds, seconds, error))
             return false;
         relay->timeout = std::chrono::seconds(seconds.value_or(int(RelaySettings::DefaultTimeout.count())));
-        options.Relay = std::move(relay);
+        options.relay = std::move(relay);
         return true;
     }
 };
@@ -305,7 +305,7 @@ bool readAddresses(const QCommandLineParser& parser, const AddressOptions& given
                    std::string& error)
 {
     const std::pair<const QCommandLineOption*, std::optional<ListenAddress>*> addresses[]
-        = {{&given.smtp, &options.Smtp}, {&given.http, &options.Http}, {&given.smtps, &options.Smtps}};
+        = {{&given.smtp, &options.smtp}, {&given.http, &options.http}, {&given.smtps, &options.smtps}};
     for (const auto& [option, target] : addresses) {
         if (!parser.isSet(*option))
             continue;
@@ -329,8 +329,8 @@ bool readNameLists(const QCommandLineParser& parser, const NameListOptions& give
 {
     const std::tuple<const QCommandLineOption*, std::vector<std::string>*, const char*,
                      std::optional<std::string> (*)(const QString&)>
-        lists[] = {{&given.httpHost, &options.HttpHosts, NotANameText, parseHostName},
-                   {&given.cors, &options.CorsOrigins, NotAnOriginText, parseOrigin}};
+        lists[] = {{&given.httpHost, &options.httpHosts, NotANameText, parseHostName},
+                   {&given.cors, &options.corsOrigins, NotAnOriginText, parseOrigin}};
     for (const auto& [option, target, complaint, parse] : lists) {
         for (const QString& text : parser.values(*option)) {
             const std::optional<std::string> value = parse(text);
@@ -396,11 +396,11 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
 
     CommandLineOptions options;
     if (parser.isSet(help)) {
-        options.Output = parser.helpText().replace(QLatin1String("<executable_name>"), list.front()).toStdString();
+        options.output = parser.helpText().replace(QLatin1String("<executable_name>"), list.front()).toStdString();
         return options;
     }
     if (parser.isSet(version)) {
-        options.Output = std::string(ProductInfo::ProductName) + " " + ProductInfo::VersionText + "\n";
+        options.output = std::string(ProductInfo::ProductName) + " " + ProductInfo::VersionText + "\n";
         return options;
     }
     if (parser.isSet(maxMemory)) {
@@ -410,32 +410,32 @@ std::optional<CommandLineOptions> parseCommandLine(const std::vector<std::string
             error = NotASizeText + text.toStdString();
             return std::nullopt;
         }
-        options.MaxMemory = bytes;
+        options.maxMemory = bytes;
     }
-    options.ModernSmtp = parser.isSet(esmtp);
+    options.modernSmtp = parser.isSet(esmtp);
     if (parser.isSet(tlsCert) != parser.isSet(tlsKey)) {
         error = TlsPairText;
         return std::nullopt;
     }
     if (parser.isSet(tlsCert)) {
-        options.TlsCertificateFile = parser.value(tlsCert).toStdString();
-        options.TlsKeyFile = parser.value(tlsKey).toStdString();
+        options.tlsCertificateFile = parser.value(tlsCert).toStdString();
+        options.tlsKeyFile = parser.value(tlsKey).toStdString();
     }
     if (!readAddresses(parser, {smtp, http, smtps}, options, error)
         || !readNameLists(parser, {httpHost, cors}, options, error))
         return std::nullopt;
     if (parser.isSet(httpAuth)) {
-        if (!options.Http) {
+        if (!options.http) {
             error = HttpAuthAloneText;
             return std::nullopt;
         }
-        options.HttpUsersFile = parser.value(httpAuth).toStdString();
+        options.httpUsersFile = parser.value(httpAuth).toStdString();
     }
-    if (!readCount(parser, smtpTimeout, MaxTimeoutSeconds, options.SmtpTimeoutSeconds, error)
-        || !readCount(parser, smtpMaxConnections, MaxConnectionsLimit, options.SmtpMaxConnections, error))
+    if (!readCount(parser, smtpTimeout, MaxTimeoutSeconds, options.smtpTimeoutSeconds, error)
+        || !readCount(parser, smtpMaxConnections, MaxConnectionsLimit, options.smtpMaxConnections, error))
         return std::nullopt;
     if (!chaos.read(parser, options, error) || !relay.read(parser, options, error))
         return std::nullopt;
-    options.Headless = parser.isSet(headless);
+    options.headless = parser.isSet(headless);
     return options;
 }

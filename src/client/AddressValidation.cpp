@@ -48,7 +48,7 @@ bool IsIPAddressLiteral(std::string_view text)
 
 bool IsValidDomain(std::string_view domain)
 {
-    const std::string upper = UpperCase(TrimBlanks(domain));
+    const std::string upper = upperCase(trimBlanks(domain));
     if (upper.empty())
         return false;
     if (upper == LoopbackHostName || IsIPAddressLiteral(upper))
@@ -56,7 +56,7 @@ bool IsValidDomain(std::string_view domain)
     const std::size_t lastDot = upper.rfind('.');
     if (lastDot == std::string::npos)
         return false;
-    return FindNoCase(TopLevelDomainList, std::string_view(upper).substr(lastDot + 1)) != std::string_view::npos;
+    return findNoCase(TopLevelDomainList, std::string_view(upper).substr(lastDot + 1)) != std::string_view::npos;
 }
 
 bool IsValidEmailAddress(std::string_view address)
@@ -67,7 +67,7 @@ bool IsValidEmailAddress(std::string_view address)
     return IsValidDomain(address.substr(at + 1));
 }
 
-std::vector<std::string> SplitList(std::string_view value, std::string_view delimiter)
+std::vector<std::string> splitList(std::string_view value, std::string_view delimiter)
 {
     std::vector<std::string> entries;
     if (value.empty())
@@ -78,7 +78,7 @@ std::vector<std::string> SplitList(std::string_view value, std::string_view deli
     }
     std::size_t start = 0;
     for (;;) {
-        const std::size_t found = FindNoCase(value, delimiter, start);
+        const std::size_t found = findNoCase(value, delimiter, start);
         entries.emplace_back(value.substr(start, found - start));
         if (found == std::string_view::npos)
             return entries;
@@ -89,7 +89,7 @@ std::vector<std::string> SplitList(std::string_view value, std::string_view deli
 void TrimListEntries(std::vector<std::string>& entries)
 {
     for (std::string& entry : entries) {
-        const std::string_view trimmed = TrimBlanks(entry);
+        const std::string_view trimmed = trimBlanks(entry);
         // One pass from the left: a pair that only forms once another pair is gone stays.
         std::string cleaned;
         cleaned.reserve(trimmed.size());
@@ -104,7 +104,7 @@ void TrimListEntries(std::vector<std::string>& entries)
     }
 }
 
-std::string JoinList(const std::vector<std::string>& entries, std::string_view delimiter)
+std::string joinList(const std::vector<std::string>& entries, std::string_view delimiter)
 {
     std::string joined;
     for (std::size_t i = 0; i < entries.size(); ++i) {

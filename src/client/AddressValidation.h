@@ -34,10 +34,10 @@ bool IsValidEmailAddress(std::string_view address);
 
 // Splits at every occurrence of the delimiter, letter case ignored; empty entries stay.
 // An empty value gives no entries; an empty delimiter gives the whole value as one entry.
-std::vector<std::string> SplitList(std::string_view value, std::string_view delimiter);
+std::vector<std::string> splitList(std::string_view value, std::string_view delimiter);
 
 // Removes leading and trailing blanks, then every CR LF pair, then every tab, of each entry.
 void TrimListEntries(std::vector<std::string>& entries);
 
 // The entries joined with the delimiter.
-std::string JoinList(const std::vector<std::string>& entries, std::string_view delimiter);
+std::string joinList(const std::vector<std::string>& entries, std::string_view delimiter);

@@ -101,7 +101,7 @@ std::string PrepareMessageText(std::string_view text)
     }
 }
 
-bool HasEightBitText(std::string_view text)
+bool hasEightBitText(std::string_view text)
 {
     return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) > 126; });
 }
@@ -109,7 +109,7 @@ bool HasEightBitText(std::string_view text)
 std::string EncodeHeaderText(std::string_view text, bool quoteIfPlain)
 {
     try {
-        if (!HasEightBitText(text)) {
+        if (!hasEightBitText(text)) {
             if (!quoteIfPlain)
                 return std::string(text);
             std::string quoted;
@@ -137,7 +137,7 @@ std::string EncodeHeaderText(std::string_view text, bool quoteIfPlain)
     }
 }
 
-MailNameTables BuildMailNameTables()
+MailNameTables buildMailNameTables()
 {
     return MailNameTables{splitNames(WeekdayNamesText), splitNames(MonthNamesText)};
 }
@@ -148,7 +148,7 @@ std::string FormatMailDate(const std::tm& localTime, std::string_view timeZoneTe
     const int month = localTime.tm_mon + 1;
     if (weekday < 1 || static_cast<std::size_t>(weekday) >= names.WeekdayNames.size() || month < 1
         || static_cast<std::size_t>(month) >= names.MonthNames.size())
-        throw SubscriptOutOfRangeError();
+        throw subscriptOutOfRangeError();
     std::string date = names.WeekdayNames[static_cast<std::size_t>(weekday)];
     date += ", ";
     date += std::to_string(localTime.tm_mday);
@@ -167,7 +167,7 @@ std::string FormatMailDate(const std::tm& localTime, std::string_view timeZoneTe
     return date;
 }
 
-std::tm CurrentLocalTime()
+std::tm currentLocalTime()
 {
     // The C library reads the zone settings only when asked; they may have changed since.
     ::tzset();
@@ -187,12 +187,12 @@ std::string TimeZoneText(int offsetMinutes)
     return text;
 }
 
-int LocalTimeZoneOffsetMinutes()
+int localTimeZoneOffsetMinutes()
 {
-    return static_cast<int>(CurrentLocalTime().tm_gmtoff / 60);
+    return static_cast<int>(currentLocalTime().tm_gmtoff / 60);
 }
 
-UtcTime CurrentUtcTime()
+UtcTime currentUtcTime()
 {
     using namespace std::chrono;
     const auto now = system_clock::now();
@@ -211,17 +211,17 @@ UtcTime CurrentUtcTime()
 
 std::string CreateMessageId(const UtcTime& time, const UniformRandom& random, std::string_view host)
 {
-    std::string id = std::to_string(time.Year);
-    for (int field : {time.Month, time.Day, time.Hour, time.Minute, time.Second})
+    std::string id = std::to_string(time.year);
+    for (int field : {time.month, time.day, time.hour, time.minute, time.second})
         id += padded(field, 2);
-    id += padded(time.Millisecond, 3);
+    id += padded(time.millisecond, 3);
     id += '.';
-    constexpr double choices = static_cast<double>(MessageIdCharacters.size());
+    constexpr double Choices = static_cast<double>(MessageIdCharacters.size());
     for (int i = 0; i < MessageIdRandomLength; ++i) {
         // Some generators round up to 1.0 itself; such a draw takes the last character.
-        const double scaled = random() * choices;
+        const double scaled = random() * Choices;
         std::size_t index = 0;
-        if (scaled >= choices)
+        if (scaled >= Choices)
             index = MessageIdCharacters.size() - 1;
         else if (scaled > 0)
             index = static_cast<std::size_t>(scaled);
@@ -244,7 +244,7 @@ std::string CreateMessageId(std::string_view host)
     std::mt19937 generator(seed);
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
     return CreateMessageId(
-        CurrentUtcTime(), [&] { return uniform(generator); }, host);
+        currentUtcTime(), [&] { return uniform(generator); }, host);
 }
 
 std::int32_t EstimateTransmissionSize(const TransmissionSizeInputs& in)
@@ -272,9 +272,9 @@ std::int32_t EstimateTransmissionSize(const TransmissionSizeInputs& in)
         if (!in.Password.empty())
             size += 4 * len(in.Password) / 3;
     }
-    size += addresses(in.Recipients, 2) + displayNames(in.RecipientDisplayNames);
-    size += addresses(in.CcRecipients, 2) + displayNames(in.CcDisplayNames);
-    size += addresses(in.BccRecipients, 1);
+    size += addresses(in.recipients, 2) + displayNames(in.recipientDisplayNames);
+    size += addresses(in.ccRecipients, 2) + displayNames(in.ccDisplayNames);
+    size += addresses(in.bccRecipients, 1);
     if (!in.FromDisplayName.empty())
         size += 3 + len(in.FromDisplayName);
     size += len(in.From);
@@ -287,6 +287,6 @@ std::int32_t EstimateTransmissionSize(const TransmissionSizeInputs& in)
             size += 36 + len(in.FromDisplayName) + len(in.From);
     }
     if (size > std::numeric_limits<std::int32_t>::max())
-        throw OverflowError();
+        throw overflowError();
     return static_cast<std::int32_t>(size);
 }

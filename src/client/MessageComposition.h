@@ -17,7 +17,7 @@ inline constexpr std::size_t MaxBodyLineLength = 998;
 std::string PrepareMessageText(std::string_view text);
 
 // True when any byte is above 126 (the delete code counts).
-bool HasEightBitText(std::string_view text);
+bool hasEightBitText(std::string_view text);
 
 // Plain text as it is (in double quotes when quoteIfPlain); 8-bit text as RFC 2047 B-encoded words.
 std::string EncodeHeaderText(std::string_view text, bool quoteIfPlain);
@@ -27,31 +27,31 @@ struct MailNameTables {
     std::vector<std::string> WeekdayNames;
     std::vector<std::string> MonthNames;
 };
-MailNameTables BuildMailNameTables();
+MailNameTables buildMailNameTables();
 
 // "Sat, 5 Dec 2026 05:48:39 +0100" from a broken-down local time; throws on a day or month out of range.
 std::string FormatMailDate(const std::tm& localTime, std::string_view timeZoneText, const MailNameTables& names);
 
 // The local time now, read after the zone settings have been taken up afresh.
-std::tm CurrentLocalTime();
+std::tm currentLocalTime();
 
 // "+0100", "-0330": the sign, then hours and minutes of the offset east of UTC.
 std::string TimeZoneText(int offsetMinutes);
 
 // The local offset east of UTC now, in minutes, as the C library reports it.
-int LocalTimeZoneOffsetMinutes();
+int localTimeZoneOffsetMinutes();
 
 // A moment in UTC to the millisecond (month and day from 1).
 struct UtcTime {
-    int Year = 0;
-    int Month = 0;
-    int Day = 0;
-    int Hour = 0;
-    int Minute = 0;
-    int Second = 0;
-    int Millisecond = 0;
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
 };
-UtcTime CurrentUtcTime();
+UtcTime currentUtcTime();
 
 // Yields numbers uniform in [0, 1).
 using UniformRandom = std::function<double()>;
@@ -72,11 +72,11 @@ struct TransmissionSizeInputs {
     bool UseAuthentication = false;
     std::string_view Username;
     std::string_view Password;
-    std::span<const std::string> Recipients;
-    std::span<const std::string> RecipientDisplayNames;
-    std::span<const std::string> CcRecipients;
-    std::span<const std::string> CcDisplayNames;
-    std::span<const std::string> BccRecipients;
+    std::span<const std::string> recipients;
+    std::span<const std::string> recipientDisplayNames;
+    std::span<const std::string> ccRecipients;
+    std::span<const std::string> ccDisplayNames;
+    std::span<const std::string> bccRecipients;
     std::string_view FromDisplayName;
     std::string_view ReplyToAddress;
     std::string_view Subject;

@@ -49,90 +49,90 @@ std::string singleLine(std::string_view text)
 
 std::string quoted(std::string_view text)
 {
-    return Concat({"\"", text, "\""});
+    return concat({"\"", text, "\""});
 }
 
 } // namespace
 
-std::vector<HeaderLine> ComposeHeaderLines(const MessageHeaderFields& f)
+std::vector<HeaderLine> composeHeaderLines(const MessageHeaderFields& f)
 {
     std::vector<HeaderLine> lines;
     auto add = [&lines](std::string text, bool shown) { lines.push_back({std::move(text), shown}); };
-    add(Concat({MessageIdField, f.MessageId, ">"}), false);
-    add(Concat({FromField, f.FromHeader}), true);
+    add(concat({MessageIdField, f.messageId, ">"}), false);
+    add(concat({FromField, f.FromHeader}), true);
     // Always, even empty: copies alone still give the message a To line.
-    add(Concat({ToField, f.ToList}), true);
+    add(concat({ToField, f.ToList}), true);
     if (!f.CcList.empty())
-        add(Concat({CcField, f.CcList}), true);
-    add(Concat({SubjectField, EncodeHeaderText(singleLine(f.Subject), false)}), true);
+        add(concat({CcField, f.CcList}), true);
+    add(concat({SubjectField, EncodeHeaderText(singleLine(f.Subject), false)}), true);
     if (!f.ReplyToAddress.empty())
-        add(Concat({ReplyToField, singleLine(f.ReplyToAddress), ">"}), true);
-    add(Concat({DateField, f.Date}), true);
+        add(concat({ReplyToField, singleLine(f.ReplyToAddress), ">"}), true);
+    add(concat({DateField, f.date}), true);
     if (f.EncodeType != MimeEncoding)
         return lines;
     add(std::string(MimeVersionLine), true);
     if (f.Priority != NormalPriority) {
-        add(Concat({PriorityField, std::to_string(f.Priority)}), false);
-        add(Concat({PriorityNameField, f.PriorityName}), false);
+        add(concat({PriorityField, std::to_string(f.Priority)}), false);
+        add(concat({PriorityNameField, f.PriorityName}), false);
     }
-    add(Concat({MailerField, MailerName()}), false);
+    add(concat({MailerField, mailerName()}), false);
     if (f.Receipt)
-        add(Concat({ReceiptField, f.FromHeader}), false);
+        add(concat({ReceiptField, f.FromHeader}), false);
     add(std::string(ContentTypeLine), true);
     add(std::string(CharsetLine), true);
-    add(Concat({TransferEncodingField, f.EightBitText ? EightBit : SevenBit}), true);
+    add(concat({TransferEncodingField, f.EightBitText ? EightBit : SevenBit}), true);
     return lines;
 }
 
-std::string AddressListValue(std::span<const std::string> addresses, std::span<const std::string> displayNames)
+std::string addressListValue(std::span<const std::string> addresses, std::span<const std::string> displayNames)
 {
     std::string list;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         const std::string name = i < displayNames.size() ? singleLine(displayNames[i]) : std::string();
         const std::string address = singleLine(addresses[i]);
-        list += name.empty() ? quoted(TrimBlanks(address)) : EncodeHeaderText(name, true);
-        list += Concat({" <", address, ">"});
+        list += name.empty() ? quoted(trimBlanks(address)) : EncodeHeaderText(name, true);
+        list += concat({" <", address, ">"});
         if (i + 1 < addresses.size())
             list += FoldedListSeparator;
     }
     return list;
 }
 
-std::string FromHeaderValue(std::string_view from, std::string_view fromDisplayName)
+std::string fromHeaderValue(std::string_view from, std::string_view fromDisplayName)
 {
     const std::string address = singleLine(from);
     const std::string name = singleLine(fromDisplayName);
-    const std::string shown = TrimBlanks(name).empty() ? quoted(address) : EncodeHeaderText(name, true);
-    return Concat({shown, " <", address, ">"});
+    const std::string shown = trimBlanks(name).empty() ? quoted(address) : EncodeHeaderText(name, true);
+    return concat({shown, " <", address, ">"});
 }
 
-std::string MailerName()
+std::string mailerName()
 {
     return std::string(ProductInfo::ProductName) + std::to_string(ProductInfo::VersionMajor) + "."
         + std::to_string(ProductInfo::VersionMinor) + " (build " + std::to_string(ProductInfo::VersionRevision) + ")";
 }
 
-std::string MailFromCommand(std::string_view from, bool authEqualsOffered)
+std::string mailFromCommand(std::string_view from, bool authEqualsOffered)
 {
     const std::string address = singleLine(from);
-    std::string command = Concat({MailFromStart, address, ">"});
+    std::string command = concat({MailFromStart, address, ">"});
     if (authEqualsOffered)
-        command += Concat({AuthParameterStart, address});
+        command += concat({AuthParameterStart, address});
     return command;
 }
 
-std::string RcptToCommand(std::string_view address)
+std::string rcptToCommand(std::string_view address)
 {
-    return Concat({RcptToStart, singleLine(address), ">"});
+    return concat({RcptToStart, singleLine(address), ">"});
 }
 
-std::string SenderDomain(std::string_view from)
+std::string senderDomain(std::string_view from)
 {
     const std::size_t at = from.find('@');
     return singleLine(at == std::string_view::npos ? from : from.substr(at + 1));
 }
 
-void FitDisplayNames(std::vector<std::string>& displayNames, std::size_t addressCount)
+void fitDisplayNames(std::vector<std::string>& displayNames, std::size_t addressCount)
 {
     if (addressCount > 0)
         displayNames.resize(addressCount);

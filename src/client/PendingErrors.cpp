@@ -4,19 +4,19 @@
 
 #include "Latin1Text.h"
 
-void PendingErrors::Add(std::string_view text)
+void PendingErrors::add(std::string_view text)
 {
-    if (!Contains(text))
+    if (!contains(text))
         m_texts.emplace_back(text);
 }
 
-void PendingErrors::Remove(std::string_view text)
+void PendingErrors::remove(std::string_view text)
 {
-    std::erase_if(m_texts, [text](const std::string& pending) { return EqualNoCase(pending, text); });
+    std::erase_if(m_texts, [text](const std::string& pending) { return equalNoCase(pending, text); });
 }
 
-bool PendingErrors::Contains(std::string_view text) const
+bool PendingErrors::contains(std::string_view text) const
 {
     return std::any_of(m_texts.begin(), m_texts.end(),
-                       [text](const std::string& pending) { return EqualNoCase(pending, text); });
+                       [text](const std::string& pending) { return equalNoCase(pending, text); });
 }

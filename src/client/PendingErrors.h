@@ -9,14 +9,14 @@
 class PendingErrors {
 public:
     // Appends the text unless it is already present (its place then stays).
-    void Add(std::string_view text);
+    void add(std::string_view text);
     // Removes the text wherever it stands.
-    void Remove(std::string_view text);
-    bool Contains(std::string_view text) const;
+    void remove(std::string_view text);
+    bool contains(std::string_view text) const;
     void Clear() { m_texts.clear(); }
 
-    bool Empty() const { return m_texts.empty(); }
-    const std::vector<std::string>& Texts() const { return m_texts; }
+    bool empty() const { return m_texts.empty(); }
+    const std::vector<std::string>& texts() const { return m_texts; }
 
 private:
     std::vector<std::string> m_texts;

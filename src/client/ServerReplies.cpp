@@ -30,12 +30,12 @@ std::string takeFront(std::string& buffer, std::size_t length)
 
 bool namesBoth(std::string_view line, std::string_view first, std::string_view second)
 {
-    return FindNoCase(line, first) != std::string_view::npos && FindNoCase(line, second) != std::string_view::npos;
+    return findNoCase(line, first) != std::string_view::npos && findNoCase(line, second) != std::string_view::npos;
 }
 
 } // namespace
 
-std::optional<std::string> TakeSmtpReply(std::string& buffer)
+std::optional<std::string> takeSmtpReply(std::string& buffer)
 {
     std::size_t lineStart = 0;
     for (;;) {
@@ -49,7 +49,7 @@ std::optional<std::string> TakeSmtpReply(std::string& buffer)
     }
 }
 
-std::optional<std::string> TakePop3Reply(std::string& buffer)
+std::optional<std::string> takePop3Reply(std::string& buffer)
 {
     const std::size_t lineEnd = buffer.find(Wire::CrLf);
     if (lineEnd == std::string::npos)
@@ -57,7 +57,7 @@ std::optional<std::string> TakePop3Reply(std::string& buffer)
     return takeFront(buffer, lineEnd + Wire::CrLf.size());
 }
 
-LoginOffers ExamineLoginOffers(std::string_view reply)
+LoginOffers examineLoginOffers(std::string_view reply)
 {
     LoginOffers offers;
     // The first line greets; the capabilities follow it.
@@ -68,25 +68,25 @@ LoginOffers ExamineLoginOffers(std::string_view reply)
         const std::string_view line
             = reply.substr(lineStart, lineEnd == std::string_view::npos ? lineEnd : lineEnd - lineStart);
         if (namesBoth(line, "AUTH ", "LOGIN"))
-            offers.AuthLogin = true;
+            offers.authLogin = true;
         if (namesBoth(line, "AUTH=", "LOGIN"))
-            offers.AuthEqualsLogin = true;
+            offers.authEqualsLogin = true;
         lineStart = lineEnd;
     }
     return offers;
 }
 
-LoginPrompt ClassifyLoginPrompt(std::string_view reply)
+LoginPrompt classifyLoginPrompt(std::string_view reply)
 {
     std::string encoded(reply.substr(std::min(reply.size(), CodeLength)));
     for (std::size_t at = encoded.find(Wire::CrLf); at != std::string::npos; at = encoded.find(Wire::CrLf, at))
         encoded.erase(at, Wire::CrLf.size());
-    std::string prompt = Base64Decode(TrimBlanks(encoded));
+    std::string prompt = Base64Decode(trimBlanks(encoded));
     // Blanks do not count: some servers ask for the "User Name".
     std::erase(prompt, ' ');
-    if (FindNoCase(prompt, "username") != std::string::npos)
+    if (findNoCase(prompt, "username") != std::string::npos)
         return LoginPrompt::Username;
-    if (FindNoCase(prompt, "password") != std::string::npos)
+    if (findNoCase(prompt, "password") != std::string::npos)
         return LoginPrompt::Password;
     return LoginPrompt::Other;
 }

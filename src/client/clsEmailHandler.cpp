@@ -81,10 +81,10 @@ clsEmailHandler::clsEmailHandler(SocketControl& socket, QObject* parent) : QObje
     m_encodeType = 0;
     m_maxRecipients = DefaultMaxRecipients;
     // Taken once: a client lives for one session, and the Date header needs no more.
-    m_timeZoneText = ::TimeZoneText(LocalTimeZoneOffsetMinutes());
+    m_timeZoneText = ::TimeZoneText(localTimeZoneOffsetMinutes());
     m_delimiter = DefaultDelimiter;
     m_priority = NormalPriority;
-    m_nameTables = BuildMailNameTables();
+    m_nameTables = buildMailNameTables();
     m_pop3Port = DefaultPOP3Port;
     connectSocketEvents();
 }
@@ -100,7 +100,7 @@ std::string clsEmailHandler::BccRecipient() const
     return joined(m_bccRecipients);
 }
 
-void clsEmailHandler::SetBccRecipient(const std::string& NewValue)
+void clsEmailHandler::setBccRecipient(const std::string& NewValue)
 {
     m_bccRecipients = splitAndClean(NewValue);
     ValidateAddressList(NewValue, InvalidBccText);
@@ -111,7 +111,7 @@ std::string clsEmailHandler::CcDisplayName() const
     return joined(m_ccDisplayNames);
 }
 
-void clsEmailHandler::SetCcDisplayName(const std::string& NewValue)
+void clsEmailHandler::setCcDisplayName(const std::string& NewValue)
 {
     m_ccDisplayNames = splitAndClean(NewValue);
 }
@@ -121,72 +121,72 @@ std::string clsEmailHandler::CcRecipient() const
     return joined(m_ccRecipients);
 }
 
-void clsEmailHandler::SetCcRecipient(const std::string& NewValue)
+void clsEmailHandler::setCcRecipient(const std::string& NewValue)
 {
     m_ccRecipients = splitAndClean(NewValue);
     ValidateAddressList(NewValue, InvalidCcText);
 }
 
-void clsEmailHandler::SetConnectRetry(std::int32_t NewValue)
+void clsEmailHandler::setConnectRetry(std::int32_t NewValue)
 {
     if (NewValue >= MinConnectRetry && NewValue <= MaxConnectRetry)
         m_connectRetry = NewValue;
 }
 
-void clsEmailHandler::SetConnectTimeout(std::int32_t NewValue)
+void clsEmailHandler::setConnectTimeout(std::int32_t NewValue)
 {
     if (NewValue >= MinConnectTimeout && NewValue <= MaxConnectTimeout)
         m_connectTimeout = NewValue;
 }
 
-void clsEmailHandler::SetDelimiter(const std::string& NewValue)
+void clsEmailHandler::setDelimiter(const std::string& NewValue)
 {
     m_delimiter = NewValue.substr(0, 1);
 }
 
-void clsEmailHandler::SetEmailAddressValidation(std::int32_t NewValue)
+void clsEmailHandler::setEmailAddressValidation(std::int32_t NewValue)
 {
     m_emailAddressValidation = NewValue;
 }
 
-void clsEmailHandler::SetEncodeType(std::int32_t NewValue)
+void clsEmailHandler::setEncodeType(std::int32_t NewValue)
 {
     m_encodeType = NewValue;
 }
 
-void clsEmailHandler::SetFrom(const std::string& NewValue)
+void clsEmailHandler::setFrom(const std::string& NewValue)
 {
-    m_from = TrimBlanks(NewValue);
+    m_from = trimBlanks(NewValue);
     ValidateAddressList(NewValue, ClientErrorText::InvalidSender);
 }
 
-void clsEmailHandler::SetFromDisplayName(const std::string& NewValue)
+void clsEmailHandler::setFromDisplayName(const std::string& NewValue)
 {
-    m_fromDisplayName = TrimBlanks(NewValue);
+    m_fromDisplayName = trimBlanks(NewValue);
 }
 
-void clsEmailHandler::SetMaxRecipients(std::int32_t NewValue)
+void clsEmailHandler::setMaxRecipients(std::int32_t NewValue)
 {
     magnitude(NewValue, m_maxRecipients);
 }
 
-void clsEmailHandler::SetMessage(const std::string& NewValue)
+void clsEmailHandler::setMessage(const std::string& NewValue)
 {
     m_message = PrepareMessageText(NewValue);
-    m_eightBitText = HasEightBitText(m_message);
+    m_eightBitText = hasEightBitText(m_message);
 }
 
-void clsEmailHandler::SetMessageTimeout(std::int32_t NewValue)
+void clsEmailHandler::setMessageTimeout(std::int32_t NewValue)
 {
     magnitude(NewValue, m_messageTimeout);
 }
 
-void clsEmailHandler::SetPassword(std::string NewValue)
+void clsEmailHandler::setPassword(std::string NewValue)
 {
     m_password = std::move(NewValue);
 }
 
-void clsEmailHandler::SetPriority(std::int32_t NewValue)
+void clsEmailHandler::setPriority(std::int32_t NewValue)
 {
     m_priority = NewValue;
     if (NewValue == HighPriority)
@@ -197,7 +197,7 @@ void clsEmailHandler::SetPriority(std::int32_t NewValue)
         m_priorityName = LowPriorityName;
 }
 
-void clsEmailHandler::SetReceipt(bool NewValue)
+void clsEmailHandler::setReceipt(bool NewValue)
 {
     m_receipt = NewValue;
 }
@@ -207,7 +207,7 @@ std::string clsEmailHandler::Recipient() const
     return joined(m_recipients);
 }
 
-void clsEmailHandler::SetRecipient(const std::string& NewValue)
+void clsEmailHandler::setRecipient(const std::string& NewValue)
 {
     m_recipients = splitAndClean(NewValue);
     ValidateAddressList(NewValue, InvalidRecipientText);
@@ -218,28 +218,28 @@ std::string clsEmailHandler::RecipientDisplayName() const
     return joined(m_recipientDisplayNames);
 }
 
-void clsEmailHandler::SetRecipientDisplayName(const std::string& NewValue)
+void clsEmailHandler::setRecipientDisplayName(const std::string& NewValue)
 {
     m_recipientDisplayNames = splitAndClean(NewValue);
 }
 
-void clsEmailHandler::SetReplyToAddress(const std::string& NewValue)
+void clsEmailHandler::setReplyToAddress(const std::string& NewValue)
 {
-    m_replyToAddress = TrimBlanks(NewValue);
+    m_replyToAddress = trimBlanks(NewValue);
 }
 
-void clsEmailHandler::SetPOP3Host(std::string NewValue)
+void clsEmailHandler::setPOP3Host(std::string NewValue)
 {
     checkHost(withoutNuls(std::move(NewValue)), ClientErrorText::InvalidPOP3Host, POP3HostPingTimeoutMs, m_pop3Host);
 }
 
-void clsEmailHandler::SetSMTPHost(std::string NewValue)
+void clsEmailHandler::setSMTPHost(std::string NewValue)
 {
     m_smtpHostRequested = withoutNuls(std::move(NewValue));
     m_smtpHostRefused = !checkHost(m_smtpHostRequested, InvalidSMTPHostText, SMTPHostPingTimeoutMs, m_smtpHost);
 }
 
-void clsEmailHandler::SetSMTPHostValidation(std::int32_t NewValue)
+void clsEmailHandler::setSMTPHostValidation(std::int32_t NewValue)
 {
     m_smtpHostValidation = NewValue;
     // The host in use is checked again under the new mode, as if assigned anew. After a refusal it
@@ -247,10 +247,10 @@ void clsEmailHandler::SetSMTPHostValidation(std::int32_t NewValue)
     // error while the host asked for was never taken.
     const std::string host = m_smtpHostRefused ? m_smtpHostRequested : m_smtpHost;
     if (!host.empty())
-        SetSMTPHost(host);
+        setSMTPHost(host);
 }
 
-void clsEmailHandler::SetSMTPPort(std::int32_t NewValue)
+void clsEmailHandler::setSMTPPort(std::int32_t NewValue)
 {
     if (NewValue >= MinPort && NewValue <= MaxPort) {
         m_smtpPort = NewValue;
@@ -260,22 +260,22 @@ void clsEmailHandler::SetSMTPPort(std::int32_t NewValue)
     }
 }
 
-void clsEmailHandler::SetSubject(std::string NewValue)
+void clsEmailHandler::setSubject(std::string NewValue)
 {
     m_subject = std::move(NewValue);
 }
 
-void clsEmailHandler::SetUseAuthentication(bool NewValue)
+void clsEmailHandler::setUseAuthentication(bool NewValue)
 {
     m_useAuthentication = NewValue;
 }
 
-void clsEmailHandler::SetUsePopAuthentication(bool NewValue)
+void clsEmailHandler::setUsePopAuthentication(bool NewValue)
 {
     m_usePopAuthentication = NewValue;
 }
 
-void clsEmailHandler::SetUsername(std::string NewValue)
+void clsEmailHandler::setUsername(std::string NewValue)
 {
     m_username = std::move(NewValue);
 }
@@ -301,14 +301,14 @@ void clsEmailHandler::Shutdown()
 
 std::vector<std::string> clsEmailHandler::splitAndClean(std::string_view value) const
 {
-    std::vector<std::string> entries = SplitList(value, m_delimiter);
+    std::vector<std::string> entries = splitList(value, m_delimiter);
     TrimListEntries(entries);
     return entries;
 }
 
 std::string clsEmailHandler::joined(const std::vector<std::string>& entries) const
 {
-    return JoinList(entries, m_delimiter);
+    return joinList(entries, m_delimiter);
 }
 
 void clsEmailHandler::ValidateAddressList(std::string_view value, std::string_view errorText)
@@ -317,7 +317,7 @@ void clsEmailHandler::ValidateAddressList(std::string_view value, std::string_vi
     if (m_emailAddressValidation != AddressValidationOn)
         return;
     // The entries as assigned, uncleaned: an empty one, as a trailing separator leaves, fails.
-    for (const std::string& entry : SplitList(value, m_delimiter)) {
+    for (const std::string& entry : splitList(value, m_delimiter)) {
         if (!::IsValidEmailAddress(entry)) {
             AddError(errorText);
             return;
@@ -365,10 +365,10 @@ bool clsEmailHandler::pingAnswers(const std::string& host, int timeoutMs) const
 
 void clsEmailHandler::AddError(std::string_view text)
 {
-    m_pendingErrors.Add(text);
+    m_pendingErrors.add(text);
 }
 
 void clsEmailHandler::RemoveError(std::string_view text)
 {
-    m_pendingErrors.Remove(text);
+    m_pendingErrors.remove(text);
 }

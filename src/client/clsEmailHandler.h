@@ -28,74 +28,74 @@ public:
 
     // Lists are read joined with the current Delimiter; assigned, they are split at it.
     std::string BccRecipient() const;
-    void SetBccRecipient(const std::string& NewValue);
+    void setBccRecipient(const std::string& NewValue);
     std::string CcDisplayName() const;
-    void SetCcDisplayName(const std::string& NewValue);
+    void setCcDisplayName(const std::string& NewValue);
     std::string CcRecipient() const;
-    void SetCcRecipient(const std::string& NewValue);
+    void setCcRecipient(const std::string& NewValue);
     // Connection attempts, 1 to 20; other values are ignored.
     std::int32_t ConnectRetry() const { return m_connectRetry; }
-    void SetConnectRetry(std::int32_t NewValue);
+    void setConnectRetry(std::int32_t NewValue);
     // Seconds per connection attempt, 1 to 120; other values are ignored.
     std::int32_t ConnectTimeout() const { return m_connectTimeout; }
-    void SetConnectTimeout(std::int32_t NewValue);
+    void setConnectTimeout(std::int32_t NewValue);
     // The list separator: the first character assigned, or none.
     const std::string& Delimiter() const { return m_delimiter; }
-    void SetDelimiter(const std::string& NewValue);
+    void setDelimiter(const std::string& NewValue);
     // 1 checks addresses when they are assigned; any other value does not.
     std::int32_t EmailAddressValidation() const { return m_emailAddressValidation; }
-    void SetEmailAddressValidation(std::int32_t NewValue);
+    void setEmailAddressValidation(std::int32_t NewValue);
     // 0 sends the MIME header lines; any other value leaves them out.
     std::int32_t EncodeType() const { return m_encodeType; }
-    void SetEncodeType(std::int32_t NewValue);
+    void setEncodeType(std::int32_t NewValue);
     const std::string& From() const { return m_from; }
-    void SetFrom(const std::string& NewValue);
+    void setFrom(const std::string& NewValue);
     const std::string& FromDisplayName() const { return m_fromDisplayName; }
-    void SetFromDisplayName(const std::string& NewValue);
+    void setFromDisplayName(const std::string& NewValue);
     // Stored as a magnitude.
     std::int32_t MaxRecipients() const { return m_maxRecipients; }
-    void SetMaxRecipients(std::int32_t NewValue);
+    void setMaxRecipients(std::int32_t NewValue);
     // Read back as prepared for sending: dot-stuffed, long lines wrapped.
     const std::string& Message() const { return m_message; }
-    void SetMessage(const std::string& NewValue);
+    void setMessage(const std::string& NewValue);
     // Seconds to wait for each reply; stored as a magnitude.
     std::int32_t MessageTimeout() const { return m_messageTimeout; }
-    void SetMessageTimeout(std::int32_t NewValue);
+    void setMessageTimeout(std::int32_t NewValue);
     const std::string& Password() const { return m_password; }
-    void SetPassword(std::string NewValue);
+    void setPassword(std::string NewValue);
     // 1 high, 3 normal, 5 low; other numbers are kept but name no priority.
     std::int32_t Priority() const { return m_priority; }
-    void SetPriority(std::int32_t NewValue);
+    void setPriority(std::int32_t NewValue);
     // Asks for a read receipt.
     bool Receipt() const { return m_receipt; }
-    void SetReceipt(bool NewValue);
+    void setReceipt(bool NewValue);
     std::string Recipient() const;
-    void SetRecipient(const std::string& NewValue);
+    void setRecipient(const std::string& NewValue);
     std::string RecipientDisplayName() const;
-    void SetRecipientDisplayName(const std::string& NewValue);
+    void setRecipientDisplayName(const std::string& NewValue);
     const std::string& ReplyToAddress() const { return m_replyToAddress; }
-    void SetReplyToAddress(const std::string& NewValue);
+    void setReplyToAddress(const std::string& NewValue);
     // Hosts are checked under SMTPHostValidation; a refused host leaves the previous one in place.
     const std::string& POP3Host() const { return m_pop3Host; }
-    void SetPOP3Host(std::string NewValue);
+    void setPOP3Host(std::string NewValue);
     const std::string& SMTPHost() const { return m_smtpHost; }
-    void SetSMTPHost(std::string NewValue);
+    void setSMTPHost(std::string NewValue);
     // 1 syntax, 2 ping, 3 name resolution, other values no check; a change re-checks the SMTP host.
     std::int32_t SMTPHostValidation() const { return m_smtpHostValidation; }
-    void SetSMTPHostValidation(std::int32_t NewValue);
+    void setSMTPHostValidation(std::int32_t NewValue);
     // 1 to 65535; other values leave an error and the previous port.
     std::int32_t SMTPPort() const { return m_smtpPort; }
-    void SetSMTPPort(std::int32_t NewValue);
+    void setSMTPPort(std::int32_t NewValue);
     const std::string& Subject() const { return m_subject; }
-    void SetSubject(std::string NewValue);
+    void setSubject(std::string NewValue);
     // SMTP AUTH LOGIN when the server offers it.
     bool UseAuthentication() const { return m_useAuthentication; }
-    void SetUseAuthentication(bool NewValue);
+    void setUseAuthentication(bool NewValue);
     // POP3 login before sending.
     bool UsePopAuthentication() const { return m_usePopAuthentication; }
-    void SetUsePopAuthentication(bool NewValue);
+    void setUsePopAuthentication(bool NewValue);
     const std::string& Username() const { return m_username; }
-    void SetUsername(std::string NewValue);
+    void setUsername(std::string NewValue);
 
     // Dotted address of a host, empty when it does not resolve; leaves sHostName trimmed with a NUL appended.
     std::string GetIPAddress(std::string& sHostName);
@@ -117,7 +117,7 @@ public:
     void setPop3Port(int port) { m_pop3Port = port; }
 
     // Read-only views of internal state, for diagnostics and tests.
-    const std::vector<std::string>& PendingErrorTexts() const { return m_pendingErrors.Texts(); }
+    const std::vector<std::string>& pendingErrorTexts() const { return m_pendingErrors.texts(); }
     const std::string& PriorityName() const { return m_priorityName; }
     bool EightBitText() const { return m_eightBitText; }
     const std::string& TimeZoneText() const { return m_timeZoneText; }
@@ -148,12 +148,12 @@ private:
     void RaiseErrors();
     void ReportTimeout();
     bool WaitForReply(const bool& flag, std::int32_t seconds, bool report);
-    bool WaitUntil(const std::function<bool()>& done, std::int32_t seconds, bool report);
+    bool waitUntil(const std::function<bool()>& done, std::int32_t seconds, bool report);
     bool OpenConnection();
-    bool Pop3Login();
-    bool SmtpConnect();
-    bool Introduce();
-    bool LogIn();
+    bool pop3Login();
+    bool smtpConnect();
+    bool introduce();
+    bool logIn();
     void CloseConnection();
     void quietClose();
     void Socket_Connect();
@@ -161,9 +161,9 @@ private:
     void Socket_Error(int number, const std::string& description, const std::string& source);
     void Socket_DataArrival(long bytesTotal);
     void Socket_SendProgress(long bytesSent, long bytesRemaining);
-    void HandleReply(const std::string& reply);
-    void AnswerLoginPrompt(const std::string& reply);
-    void TakePop3Step();
+    void handleReply(const std::string& reply);
+    void answerLoginPrompt(const std::string& reply);
+    void takePop3Step();
     void connectSocketEvents();
     void connectSocket();
     void closeSocket();

@@ -84,7 +84,7 @@ void clsEmailHandler::RaiseErrors()
 {
     // The set is emptied before anything is reported: each report may run events, and a failure
     // reported meanwhile is then reported once, by its own call, instead of being dropped.
-    const std::vector<std::string> texts = m_pendingErrors.Texts();
+    const std::vector<std::string> texts = m_pendingErrors.texts();
     m_pendingErrors.Clear();
     for (std::size_t i = 0; i < texts.size(); ++i)
         emit SendFailed(texts[i], i + 1 < texts.size());
@@ -101,10 +101,10 @@ void clsEmailHandler::ReportTimeout()
 
 bool clsEmailHandler::WaitForReply(const bool& flag, std::int32_t seconds, bool report)
 {
-    return WaitUntil([&flag] { return flag; }, seconds, report);
+    return waitUntil([&flag] { return flag; }, seconds, report);
 }
 
-bool clsEmailHandler::WaitUntil(const std::function<bool()>& done, std::int32_t seconds, bool report)
+bool clsEmailHandler::waitUntil(const std::function<bool()>& done, std::int32_t seconds, bool report)
 {
     if (seconds < 1)
         return false;
@@ -118,7 +118,7 @@ bool clsEmailHandler::WaitUntil(const std::function<bool()>& done, std::int32_t 
         }
         if (m_abortRequested)
             return false;
-        LetEventsRunFor(PollInterval);
+        letEventsRunFor(PollInterval);
     }
     return true;
 }
@@ -132,22 +132,22 @@ bool clsEmailHandler::OpenConnection()
             return true;
         if (!socketIn(SocketState::Closed)) {
             closeSocket();
-            LetPendingEventsRun();
+            letPendingEventsRun();
         }
-        if (m_usePopAuthentication && !Pop3Login())
+        if (m_usePopAuthentication && !pop3Login())
             return false;
-        if (!SmtpConnect() || !Introduce())
+        if (!smtpConnect() || !introduce())
             return false;
-        return !m_useAuthentication || LogIn();
+        return !m_useAuthentication || logIn();
     } catch (...) {
-        emit Status(Concat({ConnectErrorStart, AppError::FromCurrentException().Description()}));
+        emit Status(concat({ConnectErrorStart, AppError::fromCurrentException().description()}));
         return false;
     }
 }
 
-bool clsEmailHandler::Pop3Login()
+bool clsEmailHandler::pop3Login()
 {
-    emit Status(Concat({ConnectingPop3Start, shownHost(m_pop3Host), ConnectingEnd}));
+    emit Status(concat({ConnectingPop3Start, shownHost(m_pop3Host), ConnectingEnd}));
     m_abortRequested = false;
     m_connected = false;
     m_pop3LoginDone = false;
@@ -172,25 +172,25 @@ bool clsEmailHandler::Pop3Login()
         }
         if (socketIn(SocketState::Closed))
             connectSocket();
-        if (WaitUntil(contact, m_connectTimeout, false))
+        if (waitUntil(contact, m_connectTimeout, false))
             break;
         if (m_abortRequested)
             return false;
         if (socketIn(SocketState::Error))
             closeSocket();
-        LetPendingEventsRun();
+        letPendingEventsRun();
     }
     // The dialogue itself runs in the arrival handler. Once QUIT is out the login has succeeded;
     // the server may answer it, close without answering, or do neither, so its end is waited for
     // no longer than any other QUIT.
-    const bool quitSent = WaitUntil([this] { return m_pop3Step == 3 || m_pop3Ended; }, m_connectTimeout, false);
+    const bool quitSent = waitUntil([this] { return m_pop3Step == 3 || m_pop3Ended; }, m_connectTimeout, false);
     if (quitSent && !m_pop3Ended)
         WaitForReply(m_pop3Ended, QuitWaitSeconds, false);
     if (m_pop3Step == 3)
         m_pop3LoginDone = true;
     closeSocket();
-    LetPendingEventsRun();
-    LetPendingEventsRun();
+    letPendingEventsRun();
+    letPendingEventsRun();
     if (m_abortRequested)
         return false;
     if (!m_pop3LoginDone) {
@@ -203,7 +203,7 @@ bool clsEmailHandler::Pop3Login()
     return true;
 }
 
-bool clsEmailHandler::SmtpConnect()
+bool clsEmailHandler::smtpConnect()
 {
     m_replyReceived = false;
     m_dataAccepted = false;
@@ -214,15 +214,15 @@ bool clsEmailHandler::SmtpConnect()
     m_connected = false;
     if (!socketIn(SocketState::Closed)) {
         closeSocket();
-        LetPendingEventsRun();
+        letPendingEventsRun();
     }
     m_socket->SetRemoteHost(m_smtpHost);
     m_socket->SetRemotePort(m_smtpPort);
-    LetPendingEventsRun();
-    emit Status(Concat({ConnectingSmtpStart, shownHost(m_smtpHost), ConnectingEnd}));
+    letPendingEventsRun();
+    emit Status(concat({ConnectingSmtpStart, shownHost(m_smtpHost), ConnectingEnd}));
     for (std::int32_t attempt = 1; attempt <= m_connectRetry; ++attempt) {
         emit ExtendedStatus(
-            Concat({TryingStart, std::to_string(attempt), "/", std::to_string(m_connectRetry), TryingEnd}));
+            concat({TryingStart, std::to_string(attempt), "/", std::to_string(m_connectRetry), TryingEnd}));
         if (socketIn(SocketState::Connected)) {
             emit ExtendedStatus(std::string(NoFurtherRetriesText));
             m_connected = true;
@@ -241,10 +241,10 @@ bool clsEmailHandler::SmtpConnect()
         }
         if (socketIn(SocketState::Error))
             closeSocket();
-        LetPendingEventsRun();
-        LetPendingEventsRun();
+        letPendingEventsRun();
+        letPendingEventsRun();
     }
-    LetPendingEventsRun();
+    letPendingEventsRun();
     const bool greeted = WaitForReply(m_replyReceived, m_connectTimeout, false);
     if (!socketIn(SocketState::Connected) || m_abortRequested || !m_connected || !greeted) {
         ReportTimeout();
@@ -253,18 +253,18 @@ bool clsEmailHandler::SmtpConnect()
     return true;
 }
 
-bool clsEmailHandler::Introduce()
+bool clsEmailHandler::introduce()
 {
     emit Status(std::string(InitializingText));
     m_replyReceived = false;
-    const std::string command = Concat({m_useAuthentication ? EhloCommand : HeloCommand, SenderDomain(m_from)});
+    const std::string command = concat({m_useAuthentication ? EhloCommand : HeloCommand, senderDomain(m_from)});
     writeLine(command);
-    emit ExtendedStatus(Concat({Sent, command}));
+    emit ExtendedStatus(concat({Sent, command}));
     // A refusal closes the connection with QUIT, whose answer sets the flag waited for.
     return WaitForReply(m_replyReceived, m_connectTimeout, true) && !m_abortRequested;
 }
 
-bool clsEmailHandler::LogIn()
+bool clsEmailHandler::logIn()
 {
     if (!WaitForReply(m_authLoginOffered, LoginWaitSeconds, false)) {
         // A wait cut short by a reported failure says nothing about the server's offer.
@@ -275,7 +275,7 @@ bool clsEmailHandler::LogIn()
     }
     emit Status(std::string(SendingLoginText));
     writeLine(AuthLoginCommand);
-    emit ExtendedStatus(Concat({Sent, AuthLoginCommand}));
+    emit ExtendedStatus(concat({Sent, AuthLoginCommand}));
     // The prompts are answered by the arrival handler meanwhile.
     if (!WaitForReply(m_loginAccepted, LoginWaitSeconds, false)) {
         emit Status(std::string(LoginFailedText));
@@ -304,14 +304,14 @@ void clsEmailHandler::CloseConnection()
         if (socketIn(SocketState::Connected)) {
             m_replyReceived = false;
             writeLine(QuitCommand);
-            emit ExtendedStatus(Concat({Sent, QuitCommand}));
+            emit ExtendedStatus(concat({Sent, QuitCommand}));
             WaitForReply(m_replyReceived, QuitWaitSeconds, false);
         }
     } catch (...) {
     }
     try {
         closeSocket();
-        LetPendingEventsRun();
+        letPendingEventsRun();
     } catch (...) {
     }
 }
@@ -338,7 +338,7 @@ void clsEmailHandler::Socket_Close()
     if (m_pop3Phase)
         m_pop3Ended = true;
     closeSocket();
-    LetPendingEventsRun();
+    letPendingEventsRun();
     m_connected = false;
 }
 
@@ -373,33 +373,33 @@ void clsEmailHandler::Socket_DataArrival(long)
         // TCP may cut a reply anywhere and join several: only whole replies are acted on, each
         // once. Acting may run events that take further replies off the buffer meanwhile.
         while (socketIn(SocketState::Connected)) {
-            const std::optional<std::string> reply = m_pop3Phase ? TakePop3Reply(m_arrived) : TakeSmtpReply(m_arrived);
+            const std::optional<std::string> reply = m_pop3Phase ? takePop3Reply(m_arrived) : takeSmtpReply(m_arrived);
             if (!reply)
                 break;
-            emit ExtendedStatus(Concat({Received, *reply}));
-            HandleReply(*reply);
+            emit ExtendedStatus(concat({Received, *reply}));
+            handleReply(*reply);
         }
     } catch (...) {
         // A failure here concerns one arrival; the waiting code goes on by its flags.
     }
 }
 
-void clsEmailHandler::HandleReply(const std::string& reply)
+void clsEmailHandler::handleReply(const std::string& reply)
 {
-    const std::string code = UpperCase(std::string_view(reply).substr(0, 3));
+    const std::string code = upperCase(std::string_view(reply).substr(0, 3));
     if (code == "220" || code == "221" || code == "251") {
         m_replyReceived = true;
     } else if (code == "250") {
         m_replyReceived = true;
-        const LoginOffers offers = ExamineLoginOffers(reply);
-        if (offers.AuthLogin)
+        const LoginOffers offers = examineLoginOffers(reply);
+        if (offers.authLogin)
             m_authLoginOffered = true;
-        if (offers.AuthEqualsLogin)
+        if (offers.authEqualsLogin)
             m_authEqualsLoginOffered = true;
     } else if (code == "235") {
         m_loginAccepted = true;
     } else if (code == "334") {
-        AnswerLoginPrompt(reply);
+        answerLoginPrompt(reply);
     } else if (code == "354") {
         m_dataAccepted = true;
     } else if (code == "211" || code == "214") {
@@ -407,7 +407,7 @@ void clsEmailHandler::HandleReply(const std::string& reply)
     } else if (code == "+OK" && m_pop3Phase) {
         // Outside the POP3 login a "+OK" is no SMTP reply: taking a POP3 step then would send the
         // user name and password in clear to whatever answered.
-        TakePop3Step();
+        takePop3Step();
     } else if (code == "-ER") {
         m_pop3LoginDone = false;
         m_pop3Step = 0;
@@ -420,42 +420,42 @@ void clsEmailHandler::HandleReply(const std::string& reply)
     }
 }
 
-void clsEmailHandler::AnswerLoginPrompt(const std::string& reply)
+void clsEmailHandler::answerLoginPrompt(const std::string& reply)
 {
-    switch (ClassifyLoginPrompt(reply)) {
+    switch (classifyLoginPrompt(reply)) {
     case LoginPrompt::Username:
         // The encoding ends in CR LF itself; an empty name is answered with nothing at all.
         m_socket->SendData(Base64EncodeText(m_username));
-        emit ExtendedStatus(Concat({Sent, HiddenUsername}));
+        emit ExtendedStatus(concat({Sent, HiddenUsername}));
         break;
     case LoginPrompt::Password:
         m_socket->SendData(Base64EncodeText(m_password));
-        emit ExtendedStatus(Concat({Sent, HiddenPassword}));
+        emit ExtendedStatus(concat({Sent, HiddenPassword}));
         break;
     case LoginPrompt::Other:
         m_socket->SendData(CancelLoginAnswer);
-        emit ExtendedStatus(Concat({Sent, Wire::CrLf, "*"}));
+        emit ExtendedStatus(concat({Sent, Wire::CrLf, "*"}));
         break;
     }
 }
 
-void clsEmailHandler::TakePop3Step()
+void clsEmailHandler::takePop3Step()
 {
     switch (m_pop3Step) {
     case 0: // the greeting
         m_pop3Step = 1;
-        writeLine(Concat({UserCommand, m_username}));
-        emit ExtendedStatus(Concat({Sent, UserCommand, HiddenUsername}));
+        writeLine(concat({UserCommand, m_username}));
+        emit ExtendedStatus(concat({Sent, UserCommand, HiddenUsername}));
         break;
     case 1:
         m_pop3Step = 2;
-        writeLine(Concat({PassCommand, m_password}));
-        emit ExtendedStatus(Concat({Sent, PassCommand, HiddenPassword}));
+        writeLine(concat({PassCommand, m_password}));
+        emit ExtendedStatus(concat({Sent, PassCommand, HiddenPassword}));
         break;
     case 2:
         m_pop3Step = 3;
         writeLine(QuitCommand);
-        emit ExtendedStatus(Concat({Sent, QuitCommand}));
+        emit ExtendedStatus(concat({Sent, QuitCommand}));
         break;
     case 3: // the answer to QUIT
         m_pop3Step = 0;
@@ -493,7 +493,7 @@ void clsEmailHandler::closeSocket()
 
 void clsEmailHandler::writeLine(std::string_view line)
 {
-    m_socket->SendData(Concat({line, Wire::CrLf}));
+    m_socket->SendData(concat({line, Wire::CrLf}));
 }
 
 bool clsEmailHandler::socketIn(int state) const

@@ -29,7 +29,7 @@ constexpr std::int32_t CompletePercent = 100;
 void checkListLength(const std::vector<std::string>& list)
 {
     if (list.size() > std::size_t(std::numeric_limits<std::int16_t>::max()))
-        throw OverflowError();
+        throw overflowError();
 }
 
 } // namespace
@@ -48,7 +48,7 @@ void clsEmailHandler::Send()
     try {
         transmit();
     } catch (...) {
-        AddError(AppError::FromCurrentException().Description());
+        AddError(AppError::fromCurrentException().description());
         RaiseErrors();
     }
 }
@@ -93,9 +93,9 @@ bool clsEmailHandler::settingsComplete()
         AddError(NoRecipientText);
     else if (recipientCount > std::size_t(m_maxRecipients))
         AddError(TooManyRecipientsText);
-    FitDisplayNames(m_recipientDisplayNames, m_recipients.size());
-    FitDisplayNames(m_ccDisplayNames, m_ccRecipients.size());
-    if (m_pendingErrors.Empty())
+    fitDisplayNames(m_recipientDisplayNames, m_recipients.size());
+    fitDisplayNames(m_ccDisplayNames, m_ccRecipients.size());
+    if (m_pendingErrors.empty())
         return true;
     RaiseErrors();
     return false;
@@ -108,11 +108,11 @@ std::int32_t clsEmailHandler::estimatedSize() const
         .UseAuthentication = m_useAuthentication,
         .Username = m_username,
         .Password = m_password,
-        .Recipients = m_recipients,
-        .RecipientDisplayNames = m_recipientDisplayNames,
-        .CcRecipients = m_ccRecipients,
-        .CcDisplayNames = m_ccDisplayNames,
-        .BccRecipients = m_bccRecipients,
+        .recipients = m_recipients,
+        .recipientDisplayNames = m_recipientDisplayNames,
+        .ccRecipients = m_ccRecipients,
+        .ccDisplayNames = m_ccDisplayNames,
+        .bccRecipients = m_bccRecipients,
         .FromDisplayName = m_fromDisplayName,
         .ReplyToAddress = m_replyToAddress,
         .Subject = m_subject,
@@ -125,13 +125,13 @@ std::int32_t clsEmailHandler::estimatedSize() const
 bool clsEmailHandler::sendEnvelope()
 {
     emit Status(std::string(SendingSenderText));
-    if (!writeCommand(MailFromCommand(m_from, m_authEqualsLoginOffered), m_replyReceived))
+    if (!writeCommand(mailFromCommand(m_from, m_authEqualsLoginOffered), m_replyReceived))
         return false;
     emit Status(std::string(SendingRecipientsText));
     for (const std::vector<std::string>* list : {&m_recipients, &m_ccRecipients, &m_bccRecipients}) {
         checkListLength(*list);
         for (const std::string& address : *list) {
-            if (!writeCommand(RcptToCommand(address), m_replyReceived))
+            if (!writeCommand(rcptToCommand(address), m_replyReceived))
                 return false;
         }
     }
@@ -141,19 +141,19 @@ bool clsEmailHandler::sendEnvelope()
 // The header block, the blank line and the prepared text; the final "." is the caller's.
 void clsEmailHandler::writeMessageText()
 {
-    const std::string fromHeader = FromHeaderValue(m_from, m_fromDisplayName);
-    const std::string toList = AddressListValue(m_recipients, m_recipientDisplayNames);
-    const std::string ccList = AddressListValue(m_ccRecipients, m_ccDisplayNames);
+    const std::string fromHeader = fromHeaderValue(m_from, m_fromDisplayName);
+    const std::string toList = addressListValue(m_recipients, m_recipientDisplayNames);
+    const std::string ccList = addressListValue(m_ccRecipients, m_ccDisplayNames);
     const std::string messageId = CreateMessageId(m_socket->RemoteHost());
-    const std::string date = FormatMailDate(CurrentLocalTime(), m_timeZoneText, m_nameTables);
-    const std::vector<HeaderLine> header = ComposeHeaderLines({
-        .MessageId = messageId,
+    const std::string date = FormatMailDate(currentLocalTime(), m_timeZoneText, m_nameTables);
+    const std::vector<HeaderLine> header = composeHeaderLines({
+        .messageId = messageId,
         .FromHeader = fromHeader,
         .ToList = toList,
         .CcList = ccList,
         .Subject = m_subject,
         .ReplyToAddress = m_replyToAddress,
-        .Date = date,
+        .date = date,
         .EncodeType = m_encodeType,
         .Priority = m_priority,
         .PriorityName = m_priorityName,
@@ -161,9 +161,9 @@ void clsEmailHandler::writeMessageText()
         .EightBitText = m_eightBitText,
     });
     for (const HeaderLine& line : header) {
-        writeLine(line.Text);
-        if (line.Shown)
-            emit ExtendedStatus(std::string(Sent) + line.Text);
+        writeLine(line.text);
+        if (line.shown)
+            emit ExtendedStatus(std::string(Sent) + line.text);
     }
     writeLine({});
     writeLine(m_message);

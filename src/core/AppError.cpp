@@ -15,7 +15,7 @@ AppError::AppError(int number, std::string description) : m_number(number), m_de
 {
 }
 
-AppError AppError::FromCurrentException()
+AppError AppError::fromCurrentException()
 {
     try {
         throw;
@@ -24,9 +24,9 @@ AppError AppError::FromCurrentException()
     } catch (const std::bad_alloc&) {
         return AppError(ErrorNumber::OutOfMemory, OutOfMemoryText);
     } catch (const std::out_of_range&) {
-        return SubscriptOutOfRangeError();
+        return subscriptOutOfRangeError();
     } catch (const std::overflow_error&) {
-        return OverflowError();
+        return overflowError();
     } catch (const std::exception& e) {
         return AppError(ErrorNumber::Unexpected, e.what());
     } catch (...) {
@@ -34,12 +34,12 @@ AppError AppError::FromCurrentException()
     }
 }
 
-AppError OverflowError()
+AppError overflowError()
 {
     return AppError(ErrorNumber::Overflow, OverflowText);
 }
 
-AppError SubscriptOutOfRangeError()
+AppError subscriptOutOfRangeError()
 {
     return AppError(ErrorNumber::SubscriptOutOfRange, SubscriptText);
 }

@@ -28,17 +28,17 @@ class AppError : public std::exception {
 public:
     AppError(int number, std::string description);
 
-    int Number() const { return m_number; }
-    const std::string& Description() const { return m_description; }
+    int number() const { return m_number; }
+    const std::string& description() const { return m_description; }
     const char* what() const noexcept override { return m_description.c_str(); }
 
     // Turns whatever is being handled in a catch block into an AppError.
-    static AppError FromCurrentException();
+    static AppError fromCurrentException();
 
 private:
     int m_number;
     std::string m_description;
 };
 
-AppError OverflowError();
-AppError SubscriptOutOfRangeError();
+AppError overflowError();
+AppError subscriptOutOfRangeError();

@@ -8,10 +8,10 @@ constexpr const char* SourcePrefix = "Source: ";
 constexpr const char* IndexPrefix = "Index: ";
 } // namespace
 
-std::string FatalReportText(std::string_view source, const AppError& error, std::optional<int> index)
+std::string fatalReportText(std::string_view source, const AppError& error, std::optional<int> index)
 {
     std::string text = FatalHeading;
-    text += "\r[" + std::to_string(error.Number()) + "]: " + error.Description();
+    text += "\r[" + std::to_string(error.number()) + "]: " + error.description();
     text += '\r';
     text += SourcePrefix;
     text += source;
@@ -20,12 +20,12 @@ std::string FatalReportText(std::string_view source, const AppError& error, std:
     return text;
 }
 
-void ReportFatal(std::string_view source, const AppError& error)
+void reportFatal(std::string_view source, const AppError& error)
 {
-    MsgBox(FatalReportText(source, error), MsgButtons::Ok, MsgIcon::Critical);
+    msgBox(fatalReportText(source, error), MsgButtons::Ok, MsgIcon::Critical);
 }
 
-void ReportFatal(std::string_view source, int index, const AppError& error)
+void reportFatal(std::string_view source, int index, const AppError& error)
 {
-    MsgBox(FatalReportText(source, error, index), MsgButtons::Ok, MsgIcon::Critical);
+    msgBox(fatalReportText(source, error, index), MsgButtons::Ok, MsgIcon::Critical);
 }

@@ -13,7 +13,7 @@ bool isControl(unsigned char c)
 }
 } // namespace
 
-char UpperLatin1(char c)
+char upperLatin1(char c)
 {
     auto u = static_cast<unsigned char>(c);
     if (u >= 'a' && u <= 'z')
@@ -24,11 +24,11 @@ char UpperLatin1(char c)
     return c;
 }
 
-std::string UpperCase(std::string_view text)
+std::string upperCase(std::string_view text)
 {
     std::string upper(text);
     for (char& c : upper)
-        c = UpperLatin1(c);
+        c = upperLatin1(c);
     return upper;
 }
 
@@ -42,13 +42,13 @@ template <class Fold> CaseFold tableOf(Fold fold)
 }
 } // namespace
 
-const CaseFold& Latin1CaseFold()
+const CaseFold& latin1CaseFold()
 {
-    static const CaseFold table = tableOf(UpperLatin1);
+    static const CaseFold table = tableOf(upperLatin1);
     return table;
 }
 
-std::size_t FindFolded(std::string_view haystack, std::string_view needle, const CaseFold& fold, std::size_t from)
+std::size_t findFolded(std::string_view haystack, std::string_view needle, const CaseFold& fold, std::size_t from)
 {
     if (from > haystack.size())
         return std::string_view::npos;
@@ -73,18 +73,18 @@ std::size_t FindFolded(std::string_view haystack, std::string_view needle, const
     return std::string_view::npos;
 }
 
-std::size_t FindNoCase(std::string_view haystack, std::string_view needle, std::size_t from)
+std::size_t findNoCase(std::string_view haystack, std::string_view needle, std::size_t from)
 {
-    return FindFolded(haystack, needle, Latin1CaseFold(), from);
+    return findFolded(haystack, needle, latin1CaseFold(), from);
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b)
+bool equalNoCase(std::string_view a, std::string_view b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](char x, char y) { return UpperLatin1(x) == UpperLatin1(y); });
+                      [](char x, char y) { return upperLatin1(x) == upperLatin1(y); });
 }
 
-std::string_view TrimBlanks(std::string_view text)
+std::string_view trimBlanks(std::string_view text)
 {
     const auto first = text.find_first_not_of(' ');
     if (first == std::string_view::npos)
@@ -93,7 +93,7 @@ std::string_view TrimBlanks(std::string_view text)
     return text.substr(first, last - first + 1);
 }
 
-std::string Concat(std::initializer_list<std::string_view> parts)
+std::string concat(std::initializer_list<std::string_view> parts)
 {
     std::size_t size = 0;
     for (std::string_view part : parts)
@@ -105,7 +105,7 @@ std::string Concat(std::initializer_list<std::string_view> parts)
     return text;
 }
 
-std::string EscapeControls(std::string_view text, std::size_t maxBytes)
+std::string escapeControls(std::string_view text, std::size_t maxBytes)
 {
     const std::string_view taken = text.substr(0, maxBytes);
     std::string escaped;
@@ -121,6 +121,6 @@ std::string EscapeControls(std::string_view text, std::size_t maxBytes)
         escaped += HexDigits[u & 15];
     }
     if (taken.size() < text.size())
-        escaped += Concat({CutMark, std::to_string(text.size()), CutMarkEnd});
+        escaped += concat({CutMark, std::to_string(text.size()), CutMarkEnd});
     return escaped;
 }

@@ -10,7 +10,7 @@ namespace {
 
 class StderrMessageBoxes : public MessageBoxService {
 public:
-    MsgResult Show(const std::string& text, MsgButtons, MsgIcon) override
+    MsgResult show(const std::string& text, MsgButtons, MsgIcon) override
     {
         std::string shown = text;
         for (char& c : shown)
@@ -26,7 +26,7 @@ MessageBoxService* g_service = &g_stderrBoxes;
 std::function<void(const std::string&)> g_overflowSink;
 int g_openBoxes = 0;
 
-std::string OneLine(std::string text)
+std::string oneLine(std::string text)
 {
     for (char& c : text)
         if (c == '\r' || c == '\n')
@@ -36,7 +36,7 @@ std::string OneLine(std::string text)
 
 } // namespace
 
-MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon)
+MsgResult msgBox(const std::string& text, MsgButtons buttons, MsgIcon icon)
 {
     if (g_openBoxes >= MaxOpenMessageBoxes && g_overflowSink) {
         // A failure inside the sink reports through here again: that report is dropped.
@@ -44,26 +44,26 @@ MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon)
         if (!inSink) {
             inSink = true;
             const ScopeExit left([] { inSink = false; });
-            g_overflowSink(OneLine(text));
+            g_overflowSink(oneLine(text));
         }
         return MsgResult::Ok;
     }
     ++g_openBoxes;
     const ScopeExit closed([] { --g_openBoxes; });
-    return g_service->Show(text, buttons, icon);
+    return g_service->show(text, buttons, icon);
 }
 
-void SetMessageBoxService(MessageBoxService* service)
+void setMessageBoxService(MessageBoxService* service)
 {
     g_service = service ? service : &g_stderrBoxes;
 }
 
-void SetMessageBoxOverflowSink(std::function<void(const std::string&)> sink)
+void setMessageBoxOverflowSink(std::function<void(const std::string&)> sink)
 {
     g_overflowSink = std::move(sink);
 }
 
-int OpenMessageBoxes()
+int openMessageBoxes()
 {
     return g_openBoxes;
 }

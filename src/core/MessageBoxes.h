@@ -11,17 +11,17 @@ enum class MsgResult { Ok, Cancel };
 class MessageBoxService {
 public:
     virtual ~MessageBoxService() = default;
-    virtual MsgResult Show(const std::string& text, MsgButtons buttons, MsgIcon icon) = 0;
+    virtual MsgResult show(const std::string& text, MsgButtons buttons, MsgIcon icon) = 0;
 };
 
 // Every box of the program goes through here, so tests can record and answer them.
-MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon);
+MsgResult msgBox(const std::string& text, MsgButtons buttons, MsgIcon icon);
 
 // Installs the service (nullptr restores the default, which writes to stderr and answers OK).
-void SetMessageBoxService(MessageBoxService* service);
+void setMessageBoxService(MessageBoxService* service);
 
 // Where a box goes when too many boxes are already open: each box runs a nested event loop,
 // so a burst of reports would otherwise stack boxes until the stack overflows.
-void SetMessageBoxOverflowSink(std::function<void(const std::string&)> sink);
+void setMessageBoxOverflowSink(std::function<void(const std::string&)> sink);
 inline constexpr int MaxOpenMessageBoxes = 3;
-int OpenMessageBoxes();
+int openMessageBoxes();

@@ -2,7 +2,7 @@
 
 #include <sys/resource.h>
 
-void RaiseOpenFileLimit()
+void raiseOpenFileLimit()
 {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {

@@ -40,7 +40,7 @@ int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ProductInfo::VersionText));
     // The default service writes each box to standard error and answers OK: nobody is there to press it.
-    SetMessageBoxService(nullptr);
+    setMessageBoxService(nullptr);
     // Watched from the start: a signal that comes while the servers start ends the run as cleanly.
     TerminationSignals termination;
     // The log goes to standard output, a line at a time, so that a test fixture's output can be
@@ -62,18 +62,18 @@ int runHeadless(int& argc, char** argv, const CommandLineOptions& options)
         std::fputs(QString::fromLatin1(StartFailedFormat)
                        .arg(QString::fromStdString(service.listenAddress().host))
                        .arg(service.listenAddress().port)
-                       .arg(QString::fromStdString(error.Description()))
+                       .arg(QString::fromStdString(error.description()))
                        .toLocal8Bit()
                        .constData(),
                    stderr);
         return 1;
     }
     SmtpListener& listener = service.listener();
-    service.logLine(addressLine(ListeningFormat, service.listenAddress().host, listener.ListeningPort()));
-    if (options.Smtps)
-        service.logLine(addressLine(TlsListeningFormat, service.implicitTlsAddress().host, listener.ImplicitTlsPort()));
+    service.logLine(addressLine(ListeningFormat, service.listenAddress().host, listener.listeningPort()));
+    if (options.smtps)
+        service.logLine(addressLine(TlsListeningFormat, service.implicitTlsAddress().host, listener.implicitTlsPort()));
     if (ApiServer* api = service.api())
-        service.logLine(addressLine(ApiListeningFormat, options.Http->host, api->port()));
+        service.logLine(addressLine(ApiListeningFormat, options.http->host, api->port()));
 
     const int exitCode = QCoreApplication::exec();
     // The API goes first: its clients are not told of the clearing below.

@@ -15,7 +15,7 @@ LogBuffer::LogBuffer(std::size_t maxLines, std::size_t maxBytes) : m_maxLines(ma
 {
 }
 
-std::size_t LogBuffer::Append(std::string_view line)
+std::size_t LogBuffer::append(std::string_view line)
 {
     m_lines.emplace_back(line);
     m_bytes += cost(line);
@@ -43,10 +43,10 @@ void LogBuffer::Clear()
     ++m_revision;
 }
 
-std::string_view LogBuffer::Line(std::size_t index) const
+std::string_view LogBuffer::line(std::size_t index) const
 {
     if (index >= Count())
-        throw SubscriptOutOfRangeError();
+        throw subscriptOutOfRangeError();
     if (m_dropped == 0)
         return m_lines[index];
     return index == 0 ? std::string_view(m_notice) : std::string_view(m_lines[index - 1]);

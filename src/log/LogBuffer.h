@@ -17,20 +17,20 @@ public:
                        std::size_t maxBytes = CaptureLimits::MaxLogBytes);
 
     // Appends one line at the end; returns how many of the oldest lines went to make room.
-    std::size_t Append(std::string_view line);
+    std::size_t append(std::string_view line);
     // Removes every line and forgets the dropped ones.
     void Clear();
 
     // Lines on show: the kept ones, after the notice of dropped lines once there are any.
     std::size_t Count() const { return m_lines.size() + (m_dropped > 0 ? 1 : 0); }
     // A line's bytes, valid until the buffer next changes; throws for an index out of range.
-    std::string_view Line(std::size_t index) const;
+    std::string_view line(std::size_t index) const;
     // Lines dropped since the last clearing.
-    std::uint64_t Dropped() const { return m_dropped; }
+    std::uint64_t dropped() const { return m_dropped; }
     // The kept lines' text and bookkeeping in bytes: what the byte budget bounds.
-    std::size_t ByteCount() const { return m_bytes; }
+    std::size_t byteCount() const { return m_bytes; }
     // Advances with every change, so that a view can tell whether it is current.
-    std::uint64_t Revision() const { return m_revision; }
+    std::uint64_t revision() const { return m_revision; }
 
 private:
     std::size_t m_maxLines;

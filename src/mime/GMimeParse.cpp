@@ -21,8 +21,8 @@ std::atomic<std::size_t> parses{0};
 std::size_t countIgnoringCase(std::string_view haystack, std::string_view needle)
 {
     std::size_t count = 0;
-    for (std::size_t at = FindNoCase(haystack, needle); at != std::string_view::npos;
-         at = FindNoCase(haystack, needle, at + 1))
+    for (std::size_t at = findNoCase(haystack, needle); at != std::string_view::npos;
+         at = findNoCase(haystack, needle, at + 1))
         ++count;
     return count;
 }

@@ -81,7 +81,7 @@ void addMailboxes(GMimeMessage* message, GMimeAddressType type, const std::vecto
 bool given(const Composition& message, std::string_view name)
 {
     for (const auto& [field, value] : message.headers)
-        if (EqualNoCase(field, name))
+        if (equalNoCase(field, name))
             return true;
     return false;
 }

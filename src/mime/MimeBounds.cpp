@@ -34,7 +34,7 @@ Kind kindOf(std::string_view name)
                                                                              {"bcc", BccKind}}};
     name = trimmedView(name);
     for (const auto& [known, kind] : Names)
-        if (EqualNoCase(name, known))
+        if (equalNoCase(name, known))
             return kind;
     return NoAddress;
 }
@@ -148,10 +148,10 @@ class Boundaries {
 public:
     void declare(std::string_view name, std::string_view value)
     {
-        if (!EqualNoCase(trimmedView(name), "content-type"))
+        if (!equalNoCase(trimmedView(name), "content-type"))
             return;
         constexpr std::string_view Parameter = "boundary";
-        for (std::size_t at = FindNoCase(value, Parameter); at != npos; at = FindNoCase(value, Parameter, at + 1)) {
+        for (std::size_t at = findNoCase(value, Parameter); at != npos; at = findNoCase(value, Parameter, at + 1)) {
             std::size_t start = value.find_first_not_of(" \t", at + Parameter.size());
             if (start == npos || value[start] != '=' || (start = value.find_first_not_of(" \t", start + 1)) == npos)
                 continue;
@@ -185,11 +185,11 @@ private:
 // Whether the field says that the body below is a message, with a header of its own.
 bool announcesMessage(std::string_view name, std::string_view value)
 {
-    if (!EqualNoCase(trimmedView(name), "content-type"))
+    if (!equalNoCase(trimmedView(name), "content-type"))
         return false;
     value = trimmedView(value);
     for (std::string_view type : {"message/rfc822", "message/news", "message/global"})
-        if (EqualNoCase(value.substr(0, type.size()), type))
+        if (equalNoCase(value.substr(0, type.size()), type))
             return true;
     return false;
 }

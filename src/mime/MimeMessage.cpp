@@ -74,7 +74,7 @@ std::unordered_set<std::string> contentIdsReferenced(std::string_view html)
     constexpr std::string_view Scheme = "cid:";
     constexpr std::string_view End = "\"'<>()[] \t\r\n\f";
     std::unordered_set<std::string> ids;
-    for (std::size_t at = FindNoCase(html, Scheme); at != std::string_view::npos; at = FindNoCase(html, Scheme, at)) {
+    for (std::size_t at = findNoCase(html, Scheme); at != std::string_view::npos; at = findNoCase(html, Scheme, at)) {
         at += Scheme.size();
         const std::size_t end = std::min(html.find_first_of(End, at), html.size());
         ids.insert(lowerCase(std::string(html.substr(at, end - at))));
@@ -140,7 +140,7 @@ void readHeaderFields(GMimeMessage* message, Message& result)
         for (int i = 0; i < count; ++i) {
             GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
             const bool contentField = std::string_view(g_mime_header_get_name(header)).size() > 8
-                && EqualNoCase(std::string_view(g_mime_header_get_name(header)).substr(0, 8), "Content-");
+                && equalNoCase(std::string_view(g_mime_header_get_name(header)).substr(0, 8), "Content-");
             if (holder == object || contentField)
                 fields.emplace_back(g_mime_header_get_offset(header), header);
         }
@@ -255,7 +255,7 @@ std::vector<std::string> headerValues(const Message& message, std::string_view n
 {
     std::vector<std::string> values;
     for (const Header& header : message.headers)
-        if (EqualNoCase(header.name, name))
+        if (equalNoCase(header.name, name))
             values.push_back(header.value);
     return values;
 }

@@ -30,7 +30,7 @@ public:
     SocketsSession(const SocketsSession&) = delete;
     SocketsSession& operator=(const SocketsSession&) = delete;
 
-    bool Started() const { return m_started; }
+    bool started() const { return m_started; }
 
 private:
     bool m_started;
@@ -38,17 +38,17 @@ private:
 
 // Names under the reserved top-level domain "invalid" never resolve (RFC 6761), so no
 // resolver is asked about them.
-bool IsUnderInvalidDomain(std::string_view name)
+bool isUnderInvalidDomain(std::string_view name)
 {
     if (name.ends_with('.'))
         name.remove_suffix(1);
     const auto dot = name.rfind('.');
-    return EqualNoCase(dot == std::string_view::npos ? name : name.substr(dot + 1), InvalidDomain);
+    return equalNoCase(dot == std::string_view::npos ? name : name.substr(dot + 1), InvalidDomain);
 }
 
-std::string FirstIPv4Address(const std::string& name)
+std::string firstIPv4Address(const std::string& name)
 {
-    if (IsUnderInvalidDomain(name))
+    if (isUnderInvalidDomain(name))
         return {};
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -76,20 +76,20 @@ std::string FirstIPv4Address(const std::string& name)
 std::string GetIPAddress(std::string& sHostName)
 {
     SocketsSession session;
-    if (!session.Started())
+    if (!session.started())
         return {};
     if (sHostName.empty())
         sHostName = GetIPHost();
     // Callers keep the name in this form, NUL and all.
-    sHostName = std::string(TrimBlanks(sHostName)) + '\0';
-    return FirstIPv4Address(sHostName.substr(0, sHostName.find('\0')));
+    sHostName = std::string(trimBlanks(sHostName)) + '\0';
+    return firstIPv4Address(sHostName.substr(0, sHostName.find('\0')));
 }
 
 std::string GetIPHost()
 {
     std::array<char, LocalNameRoom> buffer{};
     SocketsSession session;
-    if (!session.Started())
+    if (!session.started())
         return {};
     if (::gethostname(buffer.data(), buffer.size()) != 0)
         return {};

@@ -40,7 +40,7 @@ constexpr std::size_t ReceiveRoom = 60 + IcmpHeaderSize + EchoReply::DataRoom;
 
 std::atomic<std::uint16_t> nextSequence{1};
 
-std::uint16_t InternetChecksum(const unsigned char* bytes, std::size_t size)
+std::uint16_t internetChecksum(const unsigned char* bytes, std::size_t size)
 {
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i + 1 < size; i += 2)
@@ -52,18 +52,18 @@ std::uint16_t InternetChecksum(const unsigned char* bytes, std::size_t size)
     return static_cast<std::uint16_t>(~sum);
 }
 
-std::uint16_t ReadWord(const unsigned char* bytes)
+std::uint16_t readWord(const unsigned char* bytes)
 {
     return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
-void WriteWord(unsigned char* bytes, std::uint16_t value)
+void writeWord(unsigned char* bytes, std::uint16_t value)
 {
     bytes[0] = static_cast<unsigned char>(value >> 8);
     bytes[1] = static_cast<unsigned char>(value & 0xFF);
 }
 
-int OpenIcmpSocket(int type)
+int openIcmpSocket(int type)
 {
     return ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
@@ -75,7 +75,7 @@ struct Echo {
 };
 
 // The ICMP part of a received packet when it is the reply to this echo; null otherwise.
-const unsigned char* MatchingReply(const unsigned char* packet, std::size_t& size, bool withIpHeader, const Echo& echo)
+const unsigned char* matchingReply(const unsigned char* packet, std::size_t& size, bool withIpHeader, const Echo& echo)
 {
     if (withIpHeader) {
         if (size < MinIpHeaderSize || packet[0] >> 4 != 4)
@@ -91,23 +91,23 @@ const unsigned char* MatchingReply(const unsigned char* packet, std::size_t& siz
     if (size < IcmpHeaderSize || packet[0] != EchoReplyType || packet[1] != 0)
         return nullptr;
     // A datagram socket's identifier is the kernel's, which filters replies by it already.
-    if (withIpHeader && ReadWord(packet + 4) != echo.identifier)
+    if (withIpHeader && readWord(packet + 4) != echo.identifier)
         return nullptr;
-    if (ReadWord(packet + 6) != echo.sequence)
+    if (readWord(packet + 6) != echo.sequence)
         return nullptr;
     return packet;
 }
 
-std::int32_t SendEcho(const EchoSocket& socket, const Echo& echo, const std::string& data, EchoReply& reply,
+std::int32_t sendEcho(const EchoSocket& socket, const Echo& echo, const std::string& data, EchoReply& reply,
                       std::int32_t timeoutMs)
 {
     std::array<unsigned char, IcmpHeaderSize + EchoReply::DataRoom> request{};
     request[0] = EchoRequestType;
-    WriteWord(&request[4], echo.identifier);
-    WriteWord(&request[6], echo.sequence);
+    writeWord(&request[4], echo.identifier);
+    writeWord(&request[6], echo.sequence);
     std::copy(data.begin(), data.end(), request.begin() + IcmpHeaderSize);
     const std::size_t requestSize = IcmpHeaderSize + data.size();
-    WriteWord(&request[2], InternetChecksum(request.data(), requestSize));
+    writeWord(&request[2], internetChecksum(request.data(), requestSize));
 
     if (::send(socket.fd, request.data(), requestSize, MSG_NOSIGNAL) != static_cast<ssize_t>(requestSize))
         return StatusHostUnreachable;
@@ -133,7 +133,7 @@ std::int32_t SendEcho(const EchoSocket& socket, const Echo& echo, const std::str
             return StatusHostUnreachable;
         }
         std::size_t size = static_cast<std::size_t>(received);
-        if (const unsigned char* icmp = MatchingReply(packet.data(), size, socket.withIpHeader, echo)) {
+        if (const unsigned char* icmp = matchingReply(packet.data(), size, socket.withIpHeader, echo)) {
             const std::size_t echoed = std::min(size - IcmpHeaderSize, EchoReply::DataRoom);
             std::copy_n(icmp + IcmpHeaderSize, echoed, reply.Data.begin());
             reply.DataSize = static_cast<std::uint16_t>(echoed);
@@ -147,10 +147,10 @@ std::int32_t SendEcho(const EchoSocket& socket, const Echo& echo, const std::str
 bool SocketsInitialize()
 {
     bool ready = false;
-    Trapped("SocketsInitialize", [&] {
+    trapped("SocketsInitialize", [&] {
         std::lock_guard lock(startMutex);
         if (startCount == std::numeric_limits<int>::max())
-            throw OverflowError();
+            throw overflowError();
         ++startCount;
         ready = true;
     });
@@ -159,7 +159,7 @@ bool SocketsInitialize()
 
 void SocketsCleanup()
 {
-    Trapped("SocketsCleanup", [] {
+    trapped("SocketsCleanup", [] {
         bool refused = false;
         {
             std::lock_guard lock(startMutex);
@@ -168,7 +168,7 @@ void SocketsCleanup()
                 --startCount;
         }
         if (refused)
-            MsgBox(CleanupErrorText, MsgButtons::Ok, MsgIcon::Exclamation);
+            msgBox(CleanupErrorText, MsgButtons::Ok, MsgIcon::Exclamation);
     });
 }
 
@@ -176,7 +176,7 @@ std::int32_t Ping(const std::string& address, const std::string& data, EchoReply
 {
     // Deliberately not success: a trapped failure must not pass for an answered echo.
     std::int32_t status = StatusGeneralFailure;
-    Trapped("Ping", [&] {
+    trapped("Ping", [&] {
         reply = EchoReply{};
         const in_addr_t destination = ::inet_addr(address.c_str());
         if (destination == INADDR_NONE) {
@@ -189,13 +189,13 @@ std::int32_t Ping(const std::string& address, const std::string& data, EchoReply
                 std::lock_guard lock(openerMutex);
                 opener = echoSocketOpener;
             }
-            const EchoSocket socket = opener ? opener(destination) : OpenEchoSocket(destination);
+            const EchoSocket socket = opener ? opener(destination) : openEchoSocket(destination);
             if (socket.fd < 0) {
                 // Without an ICMP socket nothing was sent, so nothing can have answered.
                 status = socket.failure;
             } else {
                 const Echo echo{destination, static_cast<std::uint16_t>(::getpid()), nextSequence++};
-                status = SendEcho(socket, echo, data, reply, timeoutMs);
+                status = sendEcho(socket, echo, data, reply, timeoutMs);
                 ::close(socket.fd);
             }
         }
@@ -204,14 +204,14 @@ std::int32_t Ping(const std::string& address, const std::string& data, EchoReply
     return status;
 }
 
-EchoSocket OpenEchoSocket(std::uint32_t destination, EchoSocketKinds kinds)
+EchoSocket openEchoSocket(std::uint32_t destination, EchoSocketKinds kinds)
 {
     EchoSocket socket;
     // The unprivileged kind first; the raw kind needs CAP_NET_RAW.
     if (kinds == EchoSocketKinds::Any || kinds == EchoSocketKinds::DatagramOnly)
-        socket.fd = OpenIcmpSocket(SOCK_DGRAM);
+        socket.fd = openIcmpSocket(SOCK_DGRAM);
     if (socket.fd < 0 && (kinds == EchoSocketKinds::Any || kinds == EchoSocketKinds::RawOnly)) {
-        socket.fd = OpenIcmpSocket(SOCK_RAW);
+        socket.fd = openIcmpSocket(SOCK_RAW);
         socket.withIpHeader = socket.fd >= 0;
     }
     if (socket.fd < 0) {
@@ -229,7 +229,7 @@ EchoSocket OpenEchoSocket(std::uint32_t destination, EchoSocketKinds kinds)
     return socket;
 }
 
-void SetEchoSocketOpener(EchoSocketOpener opener)
+void setEchoSocketOpener(EchoSocketOpener opener)
 {
     std::lock_guard lock(openerMutex);
     echoSocketOpener = std::move(opener);

@@ -46,10 +46,10 @@ struct EchoSocket {
 enum class EchoSocketKinds { Any, DatagramOnly, RawOnly, None };
 
 // Opens and connects an ICMP socket to destination (IPv4, network byte order).
-EchoSocket OpenEchoSocket(std::uint32_t destination, EchoSocketKinds kinds = EchoSocketKinds::Any);
+EchoSocket openEchoSocket(std::uint32_t destination, EchoSocketKinds kinds = EchoSocketKinds::Any);
 
 // Lets tests put a scripted socket or a locked-down system in place of OpenEchoSocket.
 using EchoSocketOpener = std::function<EchoSocket(std::uint32_t destination)>;
-void SetEchoSocketOpener(EchoSocketOpener opener); // an empty opener restores the system's
+void setEchoSocketOpener(EchoSocketOpener opener); // an empty opener restores the system's
 
 } // namespace mdlPing

@@ -4,12 +4,12 @@
 #include <QEventLoop>
 #include <QTimer>
 
-void LetPendingEventsRun()
+void letPendingEventsRun()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void LetEventsRunFor(std::chrono::milliseconds duration)
+void letEventsRunFor(std::chrono::milliseconds duration)
 {
     // A local loop rather than a sleep: socket events arriving during the pause run at once.
     QEventLoop loop;

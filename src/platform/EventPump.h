@@ -3,7 +3,7 @@
 #include <chrono>
 
 // Lets the events that are already pending run, as a handler may do mid-way.
-void LetPendingEventsRun();
+void letPendingEventsRun();
 
 // Runs the event loop for about the given time, so that events arriving meanwhile are handled.
-void LetEventsRunFor(std::chrono::milliseconds duration);
+void letEventsRunFor(std::chrono::milliseconds duration);

@@ -6,7 +6,7 @@
 #include "ProductInfo.h"
 #include "QtLatin1.h"
 
-MsgResult QtMessageBoxes::Show(const std::string& text, MsgButtons buttons, MsgIcon icon)
+MsgResult QtMessageBoxes::show(const std::string& text, MsgButtons buttons, MsgIcon icon)
 {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(fromLatin1(ProductInfo::ProductName));

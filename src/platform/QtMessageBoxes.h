@@ -5,5 +5,5 @@
 // The production boxes: modal QMessageBox, product name as title.
 class QtMessageBoxes : public MessageBoxService {
 public:
-    MsgResult Show(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
+    MsgResult show(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
 };

@@ -23,18 +23,18 @@ SocketArray::~SocketArray() = default;
 void SocketArray::Load(int index)
 {
     if (index < 0 || index > MaxIndex)
-        throw SubscriptOutOfRangeError();
+        throw subscriptOutOfRangeError();
     if (Exists(index))
         throw AppError(ErrorNumber::InvalidArgument, AlreadyLoadedText);
     SocketControl* element = create(index);
-    element->SetLocalAddress(m_elements.at(0)->LocalAddress());
+    element->setLocalAddress(m_elements.at(0)->localAddress());
 }
 
 void SocketArray::Unload(int index)
 {
     auto it = m_elements.find(index);
     if (it == m_elements.end())
-        throw SubscriptOutOfRangeError();
+        throw subscriptOutOfRangeError();
     if (index == 0)
         throw AppError(ErrorNumber::InvalidArgument, PermanentElementText);
     SocketControl* element = it->second;
@@ -49,7 +49,7 @@ SocketControl& SocketArray::Element(int index) const
 {
     auto it = m_elements.find(index);
     if (it == m_elements.end())
-        throw SubscriptOutOfRangeError();
+        throw subscriptOutOfRangeError();
     return *it->second;
 }
 
@@ -63,7 +63,7 @@ int SocketArray::Count() const
     return int(m_elements.size());
 }
 
-std::vector<int> SocketArray::Indexes() const
+std::vector<int> SocketArray::indexes() const
 {
     std::vector<int> indexes;
     indexes.reserve(m_elements.size());
@@ -89,9 +89,9 @@ SocketControl* SocketArray::create(int index)
             });
     if (m_relayingProgress)
         relayProgress(index, element);
-    connect(element, &SocketControl::EncryptedEvent, this, [this, index] { emit EncryptedEvent(index); });
-    connect(element, &SocketControl::TlsErrorEvent, this,
-            [this, index](const std::string& description) { emit TlsErrorEvent(index, description); });
+    connect(element, &SocketControl::encryptedEvent, this, [this, index] { emit encryptedEvent(index); });
+    connect(element, &SocketControl::tlsErrorEvent, this,
+            [this, index](const std::string& description) { emit tlsErrorEvent(index, description); });
     return element;
 }
 

@@ -27,7 +27,7 @@ public:
     SocketControl& Element(int index) const;
     bool Exists(int index) const;
     int Count() const;                // element 0 included
-    std::vector<int> Indexes() const; // ascending
+    std::vector<int> indexes() const; // ascending
 
 signals:
     void ConnectionRequest(int index, long requestId);
@@ -37,8 +37,8 @@ signals:
     void ErrorEvent(int index, int number, const std::string& description, const std::string& source);
     void SendProgress(int index, long bytesSent, long bytesRemaining);
     void SendComplete(int index);
-    void EncryptedEvent(int index);
-    void TlsErrorEvent(int index, const std::string& description);
+    void encryptedEvent(int index);
+    void tlsErrorEvent(int index, const std::string& description);
 
 protected:
     void connectNotify(const QMetaMethod& signal) override;

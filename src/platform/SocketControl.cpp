@@ -148,12 +148,12 @@ void SocketControl::SetLocalPort(int port)
     m_localPort = port;
 }
 
-void SocketControl::SetLocalAddress(const QHostAddress& address)
+void SocketControl::setLocalAddress(const QHostAddress& address)
 {
     m_localAddress = address;
 }
 
-void SocketControl::SetListenBacklog(int backlog)
+void SocketControl::setListenBacklog(int backlog)
 {
     m_backlog = backlog;
 }
@@ -167,7 +167,7 @@ void SocketControl::Listen()
     auto* server = new ConnectionServer(this, m_tls);
     server->setListenBacklogSize(m_backlog);
     if (!server->listen(m_localAddress, quint16(m_localPort))) {
-        const AppError error = ListenError(server->serverError(), m_localPort, server->errorString());
+        const AppError error = listenError(server->serverError(), m_localPort, server->errorString());
         delete server;
         throw error;
     }
@@ -178,7 +178,7 @@ void SocketControl::Listen()
     // Qt stops accepting for good after such a failure (say, out of descriptors); try again soon.
     connect(server, &QTcpServer::acceptError, this, [this, server](QAbstractSocket::SocketError) {
         QTimer::singleShot(AcceptRetryDelay, server, [server] { server->resumeAccepting(); });
-        emit AcceptFailed();
+        emit acceptFailed();
     });
     ++m_generation;
     m_server = server;
@@ -264,25 +264,25 @@ void SocketControl::Connect()
         Qt::QueuedConnection);
 }
 
-void SocketControl::SetTlsConfiguration(std::optional<QSslConfiguration> configuration)
+void SocketControl::setTlsConfiguration(std::optional<QSslConfiguration> configuration)
 {
     m_tls = std::move(configuration);
     if (auto* server = dynamic_cast<ConnectionServer*>(m_server.data()))
         server->setTls(m_tls);
 }
 
-bool SocketControl::TlsCapable() const
+bool SocketControl::tlsCapable() const
 {
     return qobject_cast<QSslSocket*>(m_socket.data()) != nullptr;
 }
 
-bool SocketControl::IsEncrypted() const
+bool SocketControl::isEncrypted() const
 {
     const auto* secure = qobject_cast<QSslSocket*>(m_socket.data());
     return secure && secure->isEncrypted();
 }
 
-std::string SocketControl::TlsDescription() const
+std::string SocketControl::tlsDescription() const
 {
     const auto* secure = qobject_cast<QSslSocket*>(m_socket.data());
     if (!secure || !secure->isEncrypted())
@@ -291,7 +291,7 @@ std::string SocketControl::TlsDescription() const
     return toLatin1(cipher.protocolString() + QLatin1Char(' ') + cipher.name());
 }
 
-void SocketControl::StartServerEncryption()
+void SocketControl::startServerEncryption()
 {
     auto* secure = qobject_cast<QSslSocket*>(m_socket.data());
     if (!secure || m_state != SocketState::Connected || secure->mode() != QSslSocket::UnencryptedMode)
@@ -334,7 +334,7 @@ void SocketControl::SendData(std::string_view data)
     m_socket->write(data.data(), qint64(data.size()));
 }
 
-std::size_t SocketControl::UnsentBytes() const
+std::size_t SocketControl::unsentBytes() const
 {
     if (m_direct)
         return m_direct->bytesToWrite();
@@ -344,7 +344,7 @@ std::size_t SocketControl::UnsentBytes() const
     return std::size_t(m_socket->bytesToWrite() + (m_secure ? m_secure->encryptedBytesToWrite() : 0));
 }
 
-void SocketControl::PauseReceiving()
+void SocketControl::pauseReceiving()
 {
     m_receivePaused = true;
     if (m_direct)
@@ -353,7 +353,7 @@ void SocketControl::PauseReceiving()
         m_socket->setReadBufferSize(PausedReadAheadBytes);
 }
 
-void SocketControl::ResumeReceiving()
+void SocketControl::resumeReceiving()
 {
     if (!m_receivePaused)
         return;
@@ -399,7 +399,7 @@ void SocketControl::attach(DirectSocket* socket)
             [this, socket](QAbstractSocket::SocketError error, const QString& text) {
                 dispatchDirect(socket, [this, error, &text] {
                     if (m_state == SocketState::Connected)
-                        raiseError(SocketErrorNumber(error), SocketErrorDescription(error, text));
+                        raiseError(socketErrorNumber(error), socketErrorDescription(error, text));
                 });
             });
 }
@@ -528,7 +528,7 @@ void SocketControl::attach(QTcpSocket* socket)
         connect(secure, &QSslSocket::encrypted, this, [this, socket] {
             InUse use(socket);
             if (socket == m_socket && m_state == SocketState::Connected)
-                emit EncryptedEvent();
+                emit encryptedEvent();
         });
     }
 }
@@ -677,7 +677,7 @@ void SocketControl::onSocketError(QTcpSocket* socket, QAbstractSocket::SocketErr
         return;
     if (isTlsFailure(error)) {
         if (m_state == SocketState::Connected)
-            emit TlsErrorEvent(toLatin1(socket->errorString()));
+            emit tlsErrorEvent(toLatin1(socket->errorString()));
         return;
     }
     if (m_state == SocketState::Connected && error == QAbstractSocket::RemoteHostClosedError) {
@@ -695,7 +695,7 @@ void SocketControl::onSocketError(QTcpSocket* socket, QAbstractSocket::SocketErr
     }
     if (m_state != SocketState::Connected && m_state != SocketState::Connecting)
         return;
-    raiseError(SocketErrorNumber(error), SocketErrorDescription(error, socket->errorString()));
+    raiseError(socketErrorNumber(error), socketErrorDescription(error, socket->errorString()));
 }
 
 void SocketControl::onConnectTimeout()
@@ -703,7 +703,7 @@ void SocketControl::onConnectTimeout()
     if (m_state != SocketState::Connecting)
         return;
     detach();
-    raiseError(ErrorNumber::SocketTimedOut, SocketErrorDescription(QAbstractSocket::SocketTimeoutError, {}));
+    raiseError(ErrorNumber::SocketTimedOut, socketErrorDescription(QAbstractSocket::SocketTimeoutError, {}));
 }
 
 void SocketControl::raiseError(int number, const std::string& description)

@@ -46,9 +46,9 @@ public:
 
     int LocalPort() const;       // after Listen: the port actually bound
     void SetLocalPort(int port); // 0 lets the system choose
-    const QHostAddress& LocalAddress() const { return m_localAddress; }
-    void SetLocalAddress(const QHostAddress& address); // default: any address
-    void SetListenBacklog(int backlog);
+    const QHostAddress& localAddress() const { return m_localAddress; }
+    void setLocalAddress(const QHostAddress& address); // default: any address
+    void setListenBacklog(int backlog);
     void Listen();
     void Accept(long requestId); // takes over a pending connection request
 
@@ -61,13 +61,13 @@ public:
 
     // A listener with a configuration hands out connections that can be encrypted with it (or,
     // set while it listens, the connections that arrive from then on); without, plain TCP ones.
-    void SetTlsConfiguration(std::optional<QSslConfiguration> configuration);
-    bool TlsCapable() const;            // a connection that StartServerEncryption can encrypt
-    bool IsEncrypted() const;           // the handshake has completed
-    std::string TlsDescription() const; // protocol and cipher of an encrypted connection
+    void setTlsConfiguration(std::optional<QSslConfiguration> configuration);
+    bool tlsCapable() const;            // a connection that StartServerEncryption can encrypt
+    bool isEncrypted() const;           // the handshake has completed
+    std::string tlsDescription() const; // protocol and cipher of an encrypted connection
     // Starts the server's side of the handshake behind the bytes already queued; the data that
     // arrives from then on is the decrypted text. Raises EncryptedEvent or TlsErrorEvent.
-    void StartServerEncryption();
+    void startServerEncryption();
 
     // At once; raises no CloseEvent. Queued bytes still go out, for a few seconds at most, unless
     // flushing is false: then the descriptor goes now and only what the system takes is sent.
@@ -75,11 +75,11 @@ public:
     std::string GetData(); // all bytes received so far
     void SendData(std::string_view data);
     // Bytes queued by SendData and not yet handed to the system.
-    std::size_t UnsentBytes() const;
+    std::size_t unsentBytes() const;
     // While paused, no DataArrival is raised and little more is read, so that TCP's flow control
     // stops the peer; resuming raises DataArrival for what came meanwhile.
-    void PauseReceiving();
-    void ResumeReceiving();
+    void pauseReceiving();
+    void resumeReceiving();
 
 signals:
     void ConnectionRequest(long requestId);
@@ -89,12 +89,12 @@ signals:
     void ErrorEvent(int number, const std::string& description, const std::string& source);
     void SendProgress(long bytesSent, long bytesRemaining);
     void SendComplete();
-    void EncryptedEvent();
+    void encryptedEvent();
     // The handshake failed (a client speaking plain text to a TLS port, say); the connection is lost.
-    void TlsErrorEvent(const std::string& description);
+    void tlsErrorEvent(const std::string& description);
     // The system refused to hand over a waiting connection (out of descriptors, say); the listener
     // tries again shortly.
-    void AcceptFailed();
+    void acceptFailed();
 
 private:
     void attach(QTcpSocket* socket);

@@ -23,7 +23,7 @@ constexpr const char* PortRefusedFormat = "Permission denied: binding port %1 wa
 
 } // namespace
 
-int SocketErrorNumber(QAbstractSocket::SocketError error)
+int socketErrorNumber(QAbstractSocket::SocketError error)
 {
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
@@ -47,7 +47,7 @@ int SocketErrorNumber(QAbstractSocket::SocketError error)
     }
 }
 
-std::string SocketErrorDescription(QAbstractSocket::SocketError error, const QString& qtText)
+std::string socketErrorDescription(QAbstractSocket::SocketError error, const QString& qtText)
 {
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
@@ -71,7 +71,7 @@ std::string SocketErrorDescription(QAbstractSocket::SocketError error, const QSt
     }
 }
 
-AppError ListenError(QAbstractSocket::SocketError error, int port, const QString& qtText)
+AppError listenError(QAbstractSocket::SocketError error, int port, const QString& qtText)
 {
     switch (error) {
     case QAbstractSocket::AddressInUseError:

@@ -158,7 +158,7 @@ QByteArray readFile(const QString& name)
 
 namespace TlsCredentials {
 
-QSslConfiguration SelfSigned(const QString& hostName)
+QSslConfiguration selfSigned(const QString& hostName)
 {
     // P-256: every TLS client of the last decade takes it, and the key is made in a millisecond.
     const Crypto& c = crypto();
@@ -195,7 +195,7 @@ QSslConfiguration SelfSigned(const QString& hostName)
     return serverConfiguration({sslCertificate}, sslKey);
 }
 
-QSslConfiguration FromFiles(const QString& certificateFile, const QString& keyFile)
+QSslConfiguration fromFiles(const QString& certificateFile, const QString& keyFile)
 {
     const QByteArray chainPem = readFile(certificateFile);
     const QList<QSslCertificate> chain = QSslCertificate::fromData(chainPem, QSsl::Pem);

@@ -8,10 +8,10 @@ namespace TlsCredentials {
 
 // A self-signed certificate for the machine's host name (and localhost, 127.0.0.1 and ::1),
 // with a fresh key. Throws AppError when it cannot be made.
-QSslConfiguration SelfSigned(const QString& hostName);
+QSslConfiguration selfSigned(const QString& hostName);
 
 // The certificate (chain) and key the user keeps in PEM files. Throws AppError, naming the file,
 // when either cannot be read or the two do not belong together.
-QSslConfiguration FromFiles(const QString& certificateFile, const QString& keyFile);
+QSslConfiguration fromFiles(const QString& certificateFile, const QString& keyFile);
 
 } // namespace TlsCredentials

@@ -23,7 +23,7 @@ std::string joined(const std::vector<std::string>& recipients)
     std::string text;
     for (const std::string& recipient : recipients)
         text += (text.empty() ? "" : ", ") + recipient;
-    return EscapeControls(text, MaxLoggedRecipientBytes);
+    return escapeControls(text, MaxLoggedRecipientBytes);
 }
 
 // The stored sender is the path as the client gave it; the relay is given its address.
@@ -62,7 +62,7 @@ bool RelayService::release(const clsEmailStorage& store, std::uint64_t id, const
         return false;
     }
     // Taken now: the store may drop the message while the transfer runs; its body is shared, never changed.
-    auto body = store.EmailBodyShared(position);
+    auto body = store.emailBodyShared(position);
     auto sender = senderAddress(store.EmailFrom(position));
     ++m_running;
     m_pool.start([this, what, body, sender, recipients, done = std::move(done)]() mutable {

@@ -64,11 +64,11 @@ std::optional<RelaySettings> RelaySettings::parse(std::string_view url, std::str
 {
     RelaySettings settings;
     std::string_view rest;
-    if (url.size() > SmtpsScheme.size() && EqualNoCase(url.substr(0, SmtpsScheme.size()), SmtpsScheme)) {
+    if (url.size() > SmtpsScheme.size() && equalNoCase(url.substr(0, SmtpsScheme.size()), SmtpsScheme)) {
         settings.security = Security::ImplicitTls;
         settings.port = SmtpsPort;
         rest = url.substr(SmtpsScheme.size());
-    } else if (url.size() > SmtpScheme.size() && EqualNoCase(url.substr(0, SmtpScheme.size()), SmtpScheme)) {
+    } else if (url.size() > SmtpScheme.size() && equalNoCase(url.substr(0, SmtpScheme.size()), SmtpScheme)) {
         rest = url.substr(SmtpScheme.size());
     }
     if (rest.ends_with('/'))
@@ -82,7 +82,7 @@ std::optional<RelaySettings> RelaySettings::parse(std::string_view url, std::str
             && settings.port <= MaxPort;
     }
     if (!valid) {
-        error = BadUrlText + EscapeControls(url, MaxLoggedAddressBytes);
+        error = BadUrlText + escapeControls(url, MaxLoggedAddressBytes);
         return std::nullopt;
     }
     settings.host = std::string(host);
@@ -92,14 +92,14 @@ std::optional<RelaySettings> RelaySettings::parse(std::string_view url, std::str
 std::string RelaySettings::url() const
 {
     const bool v6 = host.find(':') != std::string::npos;
-    return Concat({security == Security::ImplicitTls ? SmtpsScheme : SmtpScheme, v6 ? "[" : "", host, v6 ? "]" : "",
+    return concat({security == Security::ImplicitTls ? SmtpsScheme : SmtpScheme, v6 ? "[" : "", host, v6 ? "]" : "",
                    ":", std::to_string(port)});
 }
 
 std::string RelaySettings::server() const
 {
     const bool v6 = host.find(':') != std::string::npos;
-    return Concat({v6 ? "[" : "", host, v6 ? "]" : "", ":", std::to_string(port)});
+    return concat({v6 ? "[" : "", host, v6 ? "]" : "", ":", std::to_string(port)});
 }
 
 bool readRelayCredentials(const std::string& path, RelaySettings& settings, std::string& error)
@@ -151,7 +151,7 @@ std::string checkReleaseRecipients(const std::vector<std::string>& recipients, c
         if (wellFormed && allowed.allows(address))
             continue;
         std::string& list = wellFormed ? refused : malformed;
-        list += (list.empty() ? "" : ", ") + EscapeControls(address, MaxLoggedAddressBytes);
+        list += (list.empty() ? "" : ", ") + escapeControls(address, MaxLoggedAddressBytes);
     }
     if (!malformed.empty())
         return NotAnAddressText + malformed;

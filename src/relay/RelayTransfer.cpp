@@ -47,7 +47,7 @@ int watchReplies(CURL*, curl_infotype type, char* data, std::size_t size, void* 
     std::string_view line(data, size);
     while (line.ends_with('\n') || line.ends_with('\r'))
         line.remove_suffix(1);
-    static_cast<Transfer*>(user)->lastFailure = EscapeControls(line, MaxReplyBytes);
+    static_cast<Transfer*>(user)->lastFailure = escapeControls(line, MaxReplyBytes);
     return 0;
 }
 
@@ -71,7 +71,7 @@ std::string describe(CURLcode code, const RelaySettings& settings, const Transfe
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
-        return CertificateText + EscapeControls(detail, MaxReplyBytes) + CertificateHintText;
+        return CertificateText + escapeControls(detail, MaxReplyBytes) + CertificateHintText;
     case CURLE_USE_SSL_FAILED:
         return NoStartTlsText;
     case CURLE_REMOTE_ACCESS_DENIED:
@@ -86,7 +86,7 @@ std::string describe(CURLcode code, const RelaySettings& settings, const Transfe
     }
     if (!transfer.lastFailure.empty())
         return RefusedText + transfer.lastFailure;
-    return FailedText + EscapeControls(*detail ? detail : curl_easy_strerror(code), MaxReplyBytes);
+    return FailedText + escapeControls(*detail ? detail : curl_easy_strerror(code), MaxReplyBytes);
 }
 
 } // namespace

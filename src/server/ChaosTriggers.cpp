@@ -66,10 +66,10 @@ int ChaosTriggers::defaultCode(ChaosStep step)
 std::optional<ChaosStep> ChaosTriggers::stepNamed(std::string_view name)
 {
     for (const StepNames& entry : Names)
-        if (EqualNoCase(entry.name, name))
+        if (equalNoCase(entry.name, name))
             return entry.step;
     for (const auto& [alias, step] : Aliases)
-        if (EqualNoCase(alias, name))
+        if (equalNoCase(alias, name))
             return step;
     return std::nullopt;
 }
@@ -103,7 +103,7 @@ bool ChaosTriggers::configure(std::string_view triggers, std::string& error)
     ChaosTriggers parsed;
     while (!triggers.empty()) {
         const std::size_t comma = triggers.find(',');
-        const std::string_view item = TrimBlanks(triggers.substr(0, comma));
+        const std::string_view item = trimBlanks(triggers.substr(0, comma));
         triggers = comma == std::string_view::npos ? std::string_view() : triggers.substr(comma + 1);
         const std::size_t first = item.find(':');
         const std::size_t second = first == std::string_view::npos ? first : item.find(':', first + 1);

@@ -8,9 +8,9 @@ class ListenerHost {
 public:
     virtual ~ListenerHost() = default;
     // Appends one line to the application log.
-    virtual void LogLine(const std::string& line) = 0;
+    virtual void appendLogLine(const std::string& line) = 0;
     // Whether detailed logging is on at this moment.
-    virtual bool DetailedLogging() const = 0;
+    virtual bool wantsDetailedLog() const = 0;
     // The number of connection sockets in the pool changed.
-    virtual void ConnectionCountChanged(long count) = 0;
+    virtual void connectionsChanged(long count) = 0;
 };

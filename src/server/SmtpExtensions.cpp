@@ -45,7 +45,7 @@ bool decodeAuth(std::string_view text, std::string& bytes)
 // A reply line the plain dialogue's code table does not know, sent as one send operation.
 void sendLine(SmtpConnection& connection, std::string_view line)
 {
-    Trapped("SmtpReply", [&] { connection.SendData(Concat({line, Wire::CrLf})); });
+    trapped("SmtpReply", [&] { connection.SendData(concat({line, Wire::CrLf})); });
 }
 
 // The words of a line, blanks between them.
@@ -65,10 +65,10 @@ std::string_view wordAt(std::string_view line, std::size_t number)
 
 void loggedIn(SmtpConnection& connection, SmtpServerState& state, std::string user, std::string_view mechanism)
 {
-    state.AuthStep = AuthStep::None;
-    state.AuthPendingUser.clear();
-    state.AuthUser = std::move(user);
-    connection.LoggedIn(state.AuthUser, mechanism);
+    state.authStep = AuthStep::None;
+    state.authPendingUser.clear();
+    state.authUser = std::move(user);
+    connection.loggedIn(state.authUser, mechanism);
     sendLine(connection, AuthSucceededReply);
 }
 
@@ -80,7 +80,7 @@ void plainResponse(SmtpConnection& connection, SmtpServerState& state, std::stri
     const std::size_t firstNul = decoded.find('\0');
     const std::size_t secondNul = firstNul == std::string::npos ? firstNul : decoded.find('\0', firstNul + 1);
     if (!decodes || secondNul == std::string::npos) {
-        AbandonExchange(state);
+        abandonExchange(state);
         sendLine(connection, AuthUndecodableReply);
         return;
     }
@@ -89,33 +89,33 @@ void plainResponse(SmtpConnection& connection, SmtpServerState& state, std::stri
 
 void startAuth(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
 {
-    if (!state.AuthUser.empty()) {
+    if (!state.authUser.empty()) {
         sendLine(connection, AuthAgainReply);
         return;
     }
-    const std::string mechanism = UpperCase(wordAt(line, 1));
+    const std::string mechanism = upperCase(wordAt(line, 1));
     const std::string_view initial = wordAt(line, 2);
     const bool offered = mechanism == "PLAIN" || mechanism == "LOGIN" || mechanism == "CRAM-MD5";
     // As a server that refuses the login outright: no credentials are exchanged.
-    if (offered && mdlSMTP::ChaosRefuses(connection, state, ChaosStep::Authentication))
+    if (offered && mdlSMTP::chaosRefuses(connection, state, ChaosStep::Authentication))
         return;
     if (mechanism.empty()) {
         sendLine(connection, AuthSyntaxReply);
     } else if (mechanism == "PLAIN") {
-        state.AuthStep = AuthStep::PlainResponse;
+        state.authStep = AuthStep::PlainResponse;
         if (initial.empty())
             sendLine(connection, EmptyChallenge);
         else
             plainResponse(connection, state, initial);
     } else if (mechanism == "LOGIN") {
-        state.AuthStep = AuthStep::LoginUser;
+        state.authStep = AuthStep::LoginUser;
         if (initial.empty()) {
             sendLine(connection, UsernameChallenge);
-        } else if (decodeAuth(initial, state.AuthPendingUser)) {
-            state.AuthStep = AuthStep::LoginPassword;
+        } else if (decodeAuth(initial, state.authPendingUser)) {
+            state.authStep = AuthStep::LoginPassword;
             sendLine(connection, PasswordChallenge);
         } else {
-            state.AuthStep = AuthStep::None;
+            state.authStep = AuthStep::None;
             sendLine(connection, AuthUndecodableReply);
         }
     } else if (mechanism == "CRAM-MD5") {
@@ -124,8 +124,8 @@ void startAuth(SmtpConnection& connection, std::string_view line, SmtpServerStat
         const auto now = std::chrono::system_clock::now().time_since_epoch();
         const std::string challenge = "<" + std::to_string(++serial) + "."
             + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count()) + "@127.0.0.1>";
-        state.AuthStep = AuthStep::CramResponse;
-        sendLine(connection, Concat({EmptyChallenge, Base64::encode(challenge, Base64::Lines::Unbroken)}));
+        state.authStep = AuthStep::CramResponse;
+        sendLine(connection, concat({EmptyChallenge, Base64::encode(challenge, Base64::Lines::Unbroken)}));
     } else {
         sendLine(connection, AuthUnknownReply);
     }
@@ -134,10 +134,10 @@ void startAuth(SmtpConnection& connection, std::string_view line, SmtpServerStat
 // The client's answer to a challenge; "*" gives up.
 void continueAuth(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
 {
-    const AuthStep step = state.AuthStep;
+    const AuthStep step = state.authStep;
     std::string decoded;
     if (line == "*" || (step != AuthStep::PlainResponse && !decodeAuth(line, decoded))) {
-        AbandonExchange(state);
+        abandonExchange(state);
         sendLine(connection, line == "*" ? AuthCancelledReply : AuthUndecodableReply);
         return;
     }
@@ -146,18 +146,18 @@ void continueAuth(SmtpConnection& connection, std::string_view line, SmtpServerS
         plainResponse(connection, state, line);
         break;
     case AuthStep::LoginUser:
-        state.AuthPendingUser = std::move(decoded);
-        state.AuthStep = AuthStep::LoginPassword;
+        state.authPendingUser = std::move(decoded);
+        state.authStep = AuthStep::LoginPassword;
         sendLine(connection, PasswordChallenge);
         break;
     case AuthStep::LoginPassword:
-        loggedIn(connection, state, std::move(state.AuthPendingUser), "LOGIN");
+        loggedIn(connection, state, std::move(state.authPendingUser), "LOGIN");
         break;
     case AuthStep::CramResponse: {
         // The login name, a blank, and the digest in hex.
         const std::size_t blank = decoded.rfind(' ');
         if (blank == std::string::npos || blank == 0) {
-            AbandonExchange(state);
+            abandonExchange(state);
             sendLine(connection, AuthUndecodableReply);
         } else {
             loggedIn(connection, state, decoded.substr(0, blank), "CRAM-MD5");
@@ -172,37 +172,37 @@ void continueAuth(SmtpConnection& connection, std::string_view line, SmtpServerS
 void ehlo(SmtpConnection& connection, SmtpServerState& state)
 {
     // EHLO begins a new transaction.
-    mdlSMTP::ClearEnvelope(state);
+    mdlSMTP::clearEnvelope(state);
     std::string reply{EhloGreeting};
     reply += EhloKeywords;
     reply += "250-SIZE " + std::to_string(CaptureLimits::MaxMessageBytes) + "\r\n";
-    if (!state.Tls && connection.TlsAvailable())
+    if (!state.tls && connection.tlsAvailable())
         reply += EhloStartTls;
     reply += EhloAuth;
-    Trapped("SmtpReply", [&] { connection.SendData(reply); });
+    trapped("SmtpReply", [&] { connection.SendData(reply); });
 }
 
 // RFC 3207: everything the client said before the handshake is forgotten, and so is anything it
 // sent behind STARTTLS in the clear.
 void startTls(SmtpConnection& connection, SmtpServerState& state)
 {
-    if (state.Tls) {
+    if (state.tls) {
         sendLine(connection, TlsActiveReply);
         return;
     }
-    if (!connection.TlsAvailable()) {
+    if (!connection.tlsAvailable()) {
         sendLine(connection, TlsUnavailableReply);
         return;
     }
     sendLine(connection, TlsReadyReply);
-    mdlSMTP::ClearEnvelope(state);
-    state.DataBuffer.clear();
-    state.DataCharge.reset();
-    state.AuthUser.clear();
-    AbandonExchange(state);
-    state.Tls = true;
-    state.DiscardInput = true;
-    connection.StartTls();
+    mdlSMTP::clearEnvelope(state);
+    state.dataBuffer.clear();
+    state.dataCharge.reset();
+    state.authUser.clear();
+    abandonExchange(state);
+    state.tls = true;
+    state.discardInput = true;
+    connection.startTls();
 }
 
 // Whether a MAIL line declares with SIZE= more than a message may take.
@@ -216,7 +216,7 @@ bool declaresTooLarge(std::string_view line)
         const std::string_view parameter = wordAt(parameters, i);
         if (parameter.empty())
             return false;
-        if (parameter.size() < 5 || !EqualNoCase(parameter.substr(0, 5), "SIZE="))
+        if (parameter.size() < 5 || !equalNoCase(parameter.substr(0, 5), "SIZE="))
             continue;
         std::uint64_t size = 0;
         for (char digit : parameter.substr(5)) {
@@ -232,18 +232,18 @@ bool declaresTooLarge(std::string_view line)
 
 } // namespace
 
-bool Handle(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
+bool handle(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
 {
-    if (state.AuthStep != AuthStep::None) {
+    if (state.authStep != AuthStep::None) {
         continueAuth(connection, line, state);
         return true;
     }
-    const std::string word = UpperCase(line.substr(0, 4));
+    const std::string word = upperCase(line.substr(0, 4));
     if (word == "EHLO") {
         ehlo(connection, state);
     } else if (word == "AUTH") {
         startAuth(connection, line, state);
-    } else if (EqualNoCase(TrimBlanks(line), "STARTTLS")) {
+    } else if (equalNoCase(trimBlanks(line), "STARTTLS")) {
         startTls(connection, state);
     } else if (word == "MAIL" && declaresTooLarge(line)) {
         sendLine(connection, TooLargeReply);
@@ -253,10 +253,10 @@ bool Handle(SmtpConnection& connection, std::string_view line, SmtpServerState& 
     return true;
 }
 
-void AbandonExchange(SmtpServerState& state)
+void abandonExchange(SmtpServerState& state)
 {
-    state.AuthStep = AuthStep::None;
-    state.AuthPendingUser.clear();
+    state.authStep = AuthStep::None;
+    state.authPendingUser.clear();
 }
 
 } // namespace SmtpExtensions

@@ -15,9 +15,9 @@ namespace SmtpExtensions {
 enum class AuthStep { None, PlainResponse, LoginUser, LoginPassword, CramResponse };
 
 // Handles the line when it belongs to an extension; false leaves it to the plain dialogue.
-bool Handle(SmtpConnection& connection, std::string_view line, SmtpServerState& state);
+bool handle(SmtpConnection& connection, std::string_view line, SmtpServerState& state);
 
 // The client's line was too long to read: an AUTH exchange waiting for it is abandoned.
-void AbandonExchange(SmtpServerState& state);
+void abandonExchange(SmtpServerState& state);
 
 } // namespace SmtpExtensions

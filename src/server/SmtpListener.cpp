@@ -36,7 +36,7 @@ constexpr const char* CertificateMadeText = "TLS certificate generated for ";
 
 } // namespace
 
-std::string ServerLine(const char* event, int index)
+std::string serverLine(const char* event, int index)
 {
     return std::string("SMTPServer::") + event + ", index " + std::to_string(index);
 }
@@ -54,78 +54,78 @@ void SmtpListener::SocketConnection::SendData(std::string_view text)
         m_listener.m_sockets->Element(m_index).SendData(text);
 }
 
-bool SmtpListener::SocketConnection::StoreMessage(std::string&& sender, std::string&& recipients, std::string&& body,
+bool SmtpListener::SocketConnection::storeMessage(std::string&& sender, std::string&& recipients, std::string&& body,
                                                   const std::string& authUser)
 {
-    return m_listener.StoreMessage(m_index, std::move(sender), std::move(recipients), std::move(body), authUser);
+    return m_listener.storeMessage(m_index, std::move(sender), std::move(recipients), std::move(body), authUser);
 }
 
-bool SmtpListener::SocketConnection::OutputBacklogged() const
+bool SmtpListener::SocketConnection::outputBacklogged() const
 {
-    return !m_dropped && m_listener.m_sockets->Element(m_index).UnsentBytes() > CaptureLimits::MaxUnsentBytes;
+    return !m_dropped && m_listener.m_sockets->Element(m_index).unsentBytes() > CaptureLimits::MaxUnsentBytes;
 }
 
 // The 221 is queued: closing sends it, then ends the connection.
-void SmtpListener::SocketConnection::EndSession()
+void SmtpListener::SocketConnection::endSession()
 {
     if (!m_dropped)
-        m_listener.CloseByServer(m_index, {}, {});
+        m_listener.closeByServer(m_index, {}, {});
 }
 
-bool SmtpListener::SocketConnection::TlsAvailable() const
+bool SmtpListener::SocketConnection::tlsAvailable() const
 {
-    return !m_dropped && m_listener.m_sockets->Element(m_index).TlsCapable();
+    return !m_dropped && m_listener.m_sockets->Element(m_index).tlsCapable();
 }
 
-bool SmtpListener::SocketConnection::StartTls()
+bool SmtpListener::SocketConnection::startTls()
 {
     if (m_dropped)
         return false;
-    m_listener.m_sockets->Element(m_index).StartServerEncryption();
+    m_listener.m_sockets->Element(m_index).startServerEncryption();
     return true;
 }
 
-void SmtpListener::SocketConnection::LoggedIn(const std::string& user, std::string_view mechanism)
+void SmtpListener::SocketConnection::loggedIn(const std::string& user, std::string_view mechanism)
 {
-    m_listener.Log(Concat({ServerLine("Auth", m_index), LoggedInText,
-                           EscapeControls(user, CaptureLimits::MaxLoggedClientBytes), " (", mechanism, ")"}));
+    m_listener.log(concat({serverLine("Auth", m_index), LoggedInText,
+                           escapeControls(user, CaptureLimits::MaxLoggedClientBytes), " (", mechanism, ")"}));
 }
 
-void SmtpListener::SocketConnection::ChaosReplied(std::string_view reply)
+void SmtpListener::SocketConnection::chaosReplied(std::string_view reply)
 {
-    m_listener.Log(Concat({ServerLine("Chaos", m_index), ChaosRepliedText, reply}));
+    m_listener.log(concat({serverLine("Chaos", m_index), ChaosRepliedText, reply}));
 }
 
 SmtpListener::Connection::Connection(SmtpListener& listener, int index)
     : socket(listener, index), session(
                                    socket,
                                    [&listener, index](std::string_view line) {
-                                       listener.Log(ServerLine("DataArrival", index) + ": Error: Unknown command:");
-                                       listener.Log(EscapeControls(line, CaptureLimits::MaxLoggedClientBytes));
+                                       listener.log(serverLine("DataArrival", index) + ": Error: Unknown command:");
+                                       listener.log(escapeControls(line, CaptureLimits::MaxLoggedClientBytes));
                                    },
-                                   &listener.m_store.Budget())
+                                   &listener.m_store.budget())
 {
-    session.UseChaos(&listener.m_chaos);
+    session.useChaos(&listener.m_chaos);
 }
 
 SmtpListener::SmtpListener(clsEmailStorage& store, ListenerHost& host, QObject* parent)
     : QObject(parent), m_store(store), m_host(host), m_sockets(std::make_unique<SocketArray>()),
-      m_idleTimeout(DefaultIdleTimeout), m_connectionCap(ConnectionCap(CaptureLimits::MaxConnections))
+      m_idleTimeout(DefaultIdleTimeout), m_connectionCap(connectionCap(CaptureLimits::MaxConnections))
 {
-    WatchIdleClients();
+    watchIdleClients();
     m_sockets->setObjectName(QStringLiteral("sckSMTPServer"));
     connect(m_sockets.get(), &SocketArray::ConnectionRequest, this, &SmtpListener::sckSMTPServer_ConnectionRequest);
     connect(m_sockets.get(), &SocketArray::DataArrival, this, &SmtpListener::sckSMTPServer_DataArrival);
     connect(m_sockets.get(), &SocketArray::CloseEvent, this, &SmtpListener::sckSMTPServer_Close);
     connect(m_sockets.get(), &SocketArray::ConnectEvent, this, &SmtpListener::sckSMTPServer_Connect);
     connect(m_sockets.get(), &SocketArray::ErrorEvent, this, &SmtpListener::sckSMTPServer_Error);
-    connect(m_sockets.get(), &SocketArray::EncryptedEvent, this, &SmtpListener::sckSMTPServer_Encrypted);
-    connect(m_sockets.get(), &SocketArray::TlsErrorEvent, this, &SmtpListener::sckSMTPServer_TlsError);
+    connect(m_sockets.get(), &SocketArray::encryptedEvent, this, &SmtpListener::sckSMTPServer_Encrypted);
+    connect(m_sockets.get(), &SocketArray::tlsErrorEvent, this, &SmtpListener::sckSMTPServer_TlsError);
 }
 
 SmtpListener::~SmtpListener()
 {
-    m_store.Budget().setReclaimer(nullptr);
+    m_store.budget().setReclaimer(nullptr);
     // The sockets end with their owner, quietly: no handler may run on a half-destroyed listener.
     m_sockets->disconnect(this);
     m_sockets->Element(0).disconnect(this);
@@ -133,20 +133,20 @@ SmtpListener::~SmtpListener()
         m_implicitTls->disconnect(this);
 }
 
-void SmtpListener::SetListenAddress(const QHostAddress& address, int port)
+void SmtpListener::setListenAddress(const QHostAddress& address, int port)
 {
     m_listenAddress = address;
     m_listenPort = port;
 }
 
-void SmtpListener::StartListening()
+void SmtpListener::startListening()
 {
     SocketControl& listener = m_sockets->Element(0);
-    listener.SetLocalAddress(m_listenAddress);
+    listener.setLocalAddress(m_listenAddress);
     listener.SetLocalPort(m_listenPort);
-    listener.SetTlsConfiguration(m_extensions ? std::optional(TlsConfiguration()) : std::nullopt);
+    listener.setTlsConfiguration(m_extensions ? std::optional(tlsConfiguration()) : std::nullopt);
     if (m_implicitTlsAddress)
-        m_implicitTls->SetTlsConfiguration(TlsConfiguration());
+        m_implicitTls->setTlsConfiguration(tlsConfiguration());
     listener.Listen();
     if (!m_implicitTlsAddress)
         return;
@@ -158,66 +158,66 @@ void SmtpListener::StartListening()
     }
 }
 
-void SmtpListener::SetExtensions(bool on)
+void SmtpListener::setExtensions(bool on)
 {
     // The certificate first: when it cannot be made, nothing changes.
-    m_sockets->Element(0).SetTlsConfiguration(on ? std::optional(TlsConfiguration()) : std::nullopt);
+    m_sockets->Element(0).setTlsConfiguration(on ? std::optional(tlsConfiguration()) : std::nullopt);
     if (on != m_extensions)
-        Log(on ? ModernSmtpOnLine : ModernSmtpOffLine);
+        log(on ? ModernSmtpOnLine : ModernSmtpOffLine);
     m_extensions = on;
 }
 
-void SmtpListener::SetImplicitTlsAddress(const QHostAddress& address, int port)
+void SmtpListener::setImplicitTlsAddress(const QHostAddress& address, int port)
 {
     m_implicitTlsAddress = {address, port};
     m_implicitTls = std::make_unique<SocketControl>();
     m_implicitTls->setObjectName(QStringLiteral("sckSMTPServer"));
-    m_implicitTls->SetLocalAddress(address);
+    m_implicitTls->setLocalAddress(address);
     m_implicitTls->SetLocalPort(port);
     connect(m_implicitTls.get(), &SocketControl::ConnectionRequest, this, [this](long requestId) {
-        Trapped("sckSMTPServer_ConnectionRequest", 0, [&] { AcceptRequest(0, requestId, true); });
+        trapped("sckSMTPServer_ConnectionRequest", 0, [&] { acceptRequest(0, requestId, true); });
     });
-    connect(m_implicitTls.get(), &SocketControl::AcceptFailed, this, &SmtpListener::MakeRoomForClient);
+    connect(m_implicitTls.get(), &SocketControl::acceptFailed, this, &SmtpListener::makeRoomForClient);
 }
 
-int SmtpListener::ImplicitTlsPort() const
+int SmtpListener::implicitTlsPort() const
 {
     return m_implicitTls ? m_implicitTls->LocalPort() : 0;
 }
 
 // Made at first use and kept while the program runs: a client that accepted it once sees the same.
-const QSslConfiguration& SmtpListener::TlsConfiguration()
+const QSslConfiguration& SmtpListener::tlsConfiguration()
 {
     if (!m_tls) {
         const QString host = QHostInfo::localHostName();
-        m_tls = TlsCredentials::SelfSigned(host);
-        Log(CertificateMadeText + toLatin1(host) + ".");
+        m_tls = TlsCredentials::selfSigned(host);
+        log(CertificateMadeText + toLatin1(host) + ".");
     }
     return *m_tls;
 }
 
-int SmtpListener::ListeningPort() const
+int SmtpListener::listeningPort() const
 {
     return m_sockets->Element(0).LocalPort();
 }
 
 void SmtpListener::ShutDownWinSock()
 {
-    Trapped("ShutDownWinSock", [&] {
-        Log(ShutdownLine);
+    trapped("ShutDownWinSock", [&] {
+        log(ShutdownLine);
         if (m_implicitTls)
             m_implicitTls->Close();
         if (m_connectionCount != m_sockets->Count() - 1)
-            MsgBox(AssertionText, MsgButtons::Ok, MsgIcon::Exclamation);
+            msgBox(AssertionText, MsgButtons::Ok, MsgIcon::Exclamation);
         // Closing yields to pending events, which may destroy elements: walk a snapshot.
-        for (int index : m_sockets->Indexes()) {
+        for (int index : m_sockets->indexes()) {
             if (!m_sockets->Exists(index))
                 continue;
             SocketControl& socket = m_sockets->Element(index);
             if (socket.State() != SocketState::Closed) {
                 socket.Close();
-                DropConnection(index);
-                LetPendingEventsRun();
+                dropConnection(index);
+                letPendingEventsRun();
             }
         }
     });
@@ -225,23 +225,23 @@ void SmtpListener::ShutDownWinSock()
 
 void SmtpListener::sckSMTPServer_ConnectionRequest(int index, long requestId)
 {
-    Trapped("sckSMTPServer_ConnectionRequest", index, [&] { AcceptRequest(index, requestId, false); });
+    trapped("sckSMTPServer_ConnectionRequest", index, [&] { acceptRequest(index, requestId, false); });
 }
 
-void SmtpListener::AcceptRequest(int index, long requestId, bool implicitTls)
+void SmtpListener::acceptRequest(int index, long requestId, bool implicitTls)
 {
-    const std::string request = ServerLine("ConnectionRequest", index) + ": ID: " + std::to_string(requestId);
-    Log(request);
+    const std::string request = serverLine("ConnectionRequest", index) + ": ID: " + std::to_string(requestId);
+    log(request);
     if (index != 0)
         return;
     if (int(m_connections.size()) >= m_connectionCap)
-        MakeRoomForClient();
-    int chosen = ReusableSocket();
+        makeRoomForClient();
+    int chosen = reusableSocket();
     if (chosen == 0) {
-        chosen = FreeSocketNumber();
+        chosen = freeSocketNumber();
         m_sockets->Load(chosen);
         ++m_connectionCount;
-        m_host.ConnectionCountChanged(m_connectionCount);
+        m_host.connectionsChanged(m_connectionCount);
     }
     SocketControl& socket = m_sockets->Element(chosen);
     socket.SetLocalPort(0);
@@ -250,50 +250,50 @@ void SmtpListener::AcceptRequest(int index, long requestId, bool implicitTls)
     connection->serial = ++m_accepted;
     m_connections[chosen] = connection;
     if (implicitTls) {
-        connection->session.UseExtensions(true);
-        socket.StartServerEncryption(); // the greeting waits for the handshake
+        connection->session.useExtensions(true);
+        socket.startServerEncryption(); // the greeting waits for the handshake
     } else if (m_extensions) {
-        connection->session.UseExtensions(false);
+        connection->session.useExtensions(false);
     }
-    Log(request + ": Request accepted on socket " + std::to_string(chosen) + (implicitTls ? ImplicitTlsSuffix : ""));
+    log(request + ": Request accepted on socket " + std::to_string(chosen) + (implicitTls ? ImplicitTlsSuffix : ""));
     if (!m_idleSweep.isActive())
-        m_idleSweep.start(Tick());
-    WatchSends();
+        m_idleSweep.start(tick());
+    watchSends();
     mdlSMTP::SmtpReply(connection->socket, 220, "");
 }
 
 // The first closed connection socket, skipping one whose destruction is under way.
-int SmtpListener::ReusableSocket() const
+int SmtpListener::reusableSocket() const
 {
-    for (int index : m_sockets->Indexes())
+    for (int index : m_sockets->indexes())
         if (index != 0 && !m_beingDestroyed.contains(index) && m_sockets->Element(index).State() == SocketState::Closed)
             return index;
     return 0;
 }
 
 // The lowest number that no element has: destroyed elements leave gaps in the numbering.
-int SmtpListener::FreeSocketNumber() const
+int SmtpListener::freeSocketNumber() const
 {
     int candidate = 1;
-    for (int index : m_sockets->Indexes()) {
+    for (int index : m_sockets->indexes()) {
         if (index == candidate)
             ++candidate;
         else if (index > candidate)
             break;
     }
     if (candidate > MaxSocketNumber)
-        throw OverflowError();
+        throw overflowError();
     return candidate;
 }
 
 void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
 {
-    Trapped("sckSMTPServer_DataArrival", index, [&] {
-        WatchSends();
-        if (m_host.DetailedLogging()) {
-            const std::string prefix = ServerLine("DataArrival", index);
-            LogDetailed(prefix + ": Remote host: " + m_sockets->Element(index).RemoteHostIP());
-            LogDetailed(prefix + ": Receiving " + std::to_string(bytesTotal) + " bytes.");
+    trapped("sckSMTPServer_DataArrival", index, [&] {
+        watchSends();
+        if (m_host.wantsDetailedLog()) {
+            const std::string prefix = serverLine("DataArrival", index);
+            logDetailed(prefix + ": Remote host: " + m_sockets->Element(index).RemoteHostIP());
+            logDetailed(prefix + ": Receiving " + std::to_string(bytesTotal) + " bytes.");
         }
         SocketControl& socket = m_sockets->Element(index);
         std::string data = socket.GetData();
@@ -306,23 +306,23 @@ void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
         {
             ++m_receiving;
             const ScopeExit received([this] { --m_receiving; });
-            connection->session.Receive(std::move(data));
+            connection->session.receive(std::move(data));
         }
         // The client sends faster than it reads our replies: stop reading until they have gone.
-        if (connection->session.Held() && !connection->session.Dropped()) {
-            socket.PauseReceiving();
+        if (connection->session.held() && !connection->session.dropped()) {
+            socket.pauseReceiving();
             m_heldSessions.insert(index);
-            WatchSends();
+            watchSends();
         }
     });
     // The replies have been handed to the system; the faces may now look at what was stored.
     if (m_receiving == 0 && std::exchange(m_storedInRead, false))
-        emit MessagesReplied();
+        emit messagesReplied();
 }
 
-void SmtpListener::WatchSends()
+void SmtpListener::watchSends()
 {
-    const bool wanted = m_host.DetailedLogging() || !m_heldSessions.empty();
+    const bool wanted = m_host.wantsDetailedLog() || !m_heldSessions.empty();
     if (wanted == m_watchingSends)
         return;
     m_watchingSends = wanted;
@@ -336,27 +336,27 @@ void SmtpListener::WatchSends()
 }
 
 // Replies went out: the connection makes progress, and a held one goes on once its backlog is down.
-void SmtpListener::ResumeConnection(int index)
+void SmtpListener::resumeConnection(int index)
 {
     auto it = m_connections.find(index);
     if (it == m_connections.end())
         return;
     it->second->idleTicks = 0;
-    if (!it->second->session.Held())
+    if (!it->second->session.held())
         return;
     // Counted here, not taken from the event: TLS keeps what it has encrypted apart.
     SocketControl& socket = m_sockets->Element(index);
-    if (socket.UnsentBytes() > CaptureLimits::MaxUnsentBytes / 2)
+    if (socket.unsentBytes() > CaptureLimits::MaxUnsentBytes / 2)
         return;
     const std::shared_ptr<Connection> connection = it->second;
-    connection->session.Resume();
-    if (!connection->session.Held() && !connection->session.Dropped()) {
+    connection->session.resume();
+    if (!connection->session.held() && !connection->session.dropped()) {
         m_heldSessions.erase(index);
-        socket.ResumeReceiving();
+        socket.resumeReceiving();
     }
 }
 
-bool SmtpListener::StoreMessage(int index, std::string&& sender, std::string&& recipients, std::string&& body,
+bool SmtpListener::storeMessage(int index, std::string&& sender, std::string&& recipients, std::string&& body,
                                 const std::string& authUser)
 {
     // The store tells every face of the new message itself.
@@ -367,7 +367,7 @@ bool SmtpListener::StoreMessage(int index, std::string&& sender, std::string&& r
         // messages again, or a burst would stack one box per message.
         if (!m_storeRefusalReported) {
             m_storeRefusalReported = true;
-            ReportFatal("sckSMTPServer_DataArrival", index, AppError::FromCurrentException());
+            reportFatal("sckSMTPServer_DataArrival", index, AppError::fromCurrentException());
         }
         return false;
     }
@@ -378,11 +378,11 @@ bool SmtpListener::StoreMessage(int index, std::string&& sender, std::string&& r
 
 void SmtpListener::sckSMTPServer_Close(int index)
 {
-    Trapped("sckSMTPServer_Close", index, [&] {
-        const std::string prefix = ServerLine("Close", index);
-        LogDetailed(prefix + ": Close request.");
+    trapped("sckSMTPServer_Close", index, [&] {
+        const std::string prefix = serverLine("Close", index);
+        logDetailed(prefix + ": Close request.");
         if (index == 0) {
-            Log(prefix + ": Socket not closed.");
+            log(prefix + ": Socket not closed.");
             return;
         }
         CloseConnection(index);
@@ -392,97 +392,97 @@ void SmtpListener::sckSMTPServer_Close(int index)
 // Closes a connection socket and, once pending events have run, destroys its element.
 void SmtpListener::CloseConnection(int index)
 {
-    const std::string prefix = ServerLine("Close", index);
+    const std::string prefix = serverLine("Close", index);
     m_sockets->Element(index).Close();
-    DropConnection(index);
+    dropConnection(index);
     // While events run, a new client must not be given this socket.
     m_beingDestroyed.insert(index);
     const ScopeExit release([this, index] { m_beingDestroyed.erase(index); });
-    LetPendingEventsRun();
-    LogDetailed(prefix + SocketClosedText);
+    letPendingEventsRun();
+    logDetailed(prefix + SocketClosedText);
     m_sockets->Unload(index);
     --m_connectionCount;
-    m_host.ConnectionCountChanged(m_connectionCount);
+    m_host.connectionsChanged(m_connectionCount);
 }
 
 void SmtpListener::sckSMTPServer_Encrypted(int index)
 {
-    Trapped("sckSMTPServer_Encrypted", index, [&] {
+    trapped("sckSMTPServer_Encrypted", index, [&] {
         if (auto it = m_connections.find(index); it != m_connections.end())
             it->second->idleTicks = 0;
-        LogDetailed(ServerLine("Encrypted", index) + ": " + m_sockets->Element(index).TlsDescription());
+        logDetailed(serverLine("Encrypted", index) + ": " + m_sockets->Element(index).tlsDescription());
     });
 }
 
 // A failed handshake ends that connection only; a box per bad client would bury the user.
 void SmtpListener::sckSMTPServer_TlsError(int index, const std::string& description)
 {
-    Trapped("sckSMTPServer_TlsError", index, [&] {
-        Log(ServerLine("TlsError", index) + TlsFailedText + description);
+    trapped("sckSMTPServer_TlsError", index, [&] {
+        log(serverLine("TlsError", index) + TlsFailedText + description);
         CloseConnection(index);
     });
 }
 
 void SmtpListener::sckSMTPServer_Connect(int index)
 {
-    Trapped("sckSMTPServer_Connect", index, [&] { Log(ServerLine("Connect", index)); });
+    trapped("sckSMTPServer_Connect", index, [&] { log(serverLine("Connect", index)); });
 }
 
 void SmtpListener::sckSMTPServer_Error(int index, int number, const std::string& description, const std::string& source)
 {
-    Trapped("sckSMTPServer_Error", [&] {
+    trapped("sckSMTPServer_Error", [&] {
         const std::string text = "A WinSock error has occured on index " + std::to_string(index) + ":\r"
             + std::to_string(number) + ": " + description + "\rSource: " + source;
-        MsgBox(text, MsgButtons::Ok, MsgIcon::Exclamation);
-        Log(ServerLine("Error", index) + ": " + std::to_string(number) + ": " + description);
+        msgBox(text, MsgButtons::Ok, MsgIcon::Exclamation);
+        log(serverLine("Error", index) + ": " + std::to_string(number) + ": " + description);
     });
 }
 
 void SmtpListener::sckSMTPServer_SendProgress(int index, long bytesSent, long bytesRemaining)
 {
-    Trapped("sckSMTPServer_SendProgress", index, [&] {
-        if (m_host.DetailedLogging())
-            LogDetailed(ServerLine("SendProgress", index) + ": " + std::to_string(bytesSent) + " bytes sent, "
+    trapped("sckSMTPServer_SendProgress", index, [&] {
+        if (m_host.wantsDetailedLog())
+            logDetailed(serverLine("SendProgress", index) + ": " + std::to_string(bytesSent) + " bytes sent, "
                         + std::to_string(bytesRemaining) + " bytes remaining");
-        ResumeConnection(index);
+        resumeConnection(index);
     });
 }
 
 void SmtpListener::sckSMTPServer_SendComplete(int index)
 {
-    Trapped("sckSMTPServer_SendComplete", index, [&] {
-        if (m_host.DetailedLogging())
-            LogDetailed(ServerLine("SendComplete", index));
+    trapped("sckSMTPServer_SendComplete", index, [&] {
+        if (m_host.wantsDetailedLog())
+            logDetailed(serverLine("SendComplete", index));
     });
 }
 
 // The connection ended: its dialogue and unfinished line go with it.
-void SmtpListener::DropConnection(int index)
+void SmtpListener::dropConnection(int index)
 {
     auto it = m_connections.find(index);
     if (it == m_connections.end())
         return;
-    it->second->session.Drop();
-    it->second->socket.Drop();
+    it->second->session.drop();
+    it->second->socket.drop();
     m_connections.erase(it);
     m_heldSessions.erase(index);
 }
 
-void SmtpListener::Log(const std::string& line)
+void SmtpListener::log(const std::string& line)
 {
-    m_host.LogLine(line);
+    m_host.appendLogLine(line);
 }
 
-void SmtpListener::LogDetailed(const std::string& line)
+void SmtpListener::logDetailed(const std::string& line)
 {
-    if (m_host.DetailedLogging())
-        m_host.LogLine(line);
+    if (m_host.wantsDetailedLog())
+        m_host.appendLogLine(line);
 }
 
-std::size_t SmtpListener::BufferedBytes() const
+std::size_t SmtpListener::bufferedBytes() const
 {
     std::size_t bytes = 0;
     for (const auto& [index, connection] : m_connections)
-        bytes += connection->session.BufferedBytes();
+        bytes += connection->session.bufferedBytes();
     return bytes;
 }

@@ -34,40 +34,40 @@ public:
     ~SmtpListener() override;
 
     // Where Start listens: port 25 on every address in the product, loopback and port 0 in tests.
-    void SetListenAddress(const QHostAddress& address, int port);
+    void setListenAddress(const QHostAddress& address, int port);
     // Throws AppError when the port cannot be used; the caller reports it.
-    void StartListening();
+    void startListening();
     void ShutDownWinSock();
 
     // The modern dialogue (EHLO, STARTTLS, AUTH) for the connections accepted from now on.
-    void SetExtensions(bool on);
-    bool Extensions() const { return m_extensions; }
+    void setExtensions(bool on);
+    bool extensions() const { return m_extensions; }
     // The certificate TLS shows; without one, a self-signed one is made when TLS is first wanted.
-    void SetTlsConfiguration(const QSslConfiguration& configuration) { m_tls = configuration; }
+    void setTlsConfiguration(const QSslConfiguration& configuration) { m_tls = configuration; }
     // A second port whose clients speak TLS from the first byte; Start listens there too.
-    void SetImplicitTlsAddress(const QHostAddress& address, int port);
-    int ImplicitTlsPort() const;
+    void setImplicitTlsAddress(const QHostAddress& address, int port);
+    int implicitTlsPort() const;
 
     // A client that makes no progress (sends nothing, reads nothing) for this long is sent 421
     // and closed; a tenth of a minute or so when connections or the byte budget run short.
-    void SetIdleTimeout(std::chrono::milliseconds timeout);
+    void setIdleTimeout(std::chrono::milliseconds timeout);
     // Clients at once, at most; fewer when the process may open fewer descriptors.
-    void SetMaxConnections(int connections) { m_connectionCap = ConnectionCap(connections); }
+    void setMaxConnections(int connections) { m_connectionCap = connectionCap(connections); }
 
     // Failure replies on demand for every client; off until switched on.
-    ChaosTriggers& Chaos() { return m_chaos; }
+    ChaosTriggers& chaos() { return m_chaos; }
 
-    long ConnectionCount() const { return m_connectionCount; }
+    long connectionCount() const { return m_connectionCount; }
     // What the connections hold in memory: unfinished lines, messages being collected.
-    std::size_t BufferedBytes() const;
-    int ListeningPort() const;
+    std::size_t bufferedBytes() const;
+    int listeningPort() const;
     SocketArray& sckSMTPServer() { return *m_sockets; }
-    // A client's text is being handled: what it stores is announced again by MessagesReplied.
-    bool Receiving() const { return m_receiving > 0; }
+    // A client's text is being handled: what it stores is announced again by messagesReplied.
+    bool receiving() const { return m_receiving > 0; }
 
 signals:
     // Messages stored while handling a read have had their replies sent.
-    void MessagesReplied();
+    void messagesReplied();
 
 private:
     struct Connection;
@@ -83,32 +83,32 @@ private:
     void sckSMTPServer_Encrypted(int index);
     void sckSMTPServer_TlsError(int index, const std::string& description);
 
-    void AcceptRequest(int index, long requestId, bool implicitTls);
+    void acceptRequest(int index, long requestId, bool implicitTls);
     void CloseConnection(int index);
-    const QSslConfiguration& TlsConfiguration();
+    const QSslConfiguration& tlsConfiguration();
 
-    int ReusableSocket() const;
-    int FreeSocketNumber() const;
-    bool StoreMessage(int index, std::string&& sender, std::string&& recipients, std::string&& body,
+    int reusableSocket() const;
+    int freeSocketNumber() const;
+    bool storeMessage(int index, std::string&& sender, std::string&& recipients, std::string&& body,
                       const std::string& authUser);
-    void DropConnection(int index);
-    void ResumeConnection(int index);
-    void WatchSends();
+    void dropConnection(int index);
+    void resumeConnection(int index);
+    void watchSends();
 
     // Time-outs, the connection cap and eviction (SmtpListenerLimits.cpp).
-    void WatchIdleClients();
-    void SweepIdleClients();
-    static int ConnectionCap(int maxConnections);
-    bool Stressed() const;
-    int LongestIdle(bool holdingBudget, unsigned minimumTicks) const;
-    void MakeRoomForClient();
-    bool ReclaimBudget(std::size_t bytes);
-    void CloseByServer(int index, std::string_view reply, const std::string& line);
-    void FinishClose(int index);
-    std::chrono::milliseconds Tick() const;
-    unsigned Ticks(std::chrono::milliseconds duration) const;
-    void Log(const std::string& line);
-    void LogDetailed(const std::string& line);
+    void watchIdleClients();
+    void sweepIdleClients();
+    static int connectionCap(int maxConnections);
+    bool stressed() const;
+    int longestIdle(bool holdingBudget, unsigned minimumTicks) const;
+    void makeRoomForClient();
+    bool reclaimBudget(std::size_t bytes);
+    void closeByServer(int index, std::string_view reply, const std::string& line);
+    void finishClose(int index);
+    std::chrono::milliseconds tick() const;
+    unsigned ticks(std::chrono::milliseconds duration) const;
+    void log(const std::string& line);
+    void logDetailed(const std::string& line);
 
     clsEmailStorage& m_store;
     ListenerHost& m_host;

@@ -14,7 +14,7 @@
 inline constexpr const char* SocketClosedText = ": Socket has been closed.";
 
 // "SMTPServer::" + the event + ", index " + the socket's index: how every line of the server begins.
-std::string ServerLine(const char* event, int index);
+std::string serverLine(const char* event, int index);
 
 // The engine's view of one connection socket.
 class SmtpListener::SocketConnection : public SmtpConnection {
@@ -23,15 +23,15 @@ public:
 
     void SendData(std::string_view text) override;
     // Nothing is sent from now on: the connection has ended.
-    void Drop() { m_dropped = true; }
-    bool StoreMessage(std::string&& sender, std::string&& recipients, std::string&& body,
+    void drop() { m_dropped = true; }
+    bool storeMessage(std::string&& sender, std::string&& recipients, std::string&& body,
                       const std::string& authUser) override;
-    bool OutputBacklogged() const override;
-    void EndSession() override;
-    bool TlsAvailable() const override;
-    bool StartTls() override;
-    void LoggedIn(const std::string& user, std::string_view mechanism) override;
-    void ChaosReplied(std::string_view reply) override;
+    bool outputBacklogged() const override;
+    void endSession() override;
+    bool tlsAvailable() const override;
+    bool startTls() override;
+    void loggedIn(const std::string& user, std::string_view mechanism) override;
+    void chaosReplied(std::string_view reply) override;
 
 private:
     SmtpListener& m_listener;

@@ -45,32 +45,32 @@ std::string withMilliseconds(const char* format, milliseconds duration)
 
 } // namespace
 
-void SmtpListener::WatchIdleClients()
+void SmtpListener::watchIdleClients()
 {
-    connect(&m_idleSweep, &QTimer::timeout, this, &SmtpListener::SweepIdleClients);
-    connect(&m_sockets->Element(0), &SocketControl::AcceptFailed, this, &SmtpListener::MakeRoomForClient);
-    m_store.Budget().setReclaimer([this](std::size_t bytes) { return ReclaimBudget(bytes); });
+    connect(&m_idleSweep, &QTimer::timeout, this, &SmtpListener::sweepIdleClients);
+    connect(&m_sockets->Element(0), &SocketControl::acceptFailed, this, &SmtpListener::makeRoomForClient);
+    m_store.budget().setReclaimer([this](std::size_t bytes) { return reclaimBudget(bytes); });
 }
 
-void SmtpListener::SetIdleTimeout(milliseconds timeout)
+void SmtpListener::setIdleTimeout(milliseconds timeout)
 {
     m_idleTimeout = timeout;
     if (m_idleSweep.isActive())
-        m_idleSweep.start(Tick());
+        m_idleSweep.start(tick());
 }
 
-milliseconds SmtpListener::Tick() const
+milliseconds SmtpListener::tick() const
 {
     return std::clamp(m_idleTimeout / TicksPerTimeout, MinTick, MaxTick);
 }
 
-unsigned SmtpListener::Ticks(milliseconds duration) const
+unsigned SmtpListener::ticks(milliseconds duration) const
 {
-    return unsigned(std::max<milliseconds::rep>(1, (duration + Tick() - milliseconds(1)) / Tick()));
+    return unsigned(std::max<milliseconds::rep>(1, (duration + tick() - milliseconds(1)) / tick()));
 }
 
 // A quarter of the descriptors stay for everything else: the HTTP API, files, the log.
-int SmtpListener::ConnectionCap(int maxConnections)
+int SmtpListener::connectionCap(int maxConnections)
 {
     rlimit limit{};
     rlim_t cap = rlim_t(std::max(maxConnections, 1));
@@ -79,40 +79,40 @@ int SmtpListener::ConnectionCap(int maxConnections)
     return int(cap);
 }
 
-bool SmtpListener::Stressed() const
+bool SmtpListener::stressed() const
 {
-    const ByteBudget& budget = m_store.Budget();
+    const ByteBudget& budget = m_store.budget();
     return int(m_connections.size()) * 4 >= m_connectionCap * 3 || budget.remaining() < budget.limit() / 4;
 }
 
-void SmtpListener::SweepIdleClients()
+void SmtpListener::sweepIdleClients()
 {
     if (m_connections.empty()) {
         m_idleSweep.stop();
         return;
     }
-    const milliseconds timeout = Stressed()
+    const milliseconds timeout = stressed()
         ? std::min(m_idleTimeout, std::max(m_idleTimeout / StressDivisor, MinStressedTimeout))
         : m_idleTimeout;
-    const unsigned limit = Ticks(timeout);
+    const unsigned limit = ticks(timeout);
     std::vector<int> expired;
     for (const auto& [index, connection] : m_connections)
         if (++connection->idleTicks >= limit)
             expired.push_back(index);
     for (int index : expired)
-        CloseByServer(index, IdleReply, ServerLine("Timeout", index) + withMilliseconds(IdleLine, timeout));
+        closeByServer(index, IdleReply, serverLine("Timeout", index) + withMilliseconds(IdleLine, timeout));
 }
 
 // The connection idle longest, of those idle at least minimumTicks (and holding part of the
 // budget, when asked); 0 for none.
-int SmtpListener::LongestIdle(bool holdingBudget, unsigned minimumTicks) const
+int SmtpListener::longestIdle(bool holdingBudget, unsigned minimumTicks) const
 {
     int chosen = 0;
     const Connection* longest = nullptr;
     for (const auto& [index, connection] : m_connections) {
-        const SmtpServerState& dialogue = connection->session.Dialogue();
+        const SmtpServerState& dialogue = connection->session.dialogue();
         if (connection->idleTicks < minimumTicks
-            || (holdingBudget && dialogue.DataCharge.bytes() + dialogue.EnvelopeCharge.bytes() == 0))
+            || (holdingBudget && dialogue.dataCharge.bytes() + dialogue.envelopeCharge.bytes() == 0))
             continue;
         if (!longest || connection->idleTicks > longest->idleTicks
             || (connection->idleTicks == longest->idleTicks && connection->serial < longest->serial)) {
@@ -124,35 +124,35 @@ int SmtpListener::LongestIdle(bool holdingBudget, unsigned minimumTicks) const
 }
 
 // Out of descriptors, or at the cap: a new client is worth more than one that does nothing.
-void SmtpListener::MakeRoomForClient()
+void SmtpListener::makeRoomForClient()
 {
-    if (const int index = LongestIdle(false, 0))
-        CloseByServer(index, EvictedReply,
-                      ServerLine("Evicted", index)
-                          + withMilliseconds(EvictedLine, m_connections.at(index)->idleTicks * Tick()));
+    if (const int index = longestIdle(false, 0))
+        closeByServer(index, EvictedReply,
+                      serverLine("Evicted", index)
+                          + withMilliseconds(EvictedLine, m_connections.at(index)->idleTicks * tick()));
 }
 
 // Runs inside a request for budget (a line of mail data, a message being stored): closes without
 // letting events run.
-bool SmtpListener::ReclaimBudget(std::size_t bytes)
+bool SmtpListener::reclaimBudget(std::size_t bytes)
 {
     std::size_t reclaimed = 0;
     while (reclaimed < bytes) {
-        const int index = LongestIdle(true, Ticks(std::min(EvictableIdle, m_idleTimeout / StressDivisor)));
+        const int index = longestIdle(true, ticks(std::min(EvictableIdle, m_idleTimeout / StressDivisor)));
         if (index == 0)
             break;
         const Connection& connection = *m_connections.at(index);
         reclaimed
-            += connection.session.Dialogue().DataCharge.bytes() + connection.session.Dialogue().EnvelopeCharge.bytes();
-        CloseByServer(index, EvictedReply,
-                      ServerLine("Evicted", index) + withMilliseconds(EvictedLine, connection.idleTicks * Tick()));
+            += connection.session.dialogue().dataCharge.bytes() + connection.session.dialogue().envelopeCharge.bytes();
+        closeByServer(index, EvictedReply,
+                      serverLine("Evicted", index) + withMilliseconds(EvictedLine, connection.idleTicks * tick()));
     }
     return reclaimed > 0;
 }
 
 // Closes a client's connection from this side: the reply and whatever was queued before it still
 // go out. The element goes once the current event is over, so this may run anywhere.
-void SmtpListener::CloseByServer(int index, std::string_view reply, const std::string& line)
+void SmtpListener::closeByServer(int index, std::string_view reply, const std::string& line)
 {
     if (!m_connections.contains(index))
         return;
@@ -165,24 +165,24 @@ void SmtpListener::CloseByServer(int index, std::string_view reply, const std::s
         }
     }
     if (!line.empty())
-        Log(line);
+        log(line);
     // A client pushed out or timed out does not read: waiting for it would keep its descriptor.
     socket.Close(reply.empty());
-    DropConnection(index);
+    dropConnection(index);
     m_beingDestroyed.insert(index);
     QMetaObject::invokeMethod(
-        this, [this, index] { FinishClose(index); }, Qt::QueuedConnection);
+        this, [this, index] { finishClose(index); }, Qt::QueuedConnection);
 }
 
-void SmtpListener::FinishClose(int index)
+void SmtpListener::finishClose(int index)
 {
-    Trapped("sckSMTPServer_Close", index, [&] {
+    trapped("sckSMTPServer_Close", index, [&] {
         m_beingDestroyed.erase(index);
         if (!m_sockets->Exists(index))
             return;
-        LogDetailed(ServerLine("Close", index) + SocketClosedText);
+        logDetailed(serverLine("Close", index) + SocketClosedText);
         m_sockets->Unload(index);
         --m_connectionCount;
-        m_host.ConnectionCountChanged(m_connectionCount);
+        m_host.connectionsChanged(m_connectionCount);
     });
 }

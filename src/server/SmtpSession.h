@@ -18,41 +18,41 @@ public:
 
     // Handles one block of arrived text. A block that arrives while another is being handled (a
     // box lets events run) waits its turn, so lines stay in order.
-    void Receive(std::string block);
+    void receive(std::string block);
 
     // Handling stopped after a command because the connection's output is backlogged; the rest
     // of the text waits, and so should the connection's input, until Resume.
-    bool Held() const { return m_held; }
+    bool held() const { return m_held; }
     // The output has drained: handles what waited, up to the next backlog.
-    void Resume();
+    void resume();
 
     // The connection ended: a block being handled stops after its current line.
-    void Drop() { m_dropped = true; }
-    bool Dropped() const { return m_dropped; }
+    void drop() { m_dropped = true; }
+    bool dropped() const { return m_dropped; }
 
     // The client is offered the service extensions; encrypted when it came in over TLS.
-    void UseExtensions(bool encrypted)
+    void useExtensions(bool encrypted)
     {
-        m_dialogue.Extensions = true;
-        m_dialogue.Tls = encrypted;
+        m_dialogue.extensions = true;
+        m_dialogue.tls = encrypted;
     }
 
     // Failure replies on demand, as these triggers say (the listener's, shared by every client).
-    void UseChaos(ChaosTriggers* chaos) { m_dialogue.Chaos = chaos; }
+    void useChaos(ChaosTriggers* chaos) { m_dialogue.chaos = chaos; }
 
-    const SmtpServerState& Dialogue() const { return m_dialogue; }
+    const SmtpServerState& dialogue() const { return m_dialogue; }
     // What the session holds in memory for this client: the unfinished line, the envelope and
     // message being collected, and text waiting its turn.
-    std::size_t BufferedBytes() const;
+    std::size_t bufferedBytes() const;
 
 private:
-    void Run(std::string waiting, std::size_t scanFrom);
-    void HandleLines(std::size_t scanFrom);
-    std::size_t TakeDataRun(std::size_t start, std::size_t scanFrom);
-    std::size_t DataRunEnd(std::size_t start, std::size_t scanFrom) const;
-    void LimitPartialLine();
-    void DropPartialLine();
-    void LineTooLong();
+    void run(std::string waiting, std::size_t scanFrom);
+    void handleLines(std::size_t scanFrom);
+    std::size_t takeDataRun(std::size_t start, std::size_t scanFrom);
+    std::size_t dataRunEnd(std::size_t start, std::size_t scanFrom) const;
+    void limitPartialLine();
+    void dropPartialLine();
+    void lineTooLong();
 
     SmtpConnection& m_connection;
     UnknownLineHandler m_onUnknownLine;

@@ -84,7 +84,7 @@ constexpr std::array<CommandWord, 17> CommandTable{{
 }};
 
 // Command words are ASCII: only a to z fold, and nothing else can equal an upper-case letter.
-bool EqualsAsciiNoCase(std::string_view text, std::string_view upper)
+bool equalsAsciiNoCase(std::string_view text, std::string_view upper)
 {
     if (text.size() != upper.size())
         return false;
@@ -96,20 +96,20 @@ bool EqualsAsciiNoCase(std::string_view text, std::string_view upper)
     return true;
 }
 
-Command CommandOf(std::string_view line)
+Command commandOf(std::string_view line)
 {
     const std::string_view word = line.substr(0, 4);
     for (const CommandWord& entry : CommandTable)
-        if (EqualsAsciiNoCase(word, entry.word))
+        if (equalsAsciiNoCase(word, entry.word))
             return entry.command;
     return Command::Unknown;
 }
 
 // Positions in a line are 16-bit; one beyond that range cannot be represented.
-std::size_t CheckedPosition(std::size_t zeroBased)
+std::size_t checkedPosition(std::size_t zeroBased)
 {
     if (zeroBased != std::string_view::npos && zeroBased + 1 > std::size_t(std::numeric_limits<std::int16_t>::max()))
-        throw OverflowError();
+        throw overflowError();
     return zeroBased;
 }
 
@@ -118,131 +118,131 @@ std::size_t CheckedPosition(std::size_t zeroBased)
 // mail systems send bounces with the null path and in lower case.
 // The command word before it holds no part of the keyword, so "first found at 5" is "at 5". The
 // path is a view into the line: the caller copies it where it is kept.
-std::string_view ExtractPath(std::string_view line, std::string_view keyword, std::size_t minLess)
+std::string_view extractPath(std::string_view line, std::string_view keyword, std::size_t minLess)
 {
     constexpr std::size_t KeywordAt = 5;
     const bool keywordThere
-        = line.size() >= KeywordAt + keyword.size() && FindNoCase(line.substr(KeywordAt, keyword.size()), keyword) == 0;
-    const std::size_t lessAt = CheckedPosition(line.find('<'));
+        = line.size() >= KeywordAt + keyword.size() && findNoCase(line.substr(KeywordAt, keyword.size()), keyword) == 0;
+    const std::size_t lessAt = checkedPosition(line.find('<'));
     if (!keywordThere || lessAt == std::string_view::npos || lessAt + 1 < minLess)
         return {};
-    const std::size_t greaterAt = CheckedPosition(line.find('>', lessAt));
+    const std::size_t greaterAt = checkedPosition(line.find('>', lessAt));
     if (greaterAt == std::string_view::npos)
         return {};
     return line.substr(lessAt, greaterAt - lessAt + 1);
 }
 
-std::string_view ExtractFrom(std::string_view line)
+std::string_view extractFrom(std::string_view line)
 {
-    return ExtractPath(line, "FROM", 11);
+    return extractPath(line, "FROM", 11);
 }
 
-std::string_view ExtractTo(std::string_view line)
+std::string_view extractTo(std::string_view line)
 {
-    return ExtractPath(line, "TO", 9);
+    return extractPath(line, "TO", 9);
 }
 
-void EndDataPhase(SmtpConnection& connection, SmtpServerState& state)
+void endDataPhase(SmtpConnection& connection, SmtpServerState& state)
 {
-    state.InDataPhase = false;
-    std::string body = state.DataBuffer.take();
+    state.inDataPhase = false;
+    std::string body = state.dataBuffer.take();
     // The store takes the message's bytes from the budget itself, the sender and recipients too.
-    state.DataCharge.reset();
-    std::string sender = std::exchange(state.PendingSender, {});
-    std::string recipients = std::exchange(state.PendingRecipients, {});
-    ClearEnvelope(state);
-    if (state.Oversized) {
-        state.Oversized = false;
+    state.dataCharge.reset();
+    std::string sender = std::exchange(state.pendingSender, {});
+    std::string recipients = std::exchange(state.pendingRecipients, {});
+    clearEnvelope(state);
+    if (state.oversized) {
+        state.oversized = false;
         SmtpReply(connection, 552, TooLargeText);
         return;
     }
-    if (ChaosRefuses(connection, state, ChaosStep::Data))
+    if (chaosRefuses(connection, state, ChaosStep::Data))
         return;
     // The store keeps the text for good, and with it the room its growth left.
     if (recipients.capacity() - recipients.size() > SpareRoomKept)
         recipients.shrink_to_fit();
     // Every data phase yields exactly one message, and "250 OK" only once it is kept.
-    if (connection.StoreMessage(std::move(sender), std::move(recipients), std::move(body), state.AuthUser))
+    if (connection.storeMessage(std::move(sender), std::move(recipients), std::move(body), state.authUser))
         SmtpReply(connection, 250, "");
     else
         SmtpReply(connection, 452, StoreFullText);
 }
 
-void AppendDataLine(SmtpServerState& state, std::string_view line)
+void appendDataLine(SmtpServerState& state, std::string_view line)
 {
     // Transparency: the client doubled every leading dot, so one is removed.
     if (!line.empty() && line.front() == '.')
         line.remove_prefix(1);
-    if (state.Oversized)
+    if (state.oversized)
         return;
-    const std::size_t size = state.DataBuffer.size() + line.size() + Wire::CrLf.size();
-    if (size > CaptureLimits::MaxMessageBytes || !state.DataCharge.cover(size)) {
-        DiscardOversizedData(state);
+    const std::size_t size = state.dataBuffer.size() + line.size() + Wire::CrLf.size();
+    if (size > CaptureLimits::MaxMessageBytes || !state.dataCharge.cover(size)) {
+        discardOversizedData(state);
         return;
     }
-    state.DataBuffer.append(line);
-    state.DataBuffer.append(Wire::CrLf);
+    state.dataBuffer.append(line);
+    state.dataBuffer.append(Wire::CrLf);
 }
 
 // The envelope is held for the client until its message is stored, so it is charged to the budget
 // as it grows; past the budget or the recipient limit a path is refused and the rest kept.
-void StartTransaction(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
+void startTransaction(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
 {
-    ClearEnvelope(state);
-    if (ChaosRefuses(connection, state, ChaosStep::Sender)) {
-        state.ChaosRefusedSender = true;
+    clearEnvelope(state);
+    if (chaosRefuses(connection, state, ChaosStep::Sender)) {
+        state.chaosRefusedSender = true;
         return;
     }
     std::string_view sender;
-    Trapped("SmtpExtractFrom", [&] { sender = ExtractFrom(line); });
-    if (!state.EnvelopeCharge.cover(sender.size())) {
+    trapped("SmtpExtractFrom", [&] { sender = extractFrom(line); });
+    if (!state.envelopeCharge.cover(sender.size())) {
         SmtpReply(connection, 452, StoreFullText);
         return;
     }
-    state.PendingSender.assign(sender);
+    state.pendingSender.assign(sender);
     SmtpReply(connection, 250, "");
 }
 
-void AddRecipient(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
+void addRecipient(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
 {
     std::string_view path;
-    Trapped("SmtpExtractTo", [&] { path = ExtractTo(line); });
+    trapped("SmtpExtractTo", [&] { path = extractTo(line); });
     if (path.empty()) {
         SmtpReply(connection, 250, "");
         return;
     }
-    if (ChaosRefuses(connection, state, ChaosStep::Recipient)) {
-        state.ChaosRefusedRecipient = true;
+    if (chaosRefuses(connection, state, ChaosStep::Recipient)) {
+        state.chaosRefusedRecipient = true;
         return;
     }
-    if (state.RecipientCount >= CaptureLimits::MaxRecipients) {
+    if (state.recipientCount >= CaptureLimits::MaxRecipients) {
         SmtpReply(connection, 452, TooManyRecipientsText);
         return;
     }
-    const std::string_view separator = state.PendingRecipients.empty() ? "" : RecipientSeparator;
+    const std::string_view separator = state.pendingRecipients.empty() ? "" : RecipientSeparator;
     const std::size_t envelope
-        = state.PendingSender.size() + state.PendingRecipients.size() + separator.size() + path.size();
-    if (!state.EnvelopeCharge.cover(envelope)) {
+        = state.pendingSender.size() + state.pendingRecipients.size() + separator.size() + path.size();
+    if (!state.envelopeCharge.cover(envelope)) {
         SmtpReply(connection, 452, StoreFullText);
         return;
     }
-    state.PendingRecipients.append(separator);
-    state.PendingRecipients.append(path);
-    ++state.RecipientCount;
+    state.pendingRecipients.append(separator);
+    state.pendingRecipients.append(path);
+    ++state.recipientCount;
     SmtpReply(connection, 250, "");
 }
 
 // Only after a refusal on demand: a client that goes on as if it had been accepted.
-bool RefusedTransaction(SmtpConnection& connection, const SmtpServerState& state)
+bool refusedTransaction(SmtpConnection& connection, const SmtpServerState& state)
 {
-    const bool noSender = state.ChaosRefusedSender;
-    const bool noRecipient = state.ChaosRefusedRecipient && state.RecipientCount == 0;
+    const bool noSender = state.chaosRefusedSender;
+    const bool noRecipient = state.chaosRefusedRecipient && state.recipientCount == 0;
     if (noSender || noRecipient)
-        Trapped("SmtpReply", [&] { connection.SendData(noSender ? NoSenderReply : NoRecipientReply); });
+        trapped("SmtpReply", [&] { connection.SendData(noSender ? NoSenderReply : NoRecipientReply); });
     return noSender || noRecipient;
 }
 
-void Perform(SmtpConnection& connection, Command command, std::string_view line, SmtpServerState& state)
+void perform(SmtpConnection& connection, Command command, std::string_view line, SmtpServerState& state)
 {
     switch (command) {
     case Command::Helo:
@@ -255,18 +255,18 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
         SmtpReply(connection, 500, "");
         break;
     case Command::Mail:
-        StartTransaction(connection, line, state);
+        startTransaction(connection, line, state);
         break;
     case Command::Rcpt:
-        AddRecipient(connection, line, state);
+        addRecipient(connection, line, state);
         break;
     case Command::Data:
-        if (RefusedTransaction(connection, state))
+        if (refusedTransaction(connection, state))
             break;
-        state.DataBuffer.clear();
-        state.DataCharge.reset();
-        state.Oversized = false;
-        state.InDataPhase = true;
+        state.dataBuffer.clear();
+        state.dataCharge.reset();
+        state.oversized = false;
+        state.inDataPhase = true;
         SmtpReply(connection, 354, DataText);
         break;
     case Command::EndOfData:
@@ -274,9 +274,9 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
         SmtpReply(connection, 250, "");
         break;
     case Command::Rset:
-        ClearEnvelope(state);
-        state.DataBuffer.clear();
-        state.DataCharge.reset();
+        clearEnvelope(state);
+        state.dataBuffer.clear();
+        state.dataCharge.reset();
         SmtpReply(connection, 250, "");
         break;
     case Command::Help:
@@ -285,8 +285,8 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
     case Command::Quit:
         SmtpReply(connection, 221, QuitText);
         // RFC 5321: the server closes after QUIT. The plain dialogue leaves that to the client.
-        if (state.Extensions)
-            connection.EndSession();
+        if (state.extensions)
+            connection.endSession();
         break;
     case Command::Send:
     case Command::Soml:
@@ -300,7 +300,7 @@ void Perform(SmtpConnection& connection, Command command, std::string_view line,
     }
 }
 
-std::string ReplyPrefix(long code, bool textEmpty)
+std::string replyPrefix(long code, bool textEmpty)
 {
     switch (code) {
     case 211:
@@ -337,23 +337,23 @@ std::string ReplyPrefix(long code, bool textEmpty)
 bool SmtpHandleRequest(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
 {
     bool known = false;
-    Trapped("SmtpHandleRequest", [&] {
+    trapped("SmtpHandleRequest", [&] {
         if (line.ends_with(Wire::CrLf))
             line.remove_suffix(Wire::CrLf.size());
-        if (state.InDataPhase && line != ".") {
-            AppendDataLine(state, line);
+        if (state.inDataPhase && line != ".") {
+            appendDataLine(state, line);
             known = true;
             return;
         }
-        if (state.Extensions && SmtpExtensions::Handle(connection, line, state)) {
+        if (state.extensions && SmtpExtensions::handle(connection, line, state)) {
             known = true;
             return;
         }
-        const Command command = CommandOf(line);
-        if (command == Command::EndOfData && state.InDataPhase)
-            EndDataPhase(connection, state);
+        const Command command = commandOf(line);
+        if (command == Command::EndOfData && state.inDataPhase)
+            endDataPhase(connection, state);
         else
-            Perform(connection, command, line, state);
+            perform(connection, command, line, state);
         known = command != Command::Unknown;
     });
     return known;
@@ -361,7 +361,7 @@ bool SmtpHandleRequest(SmtpConnection& connection, std::string_view line, SmtpSe
 
 void SmtpReply(SmtpConnection& connection, long code, std::string_view text)
 {
-    Trapped("SmtpReply", [&] {
+    trapped("SmtpReply", [&] {
         if (code == 250 && text.empty()) {
             connection.SendData(OkReply);
             return;
@@ -370,7 +370,7 @@ void SmtpReply(SmtpConnection& connection, long code, std::string_view text)
             connection.SendData(GoAheadReply);
             return;
         }
-        std::string reply = ReplyPrefix(code, text.empty());
+        std::string reply = replyPrefix(code, text.empty());
         if (!(code == 250 && text.empty()))
             reply.append(text);
         reply.append(Wire::CrLf);
@@ -381,66 +381,66 @@ void SmtpReply(SmtpConnection& connection, long code, std::string_view text)
 std::string SmtpExtractFrom(std::string_view line)
 {
     std::string path;
-    Trapped("SmtpExtractFrom", [&] { path = ExtractFrom(line); });
+    trapped("SmtpExtractFrom", [&] { path = extractFrom(line); });
     return path;
 }
 
 std::string SmtpExtractTo(std::string_view line)
 {
     std::string path;
-    Trapped("SmtpExtractTo", [&] { path = ExtractTo(line); });
+    trapped("SmtpExtractTo", [&] { path = extractTo(line); });
     return path;
 }
 
-void AppendDataRun(SmtpServerState& state, std::string_view lines)
+void appendDataRun(SmtpServerState& state, std::string_view lines)
 {
-    Trapped("SmtpHandleRequest", [&] {
-        if (state.Oversized || lines.empty())
+    trapped("SmtpHandleRequest", [&] {
+        if (state.oversized || lines.empty())
             return;
-        const std::size_t size = state.DataBuffer.size() + lines.size();
-        if (size > CaptureLimits::MaxMessageBytes || !state.DataCharge.cover(size)) {
-            DiscardOversizedData(state);
+        const std::size_t size = state.dataBuffer.size() + lines.size();
+        if (size > CaptureLimits::MaxMessageBytes || !state.dataCharge.cover(size)) {
+            discardOversizedData(state);
             return;
         }
-        state.DataBuffer.append(lines);
+        state.dataBuffer.append(lines);
     });
 }
 
-void DiscardOversizedData(SmtpServerState& state)
+void discardOversizedData(SmtpServerState& state)
 {
-    state.Oversized = true;
-    state.DataBuffer.clear(); // hand the memory back now, not at the end of the message
-    state.DataCharge.reset();
+    state.oversized = true;
+    state.dataBuffer.clear(); // hand the memory back now, not at the end of the message
+    state.dataCharge.reset();
 }
 
-void ReplyLineTooLong(SmtpConnection& connection)
+void replyLineTooLong(SmtpConnection& connection)
 {
     SmtpReply(connection, 500, LineTooLongText);
 }
 
-bool ChaosRefuses(SmtpConnection& connection, SmtpServerState& state, ChaosStep step)
+bool chaosRefuses(SmtpConnection& connection, SmtpServerState& state, ChaosStep step)
 {
-    const int code = state.Chaos ? state.Chaos->fire(step) : 0;
+    const int code = state.chaos ? state.chaos->fire(step) : 0;
     if (code == 0)
         return false;
     const std::string reply
-        = Concat({std::to_string(code), ChaosReplyFormat[0], ChaosTriggers::stepWord(step), ChaosReplyFormat[1]});
-    Trapped("SmtpReply", [&] { connection.SendData(Concat({reply, Wire::CrLf})); });
-    connection.ChaosReplied(reply);
+        = concat({std::to_string(code), ChaosReplyFormat[0], ChaosTriggers::stepWord(step), ChaosReplyFormat[1]});
+    trapped("SmtpReply", [&] { connection.SendData(concat({reply, Wire::CrLf})); });
+    connection.chaosReplied(reply);
     // RFC 5321 4.2.2: 421 closes the transmission channel, and a client must meet that too.
     if (code == ServiceClosingCode)
-        connection.EndSession();
+        connection.endSession();
     return true;
 }
 
-void ClearEnvelope(SmtpServerState& state)
+void clearEnvelope(SmtpServerState& state)
 {
-    state.ChaosRefusedSender = false;
-    state.ChaosRefusedRecipient = false;
-    state.PendingSender.clear();
-    state.PendingRecipients.clear();
-    state.RecipientCount = 0;
-    state.EnvelopeCharge.reset();
+    state.chaosRefusedSender = false;
+    state.chaosRefusedRecipient = false;
+    state.pendingSender.clear();
+    state.pendingRecipients.clear();
+    state.recipientCount = 0;
+    state.envelopeCharge.reset();
 }
 
 } // namespace mdlSMTP

@@ -55,7 +55,7 @@ int16_t clsEmailStorage::StoreEmail(std::string sEmailFrom, std::string sEmailTo
 {
     // The count is a signed 16-bit number: refuse before appending, so nothing is half-stored.
     if (m_messages.size() >= MaxEmails)
-        throw OverflowError();
+        throw overflowError();
     // A body collected line by line carries up to as much again in unused room, which the store
     // would keep for good: one copy now is cheaper.
     if (sEmailBody.capacity() - sEmailBody.size() > SpareRoomKept)
@@ -128,7 +128,7 @@ const std::string& clsEmailStorage::EmailBody(int16_t iIndex) const
     return message ? *message->body : emptyText();
 }
 
-std::shared_ptr<const std::string> clsEmailStorage::EmailBodyShared(int16_t iIndex) const
+std::shared_ptr<const std::string> clsEmailStorage::emailBodyShared(int16_t iIndex) const
 {
     const Message* message = messageAt(iIndex);
     return message ? message->body : nullptr;
@@ -234,7 +234,7 @@ int16_t clsEmailStorage::FindNextEmailBodyWith(std::string_view sBodyString)
 const clsEmailStorage::Message* clsEmailStorage::messageAt(int16_t iIndex) const
 {
     if (iIndex < 1)
-        throw SubscriptOutOfRangeError();
+        throw subscriptOutOfRangeError();
     if (iIndex > Count())
         return nullptr;
     return &m_messages[static_cast<std::size_t>(iIndex - 1)];
@@ -248,7 +248,7 @@ int16_t clsEmailStorage::scan(Field field, std::string_view text, bool exactMatc
         // Containment is tested in place: upper-cased copies of multi-megabyte bodies would cost too much.
         // An empty entry contains nothing, not even the empty text.
         const bool hit
-            = exactMatch ? entry == text : !entry.empty() && FindNoCase(entry, text) != std::string_view::npos;
+            = exactMatch ? entry == text : !entry.empty() && findNoCase(entry, text) != std::string_view::npos;
         if (hit)
             return static_cast<int16_t>(position);
     }
@@ -271,7 +271,7 @@ int16_t clsEmailStorage::findNext(Field field, SearchState& state, std::string_v
         return 0;
     // The start position is a signed 16-bit number too.
     if (state.cursor >= MaxEmails)
-        throw OverflowError();
+        throw overflowError();
     const int start = state.cursor + 1;
     const int16_t hit = scan(field, text.empty() ? std::string_view(state.text) : text, exactMatch, start);
     if (hit != 0) {

@@ -48,8 +48,8 @@ public:
 
     // The bytes the program may hold for clients: the stored messages take theirs from it, and
     // messages still arriving borrow from it until they are stored.
-    ByteBudget& Budget() { return m_budget; }
-    const ByteBudget& Budget() const { return m_budget; }
+    ByteBudget& budget() { return m_budget; }
+    const ByteBudget& budget() const { return m_budget; }
 
     // The field of message iIndex; empty beyond the stored messages; throws below 1.
     const std::string& EmailFrom(int16_t iIndex) const;
@@ -57,7 +57,7 @@ public:
     const std::string& EmailBody(int16_t iIndex) const;
     // The body of message iIndex as the store holds it, for a reader that keeps it; null beyond
     // the stored messages.
-    std::shared_ptr<const std::string> EmailBodyShared(int16_t iIndex) const;
+    std::shared_ptr<const std::string> emailBodyShared(int16_t iIndex) const;
 
     // What the store knows of a message beyond its fields. The id never changes and is never
     // reused while the program runs, so a reader can name a message whose position moves.

@@ -53,24 +53,24 @@ TEST(MessageCatalog, KeptFactsAreChargedToTheBudgetAndGivenBack)
     MessageCatalog catalog(storage);
     store(storage, "Subject: one");
     store(storage, "Subject: two");
-    const std::size_t messages = storage.Budget().used();
+    const std::size_t messages = storage.budget().used();
     const std::size_t first = catalog.facts(1)->footprint();
     const std::size_t second = catalog.facts(2)->footprint();
     EXPECT_GT(first, sizeof(MessageFacts));
-    EXPECT_EQ(storage.Budget().used(), messages + first + second);
+    EXPECT_EQ(storage.budget().used(), messages + first + second);
     storage.RemoveEmail(1);
     catalog.forget(1);
-    EXPECT_EQ(storage.Budget().used(), messages / 2 + second); // the two messages are of one size
+    EXPECT_EQ(storage.budget().used(), messages / 2 + second); // the two messages are of one size
     catalog.clear();
-    EXPECT_EQ(storage.Budget().used(), messages / 2);
+    EXPECT_EQ(storage.budget().used(), messages / 2);
 
     // Without room they are read each time they are needed, and nothing is taken.
-    storage.Budget().setLimit(storage.Budget().used());
+    storage.budget().setLimit(storage.budget().used());
     const std::size_t parses = Mime::parseCount();
     EXPECT_EQ(catalog.facts(1)->subject, "two");
     EXPECT_EQ(catalog.facts(1)->subject, "two");
     EXPECT_EQ(Mime::parseCount() - parses, 2u);
-    EXPECT_EQ(storage.Budget().used(), messages / 2);
+    EXPECT_EQ(storage.budget().used(), messages / 2);
 }
 
 TEST(MessageCatalog, EachMessageIsParsedOnceForAllSearches)

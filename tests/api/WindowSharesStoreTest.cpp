@@ -52,20 +52,20 @@ TEST(WindowSharesStore, DeletionsThroughTheApiKeepTheWindowsPositionValid)
         RecordingMessageBoxes boxes;
         CaptureService service;
         frmMain window(service);
-        ASSERT_TRUE(window.Loaded());
-        ApiServer api(window.EmailStorage());
+        ASSERT_TRUE(window.loaded());
+        ApiServer api(window.emailStorage());
         api.listen(QHostAddress::LocalHost, 0);
         for (const char* sender : {"a@x", "b@x", "c@x", "d@x"})
-            window.EmailStorage().StoreEmail(sender, "r@x", "Subject: s\r\n\r\nbody\r\n");
-        Control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QString::fromLatin1(c.shown));
-        Press(window, "cmdMessagesFind");
-        ASSERT_EQ(Control<QLineEdit>(window, "txtMessageFrom")->text().toStdString(), c.shown);
+            window.emailStorage().StoreEmail(sender, "r@x", "Subject: s\r\n\r\nbody\r\n");
+        control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QString::fromLatin1(c.shown));
+        press(window, "cmdMessagesFind");
+        ASSERT_EQ(control<QLineEdit>(window, "txtMessageFrom")->text().toStdString(), c.shown);
 
         ASSERT_EQ(deleteThroughApi(api.port(), c.body), 200);
         EXPECT_EQ(window.CurrentMessage(), c.current);
-        EXPECT_EQ(Caption(window, "lblMessage").toStdString(), c.caption);
-        EXPECT_EQ(Control<QLineEdit>(window, "txtMessageFrom")->text().toStdString(), c.from);
-        EXPECT_TRUE(boxes.Boxes().empty());
+        EXPECT_EQ(caption(window, "lblMessage").toStdString(), c.caption);
+        EXPECT_EQ(control<QLineEdit>(window, "txtMessageFrom")->text().toStdString(), c.from);
+        EXPECT_TRUE(boxes.boxes().empty());
     }
 }
 

@@ -32,18 +32,18 @@ TEST(CaptureSetup, ErrorsAreReturnedWithTheExitCode)
     } cases[] = {
         {"nothing asked", {}, 0, ""},
         {"certificate files missing",
-         options([](auto& o) { o.TlsCertificateFile = o.TlsKeyFile = "/nonexistent/quellpost.pem"; }), 2, ""},
+         options([](auto& o) { o.tlsCertificateFile = o.tlsKeyFile = "/nonexistent/quellpost.pem"; }), 2, ""},
         {"API port taken", options([&](auto& o) {
-             o.Http = ListenAddress{"127.0.0.1", takenPort};
+             o.http = ListenAddress{"127.0.0.1", takenPort};
          }),
          1, "cannot serve the HTTP API on 127.0.0.1 port " + std::to_string(takenPort) + ": "},
         {"users file missing", options([](auto& o) {
-             o.Http = ListenAddress{"127.0.0.1", 0};
-             o.HttpUsersFile = "/nonexistent/users";
+             o.http = ListenAddress{"127.0.0.1", 0};
+             o.httpUsersFile = "/nonexistent/users";
          }),
          1, "cannot take the users of /nonexistent/users: "},
         {"API on loopback", options([](auto& o) {
-             o.Http = ListenAddress{"127.0.0.1", 0};
+             o.http = ListenAddress{"127.0.0.1", 0};
          }),
          0, ""},
     };
@@ -56,8 +56,8 @@ TEST(CaptureSetup, ErrorsAreReturnedWithTheExitCode)
         EXPECT_EQ(setup.exitCode, c.exitCode);
         EXPECT_TRUE(setup.error.starts_with(c.out)) << setup.error;
         EXPECT_TRUE(setup.warnings.empty());
-        EXPECT_EQ(service.api() != nullptr, setup.done && c.options.Http.has_value());
-        EXPECT_TRUE(boxes.Boxes().empty());
+        EXPECT_EQ(service.api() != nullptr, setup.done && c.options.http.has_value());
+        EXPECT_TRUE(boxes.boxes().empty());
     }
 }
 
@@ -70,13 +70,13 @@ TEST(CaptureSetup, ListenerBudgetAndModernDialogueAsAsked)
     QObject::connect(&service, &CaptureService::lineLogged,
                      [&](std::string_view line, std::size_t) { logged.emplace_back(line); });
     const CaptureSetup setup = setUpCapture(service, options([](auto& o) {
-                                                o.Headless = true;
-                                                o.MaxMemory = 1 << 20;
-                                                o.ModernSmtp = true;
-                                                o.Smtps = ListenAddress{"127.0.0.1", 0};
+                                                o.headless = true;
+                                                o.maxMemory = 1 << 20;
+                                                o.modernSmtp = true;
+                                                o.smtps = ListenAddress{"127.0.0.1", 0};
                                             }));
     ASSERT_TRUE(setup.done) << setup.error;
-    EXPECT_EQ(service.store().Budget().limit(), std::size_t{1} << 20);
+    EXPECT_EQ(service.store().budget().limit(), std::size_t{1} << 20);
     // Headless listens on every IPv4 address by default; the window, without --smtp, on every address.
     EXPECT_EQ(service.listenAddress().host, "0.0.0.0");
     EXPECT_EQ(service.listenAddress().port, 25);
@@ -89,10 +89,10 @@ TEST(CaptureSetup, ListenerBudgetAndModernDialogueAsAsked)
     service.setListenAddress({"127.0.0.1", 0});
     service.startListening();
     EXPECT_TRUE(service.listening());
-    EXPECT_GT(service.listener().ImplicitTlsPort(), 0);
+    EXPECT_GT(service.listener().implicitTlsPort(), 0);
     service.stopListening();
     EXPECT_FALSE(service.listening());
     EXPECT_EQ(Texts(logged.end() - 3, logged.end()),
               (Texts{"SMTP server started.", "Shutting down all WinSock connections.", "SMTP server stopped."}));
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.boxes().empty());
 }

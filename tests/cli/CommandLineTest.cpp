@@ -52,9 +52,9 @@ TEST(CommandLine, ListenAddressesAndHeadless)
             EXPECT_FALSE(error.empty());
             continue;
         }
-        EXPECT_EQ(shown(options->Smtp), c.smtp);
-        EXPECT_EQ(shown(options->Http), c.http);
-        EXPECT_EQ(options->Headless, c.headless);
+        EXPECT_EQ(shown(options->smtp), c.smtp);
+        EXPECT_EQ(shown(options->http), c.http);
+        EXPECT_EQ(options->headless, c.headless);
     }
 }
 
@@ -84,8 +84,8 @@ TEST(CommandLine, HostNamesAndOriginsForTheApi)
         const auto options = parseCommandLine(arguments, error);
         ASSERT_EQ(options.has_value(), !c.hosts.empty() || !c.origins.empty()) << error;
         if (options) {
-            EXPECT_EQ(options->HttpHosts, c.hosts);
-            EXPECT_EQ(options->CorsOrigins, c.origins);
+            EXPECT_EQ(options->httpHosts, c.hosts);
+            EXPECT_EQ(options->corsOrigins, c.origins);
         }
     }
 }
@@ -101,7 +101,7 @@ TEST(CommandLine, UsersFileGoesWithTheApi)
     EXPECT_NE(error.find("--http"), std::string::npos);
     const auto options = parseCommandLine({"quellpost", "--http", "8025", "--http-auth", "users"}, error);
     ASSERT_TRUE(options) << error;
-    EXPECT_EQ(options->HttpUsersFile, "users");
+    EXPECT_EQ(options->httpUsersFile, "users");
 }
 
 // Failure replies and release: malformed values, and options that need another, end the start.
@@ -146,20 +146,20 @@ TEST(CommandLine, ChaosAndRelayOptions)
         ASSERT_EQ(options.has_value(), c.relay != "-") << error;
         if (!options)
             continue;
-        EXPECT_EQ(options->Relay ? options->Relay->url() : "", c.relay);
-        EXPECT_TRUE(options->Chaos || options->Relay);
+        EXPECT_EQ(options->relay ? options->relay->url() : "", c.relay);
+        EXPECT_TRUE(options->chaos || options->relay);
     }
     std::string error;
     const auto options = parseCommandLine({"quellpost", "--relay", "smtp://10.0.0.1", "--relay-allow",
                                            ".*@example\\.com", "--relay-auth", credentials, "--relay-plain"},
                                           error);
     ASSERT_TRUE(options) << error;
-    EXPECT_EQ(options->Relay->user, "app");
-    EXPECT_EQ(options->Relay->password, "pass:word");
-    EXPECT_EQ(options->Relay->security, RelaySettings::Security::Plain);
-    EXPECT_TRUE(options->RelayAllow->allows("Ann@Example.com"));
-    EXPECT_FALSE(options->RelayAllow->allows("ann@example.com.evil.net"));
-    EXPECT_FALSE(options->RelayAllow->allows("ann@examplexcom"));
+    EXPECT_EQ(options->relay->user, "app");
+    EXPECT_EQ(options->relay->password, "pass:word");
+    EXPECT_EQ(options->relay->security, RelaySettings::Security::Plain);
+    EXPECT_TRUE(options->relayAllow->allows("Ann@Example.com"));
+    EXPECT_FALSE(options->relayAllow->allows("ann@example.com.evil.net"));
+    EXPECT_FALSE(options->relayAllow->allows("ann@examplexcom"));
 }
 
 } // namespace

@@ -26,10 +26,10 @@ TEST(AddressValidation, AddressLiterals)
 // The handler's tests take the plain lists; here the separators that are letters or nothing.
 TEST(AddressValidation, SplitCleanAndJoinLists)
 {
-    EXPECT_EQ(SplitList(";;", ";"), (Texts{"", "", ""}));
-    EXPECT_EQ(SplitList("a;b", ""), (Texts{"a;b"}));
-    EXPECT_EQ(SplitList("1x2X3", "x"), (Texts{"1", "2", "3"}));
-    EXPECT_EQ(SplitList("1\xE4"
+    EXPECT_EQ(splitList(";;", ";"), (Texts{"", "", ""}));
+    EXPECT_EQ(splitList("a;b", ""), (Texts{"a;b"}));
+    EXPECT_EQ(splitList("1x2X3", "x"), (Texts{"1", "2", "3"}));
+    EXPECT_EQ(splitList("1\xE4"
                         "2\xC4"
                         "3",
                         "\xE4"),
@@ -38,5 +38,5 @@ TEST(AddressValidation, SplitCleanAndJoinLists)
     Texts entries = {"  a  ", " a\r\nb ", "a\tb", "a\rb\nc", "\t a", "a\r\r\n\nb", " \r\n ", ""};
     TrimListEntries(entries);
     EXPECT_EQ(entries, (Texts{"a", "ab", "ab", "a\rb\nc", " a", "a\r\nb", "", ""}));
-    EXPECT_EQ(JoinList({"a", "", "b"}, ";"), "a;;b");
+    EXPECT_EQ(joinList({"a", "", "b"}, ";"), "a;;b");
 }

@@ -86,13 +86,13 @@ TEST(MessageComposition, TimeZoneTexts)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.zone);
         ZoneGuard zone(c.zone);
-        EXPECT_EQ(TimeZoneText(LocalTimeZoneOffsetMinutes()), c.text);
+        EXPECT_EQ(TimeZoneText(localTimeZoneOffsetMinutes()), c.text);
     }
 }
 
 TEST(MessageComposition, MailDate)
 {
-    const MailNameTables names = BuildMailNameTables();
+    const MailNameTables names = buildMailNameTables();
     // Second, minute, hour, day, month from 0, year from 1900, weekday from Sunday = 0.
     std::tm time{39, 48, 5, 5, 11, 2026 - 1900, 6, 0, 0, 0, nullptr};
     EXPECT_EQ(FormatMailDate(time, "+0100", names), "Sat, 5 Dec 2026 05:48:39 +0100");

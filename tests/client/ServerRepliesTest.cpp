@@ -22,7 +22,7 @@ TEST(ServerReplies, SmtpReplyEndsAtItsLastLine)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.buffer);
         std::string buffer = c.buffer;
-        EXPECT_EQ(TakeSmtpReply(buffer), c.reply);
+        EXPECT_EQ(takeSmtpReply(buffer), c.reply);
         EXPECT_EQ(buffer, c.rest);
     }
 }
@@ -41,9 +41,9 @@ TEST(ServerReplies, LoginOffersComeFromCapabilityLines)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reply);
-        const LoginOffers offers = ExamineLoginOffers(c.reply);
-        EXPECT_EQ(offers.AuthLogin, c.authLogin);
-        EXPECT_EQ(offers.AuthEqualsLogin, c.authEqualsLogin);
+        const LoginOffers offers = examineLoginOffers(c.reply);
+        EXPECT_EQ(offers.authLogin, c.authLogin);
+        EXPECT_EQ(offers.authEqualsLogin, c.authEqualsLogin);
     }
 }
 
@@ -61,6 +61,6 @@ TEST(ServerReplies, LoginPromptsByTheirDecodedText)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reply);
-        EXPECT_EQ(ClassifyLoginPrompt(c.reply), c.prompt);
+        EXPECT_EQ(classifyLoginPrompt(c.reply), c.prompt);
     }
 }

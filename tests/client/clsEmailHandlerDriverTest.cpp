@@ -41,18 +41,18 @@ public:
                                      }
                                  });
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-                Write(greeting);
+                write(greeting);
             }
         });
         m_server.listen(QHostAddress::LocalHost, 0);
     }
 
-    int Port() const { return m_server.serverPort(); }
-    const Texts& Lines() const { return m_lines; }
-    int Connections() const { return m_connections; }
+    int port() const { return m_server.serverPort(); }
+    const Texts& lines() const { return m_lines; }
+    int connections() const { return m_connections; }
     // Writes to, or hangs up, the connection of the moment.
-    void Write(const std::string& bytes) { m_peer->write(bytes.data(), qint64(bytes.size())); }
-    void Hangup() { m_peer->disconnectFromHost(); }
+    void write(const std::string& bytes) { m_peer->write(bytes.data(), qint64(bytes.size())); }
+    void hangup() { m_peer->disconnectFromHost(); }
 
 private:
     QTcpServer m_server; // owns the connections
@@ -66,7 +66,7 @@ std::string replyFor(const ReplyTable& replies, const std::string& line, const s
 {
     auto it = replies.find(line);
     if (it == replies.end())
-        it = replies.find(UpperCase(line.substr(0, line.find(' '))));
+        it = replies.find(upperCase(line.substr(0, line.find(' '))));
     return it != replies.end() ? it->second : otherwise;
 }
 
@@ -79,11 +79,11 @@ struct SmtpScript {
             return {};
         }
         if (std::exchange(inData, false)) {
-            Messages.push_back(std::exchange(data, {}));
-            return replyFor(Replies, line, "250 Queued\r\n");
+            messages.push_back(std::exchange(data, {}));
+            return replyFor(replies, line, "250 Queued\r\n");
         }
-        const std::string word = UpperCase(line.substr(0, line.find(' ')));
-        const std::string reply = replyFor(Replies, line,
+        const std::string word = upperCase(line.substr(0, line.find(' ')));
+        const std::string reply = replyFor(replies, line,
                                            word == "DATA"       ? "354 Go ahead\r\n"
                                                : word == "QUIT" ? "221 Bye\r\n"
                                                                 : "250 OK\r\n");
@@ -91,8 +91,8 @@ struct SmtpScript {
         return reply;
     }
 
-    ReplyTable Replies;
-    Texts Messages;
+    ReplyTable replies;
+    Texts messages;
     bool inData = false;
     std::string data;
 };
@@ -102,33 +102,33 @@ struct Recorder {
     explicit Recorder(clsEmailHandler& handler)
     {
         const auto record = [this](std::string prefix) {
-            return [this, prefix](const std::string& text) { Events.push_back(prefix + text); };
+            return [this, prefix](const std::string& text) { events.push_back(prefix + text); };
         };
         QObject::connect(&handler, &clsEmailHandler::Status, &context, record("Status: "));
         QObject::connect(&handler, &clsEmailHandler::ExtendedStatus, &context, record("Ext: "));
         QObject::connect(&handler, &clsEmailHandler::SendFailed, &context, [this](const std::string& text, bool more) {
-            Events.push_back((more ? "Failed+: " : "Failed: ") + text);
+            events.push_back((more ? "Failed+: " : "Failed: ") + text);
         });
         QObject::connect(&handler, &clsEmailHandler::Progress, &context,
-                         [this](long percent) { Events.push_back("Progress: " + std::to_string(percent)); });
-        QObject::connect(&handler, &clsEmailHandler::SendSuccesful, &context, [this] { Events.push_back("Success"); });
+                         [this](long percent) { events.push_back("Progress: " + std::to_string(percent)); });
+        QObject::connect(&handler, &clsEmailHandler::SendSuccesful, &context, [this] { events.push_back("Success"); });
     }
 
     // The events whose text starts with prefix, prefix removed (kept for the failures).
-    Texts Only(const std::string& prefix) const
+    Texts only(const std::string& prefix) const
     {
         Texts texts;
-        for (const std::string& event : Events)
+        for (const std::string& event : events)
             if (event.starts_with(prefix))
                 texts.push_back(prefix == "Failed" ? event : event.substr(prefix.size()));
         return texts;
     }
-    Texts Statuses() const { return Only("Status: "); }
-    Texts Failures() const { return Only("Failed"); }
-    long Count(const std::string& event) const { return std::ranges::count(Events, event); }
-    bool Succeeded() const { return Count("Success") == 1 && Events.back() == "Success"; }
+    Texts statuses() const { return only("Status: "); }
+    Texts failures() const { return only("Failed"); }
+    long Count(const std::string& event) const { return std::ranges::count(events, event); }
+    bool succeeded() const { return Count("Success") == 1 && events.back() == "Success"; }
 
-    Texts Events;
+    Texts events;
     QObject context;
 };
 
@@ -144,15 +144,15 @@ std::string masked(const std::string& text)
 // A message with every optional header line and an 8-bit sender name.
 void composeFullMessage(clsEmailHandler& handler)
 {
-    handler.SetFromDisplayName("S\xE9nder");
-    handler.SetRecipient("a@localhost;b@localhost");
-    handler.SetRecipientDisplayName("\xC4nn");
-    handler.SetCcRecipient("c@localhost");
-    handler.SetBccRecipient("d@localhost");
-    handler.SetReplyToAddress("r@localhost");
-    handler.SetPriority(1);
-    handler.SetReceipt(true);
-    handler.SetMessage("Line one\r\n.dot line\r\n\r\nCaf\xE9");
+    handler.setFromDisplayName("S\xE9nder");
+    handler.setRecipient("a@localhost;b@localhost");
+    handler.setRecipientDisplayName("\xC4nn");
+    handler.setCcRecipient("c@localhost");
+    handler.setBccRecipient("d@localhost");
+    handler.setReplyToAddress("r@localhost");
+    handler.setPriority(1);
+    handler.setReceipt(true);
+    handler.setMessage("Line one\r\n.dot line\r\n\r\nCaf\xE9");
 }
 
 // What composeFullMessage sends up to the body; the Bcc recipient is in the envelope only.
@@ -169,14 +169,14 @@ class Driver : public ::testing::Test {
 protected:
     Driver()
     {
-        handler.SetSMTPHost("127.0.0.1");
-        handler.SetFrom("me@localhost");
-        handler.SetRecipient("you@localhost");
-        handler.SetSubject("Hi");
-        handler.SetMessage("Hello");
-        handler.SetConnectTimeout(5);
-        handler.SetMessageTimeout(5);
-        handler.SetSMTPPort(server.Port());
+        handler.setSMTPHost("127.0.0.1");
+        handler.setFrom("me@localhost");
+        handler.setRecipient("you@localhost");
+        handler.setSubject("Hi");
+        handler.setMessage("Hello");
+        handler.setConnectTimeout(5);
+        handler.setMessageTimeout(5);
+        handler.setSMTPPort(server.port());
     }
 
     // A server answering as the script says; tests set its replies before they send.
@@ -203,18 +203,18 @@ TEST_F(Driver, AReplyCutInPiecesIsOneReply)
     QObject::connect(&socket, &SocketControl::DataArrival, &events.context, [&](long) {
         if (!pending.empty()) {
             ++pieces;
-            cut.Write(std::exchange(pending, {}));
+            cut.write(std::exchange(pending, {}));
         }
     });
-    handler.SetSMTPPort(cut.Port());
+    handler.setSMTPPort(cut.port());
     handler.Send();
 
     EXPECT_EQ(pieces, 2);
-    EXPECT_TRUE(events.Succeeded()) << ::testing::PrintToString(events.Events);
-    const Texts received = events.Only("Ext: << ");
+    EXPECT_TRUE(events.succeeded()) << ::testing::PrintToString(events.events);
+    const Texts received = events.only("Ext: << ");
     ASSERT_GE(received.size(), 2u);
     EXPECT_EQ(Texts(received.begin(), received.begin() + 2), (Texts{"220 fake\r\n", "250-fake\r\n250 OK\r\n"}));
-    EXPECT_EQ(smtp.Messages.size(), 1u);
+    EXPECT_EQ(smtp.messages.size(), 1u);
 }
 
 TEST_F(Driver, NegativeRepliesEndTheSendEachReportedOnce)
@@ -269,50 +269,50 @@ TEST_F(Driver, NegativeRepliesEndTheSendEachReportedOnce)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        events.Events.clear();
-        const std::size_t before = server.Lines().size();
-        smtp.Replies = c.replies;
-        handler.SetUseAuthentication(c.login);
+        events.events.clear();
+        const std::size_t before = server.lines().size();
+        smtp.replies = c.replies;
+        handler.setUseAuthentication(c.login);
         handler.Send();
-        const Texts sent(server.Lines().begin() + static_cast<std::ptrdiff_t>(before), server.Lines().end());
+        const Texts sent(server.lines().begin() + static_cast<std::ptrdiff_t>(before), server.lines().end());
         EXPECT_TRUE(c.sent.empty() || sent == c.sent) << ::testing::PrintToString(sent);
-        EXPECT_EQ(events.Failures(), c.failures) << ::testing::PrintToString(events.Events);
-        EXPECT_EQ(events.Statuses().back(), c.lastStatus);
+        EXPECT_EQ(events.failures(), c.failures) << ::testing::PrintToString(events.events);
+        EXPECT_EQ(events.statuses().back(), c.lastStatus);
         EXPECT_EQ(events.Count("Status: Login not supported by host, continuing..."), 0);
         EXPECT_EQ(events.Count("Success"), 0);
         EXPECT_EQ(socket.State(), SocketState::Closed);
     }
     EXPECT_EQ(events.Count("Ext: >> \r\n*"), 1);
-    EXPECT_TRUE(smtp.Messages.empty());
+    EXPECT_TRUE(smtp.messages.empty());
 }
 
 TEST_F(Driver, SilentServerTimesOut)
 {
-    smtp.Replies = {{"MAIL", ""}};
-    handler.SetMessageTimeout(1);
+    smtp.replies = {{"MAIL", ""}};
+    handler.setMessageTimeout(1);
     handler.Send();
-    EXPECT_EQ(events.Failures(), (Texts{"Failed: Timeout occurred: The SMTP host did not respond to the request"}));
-    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_EQ(events.failures(), (Texts{"Failed: Timeout occurred: The SMTP host did not respond to the request"}));
+    EXPECT_EQ(server.connections(), 1);
     EXPECT_EQ(socket.State(), SocketState::Closed);
 }
 
 TEST_F(Driver, SettingErrorsAreReportedBeforeAnyConnection)
 {
-    handler.SetSMTPPort(0);
-    handler.SetFrom("");
-    handler.SetRecipient("");
+    handler.setSMTPPort(0);
+    handler.setFrom("");
+    handler.setRecipient("");
     handler.Send();
-    EXPECT_EQ(events.Events,
+    EXPECT_EQ(events.events,
               (Texts{"Failed+: Invalid remote port", "Failed+: Missing or invalid sender Email address",
                      "Failed: No Recipient E-mail address specified"}));
-    events.Events.clear();
-    handler.SetRecipient("a@localhost;b@localhost");
-    handler.SetMaxRecipients(1);
+    events.events.clear();
+    handler.setRecipient("a@localhost;b@localhost");
+    handler.setMaxRecipients(1);
     handler.Send();
-    EXPECT_EQ(events.Failures(),
+    EXPECT_EQ(events.failures(),
               (Texts{"Failed+: Missing or invalid sender Email address", "Failed: Too many recipients"}));
 
-    EXPECT_EQ(server.Connections(), 0);
+    EXPECT_EQ(server.connections(), 0);
 }
 
 TEST_F(Driver, KeptConnectionCarriesSeveralMessages)
@@ -321,23 +321,23 @@ TEST_F(Driver, KeptConnectionCarriesSeveralMessages)
     handler.Send();
     handler.Send();
     EXPECT_EQ(events.Count("Success"), 2);
-    EXPECT_EQ(smtp.Messages.size(), 2u);
-    EXPECT_EQ(server.Connections(), 1);
-    EXPECT_NE(server.Lines().back(), "QUIT");
+    EXPECT_EQ(smtp.messages.size(), 2u);
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_NE(server.lines().back(), "QUIT");
     EXPECT_EQ(socket.State(), SocketState::Connected);
 
     handler.Disconnect();
-    EXPECT_EQ(server.Lines().back(), "QUIT");
+    EXPECT_EQ(server.lines().back(), "QUIT");
     EXPECT_EQ(socket.State(), SocketState::Closed);
-    EXPECT_EQ(events.Statuses().back(), "Closing connection to server...");
+    EXPECT_EQ(events.statuses().back(), "Closing connection to server...");
 
     // A kept connection that the server ends is opened afresh by the next Send.
     ASSERT_TRUE(handler.Connect());
-    server.Hangup();
-    ASSERT_TRUE(WaitFor([&] { return socket.State() == SocketState::Closed; }, 5000));
+    server.hangup();
+    ASSERT_TRUE(waitFor([&] { return socket.State() == SocketState::Closed; }, 5000));
     handler.Send();
-    EXPECT_EQ(server.Connections(), 3);
-    EXPECT_EQ(smtp.Messages.size(), 3u);
+    EXPECT_EQ(server.connections(), 3);
+    EXPECT_EQ(smtp.messages.size(), 3u);
 }
 
 TEST_F(Driver, NestedSendIsRefused)
@@ -347,40 +347,40 @@ TEST_F(Driver, NestedSendIsRefused)
             handler.Send();
     });
     handler.Send();
-    EXPECT_TRUE(events.Succeeded()) << ::testing::PrintToString(events.Events);
-    EXPECT_TRUE(events.Failures().empty());
-    EXPECT_EQ(std::ranges::count(server.Lines(), "MAIL FROM: <me@localhost>"), 1);
-    EXPECT_EQ(smtp.Messages.size(), 1u);
+    EXPECT_TRUE(events.succeeded()) << ::testing::PrintToString(events.events);
+    EXPECT_TRUE(events.failures().empty());
+    EXPECT_EQ(std::ranges::count(server.lines(), "MAIL FROM: <me@localhost>"), 1);
+    EXPECT_EQ(smtp.messages.size(), 1u);
 }
 
 class Pop3BeforeSmtp : public Driver {
 protected:
     Pop3BeforeSmtp()
     {
-        handler.SetUsePopAuthentication(true);
-        handler.SetPOP3Host("127.0.0.1");
-        handler.SetUsername("user");
-        handler.SetPassword("secret");
-        handler.setPop3Port(pop3.Port());
+        handler.setUsePopAuthentication(true);
+        handler.setPOP3Host("127.0.0.1");
+        handler.setUsername("user");
+        handler.setPassword("secret");
+        handler.setPop3Port(pop3.port());
     }
 
     // How the server ends the dialogue after QUIT: real servers answer and close at once.
     enum class QuitEnd { AnswerAndClose, CloseUnanswered, AnswerOnly, Nothing };
 
-    std::string Pop3Reply(const std::string& line)
+    std::string pop3Reply(const std::string& line)
     {
         if (line != "QUIT")
             return replyFor(pop3Replies, line, "+OK\r\n");
         if (quitEnd == QuitEnd::AnswerAndClose || quitEnd == QuitEnd::AnswerOnly)
-            pop3.Write("+OK bye\r\n");
+            pop3.write("+OK bye\r\n");
         if (quitEnd == QuitEnd::AnswerAndClose || quitEnd == QuitEnd::CloseUnanswered)
-            pop3.Hangup();
+            pop3.hangup();
         return {};
     }
 
     ReplyTable pop3Replies;
     QuitEnd quitEnd = QuitEnd::AnswerAndClose;
-    ScriptedServer pop3{"+OK POP3 ready\r\n", [this](const std::string& line) { return Pop3Reply(line); }};
+    ScriptedServer pop3{"+OK POP3 ready\r\n", [this](const std::string& line) { return pop3Reply(line); }};
 };
 
 TEST_F(Pop3BeforeSmtp, LogsInThenSendsHoweverTheServerEndsIt)
@@ -388,42 +388,42 @@ TEST_F(Pop3BeforeSmtp, LogsInThenSendsHoweverTheServerEndsIt)
     for (QuitEnd end : {QuitEnd::AnswerAndClose, QuitEnd::CloseUnanswered, QuitEnd::AnswerOnly, QuitEnd::Nothing}) {
         SCOPED_TRACE(int(end));
         quitEnd = end;
-        events.Events.clear();
+        events.events.clear();
         handler.Send();
-        EXPECT_TRUE(events.Succeeded()) << ::testing::PrintToString(events.Events);
-        EXPECT_EQ(events.Statuses().at(1), "POP3 authentication successful...");
+        EXPECT_TRUE(events.succeeded()) << ::testing::PrintToString(events.events);
+        EXPECT_EQ(events.statuses().at(1), "POP3 authentication successful...");
         EXPECT_EQ(events.Count("Ext: >> PASS {password...}"), 1);
-        for (const std::string& event : events.Events)
+        for (const std::string& event : events.events)
             EXPECT_EQ(event.find("secret"), std::string::npos) << event;
     }
-    EXPECT_EQ(pop3.Connections(), 4);
-    EXPECT_EQ(std::ranges::count(pop3.Lines(), "PASS secret"), 4);
-    EXPECT_EQ(smtp.Messages.size(), 4u);
+    EXPECT_EQ(pop3.connections(), 4);
+    EXPECT_EQ(std::ranges::count(pop3.lines(), "PASS secret"), 4);
+    EXPECT_EQ(smtp.messages.size(), 4u);
 }
 
 // A refused password is the self-test's, against a real server.
 TEST_F(Pop3BeforeSmtp, FailuresStopEverything)
 {
     pop3Replies = {{"USER", ""}};
-    handler.SetConnectTimeout(1);
+    handler.setConnectTimeout(1);
     handler.Send();
-    EXPECT_EQ(events.Failures(), (Texts{"Failed: Timeout occurred: The POP3 host did not respond to the request"}));
-    EXPECT_EQ(events.Statuses(), (Texts{"Connecting to POP3 Server (127.0.0.1)..."}));
+    EXPECT_EQ(events.failures(), (Texts{"Failed: Timeout occurred: The POP3 host did not respond to the request"}));
+    EXPECT_EQ(events.statuses(), (Texts{"Connecting to POP3 Server (127.0.0.1)..."}));
     EXPECT_EQ(socket.State(), SocketState::Closed);
 
     // A server that hangs up before the login is through.
-    events.Events.clear();
+    events.events.clear();
     pop3Replies = {{"USER", ""}};
     QObject::connect(&handler, &clsEmailHandler::ExtendedStatus, &events.context, [this](const std::string& text) {
         if (text == ">> USER {username...}")
-            pop3.Hangup();
+            pop3.hangup();
     });
     handler.Send();
-    EXPECT_EQ(events.Failures(), (Texts{"Failed: The POP3 host closed the connection before the login was complete"}));
-    EXPECT_EQ(events.Statuses(), (Texts{"Connecting to POP3 Server (127.0.0.1)..."}));
+    EXPECT_EQ(events.failures(), (Texts{"Failed: The POP3 host closed the connection before the login was complete"}));
+    EXPECT_EQ(events.statuses(), (Texts{"Connecting to POP3 Server (127.0.0.1)..."}));
 
-    EXPECT_EQ(pop3.Connections(), 2);
-    EXPECT_EQ(server.Connections(), 0);
+    EXPECT_EQ(pop3.connections(), 2);
+    EXPECT_EQ(server.connections(), 0);
 }
 
 // A real third-party server, run from Python for the test's lifetime; it undoes the dot-stuffing.
@@ -436,7 +436,7 @@ TEST_F(Driver, AiosmtpdAcceptsTheLoginAndTheMessageIntact)
                  {QStringLiteral(QP_AIOSMTPD_SCRIPT), QString::fromLatin1(user), QString::fromLatin1(password)});
     // Read with the event loop turning: the client under test runs on this thread too.
     const auto nextLine = [&](int timeoutMs) {
-        WaitFor([&] { return python.canReadLine() || python.state() == QProcess::NotRunning; }, timeoutMs);
+        waitFor([&] { return python.canReadLine() || python.state() == QProcess::NotRunning; }, timeoutMs);
         return python.canReadLine() ? python.readLine().trimmed().toStdString() : std::string();
     };
     const auto stop = qScopeGuard([&] {
@@ -451,19 +451,19 @@ TEST_F(Driver, AiosmtpdAcceptsTheLoginAndTheMessageIntact)
         FAIL() << errors;
     }
 
-    handler.SetSMTPPort(std::stoi(ready.substr(6)));
-    handler.SetUseAuthentication(true);
-    handler.SetUsername(user);
-    handler.SetPassword(password);
+    handler.setSMTPPort(std::stoi(ready.substr(6)));
+    handler.setUseAuthentication(true);
+    handler.setUsername(user);
+    handler.setPassword(password);
     composeFullMessage(handler);
     handler.Send();
 
-    ASSERT_TRUE(events.Succeeded()) << ::testing::PrintToString(events.Events);
+    ASSERT_TRUE(events.succeeded()) << ::testing::PrintToString(events.events);
     // The narration shows every line sent but the credentials and the message text.
-    const Texts narrated = events.Only("Ext: >> ");
+    const Texts narrated = events.only("Ext: >> ");
     for (const char* hidden : {"{username...}", "{password...}", "{message text...}", "Subject: Hi"})
         EXPECT_EQ(std::ranges::count(narrated, hidden), 1) << hidden;
-    for (const std::string& event : events.Events)
+    for (const std::string& event : events.events)
         for (const char* secret : {"cXVlbGxwb3N0", "U2VzYW1lNDI=", password, "Line one"})
             EXPECT_EQ(event.find(secret), std::string::npos) << event;
 
@@ -477,12 +477,12 @@ TEST_F(Driver, AiosmtpdAcceptsTheLoginAndTheMessageIntact)
               FullMessageHeader + "Line one\r\n.dot line\r\n\r\nCaf\xE9\r\n");
 
     // The wrong password: the server's refusal is the one failure report.
-    events.Events.clear();
-    handler.SetPassword("Wrong");
+    events.events.clear();
+    handler.setPassword("Wrong");
     handler.Send();
-    EXPECT_EQ(events.Failures(), (Texts{"Failed: 535 5.7.8 Authentication credentials invalid\r\n"}))
-        << ::testing::PrintToString(events.Events);
-    EXPECT_EQ(events.Statuses().back(), "Host login failed!");
+    EXPECT_EQ(events.failures(), (Texts{"Failed: 535 5.7.8 Authentication credentials invalid\r\n"}))
+        << ::testing::PrintToString(events.events);
+    EXPECT_EQ(events.statuses().back(), "Host login failed!");
     EXPECT_EQ(events.Count("Success"), 0);
     EXPECT_EQ(socket.State(), SocketState::Closed);
 }

@@ -23,7 +23,7 @@ const std::string LoopbackWithNul = std::string("127.0.0.1") + '\0';
 
 class EmailHandlerTest : public ::testing::Test {
 protected:
-    Texts errors() const { return handler.PendingErrorTexts(); }
+    Texts errors() const { return handler.pendingErrorTexts(); }
     // Whether the SMTP host stored is host, with the errors pending.
     ::testing::AssertionResult holds(const std::string& host, const Texts& pending) const
     {
@@ -42,19 +42,19 @@ protected:
 
 TEST_F(EmailHandlerTest, EachAddressPropertyHasItsOwnError)
 {
-    handler.SetFrom("  sender  ");
-    handler.SetRecipient("a@example.com;nobody");
-    handler.SetCcRecipient("nobody");
-    handler.SetBccRecipient("x@y@z.com");
+    handler.setFrom("  sender  ");
+    handler.setRecipient("a@example.com;nobody");
+    handler.setCcRecipient("nobody");
+    handler.setBccRecipient("x@y@z.com");
     EXPECT_EQ(handler.From(), "sender");
     EXPECT_EQ(errors(), (Texts{SenderError, RecipientError, CcError, BccError}));
 
     // An empty value has no entries and passes; the other errors keep their places.
-    handler.SetRecipient("");
+    handler.setRecipient("");
     EXPECT_EQ(errors(), (Texts{SenderError, CcError, BccError}));
-    handler.SetFrom(" me@localhost ");
-    handler.SetCcRecipient("c@localhost");
-    handler.SetBccRecipient("b@localhost");
+    handler.setFrom(" me@localhost ");
+    handler.setCcRecipient("c@localhost");
+    handler.setBccRecipient("b@localhost");
     EXPECT_EQ(handler.From(), "me@localhost");
     EXPECT_TRUE(errors().empty());
 }
@@ -62,31 +62,31 @@ TEST_F(EmailHandlerTest, EachAddressPropertyHasItsOwnError)
 TEST_F(EmailHandlerTest, ListsSplitCleanAndJoin)
 {
     // A trailing separator is kept as an empty entry, and that entry fails the check.
-    handler.SetRecipient("a@example.com;");
+    handler.setRecipient("a@example.com;");
     EXPECT_EQ(handler.Recipient(), "a@example.com;");
     EXPECT_EQ(errors(), Texts{RecipientError});
 
     // The blank after ", " is cleaned off the stored entry; the check, which trims the domain, passes.
-    handler.SetDelimiter(", ");
+    handler.setDelimiter(", ");
     EXPECT_EQ(handler.Delimiter(), ",");
-    handler.SetRecipient("a@example.com, b@example.org");
+    handler.setRecipient("a@example.com, b@example.org");
     EXPECT_EQ(handler.Recipient(), "a@example.com,b@example.org");
     EXPECT_TRUE(errors().empty());
 
     // Reading joins with the separator current at the time.
-    handler.SetDelimiter(";");
+    handler.setDelimiter(";");
     EXPECT_EQ(handler.Recipient(), "a@example.com;b@example.org");
 }
 
 // A port out of range is refused aloud; a magnitude 32 bits cannot hold must not overflow in abs().
 TEST_F(EmailHandlerTest, OutOfRangeNumbersLeaveThePreviousValue)
 {
-    handler.SetSMTPPort(65536);
+    handler.setSMTPPort(65536);
     EXPECT_EQ(handler.SMTPPort(), 25);
     EXPECT_EQ(errors(), Texts{PortError});
     for (std::int32_t value : {-5, std::numeric_limits<std::int32_t>::min()}) {
-        handler.SetMaxRecipients(value);
-        handler.SetMessageTimeout(value);
+        handler.setMaxRecipients(value);
+        handler.setMessageTimeout(value);
     }
     EXPECT_EQ(handler.MaxRecipients(), 5);
     EXPECT_EQ(handler.MessageTimeout(), 5);
@@ -128,9 +128,9 @@ TEST_F(EmailHandlerTest, HostsCheckedUnderEachMode)
         const Step& step = steps[i];
         SCOPED_TRACE(i);
         if (step.what == Smtp)
-            handler.SetSMTPHost(step.value);
+            handler.setSMTPHost(step.value);
         else
-            handler.SetSMTPHostValidation(std::stoi(step.value));
+            handler.setSMTPHostValidation(std::stoi(step.value));
         EXPECT_TRUE(holds(step.smtp, step.errors));
     }
 }
@@ -139,7 +139,7 @@ TEST(EmailHandlerLifetime, DestructionClosesAnOpenSocketButNotAGoneOne)
 {
     auto listening = std::make_unique<SocketControl>(), early = std::make_unique<SocketControl>();
     for (SocketControl* socket : {listening.get(), early.get()}) {
-        socket->SetLocalAddress(QHostAddress::LocalHost);
+        socket->setLocalAddress(QHostAddress::LocalHost);
         socket->Listen();
     }
     ASSERT_NE(listening->State(), SocketState::Closed);

@@ -26,11 +26,11 @@ class Esmtp : public ::testing::Test {
 protected:
     void start(bool extensions)
     {
-        listener.SetExtensions(extensions);
-        listener.SetListenAddress(QHostAddress::LocalHost, 0);
-        listener.SetImplicitTlsAddress(QHostAddress::LocalHost, 0);
-        listener.StartListening();
-        port = listener.ListeningPort();
+        listener.setExtensions(extensions);
+        listener.setListenAddress(QHostAddress::LocalHost, 0);
+        listener.setImplicitTlsAddress(QHostAddress::LocalHost, 0);
+        listener.startListening();
+        port = listener.listeningPort();
     }
     bool logged(const std::string& start) const
     {
@@ -59,7 +59,7 @@ TEST_P(Clients, DeliverOverTlsWithALogin)
     if (arguments.front() == QStringLiteral("send.js")
         && !QFileInfo::exists(QStringLiteral(QP_NODEMAILER_DIR "/node_modules/nodemailer")))
         GTEST_SKIP() << "Nodemailer is not installed (npm ci in " QP_NODEMAILER_DIR ")";
-    arguments.replaceInStrings(QStringLiteral("%tlsport"), QString::number(listener.ImplicitTlsPort()));
+    arguments.replaceInStrings(QStringLiteral("%tlsport"), QString::number(listener.implicitTlsPort()));
     arguments.replaceInStrings(QStringLiteral("%port"), QString::number(port));
 
     QProcess process;
@@ -68,7 +68,7 @@ TEST_P(Clients, DeliverOverTlsWithALogin)
     process.start(program, arguments);
     process.write(peer.input);
     process.closeWriteChannel();
-    ASSERT_TRUE(WaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
+    ASSERT_TRUE(waitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
     const std::string output = process.readAll().toStdString();
     EXPECT_EQ(process.exitCode(), 0) << output;
     ASSERT_EQ(store.Count(), 1) << output;
@@ -77,7 +77,7 @@ TEST_P(Clients, DeliverOverTlsWithALogin)
     EXPECT_NE(store.EmailBody(1).find(peer.body), std::string::npos) << store.EmailBody(1);
     EXPECT_EQ(store.emailAuthUser(1), peer.authUser);
     EXPECT_EQ(logged("SMTPServer::Auth, index 1: Logged in as " + peer.authUser + " ("), !peer.authUser.empty());
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.boxes().empty());
 }
 
 #define SWAKS                                                                                                          \
@@ -131,10 +131,10 @@ TEST_F(Esmtp, ShowsTheUsersCertificate)
     };
     if (!makeCertificate(QStringLiteral("mail.test")) || !makeCertificate(QStringLiteral("other.test")))
         GTEST_SKIP() << "openssl cannot make certificates here";
-    EXPECT_THROW(TlsCredentials::FromFiles(dir.filePath("mail.test.pem"), dir.filePath("other.test.key")), AppError);
-    EXPECT_THROW(TlsCredentials::FromFiles(dir.filePath("missing.pem"), dir.filePath("mail.test.key")), AppError);
-    listener.SetTlsConfiguration(
-        TlsCredentials::FromFiles(dir.filePath("mail.test.pem"), dir.filePath("mail.test.key")));
+    EXPECT_THROW(TlsCredentials::fromFiles(dir.filePath("mail.test.pem"), dir.filePath("other.test.key")), AppError);
+    EXPECT_THROW(TlsCredentials::fromFiles(dir.filePath("missing.pem"), dir.filePath("mail.test.key")), AppError);
+    listener.setTlsConfiguration(
+        TlsCredentials::fromFiles(dir.filePath("mail.test.pem"), dir.filePath("mail.test.key")));
     start(true);
 
     QProcess client;
@@ -142,7 +142,7 @@ TEST_F(Esmtp, ShowsTheUsersCertificate)
     client.start(QStringLiteral("openssl"),
                  {"s_client", "-starttls", "smtp", "-no_ign_eof", "-connect", "127.0.0.1:" + QString::number(port)});
     client.closeWriteChannel();
-    ASSERT_TRUE(WaitFor([&] { return client.state() == QProcess::NotRunning; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return client.state() == QProcess::NotRunning; }, 30000));
     EXPECT_TRUE(client.readAll().contains("subject=CN = mail.test"));
     EXPECT_FALSE(logged("TLS certificate generated"));
 }
@@ -166,9 +166,9 @@ TEST_P(Dialogues, AnswerInOrderAndEndOnlyTheirOwnConnection)
     const Script& script = GetParam();
     start(script.extensions);
     LoopbackClient client;
-    ASSERT_TRUE(client.Connect(script.implicitTls ? listener.ImplicitTlsPort() : port));
+    ASSERT_TRUE(client.Connect(script.implicitTls ? listener.implicitTlsPort() : port));
     if (!script.implicitTls) {
-        ASSERT_EQ(client.ReadLine(), "220 Quellpost");
+        ASSERT_EQ(client.readLine(), "220 Quellpost");
     }
     std::size_t peakBuffered = 0;
     for (const Step& step : script.steps) {
@@ -177,22 +177,22 @@ TEST_P(Dialogues, AnswerInOrderAndEndOnlyTheirOwnConnection)
         for (std::size_t at = 0; at < step.send.size(); at += 64 * 1024) {
             client.Send(std::string_view(step.send).substr(at, 64 * 1024));
             QCoreApplication::processEvents();
-            peakBuffered = std::max(peakBuffered, listener.BufferedBytes());
+            peakBuffered = std::max(peakBuffered, listener.bufferedBytes());
         }
         if (step.reply.empty()) {
-            EXPECT_TRUE(client.WaitForClose());
+            EXPECT_TRUE(client.waitForClose());
             EXPECT_TRUE(logged("SMTPServer::TlsError, index 1: TLS failed, connection closed: "));
-            EXPECT_EQ(client.ReadLine(100), "") << "text behind STARTTLS was answered in the clear";
-            EXPECT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 0; }));
+            EXPECT_EQ(client.readLine(100), "") << "text behind STARTTLS was answered in the clear";
+            EXPECT_TRUE(waitFor([&] { return listener.connectionCount() == 0; }));
             continue;
         }
-        std::string line = client.ReadLine();
+        std::string line = client.readLine();
         while (line.starts_with("250-"))
-            line = client.ReadLine();
+            line = client.readLine();
         EXPECT_EQ(line, step.reply);
     }
     EXPECT_LT(peakBuffered, 16u * 1024);
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.boxes().empty());
 }
 
 const std::string Flood(1024 * 1024, 'A');

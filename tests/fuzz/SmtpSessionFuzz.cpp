@@ -23,7 +23,7 @@ public:
             awaitingReply = false;
         }
     }
-    bool StoreMessage(std::string&&, std::string&&, std::string&& body, const std::string&) override
+    bool storeMessage(std::string&&, std::string&&, std::string&& body, const std::string&) override
     {
         if (awaitingReply)
             std::abort();
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t length = input.ConsumeIntegralInRange<std::size_t>(0, 600);
         std::string block = input.ConsumeBytesAsString(length);
         client.stream += block;
-        client.session.Receive(std::move(block));
+        client.session.receive(std::move(block));
         for (const Client& c : clients)
             if (c.connection.awaitingReply || c.connection.bodies != ExpectedBodies(c.stream))
                 std::abort();

@@ -29,20 +29,20 @@ TEST(LogBuffer, OldestLinesGoBeyondTheBudgetUnderOneCurrentNotice)
         LogBuffer log(c.maxLines, c.maxBytes);
         std::uint64_t gone = 0;
         for (const std::string& line : c.appended) {
-            gone += log.Append(line);
-            EXPECT_LE(log.ByteCount(), c.maxBytes);
+            gone += log.append(line);
+            EXPECT_LE(log.byteCount(), c.maxBytes);
             EXPECT_LE(log.Count(), c.maxLines + 1);
         }
-        EXPECT_EQ(log.Dropped(), gone);
+        EXPECT_EQ(log.dropped(), gone);
         std::vector<std::string> shown;
         for (std::size_t i = 0; i < log.Count(); ++i)
-            shown.emplace_back(log.Line(i));
+            shown.emplace_back(log.line(i));
         EXPECT_EQ(shown, c.shown);
-        EXPECT_THROW(log.Line(log.Count()), AppError);
+        EXPECT_THROW(log.line(log.Count()), AppError);
 
         log.Clear();
-        EXPECT_EQ(log.Count() + log.Dropped() + log.ByteCount(), 0u);
-        log.Append("f");
-        EXPECT_EQ(log.Line(0), "f");
+        EXPECT_EQ(log.Count() + log.dropped() + log.byteCount(), 0u);
+        log.append("f");
+        EXPECT_EQ(log.line(0), "f");
     }
 }

@@ -45,7 +45,7 @@ TEST_F(RealMessages, SentByPythonAndSwaksAreReadPartByPart)
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(program, arguments);
-        EXPECT_TRUE(WaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
+        EXPECT_TRUE(waitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
         EXPECT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
     };
     // The listed parts: id, type, file name, and which file the decoded bytes and the size match.

@@ -39,7 +39,7 @@ TEST(HostLookup, GetIPAddressTrimsAndTerminatesTheName)
     EXPECT_EQ(address, GetIPAddress(byName));
 
     // Every lookup released its start of the socket library: one more clean-up is refused.
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.boxes().empty());
     mdlPing::SocketsCleanup();
-    EXPECT_EQ(boxes.Texts(), Texts{"Windows sockets error occurred in cleanup."});
+    EXPECT_EQ(boxes.texts(), Texts{"Windows sockets error occurred in cleanup."});
 }

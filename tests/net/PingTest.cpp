@@ -44,7 +44,7 @@ struct ScriptedPeer {
     ScriptedPeer(bool withIpHeader, std::function<Texts(const std::string& request)> script)
     {
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, fds), 0);
-        mdlPing::SetEchoSocketOpener([this, withIpHeader](std::uint32_t) {
+        mdlPing::setEchoSocketOpener([this, withIpHeader](std::uint32_t) {
             return mdlPing::EchoSocket{std::exchange(fds[0], -1), withIpHeader};
         });
         if (!script) {
@@ -66,13 +66,13 @@ struct ScriptedPeer {
     {
         if (request.valid())
             request.wait();
-        mdlPing::SetEchoSocketOpener({});
+        mdlPing::setEchoSocketOpener({});
         for (int fd : fds)
             if (fd >= 0)
                 ::close(fd);
     }
     // The echo socket was taken; Ping closes it.
-    bool Opened() const { return fds[0] < 0; }
+    bool opened() const { return fds[0] < 0; }
 
     int fds[2]{-1, -1};
     std::future<std::string> request; // what the far end received
@@ -87,11 +87,11 @@ TEST(Ping, UnusableInputOrNoSocketFailsBeforeSending)
     for (const char* address : {"localhost", "", "255.255.255.255", "1.2.3.4.5", "127.0.0.256"}) {
         EXPECT_EQ(mdlPing::Ping(address, "Ping!", reply, 1000), mdlPing::StatusBadAddress) << address;
     }
-    EXPECT_FALSE(peer.Opened());
+    EXPECT_FALSE(peer.opened());
 
     // No ICMP socket to be had is a failure, not an answer. The peer restores the opener.
-    mdlPing::SetEchoSocketOpener(
-        [](std::uint32_t to) { return mdlPing::OpenEchoSocket(to, mdlPing::EchoSocketKinds::None); });
+    mdlPing::setEchoSocketOpener(
+        [](std::uint32_t to) { return mdlPing::openEchoSocket(to, mdlPing::EchoSocketKinds::None); });
     EXPECT_EQ(mdlPing::Ping("127.0.0.1", "Ping!", reply, 1000), mdlPing::StatusGeneralFailure);
 }
 
@@ -154,11 +154,11 @@ TEST(Ping, LoopbackAnswers)
         if ((kinds == Kinds::DatagramOnly && !datagram) || (kinds == Kinds::RawOnly && !raw))
             continue;
         SCOPED_TRACE(static_cast<int>(kinds));
-        mdlPing::SetEchoSocketOpener(
-            [kinds](std::uint32_t destination) { return mdlPing::OpenEchoSocket(destination, kinds); });
+        mdlPing::setEchoSocketOpener(
+            [kinds](std::uint32_t destination) { return mdlPing::openEchoSocket(destination, kinds); });
         mdlPing::EchoReply reply;
         EXPECT_EQ(mdlPing::Ping("127.0.0.1", "Ping!", reply, 1000), mdlPing::StatusSuccess);
         EXPECT_EQ(std::string(reply.Data.data(), reply.DataSize), "Ping!");
     }
-    mdlPing::SetEchoSocketOpener({});
+    mdlPing::setEchoSocketOpener({});
 }

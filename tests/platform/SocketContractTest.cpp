@@ -71,7 +71,7 @@ struct Contract {
 struct Pair {
     Pair()
     {
-        listener.SetLocalAddress(QHostAddress::LocalHost);
+        listener.setLocalAddress(QHostAddress::LocalHost);
         listener.Listen();
         QObject::connect(&listener, &SocketControl::ConnectionRequest, &listener,
                          [this](long id) { server->Accept(id); });
@@ -133,13 +133,13 @@ TEST(SocketContract, EventsComeOneAtATimeInOrderAndNeverInsideSendData)
              p.contract.onData = [&p, &big] {
                  p.server->GetData();
                  p.contract.send(big);
-                 EXPECT_GT(p.server->UnsentBytes(), 0U);
+                 EXPECT_GT(p.server->unsentBytes(), 0U);
              };
              p.peer.write("DATA\r\n");
              EXPECT_EQ(p.peerReads(big.size()).size(), big.size());
              ASSERT_TRUE(qWaitFor([&] { return p.contract.last() == "Complete"; }));
              EXPECT_EQ(p.contract.progressBytes, big.size());
-             EXPECT_EQ(p.server->UnsentBytes(), 0U);
+             EXPECT_EQ(p.server->unsentBytes(), 0U);
          },
          {"Data", "Progress", "Complete"}},
         {"bytes left unread stay readable after the peer closed",
@@ -170,11 +170,11 @@ TEST(SocketContract, EventsComeOneAtATimeInOrderAndNeverInsideSendData)
          {}},
         {"a paused connection raises nothing until resumed",
          [](Pair& p) {
-             p.server->PauseReceiving();
+             p.server->pauseReceiving();
              p.peer.write("MAIL FROM:<a@b.c>\r\n");
              QTest::qWait(50); // nothing may come: there is no event to wait for
              EXPECT_TRUE(p.contract.events.empty());
-             p.server->ResumeReceiving();
+             p.server->resumeReceiving();
              EXPECT_TRUE(p.contract.events.empty()) << "not inside ResumeReceiving";
              ASSERT_TRUE(qWaitFor([&] { return !p.contract.events.empty(); }));
              EXPECT_EQ(p.server->GetData(), "MAIL FROM:<a@b.c>\r\n");

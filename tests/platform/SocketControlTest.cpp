@@ -54,7 +54,7 @@ class Loopback : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        listener.SetLocalAddress(QHostAddress::LocalHost);
+        listener.setLocalAddress(QHostAddress::LocalHost);
         listener.Listen();
         QObject::connect(&listener, &SocketControl::ConnectionRequest, &listener, [this](long id) {
             if (acceptor)
@@ -117,11 +117,11 @@ TEST_F(Loopback, PeerCloseGivesRemainingDataThenCloseAndOwnCloseIsSilent)
 TEST(SocketControl, MisuseThrowsAndARefusedPortIsExplained)
 {
     SocketControl c;
-    EXPECT_EQ(ErrorNumberOf([&] { c.SendData("x"); }), ErrorNumber::SocketWrongState) << "send while closed";
-    EXPECT_EQ(ErrorNumberOf([&] { connectTo(c, "127.0.0.1", 0); }), ErrorNumber::InvalidArgument) << "port 0";
+    EXPECT_EQ(errorNumberOf([&] { c.SendData("x"); }), ErrorNumber::SocketWrongState) << "send while closed";
+    EXPECT_EQ(errorNumberOf([&] { connectTo(c, "127.0.0.1", 0); }), ErrorNumber::InvalidArgument) << "port 0";
     // Running as root here, so the refusal of a privileged port can only be shown through its text.
     EXPECT_EQ(
-        ListenError(QAbstractSocket::SocketAccessError, 25, "Permission denied").Description(),
+        listenError(QAbstractSocket::SocketAccessError, 25, "Permission denied").description(),
         "Permission denied: binding port 25 needs root or the CAP_NET_BIND_SERVICE capability (ports below 1024)");
 }
 
@@ -147,21 +147,21 @@ TEST_F(Loopback, RequestTakenOverLateStillGivesTheDataBeforeTheClose)
 TEST(SocketArray, LoadsAndUnloadsElementsByIndex)
 {
     SocketArray array;
-    EXPECT_EQ(array.Indexes(), std::vector<int>{0});
-    array.Element(0).SetLocalAddress(QHostAddress::LocalHost);
+    EXPECT_EQ(array.indexes(), std::vector<int>{0});
+    array.Element(0).setLocalAddress(QHostAddress::LocalHost);
     array.Load(3);
     array.setObjectName("sckSMTPServer");
     array.Load(1);
-    EXPECT_EQ(array.Indexes(), (std::vector<int>{0, 1, 3}));
-    EXPECT_EQ(array.Element(1).LocalAddress(), QHostAddress(QHostAddress::LocalHost));
+    EXPECT_EQ(array.indexes(), (std::vector<int>{0, 1, 3}));
+    EXPECT_EQ(array.Element(1).localAddress(), QHostAddress(QHostAddress::LocalHost));
 
-    EXPECT_EQ(ErrorNumberOf([&] { array.Load(1); }), ErrorNumber::InvalidArgument) << "in use";
-    EXPECT_EQ(ErrorNumberOf([&] { array.Load(32768); }), ErrorNumber::SubscriptOutOfRange);
-    EXPECT_EQ(ErrorNumberOf([&] { array.Unload(0); }), ErrorNumber::InvalidArgument) << "the listener";
-    EXPECT_EQ(ErrorNumberOf([&] { array.Element(2); }), ErrorNumber::SubscriptOutOfRange) << "missing";
+    EXPECT_EQ(errorNumberOf([&] { array.Load(1); }), ErrorNumber::InvalidArgument) << "in use";
+    EXPECT_EQ(errorNumberOf([&] { array.Load(32768); }), ErrorNumber::SubscriptOutOfRange);
+    EXPECT_EQ(errorNumberOf([&] { array.Unload(0); }), ErrorNumber::InvalidArgument) << "the listener";
+    EXPECT_EQ(errorNumberOf([&] { array.Element(2); }), ErrorNumber::SubscriptOutOfRange) << "missing";
     array.Load(32767);
     array.Unload(3);
-    EXPECT_EQ(array.Indexes(), (std::vector<int>{0, 1, 32767}));
+    EXPECT_EQ(array.indexes(), (std::vector<int>{0, 1, 32767}));
 
     // A refused connection is an error, not a close, and names the array, so the error box can say
     // which control failed; Close takes the element out of the error state.
@@ -186,7 +186,7 @@ TEST(SocketArray, LoadsAndUnloadsElementsByIndex)
 TEST(SocketArray, ElementDeletedWhileItsOwnHandlerWaits)
 {
     SocketArray array;
-    array.Element(0).SetLocalAddress(QHostAddress::LocalHost);
+    array.Element(0).setLocalAddress(QHostAddress::LocalHost);
     array.Element(0).Listen();
     QObject::connect(&array, &SocketArray::ConnectionRequest, &array, [&](int, long id) {
         array.Load(1);

@@ -13,30 +13,30 @@
 // The capture server listening on a free loopback port, the window played by a recording host.
 template <class Host = RecordingHost> class CaptureServer : public ::testing::Test {
 protected:
-    CaptureServer() { Start(); }
+    CaptureServer() { start(); }
 
-    void Start()
+    void start()
     {
-        listener.SetListenAddress(QHostAddress::LocalHost, 0);
-        listener.StartListening();
-        port = listener.ListeningPort();
+        listener.setListenAddress(QHostAddress::LocalHost, 0);
+        listener.startListening();
+        port = listener.listeningPort();
     }
 
-    std::unique_ptr<LoopbackClient> Greeted()
+    std::unique_ptr<LoopbackClient> greeted()
     {
         auto client = std::make_unique<LoopbackClient>();
         EXPECT_TRUE(client->Connect(port));
-        EXPECT_EQ(client->ReadLine(), "220 Quellpost");
+        EXPECT_EQ(client->readLine(), "220 Quellpost");
         return client;
     }
 
     // Sends a whole transaction; the reply to its end of data.
-    static std::string Deliver(LoopbackClient& client, const std::string& data)
+    static std::string deliver(LoopbackClient& client, const std::string& data)
     {
         client.Send("MAIL FROM:<a@b.c>\r\nRCPT TO:<d@e.f>\r\nDATA\r\n" + data + ".\r\n");
         for (const char* reply : {"250 OK", "250 OK", "354 send the mail data, end with ."})
-            EXPECT_EQ(client.ReadLine(), reply);
-        return client.ReadLine();
+            EXPECT_EQ(client.readLine(), reply);
+        return client.readLine();
     }
 
     RecordingMessageBoxes boxes;

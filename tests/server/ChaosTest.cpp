@@ -100,8 +100,8 @@ TEST(Chaos, EachStepIsRefusedWhereItsCommandIsAnswered)
             chaos.setEnabled(enabled);
             chaos.set(c.step, {c.code, 100});
             SmtpDialogue smtp;
-            smtp.state.Extensions = c.step == ChaosStep::Authentication;
-            smtp.state.Chaos = &chaos;
+            smtp.state.extensions = c.step == ChaosStep::Authentication;
+            smtp.state.chaos = &chaos;
             const std::string replies = smtp.script(c.lines);
             if (!enabled) {
                 EXPECT_EQ(replies.find("Chaos"), std::string::npos);
@@ -110,7 +110,7 @@ TEST(Chaos, EachStepIsRefusedWhereItsCommandIsAnswered)
             const std::size_t ehlo = replies.find("AUTH PLAIN LOGIN CRAM-MD5\r\n");
             EXPECT_EQ(ehlo == std::string::npos ? replies : replies.substr(ehlo + 27), c.replies);
             EXPECT_TRUE(smtp.stored.empty());
-            EXPECT_TRUE(smtp.state.AuthUser.empty());
+            EXPECT_TRUE(smtp.state.authUser.empty());
         }
     }
 }
@@ -122,7 +122,7 @@ TEST(Chaos, RefusalsLastOneTransaction)
     ChaosTriggers chaos;
     chaos.setEnabled(true);
     SmtpDialogue smtp;
-    smtp.state.Chaos = &chaos;
+    smtp.state.chaos = &chaos;
     smtp.script({"MAIL FROM:<a@x>", "RCPT TO:<b@x>"});
     chaos.set(ChaosStep::Recipient, {421, 100});
     EXPECT_EQ(smtp.client("RCPT TO:<c@x>"), "421 Chaos recipient error\r\n");

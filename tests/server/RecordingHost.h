@@ -10,14 +10,14 @@
 // Stands in for the main window: keeps the log lines, the counter shown and the messages shown.
 class RecordingHost : public ListenerHost {
 public:
-    void LogLine(const std::string& line) override
+    void appendLogLine(const std::string& line) override
     {
         lines.push_back(line);
         if (onLine)
             onLine(line);
     }
-    bool DetailedLogging() const override { return detailed; }
-    void ConnectionCountChanged(long count) override { shownCount = count; }
+    bool wantsDetailedLog() const override { return detailed; }
+    void connectionsChanged(long count) override { shownCount = count; }
 
     std::vector<std::string> lines;
     bool detailed = false;

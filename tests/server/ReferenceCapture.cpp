@@ -3,7 +3,7 @@
 #include "CaptureLimits.h"
 #include "Latin1Text.h"
 
-std::vector<std::string> ExpectedBodies(std::string_view stream)
+std::vector<std::string> expectedBodies(std::string_view stream)
 {
     std::vector<std::string> bodies;
     bool inData = false;
@@ -23,7 +23,7 @@ std::vector<std::string> ExpectedBodies(std::string_view stream)
         }
         if (line.size() > CaptureLimits::MaxCommandLineBytes)
             continue;
-        if (UpperCase(line.substr(0, 4)) == "DATA") {
+        if (upperCase(line.substr(0, 4)) == "DATA") {
             inData = true;
             body.clear();
         }

@@ -5,4 +5,4 @@
 #include <vector>
 
 // What must be kept of a whole stream, worked out the simple way, however the stream is cut.
-std::vector<std::string> ExpectedBodies(std::string_view stream);
+std::vector<std::string> expectedBodies(std::string_view stream);

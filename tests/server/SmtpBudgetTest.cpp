@@ -41,7 +41,7 @@ struct Flood {
         python.start(QStringLiteral("/usr/bin/python3"),
                      {QStringLiteral(QP_FLOOD_SCRIPT), QString::number(port), QString::number(clients),
                       QString::number(messages), QString::number(size)});
-        finished = WaitFor([&] { return python.state() == QProcess::NotRunning; }, 240000);
+        finished = waitFor([&] { return python.state() == QProcess::NotRunning; }, 240000);
         while (python.canReadLine()) {
             const QJsonObject reply = QJsonDocument::fromJson(python.readLine()).object();
             const std::string marker = reply[QStringLiteral("marker")].toString().toStdString();
@@ -62,7 +62,7 @@ using StoreBudget = CaptureServer<>;
 
 TEST_F(StoreBudget, EveryMessageTakenIsKeptAndMemoryStaysWithinTheBudget)
 {
-    store.Budget().setLimit(Budget);
+    store.budget().setLimit(Budget);
 
     const std::size_t before = residentBytes();
     std::size_t peak = before;
@@ -90,35 +90,35 @@ TEST_F(StoreBudget, EveryMessageTakenIsKeptAndMemoryStaysWithinTheBudget)
     EXPECT_EQ(store.Count(), kept);
     EXPECT_GT(kept, 0);
     EXPECT_LT(kept, 32);
-    EXPECT_LE(store.Budget().peak(), Budget);
+    EXPECT_LE(store.budget().peak(), Budget);
 #if !defined(__SANITIZE_ADDRESS__)
     // The sanitizer keeps freed memory in quarantine, so resident memory is measured without it.
     EXPECT_LE(peak - before, Budget + Overhead);
 #endif
     // One report of the refusals, not one per message.
-    EXPECT_LE(boxes.Texts().size(), 1u);
+    EXPECT_LE(boxes.texts().size(), 1u);
 
     // Deleting gives the room back at once.
     while (store.Count() > 0)
         store.RemoveEmail(1);
-    EXPECT_EQ(store.Budget().used(), 0u);
-    EXPECT_EQ(Deliver(*Greeted(), std::string(3 << 19, 'x') + "\r\n"), "250 OK");
+    EXPECT_EQ(store.budget().used(), 0u);
+    EXPECT_EQ(deliver(*greeted(), std::string(3 << 19, 'x') + "\r\n"), "250 OK");
 }
 
 TEST_F(StoreBudget, RefusalsAtTheEdge)
 {
-    auto client = Greeted();
+    auto client = greeted();
     // Room for 20 bytes: the envelope takes its share as it arrives (a third path of 7 bytes does
     // not fit), and data that does not fit beside it is refused at the end.
-    store.Budget().setLimit(20);
+    store.budget().setLimit(20);
     client->Send("MAIL FROM:<a@b.c>\r\nRCPT TO:<d@e.f>\r\nRCPT TO:<g@h.i>\r\nDATA\r\n0123456789\r\n.\r\n");
     for (const char* reply :
          {"250 OK", "250 OK", "452 Requested action not taken: insufficient system storage",
           "354 send the mail data, end with .", "552 Requested mail action aborted: exceeded storage allocation"})
-        EXPECT_EQ(client->ReadLine(), reply);
-    EXPECT_EQ(Deliver(*client, "Hi\r\n"), "250 OK");
+        EXPECT_EQ(client->readLine(), reply);
+    EXPECT_EQ(deliver(*client, "Hi\r\n"), "250 OK");
     EXPECT_EQ(store.Count(), 1);
     EXPECT_EQ(store.EmailTo(1), "<d@e.f>");
-    EXPECT_EQ(store.Budget().used(), 18u);
-    EXPECT_TRUE(boxes.Texts().empty());
+    EXPECT_EQ(store.budget().used(), 18u);
+    EXPECT_TRUE(boxes.texts().empty());
 }

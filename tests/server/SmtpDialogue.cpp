@@ -29,7 +29,7 @@ void SmtpDialogue::SendData(std::string_view text)
     unsent += text.size();
 }
 
-bool SmtpDialogue::StoreMessage(std::string&& sender, std::string&& recipients, std::string&& body,
+bool SmtpDialogue::storeMessage(std::string&& sender, std::string&& recipients, std::string&& body,
                                 const std::string& /*authUser*/)
 {
     stored.push_back({std::move(sender), std::move(recipients), std::move(body)});

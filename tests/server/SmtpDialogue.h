@@ -18,10 +18,10 @@ public:
     std::vector<std::string> bodies() const; // in the order kept
 
     void SendData(std::string_view text) override;
-    bool StoreMessage(std::string&& sender, std::string&& recipients, std::string&& body,
+    bool storeMessage(std::string&& sender, std::string&& recipients, std::string&& body,
                       const std::string& authUser) override;
-    bool OutputBacklogged() const override { return unsent > backlog; }
-    void EndSession() override { ended = true; }
+    bool outputBacklogged() const override { return unsent > backlog; }
+    void endSession() override { ended = true; }
 
     SmtpServerState state;
     std::vector<std::string> replies;

@@ -8,7 +8,7 @@ const std::string Ok = "250 OK\r\n";
 const std::string GoAhead = "354 send the mail data, end with .\r\n";
 
 // Replies written one letter each: o for "250 OK", g for the "354" that starts the data.
-std::string Replies(const std::string& letters)
+std::string replies(const std::string& letters)
 {
     std::string replies;
     for (char letter : letters)
@@ -75,7 +75,7 @@ TEST(SmtpEngine, TransactionsKeepWhatTheirDataPhaseCollected)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SmtpDialogue smtp;
-        EXPECT_EQ(smtp.script(c.lines), Replies(c.replies));
+        EXPECT_EQ(smtp.script(c.lines), replies(c.replies));
         EXPECT_EQ(smtp.stored, c.stored);
     }
 }
@@ -85,7 +85,7 @@ TEST(SmtpEngine, QuitEndsTheSessionInTheModernDialogueOnly)
 {
     for (bool modern : {false, true}) {
         SmtpDialogue smtp;
-        smtp.state.Extensions = modern;
+        smtp.state.extensions = modern;
         smtp.client("QUIT");
         EXPECT_EQ(smtp.ended, modern);
     }
@@ -123,6 +123,6 @@ TEST(SmtpEngine, ALostReplyIsReportedNamingTheProcedure)
     smtp.sendFails = true;
     smtp.client("QUIT");
     EXPECT_TRUE(smtp.lastResult); // the line was handled; only its reply was lost
-    ASSERT_EQ(boxes.Boxes().size(), 1u);
-    EXPECT_TRUE(boxes.Boxes()[0].text.ends_with("\rSource: SmtpReply")) << boxes.Boxes()[0].text;
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_TRUE(boxes.boxes()[0].text.ends_with("\rSource: SmtpReply")) << boxes.boxes()[0].text;
 }

@@ -14,13 +14,13 @@ namespace {
 
 // The application log itself, whose memory is measured.
 struct LoggingHost : RecordingHost {
-    void LogLine(const std::string& line) override { log.Append(line); }
+    void appendLogLine(const std::string& line) override { log.append(line); }
     LogBuffer log;
 };
 
 struct Load : CaptureServer<LoggingHost> {
     // Each client on a thread of its own while the event loop serves them; watch() on every turn.
-    void RunClients(
+    void runClients(
         std::vector<std::function<void()>> clients, int timeoutMs, const std::function<void()>& watch = [] {})
     {
         std::atomic<int> finished{0};
@@ -30,27 +30,27 @@ struct Load : CaptureServer<LoggingHost> {
                 client();
                 ++finished;
             });
-        const bool done = WaitFor([&] { return watch(), finished == int(threads.size()); }, timeoutMs);
+        const bool done = waitFor([&] { return watch(), finished == int(threads.size()); }, timeoutMs);
         for (std::thread& t : threads) {
             if (!done) // a stuck client must not hang the test: its socket times out
-                WaitFor([] { return false; }, 100);
+                waitFor([] { return false; }, 100);
             t.join();
         }
         ASSERT_TRUE(done);
     }
 
-    void ExpectPoolEmptiedWithoutBoxes()
+    void expectPoolEmptiedWithoutBoxes()
     {
-        EXPECT_TRUE(WaitFor([&] { return listener.ConnectionCount() == 0; }, 20000)) << listener.ConnectionCount();
+        EXPECT_TRUE(waitFor([&] { return listener.connectionCount() == 0; }, 20000)) << listener.connectionCount();
         EXPECT_EQ(host.shownCount, 0);
         EXPECT_EQ(listener.sckSMTPServer().Count(), 1);
-        EXPECT_EQ(listener.BufferedBytes(), 0u);
-        EXPECT_TRUE(boxes.Boxes().empty()) << boxes.Boxes().front().text;
+        EXPECT_EQ(listener.bufferedBytes(), 0u);
+        EXPECT_TRUE(boxes.boxes().empty()) << boxes.boxes().front().text;
     }
 };
 
 // Random 8-bit lines cut from one pool (128 MB stay cheap): the body, and as sent, dots doubled.
-std::pair<std::string, std::string> RandomMessage(unsigned id)
+std::pair<std::string, std::string> randomMessage(unsigned id)
 {
     static const std::string pool = [] {
         std::mt19937 poolRandom(17);
@@ -87,29 +87,29 @@ TEST_F(Load, FiftyClientsEachMessageKeptOnceByteForByte)
         clients.emplace_back([&, c] {
             std::mt19937 cuts(static_cast<unsigned>(c));
             BlockingClient client;
-            if (client.Connect(port) && client.ReadLine() == "220 Quellpost"
-                && client.Command("HELO load").starts_with("250-") && client.ReadLine() == "250 OK") {
+            if (client.Connect(port) && client.readLine() == "220 Quellpost"
+                && client.command("HELO load").starts_with("250-") && client.readLine() == "250 OK") {
                 for (int m = 0; m < Messages; ++m) {
                     const int id = c * Messages + m;
-                    if (client.Command("MAIL FROM:<c" + std::to_string(c) + "@load.test>") != "250 OK"
-                        || client.Command("RCPT TO:<m" + std::to_string(id) + "@load.test>") != "250 OK"
-                        || client.Command("DATA") != "354 send the mail data, end with .")
+                    if (client.command("MAIL FROM:<c" + std::to_string(c) + "@load.test>") != "250 OK"
+                        || client.command("RCPT TO:<m" + std::to_string(id) + "@load.test>") != "250 OK"
+                        || client.command("DATA") != "354 send the mail data, end with .")
                         break;
-                    auto [body, data] = RandomMessage(unsigned(id));
+                    auto [body, data] = randomMessage(unsigned(id));
                     expected[std::size_t(id)] = std::move(body);
                     for (std::size_t at = 0; at < data.size();) {
                         const std::size_t piece = std::min<std::size_t>(1 + cuts() % 9000, data.size() - at);
                         client.Send(std::string_view(data).substr(at, piece));
                         at += piece;
                     }
-                    if (client.ReadLine() == "250 OK")
+                    if (client.readLine() == "250 OK")
                         ++confirmed;
                 }
-                client.Command("QUIT");
+                client.command("QUIT");
             }
         });
     }
-    RunClients(std::move(clients), 240000);
+    runClients(std::move(clients), 240000);
     EXPECT_EQ(confirmed, Clients * Messages);
     ASSERT_EQ(store.Count(), Clients * Messages);
     std::set<std::size_t> seen;
@@ -122,7 +122,7 @@ TEST_F(Load, FiftyClientsEachMessageKeptOnceByteForByte)
         EXPECT_EQ(store.EmailTo(i), "<m" + id + "@load.test>");
         EXPECT_EQ(store.EmailFrom(i), "<c" + std::to_string(n / Messages) + "@load.test>");
     }
-    ExpectPoolEmptiedWithoutBoxes();
+    expectPoolEmptiedWithoutBoxes();
 }
 
 TEST_F(Load, VanishingAndResettingClientsLeaveNoTrace)
@@ -138,14 +138,14 @@ TEST_F(Load, VanishingAndResettingClientsLeaveNoTrace)
         clients.emplace_back([&, i] {
             BlockingClient client;
             if (client.Connect(port)) {
-                client.ReadLine();
+                client.readLine();
                 client.Send(scripts[std::size_t(i % 4)]);
-                (i / 4) % 2 == 0 ? client.Reset() : client.Close();
+                (i / 4) % 2 == 0 ? client.reset() : client.Close();
             }
         });
     }
-    RunClients(std::move(clients), 60000);
-    ExpectPoolEmptiedWithoutBoxes();
+    runClients(std::move(clients), 60000);
+    expectPoolEmptiedWithoutBoxes();
     // A message whose "." arrived is kept even when its client left at once; a reset may
     // overtake data still in flight, an orderly close may not.
     EXPECT_GE(store.Count(), 5);
@@ -163,24 +163,24 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
         // 100 MB without a single CR LF among commands, then 70 MB of one line inside a message.
         BlockingClient client;
         if (client.Connect(port)) {
-            client.ReadLine();
+            client.readLine();
             const std::string chunk(MiB, 'g');
             for (int i = 0; i < 100 && client.Send(chunk); ++i)
                 sent += chunk.size();
             client.Send("\r\nDATA\r\n");
-            replies = client.ReadLine();
-            replies += "|" + client.ReadLine();
+            replies = client.readLine();
+            replies += "|" + client.readLine();
             for (int i = 0; i < 70 && client.Send(chunk); ++i)
                 sent += chunk.size();
             client.Send("\r\n.\r\n");
-            lastReply = client.ReadLine();
+            lastReply = client.readLine();
         }
     };
     const auto unknownCommands = [&] {
         // Unknown commands, each logged: short ones past the log's line budget, long ones cut short.
         BlockingClient client;
         if (client.Connect(port)) {
-            client.ReadLine();
+            client.readLine();
             for (int batch = 0; batch < 80; ++batch) {
                 const std::string line(batch < 60 ? 8 : CaptureLimits::MaxCommandLineBytes, 'Z');
                 std::string commands;
@@ -188,15 +188,15 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
                     commands.append(line).append("\r\n");
                 client.Send(commands);
                 for (int i = 0; i < 1000; ++i)
-                    client.ReadLine();
+                    client.readLine();
             }
         }
     };
     std::size_t peakBuffered = 0, peakWhileCommands = 0, peakLogBytes = 0, peakLogLines = 0;
-    RunClients({commandsThenData, unknownCommands}, 180000, [&] {
-        peakLogBytes = std::max(peakLogBytes, host.log.ByteCount());
+    runClients({commandsThenData, unknownCommands}, 180000, [&] {
+        peakLogBytes = std::max(peakLogBytes, host.log.byteCount());
         peakLogLines = std::max(peakLogLines, host.log.Count());
-        const std::size_t buffered = listener.BufferedBytes();
+        const std::size_t buffered = listener.bufferedBytes();
         peakBuffered = std::max(peakBuffered, buffered);
         if (sent < 100 * MiB)
             peakWhileCommands = std::max(peakWhileCommands, buffered);
@@ -212,11 +212,11 @@ TEST_F(Load, GarbageNeverGrowsMemoryAndLaterClientsAreServed)
     // command is logged cut short.
     EXPECT_EQ(peakLogLines, CaptureLimits::MaxLogLines + 1);
     EXPECT_LE(peakLogBytes, CaptureLimits::MaxLogBytes);
-    EXPECT_EQ(host.log.Line(host.log.Count() - 1),
+    EXPECT_EQ(host.log.line(host.log.Count() - 1),
               std::string(CaptureLimits::MaxLoggedClientBytes, 'Z') + "... (4096 bytes)");
 
-    auto later = Greeted();
-    EXPECT_EQ(later->Command("NOOP"), "250 OK");
+    auto later = greeted();
+    EXPECT_EQ(later->command("NOOP"), "250 OK");
     later->Close();
-    ExpectPoolEmptiedWithoutBoxes();
+    expectPoolEmptiedWithoutBoxes();
 }

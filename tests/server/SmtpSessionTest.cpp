@@ -21,7 +21,7 @@ TEST(SmtpSession, BlocksCutAnywhereGiveTheSameMessages)
     stream += std::string(5000, 'L') + "\r\n"; // an over-long command line
     stream += "DATA\r\nline\r\n\r\n..\r\nQUIT\r\nlone\rCR and\nLF\r\n.\r\n";
     stream += "NOOP\r\n.\r\nDATA\r\n" + std::string(3000, 'w') + "\r\n.\r\nQUIT\r\nDATA\r\nunfinished";
-    const Texts expected = ExpectedBodies(stream);
+    const Texts expected = expectedBodies(stream);
     ASSERT_EQ(expected.size(), 3u);
     EXPECT_EQ(expected[0], ".stuffed\r\na run\r\n\r\nof lines\r\n");
     for (unsigned seed = 0; seed < 300; ++seed) {
@@ -36,16 +36,16 @@ TEST(SmtpSession, BlocksCutAnywhereGiveTheSameMessages)
         const auto clientReads = [&] {
             EXPECT_TRUE(seed % 2 == 0 || connection.unsent <= connection.backlog + 40) << connection.unsent;
             connection.unsent = 0;
-            session.Resume();
+            session.resume();
         };
         for (std::size_t at = 0; at < stream.size();) {
             const std::size_t piece = std::min<std::size_t>(seed % 3 == 0 ? 1 : 1 + random() % 700, stream.size() - at);
-            session.Receive(stream.substr(at, piece));
+            session.receive(stream.substr(at, piece));
             at += piece;
             if (random() % 4 == 0)
                 clientReads();
         }
-        while (session.Held())
+        while (session.held())
             clientReads();
         EXPECT_EQ(connection.bodies(), expected);
         EXPECT_EQ(std::count(connection.replies.begin(), connection.replies.end(), TooLong), 1);
@@ -58,18 +58,18 @@ TEST(SmtpSession, MessagesPastTheSizeLimitAreRefusedAndTheNextIsJudgedOnItsOwn)
     SmtpDialogue connection;
     SmtpSession session(connection, nullptr);
     const std::string mebibyte(1024 * 1024 - 2, 'x');
-    session.Receive("DATA\r\n");
+    session.receive("DATA\r\n");
     for (int i = 0; i < 64; ++i)
-        session.Receive(mebibyte + "\r\n");
-    EXPECT_FALSE(session.Dialogue().Oversized);
-    session.Receive("one line too many\r\n");
-    EXPECT_TRUE(session.Dialogue().Oversized);
-    EXPECT_EQ(session.Dialogue().DataBuffer.capacity(), 0u);
-    session.Receive(".\r\nDATA\r\n");
+        session.receive(mebibyte + "\r\n");
+    EXPECT_FALSE(session.dialogue().oversized);
+    session.receive("one line too many\r\n");
+    EXPECT_TRUE(session.dialogue().oversized);
+    EXPECT_EQ(session.dialogue().dataBuffer.capacity(), 0u);
+    session.receive(".\r\nDATA\r\n");
     for (int i = 0; i < 66; ++i)
-        session.Receive(mebibyte);
-    EXPECT_LE(session.BufferedBytes(), CaptureLimits::MaxMessageBytes + 1);
-    session.Receive(".\r\nafter\r\n.\r\nDATA\r\nsmall\r\n.\r\n");
+        session.receive(mebibyte);
+    EXPECT_LE(session.bufferedBytes(), CaptureLimits::MaxMessageBytes + 1);
+    session.receive(".\r\nafter\r\n.\r\nDATA\r\nsmall\r\n.\r\n");
     const std::string refused = "552 Requested mail action aborted: exceeded storage allocation\r\n";
     EXPECT_EQ(connection.replies, (Texts{GoAhead, refused, GoAhead, refused, GoAhead, "250 OK\r\n"}));
     EXPECT_EQ(connection.bodies(), Texts{"small\r\n"});
@@ -82,9 +82,9 @@ TEST(SmtpSession, BlocksArrivingWhileOneIsHandledWaitTheirTurn)
     // A box opened while the first message is kept lets the client's next block arrive.
     connection.onStore = [&] {
         if (connection.stored.size() == 1)
-            session.Receive("DATA\r\nsecond\r\n.\r\n");
+            session.receive("DATA\r\nsecond\r\n.\r\n");
     };
-    session.Receive("DATA\r\nfirst\r\n.\r\nNOOP\r\n");
+    session.receive("DATA\r\nfirst\r\n.\r\nNOOP\r\n");
     EXPECT_EQ(connection.bodies(), (Texts{"first\r\n", "second\r\n"}));
     EXPECT_EQ(connection.replies, (Texts{GoAhead, "250 OK\r\n", "250 OK\r\n", GoAhead, "250 OK\r\n"}));
 }

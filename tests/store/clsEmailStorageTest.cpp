@@ -50,8 +50,8 @@ TEST(clsEmailStorage, StoreReadAndRemoveByPosition)
     EXPECT_EQ(store.EmailFrom(1) + "|" + store.EmailTo(2) + "|" + store.EmailBody(2), "|a|a");
     // A position below 1 names no message: an error, and nothing changes.
     for (int16_t index : {int16_t{0}, int16_t{-32768}}) {
-        EXPECT_EQ(ErrorNumberOf([&] { store.RemoveEmail(index); }), ErrorNumber::SubscriptOutOfRange) << index;
-        EXPECT_EQ(ErrorNumberOf([&] { store.EmailFrom(index); }), ErrorNumber::SubscriptOutOfRange) << index;
+        EXPECT_EQ(errorNumberOf([&] { store.RemoveEmail(index); }), ErrorNumber::SubscriptOutOfRange) << index;
+        EXPECT_EQ(errorNumberOf([&] { store.EmailFrom(index); }), ErrorNumber::SubscriptOutOfRange) << index;
     }
     EXPECT_EQ(store.Count(), 2);
 }
@@ -101,7 +101,7 @@ TEST(clsEmailStorage, FindNextAfterAHitAtTheLastPosition)
         store.StoreEmail("f", "t", "b");
     EXPECT_EQ(store.StoreEmail("last", "last", "last"), 32'767);
     EXPECT_EQ(store.FindFirstEmailFrom("last"), 32'767);
-    EXPECT_EQ(ErrorNumberOf([&] { store.FindNextEmailFrom(); }), ErrorNumber::Overflow);
+    EXPECT_EQ(errorNumberOf([&] { store.FindNextEmailFrom(); }), ErrorNumber::Overflow);
 }
 
 TEST(clsEmailStorage, IdsOutliveRemovalsAndObserversHearEveryChange)
@@ -120,7 +120,7 @@ TEST(clsEmailStorage, IdsOutliveRemovalsAndObserversHearEveryChange)
     for (const char* user : {"user", "", ""})
         store.StoreEmail("a", "b", "c", user);
     EXPECT_EQ(store.emailAuthUser(1), "user");
-    EXPECT_EQ(store.Budget().used(), 3 * 3 + 4u);
+    EXPECT_EQ(store.budget().used(), 3 * 3 + 4u);
     store.RemoveEmail(2);
     // The third message is now second; its id still names it, the removed id names nothing.
     EXPECT_EQ(store.positionOfId(3), 2);

@@ -34,7 +34,7 @@ bool BlockingClient::Send(std::string_view bytes)
     return true;
 }
 
-std::string BlockingClient::ReadLine()
+std::string BlockingClient::readLine()
 {
     for (;;) {
         const std::size_t end = m_buffer.find("\r\n");
@@ -58,7 +58,7 @@ void BlockingClient::Close()
     m_fd = -1;
 }
 
-void BlockingClient::Reset()
+void BlockingClient::reset()
 {
     const linger hard{1, 0};
     ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);

@@ -14,12 +14,12 @@ public:
     bool Connect(int port, int timeoutMs = 20000);
     bool Send(std::string_view bytes);
     // The next line without CR LF; empty on time-out or close.
-    std::string ReadLine();
+    std::string readLine();
     // Sends a line and returns the reply's first line.
-    std::string Command(std::string_view line) { return Send(std::string(line) + "\r\n") ? ReadLine() : std::string(); }
+    std::string command(std::string_view line) { return Send(std::string(line) + "\r\n") ? readLine() : std::string(); }
     void Close();
     // Closes with a reset instead of an orderly close.
-    void Reset();
+    void reset();
 
 private:
     int m_fd = -1;

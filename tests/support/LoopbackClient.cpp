@@ -5,7 +5,7 @@
 bool LoopbackClient::Connect(int port, int timeoutMs)
 {
     m_socket.connectToHost(QHostAddress::LocalHost, quint16(port));
-    return WaitFor([&] { return m_socket.state() == QAbstractSocket::ConnectedState; }, timeoutMs);
+    return waitFor([&] { return m_socket.state() == QAbstractSocket::ConnectedState; }, timeoutMs);
 }
 
 void LoopbackClient::Send(std::string_view bytes)
@@ -14,10 +14,10 @@ void LoopbackClient::Send(std::string_view bytes)
     m_socket.flush();
 }
 
-std::string LoopbackClient::ReadLine(int timeoutMs)
+std::string LoopbackClient::readLine(int timeoutMs)
 {
     std::size_t end = std::string::npos;
-    const bool complete = WaitFor(
+    const bool complete = waitFor(
         [&] {
             m_buffer += m_socket.readAll().toStdString();
             return (end = m_buffer.find("\r\n")) != std::string::npos;

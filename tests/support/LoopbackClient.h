@@ -8,7 +8,7 @@
 #include <QTcpSocket>
 
 // Runs the event loop until done() holds or the deadline passes; true when it held.
-template <class Done> bool WaitFor(Done done, int timeoutMs = 10000)
+template <class Done> bool waitFor(Done done, int timeoutMs = 10000)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
@@ -25,17 +25,17 @@ public:
     bool Connect(int port, int timeoutMs = 5000);
     void Send(std::string_view bytes);
     // The next line without its CR LF; empty when none came in time.
-    std::string ReadLine(int timeoutMs = 5000);
+    std::string readLine(int timeoutMs = 5000);
     // Sends a command line and returns the first line of the reply.
-    std::string Command(std::string_view line, int timeoutMs = 5000)
+    std::string command(std::string_view line, int timeoutMs = 5000)
     {
         Send(std::string(line) + "\r\n");
-        return ReadLine(timeoutMs);
+        return readLine(timeoutMs);
     }
     // Waits until the server has closed the connection.
-    bool WaitForClose(int timeoutMs = 5000)
+    bool waitForClose(int timeoutMs = 5000)
     {
-        return WaitFor([&] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
+        return waitFor([&] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
     }
     void Close() { m_socket.disconnectFromHost(); }
 

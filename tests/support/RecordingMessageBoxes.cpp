@@ -1,6 +1,6 @@
 #include "RecordingMessageBoxes.h"
 
-MsgResult RecordingMessageBoxes::Show(const std::string& text, MsgButtons buttons, MsgIcon icon)
+MsgResult RecordingMessageBoxes::show(const std::string& text, MsgButtons buttons, MsgIcon icon)
 {
     m_boxes.push_back({text, buttons, icon});
     if (whileOpen)
@@ -12,7 +12,7 @@ MsgResult RecordingMessageBoxes::Show(const std::string& text, MsgButtons button
     return answer;
 }
 
-std::vector<std::string> RecordingMessageBoxes::Texts() const
+std::vector<std::string> RecordingMessageBoxes::texts() const
 {
     std::vector<std::string> texts;
     for (const Box& box : m_boxes)

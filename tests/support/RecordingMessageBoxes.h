@@ -16,14 +16,14 @@ public:
         MsgIcon icon;
     };
 
-    RecordingMessageBoxes() { SetMessageBoxService(this); }
-    ~RecordingMessageBoxes() override { SetMessageBoxService(nullptr); }
+    RecordingMessageBoxes() { setMessageBoxService(this); }
+    ~RecordingMessageBoxes() override { setMessageBoxService(nullptr); }
 
-    MsgResult Show(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
+    MsgResult show(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
 
-    void Answer(MsgResult result) { m_answers.push_back(result); }
-    const std::vector<Box>& Boxes() const { return m_boxes; }
-    std::vector<std::string> Texts() const;
+    void answer(MsgResult result) { m_answers.push_back(result); }
+    const std::vector<Box>& boxes() const { return m_boxes; }
+    std::vector<std::string> texts() const;
     void Clear() { m_boxes.clear(); }
     // Runs while each box is open, after it was recorded: what the user does meanwhile.
     std::function<void()> whileOpen;

@@ -155,7 +155,7 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
     frmMain window(service);
     service.setListenAddress({"127.0.0.1", 0});
     Control<QAction>(window, "mnuStartStop")->trigger();
-    if (!window.Listening())
+    if (!window.listening())
         fail("the listener did not start");
     window.show();
     window.activateWindow();
@@ -164,7 +164,7 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
 
     {
         LoopbackClient client;
-        if (!client.Connect(window.Listener().ListeningPort()) || !client.ReadLine().starts_with("220"))
+        if (!client.Connect(window.listener().listeningPort()) || !client.ReadLine().starts_with("220"))
             fail("no greeting from the listener");
         send(client, "build-bot@ci.example.com", "dev-team@example.com",
              "From: Build Bot <build-bot@ci.example.com>\r\n"
@@ -210,12 +210,12 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
 
     {
         LoopbackClient client;
-        if (!client.Connect(window.Listener().ListeningPort()) || !client.ReadLine().starts_with("220"))
+        if (!client.Connect(window.listener().listeningPort()) || !client.ReadLine().starts_with("220"))
             fail("no greeting from the listener");
         send(client, "bounces+58214@shop.example.com", "juergen@example.com", htmlMail());
     }
     Control<QAction>(window, "mnuMessageView")->trigger();
-    frmMessage& message = *window.MessageWindow();
+    frmMessage& message = *window.messageWindow();
     if (!WaitFor([&] { return message.windowHandle() && message.windowHandle()->isExposed(); }))
         fail("the message window was never shown");
     saveWidget(message, folder, QStringLiteral("message-html%1.png").arg(suffix));

@@ -40,10 +40,10 @@ class LogLineAccessible : public QAccessibleInterface {
 public:
     LogLineAccessible(LogListBox* list, qsizetype row) : m_list(list), m_row(row) { }
 
-    const LogListBox* List() const { return m_list; }
-    qsizetype Row() const { return m_row; }
+    const LogListBox* list() const { return m_list; }
+    qsizetype row() const { return m_row; }
 
-    bool isValid() const override { return m_list && m_row < m_list->LineCount(); }
+    bool isValid() const override { return m_list && m_row < m_list->lineCount(); }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return m_list ? m_list->window()->windowHandle() : nullptr; }
     QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_list.data()); }
@@ -58,14 +58,14 @@ public:
     {
         if (t != QAccessible::Name || !isValid())
             return {};
-        return fromLatin1(m_list->Line(m_row));
+        return fromLatin1(m_list->line(m_row));
     }
 
     QRect rect() const override
     {
         if (!isValid())
             return {};
-        const QRect local = m_list->LineRect(m_row);
+        const QRect local = m_list->lineRect(m_row);
         return QRect(m_list->viewport()->mapToGlobal(local.topLeft()), local.size());
     }
 
@@ -78,10 +78,10 @@ public:
             state.invalid = true;
             return state;
         }
-        state.selected = m_list->IsSelected(m_row);
-        state.focused = m_row == m_list->SelectedIndex() && m_list->hasFocus();
-        const qsizetype top = m_list->TopIndex();
-        state.offscreen = m_row < top || m_row >= top + m_list->VisibleLineCount();
+        state.selected = m_list->isSelected(m_row);
+        state.focused = m_row == m_list->selectedIndex() && m_list->hasFocus();
+        const qsizetype top = m_list->topIndex();
+        state.offscreen = m_row < top || m_row >= top + m_list->visibleLineCount();
         state.invisible = state.offscreen;
         return state;
     }
@@ -102,11 +102,11 @@ public:
             QAccessible::deleteAccessibleInterface(id);
     }
 
-    int childCount() const override { return clampToInt(list()->LineCount()); }
+    int childCount() const override { return clampToInt(list()->lineCount()); }
 
     QAccessibleInterface* child(int index) const override
     {
-        if (index < 0 || index >= list()->LineCount())
+        if (index < 0 || index >= list()->lineCount())
             return nullptr;
         if (const auto found = m_items.constFind(index); found != m_items.cend())
             return QAccessible::accessibleInterface(*found);
@@ -123,7 +123,7 @@ public:
     int indexOfChild(const QAccessibleInterface* child) const override
     {
         const auto* item = dynamic_cast<const LogLineAccessible*>(child);
-        return item && item->List() == list() && item->isValid() ? clampToInt(item->Row()) : -1;
+        return item && item->list() == list() && item->isValid() ? clampToInt(item->row()) : -1;
     }
 
     QAccessibleInterface* childAt(int x, int y) const override
@@ -131,13 +131,13 @@ public:
         const QPoint at = list()->viewport()->mapFromGlobal(QPoint(x, y));
         if (!list()->viewport()->rect().contains(at))
             return nullptr;
-        const qsizetype row = list()->TopIndex() + at.y() / list()->LineHeight();
-        return row < list()->LineCount() ? child(clampToInt(row)) : nullptr;
+        const qsizetype row = list()->topIndex() + at.y() / list()->lineHeight();
+        return row < list()->lineCount() ? child(clampToInt(row)) : nullptr;
     }
 
     QAccessibleInterface* focusChild() const override
     {
-        const qsizetype selected = list()->SelectedIndex();
+        const qsizetype selected = list()->selectedIndex();
         return list()->hasFocus() && selected >= 0 ? child(clampToInt(selected)) : nullptr;
     }
 
@@ -167,15 +167,15 @@ LogListBox::LogListBox(LogBuffer& lines, QWidget* parent) : QAbstractScrollArea(
     updateHorizontalRange();
 }
 
-void LogListBox::AddLine(std::string_view text)
+void LogListBox::addLine(std::string_view text)
 {
-    LineAppended(m_lines.Append(text));
+    lineAppended(m_lines.append(text));
 }
 
-void LogListBox::LineAppended(std::size_t droppedLines)
+void LogListBox::lineAppended(std::size_t droppedLines)
 {
     const qsizetype gone = qsizetype(droppedLines);
-    const bool noticeBefore = m_lines.Dropped() > droppedLines;
+    const bool noticeBefore = m_lines.dropped() > droppedLines;
     // When old lines went every entry moved up, and the selection with its entry unless that went.
     // The notice of dropped lines stays on top, in the place of the first dropped line.
     if (gone > 0 && m_selected >= 0 && !(noticeBefore && m_selected == 0)) {
@@ -183,14 +183,14 @@ void LogListBox::LineAppended(std::size_t droppedLines)
         m_selected = kept < gone ? -1 : kept - gone + 1;
     }
     updateVerticalRange();
-    if (gone > 0 || LineCount() - 1 <= TopIndex() + VisibleLineCount())
+    if (gone > 0 || lineCount() - 1 <= topIndex() + visibleLineCount())
         viewport()->update();
     // Dropped lines move every item up: a reader learns that the list changed as a whole.
     if (QAccessible::isActive()) {
         if (gone > 0)
             announce(QAccessible::ObjectReorder, -1);
         else
-            announce(QAccessible::ObjectCreated, LineCount() - 1);
+            announce(QAccessible::ObjectCreated, lineCount() - 1);
     }
 }
 
@@ -205,22 +205,22 @@ void LogListBox::Clear()
         announce(QAccessible::ObjectReorder, -1);
 }
 
-qsizetype LogListBox::LineCount() const
+qsizetype LogListBox::lineCount() const
 {
     return qsizetype(m_lines.Count());
 }
 
-std::string_view LogListBox::Line(qsizetype index) const
+std::string_view LogListBox::line(qsizetype index) const
 {
     if (index < 0)
-        throw SubscriptOutOfRangeError();
-    return m_lines.Line(std::size_t(index));
+        throw subscriptOutOfRangeError();
+    return m_lines.line(std::size_t(index));
 }
 
-void LogListBox::SetSelectedIndex(qsizetype index)
+void LogListBox::setSelectedIndex(qsizetype index)
 {
-    if (index < -1 || index >= LineCount())
-        throw SubscriptOutOfRangeError();
+    if (index < -1 || index >= lineCount())
+        throw subscriptOutOfRangeError();
     if (index == m_selected && !m_allSelected)
         return;
     m_selected = index;
@@ -233,9 +233,9 @@ void LogListBox::SetSelectedIndex(qsizetype index)
     }
 }
 
-void LogListBox::SelectAll()
+void LogListBox::selectAll()
 {
-    if (LineCount() == 0)
+    if (lineCount() == 0)
         return;
     m_allSelected = true;
     viewport()->update();
@@ -243,18 +243,18 @@ void LogListBox::SelectAll()
         announce(QAccessible::SelectionWithin, -1);
 }
 
-void LogListBox::Copy() const
+void LogListBox::copy() const
 {
     if (m_allSelected)
-        CopyAll();
+        copyAll();
     else if (m_selected >= 0)
         QGuiApplication::clipboard()->setText(joinedLines(m_selected, m_selected));
 }
 
-void LogListBox::CopyAll() const
+void LogListBox::copyAll() const
 {
-    if (LineCount() > 0)
-        QGuiApplication::clipboard()->setText(joinedLines(0, LineCount() - 1));
+    if (lineCount() > 0)
+        QGuiApplication::clipboard()->setText(joinedLines(0, lineCount() - 1));
 }
 
 QString LogListBox::joinedLines(qsizetype first, qsizetype last) const
@@ -263,7 +263,7 @@ QString LogListBox::joinedLines(qsizetype first, qsizetype last) const
     for (qsizetype i = first; i <= last; ++i) {
         if (i > first)
             text += '\n';
-        text += Line(i);
+        text += line(i);
     }
     return fromLatin1(text);
 }
@@ -276,48 +276,48 @@ void LogListBox::announce(QAccessible::Event what, qsizetype index)
     QAccessible::updateAccessibility(&event);
 }
 
-void LogListBox::SetHorizontalExtent(int pixels)
+void LogListBox::setHorizontalExtent(int pixels)
 {
     m_extent = std::max(0, pixels);
     updateHorizontalRange();
 }
 
-void LogListBox::ScrollToBottom()
+void LogListBox::scrollToBottom()
 {
     updateVerticalRange();
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
-void LogListBox::EnsureVisible(qsizetype index)
+void LogListBox::ensureVisible(qsizetype index)
 {
-    if (index < 0 || index >= LineCount())
+    if (index < 0 || index >= lineCount())
         return;
-    const qsizetype top = TopIndex();
+    const qsizetype top = topIndex();
     if (index < top)
         verticalScrollBar()->setValue(clampToInt(index));
-    else if (index >= top + VisibleLineCount())
-        verticalScrollBar()->setValue(clampToInt(index - VisibleLineCount() + 1));
+    else if (index >= top + visibleLineCount())
+        verticalScrollBar()->setValue(clampToInt(index - visibleLineCount() + 1));
 }
 
-qsizetype LogListBox::TopIndex() const
+qsizetype LogListBox::topIndex() const
 {
     return verticalScrollBar()->value();
 }
 
-qsizetype LogListBox::VisibleLineCount() const
+qsizetype LogListBox::visibleLineCount() const
 {
-    return std::max(1, viewport()->height() / LineHeight());
+    return std::max(1, viewport()->height() / lineHeight());
 }
 
-int LogListBox::LineHeight() const
+int LogListBox::lineHeight() const
 {
     return std::max(1, fontMetrics().height());
 }
 
-QRect LogListBox::LineRect(qsizetype index) const
+QRect LogListBox::lineRect(qsizetype index) const
 {
-    const int height = LineHeight();
-    return QRect(0, clampToInt((index - TopIndex()) * height), viewport()->width(), height);
+    const int height = lineHeight();
+    return QRect(0, clampToInt((index - topIndex()) * height), viewport()->width(), height);
 }
 
 void LogListBox::paintEvent(QPaintEvent* event)
@@ -326,20 +326,20 @@ void LogListBox::paintEvent(QPaintEvent* event)
     const QRect area = event->rect();
     painter.fillRect(area, palette().base());
 
-    const int height = LineHeight();
-    const qsizetype top = TopIndex();
+    const int height = lineHeight();
+    const qsizetype top = topIndex();
     const qsizetype first = top + std::max(0, area.top()) / height;
-    const qsizetype last = std::min(LineCount() - 1, top + area.bottom() / height);
+    const qsizetype last = std::min(lineCount() - 1, top + area.bottom() / height);
     const int x = TextMargin - horizontalScrollBar()->value();
     const int ascent = fontMetrics().ascent();
     for (qsizetype i = first; i <= last; ++i) {
-        const QRect row = LineRect(i);
-        const bool selected = IsSelected(i);
+        const QRect row = lineRect(i);
+        const bool selected = isSelected(i);
         if (selected)
             painter.fillRect(row, palette().highlight());
         painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
-        const std::string_view line = Line(i);
-        painter.drawText(QPoint(x, row.top() + ascent), QString::fromLatin1(line.data(), qsizetype(line.size())));
+        const std::string_view text = line(i);
+        painter.drawText(QPoint(x, row.top() + ascent), QString::fromLatin1(text.data(), qsizetype(text.size())));
         if (i == m_selected && hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);
@@ -381,24 +381,24 @@ void LogListBox::mousePressEvent(QMouseEvent* event)
     const int y = event->position().toPoint().y();
     if (y < 0)
         return;
-    const qsizetype index = TopIndex() + y / LineHeight();
-    if (index < LineCount())
+    const qsizetype index = topIndex() + y / lineHeight();
+    if (index < lineCount())
         pickLine(index, true);
 }
 
 void LogListBox::keyPressEvent(QKeyEvent* event)
 {
     if (event->matches(QKeySequence::Copy)) {
-        Copy();
+        copy();
         return;
     }
     if (event->matches(QKeySequence::SelectAll)) {
-        SelectAll();
+        selectAll();
         return;
     }
-    const qsizetype count = LineCount();
-    const qsizetype from = m_selected < 0 ? TopIndex() : m_selected;
-    const qsizetype page = std::max<qsizetype>(1, VisibleLineCount() - 1);
+    const qsizetype count = lineCount();
+    const qsizetype from = m_selected < 0 ? topIndex() : m_selected;
+    const qsizetype page = std::max<qsizetype>(1, visibleLineCount() - 1);
     qsizetype target = 0;
     switch (event->key()) {
     case Qt::Key_Up:
@@ -432,14 +432,14 @@ void LogListBox::keyPressEvent(QKeyEvent* event)
 void LogListBox::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
-    QAction* copy = menu.addAction(fromLatin1(EditCaptions::Copy), this, &LogListBox::Copy);
+    QAction* copy = menu.addAction(fromLatin1(EditCaptions::Copy), this, &LogListBox::copy);
     copy->setShortcut(QKeySequence::Copy);
     copy->setEnabled(m_allSelected || m_selected >= 0);
-    menu.addAction(fromLatin1(EditCaptions::CopyAll), this, &LogListBox::CopyAll)->setEnabled(LineCount() > 0);
+    menu.addAction(fromLatin1(EditCaptions::CopyAll), this, &LogListBox::copyAll)->setEnabled(lineCount() > 0);
     menu.addSeparator();
-    QAction* selectAll = menu.addAction(fromLatin1(EditCaptions::SelectAll), this, &LogListBox::SelectAll);
+    QAction* selectAll = menu.addAction(fromLatin1(EditCaptions::SelectAll), this, &LogListBox::selectAll);
     selectAll->setShortcut(QKeySequence::SelectAll);
-    selectAll->setEnabled(LineCount() > 0);
+    selectAll->setEnabled(lineCount() > 0);
     menu.exec(event->globalPos());
 }
 
@@ -450,9 +450,9 @@ void LogListBox::scrollContentsBy(int, int)
 
 void LogListBox::updateVerticalRange()
 {
-    const qsizetype rows = VisibleLineCount();
+    const qsizetype rows = visibleLineCount();
     QScrollBar* bar = verticalScrollBar();
-    bar->setRange(0, clampToInt(LineCount() - rows));
+    bar->setRange(0, clampToInt(lineCount() - rows));
     bar->setPageStep(clampToInt(rows));
 }
 
@@ -468,9 +468,9 @@ void LogListBox::updateHorizontalRange()
 void LogListBox::pickLine(qsizetype index, bool byMouse)
 {
     const bool changed = index != m_selected;
-    SetSelectedIndex(index);
-    EnsureVisible(index);
+    setSelectedIndex(index);
+    ensureVisible(index);
     // A key that cannot move further picks nothing new; a click always counts.
     if (changed || byMouse)
-        emit Click();
+        emit click();
 }

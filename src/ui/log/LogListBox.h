@@ -19,50 +19,50 @@ public:
     explicit LogListBox(LogBuffer& lines, QWidget* parent = nullptr);
 
     // Appends one entry at the end (the oldest may go to make room); the view does not move.
-    void AddLine(std::string_view text);
+    void addLine(std::string_view text);
     // The lines took one entry at the end from another writer, and droppedLines of the oldest went.
-    void LineAppended(std::size_t droppedLines);
+    void lineAppended(std::size_t droppedLines);
     // Removes every entry and the selection.
     void Clear();
 
-    qsizetype LineCount() const;
+    qsizetype lineCount() const;
     // The entry's bytes, valid until the list next changes; throws for an index out of range.
-    std::string_view Line(qsizetype index) const;
+    std::string_view line(qsizetype index) const;
 
     // The selected entry, -1 for none.
-    qsizetype SelectedIndex() const { return m_selected; }
+    qsizetype selectedIndex() const { return m_selected; }
     // Selects an entry (-1 for none) without raising Click; throws for an index out of range.
     // Ends the selection of every line.
-    void SetSelectedIndex(qsizetype index);
+    void setSelectedIndex(qsizetype index);
     // Selects every line, the ones appended later too, until an entry is picked or the list cleared.
-    void SelectAll();
-    bool AllSelected() const { return m_allSelected; }
-    bool IsSelected(qsizetype index) const { return m_allSelected || index == m_selected; }
+    void selectAll();
+    bool allSelected() const { return m_allSelected; }
+    bool isSelected(qsizetype index) const { return m_allSelected || index == m_selected; }
 
     // The selected lines, or every line, one per text line, to the clipboard.
-    void Copy() const;
-    void CopyAll() const;
+    void copy() const;
+    void copyAll() const;
 
     // How far, in pixels, the lines can be scrolled sideways; 0 or anything up to the view's
     // width means no horizontal scrolling.
-    int HorizontalExtent() const { return m_extent; }
-    void SetHorizontalExtent(int pixels);
+    int horizontalExtent() const { return m_extent; }
+    void setHorizontalExtent(int pixels);
 
     // Brings the last entry into view at the bottom.
-    void ScrollToBottom();
+    void scrollToBottom();
     // Scrolls just enough to show the entry in full.
-    void EnsureVisible(qsizetype index);
+    void ensureVisible(qsizetype index);
 
-    qsizetype TopIndex() const;
+    qsizetype topIndex() const;
     // Entries that fit in full into the view (at least 1).
-    qsizetype VisibleLineCount() const;
-    int LineHeight() const;
+    qsizetype visibleLineCount() const;
+    int lineHeight() const;
     // Where an entry is drawn, in the coordinates of viewport().
-    QRect LineRect(qsizetype index) const;
+    QRect lineRect(qsizetype index) const;
 
 signals:
     // The user picked an entry with the mouse or the keyboard.
-    void Click();
+    void click();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -29,26 +29,26 @@ constexpr const char* DetailedToolTip = "Enable extended logging (full log, for 
 frmLog::frmLog(LogBuffer& lines, QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmLog"));
-    setWindowTitle(fromLatin1(Concat({ProductInfo::ProductName, TitleSuffix})));
+    setWindowTitle(fromLatin1(concat({ProductInfo::ProductName, TitleSuffix})));
     setFont(windowFont());
-    setFixedSize(Twips(6255), Twips(2895));
+    setFixedSize(twips(6255), twips(2895));
 
-    auto* frame = placeFrame(this, "frameApplicationLog", TwipsRect(120, 120, 6015, 2655), FrameCaption);
-    auto* panel = place<QWidget>(frame, "picApplicationLog", TwipsRect(120, 240, 5775, 2295));
+    auto* frame = placeFrame(this, "frameApplicationLog", twipsRect(120, 120, 6015, 2655), FrameCaption);
+    auto* panel = place<QWidget>(frame, "picApplicationLog", twipsRect(120, 240, 5775, 2295));
     m_lstLog = new LogListBox(lines, panel);
-    setUpControl(m_lstLog, "lstLog", TwipsRect(0, 30, 5775, 1740),
-                 Concat({ListToolTipStart, ProductInfo::ProductName, ListToolTipEnd}));
-    auto* cmdClearLog = placeButton(panel, "cmdClearLog", TwipsRect(5040, 1920, 735, 375), ClearCaption, ClearToolTip);
-    m_chkLogFull = placeCheckBox(panel, "chkLogFull", TwipsRect(0, 1950, 4935, 255), DetailedCaption, DetailedToolTip);
+    setUpControl(m_lstLog, "lstLog", twipsRect(0, 30, 5775, 1740),
+                 concat({ListToolTipStart, ProductInfo::ProductName, ListToolTipEnd}));
+    auto* cmdClearLog = placeButton(panel, "cmdClearLog", twipsRect(5040, 1920, 735, 375), ClearCaption, ClearToolTip);
+    m_chkLogFull = placeCheckBox(panel, "chkLogFull", twipsRect(0, 1950, 4935, 255), DetailedCaption, DetailedToolTip);
     m_chkLogFull->setChecked(false);
 
     connect(cmdClearLog, &QPushButton::clicked, this, &frmLog::cmdClearLog_Click);
-    connect(m_lstLog, &LogListBox::Click, this, &frmLog::lstLog_Click);
+    connect(m_lstLog, &LogListBox::click, this, &frmLog::lstLog_Click);
 }
 
 frmLog::~frmLog() = default;
 
-bool frmLog::DetailedLogging() const
+bool frmLog::detailedLogging() const
 {
     return m_chkLogFull->checkState() != Qt::Unchecked;
 }
@@ -57,22 +57,22 @@ void frmLog::closeEvent(QCloseEvent* event)
 {
     // Only hidden, never destroyed: the log keeps collecting while the window is away.
     event->accept();
-    Trapped("Form_Unload", [&] { emit Unloaded(); });
+    trapped("Form_Unload", [&] { emit unloaded(); });
 }
 
 void frmLog::cmdClearLog_Click()
 {
-    Trapped("cmdClearLog_Click", [] { mdlListBoxMod::LBM_Clear(mdlListBoxMod::LogSlot); });
+    trapped("cmdClearLog_Click", [] { mdlListBoxMod::LBM_Clear(mdlListBoxMod::LogSlot); });
 }
 
 void frmLog::lstLog_Click()
 {
     // A line wider than the list can be read in full in the tooltip.
-    Trapped("lstLog_Click", [&] {
-        const qsizetype index = m_lstLog->SelectedIndex();
+    trapped("lstLog_Click", [&] {
+        const qsizetype index = m_lstLog->selectedIndex();
         if (index < 0)
             return;
-        const std::string_view line = m_lstLog->Line(index);
+        const std::string_view line = m_lstLog->line(index);
         m_lstLog->setToolTip(fromLatin1(line));
     });
 }

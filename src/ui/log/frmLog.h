@@ -22,11 +22,11 @@ public:
     QCheckBox* chkLogFull() const { return m_chkLogFull; }
 
     // Whether detailed-only lines are to be written, read from the check box each time.
-    bool DetailedLogging() const;
+    bool detailedLogging() const;
 
 signals:
     // The user closed the window.
-    void Unloaded();
+    void unloaded();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -29,7 +29,7 @@ std::array<std::int32_t, SlotCount> WidestLine{};
 bool inTable(long slot)
 {
     if (slot < 0)
-        throw SubscriptOutOfRangeError();
+        throw subscriptOutOfRangeError();
     return slot < SlotCount;
 }
 
@@ -38,7 +38,7 @@ std::int32_t roundToLong(double value)
 {
     const double rounded = std::nearbyint(value);
     if (!(rounded >= std::numeric_limits<std::int32_t>::min() && rounded <= std::numeric_limits<std::int32_t>::max()))
-        throw OverflowError();
+        throw overflowError();
     return std::int32_t(rounded);
 }
 
@@ -70,13 +70,13 @@ void clearSlot(long slot)
         list->Clear();
     WidestLine[std::size_t(slot)] = 0;
     if (list)
-        list->SetHorizontalExtent(0);
+        list->setHorizontalExtent(0);
 }
 
 // One line into the slot's list (append puts it there), its widest line kept, the line in view.
 void addItem(long slot, const std::string& text, const std::function<void(LogListBox&)>& append)
 {
-    Trapped("LBM_AddItem", [&] {
+    trapped("LBM_AddItem", [&] {
         if (!inTable(slot))
             return;
         // A slot without a list (never registered, or its window is gone) drops the line.
@@ -88,9 +88,9 @@ void addItem(long slot, const std::string& text, const std::function<void(LogLis
         std::int32_t& widest = WidestLine[std::size_t(slot)];
         if (width > widest) {
             widest = width;
-            list->SetHorizontalExtent(extentFor(*list, width));
+            list->setHorizontalExtent(extentFor(*list, width));
         }
-        list->ScrollToBottom();
+        list->scrollToBottom();
     });
 }
 
@@ -99,7 +99,7 @@ void addItem(long slot, const std::string& text, const std::function<void(LogLis
 bool LBM_Init(long slot, LogListBox* list)
 {
     bool registered = false;
-    Trapped("LBM_Init", [&] {
+    trapped("LBM_Init", [&] {
         if (!inTable(slot) || !list)
             return;
         ListBoxSlots[std::size_t(slot)] = list;
@@ -111,17 +111,17 @@ bool LBM_Init(long slot, LogListBox* list)
 
 void LBM_AddItem(long slot, const std::string& text)
 {
-    addItem(slot, text, [&](LogListBox& list) { list.AddLine(text); });
+    addItem(slot, text, [&](LogListBox& list) { list.addLine(text); });
 }
 
 void showAppendedItem(long slot, const std::string& text, std::size_t droppedLines)
 {
-    addItem(slot, text, [&](LogListBox& list) { list.LineAppended(droppedLines); });
+    addItem(slot, text, [&](LogListBox& list) { list.lineAppended(droppedLines); });
 }
 
 void LBM_Clear(long slot)
 {
-    Trapped("LBM_Clear", [&] {
+    trapped("LBM_Clear", [&] {
         if (inTable(slot))
             clearSlot(slot);
     });

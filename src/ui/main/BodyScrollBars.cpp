@@ -6,7 +6,7 @@ constexpr float BorderTwips = 60.0f;
 constexpr float ScrollBarTwips = 255.0f;
 } // namespace
 
-BodyScrollBarNeeds DecideBodyScrollBars(float boxWidth, float boxHeight, float textWidth, float textHeight)
+BodyScrollBarNeeds decideBodyScrollBars(float boxWidth, float boxHeight, float textWidth, float textHeight)
 {
     float width = boxWidth - BorderTwips;
     float height = boxHeight - BorderTwips;

@@ -8,4 +8,4 @@ struct BodyScrollBarNeeds {
 };
 
 // The box's outer size and the text's widest line and total height, all in twips.
-BodyScrollBarNeeds DecideBodyScrollBars(float boxWidth, float boxHeight, float textWidth, float textHeight);
+BodyScrollBarNeeds decideBodyScrollBars(float boxWidth, float boxHeight, float textWidth, float textHeight);

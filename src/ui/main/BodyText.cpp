@@ -15,9 +15,9 @@ bool isWordCharacter(char c)
 
 } // namespace
 
-TextExtent MeasureText(std::string_view text, const Latin1Metrics& metrics)
+TextExtent measureText(std::string_view text, const Latin1Metrics& metrics)
 {
-    return ScanText(text, metrics, [](std::size_t) {});
+    return scanText(text, metrics, [](std::size_t) {});
 }
 
 bool BodyText::setText(std::shared_ptr<const std::string> text)
@@ -25,13 +25,13 @@ bool BodyText::setText(std::shared_ptr<const std::string> text)
     if (!text)
         text = std::make_shared<const std::string>();
     if (text->size() >= std::numeric_limits<std::uint32_t>::max())
-        throw OverflowError();
+        throw overflowError();
     const bool changed = text != m_text && *text != *m_text;
     if (changed) {
         // Built aside first: a failure leaves the old text intact.
         std::vector<std::uint32_t> starts{0};
         const TextExtent extent
-            = ScanText(*text, m_metrics, [&](std::size_t next) { starts.push_back(static_cast<std::uint32_t>(next)); });
+            = scanText(*text, m_metrics, [&](std::size_t next) { starts.push_back(static_cast<std::uint32_t>(next)); });
         m_lineStarts = std::move(starts);
         m_widest = extent.widest;
     }
@@ -45,7 +45,7 @@ bool BodyText::setText(std::shared_ptr<const std::string> text)
 void BodyText::setMetrics(const Latin1Metrics& metrics)
 {
     m_metrics = metrics;
-    m_widest = MeasureText(text(), m_metrics).widest;
+    m_widest = measureText(text(), m_metrics).widest;
 }
 
 std::size_t BodyText::lineEnd(std::size_t line) const
@@ -173,7 +173,7 @@ std::int64_t BodyText::xOf(std::size_t offset) const
     const std::size_t end = std::min(offset, lineEnd(line));
     std::int64_t x = 0;
     for (std::size_t p = m_lineStarts[line]; p < end; ++p)
-        x = m_metrics.After(text()[p], x);
+        x = m_metrics.after(text()[p], x);
     return x;
 }
 
@@ -182,7 +182,7 @@ std::size_t BodyText::offsetAt(std::size_t line, std::int64_t x) const
     const std::size_t end = lineEnd(line);
     std::int64_t left = 0;
     for (std::size_t p = m_lineStarts[line]; p < end; ++p) {
-        const std::int64_t right = m_metrics.After(text()[p], left);
+        const std::int64_t right = m_metrics.after(text()[p], left);
         if (x < (left + right) / 2)
             return p;
         left = right;
@@ -196,7 +196,7 @@ std::size_t BodyText::firstRightOf(std::size_t line, std::int64_t x, std::int64_
     std::size_t p = m_lineStarts[line];
     start = 0;
     while (p < end) {
-        const std::int64_t next = m_metrics.After(text()[p], start);
+        const std::int64_t next = m_metrics.after(text()[p], start);
         if (next > x)
             break;
         start = next;

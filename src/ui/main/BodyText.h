@@ -20,7 +20,7 @@ struct Latin1Metrics {
     int lineHeight = 1;
 
     // Where the character after c starts when c starts at x; inline, as every byte of a body passes here.
-    std::int64_t After(char c, std::int64_t x) const
+    std::int64_t after(char c, std::int64_t x) const
     {
         return c == '\t' ? x + tabStop - x % tabStop : x + advance[static_cast<unsigned char>(c)];
     }
@@ -34,7 +34,7 @@ struct TextExtent {
 
 // Lines end at CR LF, at a lone LF and at a lone CR; a text that ends with a line break ends with
 // an empty line. Calls onBreak(start of the next line) at every line break.
-template <class OnBreak> TextExtent ScanText(std::string_view text, const Latin1Metrics& metrics, OnBreak onBreak)
+template <class OnBreak> TextExtent scanText(std::string_view text, const Latin1Metrics& metrics, OnBreak onBreak)
 {
     TextExtent extent;
     std::int64_t x = 0;
@@ -50,13 +50,13 @@ template <class OnBreak> TextExtent ScanText(std::string_view text, const Latin1
             onBreak(i + 1);
             continue;
         }
-        x = metrics.After(c, x);
+        x = metrics.after(c, x);
     }
     extent.widest = std::max(extent.widest, x);
     return extent;
 }
 
-TextExtent MeasureText(std::string_view text, const Latin1Metrics& metrics);
+TextExtent measureText(std::string_view text, const Latin1Metrics& metrics);
 
 // A message body as its view shows it and as a screen reader asks about it: the text, its lines,
 // a selection and a caret, and where each character lies on its line. Offsets are byte offsets,

@@ -9,18 +9,18 @@
 namespace {
 constexpr int TabStopCharacters = 8;
 
-std::int32_t Fixed64(qreal pixels)
+std::int32_t fixed64(qreal pixels)
 {
     return static_cast<std::int32_t>(qRound(pixels * 64));
 }
 } // namespace
 
-Latin1Metrics MetricsForFont(const QFont& font, Latin1Glyphs* glyphs)
+Latin1Metrics metricsForFont(const QFont& font, Latin1Glyphs* glyphs)
 {
     Latin1Metrics metrics;
     const QFontMetricsF fontMetrics(font);
     metrics.lineHeight = std::max(1, qCeil(fontMetrics.lineSpacing()));
-    metrics.tabStop = std::max<std::int32_t>(64, Fixed64(TabStopCharacters * fontMetrics.averageCharWidth()));
+    metrics.tabStop = std::max<std::int32_t>(64, fixed64(TabStopCharacters * fontMetrics.averageCharWidth()));
 
     QRawFont raw = QRawFont::fromFont(font);
     QString all(256, Qt::Uninitialized);
@@ -30,7 +30,7 @@ Latin1Metrics MetricsForFont(const QFont& font, Latin1Glyphs* glyphs)
     if (indexes.size() == 256) {
         const QList<QPointF> advances = raw.advancesForGlyphIndexes(indexes);
         for (int c = 0; c < 256; ++c)
-            metrics.advance[std::size_t(c)] = Fixed64(advances[c].x());
+            metrics.advance[std::size_t(c)] = fixed64(advances[c].x());
         if (glyphs) {
             std::copy(indexes.begin(), indexes.end(), glyphs->index.begin());
             glyphs->raw = std::move(raw);
@@ -40,7 +40,7 @@ Latin1Metrics MetricsForFont(const QFont& font, Latin1Glyphs* glyphs)
         if (glyphs)
             *glyphs = Latin1Glyphs();
         for (int c = 0; c < 256; ++c)
-            metrics.advance[std::size_t(c)] = Fixed64(fontMetrics.horizontalAdvance(QChar(c)));
+            metrics.advance[std::size_t(c)] = fixed64(fontMetrics.horizontalAdvance(QChar(c)));
     }
     return metrics;
 }

@@ -18,4 +18,4 @@ struct Latin1Glyphs {
 
 // The metrics of a font: its glyphs' own advances, control characters with the font's missing-glyph
 // box, and tab stops eight average characters apart. Also hands out the glyphs when asked.
-Latin1Metrics MetricsForFont(const QFont& font, Latin1Glyphs* glyphs = nullptr);
+Latin1Metrics metricsForFont(const QFont& font, Latin1Glyphs* glyphs = nullptr);

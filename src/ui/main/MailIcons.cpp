@@ -18,7 +18,7 @@ constexpr std::size_t MaxBadgeCount = 99;
 constexpr const char* BadgeOverflowText = "99+";
 
 // The pictures are drawn on a 32-unit grid and scaled to each size.
-template <class Paint> QIcon Painted(Paint paint)
+template <class Paint> QIcon painted(Paint paint)
 {
     QIcon icon;
     for (int size : {16, 32, 48}) {
@@ -33,7 +33,7 @@ template <class Paint> QIcon Painted(Paint paint)
     return icon;
 }
 
-void PaintTray(QPainter& painter)
+void paintTray(QPainter& painter)
 {
     QPainterPath tray;
     tray.moveTo(2, 18);
@@ -50,7 +50,7 @@ void PaintTray(QPainter& painter)
     painter.drawPath(tray);
 }
 
-void PaintLetter(QPainter& painter)
+void paintLetter(QPainter& painter)
 {
     const QRectF letter(6, 3, 20, 14);
     painter.setPen(QPen(Qt::black, 1.2));
@@ -63,25 +63,25 @@ void PaintLetter(QPainter& painter)
 
 } // namespace
 
-QIcon NoMailIcon()
+QIcon noMailIcon()
 {
-    return Painted([](QPainter& painter) { PaintTray(painter); });
+    return painted([](QPainter& painter) { paintTray(painter); });
 }
 
-QIcon MailPresentIcon()
+QIcon mailPresentIcon()
 {
-    return Painted([](QPainter& painter) {
-        PaintLetter(painter);
-        PaintTray(painter);
+    return painted([](QPainter& painter) {
+        paintLetter(painter);
+        paintTray(painter);
     });
 }
 
-QIcon ProgramIcon()
+QIcon programIcon()
 {
-    return MailPresentIcon();
+    return mailPresentIcon();
 }
 
-QIcon TrayPicture(const QIcon& base, bool listening, std::size_t unread)
+QIcon trayPicture(const QIcon& base, bool listening, std::size_t unread)
 {
     QIcon icon;
     for (int size : {16, 32, 48}) {

@@ -42,7 +42,7 @@ MailNotifications::MailNotifications(clsEmailStorage& store, DesktopNotifier& no
     m_due.setSingleShot(true);
     // A coarse timer may fire a little early, before the notice is due.
     m_due.setTimerType(Qt::PreciseTimer);
-    connect(&m_due, &QTimer::timeout, this, [this] { Trapped("MailNotifications::tell", [&] { tell(); }); });
+    connect(&m_due, &QTimer::timeout, this, [this] { trapped("MailNotifications::tell", [&] { tell(); }); });
     setNotifier(notifier);
     m_store.addObserver(this);
 }

@@ -51,9 +51,9 @@ public:
 
     int characterCount() const override { return toInt(body().size()); }
     int cursorPosition() const override { return toInt(body().caret()); }
-    void setCursorPosition(int position) override { view()->SetSelection(clamped(position), 0); }
+    void setCursorPosition(int position) override { view()->setSelection(clamped(position), 0); }
 
-    int selectionCount() const override { return view()->SelectionLength() > 0 ? 1 : 0; }
+    int selectionCount() const override { return view()->selectionLength() > 0 ? 1 : 0; }
     void selection(int selectionIndex, int* startOffset, int* endOffset) const override
     {
         const bool any = selectionIndex == 0 && selectionCount() == 1;
@@ -65,14 +65,14 @@ public:
     void removeSelection(int selectionIndex) override
     {
         if (selectionIndex == 0)
-            view()->SetSelection(body().caret(), 0);
+            view()->setSelection(body().caret(), 0);
     }
     void setSelection(int selectionIndex, int startOffset, int endOffset) override
     {
         if (selectionIndex != 0)
             return;
         const auto [start, end] = std::minmax(clamped(startOffset), clamped(endOffset));
-        view()->SetSelection(start, end - start);
+        view()->setSelection(start, end - start);
     }
 
     QString textAtOffset(int offset, QAccessible::TextBoundaryType type, int* startOffset,

@@ -79,12 +79,12 @@ MessageBodyView::MessageBodyView(QWidget* parent) : QAbstractScrollArea(withBody
     applyFont();
 }
 
-void MessageBodyView::SetText(std::string text)
+void MessageBodyView::setText(std::string text)
 {
-    SetText(std::make_shared<const std::string>(std::move(text)));
+    setText(std::make_shared<const std::string>(std::move(text)));
 }
 
-void MessageBodyView::SetText(std::shared_ptr<const std::string> text)
+void MessageBodyView::setText(std::shared_ptr<const std::string> text)
 {
     // A reader is told the old and new text, as a text edit would tell it, converted only when
     // one listens; a long body is not sent whole (it would be tens of megabytes in one message
@@ -107,16 +107,16 @@ void MessageBodyView::SetText(std::shared_ptr<const std::string> text)
     }
     announce(before);
     if (changed)
-        emit TextChanged();
+        emit textChanged();
 }
 
-void MessageBodyView::SetSelection(std::size_t start, std::size_t length)
+void MessageBodyView::setSelection(std::size_t start, std::size_t length)
 {
     start = std::min(start, m_body.size());
     select(start, start + std::min(length, m_body.size() - start));
 }
 
-void MessageBodyView::SelectAll()
+void MessageBodyView::selectAll()
 {
     const Marks before = marks();
     m_body.select(0, m_body.size());
@@ -163,12 +163,12 @@ QRect MessageBodyView::characterRect(std::size_t offset) const
     const std::size_t line = m_body.lineOf(offset);
     const std::int64_t left = m_body.xOf(offset);
     const bool atEnd = offset >= m_body.lineEnd(line);
-    const std::int64_t right = atEnd ? left + Metrics().advance[' '] : Metrics().After(Text()[offset], left);
+    const std::int64_t right = atEnd ? left + metrics().advance[' '] : metrics().after(text()[offset], left);
     const auto viewX = [this](std::int64_t x) { return int(std::floor(double(x - leftEdgeX()) / 64)); };
     // Signed: the character may lie above the view.
-    const auto top = int((std::int64_t(line) - std::int64_t(TopLine())) * Metrics().lineHeight);
+    const auto top = int((std::int64_t(line) - std::int64_t(topLine())) * metrics().lineHeight);
     return QRect(QPoint(viewX(left), top),
-                 QPoint(std::max(viewX(left), viewX(right) - 1), top + Metrics().lineHeight - 1));
+                 QPoint(std::max(viewX(left), viewX(right) - 1), top + metrics().lineHeight - 1));
 }
 
 void MessageBodyView::scrollToRange(std::size_t start, std::size_t end)
@@ -179,9 +179,9 @@ void MessageBodyView::scrollToRange(std::size_t start, std::size_t end)
     viewport()->update();
 }
 
-void MessageBodyView::Copy() const
+void MessageBodyView::copy() const
 {
-    if (SelectionLength() == 0)
+    if (selectionLength() == 0)
         return;
     QGuiApplication::clipboard()->setText(selectionText());
 }
@@ -191,19 +191,19 @@ QString MessageBodyView::selectionText() const
     return fromLatin1(m_body.selectedText());
 }
 
-std::size_t MessageBodyView::TopLine() const
+std::size_t MessageBodyView::topLine() const
 {
     return static_cast<std::size_t>(verticalScrollBar()->value());
 }
 
-int MessageBodyView::ScrolledX() const
+int MessageBodyView::scrolledX() const
 {
     return horizontalScrollBar()->value();
 }
 
 void MessageBodyView::applyFont()
 {
-    m_body.setMetrics(MetricsForFont(font(), &m_glyphs));
+    m_body.setMetrics(metricsForFont(font(), &m_glyphs));
     m_ascent = QFontMetricsF(font()).ascent();
     updateScrollRanges();
     viewport()->update();
@@ -211,30 +211,30 @@ void MessageBodyView::applyFont()
 
 int MessageBodyView::visibleLines() const
 {
-    return std::max(1, viewport()->height() / Metrics().lineHeight);
+    return std::max(1, viewport()->height() / metrics().lineHeight);
 }
 
 void MessageBodyView::updateScrollRanges()
 {
-    constexpr std::int64_t maxInt = std::numeric_limits<int>::max();
+    constexpr std::int64_t MaxInt = std::numeric_limits<int>::max();
     const int lines = visibleLines();
-    const std::int64_t hiddenLines = std::int64_t(LineCount()) - lines;
-    verticalScrollBar()->setRange(0, int(std::clamp<std::int64_t>(hiddenLines, 0, maxInt)));
+    const std::int64_t hiddenLines = std::int64_t(lineCount()) - lines;
+    verticalScrollBar()->setRange(0, int(std::clamp<std::int64_t>(hiddenLines, 0, MaxInt)));
     verticalScrollBar()->setPageStep(lines);
     verticalScrollBar()->setSingleStep(1);
 
     const std::int64_t contentWidth = (m_body.widest() + 63) / 64 + LeftMargin + RightMargin;
     const int viewWidth = viewport()->width();
-    horizontalScrollBar()->setRange(0, int(std::clamp<std::int64_t>(contentWidth - viewWidth, 0, maxInt)));
+    horizontalScrollBar()->setRange(0, int(std::clamp<std::int64_t>(contentWidth - viewWidth, 0, MaxInt)));
     horizontalScrollBar()->setPageStep(std::max(1, viewWidth));
     horizontalScrollBar()->setSingleStep(HorizontalStep);
 }
 
 std::size_t MessageBodyView::positionAt(QPoint point) const
 {
-    const std::int64_t row = point.y() >= 0 ? point.y() / Metrics().lineHeight : -1;
-    const std::int64_t line = std::clamp<std::int64_t>(std::int64_t(TopLine()) + row, 0, std::int64_t(LineCount()) - 1);
-    return m_body.offsetAt(std::size_t(line), std::int64_t(point.x() + ScrolledX() - LeftMargin) * 64);
+    const std::int64_t row = point.y() >= 0 ? point.y() / metrics().lineHeight : -1;
+    const std::int64_t line = std::clamp<std::int64_t>(std::int64_t(topLine()) + row, 0, std::int64_t(lineCount()) - 1);
+    return m_body.offsetAt(std::size_t(line), std::int64_t(point.x() + scrolledX() - LeftMargin) * 64);
 }
 
 void MessageBodyView::moveCaret(std::size_t position, bool keepAnchor, bool keepColumn)
@@ -249,7 +249,7 @@ void MessageBodyView::moveCaret(std::size_t position, bool keepAnchor, bool keep
 void MessageBodyView::ensureVisible(std::size_t position)
 {
     const std::size_t line = m_body.lineOf(position);
-    const std::size_t top = TopLine();
+    const std::size_t top = topLine();
     const auto lines = std::size_t(visibleLines());
     if (line < top)
         verticalScrollBar()->setValue(int(line));
@@ -259,7 +259,7 @@ void MessageBodyView::ensureVisible(std::size_t position)
     // A position out of view sideways is brought to the middle, so that its context shows too.
     const std::int64_t x = (m_body.xOf(position) + 63) / 64 + LeftMargin;
     const int width = viewport()->width();
-    if (x < ScrolledX() || x > std::int64_t(ScrolledX()) + width - RightMargin)
+    if (x < scrolledX() || x > std::int64_t(scrolledX()) + width - RightMargin)
         horizontalScrollBar()->setValue(
             int(std::clamp<std::int64_t>(x - width / 2, 0, std::numeric_limits<int>::max())));
 }
@@ -290,20 +290,20 @@ QPalette MessageBodyView::paintColours() const
 
 MessageBodyView::LineRange MessageBodyView::exposedLines(const QRect& rect) const
 {
-    const int lineHeight = Metrics().lineHeight;
-    const std::size_t top = TopLine();
-    return {std::min(LineCount(), top + std::size_t(std::max(0, rect.top()) / lineHeight)),
-            std::min(LineCount(), top + std::size_t(std::max(0, rect.bottom()) / lineHeight) + 1)};
+    const int lineHeight = metrics().lineHeight;
+    const std::size_t top = topLine();
+    return {std::min(lineCount(), top + std::size_t(std::max(0, rect.top()) / lineHeight)),
+            std::min(lineCount(), top + std::size_t(std::max(0, rect.bottom()) / lineHeight) + 1)};
 }
 
 std::int64_t MessageBodyView::leftEdgeX() const
 {
-    return std::int64_t(ScrolledX() - LeftMargin) * 64;
+    return std::int64_t(scrolledX() - LeftMargin) * 64;
 }
 
 qreal MessageBodyView::lineY(std::size_t line) const
 {
-    return qreal(line - TopLine()) * Metrics().lineHeight;
+    return qreal(line - topLine()) * metrics().lineHeight;
 }
 
 // Lays out the characters of the line that are in view, each into the batch of its colour, and
@@ -311,7 +311,7 @@ qreal MessageBodyView::lineY(std::size_t line) const
 void MessageBodyView::paintLine(QPainter& painter, std::size_t line, const QPalette& colours, GlyphBatch& plain,
                                 GlyphBatch& selected) const
 {
-    const Latin1Metrics& metrics = Metrics();
+    const Latin1Metrics& widths = metrics();
     const std::string& text = m_body.text();
     const std::int64_t left = leftEdgeX();
     const std::int64_t right = left + std::int64_t(viewport()->width()) * 64;
@@ -327,7 +327,7 @@ void MessageBodyView::paintLine(QPainter& painter, std::size_t line, const QPale
     qreal highlightTo = -1;
     for (; p < end && x < right; ++p) {
         const char c = text[p];
-        const std::int64_t next = metrics.After(c, x);
+        const std::int64_t next = widths.after(c, x);
         const bool inSelection = p >= selectionStart && p < selectionEnd;
         if (inSelection) {
             if (highlightFrom < 0)
@@ -342,11 +342,10 @@ void MessageBodyView::paintLine(QPainter& painter, std::size_t line, const QPale
     if (p == end && x < right && m_body.breakSelected(line)) {
         if (highlightFrom < 0)
             highlightFrom = viewX(x);
-        highlightTo = viewX(x + metrics.advance[' ']);
+        highlightTo = viewX(x + widths.advance[' ']);
     }
     if (highlightFrom >= 0)
-        painter.fillRect(QRectF(highlightFrom, y, highlightTo - highlightFrom, metrics.lineHeight),
-                         colours.highlight());
+        painter.fillRect(QRectF(highlightFrom, y, highlightTo - highlightFrom, widths.lineHeight), colours.highlight());
 }
 
 void MessageBodyView::paintCaret(QPainter& painter, LineRange lines, const QPalette& colours) const
@@ -358,7 +357,7 @@ void MessageBodyView::paintCaret(QPainter& painter, LineRange lines, const QPale
     if (line < lines.first || line >= lines.last)
         return;
     const qreal x = std::floor(qreal(m_body.xOf(caret) - leftEdgeX()) / 64);
-    painter.fillRect(QRectF(x, lineY(line), 1, Metrics().lineHeight), colours.text());
+    painter.fillRect(QRectF(x, lineY(line), 1, metrics().lineHeight), colours.text());
 }
 
 void MessageBodyView::resizeEvent(QResizeEvent* event)
@@ -392,11 +391,11 @@ void MessageBodyView::focusOutEvent(QFocusEvent* event)
 void MessageBodyView::keyPressEvent(QKeyEvent* event)
 {
     if (event->matches(QKeySequence::Copy)) {
-        Copy();
+        copy();
         return;
     }
     if (event->matches(QKeySequence::SelectAll)) {
-        SelectAll();
+        selectAll();
         return;
     }
     using Motion = BodyText::Motion;
@@ -405,7 +404,7 @@ void MessageBodyView::keyPressEvent(QKeyEvent* event)
         QKeySequence::StandardKey select;
         Motion motion;
     };
-    static constexpr Binding bindings[] = {
+    static constexpr Binding Bindings[] = {
         {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, Motion::NextChar},
         {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, Motion::PreviousChar},
         {QKeySequence::MoveToNextWord, QKeySequence::SelectNextWord, Motion::NextWord},
@@ -419,7 +418,7 @@ void MessageBodyView::keyPressEvent(QKeyEvent* event)
         {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, Motion::StartOfText},
         {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, Motion::EndOfText},
     };
-    for (const Binding& binding : bindings) {
+    for (const Binding& binding : Bindings) {
         const bool move = event->matches(binding.move);
         if (!move && !event->matches(binding.select))
             continue;
@@ -458,7 +457,7 @@ void MessageBodyView::mouseReleaseEvent(QMouseEvent* event)
     m_selecting = false;
     // Where the window system has a selection clipboard, a mouse selection goes there as well.
     QClipboard* clipboard = QGuiApplication::clipboard();
-    if (clipboard->supportsSelection() && SelectionLength() > 0)
+    if (clipboard->supportsSelection() && selectionLength() > 0)
         clipboard->setText(selectionText(), QClipboard::Selection);
 }
 
@@ -474,11 +473,11 @@ void MessageBodyView::mouseDoubleClickEvent(QMouseEvent* event)
 void MessageBodyView::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
-    QAction* copy = menu.addAction(fromLatin1(EditCaptions::Copy), this, &MessageBodyView::Copy);
+    QAction* copy = menu.addAction(fromLatin1(EditCaptions::Copy), this, &MessageBodyView::copy);
     copy->setShortcut(QKeySequence::Copy);
-    copy->setEnabled(SelectionLength() > 0);
+    copy->setEnabled(selectionLength() > 0);
     menu.addSeparator();
-    QAction* selectAll = menu.addAction(fromLatin1(EditCaptions::SelectAll), this, &MessageBodyView::SelectAll);
+    QAction* selectAll = menu.addAction(fromLatin1(EditCaptions::SelectAll), this, &MessageBodyView::selectAll);
     selectAll->setShortcut(QKeySequence::SelectAll);
     menu.exec(event->globalPos());
 }

@@ -23,30 +23,30 @@ public:
     explicit MessageBodyView(QWidget* parent = nullptr);
 
     // Replaces the text; the view returns to the top left with the caret at the start.
-    void SetText(std::string text);
+    void setText(std::string text);
     // Shows a text held elsewhere without copying it.
-    void SetText(std::shared_ptr<const std::string> text);
-    void Clear() { SetText(std::string()); }
-    const std::string& Text() const { return m_body.text(); }
+    void setText(std::shared_ptr<const std::string> text);
+    void Clear() { setText(std::string()); }
+    const std::string& text() const { return m_body.text(); }
 
     // Selects length characters from start (clamped to the text) and scrolls the selection into view.
-    void SetSelection(std::size_t start, std::size_t length);
-    std::size_t SelectionStart() const { return m_body.selectionStart(); }
-    std::size_t SelectionLength() const { return m_body.selectionEnd() - m_body.selectionStart(); }
-    std::string SelectedText() const { return std::string(m_body.selectedText()); }
-    void SelectAll();
+    void setSelection(std::size_t start, std::size_t length);
+    std::size_t selectionStart() const { return m_body.selectionStart(); }
+    std::size_t selectionLength() const { return m_body.selectionEnd() - m_body.selectionStart(); }
+    std::string selectedText() const { return std::string(m_body.selectedText()); }
+    void selectAll();
     // Puts the selected text on the clipboard, its bytes unchanged.
-    void Copy() const;
+    void copy() const;
 
-    std::size_t LineCount() const { return m_body.lineCount(); }
+    std::size_t lineCount() const { return m_body.lineCount(); }
     // The advances and line height the text is laid out with.
-    const Latin1Metrics& Metrics() const { return m_body.metrics(); }
+    const Latin1Metrics& metrics() const { return m_body.metrics(); }
     // The text, its lines, selection and caret, as painted.
     const BodyText& body() const { return m_body; }
     // The first line in view.
-    std::size_t TopLine() const;
+    std::size_t topLine() const;
     // How far, in pixels, the text is scrolled to the left.
-    int ScrolledX() const;
+    int scrolledX() const;
     // The position under a point of the viewport.
     std::size_t positionAt(QPoint point) const;
     // Where the character at offset is painted, in viewport coordinates; a line's end has a
@@ -57,7 +57,7 @@ public:
 
 signals:
     // The text was replaced by a different one.
-    void TextChanged();
+    void textChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

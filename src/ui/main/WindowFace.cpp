@@ -14,17 +14,17 @@ int runWindow(int& argc, char** argv, const CommandLineOptions& options)
     // Ties the window to its desktop entry, and so to its icon, on Wayland desktops too.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.quellpost.Quellpost"));
     QtMessageBoxes boxes;
-    SetMessageBoxService(&boxes);
+    setMessageBoxService(&boxes);
 
     CaptureService service;
     // The window comes first: its log shows what setting the service up logs.
     frmMain window(service);
-    if (!window.Loaded())
+    if (!window.loaded())
         return 1;
     if (const CaptureSetup setup = setUpCapture(service, options); !reportCaptureSetup(setup))
         return setup.exitCode;
     window.show();
     const int exitCode = QApplication::exec();
-    SetMessageBoxService(nullptr);
+    setMessageBoxService(nullptr);
     return exitCode;
 }

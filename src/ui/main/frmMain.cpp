@@ -50,23 +50,23 @@ frmMain::frmMain(CaptureService& service, QWidget* parent)
     : QMainWindow(parent), m_service(service), m_store(&service.store()), m_listener(&service.listener())
 {
     setObjectName(QStringLiteral("frmMain"));
-    m_noMailIcon = NoMailIcon();
-    m_mailIcon = MailPresentIcon();
-    BuildLayout();
-    BuildMenus();
+    m_noMailIcon = noMailIcon();
+    m_mailIcon = mailPresentIcon();
+    buildLayout();
+    buildMenus();
     setWindowIcon(m_noMailIcon);
     m_arrivalThrottle.setSingleShot(true);
     m_arrivalThrottle.setInterval(RepaintInterval);
     connect(&m_arrivalThrottle, &QTimer::timeout, this, &frmMain::showNewestStored);
-    connect(m_listener, &SmtpListener::MessagesReplied, this, &frmMain::MessagesReplied);
+    connect(m_listener, &SmtpListener::messagesReplied, this, &frmMain::messagesReplied);
     m_loaded = Form_Load();
     if (m_loaded) {
-        ConnectViewer();
-        ConnectSearch();
-        ConnectSelfTest();
-        ConnectMessageWindow();
-        ConnectMailFiles();
-        ConnectTray();
+        connectViewer();
+        connectSearch();
+        connectSelfTest();
+        connectMessageWindow();
+        connectMailFiles();
+        connectTray();
     }
     // Nothing is moved or resized at run time.
     setFixedSize(sizeHint());
@@ -78,20 +78,20 @@ frmMain::~frmMain()
     // The message window goes after this window's own parts: it must not call back into them.
     if (m_messageWindow)
         m_messageWindow->removeEventFilter(this);
-    SetMessageBoxOverflowSink({});
+    setMessageBoxOverflowSink({});
 }
 
 bool frmMain::Form_Load()
 {
     bool loaded = false;
-    Trapped("Form_Load", [&] {
+    trapped("Form_Load", [&] {
         m_currentMessage = 0;
         showServerState();
 
         m_log = std::make_unique<frmLog>(m_service.log());
-        connect(m_log.get(), &frmLog::Unloaded, this, &frmMain::frmLog_Unloaded);
+        connect(m_log.get(), &frmLog::unloaded, this, &frmMain::frmLog_Unloaded);
         if (!mdlListBoxMod::LBM_Init(mdlListBoxMod::LogSlot, m_log->lstLog())) {
-            MsgBox(InitFailedText, MsgButtons::Ok, MsgIcon::Critical);
+            msgBox(InitFailedText, MsgButtons::Ok, MsgIcon::Critical);
             return;
         }
         // The log window shows the service's log, and its switch sets the detailed logging.
@@ -101,13 +101,13 @@ bool frmMain::Form_Load()
                 });
         connect(m_log->chkLogFull(), &QCheckBox::stateChanged, &m_service,
                 [this](int state) { m_service.setDetailedLogging(state != Qt::Unchecked); });
-        m_service.setDetailedLogging(m_log->DetailedLogging());
+        m_service.setDetailedLogging(m_log->detailedLogging());
         mnuModernSmtp->setChecked(m_service.modernSmtp());
         connect(&m_service, &CaptureService::modernSmtpChanged, mnuModernSmtp, &QAction::setChecked);
         connect(&m_service, &CaptureService::connectionCountChanged, this,
                 [this](long count) { lblActiveConnectionsNum->setText(QString::number(count)); });
         // Boxes beyond the few already open would nest without bound: their text goes to the log.
-        SetMessageBoxOverflowSink([this](const std::string& text) { LogLine(text); });
+        setMessageBoxOverflowSink([this](const std::string& text) { logLine(text); });
 
         picMessageBody->setFont(txtMessageBody->font());
         VertBarShown = false;
@@ -143,11 +143,11 @@ void frmMain::closeEvent(QCloseEvent* event)
 // handler may still use further up the stack live until the window itself is destroyed.
 void frmMain::Form_Unload()
 {
-    Trapped("Form_Unload", [&] {
+    trapped("Form_Unload", [&] {
         if (m_unloaded)
             return;
         m_unloaded = true;
-        SetMessageBoxOverflowSink({});
+        setMessageBoxOverflowSink({});
         if (m_log)
             m_log->hide();
         if (m_messageWindow)
@@ -158,7 +158,7 @@ void frmMain::Form_Unload()
 
 void frmMain::mnuStartStop_Click()
 {
-    Trapped("mnuStartStop_Click", [&] {
+    trapped("mnuStartStop_Click", [&] {
         if (!m_service.listening())
             m_service.startListening();
         else
@@ -179,7 +179,7 @@ void frmMain::showServerState()
 
 void frmMain::mnuQuit_Click()
 {
-    Trapped("mnuQuit_Click", [&] {
+    trapped("mnuQuit_Click", [&] {
         m_quitting = true;
         // A window in the tray is hidden: closing it is not the last window closing.
         const bool inTray = !QApplication::quitOnLastWindowClosed();
@@ -192,19 +192,19 @@ void frmMain::mnuQuit_Click()
 
 void frmMain::mnuModernSmtp_Click()
 {
-    Trapped("mnuModernSmtp_Click", [&] { SetModernSmtp(mnuModernSmtp->isChecked()); });
+    trapped("mnuModernSmtp_Click", [&] { setModernSmtp(mnuModernSmtp->isChecked()); });
 }
 
-void frmMain::SetModernSmtp(bool on)
+void frmMain::setModernSmtp(bool on)
 {
     // The check mark shows what the listener does, also when making the certificate failed.
-    const ScopeExit showState([this] { mnuModernSmtp->setChecked(m_listener->Extensions()); });
+    const ScopeExit showState([this] { mnuModernSmtp->setChecked(m_listener->extensions()); });
     m_service.setModernSmtp(on);
 }
 
 void frmMain::mnuLog_Click()
 {
-    Trapped("mnuLog_Click", [&] {
+    trapped("mnuLog_Click", [&] {
         const bool visible = !m_log->isVisible();
         m_log->setVisible(visible);
         mnuLog->setChecked(visible);
@@ -220,22 +220,22 @@ void frmMain::frmLog_Unloaded()
     mnuLog->setChecked(false);
 }
 
-void frmMain::LogLine(const std::string& line)
+void frmMain::logLine(const std::string& line)
 {
     m_service.logLine(line);
 }
 
-void frmMain::MessageStored(std::int16_t position)
+void frmMain::messageStored(std::int16_t position)
 {
     // Showing every one of a burst of thousands, before its reply, would cost far more than
     // capturing it. A message a client stores is shown once the replies of its read have gone:
     // the first of a burst then, the newest of those within the interval when it ends.
     m_newestStoredId = m_store->emailId(position);
-    if (!m_listener->Receiving())
+    if (!m_listener->receiving())
         showNewestStored();
 }
 
-void frmMain::MessagesReplied()
+void frmMain::messagesReplied()
 {
     if (!m_arrivalThrottle.isActive())
         showNewestStored();

@@ -47,18 +47,18 @@ public:
     ~frmMain() override;
 
     // False when start-up could not complete; the program then ends.
-    bool Loaded() const { return m_loaded; }
+    bool loaded() const { return m_loaded; }
 
     // The modern dialogue (EHLO, STARTTLS, AUTH) for new connections, as its menu entry sets it.
-    void SetModernSmtp(bool on);
+    void setModernSmtp(bool on);
 
-    SmtpListener& Listener() { return *m_listener; }
-    clsEmailStorage& EmailStorage() { return *m_store; }
-    clsEmailHandler& EmailHandler() { return *m_emailHandler; }
-    frmLog& LogWindow() { return *m_log; }
+    SmtpListener& listener() { return *m_listener; }
+    clsEmailStorage& emailStorage() { return *m_store; }
+    clsEmailHandler& emailHandler() { return *m_emailHandler; }
+    frmLog& logWindow() { return *m_log; }
     // The message window, made when the user first asks for it; null before.
-    frmMessage* MessageWindow() { return m_messageWindow.get(); }
-    bool Listening() const { return m_service.listening(); }
+    frmMessage* messageWindow() { return m_messageWindow.get(); }
+    bool listening() const { return m_service.listening(); }
     std::int16_t CurrentMessage() const { return m_currentMessage; }
 
     // Shows the message at CurrentMessage and updates the buttons and the position label.
@@ -67,14 +67,14 @@ public:
     void FlagMessage();
 
     // The tray icon, or null while it is off or the desktop has no tray.
-    QSystemTrayIcon* TrayIcon() { return m_tray.get(); }
+    QSystemTrayIcon* trayIcon() { return m_tray.get(); }
     // What the tray icon's tooltip says, also while no icon is shown.
-    QString TrayToolTip() const;
+    QString trayToolTip() const;
     // Messages nobody has looked at yet, in either window or through the API.
-    std::size_t UnreadCount() const;
-    MailNotifications& Notifications() { return *m_notifications; }
+    std::size_t unreadCount() const;
+    MailNotifications& notifications() { return *m_notifications; }
     // Notices go to this notifier from now on; it must outlive the window.
-    void SetDesktopNotifier(DesktopNotifier& notifier);
+    void setDesktopNotifier(DesktopNotifier& notifier);
     // Shows the message with this store id in both windows, as a click on its notice does.
     void showMessageById(quint64 id);
 
@@ -87,8 +87,8 @@ protected:
 
 private:
     // Lifecycle and layout (frmMain.cpp, frmMainLayout.cpp).
-    void BuildLayout();
-    void BuildMenus();
+    void buildLayout();
+    void buildMenus();
     bool Form_Load();
     void Form_Unload();
     void mnuStartStop_Click();
@@ -100,7 +100,7 @@ private:
     void frmLog_Unloaded();
 
     // Viewer (frmMainViewer.cpp).
-    void ConnectViewer();
+    void connectViewer();
     void cmdMessagePrev_Click();
     void cmdMessageNext_Click();
     void cmdMessageDelete_Click();
@@ -109,8 +109,8 @@ private:
     void showNoMessages();
 
     // The message window (frmMainMessages.cpp).
-    void BuildMessageMenus(QMenu* view);
-    void ConnectMessageWindow();
+    void buildMessageMenus(QMenu* view);
+    void connectMessageWindow();
     // Enter and double clicks on the body box; true when the event was used up.
     bool messageWindowEvent(QObject* watched, QEvent* event);
     void mnuMessageView_Click();
@@ -118,8 +118,8 @@ private:
     void followMessage();
 
     // Mail files (frmMainMailFiles.cpp).
-    void BuildMailFileMenu();
-    void ConnectMailFiles();
+    void buildMailFileMenu();
+    void connectMailFiles();
     void mnuMessagesOpen_Click();
     void mnuMessageSaveAs_Click();
     void mnuMessagesSaveAll_Click();
@@ -127,18 +127,18 @@ private:
     void importMailFiles(const QStringList& paths);
 
     // Search (frmMainSearch.cpp).
-    void ConnectSearch();
+    void connectSearch();
     void cmdMessagesFind_Click();
     void cmdMessagesFindNext_Click();
     enum class SearchStart { First, BehindLastHit };
-    void SearchMessages(SearchStart start);
+    void searchMessages(SearchStart start);
     void txtMessagesSearchFor_GotFocus();
     void ShowMessageFound(QWidget* target, const QString& searchText, std::int16_t position);
     // The search box was focused by a mouse press, whose own caret placement undoes the selection.
     bool m_searchBoxClickFocus = false;
 
     // Self-test (frmMainSelfTest.cpp).
-    void ConnectSelfTest();
+    void connectSelfTest();
     void mnuPop3Auth_Click();
     void mnuSMTPAuth_Click();
     void mnuTestLogger_Click();
@@ -147,19 +147,19 @@ private:
     void hdlEmailHandler_Progress(long lPercentComplete);
     void hdlEmailHandler_SendFailed(const std::string& Explanation, bool Following);
     void hdlEmailHandler_SendSuccesful();
-    void ReportSilentFailure();
-    void ShowTestFailed();
+    void reportSilentFailure();
+    void showTestFailed();
 
     // Failure replies and release (frmMainTesting.cpp).
-    void BuildTestingMenus(QMenu* control);
+    void buildTestingMenus(QMenu* control);
     void mnuChaos_Click();
     void mnuMessageRelease_Click();
     // Asks for the recipients, then releases the message with this id, chosen before the dialog.
     void releaseMessage(quint64 id);
 
     // The tray icon, new-mail notices and the read state (frmMainTray.cpp).
-    void BuildTrayMenus(QMenu* view);
-    void ConnectTray();
+    void buildTrayMenus(QMenu* view);
+    void connectTray();
     void mnuTrayIcon_Click();
     void mnuTrayShow_Click();
     void mnuNotifications_Click();
@@ -176,17 +176,17 @@ private:
     bool lookedAt() const;
 
     // Appends a line to the service's log.
-    void LogLine(const std::string& line);
+    void logLine(const std::string& line);
     // A message stored at this position becomes the one on show: the first of a burst at once,
     // the newest of the rest once per interval.
-    void MessageStored(std::int16_t position);
+    void messageStored(std::int16_t position);
     void showNewestStored();
-    void MessagesReplied();
+    void messagesReplied();
     // The user chose a message: one waiting to be shown no longer replaces it.
     void forgetNewestStored() { m_newestStoredId = 0; }
 
     // The store's changes, whoever makes them: the listener, this window, the HTTP API.
-    void emailStored(std::int16_t position) override { MessageStored(position); }
+    void emailStored(std::int16_t position) override { messageStored(position); }
     void emailRemoved(std::int16_t position, std::uint64_t id) override;
     void emailsCleared() override;
     void emailMarkedRead(std::int16_t, std::uint64_t) override { scheduleTrayUpdate(); }

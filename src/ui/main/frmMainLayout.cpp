@@ -80,7 +80,7 @@ QAction* menuEntry(QMenu* menu, const char* name, const char* caption, const QKe
 
 } // namespace
 
-void frmMain::BuildLayout()
+void frmMain::buildLayout()
 {
     const QFont font = windowFont();
     setFont(font);
@@ -89,86 +89,86 @@ void frmMain::BuildLayout()
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("frmMainClient"));
-    client->setFixedSize(Twips(ClientWidthTwips), Twips(ClientHeightTwips));
+    client->setFixedSize(twips(ClientWidthTwips), twips(ClientHeightTwips));
     setCentralWidget(client);
 
-    auto* picMain = place<QWidget>(client, "picMain", TwipsRect(120, 120, 6015, 5535));
+    auto* picMain = place<QWidget>(client, "picMain", twipsRect(120, 120, 6015, 5535));
 
     auto* frameApplicationState
-        = placeFrame(picMain, "frameApplicationState", TwipsRect(0, 0, 6015, 975), ApplicationStateCaption);
+        = placeFrame(picMain, "frameApplicationState", twipsRect(0, 0, 6015, 975), ApplicationStateCaption);
     auto* picApplicationState
-        = place<QWidget>(frameApplicationState, "picApplicationState", TwipsRect(120, 240, 5775, 615));
+        = place<QWidget>(frameApplicationState, "picApplicationState", twipsRect(120, 240, 5775, 615));
     // Its caption, like the Start/Stop entry's, follows the server's state (showServerState).
-    lblApplicationState = placeLabel(picApplicationState, "lblApplicationState", TwipsRect(120, 0, 2655, 255), {});
-    lblReceiving = placeLabel(picApplicationState, "lblReceiving", TwipsRect(2880, 0, 1335, 255), ReceivingCaption);
+    lblApplicationState = placeLabel(picApplicationState, "lblApplicationState", twipsRect(120, 0, 2655, 255), {});
+    lblReceiving = placeLabel(picApplicationState, "lblReceiving", twipsRect(2880, 0, 1335, 255), ReceivingCaption);
     lblReceiving->hide();
-    lblReceivingPercent = placeLabel(picApplicationState, "lblReceivingPercent", TwipsRect(4320, 0, 1335, 255),
+    lblReceivingPercent = placeLabel(picApplicationState, "lblReceivingPercent", twipsRect(4320, 0, 1335, 255),
                                      ReceivingPercentCaption, Qt::AlignHCenter);
     lblReceivingPercent->hide();
-    placeLabel(picApplicationState, "lblActiveConnections", TwipsRect(120, 360, 2055, 255), ActiveConnectionsCaption);
+    placeLabel(picApplicationState, "lblActiveConnections", twipsRect(120, 360, 2055, 255), ActiveConnectionsCaption);
     lblActiveConnectionsNum
-        = placeLabel(picApplicationState, "lblActiveConnectionsNum", TwipsRect(2880, 360, 1335, 255), "0");
+        = placeLabel(picApplicationState, "lblActiveConnectionsNum", twipsRect(2880, 360, 1335, 255), "0");
 
-    auto* frameMessages = placeFrame(picMain, "frameMessages", TwipsRect(0, 1080, 6015, 4455), MessagesCaption);
-    auto* picMessage = place<QWidget>(frameMessages, "picMessage", TwipsRect(4560, 0, 1335, 255));
-    cmdMessagePrev = placeButton(picMessage, "cmdMessagePrev", TwipsRect(0, 0, 375, 255), PrevCaption, PrevTip);
+    auto* frameMessages = placeFrame(picMain, "frameMessages", twipsRect(0, 1080, 6015, 4455), MessagesCaption);
+    auto* picMessage = place<QWidget>(frameMessages, "picMessage", twipsRect(4560, 0, 1335, 255));
+    cmdMessagePrev = placeButton(picMessage, "cmdMessagePrev", twipsRect(0, 0, 375, 255), PrevCaption, PrevTip);
     cmdMessageDelete
-        = placeButton(picMessage, "cmdMessageDelete", TwipsRect(480, 0, 375, 255), DeleteCaption, DeleteTip);
-    cmdMessageNext = placeButton(picMessage, "cmdMessageNext", TwipsRect(960, 0, 375, 255), NextCaption, NextTip);
+        = placeButton(picMessage, "cmdMessageDelete", twipsRect(480, 0, 375, 255), DeleteCaption, DeleteTip);
+    cmdMessageNext = placeButton(picMessage, "cmdMessageNext", twipsRect(960, 0, 375, 255), NextCaption, NextTip);
     for (QPushButton* button : {cmdMessagePrev, cmdMessageDelete, cmdMessageNext})
         button->setEnabled(false);
 
-    auto* picMessages = place<QWidget>(frameMessages, "picMessages", TwipsRect(120, 240, 5775, 4095));
-    lblMessage = placeLabel(picMessages, "lblMessage", TwipsRect(0, 150, 1575, 255), MessageNoneAtStartCaption);
+    auto* picMessages = place<QWidget>(frameMessages, "picMessages", twipsRect(120, 240, 5775, 4095));
+    lblMessage = placeLabel(picMessages, "lblMessage", twipsRect(0, 150, 1575, 255), MessageNoneAtStartCaption);
     auto* lblMessageFrom
-        = placeLabel(picMessages, "lblMessageFrom", TwipsRect(1680, 150, 615, 255), FromCaption, Qt::AlignRight);
-    txtMessageFrom = placeReadOnlyBox(picMessages, "txtMessageFrom", TwipsRect(2400, 120, 1335, 315), FromTip);
+        = placeLabel(picMessages, "lblMessageFrom", twipsRect(1680, 150, 615, 255), FromCaption, Qt::AlignRight);
+    txtMessageFrom = placeReadOnlyBox(picMessages, "txtMessageFrom", twipsRect(2400, 120, 1335, 315), FromTip);
     nameBy(txtMessageFrom, lblMessageFrom);
-    auto* lblMessageTo = placeLabel(picMessages, "lblMessageTo", TwipsRect(3840, 150, 495, 255), ToCaption,
+    auto* lblMessageTo = placeLabel(picMessages, "lblMessageTo", twipsRect(3840, 150, 495, 255), ToCaption,
                                     Qt::AlignRight, ToLabelTip);
-    txtMessageTo = placeReadOnlyBox(picMessages, "txtMessageTo", TwipsRect(4440, 120, 1335, 315), ToTip);
+    txtMessageTo = placeReadOnlyBox(picMessages, "txtMessageTo", twipsRect(4440, 120, 1335, 315), ToTip);
     nameBy(txtMessageTo, lblMessageTo);
     // The measuring panel sits behind the body box; it is never seen.
-    picMessageBody = place<QWidget>(picMessages, "picMessageBody", TwipsRect(0, 480, 255, 255), MeasureTip);
+    picMessageBody = place<QWidget>(picMessages, "picMessageBody", twipsRect(0, 480, 255, 255), MeasureTip);
     picMessageBody->hide();
     // Read-only and unwrapped; its own view, since bodies run to many megabytes.
-    txtMessageBody = place<MessageBodyView>(picMessages, "txtMessageBody", TwipsRect(0, 480, 5775, 2775), BodyTip);
+    txtMessageBody = place<MessageBodyView>(picMessages, "txtMessageBody", twipsRect(0, 480, 5775, 2775), BodyTip);
     txtMessageBody->setAccessibleName(fromLatin1(BodyName));
     txtMessageBody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtMessageBody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto* frameMessagesSearch
-        = placeFrame(picMessages, "frameMessagesSearch", TwipsRect(0, 3360, 5775, 735), SearchCaption);
-    auto* picMessagesSearch = place<QWidget>(frameMessagesSearch, "picMessagesSearch", TwipsRect(120, 240, 5535, 375));
+        = placeFrame(picMessages, "frameMessagesSearch", twipsRect(0, 3360, 5775, 735), SearchCaption);
+    auto* picMessagesSearch = place<QWidget>(frameMessagesSearch, "picMessagesSearch", twipsRect(120, 240, 5535, 375));
     auto* lblMessagesSearchFor
-        = placeLabel(picMessagesSearch, "lblMessagesSearchFor", TwipsRect(0, 60, 975, 255), SearchForCaption);
+        = placeLabel(picMessagesSearch, "lblMessagesSearchFor", twipsRect(0, 60, 975, 255), SearchForCaption);
     txtMessagesSearchFor
-        = place<QLineEdit>(picMessagesSearch, "txtMessagesSearchFor", TwipsRect(1080, 30, 1095, 315), SearchForTip);
+        = place<QLineEdit>(picMessagesSearch, "txtMessagesSearchFor", twipsRect(1080, 30, 1095, 315), SearchForTip);
     nameBy(txtMessagesSearchFor, lblMessagesSearchFor);
-    auto* lblMessagesSearchIn = placeLabel(picMessagesSearch, "lblMessagesSearchIn", TwipsRect(2280, 60, 375, 375),
+    auto* lblMessagesSearchIn = placeLabel(picMessagesSearch, "lblMessagesSearchIn", twipsRect(2280, 60, 375, 375),
                                            SearchInCaption, Qt::AlignHCenter);
     cboMessagesSearchFor
-        = place<QComboBox>(picMessagesSearch, "cboMessagesSearchFor", TwipsRect(2760, 30, 1095, 330), CategoryTip);
+        = place<QComboBox>(picMessagesSearch, "cboMessagesSearchFor", twipsRect(2760, 30, 1095, 330), CategoryTip);
     // The category is read as typed, so a user may write one; typing never adds to the three entries.
     cboMessagesSearchFor->setEditable(true);
     cboMessagesSearchFor->setInsertPolicy(QComboBox::NoInsert);
     nameBy(cboMessagesSearchFor, lblMessagesSearchIn);
     cboMessagesSearchFor->lineEdit()->setAccessibleName(cboMessagesSearchFor->accessibleName());
     cmdMessagesFind
-        = placeButton(picMessagesSearch, "cmdMessagesFind", TwipsRect(3960, 0, 735, 375), FindCaption, FindTip);
-    cmdMessagesFindNext = placeButton(picMessagesSearch, "cmdMessagesFindNext", TwipsRect(4800, 0, 735, 375),
+        = placeButton(picMessagesSearch, "cmdMessagesFind", twipsRect(3960, 0, 735, 375), FindCaption, FindTip);
+    cmdMessagesFindNext = placeButton(picMessagesSearch, "cmdMessagesFindNext", twipsRect(4800, 0, 735, 375),
                                       FindNextCaption, FindNextTip);
 
     // Picture sources for the window icon; they lie outside the visible area.
-    imgEmailYes = place<QLabel>(client, "imgEmailYes", TwipsRect(5640, 5760, 480, 480));
+    imgEmailYes = place<QLabel>(client, "imgEmailYes", twipsRect(5640, 5760, 480, 480));
     imgEmailYes->setPixmap(m_mailIcon.pixmap(32, 32));
     imgEmailYes->hide();
-    imgEmailNo = place<QLabel>(client, "imgEmailNo", TwipsRect(4920, 5760, 480, 480));
+    imgEmailNo = place<QLabel>(client, "imgEmailNo", twipsRect(4920, 5760, 480, 480));
     imgEmailNo->setPixmap(m_noMailIcon.pixmap(32, 32));
     imgEmailNo->hide();
 }
 
-void frmMain::BuildMenus()
+void frmMain::buildMenus()
 {
     QMenu* control = menuBar()->addMenu(fromLatin1(ControlMenuCaption));
     control->setObjectName(QStringLiteral("mnuControl"));
@@ -189,10 +189,10 @@ void frmMain::BuildMenus()
     QMenu* view = menuBar()->addMenu(fromLatin1(ViewMenuCaption));
     view->setObjectName(QStringLiteral("mnuView"));
     mnuLog = menuEntry(view, "mnuLog", LogWindowCaption, QKeySequence(Qt::CTRL | Qt::Key_L), true);
-    BuildMessageMenus(view);
-    BuildMailFileMenu();
-    BuildTestingMenus(control);
-    BuildTrayMenus(view);
+    buildMessageMenus(view);
+    buildMailFileMenu();
+    buildTestingMenus(control);
+    buildTrayMenus(view);
 
     connect(mnuStartStop, &QAction::triggered, this, &frmMain::mnuStartStop_Click);
     connect(mnuQuit, &QAction::triggered, this, &frmMain::mnuQuit_Click);

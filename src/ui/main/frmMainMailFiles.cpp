@@ -51,12 +51,12 @@ std::filesystem::path pathOf(const QString& path)
 
 void tellUser(const char* text, const QString& path, MsgIcon icon)
 {
-    MsgBox(fromLatin1(text).arg(path).toStdString(), MsgButtons::Ok, icon);
+    msgBox(fromLatin1(text).arg(path).toStdString(), MsgButtons::Ok, icon);
 }
 
 } // namespace
 
-void frmMain::BuildMailFileMenu()
+void frmMain::buildMailFileMenu()
 {
     QMenu* messages = menuBar()->addMenu(fromLatin1(MessagesMenuCaption));
     messages->setObjectName(QStringLiteral("mnuMessages"));
@@ -65,7 +65,7 @@ void frmMain::BuildMailFileMenu()
     mnuMessagesSaveAll = addEntry(messages, "mnuMessagesSaveAll", SaveAllCaption);
 }
 
-void frmMain::ConnectMailFiles()
+void frmMain::connectMailFiles()
 {
     connect(mnuMessagesOpen, &QAction::triggered, this, &frmMain::mnuMessagesOpen_Click);
     connect(mnuMessageSaveAs, &QAction::triggered, this, &frmMain::mnuMessageSaveAs_Click);
@@ -77,7 +77,7 @@ void frmMain::ConnectMailFiles()
 // far as they are still stored when it closes.
 void frmMain::mnuMessageSaveAs_Click()
 {
-    Trapped("mnuMessageSaveAs_Click", [&] {
+    trapped("mnuMessageSaveAs_Click", [&] {
         if (m_currentMessage < 1 || m_currentMessage > m_store->Count()) {
             showNoMessages();
             return;
@@ -89,13 +89,13 @@ void frmMain::mnuMessageSaveAs_Click()
             return;
         const std::vector<std::int16_t> positions = chosen.stillStored();
         if (!positions.empty() && !MailFiles::writeEml(pathOf(path), m_store->EmailBody(positions.front())))
-            MsgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
+            msgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
     });
 }
 
 void frmMain::mnuMessagesSaveAll_Click()
 {
-    Trapped("mnuMessagesSaveAll_Click", [&] {
+    trapped("mnuMessagesSaveAll_Click", [&] {
         if (m_store->Count() < 1) {
             showNoMessages();
             return;
@@ -112,13 +112,13 @@ void frmMain::mnuMessagesSaveAll_Click()
         for (const std::int16_t position : positions)
             mbox.append(m_store->EmailFrom(position), m_store->emailReceived(position), m_store->EmailBody(position));
         if (!mbox.finish())
-            MsgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
+            msgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
     });
 }
 
 void frmMain::mnuMessagesOpen_Click()
 {
-    Trapped("mnuMessagesOpen_Click",
+    trapped("mnuMessagesOpen_Click",
             [&] { importMailFiles(desktop().openFileNames(this, fromLatin1(OpenTitle), fromLatin1(OpenFilter))); });
 }
 
@@ -131,7 +131,7 @@ void frmMain::dragEnterEvent(QDragEnterEvent* event)
 
 void frmMain::dropEvent(QDropEvent* event)
 {
-    Trapped("Form_DragDrop", [&] {
+    trapped("Form_DragDrop", [&] {
         QStringList paths;
         for (const QUrl& url : event->mimeData()->urls())
             if (url.isLocalFile())

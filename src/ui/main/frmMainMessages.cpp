@@ -14,7 +14,7 @@ constexpr const char* MessageViewCaption = "Message view";
 
 } // namespace
 
-void frmMain::BuildMessageMenus(QMenu* view)
+void frmMain::buildMessageMenus(QMenu* view)
 {
     QAction* action = view->addAction(fromLatin1(MessageViewCaption));
     action->setObjectName(QStringLiteral("mnuMessageView"));
@@ -22,7 +22,7 @@ void frmMain::BuildMessageMenus(QMenu* view)
     mnuMessageView = action;
 }
 
-void frmMain::ConnectMessageWindow()
+void frmMain::connectMessageWindow()
 {
     connect(mnuMessageView, &QAction::triggered, this, &frmMain::mnuMessageView_Click);
     // Enter on the body box, or a double click in it, opens the message as its recipient sees it.
@@ -48,7 +48,7 @@ bool frmMain::messageWindowEvent(QObject* watched, QEvent* event)
 
 void frmMain::mnuMessageView_Click()
 {
-    Trapped("mnuMessageView_Click", [&] {
+    trapped("mnuMessageView_Click", [&] {
         if (!m_messageWindow) {
             m_messageWindow = std::make_unique<frmMessage>();
             connect(m_messageWindow.get(), &frmMessage::releaseRequested, this, &frmMain::releaseMessage);

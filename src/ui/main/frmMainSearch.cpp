@@ -27,7 +27,7 @@ constexpr const char* CategoryBody = "BODY";
 
 enum class SearchCategory { From, To, Body, Unsupported };
 
-QString TrimmedSpaces(const QString& text)
+QString trimmedSpaces(const QString& text)
 {
     qsizetype first = 0;
     qsizetype last = text.size();
@@ -38,12 +38,12 @@ QString TrimmedSpaces(const QString& text)
     return text.mid(first, last - first);
 }
 
-SearchCategory RecogniseCategory(const QString& text)
+SearchCategory recogniseCategory(const QString& text)
 {
     const std::optional<std::string> bytes = toLatin1Exact(text);
     if (!bytes)
         return SearchCategory::Unsupported;
-    const std::string category = UpperCase(TrimBlanks(*bytes));
+    const std::string category = upperCase(trimBlanks(*bytes));
     if (category == CategoryFrom)
         return SearchCategory::From;
     if (category == CategoryTo)
@@ -55,7 +55,7 @@ SearchCategory RecogniseCategory(const QString& text)
 
 } // namespace
 
-void frmMain::ConnectSearch()
+void frmMain::connectSearch()
 {
     connect(cmdMessagesFind, &QPushButton::clicked, this, &frmMain::cmdMessagesFind_Click);
     connect(cmdMessagesFindNext, &QPushButton::clicked, this, &frmMain::cmdMessagesFindNext_Click);
@@ -83,30 +83,30 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
 
 void frmMain::txtMessagesSearchFor_GotFocus()
 {
-    Trapped("txtMessagesSearchFor_GotFocus", [&] { txtMessagesSearchFor->selectAll(); });
+    trapped("txtMessagesSearchFor_GotFocus", [&] { txtMessagesSearchFor->selectAll(); });
 }
 
 void frmMain::cmdMessagesFind_Click()
 {
-    Trapped("cmdMessagesFind_Click", [&] { SearchMessages(SearchStart::First); });
+    trapped("cmdMessagesFind_Click", [&] { searchMessages(SearchStart::First); });
 }
 
 void frmMain::cmdMessagesFindNext_Click()
 {
-    Trapped("cmdMessagesFindNext_Click", [&] { SearchMessages(SearchStart::BehindLastHit); });
+    trapped("cmdMessagesFindNext_Click", [&] { searchMessages(SearchStart::BehindLastHit); });
 }
 
 // Find and Next share their checks and differ only in the store operation they call. Next goes
 // on with the category's last successful search: its text only has to be there.
-void frmMain::SearchMessages(SearchStart start)
+void frmMain::searchMessages(SearchStart start)
 {
     if (m_store->Count() < 1) {
         showNoMessages();
         return;
     }
-    const QString text = TrimmedSpaces(txtMessagesSearchFor->text());
+    const QString text = trimmedSpaces(txtMessagesSearchFor->text());
     if (text.isEmpty()) {
-        MsgBox(EmptySearchText, MsgButtons::Ok, MsgIcon::Information);
+        msgBox(EmptySearchText, MsgButtons::Ok, MsgIcon::Information);
         return;
     }
     // A text outside Latin-1 occurs in no message: a Find finds nothing and changes nothing.
@@ -114,7 +114,7 @@ void frmMain::SearchMessages(SearchStart start)
     const bool first = start == SearchStart::First;
     QWidget* target = nullptr;
     std::int16_t position = 0;
-    switch (RecogniseCategory(cboMessagesSearchFor->currentText())) {
+    switch (recogniseCategory(cboMessagesSearchFor->currentText())) {
     case SearchCategory::From:
         target = txtMessageFrom;
         position = !first ? m_store->FindNextEmailFrom({}, false)
@@ -130,7 +130,7 @@ void frmMain::SearchMessages(SearchStart start)
         position = !first ? m_store->FindNextEmailBodyWith({}) : bytes ? m_store->FindFirstEmailBodyWith(*bytes) : 0;
         break;
     case SearchCategory::Unsupported:
-        MsgBox(UnsupportedCategoryText, MsgButtons::Ok, MsgIcon::Exclamation);
+        msgBox(UnsupportedCategoryText, MsgButtons::Ok, MsgIcon::Exclamation);
         break;
     }
     ShowMessageFound(target, text, position);
@@ -139,9 +139,9 @@ void frmMain::SearchMessages(SearchStart start)
 // Shows the hit and selects the first occurrence of the search text in the box it was found in.
 void frmMain::ShowMessageFound(QWidget* target, const QString& searchText, std::int16_t position)
 {
-    Trapped("ShowMessageFound", [&] {
+    trapped("ShowMessageFound", [&] {
         if (position < 1) {
-            MsgBox(NotFoundText, MsgButtons::Ok, MsgIcon::Information);
+            msgBox(NotFoundText, MsgButtons::Ok, MsgIcon::Information);
             return;
         }
         forgetNewestStored();
@@ -152,13 +152,13 @@ void frmMain::ShowMessageFound(QWidget* target, const QString& searchText, std::
         if (!target || !needle)
             return;
         if (target == txtMessageBody) {
-            const std::size_t at = FindNoCase(txtMessageBody->Text(), *needle);
+            const std::size_t at = findNoCase(txtMessageBody->text(), *needle);
             if (at == std::string::npos)
                 return;
-            txtMessageBody->SetSelection(at, needle->size());
+            txtMessageBody->setSelection(at, needle->size());
         } else if (auto* box = qobject_cast<QLineEdit*>(target)) {
             // The boxes were filled from Latin-1, so their text converts back byte for byte.
-            const std::size_t at = FindNoCase(toLatin1(box->text()), *needle);
+            const std::size_t at = findNoCase(toLatin1(box->text()), *needle);
             if (at == std::string::npos)
                 return;
             box->setSelection(int(at), int(needle->size()));

@@ -45,7 +45,7 @@ std::string withoutLineBreaks(std::string text)
 
 } // namespace
 
-void frmMain::ConnectSelfTest()
+void frmMain::connectSelfTest()
 {
     // The check marks turn over by themselves when triggered; the handlers need nothing more.
     connect(mnuPop3Auth, &QAction::triggered, this, &frmMain::mnuPop3Auth_Click);
@@ -64,25 +64,25 @@ void frmMain::ConnectSelfTest()
 
 void frmMain::mnuPop3Auth_Click()
 {
-    Trapped("mnuPop3Auth_Click", [] {
+    trapped("mnuPop3Auth_Click", [] {
         // The action has turned its own check mark over.
     });
 }
 
 void frmMain::mnuSMTPAuth_Click()
 {
-    Trapped("mnuSMTPAuth_Click", [] {
+    trapped("mnuSMTPAuth_Click", [] {
         // The action has turned its own check mark over.
     });
 }
 
 void frmMain::mnuTestLogger_Click()
 {
-    Trapped("mnuTestLogger_Click", [&] {
+    trapped("mnuTestLogger_Click", [&] {
         // A second test from inside the first (its waits run events) would nest two sends.
         if (!mnuTestLogger->isEnabled())
             return;
-        if (!Listening() && MsgBox(NotRunningText, MsgButtons::OkCancel, MsgIcon::Question) == MsgResult::Cancel)
+        if (!listening() && msgBox(NotRunningText, MsgButtons::OkCancel, MsgIcon::Question) == MsgResult::Cancel)
             return;
         // Kept disabled while the test runs: the client's waits let the menu work.
         mnuTestLogger->setEnabled(false);
@@ -90,48 +90,48 @@ void frmMain::mnuTestLogger_Click()
         const bool pop3Auth = mnuPop3Auth->isChecked();
         const bool smtpAuth = mnuSMTPAuth->isChecked();
         clsEmailHandler& handler = *m_emailHandler;
-        handler.SetEncodeType(TestEncodeType);
-        handler.SetUsePopAuthentication(pop3Auth);
-        handler.SetPOP3Host(pop3Auth ? TestPOP3Host : "");
-        handler.SetUseAuthentication(smtpAuth);
+        handler.setEncodeType(TestEncodeType);
+        handler.setUsePopAuthentication(pop3Auth);
+        handler.setPOP3Host(pop3Auth ? TestPOP3Host : "");
+        handler.setUseAuthentication(smtpAuth);
         // A POP3 login with an empty user name is refused by every real server.
         const bool login = pop3Auth || smtpAuth;
-        handler.SetUsername(login ? TestUsername : "");
-        handler.SetPassword(login ? TestPassword : "");
-        handler.SetSMTPHost(TestSMTPHost);
-        handler.SetSMTPPort(TestSMTPPort);
-        handler.SetFrom(TestFrom);
-        handler.SetReplyToAddress(TestReplyTo);
-        handler.SetFromDisplayName(TestFromDisplayName);
-        handler.SetRecipient(TestRecipient);
-        handler.SetRecipientDisplayName(TestRecipientDisplayName);
-        handler.SetSubject(TestSubject);
-        handler.SetMessage(TestMessage);
+        handler.setUsername(login ? TestUsername : "");
+        handler.setPassword(login ? TestPassword : "");
+        handler.setSMTPHost(TestSMTPHost);
+        handler.setSMTPPort(TestSMTPPort);
+        handler.setFrom(TestFrom);
+        handler.setReplyToAddress(TestReplyTo);
+        handler.setFromDisplayName(TestFromDisplayName);
+        handler.setRecipient(TestRecipient);
+        handler.setRecipientDisplayName(TestRecipientDisplayName);
+        handler.setSubject(TestSubject);
+        handler.setMessage(TestMessage);
         const unsigned outcomes = m_selfTestOutcomes;
         handler.Send();
         // The client ends some failures (a connect error, a wait of no length) without reporting
         // them; the user asked for a test and is owed its result.
         if (m_selfTestOutcomes == outcomes)
-            ReportSilentFailure();
+            reportSilentFailure();
     });
 }
 
 void frmMain::hdlEmailHandler_Status(const std::string& sStatus)
 {
-    Trapped("hdlEmailHandler_Status", [&] { LogLine(LogPrefix + sStatus); });
+    trapped("hdlEmailHandler_Status", [&] { logLine(LogPrefix + sStatus); });
 }
 
 void frmMain::hdlEmailHandler_ExtendedStatus(const std::string& sExtendedStatus)
 {
-    Trapped("hdlEmailHandler_ExtendedStatus", [&] {
+    trapped("hdlEmailHandler_ExtendedStatus", [&] {
         if (m_service.detailedLogging())
-            LogLine(ExtendedLogPrefix + withoutLineBreaks(sExtendedStatus));
+            logLine(ExtendedLogPrefix + withoutLineBreaks(sExtendedStatus));
     });
 }
 
 void frmMain::hdlEmailHandler_Progress(long lPercentComplete)
 {
-    Trapped("hdlEmailHandler_Progress", [&] {
+    trapped("hdlEmailHandler_Progress", [&] {
         lblReceiving->setVisible(true);
         lblReceivingPercent->setText(QStringLiteral("(%1%)").arg(lPercentComplete));
         lblReceivingPercent->setVisible(true);
@@ -140,37 +140,37 @@ void frmMain::hdlEmailHandler_Progress(long lPercentComplete)
 
 void frmMain::hdlEmailHandler_SendFailed(const std::string& Explanation, bool Following)
 {
-    Trapped("hdlEmailHandler_SendFailed", [&] {
+    trapped("hdlEmailHandler_SendFailed", [&] {
         ++m_selfTestOutcomes;
         if (!FailureRunOpen)
-            LogLine(FailureHeadingLine);
-        LogLine(LogPrefix + Explanation);
+            logLine(FailureHeadingLine);
+        logLine(LogPrefix + Explanation);
         FailureRunOpen = Following;
-        ShowTestFailed();
+        showTestFailed();
     });
 }
 
 void frmMain::hdlEmailHandler_SendSuccesful()
 {
-    Trapped("hdlEmailHandler_SendSuccesful", [&] {
+    trapped("hdlEmailHandler_SendSuccesful", [&] {
         ++m_selfTestOutcomes;
-        LogLine(SuccessLine);
+        logLine(SuccessLine);
         lblReceiving->setVisible(false);
         lblReceivingPercent->setVisible(false);
-        MsgBox(SuccessBoxText, MsgButtons::Ok, MsgIcon::Information);
+        msgBox(SuccessBoxText, MsgButtons::Ok, MsgIcon::Information);
     });
 }
 
-void frmMain::ReportSilentFailure()
+void frmMain::reportSilentFailure()
 {
     if (!FailureRunOpen)
-        LogLine(FailureHeadingLine);
-    ShowTestFailed();
+        logLine(FailureHeadingLine);
+    showTestFailed();
 }
 
-void frmMain::ShowTestFailed()
+void frmMain::showTestFailed()
 {
     lblReceiving->setVisible(false);
     lblReceivingPercent->setVisible(false);
-    MsgBox(FailureBoxText, MsgButtons::Ok, MsgIcon::Exclamation);
+    msgBox(FailureBoxText, MsgButtons::Ok, MsgIcon::Exclamation);
 }

@@ -27,7 +27,7 @@ constexpr const char* FailedFormat = "The release to %1 failed: %2.";
 
 } // namespace
 
-void frmMain::BuildTestingMenus(QMenu* control)
+void frmMain::buildTestingMenus(QMenu* control)
 {
     mnuChaos = control->addAction(fromLatin1(ChaosCaption));
     mnuChaos->setObjectName(QStringLiteral("mnuChaos"));
@@ -40,8 +40,8 @@ void frmMain::BuildTestingMenus(QMenu* control)
 
 void frmMain::mnuChaos_Click()
 {
-    Trapped("mnuChaos_Click", [&] {
-        frmChaos dialog(m_listener->Chaos(), this);
+    trapped("mnuChaos_Click", [&] {
+        frmChaos dialog(m_listener->chaos(), this);
         dialog.exec();
     });
 }
@@ -55,10 +55,10 @@ void frmMain::mnuMessageRelease_Click()
 // The dialog lets events run: the message released is the one chosen before it, if it is still stored.
 void frmMain::releaseMessage(quint64 id)
 {
-    Trapped("releaseMessage", [&] {
+    trapped("releaseMessage", [&] {
         RelayService* relay = m_service.relay();
         if (!relay) {
-            MsgBox(NoRelayText, MsgButtons::Ok, MsgIcon::Exclamation);
+            msgBox(NoRelayText, MsgButtons::Ok, MsgIcon::Exclamation);
             return;
         }
         if (id == 0 || m_store->positionOfId(id) < 1)
@@ -70,7 +70,7 @@ void frmMain::releaseMessage(quint64 id)
         if (!to)
             return;
         if (m_store->positionOfId(id) < 1) {
-            MsgBox(GoneText, MsgButtons::Ok, MsgIcon::Exclamation);
+            msgBox(GoneText, MsgButtons::Ok, MsgIcon::Exclamation);
             return;
         }
         std::string error;
@@ -78,10 +78,10 @@ void frmMain::releaseMessage(quint64 id)
             const QString text = result.sent
                 ? fromLatin1(SentFormat).arg(server)
                 : fromLatin1(FailedFormat).arg(server, QString::fromStdString(result.error));
-            MsgBox(text.toStdString(), MsgButtons::Ok, result.sent ? MsgIcon::Information : MsgIcon::Exclamation);
+            msgBox(text.toStdString(), MsgButtons::Ok, result.sent ? MsgIcon::Information : MsgIcon::Exclamation);
         };
         if (!relay->release(*m_store, id, splitAddressList(to->toStdString()), report, error))
-            MsgBox(fromLatin1(RefusedFormat).arg(QString::fromStdString(error)).toStdString(), MsgButtons::Ok,
+            msgBox(fromLatin1(RefusedFormat).arg(QString::fromStdString(error)).toStdString(), MsgButtons::Ok,
                    MsgIcon::Exclamation);
     });
 }

@@ -38,7 +38,7 @@ QAction* checkEntry(QMenu* menu, const char* name, const char* caption, bool che
 
 } // namespace
 
-void frmMain::BuildTrayMenus(QMenu* view)
+void frmMain::buildTrayMenus(QMenu* view)
 {
     view->addSeparator()->setObjectName(QStringLiteral("mnuTraySeparator"));
     mnuTrayIcon = checkEntry(view, "mnuTrayIcon", TrayIconCaption, true);
@@ -58,11 +58,11 @@ void frmMain::BuildTrayMenus(QMenu* view)
     m_trayMenu->addAction(mnuQuit);
 }
 
-void frmMain::ConnectTray()
+void frmMain::connectTray()
 {
     m_trayUpdate.setSingleShot(true);
     m_trayUpdate.setInterval(TrayInterval);
-    connect(&m_trayUpdate, &QTimer::timeout, this, [this] { Trapped("updateTray", [&] { updateTray(); }); });
+    connect(&m_trayUpdate, &QTimer::timeout, this, [this] { trapped("updateTray", [&] { updateTray(); }); });
     m_readSettle.setSingleShot(true);
     m_readSettle.setInterval(ReadSettleInterval);
     connect(&m_readSettle, &QTimer::timeout, this, &frmMain::markShownRead);
@@ -103,17 +103,17 @@ void frmMain::showTrayIcon()
 
 void frmMain::mnuTrayIcon_Click()
 {
-    Trapped("mnuTrayIcon_Click", [&] { showTrayIcon(); });
+    trapped("mnuTrayIcon_Click", [&] { showTrayIcon(); });
 }
 
 void frmMain::mnuNotifications_Click()
 {
-    Trapped("mnuNotifications_Click", [&] { m_notifications->setEnabled(mnuNotifications->isChecked()); });
+    trapped("mnuNotifications_Click", [&] { m_notifications->setEnabled(mnuNotifications->isChecked()); });
 }
 
 void frmMain::mnuTrayShow_Click()
 {
-    Trapped("mnuTrayShow_Click", [&] {
+    trapped("mnuTrayShow_Click", [&] {
         QApplication::setQuitOnLastWindowClosed(true);
         showNormal();
         raise();
@@ -131,7 +131,7 @@ bool frmMain::closeToTray()
     return true;
 }
 
-void frmMain::SetDesktopNotifier(DesktopNotifier& notifier)
+void frmMain::setDesktopNotifier(DesktopNotifier& notifier)
 {
     if (m_notifications)
         m_notifications->setNotifier(notifier);
@@ -139,7 +139,7 @@ void frmMain::SetDesktopNotifier(DesktopNotifier& notifier)
 
 void frmMain::showMessageById(quint64 id)
 {
-    Trapped("showMessageById", [&] {
+    trapped("showMessageById", [&] {
         const std::int16_t position = m_store->positionOfId(id);
         if (position == 0)
             return;
@@ -151,14 +151,14 @@ void frmMain::showMessageById(quint64 id)
     });
 }
 
-std::size_t frmMain::UnreadCount() const
+std::size_t frmMain::unreadCount() const
 {
     return static_cast<std::size_t>(m_store->Count()) - m_store->readCount();
 }
 
-QString frmMain::TrayToolTip() const
+QString frmMain::trayToolTip() const
 {
-    return QString::fromStdString(trayToolTip(ProductInfo::ProductName, m_service.listening(), UnreadCount()));
+    return QString::fromStdString(::trayToolTip(ProductInfo::ProductName, m_service.listening(), unreadCount()));
 }
 
 void frmMain::scheduleTrayUpdate()
@@ -171,8 +171,8 @@ void frmMain::updateTray()
 {
     if (!m_tray)
         return;
-    m_tray->setIcon(TrayPicture(m_mailIconShown ? m_mailIcon : m_noMailIcon, m_service.listening(), UnreadCount()));
-    m_tray->setToolTip(TrayToolTip());
+    m_tray->setIcon(trayPicture(m_mailIconShown ? m_mailIcon : m_noMailIcon, m_service.listening(), unreadCount()));
+    m_tray->setToolTip(trayToolTip());
 }
 
 void frmMain::noteShown()
@@ -182,7 +182,7 @@ void frmMain::noteShown()
 
 void frmMain::markShownRead()
 {
-    Trapped("markShownRead", [&] {
+    trapped("markShownRead", [&] {
         if (m_currentMessage >= 1 && lookedAt())
             m_store->markEmailRead(m_store->emailId(m_currentMessage));
     });

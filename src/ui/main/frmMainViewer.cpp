@@ -25,10 +25,10 @@ constexpr const char* NoMessagesText = "No messages available.";
 constexpr const char* CannotDeleteText = "Unable to delete message.";
 
 // Positions are signed 16-bit numbers; stepping past the range is an error like any other.
-std::int16_t Position16(int position)
+std::int16_t position16(int position)
 {
     if (position < std::numeric_limits<std::int16_t>::min() || position > std::numeric_limits<std::int16_t>::max())
-        throw OverflowError();
+        throw overflowError();
     return static_cast<std::int16_t>(position);
 }
 
@@ -36,7 +36,7 @@ std::int16_t Position16(int position)
 
 void frmMain::ShowMessage()
 {
-    Trapped("ShowMessage", [&] {
+    trapped("ShowMessage", [&] {
         const std::int16_t count = m_store->Count();
         if (count > 0 && m_currentMessage >= 1 && m_currentMessage <= count) {
             // Each box shows the start of its text, as the body does.
@@ -44,7 +44,7 @@ void frmMain::ShowMessage()
             txtMessageFrom->setCursorPosition(0);
             txtMessageTo->setText(fromLatin1(m_store->EmailTo(m_currentMessage)));
             txtMessageTo->setCursorPosition(0);
-            txtMessageBody->SetText(m_store->EmailBodyShared(m_currentMessage));
+            txtMessageBody->setText(m_store->emailBodyShared(m_currentMessage));
             lblMessage->setText(
                 fromLatin1(MessagePositionCaption + std::to_string(m_currentMessage) + "/" + std::to_string(count)));
             cmdMessageDelete->setEnabled(true);
@@ -68,7 +68,7 @@ void frmMain::ShowMessage()
 
 void frmMain::FlagMessage()
 {
-    Trapped("FlagMessage", [&] {
+    trapped("FlagMessage", [&] {
         const bool mail = m_store->Count() >= 1;
         if (mail != m_mailIconShown) {
             m_mailIconShown = mail;
@@ -78,7 +78,7 @@ void frmMain::FlagMessage()
     });
 }
 
-void frmMain::ConnectViewer()
+void frmMain::connectViewer()
 {
     // A recipient list can be far longer than a line edit keeps by default; show all of it.
     txtMessageFrom->setMaxLength(std::numeric_limits<int>::max());
@@ -86,15 +86,15 @@ void frmMain::ConnectViewer()
     connect(cmdMessagePrev, &QPushButton::clicked, this, &frmMain::cmdMessagePrev_Click);
     connect(cmdMessageNext, &QPushButton::clicked, this, &frmMain::cmdMessageNext_Click);
     connect(cmdMessageDelete, &QPushButton::clicked, this, &frmMain::cmdMessageDelete_Click);
-    connect(txtMessageBody, &MessageBodyView::TextChanged, this, &frmMain::txtMessageBody_Change);
+    connect(txtMessageBody, &MessageBodyView::textChanged, this, &frmMain::txtMessageBody_Change);
 }
 
 void frmMain::cmdMessagePrev_Click()
 {
-    Trapped("cmdMessagePrev_Click", [&] {
+    trapped("cmdMessagePrev_Click", [&] {
         if (m_store->Count() >= 1 && m_currentMessage > 1) {
             forgetNewestStored();
-            m_currentMessage = Position16(m_currentMessage - 1);
+            m_currentMessage = position16(m_currentMessage - 1);
             ShowMessage();
         }
     });
@@ -102,10 +102,10 @@ void frmMain::cmdMessagePrev_Click()
 
 void frmMain::cmdMessageNext_Click()
 {
-    Trapped("cmdMessageNext_Click", [&] {
+    trapped("cmdMessageNext_Click", [&] {
         if (m_store->Count() >= 1 && m_currentMessage < m_store->Count()) {
             forgetNewestStored();
-            m_currentMessage = Position16(m_currentMessage + 1);
+            m_currentMessage = position16(m_currentMessage + 1);
             ShowMessage();
         }
     });
@@ -113,7 +113,7 @@ void frmMain::cmdMessageNext_Click()
 
 void frmMain::cmdMessageDelete_Click()
 {
-    Trapped("cmdMessageDelete_Click", [&] {
+    trapped("cmdMessageDelete_Click", [&] {
         if (m_currentMessage >= 1 && m_currentMessage <= m_store->Count()) {
             // The store tells this window as it tells every face (emailRemoved): the message
             // behind the deleted one moves into its place; the last one leaves none.
@@ -123,7 +123,7 @@ void frmMain::cmdMessageDelete_Click()
         if (m_store->Count() < 1)
             showNoMessages();
         else
-            MsgBox(CannotDeleteText, MsgButtons::Ok, MsgIcon::Information);
+            msgBox(CannotDeleteText, MsgButtons::Ok, MsgIcon::Information);
     });
 }
 
@@ -131,11 +131,11 @@ void frmMain::emailRemoved(std::int16_t position, std::uint64_t)
 {
     if (m_unloaded)
         return;
-    Trapped("emailRemoved", [&] {
+    trapped("emailRemoved", [&] {
         // The message on show stays on show when another goes; when it goes itself, the one
         // behind it moves into its place.
         if (position < m_currentMessage)
-            m_currentMessage = Position16(m_currentMessage - 1);
+            m_currentMessage = position16(m_currentMessage - 1);
         if (m_currentMessage > m_store->Count())
             m_currentMessage = m_store->Count();
         ShowMessage();
@@ -147,7 +147,7 @@ void frmMain::emailsCleared()
 {
     if (m_unloaded)
         return;
-    Trapped("emailsCleared", [&] {
+    trapped("emailsCleared", [&] {
         m_currentMessage = 0;
         ShowMessage();
         FlagMessage();
@@ -156,20 +156,20 @@ void frmMain::emailsCleared()
 
 void frmMain::showNoMessages()
 {
-    MsgBox(NoMessagesText, MsgButtons::Ok, MsgIcon::Information);
+    msgBox(NoMessagesText, MsgButtons::Ok, MsgIcon::Information);
 }
 
 // Shows each scroll bar of the body box only while the text needs it.
 void frmMain::txtMessageBody_Change()
 {
-    Trapped("txtMessageBody_Change", [&] {
-        const Latin1Metrics metrics = MetricsForFont(picMessageBody->font());
-        const TextExtent extent = MeasureText(txtMessageBody->Text(), metrics);
+    trapped("txtMessageBody_Change", [&] {
+        const Latin1Metrics metrics = metricsForFont(picMessageBody->font());
+        const TextExtent extent = measureText(txtMessageBody->text(), metrics);
         const float textWidth = static_cast<float>(extent.widest) / 64.0f * TwipsPerPixel;
         const float textHeight
             = static_cast<float>(extent.lines) * static_cast<float>(metrics.lineHeight * TwipsPerPixel);
         const BodyScrollBarNeeds needs
-            = DecideBodyScrollBars(static_cast<float>(txtMessageBody->width() * TwipsPerPixel),
+            = decideBodyScrollBars(static_cast<float>(txtMessageBody->width() * TwipsPerPixel),
                                    static_cast<float>(txtMessageBody->height() * TwipsPerPixel), textWidth, textHeight);
         if (needs.vertical != VertBarShown) {
             VertBarShown = needs.vertical;

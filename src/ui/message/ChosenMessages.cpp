@@ -46,6 +46,6 @@ std::vector<std::int16_t> ChosenMessages::stillStored() const
         if (const std::int16_t position = m_store->positionOfId(id); position != 0)
             positions.push_back(position);
     if (positions.empty())
-        MsgBox(m_ids.size() == 1 ? MessageGoneText : MessagesGoneText, MsgButtons::Ok, MsgIcon::Information);
+        msgBox(m_ids.size() == 1 ? MessageGoneText : MessagesGoneText, MsgButtons::Ok, MsgIcon::Information);
     return positions;
 }

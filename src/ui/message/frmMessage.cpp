@@ -306,7 +306,7 @@ void frmMessage::showStored(const clsEmailStorage& store, std::int16_t position)
                          store.EmailTo(position),
                          store.emailAuthUser(position),
                          received.count(),
-                         store.EmailBodyShared(position)};
+                         store.emailBodyShared(position)};
     }
     // A hidden window reads the message only when it is shown: nothing is parsed for the
     // messages that a burst of arrivals puts on show one after another.
@@ -317,7 +317,7 @@ void frmMessage::showStored(const clsEmailStorage& store, std::int16_t position)
 void frmMessage::showEvent(QShowEvent* event)
 {
     if (m_stale)
-        Trapped("frmMessage_Show", [&] { render(); });
+        trapped("frmMessage_Show", [&] { render(); });
     QWidget::showEvent(event);
 }
 
@@ -435,7 +435,7 @@ std::optional<std::string> frmMessage::contentOf(const ChosenAttachment& chosen)
 {
     auto content = Mime::partContent(*chosen.raw, chosen.partId);
     if (!content)
-        MsgBox(CannotReadPartText, MsgButtons::Ok, MsgIcon::Exclamation);
+        msgBox(CannotReadPartText, MsgButtons::Ok, MsgIcon::Exclamation);
     return content;
 }
 
@@ -452,12 +452,12 @@ bool writeFile(const QString& path, const std::string& bytes)
 
 void frmMessage::cmdAttachmentSaveAs_Click()
 {
-    Trapped("cmdAttachmentSaveAs_Click", [&] { saveAttachment(); });
+    trapped("cmdAttachmentSaveAs_Click", [&] { saveAttachment(); });
 }
 
 void frmMessage::cmdAttachmentOpen_Click()
 {
-    Trapped("cmdAttachmentOpen_Click", [&] { openAttachment(); });
+    trapped("cmdAttachmentOpen_Click", [&] { openAttachment(); });
 }
 
 // The file dialog lets events run: another message may be on show when it closes, and the one
@@ -472,7 +472,7 @@ void frmMessage::saveAttachment()
     if (path.isEmpty() || ChosenMessages::withId(*m_store, chosen->messageId).stillStored().empty())
         return;
     if (const auto content = contentOf(*chosen); content && !writeFile(path, *content))
-        MsgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
+        msgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
 }
 
 // The desktop's program gets a copy of its own: one folder per part keeps equal names apart.
@@ -489,7 +489,7 @@ void frmMessage::openAttachment()
     const QString folder = m_openedCopies->filePath(QString::number(chosen->messageId) + u'-' + utf8(chosen->partId));
     const QString path = QDir(folder).filePath(chosen->fileName);
     if (!m_openedCopies->isValid() || !QDir().mkpath(folder) || !writeFile(path, *content)) {
-        MsgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
+        msgBox(CannotWriteText, MsgButtons::Ok, MsgIcon::Exclamation);
         return;
     }
     // Read-only and never executable: the desktop opens it as a document, whatever its name.

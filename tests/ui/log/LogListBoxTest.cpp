@@ -11,8 +11,8 @@ TEST(LogListBox, SelectionStaysOnItsLineWhileOldLinesGo)
     LogBuffer lines(3);
     LogListBox list(lines);
     for (const char* line : {"a", "b", "c"})
-        list.AddLine(line);
-    list.SetSelectedIndex(2);
+        list.addLine(line);
+    list.setSelectedIndex(2);
 
     // The notice of dropped lines takes the top row; the selected line moves up until it goes.
     struct Step {
@@ -22,20 +22,20 @@ TEST(LogListBox, SelectionStaysOnItsLineWhileOldLinesGo)
     const Step steps[] = {{"d", 2}, {"e", 1}, {"f", -1}};
     for (const Step& step : steps) {
         SCOPED_TRACE(step.added);
-        list.AddLine(step.added);
-        EXPECT_EQ(list.SelectedIndex(), step.selected);
+        list.addLine(step.added);
+        EXPECT_EQ(list.selectedIndex(), step.selected);
         if (step.selected >= 0) {
-            EXPECT_EQ(list.Line(step.selected), "c");
+            EXPECT_EQ(list.line(step.selected), "c");
         }
     }
-    list.SetSelectedIndex(0);
-    list.AddLine("g");
-    EXPECT_EQ(list.Line(list.SelectedIndex()), "Log full, oldest lines dropped: 4");
+    list.setSelectedIndex(0);
+    list.addLine("g");
+    EXPECT_EQ(list.line(list.selectedIndex()), "Log full, oldest lines dropped: 4");
 
     list.Clear();
-    EXPECT_EQ(list.LineCount(), 0);
-    EXPECT_EQ(list.SelectedIndex(), -1);
-    EXPECT_THROW(list.Line(-1), AppError);
+    EXPECT_EQ(list.lineCount(), 0);
+    EXPECT_EQ(list.selectedIndex(), -1);
+    EXPECT_THROW(list.line(-1), AppError);
 }
 
 TEST(LogListBox, KeysMoveTheSelectionKeepItInViewAndRaiseClick)
@@ -44,10 +44,10 @@ TEST(LogListBox, KeysMoveTheSelectionKeepItInViewAndRaiseClick)
     LogListBox list(lines);
     list.resize(300, 120);
     for (int i = 0; i < 100; ++i)
-        list.AddLine("line " + std::to_string(i));
+        list.addLine("line " + std::to_string(i));
     list.show();
-    QSignalSpy clicks(&list, &LogListBox::Click);
-    const qsizetype rows = list.VisibleLineCount();
+    QSignalSpy clicks(&list, &LogListBox::click);
+    const qsizetype rows = list.visibleLineCount();
     ASSERT_GT(rows, 2);
 
     struct Step {
@@ -66,9 +66,9 @@ TEST(LogListBox, KeysMoveTheSelectionKeepItInViewAndRaiseClick)
         SCOPED_TRACE(step.key);
         const auto before = clicks.count();
         QTest::keyClick(&list, step.key);
-        EXPECT_EQ(list.SelectedIndex(), step.selected);
-        EXPECT_GE(step.selected, list.TopIndex());
-        EXPECT_LT(step.selected, list.TopIndex() + rows);
+        EXPECT_EQ(list.selectedIndex(), step.selected);
+        EXPECT_GE(step.selected, list.topIndex());
+        EXPECT_LT(step.selected, list.topIndex() + rows);
         EXPECT_EQ(clicks.count() - before, step.click ? 1 : 0);
     }
 }

@@ -20,7 +20,7 @@ namespace {
 class LogWindow : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(LBM_Init(LogSlot, &list)); }
-    void TearDown() override { EXPECT_EQ(boxes.Texts(), Texts{}); }
+    void TearDown() override { EXPECT_EQ(boxes.texts(), Texts{}); }
 
     RecordingMessageBoxes boxes;
     LogBuffer lines;
@@ -32,7 +32,7 @@ protected:
 
 TEST_F(LogWindow, CloseBoxOnlyHidesAndClearEmpties)
 {
-    QSignalSpy unloaded(&window, &frmLog::Unloaded);
+    QSignalSpy unloaded(&window, &frmLog::unloaded);
     window.show();
     LBM_AddItem(LogSlot, "SMTP server started.");
     ASSERT_NE(window.windowHandle(), nullptr);
@@ -43,9 +43,9 @@ TEST_F(LogWindow, CloseBoxOnlyHidesAndClearEmpties)
     // Lines written meanwhile are there when it comes back.
     LBM_AddItem(LogSlot, "SMTP server stopped.");
     window.show();
-    EXPECT_EQ(list.LineCount(), 2);
+    EXPECT_EQ(list.lineCount(), 2);
     QTest::mouseClick(window.findChild<QPushButton*>("cmdClearLog"), Qt::LeftButton);
-    EXPECT_EQ(list.LineCount(), 0);
+    EXPECT_EQ(list.lineCount(), 0);
 }
 
 TEST(mdlListBoxMod, SlotsOutsideTheTable)
@@ -72,7 +72,7 @@ TEST(mdlListBoxMod, SlotsOutsideTheTable)
     }
     LBM_AddItem(5, "nowhere");
     LBM_Clear(5);
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.boxes().empty());
 
     // Below it: a subscript out of range, reported naming the procedure (the box is the error report's).
     const std::string report = "Fatal application error tracked:\r[9]: Subscript out of range\rSource: ";
@@ -82,8 +82,8 @@ TEST(mdlListBoxMod, SlotsOutsideTheTable)
         EXPECT_FALSE(LBM_Init(slot, &list));
         LBM_AddItem(slot, "lost");
         LBM_Clear(slot);
-        EXPECT_EQ(boxes.Texts(), (Texts{report + "LBM_Init", report + "LBM_AddItem", report + "LBM_Clear"}));
+        EXPECT_EQ(boxes.texts(), (Texts{report + "LBM_Init", report + "LBM_AddItem", report + "LBM_Clear"}));
     }
-    ASSERT_EQ(list.LineCount(), 1);
-    EXPECT_EQ(list.Line(0), "kept");
+    ASSERT_EQ(list.lineCount(), 1);
+    EXPECT_EQ(list.line(0), "kept");
 }

@@ -12,8 +12,8 @@ public:
     ~DovecotServer();
 
     // Why the server could not be started; empty when it answers.
-    const std::string& Failure() const { return m_failure; }
-    int Port() const { return m_port; }
+    const std::string& failure() const { return m_failure; }
+    int port() const { return m_port; }
 
 private:
     std::string start(const std::string& user, const std::string& password);

@@ -11,7 +11,7 @@
 #include "frmMain.h"
 
 // Finds the main window's controls by their names, as a user or a screen reader would.
-template <class Widget> Widget* Control(const frmMain& window, const char* name)
+template <class Widget> Widget* control(const frmMain& window, const char* name)
 {
     auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
     if (!widget)
@@ -19,18 +19,18 @@ template <class Widget> Widget* Control(const frmMain& window, const char* name)
     return widget;
 }
 
-inline QString Caption(const frmMain& window, const char* name)
+inline QString caption(const frmMain& window, const char* name)
 {
-    return Control<QLabel>(window, name)->text();
+    return control<QLabel>(window, name)->text();
 }
-inline void Click(const frmMain& window, const char* menuEntry)
+inline void click(const frmMain& window, const char* menuEntry)
 {
-    Control<QAction>(window, menuEntry)->trigger();
+    control<QAction>(window, menuEntry)->trigger();
 }
-inline void Press(const frmMain& window, const char* button)
+inline void press(const frmMain& window, const char* button)
 {
-    Control<QPushButton>(window, button)->click();
+    control<QPushButton>(window, button)->click();
 }
 
 // Every line of the application log, oldest first.
-std::vector<std::string> LogLines(frmMain& window);
+std::vector<std::string> logLines(frmMain& window);

@@ -18,8 +18,8 @@ protected:
         view.setFocus();
     }
 
-    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(&view, key, modifiers); }
-    QPoint LinePoint(int line, int x) const { return QPoint(x, line * view.Metrics().lineHeight + 2); }
+    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(&view, key, modifiers); }
+    QPoint linePoint(int line, int x) const { return QPoint(x, line * view.metrics().lineHeight + 2); }
 
     MessageBodyView view;
 };
@@ -28,10 +28,10 @@ protected:
 
 TEST_F(BodyView, KeyboardMovesOverLineBreaksSelectsAndCopies)
 {
-    view.SetText("old text");
-    view.SetSelection(1, 3);
-    view.SetText("ab\r\ncd\nef"); // new text starts without a selection
-    EXPECT_EQ(view.SelectionLength(), 0u);
+    view.setText("old text");
+    view.setSelection(1, 3);
+    view.setText("ab\r\ncd\nef"); // new text starts without a selection
+    EXPECT_EQ(view.selectionLength(), 0u);
     struct Step {
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
@@ -49,16 +49,16 @@ TEST_F(BodyView, KeyboardMovesOverLineBreaksSelectsAndCopies)
         {Qt::Key_A, Qt::ControlModifier, "ab\r\ncd\nef"},
     };
     for (const Step& step : steps) {
-        Key(step.key, step.modifiers);
-        EXPECT_EQ(view.SelectedText(), step.selected)
+        key(step.key, step.modifiers);
+        EXPECT_EQ(view.selectedText(), step.selected)
             << QKeySequence(step.key | step.modifiers).toString().toStdString();
     }
     EXPECT_EQ(QApplication::clipboard()->text(), "\nef");
 
     // Read-only: typing changes nothing.
     QTest::keyClicks(&view, "typed");
-    Key(Qt::Key_Backspace);
-    EXPECT_EQ(view.Text(), "ab\r\ncd\nef");
+    key(Qt::Key_Backspace);
+    EXPECT_EQ(view.text(), "ab\r\ncd\nef");
 }
 
 TEST_F(BodyView, ASelectionIsScrolledIntoViewAndHeldToTheText)
@@ -67,26 +67,26 @@ TEST_F(BodyView, ASelectionIsScrolledIntoViewAndHeldToTheText)
     for (int i = 0; i < 200; ++i)
         text += "line " + std::to_string(i) + "\r\n";
     text += std::string(5000, 'x') + "needle\r\n";
-    view.SetText(text);
-    view.SetSelection(text.find("needle"), 6);
-    EXPECT_EQ(view.SelectedText(), "needle");
-    EXPECT_GT(view.TopLine(), 150u);
-    view.SetSelection(text.size() - 2, 100);
-    EXPECT_EQ(view.SelectionLength(), 2u);
+    view.setText(text);
+    view.setSelection(text.find("needle"), 6);
+    EXPECT_EQ(view.selectedText(), "needle");
+    EXPECT_GT(view.topLine(), 150u);
+    view.setSelection(text.size() - 2, 100);
+    EXPECT_EQ(view.selectionLength(), 2u);
 }
 
 TEST_F(BodyView, MouseSelectsByDragAndByWordAndTheSelectionIsPainted)
 {
-    view.SetText("first line\r\nsecond line\r\n");
+    view.setText("first line\r\nsecond line\r\n");
     const QImage unselected = view.viewport()->grab().toImage();
-    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, LinePoint(0, 0));
-    QTest::mouseMove(view.viewport(), LinePoint(1, 190));
-    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, LinePoint(1, 190));
-    EXPECT_EQ(view.SelectedText(), "first line\r\nsecond line");
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, linePoint(0, 0));
+    QTest::mouseMove(view.viewport(), linePoint(1, 190));
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, linePoint(1, 190));
+    EXPECT_EQ(view.selectedText(), "first line\r\nsecond line");
     EXPECT_NE(view.viewport()->grab().toImage(), unselected);
 
-    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, LinePoint(1, 3));
-    EXPECT_EQ(view.SelectedText(), "second");
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, linePoint(1, 3));
+    EXPECT_EQ(view.selectedText(), "second");
 }
 
 TEST(BodyTextMetrics, LinesAndTheirWidths)
@@ -109,7 +109,7 @@ TEST(BodyTextMetrics, LinesAndTheirWidths)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::vector<std::size_t> breaks;
-        const TextExtent extent = ScanText(c.text, metrics, [&](std::size_t next) { breaks.push_back(next); });
+        const TextExtent extent = scanText(c.text, metrics, [&](std::size_t next) { breaks.push_back(next); });
         EXPECT_EQ(extent.widest, c.widestPixels * 64);
         EXPECT_EQ(extent.lines, c.lines);
         EXPECT_EQ(breaks, c.breaks);

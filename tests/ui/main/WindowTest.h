@@ -13,12 +13,12 @@ protected:
     WindowTest() { service.setListenAddress({"127.0.0.1", 0}); }
 
     // Starts the capture server and connects a client it has greeted.
-    std::unique_ptr<LoopbackClient> Connected()
+    std::unique_ptr<LoopbackClient> connected()
     {
-        Click(window, "mnuStartStop");
+        click(window, "mnuStartStop");
         auto client = std::make_unique<LoopbackClient>();
-        EXPECT_TRUE(client->Connect(window.Listener().ListeningPort()));
-        EXPECT_EQ(client->ReadLine(), "220 Quellpost");
+        EXPECT_TRUE(client->Connect(window.listener().listeningPort()));
+        EXPECT_EQ(client->readLine(), "220 Quellpost");
         return client;
     }
 

@@ -20,10 +20,10 @@ protected:
     }
 
     // The state caption and the listener agree.
-    void ExpectListening(bool listening)
+    void expectListening(bool listening)
     {
-        EXPECT_EQ(Caption(window, "lblApplicationState"), listening ? "Listening for messages." : "Idle (inactive).");
-        EXPECT_EQ(window.Listening(), listening);
+        EXPECT_EQ(caption(window, "lblApplicationState"), listening ? "Listening for messages." : "Idle (inactive).");
+        EXPECT_EQ(window.listening(), listening);
     }
 };
 
@@ -31,61 +31,61 @@ protected:
 
 TEST_F(MainWindow, PortInUseLeavesEverythingIdleThenStartStopStartLogsInOrder)
 {
-    ASSERT_TRUE(window.Loaded());
-    ExpectListening(false);
+    ASSERT_TRUE(window.loaded());
+    expectListening(false);
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
     service.setListenAddress({"127.0.0.1", holder.serverPort()});
-    Click(window, "mnuStartStop");
-    EXPECT_EQ(boxes.Texts(),
+    click(window, "mnuStartStop");
+    EXPECT_EQ(boxes.texts(),
               Texts{"Fatal application error tracked:\r[10048]: Address in use: another "
                     "program is already using port "
                     + std::to_string(holder.serverPort()) + "\rSource: mnuStartStop_Click"});
-    ExpectListening(false);
-    EXPECT_TRUE(LogLines(window).empty());
+    expectListening(false);
+    EXPECT_TRUE(logLines(window).empty());
 
     holder.close();
     boxes.Clear();
     for (bool listening : {true, false, true}) {
-        Click(window, "mnuStartStop");
-        ExpectListening(listening);
+        click(window, "mnuStartStop");
+        expectListening(listening);
     }
-    EXPECT_EQ(LogLines(window),
+    EXPECT_EQ(logLines(window),
               (Texts{"SMTP server started.", "Shutting down all WinSock connections.", "SMTP server stopped.",
                      "SMTP server started."}));
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.boxes().empty());
 }
 
 TEST_F(MainWindow, CountsClientsLogsInDetailWhenCheckedAndQuitClosesThem)
 {
-    auto leaving = Connected();
+    auto leaving = connected();
     LoopbackClient staying;
-    ASSERT_TRUE(staying.Connect(window.Listener().ListeningPort()));
-    ASSERT_TRUE(WaitFor([&] { return Caption(window, "lblActiveConnectionsNum") == "2"; }));
-    window.LogWindow().chkLogFull()->setChecked(true);
+    ASSERT_TRUE(staying.Connect(window.listener().listeningPort()));
+    ASSERT_TRUE(waitFor([&] { return caption(window, "lblActiveConnectionsNum") == "2"; }));
+    window.logWindow().chkLogFull()->setChecked(true);
     leaving->Close();
-    ASSERT_TRUE(WaitFor([&] { return Caption(window, "lblActiveConnectionsNum") == "1"; }));
-    EXPECT_EQ(LogLines(window).back(), "SMTPServer::Close, index 1: Socket has been closed.");
+    ASSERT_TRUE(waitFor([&] { return caption(window, "lblActiveConnectionsNum") == "1"; }));
+    EXPECT_EQ(logLines(window).back(), "SMTPServer::Close, index 1: Socket has been closed.");
 
-    Click(window, "mnuQuit");
-    EXPECT_TRUE(staying.WaitForClose());
+    click(window, "mnuQuit");
+    EXPECT_TRUE(staying.waitForClose());
     EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(LogLines(window).back(), "Shutting down all WinSock connections.");
+    EXPECT_EQ(logLines(window).back(), "Shutting down all WinSock connections.");
 }
 
 // Quit from a box a socket handler raised: the handler resumes after it and must touch nothing destroyed.
 TEST_F(MainWindow, QuitFromABoxInsideASocketHandler)
 {
-    boxes.whileOpen = [&] { Click(window, "mnuQuit"); };
+    boxes.whileOpen = [&] { click(window, "mnuQuit"); };
     for (int i = 0; i < 32767; ++i)
-        window.EmailStorage().StoreEmail("a@b", "c@d", "x");
-    auto client = Connected();
+        window.emailStorage().StoreEmail("a@b", "c@d", "x");
+    auto client = connected();
     client->Send("MAIL FROM:<a@b>\r\nRCPT TO:<c@d>\r\nDATA\r\nbody\r\n.\r\n");
-    EXPECT_TRUE(client->WaitForClose());
-    ASSERT_EQ(boxes.Boxes().size(), 1u);
-    EXPECT_TRUE(boxes.Boxes()[0].text.ends_with("Source: sckSMTPServer_DataArrival\rIndex: 1"));
+    EXPECT_TRUE(client->waitForClose());
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_TRUE(boxes.boxes()[0].text.ends_with("Source: sckSMTPServer_DataArrival\rIndex: 1"));
     EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(window.EmailStorage().Count(), 0);
+    EXPECT_EQ(window.emailStorage().Count(), 0);
 }
 
 // Reports arriving inside a modal box's nested loop open boxes of their own, up to a few; then go to the log.
@@ -93,36 +93,36 @@ TEST_F(MainWindow, BoxesBeyondThreeGoToTheLog)
 {
     int burst = 250, deepest = 0;
     boxes.whileOpen = [&] {
-        deepest = std::max(deepest, OpenMessageBoxes());
+        deepest = std::max(deepest, openMessageBoxes());
         while (burst > 0) {
             --burst;
-            ReportFatal("sckSMTPServer_DataArrival", 3, AppError(ErrorNumber::Overflow, "Overflow"));
+            reportFatal("sckSMTPServer_DataArrival", 3, AppError(ErrorNumber::Overflow, "Overflow"));
         }
     };
-    MsgBox("Sending a test email did not succeed.\rView log window for details.", MsgButtons::Ok, MsgIcon::Exclamation);
+    msgBox("Sending a test email did not succeed.\rView log window for details.", MsgButtons::Ok, MsgIcon::Exclamation);
 
-    EXPECT_EQ(boxes.Boxes().size(), 3u);
+    EXPECT_EQ(boxes.boxes().size(), 3u);
     EXPECT_EQ(deepest, MaxOpenMessageBoxes);
-    const Texts lines = LogLines(window);
+    const Texts lines = logLines(window);
     ASSERT_EQ(lines.size(), 248u);
     for (const std::string& line : lines)
         EXPECT_EQ(line, "Fatal application error tracked: [6]: Overflow Source: sckSMTPServer_DataArrival Index: 3");
-    EXPECT_EQ(OpenMessageBoxes(), 0);
+    EXPECT_EQ(openMessageBoxes(), 0);
 }
 
 // The window comes before the command line is applied: its menu and log show what that did.
 TEST_F(MainWindow, TheModernDialogueFromTheCommandLineShowsInTheMenuAndTheLog)
 {
     CommandLineOptions options;
-    options.ModernSmtp = true;
+    options.modernSmtp = true;
     ASSERT_TRUE(setUpCapture(service, options).done);
-    EXPECT_TRUE(Control<QAction>(window, "mnuModernSmtp")->isChecked());
-    ASSERT_FALSE(LogLines(window).empty());
-    EXPECT_TRUE(LogLines(window).back().starts_with("Modern SMTP (EHLO, STARTTLS, AUTH) on"))
-        << LogLines(window).back();
-    Click(window, "mnuModernSmtp");
+    EXPECT_TRUE(control<QAction>(window, "mnuModernSmtp")->isChecked());
+    ASSERT_FALSE(logLines(window).empty());
+    EXPECT_TRUE(logLines(window).back().starts_with("Modern SMTP (EHLO, STARTTLS, AUTH) on"))
+        << logLines(window).back();
+    click(window, "mnuModernSmtp");
     EXPECT_FALSE(service.modernSmtp());
-    EXPECT_FALSE(Control<QAction>(window, "mnuModernSmtp")->isChecked());
+    EXPECT_FALSE(control<QAction>(window, "mnuModernSmtp")->isChecked());
 }
 
 // What the user reads and presses, as designed: "name=caption|tooltip|shortcut" of each window, control and menu.
@@ -156,7 +156,7 @@ TEST_F(MainWindow, CaptionsTooltipsAndShortcutsAsDesigned)
     for (const QString& row : cases) {
         const QString name = row.section(u'=', 0, 0);
         QObject* object = nullptr;
-        for (QWidget* top : std::initializer_list<QWidget*>{&window, &window.LogWindow()})
+        for (QWidget* top : std::initializer_list<QWidget*>{&window, &window.logWindow()})
             if (!object)
                 object = top->objectName() == name ? top : top->findChild<QObject*>(name);
         ASSERT_NE(object, nullptr) << row.toStdString();

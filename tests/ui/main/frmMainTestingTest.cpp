@@ -37,14 +37,14 @@ public:
 
 class Testing : public WindowTest<> {
 protected:
-    Testing() { Click(window, "mnuStartStop"); }
+    Testing() { click(window, "mnuStartStop"); }
 
     // The window's own server as the relay: what it releases comes back as a new message.
-    void UseOwnServerAsRelay()
+    void useOwnServerAsRelay()
     {
         std::string error;
         auto settings
-            = RelaySettings::parse("smtp://127.0.0.1:" + std::to_string(window.Listener().ListeningPort()), error);
+            = RelaySettings::parse("smtp://127.0.0.1:" + std::to_string(window.listener().listeningPort()), error);
         settings->security = RelaySettings::Security::Plain;
         settings->timeout = std::chrono::seconds(10);
         service.setRelay(std::make_unique<RelayService>(*settings, *RelayAllowList::compile(".*@example\\.com", error),
@@ -55,10 +55,10 @@ protected:
     void Send(const std::string& stuffedBody)
     {
         LoopbackClient client;
-        ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
-        client.ReadLine();
+        ASSERT_TRUE(client.Connect(window.listener().listeningPort()));
+        client.readLine();
         client.Send("MAIL FROM:<app@example.com>\r\nRCPT TO:<user@example.com>\r\nDATA\r\n" + stuffedBody + ".\r\n");
-        ASSERT_TRUE(WaitFor([&] { return window.EmailStorage().Count() == 1; }));
+        ASSERT_TRUE(waitFor([&] { return window.emailStorage().Count() == 1; }));
     }
 
     AnsweringDesktop desktop;
@@ -81,50 +81,50 @@ TEST_F(Testing, FailureRepliesFromTheControlMenu)
             dialog->spnProbability(ChaosStep::Recipient)->setValue(100);
             accept ? dialog->accept() : dialog->reject();
         });
-        Click(window, "mnuChaos");
-        EXPECT_EQ(window.Listener().Chaos().enabled(), accept);
+        click(window, "mnuChaos");
+        EXPECT_EQ(window.listener().chaos().enabled(), accept);
     }
     LoopbackClient client;
-    ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
-    client.ReadLine();
-    EXPECT_EQ(client.Command("MAIL FROM:<a@example.com>"), "250 OK");
-    EXPECT_EQ(client.Command("RCPT TO:<b@example.com>"), "421 Chaos recipient error");
+    ASSERT_TRUE(client.Connect(window.listener().listeningPort()));
+    client.readLine();
+    EXPECT_EQ(client.command("MAIL FROM:<a@example.com>"), "250 OK");
+    EXPECT_EQ(client.command("RCPT TO:<b@example.com>"), "421 Chaos recipient error");
 }
 
 // From the Messages menu and the message window: the message chosen before the dialog arrives at
 // the relay unchanged; one deleted while the dialog is open, or a recipient not allowed, is not sent.
 TEST_F(Testing, ReleaseSendsTheChosenMessageOnly)
 {
-    Click(window, "mnuMessageRelease");
-    EXPECT_EQ(boxes.Texts(),
+    click(window, "mnuMessageRelease");
+    EXPECT_EQ(boxes.texts(),
               Texts{"Release needs a mail server to send to: start the program with --relay URL and "
                     "--relay-allow REGEX."});
-    UseOwnServerAsRelay();
+    useOwnServerAsRelay();
     boxes.Clear();
     Send("From: app@example.com\r\nSubject: release\r\n\r\n..leading dot\r\nend\r\n");
     desktop.answers = {QString("ann@example.com, bob@example.com")};
-    Click(window, "mnuMessageRelease");
-    ASSERT_TRUE(WaitFor([&] { return !boxes.Boxes().empty(); }, 15000));
+    click(window, "mnuMessageRelease");
+    ASSERT_TRUE(waitFor([&] { return !boxes.boxes().empty(); }, 15000));
     EXPECT_EQ(
-        boxes.Texts(),
-        Texts{"The message was released to 127.0.0.1:" + std::to_string(window.Listener().ListeningPort()) + "."});
-    ASSERT_EQ(window.EmailStorage().Count(), 2);
-    EXPECT_EQ(window.EmailStorage().EmailBody(2), Body);
-    EXPECT_EQ(window.EmailStorage().EmailTo(2), "<ann@example.com>, <bob@example.com>");
-    EXPECT_EQ(window.EmailStorage().EmailFrom(2), "<app@example.com>");
+        boxes.texts(),
+        Texts{"The message was released to 127.0.0.1:" + std::to_string(window.listener().listeningPort()) + "."});
+    ASSERT_EQ(window.emailStorage().Count(), 2);
+    EXPECT_EQ(window.emailStorage().EmailBody(2), Body);
+    EXPECT_EQ(window.emailStorage().EmailTo(2), "<ann@example.com>, <bob@example.com>");
+    EXPECT_EQ(window.emailStorage().EmailFrom(2), "<app@example.com>");
 
     boxes.Clear();
-    Click(window, "mnuMessageView");
+    click(window, "mnuMessageView");
     desktop.answers = {QString("eve@evil.example")};
-    window.MessageWindow()->findChild<QPushButton*>(QStringLiteral("cmdRelease"))->click();
-    EXPECT_EQ(boxes.Texts(), Texts{"The message was not released: not allowed by --relay-allow: eve@evil.example."});
+    window.messageWindow()->findChild<QPushButton*>(QStringLiteral("cmdRelease"))->click();
+    EXPECT_EQ(boxes.texts(), Texts{"The message was not released: not allowed by --relay-allow: eve@evil.example."});
 
     boxes.Clear();
     desktop.answers = {QString("ann@example.com")};
-    desktop.whileOpen = [this] { window.EmailStorage().Clear(); };
-    Click(window, "mnuMessageRelease");
-    EXPECT_EQ(boxes.Texts(), Texts{"The message chosen for release is no longer stored."});
-    EXPECT_EQ(window.EmailStorage().Count(), 0);
+    desktop.whileOpen = [this] { window.emailStorage().Clear(); };
+    click(window, "mnuMessageRelease");
+    EXPECT_EQ(boxes.texts(), Texts{"The message chosen for release is no longer stored."});
+    EXPECT_EQ(window.emailStorage().Count(), 0);
     ASSERT_EQ(logged.size(), 2U);
     EXPECT_EQ(logged[0].rfind("Release of message 1 to ann@example.com, bob@example.com: sent to 127.0.0.1:", 0), 0U);
     EXPECT_NE(logged[1].find("refused: not allowed"), std::string::npos);

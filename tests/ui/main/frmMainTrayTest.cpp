@@ -34,25 +34,25 @@ class Tray : public WindowTest<> {
 protected:
     void SetUp() override
     {
-        window.SetDesktopNotifier(notifier);
+        window.setDesktopNotifier(notifier);
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     }
 
     // Another program's window comes in front: the main window is no longer active.
-    void GoBehind()
+    void goBehind()
     {
         other.show();
         other.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     }
 
-    bool SettledRead(std::size_t unread)
+    bool settledRead(std::size_t unread)
     {
-        return QTest::qWaitFor([&] { return window.UnreadCount() == unread; }, DeadlineMs);
+        return QTest::qWaitFor([&] { return window.unreadCount() == unread; }, DeadlineMs);
     }
 
-    clsEmailStorage& store() { return window.EmailStorage(); }
+    clsEmailStorage& store() { return window.emailStorage(); }
 
     RecordingNotifier notifier;
     QWidget other;
@@ -62,75 +62,75 @@ protected:
 
 TEST_F(Tray, MessagesCountAsReadOnceShownInAWindowTheUserIsIn)
 {
-    GoBehind();
+    goBehind();
     for (const char* from : {"a", "b", "c"})
         store().StoreEmail(from, "to", "body");
     // The window jumped to each arrival while the user was elsewhere: nothing was looked at.
     QTest::qWait(300);
-    EXPECT_EQ(window.UnreadCount(), 3u);
-    EXPECT_EQ(window.TrayToolTip().toStdString(), "Quellpost \u2014 not listening \u2014 3 unread messages");
+    EXPECT_EQ(window.unreadCount(), 3u);
+    EXPECT_EQ(window.trayToolTip().toStdString(), "Quellpost \u2014 not listening \u2014 3 unread messages");
 
     // Coming back reads the one on show; stepping back reads the others.
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    ASSERT_TRUE(SettledRead(2));
+    ASSERT_TRUE(settledRead(2));
     EXPECT_TRUE(store().emailRead(3));
-    Press(window, "cmdMessagePrev");
-    ASSERT_TRUE(SettledRead(1));
+    press(window, "cmdMessagePrev");
+    ASSERT_TRUE(settledRead(1));
     EXPECT_FALSE(store().emailRead(1));
 
     // The message window reads what it shows, and the API's reading counts as well.
     store().StoreEmail("d", "to", "body");
-    GoBehind();
+    goBehind();
     QTest::qWait(300);
-    EXPECT_EQ(window.UnreadCount(), 2u);
-    Click(window, "mnuMessageView");
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.MessageWindow()));
-    ASSERT_TRUE(SettledRead(1));
+    EXPECT_EQ(window.unreadCount(), 2u);
+    click(window, "mnuMessageView");
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.messageWindow()));
+    ASSERT_TRUE(settledRead(1));
     EXPECT_TRUE(store().emailRead(4));
     store().markEmailRead(store().emailId(1));
-    EXPECT_EQ(window.UnreadCount(), 0u);
+    EXPECT_EQ(window.unreadCount(), 0u);
     EXPECT_EQ(store().readCount(), 4u);
 }
 
 TEST_F(Tray, MenusShareTheControlEntriesAndCloseStaysTheDefault)
 {
-    auto* view = Control<QMenu>(window, "mnuView");
+    auto* view = control<QMenu>(window, "mnuView");
     QStringList names;
     for (QAction* action : view->actions())
         names << action->objectName();
     EXPECT_EQ(names.mid(0, 2), (QStringList{"mnuLog", "mnuMessageView"}));
     EXPECT_TRUE(names.contains("mnuTrayIcon"));
-    EXPECT_FALSE(Control<QAction>(window, "mnuKeepInTray")->isChecked());
-    EXPECT_TRUE(Control<QAction>(window, "mnuNotifications")->isChecked());
+    EXPECT_FALSE(control<QAction>(window, "mnuKeepInTray")->isChecked());
+    EXPECT_TRUE(control<QAction>(window, "mnuNotifications")->isChecked());
 
-    auto* trayMenu = Control<QMenu>(window, "mnuTray");
+    auto* trayMenu = control<QMenu>(window, "mnuTray");
     const QList<QAction*> entries = trayMenu->actions();
     ASSERT_EQ(entries.size(), 5);
     EXPECT_EQ(entries[0]->text(), "Show");
-    EXPECT_EQ(entries[1], Control<QAction>(window, "mnuStartStop"));
+    EXPECT_EQ(entries[1], control<QAction>(window, "mnuStartStop"));
     EXPECT_EQ(entries[2]->text(), "Open message window");
-    EXPECT_EQ(entries[4], Control<QAction>(window, "mnuQuit"));
+    EXPECT_EQ(entries[4], control<QAction>(window, "mnuQuit"));
 
     entries[1]->trigger();
-    EXPECT_TRUE(window.Listening());
+    EXPECT_TRUE(window.listening());
     EXPECT_EQ(entries[1]->text(), "Stop");
-    EXPECT_TRUE(window.TrayToolTip().contains(" listening"));
+    EXPECT_TRUE(window.trayToolTip().contains(" listening"));
     entries[2]->trigger();
-    ASSERT_NE(window.MessageWindow(), nullptr);
-    EXPECT_TRUE(window.MessageWindow()->isVisible());
+    ASSERT_NE(window.messageWindow(), nullptr);
+    EXPECT_TRUE(window.messageWindow()->isVisible());
 
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         // Without a tray, closing ends the program whatever the entry says: nothing would bring it back.
-        Click(window, "mnuKeepInTray");
+        click(window, "mnuKeepInTray");
         store().StoreEmail("a", "b", "c");
         window.close();
         EXPECT_EQ(store().Count(), 0);
         GTEST_SKIP() << "no system tray on this platform: the icon and closing to it are not shown";
     }
-    ASSERT_NE(window.TrayIcon(), nullptr);
-    EXPECT_EQ(window.TrayIcon()->toolTip(), window.TrayToolTip());
-    Click(window, "mnuKeepInTray");
+    ASSERT_NE(window.trayIcon(), nullptr);
+    EXPECT_EQ(window.trayIcon()->toolTip(), window.trayToolTip());
+    click(window, "mnuKeepInTray");
     store().StoreEmail("a", "b", "c");
     window.close();
     EXPECT_FALSE(window.isVisible());
@@ -141,7 +141,7 @@ TEST_F(Tray, MenusShareTheControlEntriesAndCloseStaysTheDefault)
 
 TEST_F(Tray, ABurstIsOneNoticeAndItsClickShowsTheMessageInBothWindows)
 {
-    GoBehind();
+    goBehind();
     store().StoreEmail(
         "env@x", "to",
         "From: =?UTF-8?B?SsO2cmc=?= <j@example.org>\r\nSubject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\n\r\nhi\r\n");
@@ -152,7 +152,7 @@ TEST_F(Tray, ABurstIsOneNoticeAndItsClickShowsTheMessageInBothWindows)
     for (int i = 0; i < 500; ++i)
         store().StoreEmail("env@x", "to", "Subject: burst\r\n\r\nx\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return notifier.notices.size() > 1; }, DeadlineMs));
-    EXPECT_FALSE(window.Notifications().pending());
+    EXPECT_FALSE(window.notifications().pending());
     ASSERT_EQ(notifier.notices.size(), 2u);
     EXPECT_EQ(notifier.notices[1].summary, "500 new messages");
     EXPECT_EQ(notifier.notices[1].body, "Newest: env@x \u2014 burst");
@@ -160,24 +160,24 @@ TEST_F(Tray, ABurstIsOneNoticeAndItsClickShowsTheMessageInBothWindows)
     // A click on the first notice shows its message, wherever the windows were.
     emit notifier.clicked(notifier.notices[0].messageId);
     EXPECT_EQ(window.CurrentMessage(), 1);
-    ASSERT_NE(window.MessageWindow(), nullptr);
-    EXPECT_EQ(window.MessageWindow()->shownId(), notifier.notices[0].messageId);
+    ASSERT_NE(window.messageWindow(), nullptr);
+    EXPECT_EQ(window.messageWindow()->shownId(), notifier.notices[0].messageId);
 
     // Silent while the main window is active, and when switched off.
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     store().StoreEmail("a", "b", "c");
-    EXPECT_FALSE(window.Notifications().pending());
-    GoBehind();
-    Click(window, "mnuNotifications");
+    EXPECT_FALSE(window.notifications().pending());
+    goBehind();
+    click(window, "mnuNotifications");
     store().StoreEmail("a", "b", "c");
-    EXPECT_FALSE(window.Notifications().pending());
+    EXPECT_FALSE(window.notifications().pending());
 }
 
 namespace {
 
 // What dunst holds: shown, waiting and already in its history.
-int DaemonNotices()
+int daemonNotices()
 {
     int total = 0;
     for (const char* property : {"displayedLength", "waitingLength", "historyLength"}) {
@@ -207,8 +207,8 @@ TEST(RealService, ABurstReachesTheDesktopAsOneNotice)
     MailNotifications notifications(store, notifier, [] { return false; });
     for (int i = 0; i < 500; ++i)
         store.StoreEmail("a@b.c", "d@e.f", "Subject: burst\r\n\r\nx\r\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return DaemonNotices() >= 1; }, DeadlineMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return daemonNotices() >= 1; }, DeadlineMs));
     // Nothing more is waiting to be told, so nothing more can come.
     EXPECT_FALSE(notifications.pending());
-    EXPECT_EQ(DaemonNotices(), 1);
+    EXPECT_EQ(daemonNotices(), 1);
 }

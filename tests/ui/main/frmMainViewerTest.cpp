@@ -19,70 +19,70 @@ protected:
     {
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-        client = Connected();
+        client = connected();
     }
 
-    void Deliver(const std::string& from, const std::string& body = "Hello\r\n", bool waitUntilShown = true)
+    void deliver(const std::string& from, const std::string& body = "Hello\r\n", bool waitUntilShown = true)
     {
         client->Send("MAIL FROM:<" + from + ">\r\nRCPT TO:<bob@example.com>\r\nDATA\r\n" + body + ".\r\n");
         for (const char* reply : {"250 OK", "250 OK", "354 send the mail data, end with .", "250 OK"})
-            EXPECT_EQ(client->ReadLine(), reply);
+            EXPECT_EQ(client->readLine(), reply);
         // During a burst the window shows the newest arrival once per interval (100 ms).
         if (waitUntilShown) {
             EXPECT_TRUE(
-                QTest::qWaitFor([&] { return window.CurrentMessage() == window.EmailStorage().Count(); }, 1000));
+                QTest::qWaitFor([&] { return window.CurrentMessage() == window.emailStorage().Count(); }, 1000));
         }
     }
 
     // The caption, "<", "x" and ">" as on or off, and the sender.
-    std::string Shown() const
+    std::string shown() const
     {
-        std::string shown = Caption(window, "lblMessage").toStdString() + " ";
+        std::string shown = caption(window, "lblMessage").toStdString() + " ";
         for (const char* name : {"cmdMessagePrev", "cmdMessageDelete", "cmdMessageNext"})
-            shown += Control<QPushButton>(window, name)->isEnabled() ? "1" : "0";
-        return shown + " " + Control<QLineEdit>(window, "txtMessageFrom")->text().toStdString();
+            shown += control<QPushButton>(window, name)->isEnabled() ? "1" : "0";
+        return shown + " " + control<QLineEdit>(window, "txtMessageFrom")->text().toStdString();
     }
 
     // Presses a button, even a disabled one, the given number of times.
-    std::string Step(const char* button, int times = 1)
+    std::string step(const char* button, int times = 1)
     {
         for (int i = 0; i < times; ++i) {
-            Control<QPushButton>(window, button)->setEnabled(true);
-            Press(window, button);
+            control<QPushButton>(window, button)->setEnabled(true);
+            press(window, button);
         }
-        return Shown();
+        return shown();
     }
 
-    MessageBodyView* Body() const { return Control<MessageBodyView>(window, "txtMessageBody"); }
+    MessageBodyView* body() const { return control<MessageBodyView>(window, "txtMessageBody"); }
 
     // Stores one message for each sender, as the listener does.
-    void Store(std::initializer_list<const char*> senders)
+    void store(std::initializer_list<const char*> senders)
     {
         for (const char* from : senders)
-            window.EmailStorage().StoreEmail(from, "to", "body");
+            window.emailStorage().StoreEmail(from, "to", "body");
     }
 
     // The caption, the selection in the focused message box and the boxes the button brought up.
-    std::string Query(const char* button, const char* text, const char* category)
+    std::string query(const char* button, const char* text, const char* category)
     {
-        Control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QString::fromUtf8(text));
-        Control<QComboBox>(window, "cboMessagesSearchFor")->setCurrentText(QString::fromLatin1(category));
+        control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QString::fromUtf8(text));
+        control<QComboBox>(window, "cboMessagesSearchFor")->setCurrentText(QString::fromLatin1(category));
         boxes.Clear();
-        Press(window, button);
-        std::string shown = Caption(window, "lblMessage").toStdString();
+        press(window, button);
+        std::string shown = caption(window, "lblMessage").toStdString();
         QWidget* focus = QApplication::focusWidget();
         if (auto* box = qobject_cast<QLineEdit*>(focus);
-            box && box->hasSelectedText() && focus != Control<QLineEdit>(window, "txtMessagesSearchFor"))
+            box && box->hasSelectedText() && focus != control<QLineEdit>(window, "txtMessagesSearchFor"))
             shown += " " + box->objectName().toStdString() + ":" + box->selectedText().toStdString() + "@"
                 + std::to_string(box->selectionStart());
-        if (focus == Body())
-            shown += " txtMessageBody:" + Body()->SelectedText() + "@" + std::to_string(Body()->SelectionStart());
-        for (const std::string& boxText : boxes.Texts())
+        if (focus == body())
+            shown += " txtMessageBody:" + body()->selectedText() + "@" + std::to_string(body()->selectionStart());
+        for (const std::string& boxText : boxes.texts())
             shown += " / " + boxText;
         return shown;
     }
-    std::string Find(const char* text, const char* in = "From:") { return Query("cmdMessagesFind", text, in); }
-    std::string Next(const char* text, const char* in = "From:") { return Query("cmdMessagesFindNext", text, in); }
+    std::string find(const char* text, const char* in = "From:") { return query("cmdMessagesFind", text, in); }
+    std::string next(const char* text, const char* in = "From:") { return query("cmdMessagesFindNext", text, in); }
 
     std::unique_ptr<LoopbackClient> client;
 };
@@ -93,25 +93,25 @@ using Search = Viewer;
 
 TEST_F(Viewer, StartsEmptyStepsWithoutWrapAroundAndJumpsToEachArrival)
 {
-    EXPECT_EQ(Shown(), "Message: (n/a) 000 ");
-    EXPECT_TRUE(Body()->Text().empty());
-    Deliver("m1", "Subject: hi\r\n\r\nHello\r\n");
-    EXPECT_EQ(Shown(), "Message: 1/1 010 <m1>");
-    EXPECT_EQ(Control<QLineEdit>(window, "txtMessageTo")->text(), "<bob@example.com>");
-    EXPECT_EQ(Body()->Text(), "Subject: hi\r\n\r\nHello\r\n");
+    EXPECT_EQ(shown(), "Message: (n/a) 000 ");
+    EXPECT_TRUE(body()->text().empty());
+    deliver("m1", "Subject: hi\r\n\r\nHello\r\n");
+    EXPECT_EQ(shown(), "Message: 1/1 010 <m1>");
+    EXPECT_EQ(control<QLineEdit>(window, "txtMessageTo")->text(), "<bob@example.com>");
+    EXPECT_EQ(body()->text(), "Subject: hi\r\n\r\nHello\r\n");
     for (const char* from : {"m2", "m3", "m4", "m5"})
-        Deliver(from);
-    EXPECT_EQ(Shown(), "Message: 5/5 110 <m5>");
-    EXPECT_EQ(Step("cmdMessagePrev", 2), "Message: 3/5 111 <m3>");
-    EXPECT_EQ(Step("cmdMessagePrev", 2), "Message: 1/5 011 <m1>");
+        deliver(from);
+    EXPECT_EQ(shown(), "Message: 5/5 110 <m5>");
+    EXPECT_EQ(step("cmdMessagePrev", 2), "Message: 3/5 111 <m3>");
+    EXPECT_EQ(step("cmdMessagePrev", 2), "Message: 1/5 011 <m1>");
     // Even when pressed, "<" on the first and ">" on the last message do nothing.
-    EXPECT_TRUE(Step("cmdMessagePrev").starts_with("Message: 1/5 "));
-    EXPECT_EQ(Step("cmdMessageNext"), "Message: 2/5 111 <m2>");
-    Step("cmdMessagePrev");
-    Deliver("m6");
-    EXPECT_EQ(Shown(), "Message: 6/6 110 <m6>");
-    EXPECT_TRUE(Step("cmdMessageNext").starts_with("Message: 6/6 "));
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(step("cmdMessagePrev").starts_with("Message: 1/5 "));
+    EXPECT_EQ(step("cmdMessageNext"), "Message: 2/5 111 <m2>");
+    step("cmdMessagePrev");
+    deliver("m6");
+    EXPECT_EQ(shown(), "Message: 6/6 110 <m6>");
+    EXPECT_TRUE(step("cmdMessageNext").starts_with("Message: 6/6 "));
+    EXPECT_TRUE(boxes.boxes().empty());
 }
 
 // A burst is shown as it goes by, not message by message, and ends on its newest message; one
@@ -119,61 +119,61 @@ TEST_F(Viewer, StartsEmptyStepsWithoutWrapAroundAndJumpsToEachArrival)
 TEST_F(Viewer, ABurstEndsOnItsNewestAndNeverShowsAMessageThatIsGone)
 {
     std::set<std::string> removed;
-    Texts shown;
-    QObject::connect(Control<QLineEdit>(window, "txtMessageFrom"), &QLineEdit::textChanged, &window,
+    Texts seen;
+    QObject::connect(control<QLineEdit>(window, "txtMessageFrom"), &QLineEdit::textChanged, &window,
                      [&](const QString& text) {
-                         shown.push_back(text.toStdString());
-                         EXPECT_FALSE(removed.contains(shown.back())) << shown.back() << " was removed";
+                         seen.push_back(text.toStdString());
+                         EXPECT_FALSE(removed.contains(seen.back())) << seen.back() << " was removed";
                      });
     constexpr int Burst = 40;
     for (int i = 1; i <= Burst; ++i) {
         const std::string from = "b" + std::to_string(i);
-        Deliver(from, "Hello\r\n", false);
+        deliver(from, "Hello\r\n", false);
         if (i % 4 == 0 && i < Burst) { // behind the window's back, before it showed the message
-            const std::int16_t newest = window.EmailStorage().Count();
+            const std::int16_t newest = window.emailStorage().Count();
             if (window.CurrentMessage() != newest) {
-                window.EmailStorage().RemoveEmail(newest);
+                window.emailStorage().RemoveEmail(newest);
                 removed.insert("<" + from + ">");
             }
         }
     }
     EXPECT_FALSE(removed.empty()) << "every arrival was shown at once";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.CurrentMessage() == window.EmailStorage().Count(); }, 1000));
-    EXPECT_EQ(Shown(),
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.CurrentMessage() == window.emailStorage().Count(); }, 1000));
+    EXPECT_EQ(shown(),
               "Message: " + std::to_string(Burst - removed.size()) + "/" + std::to_string(Burst - removed.size())
                   + " 110 <b" + std::to_string(Burst) + ">");
-    EXPECT_LT(shown.size(), std::size_t(Burst)) << "each arrival was shown on its own";
+    EXPECT_LT(seen.size(), std::size_t(Burst)) << "each arrival was shown on its own";
 }
 
 TEST_F(Viewer, DeleteShowsTheMessageThatMovedIntoPlace)
 {
     for (const char* from : {"a", "b", "c"})
-        Deliver(from);
-    EXPECT_EQ(Step("cmdMessageDelete"), "Message: 2/2 110 <b>"); // the last of three
-    Deliver("d");
-    Step("cmdMessagePrev", 2);
-    EXPECT_EQ(Step("cmdMessageDelete"), "Message: 1/2 011 <b>"); // the first of a, b, d
-    EXPECT_EQ(Step("cmdMessageDelete"), "Message: 1/1 010 <d>");
-    EXPECT_EQ(Step("cmdMessageDelete"), "Message (n/a) 000 ");
-    EXPECT_TRUE(Control<QLineEdit>(window, "txtMessageTo")->text().isEmpty());
-    EXPECT_TRUE(Body()->Text().empty());
-    EXPECT_EQ(window.EmailStorage().Count(), 0);
-    EXPECT_TRUE(boxes.Boxes().empty());
+        deliver(from);
+    EXPECT_EQ(step("cmdMessageDelete"), "Message: 2/2 110 <b>"); // the last of three
+    deliver("d");
+    step("cmdMessagePrev", 2);
+    EXPECT_EQ(step("cmdMessageDelete"), "Message: 1/2 011 <b>"); // the first of a, b, d
+    EXPECT_EQ(step("cmdMessageDelete"), "Message: 1/1 010 <d>");
+    EXPECT_EQ(step("cmdMessageDelete"), "Message (n/a) 000 ");
+    EXPECT_TRUE(control<QLineEdit>(window, "txtMessageTo")->text().isEmpty());
+    EXPECT_TRUE(body()->text().empty());
+    EXPECT_EQ(window.emailStorage().Count(), 0);
+    EXPECT_TRUE(boxes.boxes().empty());
 
     // Without a message shown, "x" answers with a box. The store tells the window of every
     // message, whoever stores it: there is no storing behind the viewer's back.
-    Step("cmdMessageDelete");
-    window.EmailStorage().StoreEmail("a", "b", "c");
-    EXPECT_EQ(Shown(), "Message: 1/1 010 a");
-    EXPECT_EQ(boxes.Texts(), Texts{"No messages available."});
+    step("cmdMessageDelete");
+    window.emailStorage().StoreEmail("a", "b", "c");
+    EXPECT_EQ(shown(), "Message: 1/1 010 a");
+    EXPECT_EQ(boxes.texts(), Texts{"No messages available."});
 }
 
 // The category picks the field and the box selected; each keeps its own search; non-Latin-1 text finds nothing.
 TEST_F(Search, CategoriesPickTheFieldAndKeepTheirOwnSearch)
 {
-    window.EmailStorage().StoreEmail("bob", "team", "Subject: greeting\r\n\r\nsay hello\r\n");
-    window.EmailStorage().StoreEmail("bob", "solo", "price ? euro");
-    window.EmailStorage().StoreEmail("carl", "team", "body");
+    window.emailStorage().StoreEmail("bob", "team", "Subject: greeting\r\n\r\nsay hello\r\n");
+    window.emailStorage().StoreEmail("bob", "solo", "price ? euro");
+    window.emailStorage().StoreEmail("carl", "team", "body");
     struct Case {
         const char* button;
         const char* text;
@@ -192,17 +192,17 @@ TEST_F(Search, CategoriesPickTheFieldAndKeepTheirOwnSearch)
          "Message: 3/3 txtMessageFrom:carl@0 / Unsupported search category." + NotFound},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Query(c.button, c.text, c.category), c.shown) << c.button << " " << c.text << " in " << c.category;
+        EXPECT_EQ(query(c.button, c.text, c.category), c.shown) << c.button << " " << c.text << " in " << c.category;
 }
 
 TEST_F(Search, AFailureIsReportedByTheCommand)
 {
     // The sender search's position cannot move beyond the last possible message.
     for (int i = 1; i < 32767; ++i)
-        Store({"x"});
-    Store({"bob"});
-    EXPECT_EQ(Find("bob"), "Message: 32767/32767 txtMessageFrom:bob@0");
-    EXPECT_EQ(Next("bob"),
+        store({"x"});
+    store({"bob"});
+    EXPECT_EQ(find("bob"), "Message: 32767/32767 txtMessageFrom:bob@0");
+    EXPECT_EQ(next("bob"),
               "Message: 32767/32767 txtMessageFrom:bob@0 / Fatal application error tracked:\r"
               "[6]: Overflow\rSource: cmdMessagesFindNext_Click");
 }

@@ -133,9 +133,9 @@ protected:
     {
         window.show();
         service.setListenAddress({"127.0.0.1", 0});
-        Click(window, "mnuStartStop");
-        ASSERT_TRUE(client.Connect(window.Listener().ListeningPort()));
-        ASSERT_EQ(client.ReadLine(), "220 Quellpost");
+        click(window, "mnuStartStop");
+        ASSERT_TRUE(client.Connect(window.listener().listeningPort()));
+        ASSERT_EQ(client.readLine(), "220 Quellpost");
         ASSERT_TRUE(web.listen(QHostAddress::LocalHost));
         // A slow server: the style sheet never comes, the picture does.
         QObject::connect(&web, &QTcpServer::newConnection, [this] {
@@ -152,46 +152,46 @@ protected:
         });
     }
 
-    void Deliver(const std::string& data, const std::string& from = "bounce-7@mailer.example.com")
+    void deliver(const std::string& data, const std::string& from = "bounce-7@mailer.example.com")
     {
         const QByteArray stuffed = QByteArray::fromStdString(data).replace("\r\n.", "\r\n..");
         client.Send("MAIL FROM:<" + from + ">\r\nRCPT TO:<ann@example.com>\r\nRCPT TO:<bcc@example.com>\r\nDATA\r\n"
                     + stuffed.toStdString() + ".\r\n");
         for (int reply = 0; reply < 5; ++reply)
-            EXPECT_EQ(client.ReadLine().substr(0, 1), reply == 3 ? "3" : "2");
+            EXPECT_EQ(client.readLine().substr(0, 1), reply == 3 ? "3" : "2");
         // During a burst the window shows the newest arrival once per interval (100 ms).
-        EXPECT_TRUE(QTest::qWaitFor([&] { return window.CurrentMessage() == window.EmailStorage().Count(); }, 1000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.CurrentMessage() == window.emailStorage().Count(); }, 1000));
     }
 
-    template <class Widget> Widget* Shown(const char* name) // null for a name gone: the test crashes
+    template <class Widget> Widget* shown(const char* name) // null for a name gone: the test crashes
     {
-        return window.MessageWindow()->findChild<Widget*>(QString::fromLatin1(name));
+        return window.messageWindow()->findChild<Widget*>(QString::fromLatin1(name));
     }
     // Subject, header sender, envelope sender and recipients; or what the empty window says.
-    std::string Summary()
+    std::string summary()
     {
-        if (!window.MessageWindow()->isVisible())
+        if (!window.messageWindow()->isVisible())
             return "hidden";
-        if (Shown<QStackedWidget>("pages")->currentWidget() == Shown<QLabel>("lblNoMessage"))
-            return Shown<QLabel>("lblNoMessage")->text().toStdString();
+        if (shown<QStackedWidget>("pages")->currentWidget() == shown<QLabel>("lblNoMessage"))
+            return shown<QLabel>("lblNoMessage")->text().toStdString();
         std::string summary;
         for (const char* label : {"lblHeaderSubject", "lblHeaderFrom", "lblEnvelopeFrom", "lblEnvelopeTo"})
-            summary += (summary.empty() ? "" : " | ") + Shown<QLabel>(label)->text().toStdString();
+            summary += (summary.empty() ? "" : " | ") + shown<QLabel>(label)->text().toStdString();
         return summary;
     }
-    std::string Remote() const { return "http://127.0.0.1:" + std::to_string(web.serverPort()); }
-    QString File(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }
-    static QByteArray Contents(const QString& path)
+    std::string remote() const { return "http://127.0.0.1:" + std::to_string(web.serverPort()); }
+    QString file(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }
+    static QByteArray contents(const QString& path)
     {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
     }
     // The subjects of the messages in a file, or the one an attachment's bytes name.
-    static std::string Written(const QString& path)
+    static std::string written(const QString& path)
     {
         QStringList subjects;
         static const QRegularExpression subject(QStringLiteral("(?:Subject: |attachment of )(\\w+)"));
-        for (const QRegularExpressionMatch& match : subject.globalMatch(QString::fromLatin1(Contents(path))))
+        for (const QRegularExpressionMatch& match : subject.globalMatch(QString::fromLatin1(contents(path))))
             subjects << match.captured(1);
         return subjects.join(u',').toStdString();
     }
@@ -209,48 +209,48 @@ protected:
 
 TEST_F(MessageWindow, FollowsTheMainWindowThroughSteppingAndDeletion)
 {
-    Deliver(plainMail("=?UTF-8?B?R3LDvMOfZQ==?="));
-    Deliver(plainMail("two"), "b@example.com");
-    Deliver(htmlMail("three", Remote()));
+    deliver(plainMail("=?UTF-8?B?R3LDvMOfZQ==?="));
+    deliver(plainMail("two"), "b@example.com");
+    deliver(htmlMail("three", remote()));
     struct Case {
         std::function<void()> action;
         std::string shown;
     };
     const std::string envelope = " | <ann@example.com>, <bcc@example.com>";
     const Case cases[] = {
-        {[&] { QTest::keyClick(Control<QWidget>(window, "txtMessageBody"), Qt::Key_Return); },
+        {[&] { QTest::keyClick(control<QWidget>(window, "txtMessageBody"), Qt::Key_Return); },
          "three | Jürgen <juergen@example.com> | <bounce-7@mailer.example.com>" + envelope},
-        {[&] { Press(window, "cmdMessagePrev"); }, "two | a@example.com | <b@example.com>" + envelope},
-        {[&] { window.MessageWindow()->close(); }, "hidden"},
-        {[&] { Press(window, "cmdMessagePrev"); }, "hidden"},
-        {[&] { QTest::mouseDClick(Control<MessageBodyView>(window, "txtMessageBody")->viewport(), Qt::LeftButton); },
+        {[&] { press(window, "cmdMessagePrev"); }, "two | a@example.com | <b@example.com>" + envelope},
+        {[&] { window.messageWindow()->close(); }, "hidden"},
+        {[&] { press(window, "cmdMessagePrev"); }, "hidden"},
+        {[&] { QTest::mouseDClick(control<MessageBodyView>(window, "txtMessageBody")->viewport(), Qt::LeftButton); },
          "Grüße | a@example.com | <bounce-7@mailer.example.com>" + envelope},
-        {[&] { Press(window, "cmdMessageDelete"); }, "two | a@example.com | <b@example.com>" + envelope},
-        {[&] { Press(window, "cmdMessageNext"); },
+        {[&] { press(window, "cmdMessageDelete"); }, "two | a@example.com | <b@example.com>" + envelope},
+        {[&] { press(window, "cmdMessageNext"); },
          "three | Jürgen <juergen@example.com> | <bounce-7@mailer.example.com>" + envelope},
-        {[&] { Press(window, "cmdMessageDelete"); }, "two | a@example.com | <b@example.com>" + envelope},
-        {[&] { window.MessageWindow()->close(); }, "hidden"},
-        {[&] { Press(window, "cmdMessageDelete"); }, "hidden"},
-        {[&] { Click(window, "mnuMessageView"); }, "No message on show."},
+        {[&] { press(window, "cmdMessageDelete"); }, "two | a@example.com | <b@example.com>" + envelope},
+        {[&] { window.messageWindow()->close(); }, "hidden"},
+        {[&] { press(window, "cmdMessageDelete"); }, "hidden"},
+        {[&] { click(window, "mnuMessageView"); }, "No message on show."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shown);
         c.action();
-        EXPECT_EQ(Summary(), c.shown);
+        EXPECT_EQ(summary(), c.shown);
     }
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.boxes().empty());
 }
 
 TEST_F(MessageWindow, ShowsOwnPartsAndFetchesNothingUntilAllowedForThatMessage)
 {
-    const QString local = File("local.png");
+    const QString local = file("local.png");
     QFile picture(local);
     ASSERT_TRUE(picture.open(QIODevice::WriteOnly) && picture.write(png(Qt::yellow)) > 0);
     picture.close();
-    Deliver(htmlMail("html", Remote(), local.toStdString()));
+    deliver(htmlMail("html", remote(), local.toStdString()));
     const std::size_t parses = Mime::parseCount();
-    Click(window, "mnuMessageView");
-    auto* html = Shown<MailHtmlView>("htmlBody");
+    click(window, "mnuMessageView");
+    auto* html = shown<MailHtmlView>("htmlBody");
     QCoreApplication::processEvents();
     const QImage page = html->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(Mime::parseCount() - parses, 1u);  // the message and its pictures from one parse
@@ -258,11 +258,11 @@ TEST_F(MessageWindow, ShowsOwnPartsAndFetchesNothingUntilAllowedForThatMessage)
     EXPECT_GT(pixelsOf(page, Qt::green), 100);   // data:
     EXPECT_EQ(pixelsOf(page, Qt::yellow), 0);    // a file of this machine's
     EXPECT_FALSE(html->toPlainText().contains(QLatin1String("SCRIPT")));
-    const std::set<QUrl> refused{QUrl(QString::fromStdString(Remote() + "/s.css")),
-                                 QUrl(QString::fromStdString(Remote() + "/logo.png")),
-                                 QUrl(QString::fromStdString(Remote() + "/t.gif?u=ann"))};
+    const std::set<QUrl> refused{QUrl(QString::fromStdString(remote() + "/s.css")),
+                                 QUrl(QString::fromStdString(remote() + "/logo.png")),
+                                 QUrl(QString::fromStdString(remote() + "/t.gif?u=ann"))};
     EXPECT_EQ(html->refusedUrls(), refused);
-    EXPECT_TRUE(Shown<QLabel>("lblRemoteRefused")->isVisible());
+    EXPECT_TRUE(shown<QLabel>("lblRemoteRefused")->isVisible());
     EXPECT_EQ(html->networkRequests(), 0);
 
     // Links open in the desktop's browser when clicked, and only links that a browser should open.
@@ -272,39 +272,39 @@ TEST_F(MessageWindow, ShowsOwnPartsAndFetchesNothingUntilAllowedForThatMessage)
 
     // The remote picture is shown whole though the style sheet never comes. The choice holds
     // for this message only: the next one shown is refused again.
-    Shown<QCheckBox>("chkRemoteContent")->setChecked(true);
-    EXPECT_TRUE(WaitFor([&] {
+    shown<QCheckBox>("chkRemoteContent")->setChecked(true);
+    EXPECT_TRUE(waitFor([&] {
         return pixelsOf(html->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32), Qt::blue) >= 576;
     }));
     EXPECT_EQ(html->networkRequests(), 3);
-    Deliver(htmlMail("again", Remote()));
-    EXPECT_FALSE(Shown<QCheckBox>("chkRemoteContent")->isChecked());
+    deliver(htmlMail("again", remote()));
+    EXPECT_FALSE(shown<QCheckBox>("chkRemoteContent")->isChecked());
     EXPECT_EQ(html->refusedUrls(), refused);
     EXPECT_EQ(html->networkRequests(), 3);
 }
 
 TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
 {
-    Click(window, "mnuMessageSaveAs");
-    Deliver(plainMail("first"));
-    Deliver(htmlMail("second", Remote()));
-    Click(window, "mnuMessageView");
-    desk.saves = {File("one.eml"), File("all.mbox"), QString()};
-    Shown<QPushButton>("cmdAttachmentOpen")->click();
-    Shown<QPushButton>("cmdAttachmentOpen")->click(); // over its own read-only copy
+    click(window, "mnuMessageSaveAs");
+    deliver(plainMail("first"));
+    deliver(htmlMail("second", remote()));
+    click(window, "mnuMessageView");
+    desk.saves = {file("one.eml"), file("all.mbox"), QString()};
+    shown<QPushButton>("cmdAttachmentOpen")->click();
+    shown<QPushButton>("cmdAttachmentOpen")->click(); // over its own read-only copy
     ASSERT_EQ(desk.opened.size(), 2u);
     EXPECT_EQ(QFileInfo(desk.opened[0].toLocalFile()).fileName(), QStringLiteral("Rechnung März.pdf"));
-    EXPECT_EQ(Contents(desk.opened[0].toLocalFile()), attachmentBytes());
+    EXPECT_EQ(contents(desk.opened[0].toLocalFile()), attachmentBytes());
 
-    clsEmailStorage& store = window.EmailStorage();
-    Click(window, "mnuMessageSaveAs");
-    Click(window, "mnuMessagesSaveAll");
-    Click(window, "mnuMessagesSaveAll"); // cancelled: nothing written
-    EXPECT_EQ(Contents(File("one.eml")).toStdString(), store.EmailBody(2));
+    clsEmailStorage& store = window.emailStorage();
+    click(window, "mnuMessageSaveAs");
+    click(window, "mnuMessagesSaveAll");
+    click(window, "mnuMessagesSaveAll"); // cancelled: nothing written
+    EXPECT_EQ(contents(file("one.eml")).toStdString(), store.EmailBody(2));
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2);
 
     // Files that hold no mail are refused by name: a picture, an empty file, a text.
-    const QString notMail[] = {File("picture.eml"), File("empty.eml"), File("letter.mbox")};
+    const QString notMail[] = {file("picture.eml"), file("empty.eml"), file("letter.mbox")};
     const QByteArray notMailBytes[] = {png(Qt::red), {}, "From the desk of Ann\nDear Bob: all is well.\n"};
     Texts refusals{"No messages available."};
     for (int i = 0; i < 3; ++i) {
@@ -312,10 +312,10 @@ TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(notMailBytes[i]) == notMailBytes[i].size());
         refusals.push_back(notMail[i].toStdString() + " holds no mail message.");
     }
-    desk.opens = {{File("all.mbox"), notMail[0], notMail[1], notMail[2]}};
-    Click(window, "mnuMessagesOpen");
+    desk.opens = {{file("all.mbox"), notMail[0], notMail[1], notMail[2]}};
+    click(window, "mnuMessagesOpen");
     QMimeData dropped;
-    dropped.setUrls({QUrl::fromLocalFile(File("one.eml"))});
+    dropped.setUrls({QUrl::fromLocalFile(file("one.eml"))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&window, &enter);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
@@ -324,19 +324,19 @@ TEST_F(MessageWindow, AttachmentsAndMailFilesRoundTripThroughTheMenus)
     for (std::int16_t i = 3; i <= 5; ++i)
         EXPECT_EQ(store.EmailBody(i), store.EmailBody(std::int16_t(i == 3 ? 1 : 2))) << i;
     EXPECT_EQ(store.EmailFrom(5), "<juergen@example.com>");
-    EXPECT_EQ(Summary().substr(0, 6), "second");
-    EXPECT_EQ(boxes.Texts(), refusals);
+    EXPECT_EQ(summary().substr(0, 6), "second");
+    EXPECT_EQ(boxes.texts(), refusals);
 }
 
 // Mail arrives, or the API deletes, while a save dialog is open: the file holds what was chosen
 // when it opened, or nothing, and one box says why.
 TEST_F(MessageWindow, EachSaveWritesWhatWasChosenBeforeItsDialog)
 {
-    clsEmailStorage& store = window.EmailStorage();
-    const std::function<void()> attachment = [&] { Shown<QPushButton>("cmdAttachmentSaveAs")->click(); },
-                                message = [&] { Click(window, "mnuMessageSaveAs"); },
-                                all = [&] { Click(window, "mnuMessagesSaveAll"); },
-                                arrives = [&] { Deliver(attachmentMail("late")); },
+    clsEmailStorage& store = window.emailStorage();
+    const std::function<void()> attachment = [&] { shown<QPushButton>("cmdAttachmentSaveAs")->click(); },
+                                message = [&] { click(window, "mnuMessageSaveAs"); },
+                                all = [&] { click(window, "mnuMessagesSaveAll"); },
+                                arrives = [&] { deliver(attachmentMail("late")); },
                                 deleted = [&] { store.RemoveEmail(2); }, cleared = [&] { store.Clear(); };
     const std::string gone = "The message is no longer stored. Nothing was written.";
     const struct {
@@ -352,26 +352,26 @@ TEST_F(MessageWindow, EachSaveWritesWhatWasChosenBeforeItsDialog)
                  {all, arrives, "first,second", {}},
                  {all, deleted, "first", {}},
                  {all, cleared, "", {"The messages are no longer stored. Nothing was written."}}};
-    Deliver(attachmentMail("first"));
-    Click(window, "mnuMessageView");
+    deliver(attachmentMail("first"));
+    click(window, "mnuMessageView");
     // As read: no Date says so, a multipart is as large as what it holds, the type column fits.
-    EXPECT_EQ(Shown<QLabel>("lblHeaderDate")->text(), "(none)");
-    const std::vector<Mime::Part>& parts = window.MessageWindow()->message()->root.children;
-    auto* tree = Shown<QTreeWidget>("treeStructure");
+    EXPECT_EQ(shown<QLabel>("lblHeaderDate")->text(), "(none)");
+    const std::vector<Mime::Part>& parts = window.messageWindow()->message()->root.children;
+    auto* tree = shown<QTreeWidget>("treeStructure");
     EXPECT_EQ(tree->topLevelItem(0)->text(3), QLocale().formattedDataSize(qint64(parts.at(0).size + parts.at(1).size)));
     EXPECT_GE(tree->columnWidth(0), tree->fontMetrics().horizontalAdvance(QString::fromLatin1(WordType)));
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
         store.Clear();
-        Deliver(attachmentMail("first"));
-        Deliver(attachmentMail("second"));
+        deliver(attachmentMail("first"));
+        deliver(attachmentMail("second"));
         boxes.Clear();
-        const QString path = File("saved") + QString::number(i);
+        const QString path = file("saved") + QString::number(i);
         desk.saves = {path};
         desk.whileOpen = cases[i].meanwhile;
         cases[i].save();
-        EXPECT_EQ(Written(path), cases[i].written);
-        EXPECT_EQ(boxes.Texts(), cases[i].boxes);
+        EXPECT_EQ(written(path), cases[i].written);
+        EXPECT_EQ(boxes.texts(), cases[i].boxes);
     }
 
     // At the limit of 32,767 messages every one is written, and a failing write is reported.
@@ -379,6 +379,6 @@ TEST_F(MessageWindow, EachSaveWritesWhatWasChosenBeforeItsDialog)
         store.StoreEmail("<a@b.c>", "<d@e.f>", "Subject: many\r\n\r\nx\r\n");
     boxes.Clear();
     desk.saves = {QStringLiteral("/dev/full")};
-    Click(window, "mnuMessagesSaveAll");
-    EXPECT_EQ(boxes.Texts(), Texts{"Unable to write the file."});
+    click(window, "mnuMessagesSaveAll");
+    EXPECT_EQ(boxes.texts(), Texts{"Unable to write the file."});
 }
