@@ -8,6 +8,8 @@
 #   bench/callgrind.sh [--bin PATH/quellpost-bench] [--load PATH/smtp-load] [--workloads "a c"] [--runs N]
 #                      [--keep DIR]   (DIR keeps callgrind's output files, for callgrind_annotate)
 #                      [--shown]      (the window shown and painting, instead of --hidden)
+#                      [--server-args "ARGS"]   (more options for quellpost-bench, e.g. "--message-window")
+#                      [--messages "FEW MANY"]  (other counts for the workloads, e.g. "50 150")
 #
 #   (a) 1 KiB messages, 500 and 1,500;  (c) 1 MiB messages, 10 and 30.
 # Defaults: the binaries of build-bench/ ($QP_BENCH_BUILD), which bench/run.sh builds.
@@ -22,6 +24,8 @@ WORKLOADS="a c"
 RUNS=1
 KEEP=""
 WINDOW=--hidden
+SERVER_ARGS=""
+COUNTS=""
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -31,7 +35,9 @@ while [ $# -gt 0 ]; do
     --runs) RUNS="$2"; shift ;;
     --keep) KEEP="$2"; shift ;;
     --shown) WINDOW="" ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    --server-args) SERVER_ARGS="$2"; shift ;;
+    --messages) COUNTS="$2"; shift ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
     *) echo "callgrind.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -51,7 +57,7 @@ instructions() {
   out="${KEEP:-$WORK}/callgrind.$count.$size.out"
   rm -f "$WORK/server.log"
   QT_QPA_PLATFORM=offscreen valgrind --tool=callgrind --callgrind-out-file="$out" \
-    "$BIN" $WINDOW --port "$port" > "$WORK/server.log" 2> "$WORK/valgrind.log" &
+    "$BIN" $WINDOW --port "$port" $SERVER_ARGS > "$WORK/server.log" 2> "$WORK/valgrind.log" &
   pid=$!
   local waited=0
   until grep -qs '^listening port=' "$WORK/server.log"; do
@@ -77,6 +83,9 @@ for run in $(seq 1 "$RUNS"); do
       c) few=10 many=30 size=1048576 ;;
       *) echo "callgrind.sh: workload a or c, not $workload" >&2; exit 2 ;;
     esac
+    if [ -n "$COUNTS" ]; then
+      read -r few many <<< "$COUNTS"
+    fi
     low=$(instructions $few $size)
     high=$(instructions $many $size)
     echo "$workload run $run: $(( (high - low) / (many - few) )) instructions per message ($few: $low, $many: $high)"

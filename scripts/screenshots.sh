@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes the documentation's screenshots of the main window under a virtual X server and writes
-# them to docs/screenshots/: main-window.png, search-found.png, message-html.png and
-# message-attachments.png.
+# them to docs/screenshots/: main-window.png, search-found.png, message-html.png,
+# message-attachments.png and message-list.png (the message window with its list).
 # Usage: scripts/screenshots.sh
 #   QT_SCALE_FACTOR=2 scripts/screenshots.sh   writes the same names with @2x
 #   BUILD_DIR=...                              the build folder to use (default build-screenshots)

@@ -2,7 +2,10 @@
 // viewer and log, listening on a loopback port until it is terminated.
 //
 // Usage: quellpost-bench --port N [--address 127.0.0.1] [--hidden] [--esmtp] [--max-memory SIZE]
+//                        [--message-window [--no-list]]
 //   --hidden      the window is not shown, so nothing is painted: what painting costs is the difference
+//   --message-window  the message window open (View > Message view) with its list of messages;
+//                 --no-list with the list hidden (View > Message list), as before the list existed
 //   --esmtp       Modern SMTP (EHLO, STARTTLS, AUTH) on, as the program's own option turns it on
 //   --max-memory  the byte budget for what the program holds for clients, as the program's own
 //                 option takes it (default: the program's default)
@@ -93,6 +96,7 @@ unsigned long long heapFreeBytes()
 {
     std::fprintf(stderr,
                  "quellpost-bench: %s\nusage: quellpost-bench --port N [--address 127.0.0.1] [--hidden] [--esmtp] "
+                 "[--message-window [--no-list]] "
                  "[--max-memory SIZE]\n",
                  why);
     std::exit(2);
@@ -218,6 +222,8 @@ int main(int argc, char** argv)
     int port = 0;
     bool hidden = false;
     bool modernSmtp = false;
+    bool messageWindow = false;
+    bool list = true;
     std::optional<std::size_t> maxMemory;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -227,6 +233,14 @@ int main(int argc, char** argv)
         }
         if (arg == "--esmtp") {
             modernSmtp = true;
+            continue;
+        }
+        if (arg == "--message-window") {
+            messageWindow = true;
+            continue;
+        }
+        if (arg == "--no-list") {
+            list = false;
             continue;
         }
         if (i + 1 >= argc)
@@ -277,6 +291,15 @@ int main(int argc, char** argv)
         service.setModernSmtp(true);
     if (!hidden)
         window.show();
+    if (messageWindow) {
+        auto* listEntry = window.findChild<QAction*>(QStringLiteral("mnuMessageList"));
+        auto* view = window.findChild<QAction*>(QStringLiteral("mnuMessageView"));
+        if (listEntry == nullptr || view == nullptr)
+            return 1;
+        if (!list)
+            listEntry->trigger();
+        view->trigger();
+    }
     auto* start = window.findChild<QAction*>(QStringLiteral("mnuStartStop"));
     if (start == nullptr)
         return 1;

@@ -115,6 +115,46 @@ void EventStream::queue(Kind kind, std::uint64_t id)
         m_start.start(BatchGatherMilliseconds);
 }
 
+// On the worker: the frames of the batch's events, up to MaxBatchFrameBytes; the rest go back.
+void EventStream::describe(Batch& batch)
+{
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < batch.jobs.size(); ++i) {
+        if (bytes >= MaxBatchFrameBytes)
+            break;
+        Batch::Job& job = batch.jobs[i];
+        // Nothing may escape the worker; an event that cannot be described is left out.
+        try {
+            job.frame = eventFrame(batch, i);
+        } catch (...) {
+            job.frame.clear();
+        }
+        bytes += job.frame.size();
+        ++batch.written;
+    }
+}
+
+// An event's frame; a new message's facts are read here unless they were kept.
+std::string EventStream::eventFrame(Batch& batch, std::size_t index)
+{
+    Batch::Job& job = batch.jobs[index];
+    switch (job.event.kind) {
+    case Kind::New:
+        if (!job.facts)
+            job.facts = std::make_shared<const MessageFacts>(
+                factsOf(Mime::Document(job.entry.body).message(), job.recipients));
+        return frameOf(eventOf("new", ApiJson::listItem(job.entry, *job.facts)));
+    case Kind::Delete:
+        return frameOf(eventOf("delete", QJsonObject{{QStringLiteral("ID"), idOf(job.event.id)}}));
+    case Kind::Read:
+        return frameOf(
+            eventOf("update", QJsonObject{{QStringLiteral("ID"), idOf(job.event.id)}, {QStringLiteral("Read"), true}}));
+    case Kind::Truncate:
+        break;
+    }
+    return frameOf(eventOf("truncate", QJsonValue()));
+}
+
 void EventStream::startBatch()
 {
     if (m_busy || m_pending.empty())
@@ -140,32 +180,7 @@ void EventStream::startBatch()
         return;
     m_busy = true;
     m_worker.start([this, batch] {
-        std::size_t bytes = 0;
-        for (Batch::Job& job : batch->jobs) {
-            if (bytes >= MaxBatchFrameBytes)
-                break;
-            // Nothing may escape the worker; an event that cannot be described is left out.
-            try {
-                if (job.event.kind == Kind::New) {
-                    if (!job.facts)
-                        job.facts = std::make_shared<const MessageFacts>(
-                            factsOf(Mime::Document(job.entry.body).message(), job.recipients));
-                    job.frame = frameOf(eventOf("new", ApiJson::listItem(job.entry, *job.facts)));
-                } else if (job.event.kind == Kind::Delete) {
-                    job.frame = frameOf(eventOf("delete", QJsonObject{{QStringLiteral("ID"), idOf(job.event.id)}}));
-                } else if (job.event.kind == Kind::Read) {
-                    job.frame = frameOf(eventOf(
-                        "update",
-                        QJsonObject{{QStringLiteral("ID"), idOf(job.event.id)}, {QStringLiteral("Read"), true}}));
-                } else {
-                    job.frame = frameOf(eventOf("truncate", QJsonValue()));
-                }
-            } catch (...) {
-                job.frame.clear();
-            }
-            bytes += job.frame.size();
-            ++batch->written;
-        }
+        describe(*batch);
         QMetaObject::invokeMethod(
             this, [this, batch] { batchWritten(batch); }, Qt::QueuedConnection);
     });

@@ -71,6 +71,8 @@ private:
 
     void queue(Kind kind, std::uint64_t id);
     void startBatch();
+    static void describe(Batch& batch);
+    static std::string eventFrame(Batch& batch, std::size_t index);
     void batchWritten(const std::shared_ptr<Batch>& batch);
     void sendToAll(const Batch& batch);
 

@@ -74,7 +74,7 @@ public:
             return boxes;
         if (!value.isArray())
             wrongType(name, AList);
-        for (const QJsonValue& entry : value.toArray()) {
+        for (const auto& entry : value.toArray()) {
             if (!entry.isObject())
                 wrongType(name, AList);
             const std::string email = text(entry.toObject(), "Email");
@@ -93,7 +93,7 @@ std::vector<Mime::Composition::File> files(Reader& reader, const QJsonObject& ob
     const QJsonValue value = member(object, "Attachments");
     if (!absent(value) && !value.isArray())
         reader.wrongType("Attachments", AList);
-    for (const QJsonValue& entry : value.toArray()) {
+    for (const auto& entry : value.toArray()) {
         const QJsonObject file = entry.toObject();
         Mime::Composition::File out{{}, {}, reader.text(file, "ContentType"), reader.text(file, "ContentID")};
         out.fileName = reader.text(file, "Filename");
@@ -157,7 +157,7 @@ std::optional<SendRequest> readSendRequest(QByteArrayView body, std::string& err
     const QJsonValue bccValue = member(object, "Bcc");
     if (!absent(bccValue) && !bccValue.isArray())
         reader.wrongType("Bcc", AList);
-    for (const QJsonValue& entry : bccValue.toArray())
+    for (const auto& entry : bccValue.toArray())
         bcc.push_back(reader.address("Bcc", entry.toString().toStdString()));
     message.subject = reader.text(object, "Subject");
     message.text = reader.text(object, "Text");

@@ -101,11 +101,12 @@ RawStream::RawStream(std::string_view raw, const std::vector<ByteRange>& leftOut
     add(m_view.len);
 }
 
-ParsedMessage::ParsedMessage(std::string_view bytes)
+ParsedMessage::ParsedMessage(std::string_view bytes, bool counted)
     : raw(bytes), bodyLeftOut(hostileBodyStart(bytes)), structure(scan(bytes, bodyLeftOut)),
       stream(bytes.substr(0, bodyLeftOut), structure.leftOut), message(parseMessage(stream.get()))
 {
-    ++parses;
+    if (counted)
+        ++parses;
 }
 
 std::string text(const char* value)

@@ -67,7 +67,8 @@ private:
 // MimeBounds.h. A body too costly to take apart is left out of the parse: only the header is
 // parsed then, and bodyLeftOut says where the body starts.
 struct ParsedMessage {
-    explicit ParsedMessage(std::string_view bytes);
+    // counted: whether this takes a message apart (parseCount); a header read alone does not.
+    explicit ParsedMessage(std::string_view bytes, bool counted = true);
 
     std::string_view raw;
     std::size_t bodyLeftOut = std::string_view::npos;

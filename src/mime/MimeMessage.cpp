@@ -245,6 +245,30 @@ Message parse(std::string_view raw)
     return Detail::read(Detail::ParsedMessage(raw));
 }
 
+std::string_view headerOf(std::string_view raw)
+{
+    raw = raw.substr(0, MaxHeaderBytes);
+    for (std::string_view end : {"\r\n\r\n", "\n\n"})
+        if (const std::size_t at = raw.find(end); at != std::string_view::npos)
+            return raw.substr(0, at + end.size());
+    return raw;
+}
+
+Message parseHeader(std::string_view raw)
+{
+    const Detail::ParsedMessage parsed(headerOf(raw), false);
+    Message result;
+    if (GMimeMessage* message = parsed.message.get()) {
+        readHeader(message, result);
+        result.addressesLeftOut = parsed.structure.addressesLeftOut;
+        if (GMimeObject* body = g_mime_message_get_mime_part(message))
+            if (GMimeContentType* type = g_mime_object_get_content_type(body))
+                result.root.contentType = Detail::lowerCase(text(g_mime_content_type_get_media_type(type)) + "/"
+                                                            + text(g_mime_content_type_get_media_subtype(type)));
+    }
+    return result;
+}
+
 std::optional<std::string> partContent(std::string_view raw, std::string_view partId)
 {
     const Detail::ParsedMessage parsed(raw);

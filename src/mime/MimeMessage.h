@@ -69,6 +69,18 @@ struct Message {
 // shows what can be shown.
 Message parse(std::string_view raw);
 
+// A header is read from at most this many bytes: enough for every field real mail writes, and a
+// bound on what a list or a notice costs for a hostile header.
+inline constexpr std::size_t MaxHeaderBytes = std::size_t{64} * 1024;
+
+// The header of a message: up to and with its blank line, at most MaxHeaderBytes.
+std::string_view headerOf(std::string_view raw);
+
+// Reads the header alone (headerOf): fields, addresses, subject, date and id, and the top part's
+// type in root.contentType; text, HTML and parts stay empty. Nothing of the body is taken apart,
+// so parseCount does not count it.
+Message parseHeader(std::string_view raw);
+
 // The bytes of one part after transfer decoding, or nothing when no part has that id. Parses
 // the message for this part alone: a reader of several parts keeps a Mime::Document.
 std::optional<std::string> partContent(std::string_view raw, std::string_view partId);

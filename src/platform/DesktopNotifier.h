@@ -36,7 +36,8 @@ private slots:
     // Connected by name: the service's signal is not a Qt one.
     void actionInvoked(uint notificationId, const QString& action);
 
-private:
+    // For moc, "private slots" above is a section of its own, which the compiler does not see.
+private: // NOLINT(readability-redundant-access-specifiers)
     void notified(QDBusPendingCallWatcher* watcher, std::uint64_t messageId);
 
     // The service's id of the notice on show, and the message it stands for.

@@ -41,14 +41,14 @@ void send(LoopbackClient& client, const std::string& from, const std::string& to
     const std::pair<std::string, const char*> dialogue[]
         = {{"MAIL FROM:<" + from + ">", "250"}, {"RCPT TO:<" + to + ">", "250"}, {"DATA", "354"}, {data + ".", "250"}};
     for (const auto& [line, code] : dialogue)
-        if (const std::string reply = client.Command(line); !reply.starts_with(code))
+        if (const std::string reply = client.command(line); !reply.starts_with(code))
             fail("unexpected reply \"" + reply + "\", expected " + code);
 }
 
 void save(frmMain& window, const QString& folder, const QString& name)
 {
     // Messages that arrive in a burst are painted together a moment after the burst.
-    if (!WaitFor([&] { return window.centralWidget()->updatesEnabled(); }))
+    if (!waitFor([&] { return window.centralWidget()->updatesEnabled(); }))
         fail("the window was never repainted");
     QCoreApplication::processEvents();
     const QString path = QDir(folder).filePath(name);
@@ -154,17 +154,17 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
     CaptureService service;
     frmMain window(service);
     service.setListenAddress({"127.0.0.1", 0});
-    Control<QAction>(window, "mnuStartStop")->trigger();
+    control<QAction>(window, "mnuStartStop")->trigger();
     if (!window.listening())
         fail("the listener did not start");
     window.show();
     window.activateWindow();
-    if (!WaitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }))
+    if (!waitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }))
         fail("the window was never shown");
 
     {
         LoopbackClient client;
-        if (!client.Connect(window.listener().listeningPort()) || !client.ReadLine().starts_with("220"))
+        if (!client.Connect(window.listener().listeningPort()) || !client.readLine().starts_with("220"))
             fail("no greeting from the listener");
         send(client, "build-bot@ci.example.com", "dev-team@example.com",
              "From: Build Bot <build-bot@ci.example.com>\r\n"
@@ -202,27 +202,32 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
     }
     save(window, folder, QStringLiteral("main-window%1.png").arg(suffix));
 
-    Control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QStringLiteral("invoice"));
-    auto* categories = Control<QComboBox>(window, "cboMessagesSearchFor");
+    control<QLineEdit>(window, "txtMessagesSearchFor")->setText(QStringLiteral("invoice"));
+    auto* categories = control<QComboBox>(window, "cboMessagesSearchFor");
     categories->setCurrentIndex(categories->findText(QStringLiteral("Body")));
-    Control<QPushButton>(window, "cmdMessagesFind")->click();
+    control<QPushButton>(window, "cmdMessagesFind")->click();
     save(window, folder, QStringLiteral("search-found%1.png").arg(suffix));
 
     {
         LoopbackClient client;
-        if (!client.Connect(window.listener().listeningPort()) || !client.ReadLine().starts_with("220"))
+        if (!client.Connect(window.listener().listeningPort()) || !client.readLine().starts_with("220"))
             fail("no greeting from the listener");
         send(client, "bounces+58214@shop.example.com", "juergen@example.com", htmlMail());
     }
-    Control<QAction>(window, "mnuMessageView")->trigger();
+    // The message at the window's own size first, its list hidden; then with the list.
+    control<QAction>(window, "mnuMessageList")->trigger();
+    control<QAction>(window, "mnuMessageView")->trigger();
     frmMessage& message = *window.messageWindow();
-    if (!WaitFor([&] { return message.windowHandle() && message.windowHandle()->isExposed(); }))
+    if (!waitFor([&] { return message.windowHandle() && message.windowHandle()->isExposed(); }))
         fail("the message window was never shown");
     saveWidget(message, folder, QStringLiteral("message-html%1.png").arg(suffix));
     auto* tabs = message.findChild<QTabWidget*>(QStringLiteral("tabParts"));
     tabs->setCurrentIndex(2);
     saveWidget(message, folder, QStringLiteral("message-attachments%1.png").arg(suffix));
+    tabs->setCurrentIndex(0);
+    control<QAction>(window, "mnuMessageList")->trigger();
+    saveWidget(message, folder, QStringLiteral("message-list%1.png").arg(suffix));
 
-    Control<QAction>(window, "mnuStartStop")->trigger();
+    control<QAction>(window, "mnuStartStop")->trigger();
     return 0;
 }

@@ -8,32 +8,7 @@
 
 #include "DesktopNotifier.h"
 #include "ErrorReport.h"
-#include "MimeMessage.h"
-
-namespace {
-
-// The header alone names the sender and the subject; a notice never reads a large body.
-constexpr std::size_t MaxHeaderBytes = std::size_t{64} * 1024;
-
-std::string_view headerOf(std::string_view raw)
-{
-    raw = raw.substr(0, MaxHeaderBytes);
-    for (std::string_view end : {"\r\n\r\n", "\n\n"})
-        if (const std::size_t at = raw.find(end); at != std::string_view::npos)
-            return raw.substr(0, at + end.size());
-    return raw;
-}
-
-// The header's first sender as "Name <address>", else the envelope's.
-std::string senderOf(const Mime::Message& message, const std::string& envelopeFrom)
-{
-    if (message.from.empty())
-        return envelopeFrom;
-    const Mime::Address& from = message.from.front();
-    return from.name.empty() ? from.address : from.name + " <" + from.address + ">";
-}
-
-} // namespace
+#include "ListingFacts.h"
 
 MailNotifications::MailNotifications(clsEmailStorage& store, DesktopNotifier& notifier, std::function<bool()> quiet,
                                      QObject* parent)
@@ -103,9 +78,10 @@ void MailNotifications::tell()
     std::string sender;
     std::string subject;
     if (const std::int16_t position = m_store.positionOfId(notice->newestId); position != 0) {
-        const Mime::Message header = Mime::parse(headerOf(m_store.EmailBody(position)));
-        sender = senderOf(header, m_store.EmailFrom(position));
-        subject = header.subject;
+        // The list's facts: the header alone, bounded, sender and subject decoded and cut.
+        ListingFacts facts = listingFacts(m_store.EmailBody(position), m_store.EmailFrom(position));
+        sender = std::move(facts.sender);
+        subject = std::move(facts.subject);
     }
     const NoticeText text = noticeText(*notice, sender, subject);
     m_notifier->notify(QString::fromStdString(text.summary), QString::fromStdString(text.body), notice->newestId);

@@ -114,8 +114,11 @@ private:
     // Enter and double clicks on the body box; true when the event was used up.
     bool messageWindowEvent(QObject* watched, QEvent* event);
     void mnuMessageView_Click();
+    void mnuMessageList_Click();
     // Keeps the message window on the message this window shows.
     void followMessage();
+    // The user picked this message in the message window's list: this window shows it too.
+    void showChosenMessage(quint64 id);
 
     // Mail files (frmMainMailFiles.cpp).
     void buildMailFileMenu();
@@ -255,6 +258,7 @@ private:
     QAction* mnuTestLogger = nullptr;
     QAction* mnuLog = nullptr;
     QAction* mnuMessageView = nullptr;
+    QAction* mnuMessageList = nullptr;
     QAction* mnuMessagesOpen = nullptr;
     QAction* mnuMessageSaveAs = nullptr;
     QAction* mnuMessagesSaveAll = nullptr;

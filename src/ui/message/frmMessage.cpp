@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -69,6 +70,8 @@ constexpr const char* UnnamedAttachment = "attachment-%1";
 constexpr const char* CannotWriteText = "Unable to write the file.";
 constexpr const char* CannotReadPartText = "The attachment cannot be read from the message.";
 constexpr int WindowWidth = 760;
+// The list beside the message widens the window by this much, so that the message keeps its room.
+constexpr int ListPaneWidth = 420;
 constexpr int WindowHeight = 640;
 
 QString utf8(const std::string& text)
@@ -111,7 +114,7 @@ QString sizeText(std::size_t bytes)
 // A file name from a message may hold folders or be empty; only its last part is ever used.
 QString safeFileName(const Mime::Part& part)
 {
-    const QString name = QFileInfo(utf8(part.fileName).replace(u'\\', u'/')).fileName();
+    QString name = QFileInfo(utf8(part.fileName).replace(u'\\', u'/')).fileName();
     if (!name.isEmpty() && name != QLatin1String(".") && name != QLatin1String(".."))
         return name;
     return fromLatin1(UnnamedAttachment).arg(utf8(part.partId));
@@ -139,19 +142,43 @@ frmMessage::frmMessage(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmMessage"));
     setWindowTitle(fromLatin1(WindowTitle));
-    resize(WindowWidth, WindowHeight);
     build();
+    resize(WindowWidth + ListPaneWidth + m_split->handleWidth(), WindowHeight);
+    m_split->setSizes({ListPaneWidth, WindowWidth});
     render();
+}
+
+bool frmMessage::listShown() const
+{
+    return !m_listPane->isHidden();
+}
+
+void frmMessage::setListShown(bool shown)
+{
+    if (shown == listShown())
+        return;
+    // Before the window is first shown its panes have no sizes yet: the list's is the one it gets.
+    const int paneWidth = (shown || !isVisible() ? ListPaneWidth : m_listPane->width()) + m_split->handleWidth();
+    m_listPane->setVisible(shown);
+    resize(width() + (shown ? paneWidth : -paneWidth), height());
+    if (shown)
+        m_split->setSizes({ListPaneWidth, m_pages->width()});
 }
 
 frmMessage::~frmMessage() = default;
 
 void frmMessage::build()
 {
-    m_pages = new QStackedWidget(this);
+    m_split = new QSplitter(this);
+    m_split->setObjectName(QStringLiteral("splitMessage"));
+    m_split->setChildrenCollapsible(false);
+    m_pages = new QStackedWidget;
     m_pages->setObjectName(QStringLiteral("pages"));
+    m_split->addWidget(buildListPane());
+    m_split->addWidget(m_pages);
+    m_split->setStretchFactor(1, 1);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_pages);
+    layout->addWidget(m_split);
 
     lblNoMessage = new QLabel(fromLatin1(NoMessageText));
     lblNoMessage->setObjectName(QStringLiteral("lblNoMessage"));
@@ -287,12 +314,14 @@ QWidget* frmMessage::buildStructureTab()
     return treeStructure;
 }
 
-void frmMessage::showStored(const clsEmailStorage& store, std::int16_t position)
+void frmMessage::showStored(clsEmailStorage& store, std::int16_t position)
 {
     m_store = &store;
+    if (!m_listModel)
+        makeList(store);
     const std::uint64_t id = position >= 1 ? store.emailId(position) : 0;
     if (id == shownId())
-        return;
+        return selectShown();
     m_message.reset();
     m_parsed = false;
     m_stale = true;
@@ -308,6 +337,7 @@ void frmMessage::showStored(const clsEmailStorage& store, std::int16_t position)
                          received.count(),
                          store.emailBodyShared(position)};
     }
+    selectShown();
     // A hidden window reads the message only when it is shown: nothing is parsed for the
     // messages that a burst of arrivals puts on show one after another.
     if (isVisible())

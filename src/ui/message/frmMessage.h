@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include <QTimer>
 #include <QWidget>
 
 #include "MimeMessage.h"
@@ -12,13 +13,17 @@
 class QCheckBox;
 class QFormLayout;
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
+class QSplitter;
+class QTableView;
 class QPushButton;
 class QStackedWidget;
 class QTabWidget;
 class QTemporaryDir;
 class QTreeWidget;
 class QTreeWidgetItem;
+class InboxListModel;
 class MailHtmlView;
 class clsEmailStorage;
 namespace Mime {
@@ -28,6 +33,7 @@ class Document;
 // The message the main window shows, read as its recipient would read it: the envelope apart
 // from the header, the header decoded, the text, the HTML rendered, the attachments and the
 // structure. It follows the main window; a hidden window only notes which message that is.
+// Beside the message, a list of the stored messages (which can be hidden) picks the one on show.
 class frmMessage final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(frmMessage)
@@ -36,15 +42,24 @@ public:
     ~frmMessage() override;
 
     // Follows the store's message at this position; 0 or a position beyond the store shows none.
-    void showStored(const clsEmailStorage& store, std::int16_t position);
+    // The list is made over this store when first needed; the store outlives the window.
+    void showStored(clsEmailStorage& store, std::int16_t position);
     // The store's id of the message on show (or to be shown), 0 for none.
     std::uint64_t shownId() const { return m_shown ? m_shown->id : 0; }
     // The message as read, while one is on show and the window has read it.
     const Mime::Message* message() const { return m_parsed ? &*m_message : nullptr; }
 
+    // Shows or hides the list of messages beside the message; the message keeps its room.
+    void setListShown(bool shown);
+    bool listShown() const;
+    // The list's model, made with the first message followed; null before.
+    InboxListModel* listModel() const { return m_listModel; }
+
 signals:
     // Release was asked for the message with this id, the one on show when it was asked.
     void releaseRequested(quint64 id);
+    // The user picked the message with this id in the list.
+    void messageChosen(quint64 id);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -61,6 +76,14 @@ private:
     };
 
     void build();
+    // The list pane (frmMessageList.cpp).
+    QWidget* buildListPane();
+    void makeList(clsEmailStorage& store);
+    void txtListFilter_Change();
+    void lstMessages_CurrentChanged();
+    void listRowsArrived();
+    // Selects the message on show in the list, without telling anyone it was chosen.
+    void selectShown();
     QWidget* buildHeaderArea();
     QWidget* buildAttachmentsTab();
     QWidget* buildStructureTab();
@@ -123,4 +146,15 @@ private:
     QPushButton* cmdAttachmentOpen = nullptr;
     QTreeWidget* treeStructure = nullptr;
     QPushButton* cmdRelease = nullptr;
+
+    QSplitter* m_split = nullptr;
+    QWidget* m_listPane = nullptr;
+    QLineEdit* txtListFilter = nullptr;
+    QLabel* lblListFilterError = nullptr;
+    QTableView* lstMessages = nullptr;
+    InboxListModel* m_listModel = nullptr;
+    // The window selects a row itself: that is no choice of the user's.
+    bool m_selectingShown = false;
+    // During a burst of arrivals the list repaints at most once per interval.
+    QTimer m_listRepaint;
 };

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QImage>
 #include <QMimeData>
+#include <QLineEdit>
 #include <QStackedWidget>
+#include <QTableView>
 #include <QTcpServer>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -23,6 +25,7 @@
 #include "RecordingMessageBoxes.h"
 #include "SmtpListener.h"
 #include "clsEmailStorage.h"
+#include "InboxListModel.h"
 #include "frmMessage.h"
 
 namespace {
@@ -381,4 +384,69 @@ TEST_F(MessageWindow, EachSaveWritesWhatWasChosenBeforeItsDialog)
     desk.saves = {QStringLiteral("/dev/full")};
     click(window, "mnuMessagesSaveAll");
     EXPECT_EQ(boxes.texts(), Texts{"Unable to write the file."});
+}
+
+// The list beside the message and the main window follow each other, by the store's ids.
+TEST_F(MessageWindow, ListAndMainWindowFollowEachOther)
+{
+    for (const char* subject : {"one", "two", "three"})
+        deliver(plainMail(subject));
+    click(window, "mnuMessageView");
+    auto* list = shown<QTableView>("lstMessages");
+    const auto row = [&](const char* subject) {
+        const auto found
+            = list->model()->match(list->model()->index(0, 1), Qt::DisplayRole, QString::fromLatin1(subject));
+        return found.isEmpty() ? QModelIndex() : found.front();
+    };
+    const auto selected = [&] {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window.messageWindow()->listModel()->waiting(); }, 5000));
+        const QModelIndexList rows = list->selectionModel()->selectedRows(1);
+        return rows.size() == 1 ? rows.front().data().toString().toStdString() : "none";
+    };
+    const auto pick = [&](const char* subject) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(row(subject)).center());
+    };
+    struct Case {
+        std::function<void()> step;
+        std::string position, selected;
+    };
+    const Case cases[] = {
+        {[] {}, "Message: 3/3", "three"},
+        {[&] { pick("one"); }, "Message: 1/3", "one"},                     // the list moves both windows
+        {[&] { press(window, "cmdMessageNext"); }, "Message: 2/3", "two"}, // the main window moves the row
+        {[&] { window.emailStorage().RemoveEmail(3); }, "Message: 2/2", "two"},
+        {[&] { deliver(plainMail("four")); }, "Message: 3/3", "four"}, // an arrival is shown in both
+        {[&] { QTest::keyClicks(shown<QLineEdit>("txtListFilter"), "subject:t"); }, "Message: 3/3", "none"},
+        {[&] { pick("two"); }, "Message: 2/3", "two"},
+        {[&] { shown<QLineEdit>("txtListFilter")->setText(QStringLiteral("larger:x")); }, "Message: 2/3", "two"},
+        {[&] { shown<QLineEdit>("txtListFilter")->clear(); }, "Message: 2/3", "two"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.position + " " + c.selected);
+        c.step();
+        EXPECT_EQ(selected(), c.selected);
+        EXPECT_EQ(caption(window, "lblMessage").toStdString(), c.position);
+        EXPECT_EQ(summary().substr(0, summary().find(" |")), c.selected == "none" ? "four" : c.selected);
+    }
+    // A query that cannot be read says so and changes nothing.
+    shown<QLineEdit>("txtListFilter")->setText(QStringLiteral("before:someday"));
+    EXPECT_TRUE(shown<QLabel>("lblListFilterError")->isVisibleTo(window.messageWindow()));
+    EXPECT_EQ(list->model()->rowCount(), 3);
+
+    // A save acts on the row picked before its dialog, though mail arrives while it is open.
+    pick("one");
+    desk.saves = {file("picked.eml")};
+    desk.whileOpen = [&] { deliver(plainMail("five")); };
+    click(window, "mnuMessageSaveAs");
+    EXPECT_EQ(written(file("picked.eml")), "one");
+    EXPECT_EQ(selected(), "five");
+
+    // Hidden, the list leaves the message its room and the window its behaviour.
+    const int width = window.messageWindow()->width();
+    click(window, "mnuMessageList");
+    EXPECT_FALSE(shown<QWidget>("listPane")->isVisibleTo(window.messageWindow()));
+    EXPECT_LT(window.messageWindow()->width(), width);
+    press(window, "cmdMessagePrev");
+    EXPECT_EQ(summary().substr(0, 4), "four");
+    EXPECT_TRUE(boxes.boxes().empty());
 }
