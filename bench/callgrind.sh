@@ -7,6 +7,7 @@
 #
 #   bench/callgrind.sh [--bin PATH/quellpost-bench] [--load PATH/smtp-load] [--workloads "a c"] [--runs N]
 #                      [--keep DIR]   (DIR keeps callgrind's output files, for callgrind_annotate)
+#                      [--shown]      (the window shown and painting, instead of --hidden)
 #                      [--server-args "ARGS"]   (more options for quellpost-bench, e.g. "--message-window")
 #                      [--messages "FEW MANY"]  (other counts for the workloads, e.g. "50 150")
 #
@@ -22,6 +23,7 @@ LOAD="$BUILD/bench/driver/smtp-load"
 WORKLOADS="a c"
 RUNS=1
 KEEP=""
+WINDOW=--hidden
 SERVER_ARGS=""
 COUNTS=""
 
@@ -32,6 +34,7 @@ while [ $# -gt 0 ]; do
     --workloads) WORKLOADS="$2"; shift ;;
     --runs) RUNS="$2"; shift ;;
     --keep) KEEP="$2"; shift ;;
+    --shown) WINDOW="" ;;
     --server-args) SERVER_ARGS="$2"; shift ;;
     --messages) COUNTS="$2"; shift ;;
     -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
@@ -54,7 +57,7 @@ instructions() {
   out="${KEEP:-$WORK}/callgrind.$count.$size.out"
   rm -f "$WORK/server.log"
   QT_QPA_PLATFORM=offscreen valgrind --tool=callgrind --callgrind-out-file="$out" \
-    "$BIN" --hidden --port "$port" $SERVER_ARGS > "$WORK/server.log" 2> "$WORK/valgrind.log" &
+    "$BIN" $WINDOW --port "$port" $SERVER_ARGS > "$WORK/server.log" 2> "$WORK/valgrind.log" &
   pid=$!
   local waited=0
   until grep -qs '^listening port=' "$WORK/server.log"; do

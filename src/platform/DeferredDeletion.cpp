@@ -8,6 +8,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "DirectSocket.h"
+
 namespace {
 
 // A closed connection may take this long to hand its queued bytes to the peer.
@@ -78,6 +80,27 @@ void retire(QTcpSocket* socket, const QObject* formerOwner, bool flushing)
         socket->disconnectFromHost();
     else
         socket->abort();
+    dispose(socket);
+}
+
+void retire(DirectSocket* socket, const QObject* formerOwner, bool flushing)
+{
+    QObject::disconnect(socket, nullptr, formerOwner, nullptr);
+    socket->setParent(QCoreApplication::instance());
+    if (flushing && socket->isConnected() && socket->bytesToWrite() > 0) {
+        QObject::connect(socket, &DirectSocket::disconnected, socket, [socket] { dispose(socket); });
+        auto* limit = new QTimer(socket);
+        limit->setSingleShot(true);
+        QObject::connect(limit, &QTimer::timeout, socket, [socket] {
+            socket->abort();
+            dispose(socket);
+        });
+        limit->start(FlushTimeLimit);
+        socket->disconnectFromHost();
+        return;
+    }
+    // Closing the descriptor sends what the system took, then the end of the stream.
+    socket->abort();
     dispose(socket);
 }
 

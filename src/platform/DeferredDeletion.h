@@ -1,5 +1,6 @@
 #pragma once
 
+class DirectSocket;
 class QObject;
 class QTcpServer;
 class QTcpSocket;
@@ -29,6 +30,7 @@ void dispose(QObject* object);
 // closes and deletes itself; one that cannot finish in time is cut off. Unless flushing is
 // wanted, the descriptor goes at once: what the system took now is sent, the rest dropped.
 void retire(QTcpSocket* socket, const QObject* formerOwner, bool flushing = true);
+void retire(DirectSocket* socket, const QObject* formerOwner, bool flushing = true);
 // A listener no longer wanted stops listening and is deleted once no frame uses it.
 void retire(QTcpServer* server, const QObject* formerOwner);
 

@@ -1,5 +1,7 @@
 #include "SocketArray.h"
 
+#include <QMetaMethod>
+
 #include "AppError.h"
 
 namespace {
@@ -85,12 +87,50 @@ SocketControl* SocketArray::create(int index)
             [this, index](int number, const std::string& description, const std::string& source) {
                 emit ErrorEvent(index, number, description, source);
             });
-    connect(element, &SocketControl::SendProgress, this, [this, index](long bytesSent, long bytesRemaining) {
-        emit SendProgress(index, bytesSent, bytesRemaining);
-    });
-    connect(element, &SocketControl::SendComplete, this, [this, index] { emit SendComplete(index); });
+    if (m_relayingProgress)
+        relayProgress(index, element);
     connect(element, &SocketControl::encryptedEvent, this, [this, index] { emit encryptedEvent(index); });
     connect(element, &SocketControl::tlsErrorEvent, this,
             [this, index](const std::string& description) { emit tlsErrorEvent(index, description); });
     return element;
+}
+
+void SocketArray::relayProgress(int index, SocketControl* element)
+{
+    connect(element, &SocketControl::SendProgress, this, [this, index](long bytesSent, long bytesRemaining) {
+        emit SendProgress(index, bytesSent, bytesRemaining);
+    });
+    connect(element, &SocketControl::SendComplete, this, [this, index] { emit SendComplete(index); });
+}
+
+void SocketArray::connectNotify(const QMetaMethod& signal)
+{
+    if (signal == QMetaMethod::fromSignal(&SocketArray::SendProgress)
+        || signal == QMetaMethod::fromSignal(&SocketArray::SendComplete))
+        updateProgressRelays();
+}
+
+void SocketArray::disconnectNotify(const QMetaMethod& signal)
+{
+    // An invalid method: a disconnection from every signal at once.
+    if (!signal.isValid() || signal == QMetaMethod::fromSignal(&SocketArray::SendProgress)
+        || signal == QMetaMethod::fromSignal(&SocketArray::SendComplete))
+        updateProgressRelays();
+}
+
+void SocketArray::updateProgressRelays()
+{
+    const bool wanted = isSignalConnected(QMetaMethod::fromSignal(&SocketArray::SendProgress))
+        || isSignalConnected(QMetaMethod::fromSignal(&SocketArray::SendComplete));
+    if (wanted == m_relayingProgress)
+        return;
+    m_relayingProgress = wanted;
+    for (const auto& [index, element] : m_elements) {
+        if (wanted) {
+            relayProgress(index, element);
+        } else {
+            disconnect(element, &SocketControl::SendProgress, this, nullptr);
+            disconnect(element, &SocketControl::SendComplete, this, nullptr);
+        }
+    }
 }

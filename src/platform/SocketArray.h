@@ -10,7 +10,9 @@
 
 // An array of socket controls addressed by index (0 to 32767). Element 0 exists from the start;
 // the others are loaded and unloaded on demand. Every element's events are raised again here,
-// with the element's index first. Every element carries the array's objectName.
+// with the element's index first; SendProgress and SendComplete only while something here listens
+// to them, so that an element reports its sending only then. Every element carries the array's
+// objectName.
 class SocketArray final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(SocketArray)
@@ -38,8 +40,15 @@ signals:
     void encryptedEvent(int index);
     void tlsErrorEvent(int index, const std::string& description);
 
+protected:
+    void connectNotify(const QMetaMethod& signal) override;
+    void disconnectNotify(const QMetaMethod& signal) override;
+
 private:
     SocketControl* create(int index);
+    void relayProgress(int index, SocketControl* element);
+    void updateProgressRelays();
 
     std::map<int, SocketControl*> m_elements;
+    bool m_relayingProgress = false;
 };

@@ -1,16 +1,19 @@
 #include "SocketControl.h"
 
 #include <chrono>
+#include <deque>
 #include <map>
 #include <utility>
 
 #include <QCoreApplication>
+#include <QMetaMethod>
 #include <QSslCipher>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include "DeferredDeletion.h"
+#include "DirectSocket.h"
 #include "QtLatin1.h"
 #include "SocketErrors.h"
 
@@ -36,7 +39,8 @@ constexpr int MaxPort = 65535;
 
 // Connections offered by a listener and not yet taken over, by request identifier.
 struct PendingRequest {
-    QPointer<QTcpSocket> socket;
+    QPointer<QTcpSocket> socket;   // TLS-capable
+    QPointer<DirectSocket> direct; // plain
     const SocketControl* listener;
 };
 
@@ -49,31 +53,43 @@ std::map<long, PendingRequest>& pendingRequests()
 long lastRequestId = 0;
 
 // A listener whose connections are TLS sockets, still in the clear, when it has a certificate
-// to offer: a handshake can only start on a socket that was made for it.
+// to offer: a handshake can only start on a socket that was made for it. Without, they are plain
+// connections read and written directly, waiting in a queue of the listener's own.
 class ConnectionServer : public QTcpServer {
 public:
     ConnectionServer(QObject* parent, std::optional<QSslConfiguration> tls) : QTcpServer(parent), m_tls(std::move(tls))
     {
     }
     void setTls(std::optional<QSslConfiguration> tls) { m_tls = std::move(tls); }
+    // The next plain connection waiting, or null.
+    DirectSocket* takeDirect()
+    {
+        while (!m_direct.empty()) {
+            QPointer<DirectSocket> next = m_direct.front();
+            m_direct.pop_front();
+            if (next)
+                return next;
+        }
+        return nullptr;
+    }
 
 protected:
     void incomingConnection(qintptr descriptor) override
     {
-        QTcpSocket* socket = nullptr;
-        if (m_tls) {
-            auto* secure = new QSslSocket(this);
-            secure->setSslConfiguration(*m_tls);
-            socket = secure;
-        } else {
-            socket = new QTcpSocket(this);
+        if (!m_tls) {
+            // Qt announces it with newConnection all the same.
+            m_direct.emplace_back(new DirectSocket(descriptor, this));
+            return;
         }
-        socket->setSocketDescriptor(descriptor);
-        addPendingConnection(socket);
+        auto* secure = new QSslSocket(this);
+        secure->setSslConfiguration(*m_tls);
+        secure->setSocketDescriptor(descriptor);
+        addPendingConnection(secure);
     }
 
 private:
     std::optional<QSslConfiguration> m_tls;
+    std::deque<QPointer<DirectSocket>> m_direct;
 };
 
 bool isTlsFailure(QAbstractSocket::SocketError error)
@@ -120,6 +136,8 @@ int SocketControl::LocalPort() const
 {
     if (m_server && m_server->isListening())
         return m_server->serverPort();
+    if (m_direct && m_direct->isConnected())
+        return m_direct->localPort();
     if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
         return m_socket->localPort();
     return m_localPort;
@@ -170,20 +188,29 @@ void SocketControl::Listen()
 void SocketControl::Accept(long requestId)
 {
     auto it = pendingRequests().find(requestId);
-    if (it == pendingRequests().end() || !it->second.socket)
+    if (it == pendingRequests().end() || (!it->second.socket && !it->second.direct))
         throw AppError(ErrorNumber::InvalidArgument, UnknownRequestText);
     if (m_state != SocketState::Closed)
         throw AppError(ErrorNumber::SocketWrongState, WrongStateText);
-    QTcpSocket* socket = it->second.socket;
+    const PendingRequest request = it->second;
     pendingRequests().erase(it);
-    socket->setParent(this);
-    attach(socket);
     // A request/response protocol: Nagle and delayed ACKs together would stall each reply.
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_remotePort = socket->peerPort();
-    m_remoteHostIP = dottedAddress(socket->peerAddress());
+    if (DirectSocket* direct = request.direct) {
+        direct->setParent(this);
+        attach(direct);
+        direct->setLowDelay();
+        m_remotePort = direct->peerPort();
+        m_remoteHostIP = dottedAddress(direct->peerAddress());
+    } else {
+        QTcpSocket* socket = request.socket;
+        socket->setParent(this);
+        attach(socket);
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_remotePort = socket->peerPort();
+        m_remoteHostIP = dottedAddress(socket->peerAddress());
+    }
     m_state = SocketState::Connected;
-    m_dataUnannounced = socket->bytesAvailable() > 0;
+    m_dataUnannounced = bytesAvailable() > 0;
     // Bytes or a close that came while the request waited are reported from the event loop,
     // not inside Accept.
     const unsigned generation = m_generation;
@@ -285,6 +312,8 @@ void SocketControl::Close(bool flushing)
 
 std::string SocketControl::GetData()
 {
+    if (m_direct)
+        return m_direct->isOpen() ? m_direct->takeAll() : std::string();
     if (!m_socket || !m_socket->isOpen())
         return {};
     const QByteArray bytes = m_socket->readAll();
@@ -293,14 +322,22 @@ std::string SocketControl::GetData()
 
 void SocketControl::SendData(std::string_view data)
 {
-    if (m_state != SocketState::Connected || !m_socket)
+    if (m_state != SocketState::Connected || (!m_socket && !m_direct))
         throw AppError(ErrorNumber::SocketWrongState, WrongStateText);
+    if (m_direct) {
+        const std::size_t taken = m_direct->write(data);
+        if (taken > 0 && progressListened())
+            noteSent(taken);
+        return;
+    }
     // Refused only when the peer is already gone; its CloseEvent is on the way.
     m_socket->write(data.data(), qint64(data.size()));
 }
 
 std::size_t SocketControl::unsentBytes() const
 {
+    if (m_direct)
+        return m_direct->bytesToWrite();
     if (!m_socket)
         return 0;
     // TLS encrypts what is written at once: the bytes then wait in the encrypted stream.
@@ -310,6 +347,8 @@ std::size_t SocketControl::unsentBytes() const
 void SocketControl::pauseReceiving()
 {
     m_receivePaused = true;
+    if (m_direct)
+        m_direct->setReadLimit(std::size_t(PausedReadAheadBytes));
     if (m_socket)
         m_socket->setReadBufferSize(PausedReadAheadBytes);
 }
@@ -319,23 +358,140 @@ void SocketControl::resumeReceiving()
     if (!m_receivePaused)
         return;
     m_receivePaused = false;
-    if (!m_socket)
+    if (m_direct)
+        m_direct->setReadLimit(std::size_t(ReadAheadBytes));
+    else if (m_socket)
+        m_socket->setReadBufferSize(ReadAheadBytes);
+    else
         return;
-    m_socket->setReadBufferSize(ReadAheadBytes);
     // Announced from the event loop, not inside the handler that resumed.
     const unsigned generation = m_generation;
     QMetaObject::invokeMethod(
         this,
         [this, generation] {
-            if (generation == m_generation && m_socket && m_socket->isOpen())
+            if (generation != m_generation)
+                return;
+            if (m_direct && m_direct->isOpen())
+                dispatchDirect(m_direct, [this] { onReadyRead(m_direct); });
+            else if (m_socket && m_socket->isOpen())
                 onReadyRead(m_socket);
         },
         Qt::QueuedConnection);
 }
 
+void SocketControl::attach(DirectSocket* socket)
+{
+    ++m_generation;
+    m_direct = socket;
+    m_socket = nullptr;
+    m_secure = nullptr;
+    m_dataUnannounced = false;
+    m_receivePaused = false;
+    m_sentUnreported = 0;
+    socket->setReadLimit(std::size_t(ReadAheadBytes));
+    connect(socket, &DirectSocket::readyRead, this,
+            [this, socket] { dispatchDirect(socket, [this, socket] { onReadyRead(socket); }); });
+    connect(socket, &DirectSocket::bytesWritten, this,
+            [this, socket](qint64 bytes) { dispatchDirect(socket, [this, bytes] { noteSent(std::size_t(bytes)); }); });
+    connect(socket, &DirectSocket::disconnected, this,
+            [this, socket] { dispatchDirect(socket, [this, socket] { onDisconnected(socket); }); });
+    connect(socket, &DirectSocket::errorOccurred, this,
+            [this, socket](QAbstractSocket::SocketError error, const QString& text) {
+                dispatchDirect(socket, [this, error, &text] {
+                    if (m_state == SocketState::Connected)
+                        raiseError(socketErrorNumber(error), socketErrorDescription(error, text));
+                });
+            });
+}
+
+// Every event of a direct connection goes through here: the bytes the system took while it was
+// handled are reported once the outermost handler has returned.
+template <typename Handler> void SocketControl::dispatchDirect(DirectSocket* socket, Handler handler)
+{
+    InUse use(socket);
+    if (socket != m_direct)
+        return;
+    QPointer<SocketControl> self(this);
+    ++m_dispatchDepth;
+    handler();
+    if (!self)
+        return;
+    if (--m_dispatchDepth == 0 && m_sentUnreported > 0)
+        raiseProgress();
+}
+
+// Bytes the system took: reported from the event loop, never inside SendData.
+void SocketControl::noteSent(std::size_t bytes)
+{
+    m_sentUnreported += bytes;
+    if (m_dispatchDepth > 0 || m_progressPosted)
+        return;
+    m_progressPosted = true;
+    const unsigned generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            m_progressPosted = false;
+            if (generation == m_generation && m_direct && m_sentUnreported > 0)
+                dispatchDirect(m_direct, [] {});
+        },
+        Qt::QueuedConnection);
+}
+
+// One SendProgress for what was sent since the last, then SendComplete when nothing waits.
+void SocketControl::raiseProgress()
+{
+    const std::size_t bytes = std::exchange(m_sentUnreported, 0);
+    if (m_state != SocketState::Connected || !m_direct)
+        return;
+    QPointer<SocketControl> self(this);
+    const unsigned generation = m_generation;
+    // Replies sent by these handlers are reported after them, as the next event.
+    ++m_dispatchDepth;
+    emit SendProgress(long(bytes), long(m_direct->bytesToWrite()));
+    if (!self)
+        return;
+    --m_dispatchDepth;
+    if (generation != m_generation || m_state != SocketState::Connected || !m_direct)
+        return;
+    if (m_direct->bytesToWrite() == 0 && bytes > 0) {
+        ++m_dispatchDepth;
+        emit SendComplete();
+        if (!self)
+            return;
+        --m_dispatchDepth;
+    }
+    if (m_sentUnreported > 0 && generation == m_generation) {
+        const std::size_t later = std::exchange(m_sentUnreported, 0);
+        noteSent(later);
+    }
+}
+
+bool SocketControl::progressListened() const
+{
+    static const QMetaMethod progress = QMetaMethod::fromSignal(&SocketControl::SendProgress);
+    static const QMetaMethod complete = QMetaMethod::fromSignal(&SocketControl::SendComplete);
+    return isSignalConnected(progress) || isSignalConnected(complete);
+}
+
+QObject* SocketControl::connection() const
+{
+    if (m_direct)
+        return m_direct;
+    return m_socket;
+}
+
+std::size_t SocketControl::bytesAvailable() const
+{
+    if (m_direct)
+        return m_direct->isOpen() ? m_direct->bytesAvailable() : 0;
+    return m_socket && m_socket->isOpen() ? std::size_t(m_socket->bytesAvailable()) : 0;
+}
+
 void SocketControl::attach(QTcpSocket* socket)
 {
     ++m_generation;
+    m_direct = nullptr;
     m_socket = socket;
     m_secure = qobject_cast<QSslSocket*>(socket);
     m_dataUnannounced = false;
@@ -383,8 +539,12 @@ void SocketControl::detach(bool flushing)
     m_connectTimer.stop();
     if (m_socket)
         retire(m_socket, this, flushing);
+    if (m_direct)
+        retire(m_direct, this, flushing);
     m_socket = nullptr;
     m_secure = nullptr;
+    m_direct = nullptr;
+    m_sentUnreported = 0;
 }
 
 void SocketControl::discardPendingRequests()
@@ -397,13 +557,26 @@ void SocketControl::discardPendingRequests()
         }
         if (it->second.socket)
             retire(it->second.socket, this);
+        if (it->second.direct)
+            retire(it->second.direct, this);
         it = requests.erase(it);
     }
 }
 
 void SocketControl::checkAccepted(unsigned generation)
 {
-    if (generation != m_generation || !m_socket || m_state != SocketState::Connected)
+    if (generation != m_generation || m_state != SocketState::Connected)
+        return;
+    if (m_direct) {
+        dispatchDirect(m_direct, [this] {
+            if (!m_direct->isConnected())
+                onDisconnected(m_direct);
+            else if (m_direct->bytesAvailable() > 0)
+                onReadyRead(m_direct);
+        });
+        return;
+    }
+    if (!m_socket)
         return;
     if (m_socket->state() != QAbstractSocket::ConnectedState)
         onDisconnected(m_socket);
@@ -416,11 +589,20 @@ void SocketControl::onNewConnection()
     QPointer<SocketControl> self(this);
     const unsigned generation = m_generation;
     // Every waiting connection is taken: the server stops accepting once its own queue is full.
-    while (m_server && m_server->hasPendingConnections()) {
-        QTcpSocket* socket = m_server->nextPendingConnection();
-        socket->setParent(this);
+    while (m_server) {
+        PendingRequest request{nullptr, nullptr, this};
+        if (DirectSocket* direct = static_cast<ConnectionServer*>(m_server.data())->takeDirect()) {
+            direct->setParent(this);
+            request.direct = direct;
+        } else if (m_server->hasPendingConnections()) {
+            QTcpSocket* socket = m_server->nextPendingConnection();
+            socket->setParent(this);
+            request.socket = socket;
+        } else {
+            break;
+        }
         const long requestId = ++lastRequestId;
-        pendingRequests()[requestId] = PendingRequest{socket, this};
+        pendingRequests()[requestId] = request;
         emit ConnectionRequest(requestId);
         if (!self)
             return; // the destructor has discarded what was still pending
@@ -429,6 +611,8 @@ void SocketControl::onNewConnection()
         if (it != pendingRequests().end()) {
             if (it->second.socket)
                 retire(it->second.socket, this);
+            if (it->second.direct)
+                retire(it->second.direct, this);
             pendingRequests().erase(it);
         }
         if (generation != m_generation)
@@ -447,11 +631,11 @@ void SocketControl::onConnected(QTcpSocket* socket)
     emit ConnectEvent();
 }
 
-void SocketControl::onReadyRead(QTcpSocket* socket)
+void SocketControl::onReadyRead(QObject* socket)
 {
-    if (socket != m_socket || m_state != SocketState::Connected || m_receivePaused)
+    if (socket != connection() || m_state != SocketState::Connected || m_receivePaused)
         return;
-    const qint64 available = socket->bytesAvailable();
+    const std::size_t available = bytesAvailable();
     m_dataUnannounced = false;
     if (available > 0)
         emit DataArrival(long(available));
@@ -470,16 +654,16 @@ void SocketControl::onBytesWritten(QTcpSocket* socket, qint64 bytes)
         emit SendComplete();
 }
 
-void SocketControl::onDisconnected(QTcpSocket* socket)
+void SocketControl::onDisconnected(QObject* socket)
 {
-    if (socket != m_socket || m_state != SocketState::Connected)
+    if (socket != connection() || m_state != SocketState::Connected)
         return;
     // Bytes not yet offered (they came before the request was taken over) go before the close.
-    if (m_dataUnannounced && socket->isOpen() && socket->bytesAvailable() > 0) {
+    if (m_dataUnannounced && bytesAvailable() > 0) {
         m_dataUnannounced = false;
         QPointer<SocketControl> self(this);
         const unsigned generation = m_generation;
-        emit DataArrival(long(socket->bytesAvailable()));
+        emit DataArrival(long(bytesAvailable()));
         if (!self || generation != m_generation || m_state != SocketState::Connected)
             return;
     }

@@ -14,6 +14,7 @@
 #include "AppError.h"
 #include "SocketErrors.h"
 
+class DirectSocket;
 class QSslSocket;
 class QTcpServer;
 class QTcpSocket;
@@ -30,7 +31,9 @@ inline constexpr int Error = 9;
 } // namespace SocketState
 
 // An event-driven TCP socket: listens and hands out connection requests, accepts one, or
-// connects out; reports everything as events on the GUI thread, one at a time.
+// connects out; reports everything as events on the GUI thread, one at a time. SendProgress and
+// SendComplete never come inside SendData: bytes the system took at once are reported once the
+// event being handled has returned, and only while someone listens to them.
 // Operations that cannot be carried out throw AppError.
 class SocketControl final : public QObject {
     Q_OBJECT
@@ -95,22 +98,37 @@ signals:
 
 private:
     void attach(QTcpSocket* socket);
+    void attach(DirectSocket* socket);
     void detach(bool flushing = true);
     void discardPendingRequests();
     void checkAccepted(unsigned generation);
+    QObject* connection() const; // the connection's socket, of either kind
+    std::size_t bytesAvailable() const;
 
     void onNewConnection();
     void onConnected(QTcpSocket* socket);
-    void onReadyRead(QTcpSocket* socket);
+    void onReadyRead(QObject* socket);
     void onBytesWritten(QTcpSocket* socket, qint64 bytes);
-    void onDisconnected(QTcpSocket* socket);
+    void onDisconnected(QObject* socket);
     void onSocketError(QTcpSocket* socket, QAbstractSocket::SocketError error);
     void onConnectTimeout();
     void raiseError(int number, const std::string& description);
 
+    // A plain accepted connection, read and written through its descriptor.
+    template <typename Handler> void dispatchDirect(DirectSocket* socket, Handler handler);
+    void onDirectReadyRead(DirectSocket* socket);
+    void onDirectDisconnected(DirectSocket* socket);
+    void noteSent(std::size_t bytes);
+    void raiseProgress();
+    bool progressListened() const;
+
     QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
-    QSslSocket* m_secure = nullptr; // m_socket, when it is a TLS socket
+    QSslSocket* m_secure = nullptr;   // m_socket, when it is a TLS socket
+    QPointer<DirectSocket> m_direct;  // instead of m_socket: a plain accepted connection
+    int m_dispatchDepth = 0;          // handlers of the direct connection's events under way
+    std::size_t m_sentUnreported = 0; // taken by the system, SendProgress still to come
+    bool m_progressPosted = false;
     QTimer m_connectTimer;
     std::optional<QSslConfiguration> m_tls;
     QHostAddress m_localAddress = QHostAddress::Any;

@@ -119,8 +119,6 @@ SmtpListener::SmtpListener(clsEmailStorage& store, ListenerHost& host, QObject* 
     connect(m_sockets.get(), &SocketArray::CloseEvent, this, &SmtpListener::sckSMTPServer_Close);
     connect(m_sockets.get(), &SocketArray::ConnectEvent, this, &SmtpListener::sckSMTPServer_Connect);
     connect(m_sockets.get(), &SocketArray::ErrorEvent, this, &SmtpListener::sckSMTPServer_Error);
-    connect(m_sockets.get(), &SocketArray::SendProgress, this, &SmtpListener::sckSMTPServer_SendProgress);
-    connect(m_sockets.get(), &SocketArray::SendComplete, this, &SmtpListener::sckSMTPServer_SendComplete);
     connect(m_sockets.get(), &SocketArray::encryptedEvent, this, &SmtpListener::sckSMTPServer_Encrypted);
     connect(m_sockets.get(), &SocketArray::tlsErrorEvent, this, &SmtpListener::sckSMTPServer_TlsError);
 }
@@ -260,6 +258,7 @@ void SmtpListener::acceptRequest(int index, long requestId, bool implicitTls)
     log(request + ": Request accepted on socket " + std::to_string(chosen) + (implicitTls ? ImplicitTlsSuffix : ""));
     if (!m_idleSweep.isActive())
         m_idleSweep.start(tick());
+    watchSends();
     mdlSMTP::SmtpReply(connection->socket, 220, "");
 }
 
@@ -290,6 +289,7 @@ int SmtpListener::freeSocketNumber() const
 void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
 {
     trapped("sckSMTPServer_DataArrival", index, [&] {
+        watchSends();
         if (m_host.wantsDetailedLog()) {
             const std::string prefix = serverLine("DataArrival", index);
             logDetailed(prefix + ": Remote host: " + m_sockets->Element(index).RemoteHostIP());
@@ -303,11 +303,36 @@ void SmtpListener::sckSMTPServer_DataArrival(int index, long bytesTotal)
         slot->idleTicks = 0;
         // The handler may let events run, and the connection may end meanwhile: hold on to it.
         const std::shared_ptr<Connection> connection = slot;
-        connection->session.receive(std::move(data));
+        {
+            ++m_receiving;
+            const ScopeExit received([this] { --m_receiving; });
+            connection->session.receive(std::move(data));
+        }
         // The client sends faster than it reads our replies: stop reading until they have gone.
-        if (connection->session.held() && !connection->session.dropped())
+        if (connection->session.held() && !connection->session.dropped()) {
             socket.pauseReceiving();
+            m_heldSessions.insert(index);
+            watchSends();
+        }
     });
+    // The replies have been handed to the system; the faces may now look at what was stored.
+    if (m_receiving == 0 && std::exchange(m_storedInRead, false))
+        emit messagesReplied();
+}
+
+void SmtpListener::watchSends()
+{
+    const bool wanted = m_host.wantsDetailedLog() || !m_heldSessions.empty();
+    if (wanted == m_watchingSends)
+        return;
+    m_watchingSends = wanted;
+    if (wanted) {
+        connect(m_sockets.get(), &SocketArray::SendProgress, this, &SmtpListener::sckSMTPServer_SendProgress);
+        connect(m_sockets.get(), &SocketArray::SendComplete, this, &SmtpListener::sckSMTPServer_SendComplete);
+    } else {
+        disconnect(m_sockets.get(), &SocketArray::SendProgress, this, &SmtpListener::sckSMTPServer_SendProgress);
+        disconnect(m_sockets.get(), &SocketArray::SendComplete, this, &SmtpListener::sckSMTPServer_SendComplete);
+    }
 }
 
 // Replies went out: the connection makes progress, and a held one goes on once its backlog is down.
@@ -325,8 +350,10 @@ void SmtpListener::resumeConnection(int index)
         return;
     const std::shared_ptr<Connection> connection = it->second;
     connection->session.resume();
-    if (!connection->session.held() && !connection->session.dropped())
+    if (!connection->session.held() && !connection->session.dropped()) {
+        m_heldSessions.erase(index);
         socket.resumeReceiving();
+    }
 }
 
 bool SmtpListener::storeMessage(int index, std::string&& sender, std::string&& recipients, std::string&& body,
@@ -345,6 +372,7 @@ bool SmtpListener::storeMessage(int index, std::string&& sender, std::string&& r
         return false;
     }
     m_storeRefusalReported = false;
+    m_storedInRead = m_storedInRead || m_receiving > 0;
     return true;
 }
 
@@ -437,6 +465,7 @@ void SmtpListener::dropConnection(int index)
     it->second->session.drop();
     it->second->socket.drop();
     m_connections.erase(it);
+    m_heldSessions.erase(index);
 }
 
 void SmtpListener::log(const std::string& line)

@@ -62,6 +62,12 @@ public:
     std::size_t bufferedBytes() const;
     int listeningPort() const;
     SocketArray& sckSMTPServer() { return *m_sockets; }
+    // A client's text is being handled: what it stores is announced again by messagesReplied.
+    bool receiving() const { return m_receiving > 0; }
+
+signals:
+    // Messages stored while handling a read have had their replies sent.
+    void messagesReplied();
 
 private:
     struct Connection;
@@ -87,6 +93,7 @@ private:
                       const std::string& authUser);
     void dropConnection(int index);
     void resumeConnection(int index);
+    void watchSends();
 
     // Time-outs, the connection cap and eviction (SmtpListenerLimits.cpp).
     void watchIdleClients();
@@ -116,6 +123,12 @@ private:
     std::optional<std::pair<QHostAddress, int>> m_implicitTlsAddress;
     std::map<int, std::shared_ptr<Connection>> m_connections;
     std::set<int> m_beingDestroyed;
+    // Sessions stopped for backpressure: the sockets' sending is followed while there are any,
+    // or while detailed logging shows it; otherwise nobody listens and the sockets report none.
+    std::set<int> m_heldSessions;
+    bool m_watchingSends = false;
+    int m_receiving = 0; // reads being handled, nested when a box lets events run
+    bool m_storedInRead = false;
     bool m_storeRefusalReported = false;
     std::chrono::milliseconds m_idleTimeout;
     int m_connectionCap;

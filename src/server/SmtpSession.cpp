@@ -9,6 +9,7 @@
 
 namespace {
 constexpr std::size_t LargeBuffer = std::size_t{1024} * 1024;
+constexpr std::string_view DotLineStart = "\r\n.";
 } // namespace
 
 SmtpSession::SmtpSession(SmtpConnection& connection, UnknownLineHandler onUnknownLine, ByteBudget* budget)
@@ -59,7 +60,11 @@ void SmtpSession::run(std::string waiting, std::size_t scanFrom)
 void SmtpSession::handleLines(std::size_t scanFrom)
 {
     std::size_t start = 0;
-    for (std::size_t end; (end = m_received.find(Wire::CrLf, scanFrom)) != std::string::npos;) {
+    for (std::size_t end;;) {
+        start = takeDataRun(start, scanFrom);
+        scanFrom = std::max(scanFrom, start);
+        if ((end = m_received.find(Wire::CrLf, scanFrom)) == std::string::npos)
+            break;
         const std::string_view line(m_received.data() + start, end - start);
         start = end + Wire::CrLf.size();
         scanFrom = start;
@@ -95,6 +100,33 @@ void SmtpSession::handleLines(std::size_t scanFrom)
     // A large block leaves a large buffer behind; an idle connection should not keep it.
     if (m_received.capacity() > LargeBuffer && m_received.size() < m_received.capacity() / 4)
         m_received.shrink_to_fit();
+}
+
+// In the data phase, the lines before the next one that starts with a dot (the end of the data,
+// or a line whose dot the client doubled) go in at once. Returns where the next line starts.
+std::size_t SmtpSession::takeDataRun(std::size_t start, std::size_t scanFrom)
+{
+    if (!m_dialogue.inDataPhase || m_skippingLine)
+        return start;
+    const std::size_t run = dataRunEnd(start, scanFrom);
+    if (run > start)
+        mdlSMTP::appendDataRun(m_dialogue, std::string_view(m_received).substr(start, run - start));
+    return run;
+}
+
+// The end of the complete lines from start up to the next line that begins with a dot, or start.
+// Only the text from scanFrom on is searched: before it there is no CR LF (a long line arriving in
+// pieces would otherwise be searched again with every piece).
+std::size_t SmtpSession::dataRunEnd(std::size_t start, std::size_t scanFrom) const
+{
+    scanFrom = std::max(scanFrom, start);
+    if (start >= m_received.size() || m_received[start] == '.' || scanFrom >= m_received.size())
+        return start;
+    const std::size_t dotLine = m_received.find(DotLineStart, scanFrom);
+    if (dotLine != std::string::npos)
+        return dotLine + Wire::CrLf.size();
+    const std::size_t lastEnd = std::string_view(m_received).substr(scanFrom).rfind(Wire::CrLf);
+    return lastEnd != std::string_view::npos ? scanFrom + lastEnd + Wire::CrLf.size() : start;
 }
 
 // A line still waiting for its CR LF may not grow without bound: a command line past its limit

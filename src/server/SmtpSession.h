@@ -48,6 +48,8 @@ public:
 private:
     void run(std::string waiting, std::size_t scanFrom);
     void handleLines(std::size_t scanFrom);
+    std::size_t takeDataRun(std::size_t start, std::size_t scanFrom);
+    std::size_t dataRunEnd(std::size_t start, std::size_t scanFrom) const;
     void limitPartialLine();
     void dropPartialLine();
     void lineTooLong();

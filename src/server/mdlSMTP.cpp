@@ -18,6 +18,9 @@ namespace {
 
 constexpr const char* HeloText = "127.0.0.1 SMTP mode ready";
 constexpr const char* DataText = "send the mail data, end with .";
+// The replies of every message, sent as they stand rather than built each time.
+constexpr std::string_view OkReply = "250 OK\r\n";
+constexpr std::string_view GoAheadReply = "354 send the mail data, end with .\r\n";
 constexpr const char* QuitText = "127.0.0.1 Service closing transmission channel";
 constexpr const char* StoreFullText = "Requested action not taken: insufficient system storage";
 constexpr const char* TooLargeText = "Requested mail action aborted: exceeded storage allocation";
@@ -80,11 +83,24 @@ constexpr std::array<CommandWord, 17> CommandTable{{
     {"TURN", Command::Turn},
 }};
 
+// Command words are ASCII: only a to z fold, and nothing else can equal an upper-case letter.
+bool equalsAsciiNoCase(std::string_view text, std::string_view upper)
+{
+    if (text.size() != upper.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i] >= 'a' && text[i] <= 'z' ? char(text[i] - 'a' + 'A') : text[i];
+        if (c != upper[i])
+            return false;
+    }
+    return true;
+}
+
 Command commandOf(std::string_view line)
 {
-    const std::string word = upperCase(line.substr(0, 4));
+    const std::string_view word = line.substr(0, 4);
     for (const CommandWord& entry : CommandTable)
-        if (entry.word == word)
+        if (equalsAsciiNoCase(word, entry.word))
             return entry.command;
     return Command::Unknown;
 }
@@ -100,16 +116,30 @@ std::size_t checkedPosition(std::size_t zeroBased)
 // The path after the keyword: keyword at position 6, "<" at minLess or later, then the first ">"
 // after it. The keyword matches in any letter case, and "<>" and short paths are taken as written:
 // mail systems send bounces with the null path and in lower case.
-std::string extractPath(std::string_view line, std::string_view keyword, std::size_t minLess)
+// The command word before it holds no part of the keyword, so "first found at 5" is "at 5". The
+// path is a view into the line: the caller copies it where it is kept.
+std::string_view extractPath(std::string_view line, std::string_view keyword, std::size_t minLess)
 {
-    const std::size_t keywordAt = checkedPosition(findNoCase(line, keyword));
+    constexpr std::size_t KeywordAt = 5;
+    const bool keywordThere
+        = line.size() >= KeywordAt + keyword.size() && findNoCase(line.substr(KeywordAt, keyword.size()), keyword) == 0;
     const std::size_t lessAt = checkedPosition(line.find('<'));
-    if (keywordAt != 5 || lessAt == std::string_view::npos || lessAt + 1 < minLess)
+    if (!keywordThere || lessAt == std::string_view::npos || lessAt + 1 < minLess)
         return {};
     const std::size_t greaterAt = checkedPosition(line.find('>', lessAt));
     if (greaterAt == std::string_view::npos)
         return {};
-    return std::string(line.substr(lessAt, greaterAt - lessAt + 1));
+    return line.substr(lessAt, greaterAt - lessAt + 1);
+}
+
+std::string_view extractFrom(std::string_view line)
+{
+    return extractPath(line, "FROM", 11);
+}
+
+std::string_view extractTo(std::string_view line)
+{
+    return extractPath(line, "TO", 9);
 }
 
 void endDataPhase(SmtpConnection& connection, SmtpServerState& state)
@@ -163,18 +193,20 @@ void startTransaction(SmtpConnection& connection, std::string_view line, SmtpSer
         state.chaosRefusedSender = true;
         return;
     }
-    std::string sender = SmtpExtractFrom(line);
+    std::string_view sender;
+    trapped("SmtpExtractFrom", [&] { sender = extractFrom(line); });
     if (!state.envelopeCharge.cover(sender.size())) {
         SmtpReply(connection, 452, StoreFullText);
         return;
     }
-    state.pendingSender = std::move(sender);
+    state.pendingSender.assign(sender);
     SmtpReply(connection, 250, "");
 }
 
 void addRecipient(SmtpConnection& connection, std::string_view line, SmtpServerState& state)
 {
-    const std::string path = SmtpExtractTo(line);
+    std::string_view path;
+    trapped("SmtpExtractTo", [&] { path = extractTo(line); });
     if (path.empty()) {
         SmtpReply(connection, 250, "");
         return;
@@ -330,6 +362,14 @@ bool SmtpHandleRequest(SmtpConnection& connection, std::string_view line, SmtpSe
 void SmtpReply(SmtpConnection& connection, long code, std::string_view text)
 {
     trapped("SmtpReply", [&] {
+        if (code == 250 && text.empty()) {
+            connection.SendData(OkReply);
+            return;
+        }
+        if (code == 354 && text == DataText) {
+            connection.SendData(GoAheadReply);
+            return;
+        }
         std::string reply = replyPrefix(code, text.empty());
         if (!(code == 250 && text.empty()))
             reply.append(text);
@@ -341,15 +381,29 @@ void SmtpReply(SmtpConnection& connection, long code, std::string_view text)
 std::string SmtpExtractFrom(std::string_view line)
 {
     std::string path;
-    trapped("SmtpExtractFrom", [&] { path = extractPath(line, "FROM", 11); });
+    trapped("SmtpExtractFrom", [&] { path = extractFrom(line); });
     return path;
 }
 
 std::string SmtpExtractTo(std::string_view line)
 {
     std::string path;
-    trapped("SmtpExtractTo", [&] { path = extractPath(line, "TO", 9); });
+    trapped("SmtpExtractTo", [&] { path = extractTo(line); });
     return path;
+}
+
+void appendDataRun(SmtpServerState& state, std::string_view lines)
+{
+    trapped("SmtpHandleRequest", [&] {
+        if (state.oversized || lines.empty())
+            return;
+        const std::size_t size = state.dataBuffer.size() + lines.size();
+        if (size > CaptureLimits::MaxMessageBytes || !state.dataCharge.cover(size)) {
+            discardOversizedData(state);
+            return;
+        }
+        state.dataBuffer.append(lines);
+    });
 }
 
 void discardOversizedData(SmtpServerState& state)

@@ -77,6 +77,10 @@ std::string SmtpExtractFrom(std::string_view line);
 // The forward-path of a RCPT line, angle brackets included, or empty text.
 std::string SmtpExtractTo(std::string_view line);
 
+// Appends complete data lines, each with its CR LF and none beginning with a dot, in one step:
+// one size and budget check for the run, as many as for each line alone.
+void appendDataRun(SmtpServerState& state, std::string_view lines);
+
 // Drops the data collected so far: the message has outgrown the size limit or the byte budget.
 void discardOversizedData(SmtpServerState& state);
 

@@ -23,7 +23,9 @@ QFont windowFont()
 void setUpControl(QWidget* widget, const char* name, QRect geometry, std::string_view tip)
 {
     widget->setObjectName(fromLatin1(name));
-    widget->setGeometry(geometry);
+    // A fixed size: a changed text then asks its parent for no new layout.
+    widget->move(geometry.topLeft());
+    widget->setFixedSize(geometry.size());
     if (!tip.empty()) {
         widget->setToolTip(fromLatin1(tip));
         widget->setAccessibleDescription(fromLatin1(tip));

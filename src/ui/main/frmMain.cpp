@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include <chrono>
+#include <utility>
 
 #include <QAction>
 #include <QApplication>
@@ -54,9 +55,10 @@ frmMain::frmMain(CaptureService& service, QWidget* parent)
     buildLayout();
     buildMenus();
     setWindowIcon(m_noMailIcon);
-    m_repaintThrottle.setSingleShot(true);
-    m_repaintThrottle.setInterval(RepaintInterval);
-    connect(&m_repaintThrottle, &QTimer::timeout, this, [this] { centralWidget()->setUpdatesEnabled(true); });
+    m_arrivalThrottle.setSingleShot(true);
+    m_arrivalThrottle.setInterval(RepaintInterval);
+    connect(&m_arrivalThrottle, &QTimer::timeout, this, &frmMain::showNewestStored);
+    connect(m_listener, &SmtpListener::messagesReplied, this, &frmMain::messagesReplied);
     m_loaded = Form_Load();
     if (m_loaded) {
         connectViewer();
@@ -225,14 +227,30 @@ void frmMain::logLine(const std::string& line)
 
 void frmMain::messageStored(std::int16_t position)
 {
-    m_currentMessage = position;
-    ShowMessage();
+    // Showing every one of a burst of thousands, before its reply, would cost far more than
+    // capturing it. A message a client stores is shown once the replies of its read have gone:
+    // the first of a burst then, the newest of those within the interval when it ends.
+    m_newestStoredId = m_store->emailId(position);
+    if (!m_listener->receiving())
+        showNewestStored();
+}
+
+void frmMain::messagesReplied()
+{
+    if (!m_arrivalThrottle.isActive())
+        showNewestStored();
+}
+
+void frmMain::showNewestStored()
+{
+    if (m_unloaded || m_newestStoredId == 0)
+        return;
+    // A message removed meanwhile is not shown: the removal already moved the window on.
+    const std::int16_t position = m_store->positionOfId(std::exchange(m_newestStoredId, 0));
+    if (position != 0) {
+        m_currentMessage = position;
+        ShowMessage();
+    }
     FlagMessage();
-    // The widgets always hold the newest message; painting every one of a burst of thousands
-    // would cost far more than capturing them. The first arrival paints at once, later ones
-    // within the interval are painted together when it ends.
-    if (m_repaintThrottle.isActive())
-        centralWidget()->setUpdatesEnabled(false);
-    else
-        m_repaintThrottle.start();
+    m_arrivalThrottle.start();
 }

@@ -180,8 +180,13 @@ private:
 
     // Appends a line to the service's log.
     void logLine(const std::string& line);
-    // A message stored at this position becomes the one on show.
+    // A message stored at this position becomes the one on show: the first of a burst at once,
+    // the newest of the rest once per interval.
     void messageStored(std::int16_t position);
+    void showNewestStored();
+    void messagesReplied();
+    // The user chose a message: one waiting to be shown no longer replaces it.
+    void forgetNewestStored() { m_newestStoredId = 0; }
 
     // The store's changes, whoever makes them: the listener, this window, the HTTP API.
     void emailStored(std::int16_t position) override { messageStored(position); }
@@ -203,8 +208,10 @@ private:
     QIcon m_noMailIcon;
     QIcon m_mailIcon;
     bool m_mailIconShown = false;
-    // During a burst of arrivals the window repaints at most once per interval.
-    QTimer m_repaintThrottle;
+    // During a burst of arrivals the window shows the newest at most once per interval, after
+    // the replies of the read that stored it have gone: m_newestStoredId waits for its turn.
+    QTimer m_arrivalThrottle;
+    std::uint64_t m_newestStoredId = 0;
 
     CaptureService& m_service;
     // The service's store and listener.

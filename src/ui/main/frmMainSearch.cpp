@@ -144,6 +144,7 @@ void frmMain::ShowMessageFound(QWidget* target, const QString& searchText, std::
             msgBox(NotFoundText, MsgButtons::Ok, MsgIcon::Information);
             return;
         }
+        forgetNewestStored();
         m_currentMessage = position;
         ShowMessage();
 

@@ -143,6 +143,7 @@ void frmMain::showMessageById(quint64 id)
         const std::int16_t position = m_store->positionOfId(id);
         if (position == 0)
             return;
+        forgetNewestStored();
         m_currentMessage = position;
         ShowMessage();
         mnuTrayShow_Click();

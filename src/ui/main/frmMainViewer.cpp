@@ -93,6 +93,7 @@ void frmMain::cmdMessagePrev_Click()
 {
     trapped("cmdMessagePrev_Click", [&] {
         if (m_store->Count() >= 1 && m_currentMessage > 1) {
+            forgetNewestStored();
             m_currentMessage = position16(m_currentMessage - 1);
             ShowMessage();
         }
@@ -103,6 +104,7 @@ void frmMain::cmdMessageNext_Click()
 {
     trapped("cmdMessageNext_Click", [&] {
         if (m_store->Count() >= 1 && m_currentMessage < m_store->Count()) {
+            forgetNewestStored();
             m_currentMessage = position16(m_currentMessage + 1);
             ShowMessage();
         }

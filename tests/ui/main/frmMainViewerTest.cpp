@@ -1,3 +1,5 @@
+#include <set>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -20,11 +22,16 @@ protected:
         client = connected();
     }
 
-    void deliver(const std::string& from, const std::string& body = "Hello\r\n")
+    void deliver(const std::string& from, const std::string& body = "Hello\r\n", bool waitUntilShown = true)
     {
         client->Send("MAIL FROM:<" + from + ">\r\nRCPT TO:<bob@example.com>\r\nDATA\r\n" + body + ".\r\n");
         for (const char* reply : {"250 OK", "250 OK", "354 send the mail data, end with .", "250 OK"})
             EXPECT_EQ(client->readLine(), reply);
+        // During a burst the window shows the newest arrival once per interval (100 ms).
+        if (waitUntilShown) {
+            EXPECT_TRUE(
+                QTest::qWaitFor([&] { return window.CurrentMessage() == window.emailStorage().Count(); }, 1000));
+        }
     }
 
     // The caption, "<", "x" and ">" as on or off, and the sender.
@@ -105,6 +112,37 @@ TEST_F(Viewer, StartsEmptyStepsWithoutWrapAroundAndJumpsToEachArrival)
     EXPECT_EQ(shown(), "Message: 6/6 110 <m6>");
     EXPECT_TRUE(step("cmdMessageNext").starts_with("Message: 6/6 "));
     EXPECT_TRUE(boxes.boxes().empty());
+}
+
+// A burst is shown as it goes by, not message by message, and ends on its newest message; one
+// removed before its turn to be shown never is.
+TEST_F(Viewer, ABurstEndsOnItsNewestAndNeverShowsAMessageThatIsGone)
+{
+    std::set<std::string> removed;
+    Texts seen;
+    QObject::connect(control<QLineEdit>(window, "txtMessageFrom"), &QLineEdit::textChanged, &window,
+                     [&](const QString& text) {
+                         seen.push_back(text.toStdString());
+                         EXPECT_FALSE(removed.contains(seen.back())) << seen.back() << " was removed";
+                     });
+    constexpr int Burst = 40;
+    for (int i = 1; i <= Burst; ++i) {
+        const std::string from = "b" + std::to_string(i);
+        deliver(from, "Hello\r\n", false);
+        if (i % 4 == 0 && i < Burst) { // behind the window's back, before it showed the message
+            const std::int16_t newest = window.emailStorage().Count();
+            if (window.CurrentMessage() != newest) {
+                window.emailStorage().RemoveEmail(newest);
+                removed.insert("<" + from + ">");
+            }
+        }
+    }
+    EXPECT_FALSE(removed.empty()) << "every arrival was shown at once";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.CurrentMessage() == window.emailStorage().Count(); }, 1000));
+    EXPECT_EQ(shown(),
+              "Message: " + std::to_string(Burst - removed.size()) + "/" + std::to_string(Burst - removed.size())
+                  + " 110 <b" + std::to_string(Burst) + ">");
+    EXPECT_LT(seen.size(), std::size_t(Burst)) << "each arrival was shown on its own";
 }
 
 TEST_F(Viewer, DeleteShowsTheMessageThatMovedIntoPlace)

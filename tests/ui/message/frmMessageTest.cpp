@@ -162,6 +162,8 @@ protected:
                     + stuffed.toStdString() + ".\r\n");
         for (int reply = 0; reply < 5; ++reply)
             EXPECT_EQ(client.readLine().substr(0, 1), reply == 3 ? "3" : "2");
+        // During a burst the window shows the newest arrival once per interval (100 ms).
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.CurrentMessage() == window.emailStorage().Count(); }, 1000));
     }
 
     template <class Widget> Widget* shown(const char* name) // null for a name gone: the test crashes
