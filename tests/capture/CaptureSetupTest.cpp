@@ -9,7 +9,7 @@
 
 namespace {
 
-CommandLineOptions options(std::function<void(CommandLineOptions&)> change)
+CommandLineOptions options(const std::function<void(CommandLineOptions&)>& change)
 {
     CommandLineOptions result;
     change(result);
