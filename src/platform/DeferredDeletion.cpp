@@ -56,6 +56,20 @@ void dispose(QObject* object)
         object->deleteLater();
 }
 
+// Closes the socket once its queued bytes are out, or at the time limit, and then disposes of it.
+template <class Socket, class Signal> void disposeWhenFlushed(Socket* socket, Signal disconnected)
+{
+    QObject::connect(socket, disconnected, socket, [socket] { dispose(socket); });
+    auto* limit = new QTimer(socket);
+    limit->setSingleShot(true);
+    QObject::connect(limit, &QTimer::timeout, socket, [socket] {
+        socket->abort();
+        dispose(socket);
+    });
+    limit->start(FlushTimeLimit);
+    socket->disconnectFromHost();
+}
+
 void retire(QTcpSocket* socket, const QObject* formerOwner, bool flushing)
 {
     QObject::disconnect(socket, nullptr, formerOwner, nullptr);
@@ -65,15 +79,7 @@ void retire(QTcpSocket* socket, const QObject* formerOwner, bool flushing)
     if (!flushing)
         socket->abort();
     if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
-        QObject::connect(socket, &QAbstractSocket::disconnected, socket, [socket] { dispose(socket); });
-        auto* limit = new QTimer(socket);
-        limit->setSingleShot(true);
-        QObject::connect(limit, &QTimer::timeout, socket, [socket] {
-            socket->abort();
-            dispose(socket);
-        });
-        limit->start(FlushTimeLimit);
-        socket->disconnectFromHost();
+        disposeWhenFlushed(socket, &QAbstractSocket::disconnected);
         return;
     }
     if (socket->state() == QAbstractSocket::ConnectedState)
@@ -88,15 +94,7 @@ void retire(DirectSocket* socket, const QObject* formerOwner, bool flushing)
     QObject::disconnect(socket, nullptr, formerOwner, nullptr);
     socket->setParent(QCoreApplication::instance());
     if (flushing && socket->isConnected() && socket->bytesToWrite() > 0) {
-        QObject::connect(socket, &DirectSocket::disconnected, socket, [socket] { dispose(socket); });
-        auto* limit = new QTimer(socket);
-        limit->setSingleShot(true);
-        QObject::connect(limit, &QTimer::timeout, socket, [socket] {
-            socket->abort();
-            dispose(socket);
-        });
-        limit->start(FlushTimeLimit);
-        socket->disconnectFromHost();
+        disposeWhenFlushed(socket, &DirectSocket::disconnected);
         return;
     }
     // Closing the descriptor sends what the system took, then the end of the stream.
