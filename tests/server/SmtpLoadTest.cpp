@@ -25,6 +25,7 @@ struct Load : CaptureServer<LoggingHost> {
     {
         std::atomic<int> finished{0};
         std::vector<std::thread> threads;
+        threads.reserve(clients.size());
         for (const auto& client : clients)
             threads.emplace_back([&finished, &client] {
                 client();
@@ -62,7 +63,7 @@ std::pair<std::string, std::string> randomMessage(unsigned id)
         return bytes;
     }();
     std::mt19937 random(id);
-    const std::size_t size = random() % (256 * 1024);
+    const std::size_t size = random() % (std::size_t{256} * 1024);
     std::string body = "X-Id: " + std::to_string(id) + "\r\n\r\n", sent = body;
     while (body.size() < size) {
         const std::size_t length = random() % 999;
@@ -72,6 +73,33 @@ std::pair<std::string, std::string> randomMessage(unsigned id)
         sent += (line[0] == '.' ? "." : "") + line;
     }
     return {body, sent + ".\r\n"};
+}
+
+// Client c's messages, each sent in random cuts; what each should be kept as goes to expected.
+void sendMessages(int port, int c, int messages, std::vector<std::string>& expected, std::atomic<int>& confirmed)
+{
+    std::mt19937 cuts(static_cast<unsigned>(c));
+    BlockingClient client;
+    if (!client.Connect(port) || client.readLine() != "220 Quellpost"
+        || !client.command("HELO load").starts_with("250-") || client.readLine() != "250 OK")
+        return;
+    for (int m = 0; m < messages; ++m) {
+        const int id = c * messages + m;
+        if (client.command("MAIL FROM:<c" + std::to_string(c) + "@load.test>") != "250 OK"
+            || client.command("RCPT TO:<m" + std::to_string(id) + "@load.test>") != "250 OK"
+            || client.command("DATA") != "354 send the mail data, end with .")
+            break;
+        auto [body, data] = randomMessage(unsigned(id));
+        expected[std::size_t(id)] = std::move(body);
+        for (std::size_t at = 0; at < data.size();) {
+            const std::size_t piece = std::min<std::size_t>(1 + cuts() % 9000, data.size() - at);
+            client.Send(std::string_view(data).substr(at, piece));
+            at += piece;
+        }
+        if (client.readLine() == "250 OK")
+            ++confirmed;
+    }
+    client.command("QUIT");
 }
 
 // 100 MB without a single CR LF among commands, then 70 MB of one line inside a message.
@@ -118,34 +146,12 @@ TEST_F(Load, FiftyClientsEachMessageKeptOnceByteForByte)
 {
     constexpr int Clients = 50;
     constexpr int Messages = 20;
-    std::vector<std::string> expected(Clients * Messages);
+    std::vector<std::string> expected(std::size_t{Clients} * Messages);
     std::atomic<int> confirmed{0};
     std::vector<std::function<void()>> clients;
+    clients.reserve(Clients);
     for (int c = 0; c < Clients; ++c) {
-        clients.emplace_back([&, c] {
-            std::mt19937 cuts(static_cast<unsigned>(c));
-            BlockingClient client;
-            if (client.Connect(port) && client.readLine() == "220 Quellpost"
-                && client.command("HELO load").starts_with("250-") && client.readLine() == "250 OK") {
-                for (int m = 0; m < Messages; ++m) {
-                    const int id = c * Messages + m;
-                    if (client.command("MAIL FROM:<c" + std::to_string(c) + "@load.test>") != "250 OK"
-                        || client.command("RCPT TO:<m" + std::to_string(id) + "@load.test>") != "250 OK"
-                        || client.command("DATA") != "354 send the mail data, end with .")
-                        break;
-                    auto [body, data] = randomMessage(unsigned(id));
-                    expected[std::size_t(id)] = std::move(body);
-                    for (std::size_t at = 0; at < data.size();) {
-                        const std::size_t piece = std::min<std::size_t>(1 + cuts() % 9000, data.size() - at);
-                        client.Send(std::string_view(data).substr(at, piece));
-                        at += piece;
-                    }
-                    if (client.readLine() == "250 OK")
-                        ++confirmed;
-                }
-                client.command("QUIT");
-            }
-        });
+        clients.emplace_back([&, c] { sendMessages(port, c, Messages, expected, confirmed); });
     }
     runClients(clients, 240000);
     EXPECT_EQ(confirmed, Clients * Messages);
