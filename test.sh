@@ -33,8 +33,8 @@ run_suite() {
 
 echo "== Plain build (Release)"
 run_suite build -- -DCMAKE_BUILD_TYPE=Release -DQP_SANITIZE=OFF
-echo "== Format: clang-format over our sources"
-scripts/check-style.sh --format-only
+echo "== Style: clang-format and clang-tidy over our sources"
+scripts/check-style.sh build
 echo "== Debian package (built from the plain build, inspected, not installed)"
 tests/packaging/check-deb.sh build
 echo "== Sanitized build (ASan + UBSan)"
