@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         client.stream += block;
         client.session.receive(std::move(block));
         for (const Client& c : clients)
-            if (c.connection.awaitingReply || c.connection.bodies != ExpectedBodies(c.stream))
+            if (c.connection.awaitingReply || c.connection.bodies != expectedBodies(c.stream))
                 std::abort();
     }
     return 0;
