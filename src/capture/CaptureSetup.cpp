@@ -57,8 +57,8 @@ void setUpListener(CaptureService& service, const CommandLineOptions& options)
     ChaosTriggers& chaos = listener.chaos();
     chaos.setEnabled(options.chaos);
     std::string unused; // the command line's parser has checked the triggers
-    if (options.chaosSpec)
-        chaos.configure(*options.chaosSpec, unused);
+    if (options.chaosTriggers)
+        chaos.configure(*options.chaosTriggers, unused);
     if (options.chaosSeed)
         chaos.seed(*options.chaosSeed);
 }

@@ -215,7 +215,7 @@ struct ChaosOptions {
             const std::string given = parser.value(triggers).toStdString();
             if (!ChaosTriggers().configure(given, error))
                 return false;
-            options.chaosSpec = given;
+            options.chaosTriggers = given;
         }
         if (parser.isSet(seed)) {
             bool ok = false;

@@ -28,7 +28,7 @@ struct CommandLineOptions {
     // Failure replies on demand: switched on, with these triggers ("sender:451:50,...", already
     // checked) and this seed for their draws.
     bool chaos = false;
-    std::optional<std::string> chaosSpec;
+    std::optional<std::string> chaosTriggers;
     std::optional<std::uint64_t> chaosSeed;
     // Release: the relay (its login read from --relay-auth) and the addresses it may send to.
     std::optional<RelaySettings> relay;

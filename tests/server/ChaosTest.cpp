@@ -6,7 +6,7 @@
 TEST(Chaos, TriggersFromTheCommandLine)
 {
     struct Case {
-        const char* spec;
+        const char* text;
         bool valid;
         ChaosTrigger sender, recipient, data, authentication;
     };
@@ -26,14 +26,14 @@ TEST(Chaos, TriggersFromTheCommandLine)
         {"sender:451:100,", true, {451, 100}, {451, 0}, {451, 0}, {535, 0}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.text);
         ChaosTriggers chaos;
-        chaos.set(ChaosStep::Data, {500, 7}); // replaced by any valid spec
+        chaos.set(ChaosStep::Data, {500, 7}); // replaced by any valid setting
         std::string error;
-        ASSERT_EQ(chaos.configure(c.spec, error), c.valid) << error;
+        ASSERT_EQ(chaos.configure(c.text, error), c.valid) << error;
         EXPECT_EQ(error.empty(), c.valid);
         if (!c.valid) {
-            EXPECT_EQ(chaos.trigger(ChaosStep::Data), (ChaosTrigger{500, 7})) << "a refused spec changes nothing";
+            EXPECT_EQ(chaos.trigger(ChaosStep::Data), (ChaosTrigger{500, 7})) << "a refused setting changes nothing";
             continue;
         }
         EXPECT_EQ(chaos.trigger(ChaosStep::Sender), c.sender);
