@@ -13,7 +13,8 @@
 #
 #   (a) 1 KiB messages, 500 and 1,500;  (c) 1 MiB messages, 10 and 30.
 # Defaults: the binaries of build-bench/ ($QP_BENCH_BUILD), which bench/run.sh builds.
-# Prints one line per run and workload: "a run 1: 86123 instructions per message".
+# Prints one line per run and workload: "a run 1: 86123 instructions per message (...)", with the
+# counts of each server and its window's repaint passes.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -73,7 +74,9 @@ instructions() {
   kill -TERM $pid
   wait $pid || true
   grep -q "confirmed=$count " "$WORK/load.log" || { echo "callgrind.sh: not every message was confirmed:" >&2; cat "$WORK/load.log" >&2; exit 1; }
-  sed -n 's/^totals: *//p; s/^summary: *//p' "$out" | head -n 1
+  # Instructions, then the window's repaint passes (none when hidden).
+  echo "$(sed -n 's/^totals: *//p; s/^summary: *//p' "$out" | head -n 1)" \
+    "$(sed -n 's/.* window_paints=\([0-9]*\).*/\1/p' "$WORK/server.log" | tail -n 1)"
 }
 
 for run in $(seq 1 "$RUNS"); do
@@ -86,8 +89,9 @@ for run in $(seq 1 "$RUNS"); do
     if [ -n "$COUNTS" ]; then
       read -r few many <<< "$COUNTS"
     fi
-    low=$(instructions $few $size)
-    high=$(instructions $many $size)
-    echo "$workload run $run: $(( (high - low) / (many - few) )) instructions per message ($few: $low, $many: $high)"
+    read -r low lowPaints <<< "$(instructions $few $size)"
+    read -r high highPaints <<< "$(instructions $many $size)"
+    echo "$workload run $run: $(( (high - low) / (many - few) )) instructions per message ($few: $low, $many: $high;" \
+      "window paints $few: ${lowPaints:-?}, $many: ${highPaints:-?})"
   done
 done

@@ -112,20 +112,24 @@ public:
         m_label = window.findChild<QLabel*>(QStringLiteral("lblMessage"));
         if (m_label != nullptr)
             m_label->installEventFilter(this);
+        // Each pass of the window's repaint (whatever it covers) starts with one update request.
+        window.installEventFilter(this);
         m_clock.start();
         connect(&m_timer, &QTimer::timeout, this, &ViewWatch::look);
         m_timer.start(WatchIntervalMs);
     }
 
     // The last caption painted is the newest message's "Message: n/n".
-    bool ShowsNewest()
+    bool showsNewest()
     {
         look();
         return m_count > 0 && m_painted == newestCaption();
     }
 
+    int paints() const { return m_paints; }
+
     // Milliseconds from the last change of the count to the paint that showed it; -1 while none did.
-    double LagMs()
+    double lagMs()
     {
         look();
         return m_paintedAt < 0 ? -1.0 : double(m_paintedAt - m_changedAt) / 1e6;
@@ -134,6 +138,8 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
+        if (watched == &m_window && event->type() == QEvent::UpdateRequest)
+            ++m_paints;
         if (watched == m_label && event->type() == QEvent::Paint) {
             look();
             m_painted = m_label->text();
@@ -162,6 +168,7 @@ private:
     QElapsedTimer m_clock;
     QString m_painted;
     int m_count = 0;
+    int m_paints = 0;
     qint64 m_changedAt = 0;
     qint64 m_paintedAt = -1;
 };
@@ -174,23 +181,23 @@ struct Bench {
 
     // Reports once the window has painted the newest message, or after a second at most: the
     // window may hold back its repaints while messages pour in.
-    void ReportWhenShown()
+    void reportWhenShown()
     {
         auto* clock = new QElapsedTimer;
         clock->start();
         auto* poll = new QTimer;
         QObject::connect(poll, &QTimer::timeout, [this, clock, poll] {
-            if (window->emailStorage().Count() > 0 && !watch->ShowsNewest() && clock->elapsed() < ReportWaitMs)
+            if (window->emailStorage().Count() > 0 && !watch->showsNewest() && clock->elapsed() < ReportWaitMs)
                 return;
             poll->stop();
             poll->deleteLater();
             delete clock;
-            Report();
+            report();
         });
         poll->start(WatchIntervalMs);
     }
 
-    void Report() const
+    void report() const
     {
         clsEmailStorage& store = window->emailStorage();
         unsigned long long stored = 0;
@@ -206,10 +213,10 @@ struct Bench {
         std::printf("report messages=%d stored_bytes=%llu capacity_bytes=%llu heap_bytes=%llu heap_base_bytes=%llu "
                     "heap_free_bytes=%llu peak_rss_kib=%ld rss_kib=%ld rss_base_kib=%ld budget_limit_bytes=%zu "
                     "budget_used_bytes=%zu "
-                    "budget_peak_bytes=%zu shown=%d show_lag_ms=%.1f\n",
+                    "budget_peak_bytes=%zu shown=%d show_lag_ms=%.1f window_paints=%d\n",
                     int(store.Count()), stored, capacity, heapBytes(), heapBase, heapFreeBytes(), statusKiB("VmHWM:"),
                     statusKiB("VmRSS:"), rssBaseKiB, budget.limit(), budget.used(), budget.peak(),
-                    watch->ShowsNewest() ? 1 : 0, watch->LagMs());
+                    watch->showsNewest() ? 1 : 0, watch->lagMs(), watch->paints());
         std::fflush(stdout);
     }
 };
@@ -318,7 +325,7 @@ int main(int argc, char** argv)
     bench.rssBaseKiB = statusKiB("VmRSS:");
 
     auto finish = [&] {
-        bench.Report();
+        bench.report();
         QApplication::quit();
     };
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
@@ -327,7 +334,7 @@ int main(int argc, char** argv)
         if (::read(signalPipe[0], &code, 1) != 1)
             return;
         if (code == 'r')
-            bench.ReportWhenShown();
+            bench.reportWhenShown();
         else
             finish();
     });
@@ -347,7 +354,7 @@ int main(int argc, char** argv)
             const std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
             if (line == "report")
-                bench.ReportWhenShown();
+                bench.reportWhenShown();
             else if (line == "quit")
                 finish();
         }
