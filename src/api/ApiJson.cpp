@@ -1,5 +1,6 @@
 #include "ApiJson.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -7,6 +8,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 
+#include "JsonText.h"
 #include "ListUnsubscribe.h"
 #include "MimeDocument.h"
 #include "clsEmailStorage.h"
@@ -183,6 +185,89 @@ QJsonObject listItem(const ListingEntry& entry, const MessageFacts& facts)
         item,
         {{{"To", left(facts.to)}, {"Cc", left(facts.cc)}, {"Bcc", left(facts.bcc)}, {"ReplyTo", left(facts.replyTo)}}});
     return item;
+}
+
+namespace {
+
+void appendAddress(std::string& out, const Mime::Address& value)
+{
+    out += '{';
+    JsonText::appendKey(out, "Address");
+    JsonText::appendString(out, value.address);
+    out += ',';
+    JsonText::appendKey(out, "Name");
+    JsonText::appendString(out, value.name);
+    out += '}';
+}
+
+void appendAddresses(std::string& out, const std::vector<Mime::Address>& values)
+{
+    out += '[';
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        appendAddress(out, values[i]);
+    }
+    out += ']';
+}
+
+// As addOmitted: the cut lists by name, in the keys' order; nothing when none was cut.
+void appendOmitted(std::string& out, const MessageFacts& facts)
+{
+    const std::array<std::pair<const char*, const ListedAddresses*>, 4> fields{
+        {{"Bcc", &facts.bcc}, {"Cc", &facts.cc}, {"ReplyTo", &facts.replyTo}, {"To", &facts.to}}};
+    bool any = false;
+    for (const auto& [name, field] : fields) {
+        if (field->count <= field->first.size())
+            continue;
+        out += any ? "," : ",\"Omitted\":{";
+        any = true;
+        JsonText::appendKey(out, name);
+        JsonText::appendNumber(out, field->count - field->first.size());
+    }
+    if (any)
+        out += '}';
+}
+
+} // namespace
+
+// Keys in QJsonObject's order (sorted), as listItem's object prints.
+void appendListItem(std::string& out, const ListingEntry& entry, const MessageFacts& facts)
+{
+    using JsonText::appendKey, JsonText::appendString;
+    out += '{';
+    appendKey(out, "Attachments");
+    JsonText::appendNumber(out, std::uint64_t(std::max(facts.attachments, 0)));
+    out += ",\"Bcc\":";
+    appendAddresses(out, facts.bcc.first);
+    out += ",\"Cc\":";
+    appendAddresses(out, facts.cc.first);
+    out += ",\"Created\":";
+    appendString(out, receivedTime(entry.received).toStdString());
+    out += ",\"From\":";
+    if (!facts.from.first.empty())
+        appendAddress(out, facts.from.first.front());
+    else
+        appendAddress(out, Mime::Address{{}, envelopeSender(entry.envelopeFrom)});
+    out += ",\"ID\":";
+    appendString(out, MessageCatalog::idText(entry.id));
+    out += ",\"MessageID\":";
+    appendString(out, facts.messageId);
+    appendOmitted(out, facts);
+    out += entry.read ? ",\"Read\":true" : ",\"Read\":false";
+    out += ",\"ReplyTo\":";
+    appendAddresses(out, facts.replyTo.first);
+    out += ",\"Size\":";
+    JsonText::appendNumber(out, entry.body ? entry.body->size() : 0);
+    out += ",\"Snippet\":";
+    appendString(out, facts.snippet);
+    out += ",\"Subject\":";
+    appendString(out, facts.subject);
+    out += ",\"Tags\":[],\"To\":";
+    appendAddresses(out, facts.to.first);
+    out += ",\"Username\":";
+    appendString(out, envelopeText(entry.authUser));
+    out += '}';
 }
 
 namespace {
