@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 
 #include <QTcpSocket>
 
@@ -32,27 +33,30 @@ struct EventStream::Batch {
     std::size_t written = 0;        // jobs the worker made frames for; the rest go back to the queue
     std::string frames;             // the frames of the written jobs, in order, joined by the worker
     MessageCatalog::KeptFacts read; // facts the worker read, for the catalog to keep
+    std::string scratch;            // the worker's text of one event at a time
 };
 
 namespace {
 
-// {"Data":…,"Type":…}, as QJsonDocument writes an event (keys sorted), in a text frame.
-std::string frameOf(std::string_view type, const std::string& data)
+// {"Data":…,"Type":…}, as QJsonDocument writes an event (keys sorted): the text in `scratch`,
+// its frame added to `frames`. One text buffer serves a whole batch: a new one for every event
+// cost the worker more in allocation than in writing.
+void appendEvent(std::string& frames, std::string& scratch, std::string_view type,
+                 const std::function<void(std::string&)>& data)
 {
-    std::string event = "{\"Data\":";
-    event += data;
-    event += ",\"Type\":";
-    JsonText::appendString(event, type);
-    event += '}';
-    return WebSocketFrames::frame(WebSocketFrames::Text, event);
+    scratch.assign("{\"Data\":");
+    data(scratch);
+    scratch += ",\"Type\":";
+    JsonText::appendString(scratch, type);
+    scratch += '}';
+    WebSocketFrames::appendFrame(frames, WebSocketFrames::Text, scratch);
 }
 
-std::string idData(std::uint64_t id, bool read)
+void appendIdData(std::string& data, std::uint64_t id, bool read)
 {
-    std::string data = "{\"ID\":";
+    data += "{\"ID\":";
     JsonText::appendString(data, MessageCatalog::idText(id));
     data += read ? ",\"Read\":true}" : "}";
-    return data;
 }
 
 } // namespace
@@ -158,12 +162,13 @@ std::int16_t EventStream::positionNow(const Pending& event) const
 // back.
 void EventStream::describe(Batch& batch)
 {
+    batch.frames.reserve(MaxBatchFrameBytes + MaxBatchFrameBytes / 4);
     for (std::size_t i = 0; i < batch.jobs.size() && batch.frames.size() < MaxBatchFrameBytes; ++i) {
         Job& job = batch.jobs[i];
         job.frameAt = batch.frames.size();
         // Nothing may escape the worker; an event that cannot be described is left out.
         try {
-            batch.frames += eventFrame(batch, i);
+            appendEventFrame(batch, job);
         } catch (...) {
             batch.frames.resize(job.frameAt);
         }
@@ -172,9 +177,8 @@ void EventStream::describe(Batch& batch)
 }
 
 // An event's frame; a new message's facts are read here unless they were kept.
-std::string EventStream::eventFrame(Batch& batch, std::size_t index)
+void EventStream::appendEventFrame(Batch& batch, Job& job)
 {
-    Job& job = batch.jobs[index];
     switch (job.event.kind) {
     case Kind::New: {
         const std::string_view envelope = job.envelope;
@@ -189,18 +193,19 @@ std::string EventStream::eventFrame(Batch& batch, std::size_t index)
                                           std::string(envelope.substr(job.fromBytes + job.toBytes)),
                                           job.received,
                                           job.body};
-        std::string item;
-        ApiJson::appendListItem(item, entry, *job.facts);
-        return frameOf("new", item);
+        return appendEvent(batch.frames, batch.scratch, "new",
+                           [&](std::string& data) { ApiJson::appendListItem(data, entry, *job.facts); });
     }
     case Kind::Delete:
-        return frameOf("delete", idData(job.event.id, false));
+        return appendEvent(batch.frames, batch.scratch, "delete",
+                           [&](std::string& data) { appendIdData(data, job.event.id, false); });
     case Kind::Read:
-        return frameOf("update", idData(job.event.id, true));
+        return appendEvent(batch.frames, batch.scratch, "update",
+                           [&](std::string& data) { appendIdData(data, job.event.id, true); });
     case Kind::Truncate:
         break;
     }
-    return frameOf("truncate", "null");
+    appendEvent(batch.frames, batch.scratch, "truncate", [](std::string& data) { data += "null"; });
 }
 
 // What the worker needs of an arrival, if it is still stored.

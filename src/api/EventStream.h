@@ -83,7 +83,7 @@ private:
     void startBatch();
     void scheduleNext(bool full);
     static void describe(Batch& batch);
-    static std::string eventFrame(Batch& batch, std::size_t index);
+    static void appendEventFrame(Batch& batch, Job& job);
     bool take(Job& job) const;
     void batchWritten(const std::shared_ptr<Batch>& batch);
     void sendToAll(const Batch& batch);

@@ -35,6 +35,11 @@ const std::vector<std::string> HostileTexts{
     "<script>alert(1)</script>",
 };
 
+// Arrival times in milliseconds: now, the epoch, a leap day, the last moment Qt writes with four
+// digits, and times before and past those.
+const std::vector<std::int64_t> Times{1'700'000'000'123,   0,  951'782'400'000,     4'107'542'399'999,
+                                      253'402'300'799'999, -1, -62'135'596'800'000, 253'402'300'800'000};
+
 } // namespace
 
 // Every text is written as QJsonDocument writes the QString Qt reads from the same bytes.
@@ -52,7 +57,8 @@ TEST(JsonText, StringsAreWrittenAsQtWritesThem)
 }
 
 // A list item written as text is the item's object as QJsonDocument prints it, whatever the
-// mail holds: cut address lists, a missing From, sizes, read marks, an envelope in Latin-1.
+// mail holds: cut address lists, a missing From, sizes, read marks, an envelope in Latin-1,
+// arrival times.
 TEST(JsonText, AListItemIsTheObjectsCompactText)
 {
     const auto body = std::make_shared<const std::string>(1'000'000, 'x');
@@ -75,7 +81,7 @@ TEST(JsonText, AListItemIsTheObjectsCompactText)
             i % 2 == 1,
             "<" + text + "@envelope>",
             text,
-            std::chrono::system_clock::time_point(std::chrono::milliseconds(1'700'000'000'123 + std::int64_t(i))),
+            std::chrono::system_clock::time_point(std::chrono::milliseconds(Times[i % Times.size()])),
             i % 5 == 0 ? nullptr : body};
         std::string ours;
         ApiJson::appendListItem(ours, entry, facts);
