@@ -220,7 +220,8 @@ void appendDigits(std::string& out, unsigned value, int width)
 }
 
 // receivedTime's text (ISO 8601 in UTC, with milliseconds) without a QDateTime, which costs more
-// than the rest of an item; times Qt writes differently (before 1970, past the year 9999) go to Qt.
+// than the rest of an item. Times Qt writes otherwise go to Qt: before 1970, and past the year
+// 9999 on a clock that holds them.
 void appendReceivedTime(std::string& out, std::chrono::system_clock::time_point received)
 {
     using namespace std::chrono;

@@ -35,10 +35,10 @@ const std::vector<std::string> HostileTexts{
     "<script>alert(1)</script>",
 };
 
-// Arrival times in milliseconds: now, the epoch, a leap day, the last moment Qt writes with four
-// digits, and times before and past those.
-const std::vector<std::int64_t> Times{1'700'000'000'123,   0,  951'782'400'000,     4'107'542'399'999,
-                                      253'402'300'799'999, -1, -62'135'596'800'000, 253'402'300'800'000};
+// Arrival times in milliseconds: now, the epoch, a leap day, times before 1970 (which Qt writes
+// otherwise), and near the end of what the clock holds (the year 2262).
+const std::vector<std::int64_t> Times{
+    1'700'000'000'123, 0, 951'782'400'000, 4'107'542'399'999, 9'214'646'399'999, -1, -999, -5'000'000'000'000};
 
 } // namespace
 
