@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <utility>
 
 #include <QTcpSocket>
 
@@ -11,6 +12,7 @@
 #include "JsonText.h"
 #include "MessageCatalog.h"
 #include "MimeDocument.h"
+#include "ProcessLimits.h"
 #include "WebSocketFrames.h"
 #include "clsEmailStorage.h"
 
@@ -57,6 +59,14 @@ void appendIdData(std::string& data, std::uint64_t id, bool read)
     data += "{\"ID\":";
     JsonText::appendString(data, MessageCatalog::idText(id));
     data += read ? ",\"Read\":true}" : "}";
+}
+
+// Describing arrivals can wait; answering clients cannot. The pool's thread is lowered once.
+void inBackground()
+{
+    thread_local bool lowered = false;
+    if (!std::exchange(lowered, true))
+        runInBackground();
 }
 
 } // namespace
@@ -136,7 +146,10 @@ void EventStream::read(std::uint64_t id)
 void EventStream::dispose(std::shared_ptr<void> garbage)
 {
     if (garbage)
-        m_worker.start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
+        m_worker.start([garbage = std::move(garbage)]() mutable {
+            inBackground();
+            garbage.reset();
+        });
 }
 
 void EventStream::queue(Kind kind, std::uint64_t id, std::int16_t position)
@@ -258,6 +271,7 @@ void EventStream::startBatch()
         return;
     m_busy = true;
     m_worker.start([this, batch] {
+        inBackground();
         describe(*batch);
         QMetaObject::invokeMethod(
             this, [this, batch] { batchWritten(batch); }, Qt::QueuedConnection);
