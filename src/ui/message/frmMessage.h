@@ -163,7 +163,9 @@ private:
     bool m_selectingShown = false;
     // During a burst of arrivals the list takes them at most once per interval.
     QTimer m_listRepaint;
-    // How long the list's last paint took, and when it ended (steady clock).
+    // How long the list's last paint took with the listing before it, and when it ended (steady
+    // clock); how long listing took since the last paint.
     std::chrono::nanoseconds m_listPaintTook{0};
+    std::chrono::nanoseconds m_listTakeTook{0};
     std::chrono::steady_clock::time_point m_listPaintEnded{};
 };

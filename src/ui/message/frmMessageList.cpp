@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <utility>
 
 #include <QCache>
 #include <QHeaderView>
@@ -30,9 +31,10 @@ constexpr const char* FilterErrorText = "Not a search: %1";
 constexpr const char* InvalidFilterStyle = "QLineEdit { border: 1px solid #c0392b; }";
 // As the main window's: arrivals within this interval of the first are listed and painted together.
 constexpr std::chrono::milliseconds ListRepaintInterval{100};
-// During a burst the list paints for at most one part in this many of the time: a machine on
-// which a paint of it takes longer than 5 ms lists a burst less often rather than falling behind.
-constexpr int ListPaintShare = 20;
+// During a burst the list lists and paints for at most one part in this many of the time: a
+// machine on which that takes longer than 2 ms lists a burst less often rather than spending its
+// time on the list instead of on capturing.
+constexpr int ListPaintShare = 50;
 
 // The message list, which tells how long each paint took: bursts of arrivals are listed at a
 // pace that leaves the time to capturing them.
@@ -127,7 +129,7 @@ QWidget* frmMessage::buildListPane()
     lblListFilterError->hide();
     layout->addWidget(lblListFilterError);
     lstMessages = new MessageListView([this](std::chrono::nanoseconds took) {
-        m_listPaintTook = took;
+        m_listPaintTook = took + std::exchange(m_listTakeTook, {});
         m_listPaintEnded = std::chrono::steady_clock::now();
     });
     lstMessages->setObjectName(QStringLiteral("lstMessages"));
@@ -223,7 +225,9 @@ void frmMessage::listArrivalsDue()
 {
     if (!m_listModel->arrivalsWaiting())
         return;
+    const auto start = std::chrono::steady_clock::now();
     m_listModel->takeArrivals();
+    m_listTakeTook += std::chrono::steady_clock::now() - start;
     m_listRepaint.start(std::chrono::ceil<std::chrono::milliseconds>(listInterval()));
 }
 
