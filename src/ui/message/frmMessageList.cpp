@@ -32,9 +32,9 @@ constexpr const char* InvalidFilterStyle = "QLineEdit { border: 1px solid #c0392
 // As the main window's: arrivals within this interval of the first are listed and painted together.
 constexpr std::chrono::milliseconds ListRepaintInterval{100};
 // During a burst the list lists and paints for at most one part in this many of the time: a
-// machine on which that takes longer than 2 ms lists a burst less often rather than spending its
+// machine on which that takes longer than 5 ms lists a burst less often rather than spending its
 // time on the list instead of on capturing.
-constexpr int ListPaintShare = 50;
+constexpr int ListPaintShare = 20;
 
 // The message list, which tells how long each paint took: bursts of arrivals are listed at a
 // pace that leaves the time to capturing them.
