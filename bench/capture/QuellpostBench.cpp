@@ -13,8 +13,8 @@
 // newest message (or after a second); with the message window's list, list_paints= counts its paints:
 //   report messages=... stored_bytes=... capacity_bytes=... heap_bytes=... heap_base_bytes=...
 //          heap_free_bytes=... peak_rss_kib=... rss_kib=... rss_base_kib=... budget_limit_bytes=...
-//          budget_used_bytes=... budget_peak_bytes=... shown=... show_lag_ms=... list_paints=...
-//   (list_paints=-1 without the list)
+//          budget_used_bytes=... budget_peak_bytes=... shown=... show_lag_ms=... window_paints=...
+//          list_paints=...   (the main window's repaint passes; list_paints=-1 without the list)
 // SIGTERM, SIGINT or a line "quit" end it after a last report, which waits (two minutes at most)
 // until the message window's list has listed and painted every arrival.
 
@@ -116,20 +116,24 @@ public:
         m_label = window.findChild<QLabel*>(QStringLiteral("lblMessage"));
         if (m_label != nullptr)
             m_label->installEventFilter(this);
+        // Each pass of the window's repaint (whatever it covers) starts with one update request.
+        window.installEventFilter(this);
         m_clock.start();
         connect(&m_timer, &QTimer::timeout, this, &ViewWatch::look);
         m_timer.start(WatchIntervalMs);
     }
 
     // The last caption painted is the newest message's "Message: n/n".
-    bool ShowsNewest()
+    bool showsNewest()
     {
         look();
         return m_count > 0 && m_painted == newestCaption();
     }
 
+    int paints() const { return m_paints; }
+
     // Milliseconds from the last change of the count to the paint that showed it; -1 while none did.
-    double LagMs()
+    double lagMs()
     {
         look();
         return m_paintedAt < 0 ? -1.0 : double(m_paintedAt - m_changedAt) / 1e6;
@@ -138,6 +142,8 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
+        if (watched == &m_window && event->type() == QEvent::UpdateRequest)
+            ++m_paints;
         if (watched == m_label && event->type() == QEvent::Paint) {
             look();
             m_painted = m_label->text();
@@ -166,6 +172,7 @@ private:
     QElapsedTimer m_clock;
     QString m_painted;
     int m_count = 0;
+    int m_paints = 0;
     qint64 m_changedAt = 0;
     qint64 m_paintedAt = -1;
 };
@@ -179,23 +186,23 @@ struct Bench {
 
     // Reports once the window has painted the newest message, or after a second at most: the
     // window may hold back its repaints while messages pour in.
-    void ReportWhenShown()
+    void reportWhenShown()
     {
         auto* clock = new QElapsedTimer;
         clock->start();
         auto* poll = new QTimer;
         QObject::connect(poll, &QTimer::timeout, [this, clock, poll] {
-            if (window->emailStorage().Count() > 0 && !watch->ShowsNewest() && clock->elapsed() < ReportWaitMs)
+            if (window->emailStorage().Count() > 0 && !watch->showsNewest() && clock->elapsed() < ReportWaitMs)
                 return;
             poll->stop();
             poll->deleteLater();
             delete clock;
-            Report();
+            report();
         });
         poll->start(WatchIntervalMs);
     }
 
-    void Report() const
+    void report() const
     {
         clsEmailStorage& store = window->emailStorage();
         unsigned long long stored = 0;
@@ -211,10 +218,10 @@ struct Bench {
         std::printf("report messages=%d stored_bytes=%llu capacity_bytes=%llu heap_bytes=%llu heap_base_bytes=%llu "
                     "heap_free_bytes=%llu peak_rss_kib=%ld rss_kib=%ld rss_base_kib=%ld budget_limit_bytes=%zu "
                     "budget_used_bytes=%zu "
-                    "budget_peak_bytes=%zu shown=%d show_lag_ms=%.1f list_paints=%d\n",
+                    "budget_peak_bytes=%zu shown=%d show_lag_ms=%.1f window_paints=%d list_paints=%d\n",
                     int(store.Count()), stored, capacity, heapBytes(), heapBase, heapFreeBytes(), statusKiB("VmHWM:"),
                     statusKiB("VmRSS:"), rssBaseKiB, budget.limit(), budget.used(), budget.peak(),
-                    watch->ShowsNewest() ? 1 : 0, watch->LagMs(), list ? list->paints() : -1);
+                    watch->showsNewest() ? 1 : 0, watch->lagMs(), watch->paints(), list ? list->paints() : -1);
         std::fflush(stdout);
     }
 };
@@ -328,7 +335,7 @@ int main(int argc, char** argv)
         waited.start();
         while (bench.list && !bench.list->caughtUp() && waited.elapsed() < ListCatchUpMs)
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, WatchIntervalMs);
-        bench.Report();
+        bench.report();
         QApplication::quit();
     };
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
@@ -337,7 +344,7 @@ int main(int argc, char** argv)
         if (::read(signalPipe[0], &code, 1) != 1)
             return;
         if (code == 'r')
-            bench.ReportWhenShown();
+            bench.reportWhenShown();
         else
             finish();
     });
@@ -357,7 +364,7 @@ int main(int argc, char** argv)
             const std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
             if (line == "report")
-                bench.ReportWhenShown();
+                bench.reportWhenShown();
             else if (line == "quit")
                 finish();
         }

@@ -1,5 +1,6 @@
 #include "ApiJson.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -7,6 +8,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 
+#include "JsonText.h"
 #include "ListUnsubscribe.h"
 #include "MimeDocument.h"
 #include "clsEmailStorage.h"
@@ -183,6 +185,128 @@ QJsonObject listItem(const ListingEntry& entry, const MessageFacts& facts)
         item,
         {{{"To", left(facts.to)}, {"Cc", left(facts.cc)}, {"Bcc", left(facts.bcc)}, {"ReplyTo", left(facts.replyTo)}}});
     return item;
+}
+
+namespace {
+
+void appendAddress(std::string& out, const Mime::Address& value)
+{
+    out += '{';
+    JsonText::appendKey(out, "Address");
+    JsonText::appendString(out, value.address);
+    out += ',';
+    JsonText::appendKey(out, "Name");
+    JsonText::appendString(out, value.name);
+    out += '}';
+}
+
+void appendAddresses(std::string& out, const std::vector<Mime::Address>& values)
+{
+    out += '[';
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        appendAddress(out, values[i]);
+    }
+    out += ']';
+}
+
+void appendDigits(std::string& out, unsigned value, int width)
+{
+    char digits[10];
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        digits[i] = char('0' + value % 10);
+    out.append(digits, std::size_t(width));
+}
+
+// receivedTime's text (ISO 8601 in UTC, with milliseconds) without a QDateTime, which costs more
+// than the rest of an item. Times Qt writes otherwise go to Qt: before 1970, and past the year
+// 9999 on a clock that holds them.
+void appendReceivedTime(std::string& out, std::chrono::system_clock::time_point received)
+{
+    using namespace std::chrono;
+    const auto since = duration_cast<milliseconds>(received.time_since_epoch());
+    const auto days = floor<std::chrono::days>(since);
+    const year_month_day date{sys_days(days)};
+    if (since.count() < 0 || date.year() > year(9999)) {
+        JsonText::appendString(out, receivedTime(received).toStdString());
+        return;
+    }
+    const hh_mm_ss time(since - days);
+    out += '"';
+    appendDigits(out, unsigned(int(date.year())), 4);
+    out += '-';
+    appendDigits(out, unsigned(date.month()), 2);
+    out += '-';
+    appendDigits(out, unsigned(date.day()), 2);
+    out += 'T';
+    appendDigits(out, unsigned(time.hours().count()), 2);
+    out += ':';
+    appendDigits(out, unsigned(time.minutes().count()), 2);
+    out += ':';
+    appendDigits(out, unsigned(time.seconds().count()), 2);
+    out += '.';
+    appendDigits(out, unsigned(time.subseconds().count()), 3);
+    out += "Z\"";
+}
+
+// As addOmitted: the cut lists by name, in the keys' order; nothing when none was cut.
+void appendOmitted(std::string& out, const MessageFacts& facts)
+{
+    const std::array<std::pair<const char*, const ListedAddresses*>, 4> fields{
+        {{"Bcc", &facts.bcc}, {"Cc", &facts.cc}, {"ReplyTo", &facts.replyTo}, {"To", &facts.to}}};
+    bool any = false;
+    for (const auto& [name, field] : fields) {
+        if (field->count <= field->first.size())
+            continue;
+        out += any ? "," : ",\"Omitted\":{";
+        any = true;
+        JsonText::appendKey(out, name);
+        JsonText::appendNumber(out, field->count - field->first.size());
+    }
+    if (any)
+        out += '}';
+}
+
+} // namespace
+
+// Keys in QJsonObject's order (sorted), as listItem's object prints.
+void appendListItem(std::string& out, const ListingEntry& entry, const MessageFacts& facts)
+{
+    using JsonText::appendKey, JsonText::appendString;
+    out += '{';
+    appendKey(out, "Attachments");
+    JsonText::appendNumber(out, std::uint64_t(std::max(facts.attachments, 0)));
+    out += ",\"Bcc\":";
+    appendAddresses(out, facts.bcc.first);
+    out += ",\"Cc\":";
+    appendAddresses(out, facts.cc.first);
+    out += ",\"Created\":";
+    appendReceivedTime(out, entry.received);
+    out += ",\"From\":";
+    if (!facts.from.first.empty())
+        appendAddress(out, facts.from.first.front());
+    else
+        appendAddress(out, Mime::Address{{}, envelopeSender(entry.envelopeFrom)});
+    out += ",\"ID\":";
+    appendString(out, MessageCatalog::idText(entry.id));
+    out += ",\"MessageID\":";
+    appendString(out, facts.messageId);
+    appendOmitted(out, facts);
+    out += entry.read ? ",\"Read\":true" : ",\"Read\":false";
+    out += ",\"ReplyTo\":";
+    appendAddresses(out, facts.replyTo.first);
+    out += ",\"Size\":";
+    JsonText::appendNumber(out, entry.body ? entry.body->size() : 0);
+    out += ",\"Snippet\":";
+    appendString(out, facts.snippet);
+    out += ",\"Subject\":";
+    appendString(out, facts.subject);
+    out += ",\"Tags\":[],\"To\":";
+    appendAddresses(out, facts.to.first);
+    out += ",\"Username\":";
+    appendString(out, envelopeText(entry.authUser));
+    out += '}';
 }
 
 namespace {

@@ -31,6 +31,9 @@ struct ListingEntry {
 ListingEntry entryOf(const clsEmailStorage& store, std::int16_t position);
 // The item of an entry, from its facts (MessageCatalog's, or factsOf the entry's body).
 QJsonObject listItem(const ListingEntry& entry, const MessageFacts& facts);
+// The same item as compact JSON text, byte for byte, written without the object tree: the event
+// stream writes one for every arrival.
+void appendListItem(std::string& out, const ListingEntry& entry, const MessageFacts& facts);
 
 // A page of a list or a search: positions are the matches, newest first; total counts the store.
 QJsonObject page(const clsEmailStorage& store, MessageCatalog& catalog, const std::vector<std::int16_t>& matches,

@@ -211,6 +211,7 @@ ApiServer::~ApiServer()
     m_store.removeObserver(this);
     // Waiting requests go unanswered: their connections close with the server.
     m_waiters.clear();
+    m_events->dispose(m_catalog.takeAll());
 }
 
 void ApiServer::listen(const QHostAddress& address, int port)
@@ -539,7 +540,8 @@ void ApiServer::emailMarkedRead(std::int16_t, std::uint64_t id)
 
 void ApiServer::emailsCleared()
 {
-    m_catalog.clear();
+    // Thousands of facts are freed on the stream's worker, not while the loop waits.
+    m_events->dispose(m_catalog.takeAll());
     for (const std::unique_ptr<Waiter>& waiter : m_waiters)
         waiter->matched = 0;
     m_events->cleared();

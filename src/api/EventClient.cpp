@@ -1,5 +1,9 @@
 #include "EventClient.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
+
 #include <QCryptographicHash>
 #include <QTcpSocket>
 
@@ -59,15 +63,26 @@ EventClient::~EventClient()
     m_socket->disconnect(this);
 }
 
-void EventClient::send(const std::string& frame)
+void EventClient::send(std::string_view frames)
 {
     if (m_closing)
         return;
-    if (m_socket->bytesToWrite() + qint64(frame.size()) > MaxEventQueueBytes) {
+    // With nothing queued, a plain socket's frames go to the system at once: QTcpSocket would
+    // copy them and write them in a later turn of the event loop, which is the capture's thread.
+    // A failure is left for the socket to meet on its own next write.
+    if (m_socket->bytesToWrite() == 0 && m_socket->metaObject() == &QTcpSocket::staticMetaObject
+        && m_socket->state() == QAbstractSocket::ConnectedState) {
+        const ssize_t sent
+            = ::send(int(m_socket->socketDescriptor()), frames.data(), frames.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        frames.remove_prefix(std::size_t(std::max<ssize_t>(sent, 0)));
+        if (frames.empty())
+            return;
+    }
+    if (m_socket->bytesToWrite() + qint64(frames.size()) > MaxEventQueueBytes) {
         m_socket->abort();
         return finish();
     }
-    m_socket->write(frame.data(), qint64(frame.size()));
+    m_socket->write(frames.data(), qint64(frames.size()));
 }
 
 void EventClient::readFrames()

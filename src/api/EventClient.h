@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include <QObject>
 #include <QTimer>
@@ -29,8 +30,8 @@ public:
     EventClient(QTcpSocket* socket, QObject* parent);
     ~EventClient() override;
 
-    // One whole frame, made once for every client.
-    void send(const std::string& frame);
+    // Whole frames, made once for every client.
+    void send(std::string_view frames);
 
 signals:
     // The client went or was closed; the object goes once control is back in the event loop.

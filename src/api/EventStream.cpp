@@ -1,46 +1,62 @@
 #include "EventStream.h"
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 
-#include <QJsonDocument>
 #include <QTcpSocket>
 
 #include "ApiJson.h"
 #include "EventClient.h"
+#include "JsonText.h"
 #include "MessageCatalog.h"
 #include "MimeDocument.h"
 #include "WebSocketFrames.h"
 #include "clsEmailStorage.h"
 
-// One batch: what the worker needs of each event, taken on the event loop, and what it makes.
+// One event of a batch: what the worker needs, taken on the event loop, and where its frame went.
+struct EventStream::Job {
+    Pending event{};
+    // New only: what the store says of the message. The envelope's sender, recipients and login
+    // name are copied in one piece: one allocation on the loop, not three.
+    bool read = false;
+    std::chrono::system_clock::time_point received;
+    std::shared_ptr<const std::string> body;
+    std::string envelope;
+    std::size_t fromBytes = 0, toBytes = 0;
+    std::shared_ptr<const MessageFacts> facts; // kept ones, or read by the worker
+    std::size_t frameAt = 0;                   // where its frame starts in frames
+};
+
 struct EventStream::Batch {
-    struct Job {
-        Pending event;
-        ApiJson::ListingEntry entry;               // New only
-        std::shared_ptr<const MessageFacts> facts; // New: kept ones, or read by the worker
-        std::string recipients;                    // New without kept facts: the envelope's
-        std::string frame;                         // made by the worker; empty for none
-    };
     std::vector<Job> jobs;
-    std::size_t written = 0; // jobs the worker made frames for; the rest go back to the queue
+    std::size_t written = 0;        // jobs the worker made frames for; the rest go back to the queue
+    std::string frames;             // the frames of the written jobs, in order, joined by the worker
+    MessageCatalog::KeptFacts read; // facts the worker read, for the catalog to keep
+    std::string scratch;            // the worker's text of one event at a time
 };
 
 namespace {
 
-QJsonObject eventOf(const char* type, QJsonValue data)
+// {"Data":…,"Type":…}, as QJsonDocument writes an event (keys sorted): the text in `scratch`,
+// its frame added to `frames`. One text buffer serves a whole batch: a new one for every event
+// cost the worker more in allocation than in writing.
+void appendEvent(std::string& frames, std::string& scratch, std::string_view type,
+                 const std::function<void(std::string&)>& data)
 {
-    return QJsonObject{{QStringLiteral("Type"), QString::fromLatin1(type)}, {QStringLiteral("Data"), std::move(data)}};
+    scratch.assign("{\"Data\":");
+    data(scratch);
+    scratch += ",\"Type\":";
+    JsonText::appendString(scratch, type);
+    scratch += '}';
+    WebSocketFrames::appendFrame(frames, WebSocketFrames::Text, scratch);
 }
 
-QString idOf(std::uint64_t id)
+void appendIdData(std::string& data, std::uint64_t id, bool read)
 {
-    return QString::fromStdString(MessageCatalog::idText(id));
-}
-
-std::string frameOf(const QJsonObject& event)
-{
-    return WebSocketFrames::frame(WebSocketFrames::Text,
-                                  QJsonDocument(event).toJson(QJsonDocument::Compact).toStdString());
+    data += "{\"ID\":";
+    JsonText::appendString(data, MessageCatalog::idText(id));
+    data += read ? ",\"Read\":true}" : "}";
 }
 
 } // namespace
@@ -78,20 +94,30 @@ void EventStream::stored(std::uint64_t id)
 {
     if (m_clients.empty())
         return;
-    m_unsentNew.insert(id);
-    queue(Kind::New, id);
+    m_unsentNew.push_back(id);
+    // Told from inside the store's append: the newest message is the last.
+    queue(Kind::New, id, m_store.Count());
 }
 
 void EventStream::removed(std::uint64_t id)
 {
-    // Taken back before it was told: nothing to tell.
-    if (m_clients.empty() || m_unsentNew.erase(id) > 0)
+    if (m_busy)
+        m_removedInFlight.push_back(id);
+    if (m_clients.empty())
         return;
+    // Taken back before it was told: nothing to tell.
+    if (const auto found = std::lower_bound(m_unsentNew.begin(), m_unsentNew.end(), id);
+        found != m_unsentNew.end() && *found == id) {
+        m_unsentNew.erase(found);
+        return;
+    }
     queue(Kind::Delete, id);
 }
 
 void EventStream::cleared()
 {
+    m_clearedInFlight = m_busy;
+    m_removedInFlight.clear();
     if (m_clients.empty())
         return;
     // Arrivals and reads waiting to be told are moot after the clearing; deletions of what
@@ -107,52 +133,100 @@ void EventStream::read(std::uint64_t id)
         queue(Kind::Read, id);
 }
 
-void EventStream::queue(Kind kind, std::uint64_t id)
+void EventStream::dispose(std::shared_ptr<void> garbage)
 {
-    m_pending.push_back({kind, id, m_sequence++});
+    if (garbage)
+        m_worker.start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
+}
+
+void EventStream::queue(Kind kind, std::uint64_t id, std::int16_t position)
+{
+    if (m_pending.empty())
+        m_gathering.start();
+    m_pending.push_back({kind, id, m_sequence++, position});
     // Never at once: the reply that caused the event goes first, and what follows it joins.
     if (!m_busy && !m_start.isActive())
         m_start.start(BatchGatherMilliseconds);
 }
 
-// On the worker: the frames of the batch's events, up to MaxBatchFrameBytes; the rest go back.
+// Where the message of an event is now, 0 when it is gone: where it was stored unless removals
+// have moved it.
+std::int16_t EventStream::positionNow(const Pending& event) const
+{
+    if (event.position != 0 && m_store.emailId(event.position) == event.id)
+        return event.position;
+    return m_store.positionOfId(event.id);
+}
+
+// On the worker: the frames of the batch's events, joined, up to MaxBatchFrameBytes; the rest go
+// back.
 void EventStream::describe(Batch& batch)
 {
-    std::size_t bytes = 0;
-    for (std::size_t i = 0; i < batch.jobs.size(); ++i) {
-        if (bytes >= MaxBatchFrameBytes)
-            break;
-        Batch::Job& job = batch.jobs[i];
+    batch.frames.reserve(MaxBatchFrameBytes + MaxBatchFrameBytes / 4);
+    for (std::size_t i = 0; i < batch.jobs.size() && batch.frames.size() < MaxBatchFrameBytes; ++i) {
+        Job& job = batch.jobs[i];
+        job.frameAt = batch.frames.size();
         // Nothing may escape the worker; an event that cannot be described is left out.
         try {
-            job.frame = eventFrame(batch, i);
+            appendEventFrame(batch, job);
         } catch (...) {
-            job.frame.clear();
+            batch.frames.resize(job.frameAt);
         }
-        bytes += job.frame.size();
         ++batch.written;
     }
 }
 
 // An event's frame; a new message's facts are read here unless they were kept.
-std::string EventStream::eventFrame(Batch& batch, std::size_t index)
+void EventStream::appendEventFrame(Batch& batch, Job& job)
 {
-    Batch::Job& job = batch.jobs[index];
     switch (job.event.kind) {
-    case Kind::New:
-        if (!job.facts)
+    case Kind::New: {
+        const std::string_view envelope = job.envelope;
+        if (!job.facts) {
             job.facts = std::make_shared<const MessageFacts>(
-                factsOf(Mime::Document(job.entry.body).message(), job.recipients));
-        return frameOf(eventOf("new", ApiJson::listItem(job.entry, *job.facts)));
+                factsOf(Mime::Document(job.body).message(), envelope.substr(job.fromBytes, job.toBytes)));
+            batch.read.try_emplace(job.event.id, MessageCatalog::Kept{job.facts, job.facts->footprint()});
+        }
+        const ApiJson::ListingEntry entry{job.event.id,
+                                          job.read,
+                                          std::string(envelope.substr(0, job.fromBytes)),
+                                          std::string(envelope.substr(job.fromBytes + job.toBytes)),
+                                          job.received,
+                                          job.body};
+        return appendEvent(batch.frames, batch.scratch, "new",
+                           [&](std::string& data) { ApiJson::appendListItem(data, entry, *job.facts); });
+    }
     case Kind::Delete:
-        return frameOf(eventOf("delete", QJsonObject{{QStringLiteral("ID"), idOf(job.event.id)}}));
+        return appendEvent(batch.frames, batch.scratch, "delete",
+                           [&](std::string& data) { appendIdData(data, job.event.id, false); });
     case Kind::Read:
-        return frameOf(
-            eventOf("update", QJsonObject{{QStringLiteral("ID"), idOf(job.event.id)}, {QStringLiteral("Read"), true}}));
+        return appendEvent(batch.frames, batch.scratch, "update",
+                           [&](std::string& data) { appendIdData(data, job.event.id, true); });
     case Kind::Truncate:
         break;
     }
-    return frameOf(eventOf("truncate", QJsonValue()));
+    appendEvent(batch.frames, batch.scratch, "truncate", [](std::string& data) { data += "null"; });
+}
+
+// What the worker needs of an arrival, if it is still stored.
+bool EventStream::take(Job& job) const
+{
+    job.event.position = positionNow(job.event);
+    if (job.event.position == 0)
+        return false;
+    const std::int16_t at = job.event.position;
+    const std::string& from = m_store.EmailFrom(at);
+    const std::string& to = m_store.EmailTo(at);
+    const std::string& authUser = m_store.emailAuthUser(at);
+    job.envelope.reserve(from.size() + to.size() + authUser.size());
+    job.envelope.append(from).append(to).append(authUser);
+    job.fromBytes = from.size();
+    job.toBytes = to.size();
+    job.read = m_store.emailRead(at);
+    job.received = m_store.emailReceived(at);
+    job.body = m_store.emailBodyShared(at);
+    job.facts = m_catalog.kept(job.event.id);
+    return true;
 }
 
 void EventStream::startBatch()
@@ -160,22 +234,26 @@ void EventStream::startBatch()
     if (m_busy || m_pending.empty())
         return;
     auto batch = std::make_shared<Batch>();
+    batch->jobs.reserve(std::min(m_pending.size(), MaxBatchEvents));
     std::size_t copied = 0;
     while (!m_pending.empty() && batch->jobs.size() < MaxBatchEvents && copied < MaxBatchCopiedBytes) {
-        Batch::Job job{m_pending.front(), {}, {}, {}, {}};
+        Job job;
+        job.event = m_pending.front();
         m_pending.pop_front();
         if (job.event.kind == Kind::New) {
-            const std::int16_t position = m_store.positionOfId(job.event.id);
-            if (m_unsentNew.erase(job.event.id) == 0 || position == 0)
+            // Arrivals are taken in the order they were queued: one missing from the front of
+            // the untold was taken back.
+            if (m_unsentNew.empty() || m_unsentNew.front() != job.event.id)
                 continue;
-            job.entry = ApiJson::entryOf(m_store, position);
-            job.facts = m_catalog.kept(job.event.id);
-            if (!job.facts)
-                job.recipients = m_store.EmailTo(position);
-            copied += job.recipients.size();
+            m_unsentNew.pop_front();
+            if (!take(job))
+                continue;
+            copied += job.envelope.size();
         }
         batch->jobs.push_back(std::move(job));
     }
+    if (!m_pending.empty())
+        m_gathering.start();
     if (batch->jobs.empty())
         return;
     m_busy = true;
@@ -189,45 +267,57 @@ void EventStream::startBatch()
 void EventStream::batchWritten(const std::shared_ptr<Batch>& batch)
 {
     m_busy = false;
-    for (std::size_t i = 0; i < batch->written; ++i)
-        if (batch->jobs[i].event.kind == Kind::New)
-            m_catalog.keep(batch->jobs[i].event.id, batch->jobs[i].facts);
+    // The facts of messages removed while the batch was out are not kept.
+    if (!m_clearedInFlight) {
+        for (const std::uint64_t id : m_removedInFlight)
+            batch->read.erase(id);
+        m_catalog.keep(batch->read);
+    }
+    m_removedInFlight.clear();
+    m_clearedInFlight = false;
     // What the worker left for the next batch goes back to the front, in order; a clearing
     // queued meanwhile has made it moot.
     const bool clearedSince
         = std::any_of(m_pending.begin(), m_pending.end(), [](const Pending& p) { return p.kind == Kind::Truncate; });
+    const bool full = batch->written < batch->jobs.size();
     for (std::size_t i = batch->jobs.size(); i-- > batch->written;) {
         if (clearedSince)
             break;
         const Pending& event = batch->jobs[i].event;
         if (event.kind == Kind::New)
-            m_unsentNew.insert(event.id);
+            m_unsentNew.push_front(event.id);
         m_pending.push_front(event);
     }
     batch->jobs.resize(batch->written);
     sendToAll(*batch);
-    if (!m_pending.empty())
-        m_start.start(0);
+    scheduleNext(full || m_pending.size() >= MaxBatchEvents);
+}
+
+// The next batch: at once when there is a batch's worth, else when the oldest waiting event has
+// gathered others as the first of a batch does; under a burst the batches stay large and the
+// loop's cost of each is shared by many messages.
+void EventStream::scheduleNext(bool full)
+{
+    if (m_pending.empty())
+        return;
+    const qint64 left = full ? 0 : BatchGatherMilliseconds - m_gathering.elapsed();
+    m_start.start(int(std::max<qint64>(left, 0)));
 }
 
 void EventStream::sendToAll(const Batch& batch)
 {
-    if (batch.jobs.empty())
+    if (batch.frames.empty())
         return;
-    std::string all;
-    for (const Batch::Job& job : batch.jobs)
-        all += job.frame;
+    const std::string_view all = batch.frames;
     // A copy: a client that has fallen behind is closed, and leaves the list, while it is walked.
     const std::vector<Member> members = m_clients;
     for (const Member& member : members) {
-        if (member.joined <= batch.jobs.front().event.sequence) {
-            member.client->send(all);
+        // Events are in the order they were queued: a later joiner's share is the batch's tail.
+        const auto first = std::find_if(batch.jobs.begin(), batch.jobs.end(),
+                                        [&member](const Job& job) { return job.event.sequence >= member.joined; });
+        if (first == batch.jobs.end())
             continue;
-        }
-        std::string since;
-        for (const Batch::Job& job : batch.jobs)
-            if (job.event.sequence >= member.joined)
-                since += job.frame;
+        const std::string_view since = all.substr(first->frameAt);
         if (!since.empty())
             member.client->send(since);
     }

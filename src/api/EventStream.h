@@ -4,9 +4,9 @@
 #include <deque>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QThreadPool>
 #include <QTimer>
@@ -36,8 +36,13 @@ inline constexpr std::size_t MaxBatchCopiedBytes = std::size_t{1} << 20;
 // lists that follow. A message gone before its batch was taken is told neither as new nor as
 // deleted.
 //
-// The queue holds 16 bytes an event and grows only as fast as mail is stored or removed, while
+// The queue holds 32 bytes an event and grows only as fast as mail is stored or removed, while
 // the worker takes it in batches of up to MaxBatchEvents.
+//
+// What the event loop does for a follower is kept to taking the jobs (the message found where it
+// was stored, unless removals moved it; its envelope copied in one piece), keeping the facts
+// (whose map entries the worker made) and one write of frames the worker has already joined; the
+// worker also frees the facts of a clearing, thousands of small objects.
 class EventStream final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(EventStream)
@@ -55,6 +60,8 @@ public:
     void cleared();
     // The message was read for the first time.
     void read(std::uint64_t id);
+    // Frees what it holds on the worker, after the batch in hand.
+    void dispose(std::shared_ptr<void> garbage);
 
 private:
     enum class Kind { New, Delete, Truncate, Read };
@@ -62,17 +69,22 @@ private:
         Kind kind;
         std::uint64_t id;
         std::uint64_t sequence; // the events' count when it was queued
+        std::int16_t position;  // New: where it was stored; removals may have moved it since
     };
+    struct Job;
     struct Batch;
     struct Member {
         EventClient* client;
         std::uint64_t joined; // the first event it hears of
     };
 
-    void queue(Kind kind, std::uint64_t id);
+    void queue(Kind kind, std::uint64_t id, std::int16_t position = 0);
+    std::int16_t positionNow(const Pending& event) const;
     void startBatch();
+    void scheduleNext(bool full);
     static void describe(Batch& batch);
-    static std::string eventFrame(Batch& batch, std::size_t index);
+    static void appendEventFrame(Batch& batch, Job& job);
+    bool take(Job& job) const;
     void batchWritten(const std::shared_ptr<Batch>& batch);
     void sendToAll(const Batch& batch);
 
@@ -80,9 +92,14 @@ private:
     MessageCatalog& m_catalog;
     std::vector<Member> m_clients;
     std::deque<Pending> m_pending;
-    std::unordered_set<std::uint64_t> m_unsentNew;
+    // Ids of the arrivals queued and not yet taken, ascending: a removal finds them by binary search.
+    std::deque<std::uint64_t> m_unsentNew;
     std::uint64_t m_sequence = 0;
     bool m_busy = false;
     QTimer m_start;
+    QElapsedTimer m_gathering; // since the oldest event not yet taken was queued
+    // Removals and a clearing while a batch is on the worker: its facts of those are not kept.
+    std::vector<std::uint64_t> m_removedInFlight;
+    bool m_clearedInFlight = false;
     QThreadPool m_worker;
 };

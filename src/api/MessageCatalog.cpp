@@ -5,6 +5,7 @@
 #include <chrono>
 #include <initializer_list>
 #include <stdexcept>
+#include <utility>
 
 #include "HtmlText.h"
 #include "Latin1Text.h"
@@ -263,7 +264,7 @@ std::shared_ptr<const MessageFacts> MessageCatalog::facts(std::int16_t position)
     auto facts = std::make_shared<const MessageFacts>(factsOf(document.message(), m_store.EmailTo(position)));
     // A message the store no longer holds (id 0) has nothing to be kept for.
     if (id != 0)
-        keepCharged(id, facts);
+        keepCharged(id, facts, facts->footprint());
     return facts;
 }
 
@@ -273,16 +274,19 @@ std::shared_ptr<const MessageFacts> MessageCatalog::kept(std::uint64_t id) const
     return found == m_facts.end() ? nullptr : found->second.facts;
 }
 
-void MessageCatalog::keep(std::uint64_t id, std::shared_ptr<const MessageFacts> facts)
+void MessageCatalog::keep(KeptFacts& read)
 {
-    if (facts && !m_facts.contains(id) && m_store.positionOfId(id) != 0)
-        keepCharged(id, std::move(facts));
+    for (auto it = read.begin(); it != read.end();) {
+        const auto next = std::next(it);
+        if (!m_facts.contains(it->first) && m_budget.tryTake(it->second.charged))
+            m_facts.insert(read.extract(it));
+        it = next;
+    }
 }
 
 // Facts the budget has no room for are read anew when next needed.
-void MessageCatalog::keepCharged(std::uint64_t id, std::shared_ptr<const MessageFacts> facts)
+void MessageCatalog::keepCharged(std::uint64_t id, std::shared_ptr<const MessageFacts> facts, std::size_t bytes)
 {
-    const std::size_t bytes = facts->footprint();
     if (m_budget.tryTake(bytes))
         m_facts.emplace(id, Kept{std::move(facts), bytes});
 }
@@ -324,4 +328,13 @@ void MessageCatalog::clear()
     for (const auto& [id, kept] : m_facts)
         m_budget.giveBack(kept.charged);
     m_facts.clear();
+}
+
+std::shared_ptr<void> MessageCatalog::takeAll()
+{
+    if (m_facts.empty())
+        return nullptr;
+    for (const auto& [id, kept] : m_facts)
+        m_budget.giveBack(kept.charged);
+    return std::make_shared<decltype(m_facts)>(std::exchange(m_facts, {}));
 }

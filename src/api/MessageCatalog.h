@@ -73,9 +73,16 @@ public:
     std::shared_ptr<const MessageFacts> facts(std::int16_t position);
     // The facts kept for a message, if any; nothing is read.
     std::shared_ptr<const MessageFacts> kept(std::uint64_t id) const;
-    // Keeps facts read elsewhere (away from the event loop) for a message still stored, as facts()
-    // would have kept them.
-    void keep(std::uint64_t id, std::shared_ptr<const MessageFacts> facts);
+    // Facts with the bytes charged for them, by message id.
+    struct Kept {
+        std::shared_ptr<const MessageFacts> facts;
+        std::size_t charged = 0;
+    };
+    using KeptFacts = std::unordered_map<std::uint64_t, Kept>;
+    // Keeps facts read away from the event loop, as facts() would have kept them; what it keeps
+    // is moved out of `read` with its map entry, made where the facts were read. The caller
+    // leaves out messages no longer stored; `charged` is each one's footprint.
+    void keep(KeptFacts& read);
     bool matches(std::int16_t position, const std::vector<Search::Term>& terms);
     bool matches(std::int16_t position, const MessageFacts& facts, const std::vector<Search::Term>& terms) const;
     // Positions of the matching messages, newest first.
@@ -83,18 +90,15 @@ public:
 
     void forget(std::uint64_t id);
     void clear();
+    // As clear, handing over the facts it kept, for the caller to free where it costs least.
+    std::shared_ptr<void> takeAll();
 
 private:
-    void keepCharged(std::uint64_t id, std::shared_ptr<const MessageFacts> facts);
-
-    struct Kept {
-        std::shared_ptr<const MessageFacts> facts;
-        std::size_t charged = 0;
-    };
+    void keepCharged(std::uint64_t id, std::shared_ptr<const MessageFacts> facts, std::size_t bytes);
 
     const clsEmailStorage& m_store;
     ByteBudget& m_budget;
-    std::unordered_map<std::uint64_t, Kept> m_facts;
+    KeptFacts m_facts;
 };
 
 // The text a reader sees: the text part, or for mail with HTML alone its HTML as text.

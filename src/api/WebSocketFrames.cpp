@@ -23,6 +23,12 @@ std::string frame(Opcode opcode, std::string_view payload)
 {
     std::string out;
     out.reserve(payload.size() + 10);
+    appendFrame(out, opcode, payload);
+    return out;
+}
+
+void appendFrame(std::string& out, Opcode opcode, std::string_view payload)
+{
     out += char(FinalBit | opcode);
     if (payload.size() < 126) {
         out += char(payload.size());
@@ -36,7 +42,6 @@ std::string frame(Opcode opcode, std::string_view payload)
             out += char((std::uint64_t(payload.size()) >> shift) & 0xff);
     }
     out += payload;
-    return out;
 }
 
 std::string closeFrame(std::uint16_t code)

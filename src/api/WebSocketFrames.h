@@ -17,6 +17,8 @@ inline constexpr std::uint16_t CloseTooBig = 1009;
 
 // One whole, unmasked frame as the server sends it.
 std::string frame(Opcode opcode, std::string_view payload);
+// The same frame added to the end of `out`.
+void appendFrame(std::string& out, Opcode opcode, std::string_view payload);
 // A close frame with its status code.
 std::string closeFrame(std::uint16_t code);
 

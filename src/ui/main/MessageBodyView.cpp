@@ -97,9 +97,12 @@ void MessageBodyView::setText(std::shared_ptr<const std::string> text)
     const bool changed = m_body.setText(std::move(text));
     m_selecting = false;
     updateScrollRanges();
+    // A scroll back to the start repaints by itself; the same text, at the start and with
+    // nothing selected, looks as it did (a burst of the same test mail repaints nothing here).
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
-    viewport()->update();
+    if (changed || marks() != before)
+        viewport()->update();
     if (changed && reader) {
         QAccessibleTextUpdateEvent event(this, 0, removed, told(m_body.text()));
         event.setCursorPosition(int(m_body.caret()));

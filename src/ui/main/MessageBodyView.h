@@ -86,6 +86,7 @@ private:
         std::size_t caret = 0;
         std::size_t selectionStart = 0;
         std::size_t selectionEnd = 0;
+        bool operator==(const Marks&) const = default;
     };
 
     QString selectionText() const;

@@ -32,6 +32,16 @@ std::int16_t position16(int position)
     return static_cast<std::int16_t>(position);
 }
 
+// Each box shows the start of its text, as the body does. A line edit repaints on every setText,
+// even of the text it holds: a burst of mail from one sender would repaint both boxes each time.
+void showFromStart(QLineEdit* box, const QString& text)
+{
+    if (box->text() != text || box->hasSelectedText())
+        box->setText(text);
+    if (box->cursorPosition() != 0)
+        box->setCursorPosition(0);
+}
+
 } // namespace
 
 void frmMain::ShowMessage()
@@ -39,11 +49,8 @@ void frmMain::ShowMessage()
     trapped("ShowMessage", [&] {
         const std::int16_t count = m_store->Count();
         if (count > 0 && m_currentMessage >= 1 && m_currentMessage <= count) {
-            // Each box shows the start of its text, as the body does.
-            txtMessageFrom->setText(fromLatin1(m_store->EmailFrom(m_currentMessage)));
-            txtMessageFrom->setCursorPosition(0);
-            txtMessageTo->setText(fromLatin1(m_store->EmailTo(m_currentMessage)));
-            txtMessageTo->setCursorPosition(0);
+            showFromStart(txtMessageFrom, fromLatin1(m_store->EmailFrom(m_currentMessage)));
+            showFromStart(txtMessageTo, fromLatin1(m_store->EmailTo(m_currentMessage)));
             txtMessageBody->setText(m_store->emailBodyShared(m_currentMessage));
             lblMessage->setText(
                 fromLatin1(MessagePositionCaption + std::to_string(m_currentMessage) + "/" + std::to_string(count)));

@@ -1,7 +1,9 @@
+#include <map>
 #include <set>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 
@@ -205,4 +207,42 @@ TEST_F(Search, AFailureIsReportedByTheCommand)
     EXPECT_EQ(next("bob"),
               "Message: 32767/32767 txtMessageFrom:bob@0 / Fatal application error tracked:\r"
               "[6]: Overflow\rSource: cmdMessagesFindNext_Click");
+}
+
+// The same mail again (a test run sending one message over and over) repaints the position and
+// nothing else: the boxes and the body already show what it holds.
+TEST_F(Viewer, TheSameMailAgainRepaintsOnlyThePosition)
+{
+    struct PaintCounter : QObject {
+        std::map<std::string, int> paints;
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint)
+                ++paints[watched->objectName().toStdString()];
+            return false;
+        }
+    } counter;
+    body()->viewport()->setObjectName("body");
+    for (QWidget* widget : std::initializer_list<QWidget*>{control<QLineEdit>(window, "txtMessageFrom"),
+                                                           control<QLineEdit>(window, "txtMessageTo"),
+                                                           body()->viewport(), control<QLabel>(window, "lblMessage")})
+        widget->installEventFilter(&counter);
+    const auto deliverAndPaint = [&](const std::string& from) {
+        counter.paints.clear();
+        deliver(from);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints["lblMessage"] > 0; }, 1000));
+        counter.paints.erase("lblMessage");
+        return counter.paints;
+    };
+    using Paints = std::map<std::string, int>;
+    deliverAndPaint("same");
+    EXPECT_EQ(deliverAndPaint("same"), Paints{});
+    EXPECT_EQ(shown(), "Message: 2/2 110 <same>");
+    // A selection in a box is dropped by showing another message, the same text or not.
+    counter.paints.clear();
+    control<QLineEdit>(window, "txtMessageFrom")->selectAll();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints["txtMessageFrom"] > 0; }, 1000));
+    EXPECT_EQ(deliverAndPaint("same"), (Paints{{"txtMessageFrom", 1}}));
+    EXPECT_FALSE(control<QLineEdit>(window, "txtMessageFrom")->hasSelectedText());
+    EXPECT_EQ(deliverAndPaint("other"), (Paints{{"txtMessageFrom", 1}}));
 }
