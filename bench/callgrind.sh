@@ -14,7 +14,8 @@
 #   (a) 1 KiB messages, 500 and 1,500;  (c) 1 MiB messages, 10 and 30.
 # Defaults: the binaries of build-bench/ ($QP_BENCH_BUILD), which bench/run.sh builds.
 # Prints one line per run and workload: "a run 1: 86123 instructions per message (...)", with the
-# counts of each server and its window's repaint passes.
+# counts of each server and its window's repaint passes, and the paints of the message window's
+# list in each of the two runs when it is shown.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -38,7 +39,7 @@ while [ $# -gt 0 ]; do
     --shown) WINDOW="" ;;
     --server-args) SERVER_ARGS="$2"; shift ;;
     --messages) COUNTS="$2"; shift ;;
-    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
     *) echo "callgrind.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -74,7 +75,9 @@ instructions() {
   kill -TERM $pid
   wait $pid || true
   grep -q "confirmed=$count " "$WORK/load.log" || { echo "callgrind.sh: not every message was confirmed:" >&2; cat "$WORK/load.log" >&2; exit 1; }
-  # Instructions, then the window's repaint passes (none when hidden).
+  # The list's paints (-1 without the list) for the line below; instructions, then the window's
+  # repaint passes (none when hidden).
+  sed -n 's/.* list_paints=\([0-9-]*\).*/\1/p' "$WORK/server.log" | tail -n 1 > "$WORK/paints.$count"
   echo "$(sed -n 's/^totals: *//p; s/^summary: *//p' "$out" | head -n 1)" \
     "$(sed -n 's/.* window_paints=\([0-9]*\).*/\1/p' "$WORK/server.log" | tail -n 1)"
 }
@@ -91,7 +94,11 @@ for run in $(seq 1 "$RUNS"); do
     fi
     read -r low lowPaints <<< "$(instructions $few $size)"
     read -r high highPaints <<< "$(instructions $many $size)"
+    paints=""
+    if [ "$(cat "$WORK/paints.$many")" -ge 0 ] 2> /dev/null; then
+      paints="; paints of the message list $few: $(cat "$WORK/paints.$few"), $many: $(cat "$WORK/paints.$many")"
+    fi
     echo "$workload run $run: $(( (high - low) / (many - few) )) instructions per message ($few: $low, $many: $high;" \
-      "window paints $few: ${lowPaints:-?}, $many: ${highPaints:-?})"
+      "window paints $few: ${lowPaints:-?}, $many: ${highPaints:-?}$paints)"
   done
 done

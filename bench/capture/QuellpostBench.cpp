@@ -10,11 +10,13 @@
 //   --max-memory  the byte budget for what the program holds for clients, as the program's own
 //                 option takes it (default: the program's default)
 // On SIGUSR1, or a line "report" on standard input, prints one line once the window shows the
-// newest message (or after a second):
+// newest message (or after a second); with the message window's list, list_paints= counts its paints:
 //   report messages=... stored_bytes=... capacity_bytes=... heap_bytes=... heap_base_bytes=...
 //          heap_free_bytes=... peak_rss_kib=... rss_kib=... rss_base_kib=... budget_limit_bytes=...
-//          budget_used_bytes=... budget_peak_bytes=... shown=... show_lag_ms=...
-// SIGTERM, SIGINT or a line "quit" end it after a last report.
+//          budget_used_bytes=... budget_peak_bytes=... shown=... show_lag_ms=... window_paints=...
+//          list_paints=...   (the main window's repaint passes; list_paints=-1 without the list)
+// SIGTERM, SIGINT or a line "quit" end it after a last report, which waits (two minutes at most)
+// until the message window's list has listed and painted every arrival.
 
 #include <array>
 #include <cerrno>
@@ -40,6 +42,7 @@
 #include <QTimer>
 
 #include "ByteBudget.h"
+#include "ListWatch.h"
 #include "MessageBoxes.h"
 #include "ProcessLimits.h"
 #include "SmtpListener.h"
@@ -52,6 +55,7 @@ namespace {
 constexpr int WatchIntervalMs = 5;
 // How long a report waits for the window to show the newest message.
 constexpr qint64 ReportWaitMs = 1000;
+constexpr qint64 ListCatchUpMs = 120000;
 
 int signalPipe[2] = {-1, -1};
 
@@ -176,6 +180,7 @@ private:
 struct Bench {
     frmMain* window = nullptr;
     ViewWatch* watch = nullptr;
+    ListWatch* list = nullptr;
     unsigned long long heapBase = 0;
     long rssBaseKiB = 0;
 
@@ -213,10 +218,10 @@ struct Bench {
         std::printf("report messages=%d stored_bytes=%llu capacity_bytes=%llu heap_bytes=%llu heap_base_bytes=%llu "
                     "heap_free_bytes=%llu peak_rss_kib=%ld rss_kib=%ld rss_base_kib=%ld budget_limit_bytes=%zu "
                     "budget_used_bytes=%zu "
-                    "budget_peak_bytes=%zu shown=%d show_lag_ms=%.1f window_paints=%d\n",
+                    "budget_peak_bytes=%zu shown=%d show_lag_ms=%.1f window_paints=%d list_paints=%d\n",
                     int(store.Count()), stored, capacity, heapBytes(), heapBase, heapFreeBytes(), statusKiB("VmHWM:"),
                     statusKiB("VmRSS:"), rssBaseKiB, budget.limit(), budget.used(), budget.peak(),
-                    watch->showsNewest() ? 1 : 0, watch->lagMs(), watch->paints());
+                    watch->showsNewest() ? 1 : 0, watch->lagMs(), watch->paints(), list ? list->paints() : -1);
         std::fflush(stdout);
     }
 };
@@ -319,12 +324,17 @@ int main(int argc, char** argv)
     Bench bench;
     bench.window = &window;
     bench.watch = new ViewWatch(window, &app);
+    bench.list = ListWatch::attach(window, &app);
     // Everything the program holds before the first message: what comes on top is the load's.
     QApplication::processEvents();
     bench.heapBase = heapBytes();
     bench.rssBaseKiB = statusKiB("VmRSS:");
 
     auto finish = [&] {
+        QElapsedTimer waited;
+        waited.start();
+        while (bench.list && !bench.list->caughtUp() && waited.elapsed() < ListCatchUpMs)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, WatchIntervalMs);
         bench.report();
         QApplication::quit();
     };

@@ -1,7 +1,10 @@
 // Takes the documentation's screenshots of the main window: a captured message on show, and a
 // message found by a body search with the hit selected; then the message window with an HTML mail
-// and with that mail's attachments. The messages arrive through the window's
-// own listener on a loopback port, as from any client.
+// and with that mail's attachments, and with its list; last, with the message window in front, a
+// burst of mail: the tray icon with its count and menu, and the desktop's notice of the burst.
+// The messages arrive through the window's own listener on a loopback port, as from any client.
+// The tray and the notices need a tray host and a notification service on the session bus
+// (scripts/screenshots.sh starts them).
 // Usage: quellpost-screenshots <output folder> [file name suffix, e.g. @2x]
 // The window follows QT_SCALE_FACTOR, so the pictures come out at that scale.
 
@@ -16,12 +19,20 @@
 #include <QPainter>
 #include <QTabWidget>
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
 #include <QDir>
+#include <QMenu>
+#include <QScreen>
+#include <QSystemTrayIcon>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QWindow>
 
 #include "LoopbackClient.h"
+#include "MailNotifications.h"
 #include "MainWindowDriver.h"
 #include "SmtpListener.h"
 #include "frmMain.h"
@@ -140,6 +151,115 @@ void saveWidget(QWidget& widget, const QString& folder, const QString& name)
     std::printf("%s\n", qPrintable(path));
 }
 
+// The notices the notification service shows now (dunst's own count).
+int shownNotices()
+{
+    QDBusInterface properties(QStringLiteral("org.freedesktop.Notifications"),
+                              QStringLiteral("/org/freedesktop/Notifications"),
+                              QStringLiteral("org.freedesktop.DBus.Properties"));
+    const QDBusReply<QVariant> reply = properties.call(QStringLiteral("Get"), QStringLiteral("org.dunstproject.cmd0"),
+                                                       QStringLiteral("displayedLength"));
+    return reply.isValid() ? reply.value().toInt() : 0;
+}
+
+// This part of the screen once something other than one plain colour is drawn there: the tray
+// host and the notification service draw in their own time.
+QImage screenArea(const QRect& area)
+{
+    QImage image;
+    const auto drawn = [&] {
+        QCoreApplication::processEvents();
+        image = QGuiApplication::primaryScreen()
+                    ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                    .toImage();
+        const QRgb first = image.pixel(0, 0);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) != first)
+                    return true;
+        return false;
+    };
+    if (!waitFor(drawn))
+        fail("nothing was drawn on the screen there");
+    return image;
+}
+
+// The notice alone: the part of the picture inside its frame's colour (scripts/screenshots.sh).
+QImage framed(const QImage& image)
+{
+    const QRgb frame = qRgb(0x9a, 0x9a, 0x9a);
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) == frame)
+                box |= QRect(x, y, 1, 1);
+    if (box.isEmpty())
+        fail("the notice has no frame");
+    return image.copy(box);
+}
+
+void saveImage(const QImage& image, const QString& folder, const QString& name)
+{
+    const QString path = QDir(folder).filePath(name);
+    if (!image.save(path))
+        fail("cannot write " + path.toStdString());
+    std::printf("%s\n", qPrintable(path));
+}
+
+// The corner that holds the notice, and the room left around the tray icon and its menu.
+constexpr QSize NoticeArea{360, 120};
+constexpr int Margin = 12;
+
+// With the message window in front, a burst of mail: the tray icon with the count of unread mail
+// (its menu open), and the one notice the desktop shows for the burst.
+void saveTrayAndNotice(frmMain& window, frmMessage& message, const QString& folder, const QString& suffix)
+{
+    QSystemTrayIcon* tray = window.trayIcon();
+    if (!tray || !tray->isVisible())
+        fail("no tray icon (is a tray host running?)");
+    if (!waitFor([&] {
+            return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                QStringLiteral("org.freedesktop.Notifications"));
+        }))
+        fail("no notification service on the session bus");
+    message.raise();
+    message.activateWindow();
+    if (!waitFor([&] { return message.isActiveWindow() && !window.isActiveWindow(); }))
+        fail("the message window did not come in front");
+    {
+        LoopbackClient client;
+        if (!client.Connect(window.listener().listeningPort()) || !client.readLine().starts_with("220"))
+            fail("no greeting from the listener");
+        for (int i = 1; i <= 6; ++i)
+            send(client, "build-bot@ci.example.com", "dev-team@example.com",
+                 "From: Build Bot <build-bot@ci.example.com>\r\nTo: dev-team@example.com\r\nSubject: Test run "
+                     + std::to_string(1042 + i) + " report\r\n\r\nAll tests passed.\r\n");
+    }
+    if (!waitFor([&] { return !window.notifications().pending() && shownNotices() == 1; }))
+        fail("the burst was not told in one notice");
+    // The desktop alone from here: the windows would cover the notice and the tray host.
+    message.hide();
+    window.hide();
+
+    // Screen coordinates are the program's own, at its scale; the tray host and the notice are
+    // drawn larger by the same factor (scripts/screenshots.sh), so their places read the same.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    // The service shows its notices in the screen's top right corner (scripts/screenshots.sh).
+    const QRect notice(screen.width() - NoticeArea.width(), 0, NoticeArea.width(), NoticeArea.height());
+    saveImage(framed(screenArea(notice)), folder, QStringLiteral("notification%1.png").arg(suffix));
+
+    auto* menu = window.findChild<QMenu*>(QStringLiteral("mnuTray"));
+    const QRect icon = tray->geometry();
+    // Above the icon, its right edge on the icon's, as a panel at the foot of the screen opens it.
+    const QSize menuSize = menu->sizeHint();
+    menu->popup(QPoint(icon.right() + 1 - menuSize.width(), icon.top() - menuSize.height()));
+    if (!waitFor([&] { return menu->isVisible(); }))
+        fail("the tray menu did not open");
+    const QRect area = icon.united(menu->geometry()).adjusted(-Margin, -Margin, Margin, Margin) & screen;
+    saveImage(screenArea(area), folder, QStringLiteral("tray-icon%1.png").arg(suffix));
+    menu->hide();
+}
+
 } // namespace
 
 // A tool: an exception that escapes ends it like any other failure.
@@ -151,6 +271,9 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
 
+    // The tray host starts beside this program; the window looks for a tray when it is made.
+    if (!waitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
+        fail("no tray host on the display");
     CaptureService service;
     frmMain window(service);
     service.setListenAddress({"127.0.0.1", 0});
@@ -227,6 +350,7 @@ int main(int argc, char** argv) // NOLINT(bugprone-exception-escape)
     tabs->setCurrentIndex(0);
     control<QAction>(window, "mnuMessageList")->trigger();
     saveWidget(message, folder, QStringLiteral("message-list%1.png").arg(suffix));
+    saveTrayAndNotice(window, message, folder, suffix);
 
     control<QAction>(window, "mnuStartStop")->trigger();
     return 0;

@@ -1,5 +1,6 @@
 #include "InboxListModel.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -169,6 +170,7 @@ void InboxListModel::sort(int column, Qt::SortOrder order)
 
 void InboxListModel::sortNow(Inbox::Column column, bool descending)
 {
+    takeArrivals();
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
     std::vector<quint64> ids;
@@ -235,6 +237,8 @@ QString InboxListModel::setFilter(const QString& query)
 void InboxListModel::filterNow()
 {
     beginResetModel();
+    // The store's messages are listed anew, the gathered ones with them.
+    m_arrivals.clear();
     std::vector<Inbox::Row> rows;
     for (int position = 1; position <= m_store.Count(); ++position)
         if (auto row = listed(static_cast<std::int16_t>(position)))
@@ -258,14 +262,62 @@ void InboxListModel::emailStored(std::int16_t position)
 {
     trapped("InboxListModel::emailStored", [&] {
         m_facts.emplace_back();
-        auto row = listed(position);
-        if (!row)
-            return;
-        const int shown = static_cast<int>(m_rows.placeOf(*row));
-        beginInsertRows({}, shown, shown);
-        m_rows.insert(std::move(*row));
-        endInsertRows();
+        if (m_gathering) {
+            m_arrivals.push_back(m_store.emailId(position));
+            if (m_arrivals.size() == 1)
+                emit arrivalsGathered();
+        } else if (auto row = listed(position)) {
+            list(std::move(*row));
+        }
     });
+}
+
+void InboxListModel::list(Inbox::Row row)
+{
+    const int shown = static_cast<int>(m_rows.placeOf(row));
+    beginInsertRows({}, shown, shown);
+    m_rows.insert(std::move(row));
+    endInsertRows();
+}
+
+void InboxListModel::setGathering(bool on)
+{
+    if (!on)
+        takeArrivals();
+    m_gathering = on;
+}
+
+bool InboxListModel::gathered(quint64 id) const
+{
+    return std::find(m_arrivals.rbegin(), m_arrivals.rend(), id) != m_arrivals.rend();
+}
+
+void InboxListModel::takeArrivals()
+{
+    if (m_arrivals.empty())
+        return;
+    std::vector<Inbox::Row> rows;
+    rows.reserve(m_arrivals.size());
+    for (const std::uint64_t id : std::exchange(m_arrivals, {}))
+        if (const std::int16_t position = m_store.positionOfId(id); position != 0)
+            if (auto row = listed(position))
+                rows.push_back(std::move(*row));
+    if (rows.empty())
+        return;
+    // Newest first, arrivals go together at the top: one insertion for all of them, so that the
+    // view lays out and repaints once. In another order they go where each belongs.
+    const std::size_t first = m_rows.placeOf(rows.front());
+    const bool together
+        = std::all_of(rows.begin(), rows.end(), [&](Inbox::Row& row) { return m_rows.placeOf(row) == first; });
+    if (!together) {
+        for (Inbox::Row& row : rows)
+            list(std::move(row));
+        return;
+    }
+    beginInsertRows({}, int(first), int(first + rows.size() - 1));
+    for (Inbox::Row& row : rows)
+        m_rows.insert(std::move(row));
+    endInsertRows();
 }
 
 void InboxListModel::emailRemoved(std::int16_t position, std::uint64_t id)
@@ -275,6 +327,10 @@ void InboxListModel::emailRemoved(std::int16_t position, std::uint64_t id)
             m_facts.erase(m_facts.begin() + (position - 1));
             if (std::size_t(position) <= m_factsRead)
                 --m_factsRead;
+        }
+        if (const auto waiting = std::find(m_arrivals.begin(), m_arrivals.end(), id); waiting != m_arrivals.end()) {
+            m_arrivals.erase(waiting);
+            return;
         }
         const auto shown = m_rows.find(id);
         if (!shown)
@@ -288,6 +344,7 @@ void InboxListModel::emailRemoved(std::int16_t position, std::uint64_t id)
 void InboxListModel::emailsCleared()
 {
     beginResetModel();
+    m_arrivals.clear();
     m_facts.clear();
     m_factsRead = 0;
     m_rows.reset({});

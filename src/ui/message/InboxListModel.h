@@ -40,8 +40,22 @@ public:
     // The store id of a row (0 for none), and the row of a store id.
     quint64 idAt(int row) const;
     QModelIndex indexOfId(quint64 id) const;
-    // A sort or a filter waits for facts to be read.
-    bool waiting() const { return !m_waiting.empty(); }
+    // A sort or a filter waits for facts to be read, or arrivals wait to be listed.
+    bool waiting() const { return !m_waiting.empty() || !m_arrivals.empty(); }
+
+    // Gathering, arrivals wait (at the cost of noting their ids) until taken: a burst is listed
+    // in one insertion where the order puts its messages together, instead of one per message.
+    // Off, each arrival is listed at once.
+    void setGathering(bool on);
+    // Lists the arrivals gathered so far.
+    void takeArrivals();
+    // This message arrived and waits to be listed; any do.
+    bool gathered(quint64 id) const;
+    bool arrivalsWaiting() const { return !m_arrivals.empty(); }
+
+signals:
+    // The first arrival since the last were taken is waiting.
+    void arrivalsGathered();
 
 private:
     void emailStored(std::int16_t position) override;
@@ -59,6 +73,8 @@ private:
     // Runs the step once every message's facts are read: at once, or after slices of reading.
     void whenFactsRead(std::function<void()> step);
     void readFactsSlice();
+    // Lists one arrival where the order puts it.
+    void list(Inbox::Row row);
 
     clsEmailStorage& m_store;
     // Facts read so far, by store position (index 0 for position 1).
@@ -70,4 +86,7 @@ private:
     std::size_t m_factsRead = 0;
     QTimer m_reading;
     std::vector<std::function<void()>> m_waiting;
+    bool m_gathering = false;
+    // Store ids of the arrivals not listed yet, in order of arrival.
+    std::vector<std::uint64_t> m_arrivals;
 };

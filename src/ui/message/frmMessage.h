@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -82,6 +83,11 @@ private:
     void txtListFilter_Change();
     void lstMessages_CurrentChanged();
     void listRowsArrived();
+    // Lists the arrivals gathered by the list's model: the first of a burst at once, later
+    // ones together once per interval.
+    void listArrivalsGathered();
+    void listArrivalsDue();
+    std::chrono::nanoseconds listInterval() const;
     // Selects the message on show in the list, without telling anyone it was chosen.
     void selectShown();
     QWidget* buildHeaderArea();
@@ -155,6 +161,11 @@ private:
     InboxListModel* m_listModel = nullptr;
     // The window selects a row itself: that is no choice of the user's.
     bool m_selectingShown = false;
-    // During a burst of arrivals the list repaints at most once per interval.
+    // During a burst of arrivals the list takes them at most once per interval.
     QTimer m_listRepaint;
+    // How long the list's last paint took with the listing before it, and when it ended (steady
+    // clock); how long listing took since the last paint.
+    std::chrono::nanoseconds m_listPaintTook{0};
+    std::chrono::nanoseconds m_listTakeTook{0};
+    std::chrono::steady_clock::time_point m_listPaintEnded{};
 };

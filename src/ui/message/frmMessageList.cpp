@@ -1,6 +1,9 @@
 #include "frmMessage.h"
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
+#include <utility>
 
 #include <QCache>
 #include <QHeaderView>
@@ -26,8 +29,31 @@ constexpr const char* FilterTip = "The words of the HTTP API's search; plain wor
 constexpr const char* FilterErrorText = "Not a search: %1";
 // An invalid query shows in the box as well as below it.
 constexpr const char* InvalidFilterStyle = "QLineEdit { border: 1px solid #c0392b; }";
-// As the main window's: arrivals within this interval of the first are painted together.
+// As the main window's: arrivals within this interval of the first are listed and painted together.
 constexpr std::chrono::milliseconds ListRepaintInterval{100};
+// During a burst the list lists and paints for at most one part in this many of the time: a
+// machine on which that takes longer than 5 ms lists a burst less often rather than spending its
+// time on the list instead of on capturing.
+constexpr int ListPaintShare = 20;
+
+// The message list, which tells how long each paint took: bursts of arrivals are listed at a
+// pace that leaves the time to capturing them.
+class MessageListView final : public QTableView {
+public:
+    using Painted = std::function<void(std::chrono::nanoseconds)>;
+    explicit MessageListView(Painted painted) : m_painted(std::move(painted)) { }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        const auto start = std::chrono::steady_clock::now();
+        QTableView::paintEvent(event);
+        m_painted(std::chrono::steady_clock::now() - start);
+    }
+
+private:
+    Painted m_painted;
+};
 
 // Draws a row's text on one line, cut with an ellipsis, from a laid-out text kept by its words,
 // width and weight: the style's own item text is laid out as a paragraph and measured twice per
@@ -102,7 +128,10 @@ QWidget* frmMessage::buildListPane()
     lblListFilterError->setWordWrap(true);
     lblListFilterError->hide();
     layout->addWidget(lblListFilterError);
-    lstMessages = new QTableView;
+    lstMessages = new MessageListView([this](std::chrono::nanoseconds took) {
+        m_listPaintTook = took + std::exchange(m_listTakeTook, {});
+        m_listPaintEnded = std::chrono::steady_clock::now();
+    });
     lstMessages->setObjectName(QStringLiteral("lstMessages"));
     lstMessages->setSelectionBehavior(QAbstractItemView::SelectRows);
     lstMessages->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -119,8 +148,7 @@ QWidget* frmMessage::buildListPane()
     layout->addWidget(lstMessages, 1);
     connect(txtListFilter, &QLineEdit::textChanged, this, &frmMessage::txtListFilter_Change);
     m_listRepaint.setSingleShot(true);
-    m_listRepaint.setInterval(ListRepaintInterval);
-    connect(&m_listRepaint, &QTimer::timeout, lstMessages, [this] { lstMessages->setUpdatesEnabled(true); });
+    connect(&m_listRepaint, &QTimer::timeout, this, &frmMessage::listArrivalsDue);
     return m_listPane;
 }
 
@@ -142,11 +170,14 @@ void frmMessage::makeList(clsEmailStorage& store)
     connect(lstMessages->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &frmMessage::lstMessages_CurrentChanged);
     connect(m_listModel, &QAbstractItemModel::rowsInserted, this, &frmMessage::listRowsArrived);
+    m_listModel->setGathering(true);
+    connect(m_listModel, &InboxListModel::arrivalsGathered, this, &frmMessage::listArrivalsGathered);
 }
 
 void frmMessage::selectShown()
 {
-    if (!m_listModel)
+    // A message on show before its row is listed is selected when the row comes.
+    if (!m_listModel || m_listModel->gathered(shownId()))
         return;
     const QModelIndex index = m_listModel->indexOfId(shownId());
     QItemSelectionModel* selection = lstMessages->selectionModel();
@@ -165,16 +196,39 @@ void frmMessage::selectShown()
 
 void frmMessage::listRowsArrived()
 {
-    // Painting the rows of every message of a burst of thousands would cost far more than
-    // capturing them: the first arrival paints at once, later ones within the interval together.
-    if (m_listRepaint.isActive())
-        lstMessages->setUpdatesEnabled(false);
-    else
-        m_listRepaint.start();
     // The main window may hear of an arrival before the list does, and show it first: its row is
     // selected once it is there.
     if (m_listModel->idAt(lstMessages->currentIndex().row()) != shownId())
         selectShown();
+}
+
+std::chrono::nanoseconds frmMessage::listInterval() const
+{
+    return std::max<std::chrono::nanoseconds>(ListRepaintInterval, m_listPaintTook * ListPaintShare);
+}
+
+void frmMessage::listArrivalsGathered()
+{
+    // Listing and painting the rows of every message of a burst of thousands would cost far more
+    // than capturing them: the first arrival is listed at once, later ones within the interval
+    // (counted from the last paint) together.
+    if (m_listRepaint.isActive())
+        return;
+    const auto since = std::chrono::steady_clock::now() - m_listPaintEnded;
+    const std::chrono::nanoseconds interval = listInterval();
+    if (since >= interval)
+        return listArrivalsDue();
+    m_listRepaint.start(std::chrono::ceil<std::chrono::milliseconds>(interval - since));
+}
+
+void frmMessage::listArrivalsDue()
+{
+    if (!m_listModel->arrivalsWaiting())
+        return;
+    const auto start = std::chrono::steady_clock::now();
+    m_listModel->takeArrivals();
+    m_listTakeTook += std::chrono::steady_clock::now() - start;
+    m_listRepaint.start(std::chrono::ceil<std::chrono::milliseconds>(listInterval()));
 }
 
 void frmMessage::lstMessages_CurrentChanged()

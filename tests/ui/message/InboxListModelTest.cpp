@@ -84,6 +84,54 @@ TEST_F(ListModel, FollowsTheStoreRowByRowAndKeepsTheSelectionOnItsMessage)
     EXPECT_EQ(inserts.count(), 7);
 }
 
+// Gathered, a burst waits and is listed in one insertion where the order puts it together;
+// what befalls a waiting message (removed, read, sorted, cleared) is what the list then shows.
+TEST_F(ListModel, GathersArrivalsAndListsABurstInOneInsertion)
+{
+    add("a");
+    select("a");
+    model.setGathering(true);
+    QSignalSpy gathered(&model, &InboxListModel::arrivalsGathered);
+    struct Case {
+        std::function<void()> step;
+        std::string shown;
+        int inserts;
+    };
+    const Case cases[] = {
+        {[&] {
+             for (const char* subject : {"b", "c", "d"})
+                 add(subject);
+             store.RemoveEmail(3);
+             EXPECT_EQ(model.rowCount(), 1);
+         },
+         "d*,b*,[a*]", 1},
+        {[&] {
+             store.markEmailRead(store.emailId(add("e")));
+             model.sort(1, Qt::AscendingOrder); // takes the waiting ones first
+         },
+         "[a*],b*,d*,e", 1},
+        {[&] {
+             add("bb");
+             add("f");
+         },
+         "[a*],b*,bb*,d*,e,f*", 2}, // apart in this order: one by one
+        {[&] {
+             add("g");
+             store.Clear();
+         },
+         "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        inserts.clear();
+        c.step();
+        model.takeArrivals();
+        EXPECT_EQ(shown(), c.shown);
+        EXPECT_EQ(inserts.count(), c.inserts);
+    }
+    EXPECT_EQ(gathered.count(), 4);
+}
+
 TEST_F(ListModel, FilterInTheApiQueryWordsAndArrivalsThroughIt)
 {
     for (const char* subject : {"invoice 1", "reset", "invoice 2"})
