@@ -5,7 +5,7 @@
 #
 #   bench/run.sh [--quick] [--runs N] [--workloads "a b c d e f"] [--servers "quellpost smtp-sink aiosmtpd maildev"]
 #                [--wait-idle] [--keep-awake] [--cross-check] [--no-build] [--no-setup] [--base-port N]
-#                [--max-memory SIZE]
+#                [--max-memory SIZE] [--pin "SERVER_CPUS CLIENT_CPUS"]
 #
 #   --quick       one run, a tenth of the messages (a check that everything works, not a figure)
 #   --max-memory  Quellpost's byte budget in every workload (default: its own default, and 4G in (f))
@@ -14,6 +14,10 @@
 #   --keep-awake  run one busy loop per CPU at the lowest priority during the measurements: on a
 #                 virtual machine an idle vCPU halts, and waking it costs each round trip of a
 #                 single session far more than the servers' own work (see README.md)
+#   --pin         pin every server (all its threads) and the driver to these CPUs, e.g. "0 0" (one
+#                 CPU for both) or "1 0": where the scheduler puts a single session's two ends
+#                 decides its rate more than either server does (see README.md), and unpinned
+#                 the servers do not get the same placements
 #   --cross-check also time Postfix's smtp-source (a second driver, in C) on workloads (a) and (b)
 #
 # Peers are fetched into bench/tools/ (git-ignored): Postfix's smtp-sink from the Debian package,
@@ -41,6 +45,8 @@ WORKLOADS="a b c d e f"
 SERVERS="quellpost smtp-sink aiosmtpd maildev"
 BASE_PORT=22500
 MAX_MEMORY=""
+PIN_SERVER=""
+PIN_CLIENT=""
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -55,7 +61,8 @@ while [ $# -gt 0 ]; do
     --no-setup) SETUP=0 ;;
     --base-port) BASE_PORT="$2"; shift ;;
     --max-memory) MAX_MEMORY="$2"; shift ;;
-    -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
+    --pin) read -r PIN_SERVER PIN_CLIENT <<< "$2"; shift ;;
+    -h|--help) sed -n '2,28p' "$0"; exit 0 ;;
     *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -198,6 +205,7 @@ start_server() {
       ;;
   esac
   SERVER_PID=$!
+  [ -z "$PIN_SERVER" ] || taskset -a -p -c "$PIN_SERVER" "$SERVER_PID" > /dev/null
   # Ready once a probe session (greeting, EHLO/HELO, QUIT) gets through.
   local i
   for i in $(seq 1 100); do
@@ -317,7 +325,7 @@ for run in $(seq 1 "$RUNS"); do
       port=$((BASE_PORT + 10 * k))
       if ! start_server "$s" "$port" "$budget"; then stop_server; continue; fi
       cpu0=$(cpu_ticks "$SERVER_PID")
-      result=$("$LOAD" --port "$port" "${args[@]}" 2>&1 | tail -n1)
+      result=$(${PIN_CLIENT:+taskset -c "$PIN_CLIENT"} "$LOAD" --port "$port" "${args[@]}" 2>&1 | tail -n1)
       cpu1=$(cpu_ticks "$SERVER_PID")
       hwm=$(peak_kib "$SERVER_PID")
       held=$(held_report "$s")
