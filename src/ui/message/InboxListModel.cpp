@@ -19,6 +19,8 @@ constexpr std::array<const char*, Inbox::ColumnCount> ColumnCaptions{"From", "Su
 constexpr const char* AttachmentTip = "Has attachments";
 // Reading facts gives the event loop back after this long.
 constexpr std::chrono::milliseconds ReadingSlice{10};
+// Reading ahead waits this long after the last arrival: a burst is captured first.
+constexpr std::chrono::milliseconds ReadAheadQuiet{1000};
 
 bool needsFacts(Inbox::Column column)
 {
@@ -56,6 +58,12 @@ InboxListModel::InboxListModel(clsEmailStorage& store, QObject* parent)
     m_reading.setInterval(0);
     connect(&m_reading, &QTimer::timeout, this,
             [this] { trapped("InboxListModel::readFactsSlice", [&] { readFactsSlice(); }); });
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(ReadAheadQuiet);
+    connect(&m_quiet, &QTimer::timeout, this, [this] {
+        if (!factsRead())
+            m_reading.start();
+    });
     m_store.addObserver(this);
 }
 
@@ -258,10 +266,28 @@ QModelIndex InboxListModel::indexOfId(quint64 id) const
     return shown ? index(static_cast<int>(*shown), 0) : QModelIndex();
 }
 
+void InboxListModel::setReadingAhead(bool on)
+{
+    m_readingAhead = on;
+    if (on) {
+        m_quiet.start();
+        return;
+    }
+    m_quiet.stop();
+    if (m_waiting.empty())
+        m_reading.stop();
+}
+
 void InboxListModel::emailStored(std::int16_t position)
 {
     trapped("InboxListModel::emailStored", [&] {
         m_facts.emplace_back();
+        if (m_readingAhead) {
+            // Mail is coming: the reading waits for it to stop, unless a sort or filter waits.
+            if (m_waiting.empty())
+                m_reading.stop();
+            m_quiet.start();
+        }
         if (m_gathering) {
             m_arrivals.push_back(m_store.emailId(position));
             if (m_arrivals.size() == 1)

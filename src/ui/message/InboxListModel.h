@@ -53,6 +53,13 @@ public:
     bool gathered(quint64 id) const;
     bool arrivalsWaiting() const { return !m_arrivals.empty(); }
 
+    // Reading ahead, the facts not read yet are read in slices once no mail has come for a
+    // while, so that the first sort or filter by the header need not wait for them; an arrival
+    // pauses the reading. Off, facts are read when first needed.
+    void setReadingAhead(bool on);
+    // Every message's facts are read: a sort or filter by the header will not wait.
+    bool factsRead() const { return m_factsRead >= m_facts.size(); }
+
 signals:
     // The first arrival since the last were taken is waiting.
     void arrivalsGathered();
@@ -86,6 +93,9 @@ private:
     std::size_t m_factsRead = 0;
     QTimer m_reading;
     std::vector<std::function<void()>> m_waiting;
+    bool m_readingAhead = false;
+    // Runs out when no mail has come for the quiet interval.
+    QTimer m_quiet;
     bool m_gathering = false;
     // Store ids of the arrivals not listed yet, in order of arrival.
     std::vector<std::uint64_t> m_arrivals;

@@ -27,6 +27,7 @@
 #include "ChosenMessages.h"
 #include "Desktop.h"
 #include "ErrorReport.h"
+#include "InboxListModel.h"
 #include "MailHtmlView.h"
 #include "MessageBoxes.h"
 #include "MimeDocument.h"
@@ -160,6 +161,8 @@ void frmMessage::setListShown(bool shown)
     // Before the window is first shown its panes have no sizes yet: the list's is the one it gets.
     const int paneWidth = (shown || !isVisible() ? ListPaneWidth : m_listPane->width()) + m_split->handleWidth();
     m_listPane->setVisible(shown);
+    if (m_listModel)
+        m_listModel->setReadingAhead(shown);
     resize(width() + (shown ? paneWidth : -paneWidth), height());
     if (shown)
         m_split->setSizes({ListPaneWidth, m_pages->width()});

@@ -171,6 +171,7 @@ void frmMessage::makeList(clsEmailStorage& store)
             &frmMessage::lstMessages_CurrentChanged);
     connect(m_listModel, &QAbstractItemModel::rowsInserted, this, &frmMessage::listRowsArrived);
     m_listModel->setGathering(true);
+    m_listModel->setReadingAhead(listShown());
     connect(m_listModel, &InboxListModel::arrivalsGathered, this, &frmMessage::listArrivalsGathered);
 }
 

@@ -159,6 +159,23 @@ TEST_F(ListModel, FilterInTheApiQueryWordsAndArrivalsThroughIt)
     EXPECT_EQ(shown(), "invoice 3*,invoice 2*,invoice 1*");
 }
 
+// With the list in view, the headers are read ahead once mail stops coming: the first sort by a
+// header column then does not wait for them; an arrival is read in its turn.
+TEST_F(ListModel, ReadsAheadOnceMailStopsComing)
+{
+    for (const char* subject : {"b", "c", "a"})
+        add(subject);
+    EXPECT_FALSE(model.factsRead());
+    model.setReadingAhead(true);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return model.factsRead(); }, 5000));
+    model.sort(int(Inbox::Column::Subject), Qt::AscendingOrder);
+    EXPECT_FALSE(model.waiting());
+    EXPECT_EQ(shown(), "a*,b*,c*");
+    add("d");
+    EXPECT_FALSE(model.factsRead());
+    EXPECT_TRUE(QTest::qWaitFor([this] { return model.factsRead(); }, 5000));
+}
+
 TEST(ListModelOfAFullStore, ListsAndFiltersEveryMessage)
 {
     clsEmailStorage store;
