@@ -512,8 +512,10 @@ void ApiServer::events(const Request& request, Responder& responder)
 {
     if (m_events->clients() >= std::size_t(MaxEventClients))
         return fail(responder, Status::ServiceUnavailable, TooManyClientsText);
+    // "?batch=1", our own inbox's choice: a batch of events in one message (see EventStream).
+    const bool batched = queryOf(request).queryItemValue(QStringLiteral("batch")) == QStringLiteral("1");
     if (QTcpSocket* socket = acceptWebSocket(request, responder))
-        m_events->join(socket);
+        m_events->join(socket, batched);
 }
 
 void ApiServer::emailStored(std::int16_t position)

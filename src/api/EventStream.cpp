@@ -28,30 +28,32 @@ struct EventStream::Job {
     std::size_t fromBytes = 0, toBytes = 0;
     std::shared_ptr<const MessageFacts> facts; // kept ones, or read by the worker
     std::size_t frameAt = 0;                   // where its frame starts in frames
+    std::size_t textAt = 0;                    // where its text starts in texts
 };
 
 struct EventStream::Batch {
     std::vector<Job> jobs;
     std::size_t written = 0;        // jobs the worker made frames for; the rest go back to the queue
     std::string frames;             // the frames of the written jobs, in order, joined by the worker
+    std::string texts;              // for batched clients: the jobs' texts, joined by commas
+    bool framesWanted = false;      // some clients take one message an event
+    bool textsWanted = false;       // some take the batch in one
     MessageCatalog::KeptFacts read; // facts the worker read, for the catalog to keep
     std::string scratch;            // the worker's text of one event at a time
 };
 
 namespace {
 
-// {"Data":…,"Type":…}, as QJsonDocument writes an event (keys sorted): the text in `scratch`,
-// its frame added to `frames`. One text buffer serves a whole batch: a new one for every event
-// cost the worker more in allocation than in writing.
-void appendEvent(std::string& frames, std::string& scratch, std::string_view type,
-                 const std::function<void(std::string&)>& data)
+// {"Data":…,"Type":…}, as QJsonDocument writes an event (keys sorted): the text in `scratch`.
+// One text buffer serves a whole batch: a new one for every event cost the worker more in
+// allocation than in writing.
+void writeEvent(std::string& scratch, std::string_view type, const std::function<void(std::string&)>& data)
 {
     scratch.assign("{\"Data\":");
     data(scratch);
     scratch += ",\"Type\":";
     JsonText::appendString(scratch, type);
     scratch += '}';
-    WebSocketFrames::appendFrame(frames, WebSocketFrames::Text, scratch);
 }
 
 void appendIdData(std::string& data, std::uint64_t id, bool read)
@@ -90,10 +92,10 @@ EventStream::~EventStream()
     }
 }
 
-void EventStream::join(QTcpSocket* socket)
+void EventStream::join(QTcpSocket* socket, bool batched)
 {
     auto* client = new EventClient(socket, this);
-    m_clients.push_back({client, m_sequence});
+    m_clients.push_back({client, m_sequence, batched});
     connect(client, &EventClient::closed, this, [this, client] {
         std::erase_if(m_clients, [client](const Member& member) { return member.client == client; });
         client->deleteLater();
@@ -171,26 +173,39 @@ std::int16_t EventStream::positionNow(const Pending& event) const
     return m_store.positionOfId(event.id);
 }
 
-// On the worker: the frames of the batch's events, joined, up to MaxBatchFrameBytes; the rest go
-// back.
+// On the worker: the batch's events, as frames joined and as texts joined for batched clients
+// (whichever clients want), up to MaxBatchFrameBytes; the rest go back.
 void EventStream::describe(Batch& batch)
 {
-    batch.frames.reserve(MaxBatchFrameBytes + MaxBatchFrameBytes / 4);
-    for (std::size_t i = 0; i < batch.jobs.size() && batch.frames.size() < MaxBatchFrameBytes; ++i) {
+    const auto size = [&batch] { return std::max(batch.frames.size(), batch.texts.size()); };
+    if (batch.framesWanted)
+        batch.frames.reserve(MaxBatchFrameBytes + MaxBatchFrameBytes / 4);
+    if (batch.textsWanted)
+        batch.texts.reserve(MaxBatchFrameBytes + MaxBatchFrameBytes / 4);
+    for (std::size_t i = 0; i < batch.jobs.size() && size() < MaxBatchFrameBytes; ++i) {
         Job& job = batch.jobs[i];
         job.frameAt = batch.frames.size();
+        const std::size_t textsBefore = batch.texts.size();
+        // A batched client's share starts at its first job's text, after the comma before it.
+        job.textAt = textsBefore + (textsBefore > 0 ? 1 : 0);
         // Nothing may escape the worker; an event that cannot be described is left out.
         try {
-            appendEventFrame(batch, job);
+            writeEventText(batch, job);
+            if (batch.framesWanted)
+                WebSocketFrames::appendFrame(batch.frames, WebSocketFrames::Text, batch.scratch);
+            if (batch.textsWanted)
+                batch.texts.append(textsBefore > 0 ? "," : "").append(batch.scratch);
         } catch (...) {
             batch.frames.resize(job.frameAt);
+            batch.texts.resize(textsBefore);
         }
         ++batch.written;
     }
 }
 
-// An event's frame; a new message's facts are read here unless they were kept.
-void EventStream::appendEventFrame(Batch& batch, Job& job)
+// An event's text, in the batch's scratch; a new message's facts are read here unless they were
+// kept.
+void EventStream::writeEventText(Batch& batch, Job& job)
 {
     switch (job.event.kind) {
     case Kind::New: {
@@ -206,19 +221,17 @@ void EventStream::appendEventFrame(Batch& batch, Job& job)
                                           std::string(envelope.substr(job.fromBytes + job.toBytes)),
                                           job.received,
                                           job.body};
-        return appendEvent(batch.frames, batch.scratch, "new",
-                           [&](std::string& data) { ApiJson::appendListItem(data, entry, *job.facts); });
+        return writeEvent(batch.scratch, "new",
+                          [&](std::string& data) { ApiJson::appendListItem(data, entry, *job.facts); });
     }
     case Kind::Delete:
-        return appendEvent(batch.frames, batch.scratch, "delete",
-                           [&](std::string& data) { appendIdData(data, job.event.id, false); });
+        return writeEvent(batch.scratch, "delete", [&](std::string& data) { appendIdData(data, job.event.id, false); });
     case Kind::Read:
-        return appendEvent(batch.frames, batch.scratch, "update",
-                           [&](std::string& data) { appendIdData(data, job.event.id, true); });
+        return writeEvent(batch.scratch, "update", [&](std::string& data) { appendIdData(data, job.event.id, true); });
     case Kind::Truncate:
         break;
     }
-    appendEvent(batch.frames, batch.scratch, "truncate", [](std::string& data) { data += "null"; });
+    writeEvent(batch.scratch, "truncate", [](std::string& data) { data += "null"; });
 }
 
 // What the worker needs of an arrival, if it is still stored.
@@ -247,6 +260,8 @@ void EventStream::startBatch()
     if (m_busy || m_pending.empty())
         return;
     auto batch = std::make_shared<Batch>();
+    for (const Member& member : m_clients)
+        (member.batched ? batch->textsWanted : batch->framesWanted) = true;
     batch->jobs.reserve(std::min(m_pending.size(), MaxBatchEvents));
     std::size_t copied = 0;
     while (!m_pending.empty() && batch->jobs.size() < MaxBatchEvents && copied < MaxBatchCopiedBytes) {
@@ -320,9 +335,10 @@ void EventStream::scheduleNext(bool full)
 
 void EventStream::sendToAll(const Batch& batch)
 {
-    if (batch.frames.empty())
+    if (batch.frames.empty() && batch.texts.empty())
         return;
-    const std::string_view all = batch.frames;
+    std::string joined; // a batched client's message, made once for those that share a start
+    std::size_t joinedFrom = std::string::npos;
     // A copy: a client that has fallen behind is closed, and leaves the list, while it is walked.
     const std::vector<Member> members = m_clients;
     for (const Member& member : members) {
@@ -331,8 +347,19 @@ void EventStream::sendToAll(const Batch& batch)
                                         [&member](const Job& job) { return job.event.sequence >= member.joined; });
         if (first == batch.jobs.end())
             continue;
-        const std::string_view since = all.substr(first->frameAt);
-        if (!since.empty())
-            member.client->send(since);
+        if (!member.batched) {
+            if (first->frameAt < batch.frames.size())
+                member.client->send(std::string_view(batch.frames).substr(first->frameAt));
+            continue;
+        }
+        if (first->textAt >= batch.texts.size())
+            continue;
+        if (joinedFrom != first->textAt) {
+            joinedFrom = first->textAt;
+            const std::string_view texts = std::string_view(batch.texts).substr(joinedFrom);
+            joined.clear();
+            WebSocketFrames::appendFrame(joined, WebSocketFrames::Text, "[" + std::string(texts) + "]");
+        }
+        member.client->send(joined);
     }
 }

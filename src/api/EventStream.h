@@ -53,7 +53,10 @@ public:
 
     std::size_t clients() const { return m_clients.size(); }
     // A new client hears of what happens from now on, never of what happened before it came.
-    void join(QTcpSocket* socket);
+    // Batched, it gets the events of a batch in one message, as a JSON array: a browser pays far
+    // more for each WebSocket message than for its bytes. Otherwise one message an event, as
+    // peers of the API expect.
+    void join(QTcpSocket* socket, bool batched = false);
 
     void stored(std::uint64_t id);
     void removed(std::uint64_t id);
@@ -76,6 +79,7 @@ private:
     struct Member {
         EventClient* client;
         std::uint64_t joined; // the first event it hears of
+        bool batched;
     };
 
     void queue(Kind kind, std::uint64_t id, std::int16_t position = 0);
@@ -83,7 +87,7 @@ private:
     void startBatch();
     void scheduleNext(bool full);
     static void describe(Batch& batch);
-    static void appendEventFrame(Batch& batch, Job& job);
+    static void writeEventText(Batch& batch, Job& job);
     bool take(Job& job) const;
     void batchWritten(const std::shared_ptr<Batch>& batch);
     void sendToAll(const Batch& batch);

@@ -1,3 +1,4 @@
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
@@ -40,23 +41,33 @@ struct Follower {
         return seen;
     }
 
-    Texts decode() const
+    // The events of the frames read so far; a batched client's frame holds an array of them.
+    Texts decode()
     {
         Texts seen;
-        for (qsizetype at = 0; at + 2 <= bytes.size();) {
+        messages = 0;
+        for (qsizetype at = 0; at + 2 <= bytes.size(); ++messages) {
             qsizetype length = quint8(bytes[at + 1]) & 0x7f, header = 2;
-            if (length == 126) {
-                length = (quint8(bytes[at + 2]) << 8) | quint8(bytes[at + 3]);
-                header = 4;
+            if (length >= 126) {
+                header = length == 126 ? 4 : 10;
+                length = 0;
+                for (qsizetype k = 2; k < header && at + k < bytes.size(); ++k)
+                    length = (length << 8) | quint8(bytes[at + k]);
             }
             if (at + header + length > bytes.size())
                 break;
-            const QJsonObject event = QJsonDocument::fromJson(bytes.mid(at + header, length)).object();
-            seen.push_back((event["Type"].toString() + ' ' + event["Data"].toObject()["ID"].toString()).toStdString());
+            const QJsonDocument document = QJsonDocument::fromJson(bytes.mid(at + header, length));
+            const QJsonArray events = document.isArray() ? document.array() : QJsonArray{document.object()};
+            for (const QJsonValue& value : events) {
+                const QJsonObject event = value.toObject();
+                seen.push_back(
+                    (event["Type"].toString() + ' ' + event["Data"].toObject()["ID"].toString()).toStdString());
+            }
             at += header + length;
         }
         return seen;
     }
+    std::size_t messages = 0; // WebSocket messages decoded
 };
 
 // A store with its catalog and stream, and messages stored as the capture stores them.
@@ -120,27 +131,36 @@ TEST(EventStream, DescribesArrivalsOffTheEventLoopAndDropsWhatWentBeforeItsBatch
                      newOf(sixth)}));
 }
 
-// A client that joins hears nothing of what happened before it came; the others still do.
+// A client that joins hears nothing of what happened before it came; the others still do,
+// batched or not.
 TEST(EventStream, ANewClientHearsOnlyWhatHappensAfterItJoins)
 {
     Stream s;
-    Follower early, late;
+    Follower early, late, lateBatched;
     s.stream.join(early.accepted);
     const std::uint64_t first = s.arrive("one");
     s.stream.join(late.accepted);
+    s.stream.join(lateBatched.accepted, true);
     const std::uint64_t second = s.arrive("two");
     EXPECT_EQ(early.events(2), (Texts{newOf(first), newOf(second)}));
     EXPECT_EQ(late.events(1), (Texts{newOf(second)}));
+    EXPECT_EQ(lateBatched.events(1), (Texts{newOf(second)}));
 }
 
-// A burst larger than a batch arrives whole and in order, each client's share in few writes.
+// A burst larger than a batch arrives whole and in order: one message an event, or, batched, the
+// events of a batch in one message.
 TEST(EventStream, ABurstGoesOutWholeAndInOrder)
 {
     Stream s;
-    Follower follower;
+    Follower follower, batched;
     s.stream.join(follower.accepted);
+    s.stream.join(batched.accepted, true);
     Texts expected;
     for (int i = 0; i < 600; ++i)
         expected.push_back(newOf(s.arrive("burst " + std::to_string(i))));
+    s.remove(s.arrive("removed before it was told")); // told to neither
     EXPECT_EQ(follower.events(expected.size()), expected);
+    EXPECT_EQ(follower.messages, expected.size());
+    EXPECT_EQ(batched.events(expected.size()), expected);
+    EXPECT_LT(batched.messages, expected.size() / 10);
 }

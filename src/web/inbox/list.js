@@ -4,6 +4,9 @@ const Block = 100;   // messages asked for at once
 const Keep = 1500;   // messages held at most, however many the store holds
 const Overscan = 6;  // rows built beyond the view on each side
 const SettleMs = 400; // after a burst of changes, the view is read afresh once
+// Arrivals redraw the list at most this often: a burst of thousands a second would otherwise
+// rebuild the rows in view every frame.
+const ArrivalRedrawMs = 100;
 
 // The messages, newest first, as a listbox that builds only the rows in view and holds only the
 // messages near them. A message is keyed by its place counted from the oldest, which a new
@@ -28,6 +31,8 @@ export class MessageList {
     this.selectedId = null;
     this.openWhenLoaded = false;
     this.rowHeight = 0;
+    this.lastRender = 0;
+    this.arrivalTimer = 0;
     this.built = new Map();
     this.loaded = false;
     box.addEventListener("scroll", () => this.schedule());
@@ -133,7 +138,7 @@ export class MessageList {
     this.changes++;
     this.total++;
     this.unread++;
-    if (this.query) { this.settleSoon(); this.schedule(); return; }
+    if (this.query) { this.settleSoon(); this.scheduleArrival(); return; }
     // Ids only grow: one already seen came with the first page, and is counted.
     if (Number(item.ID) <= this.newest) { this.total--; this.unread--; return; }
     this.newest = Number(item.ID);
@@ -141,7 +146,7 @@ export class MessageList {
     this.count++;
     // Rows the reader has scrolled to stay where they are.
     if (this.box.scrollTop > 0 && this.rowHeight) this.box.scrollTop += this.rowHeight;
-    this.schedule();
+    this.scheduleArrival();
   }
 
   // A message is gone: told by the event stream, and by this page as soon as its own delete is
@@ -239,7 +244,16 @@ export class MessageList {
     if (!this.frame) this.frame = requestAnimationFrame(() => { this.frame = 0; this.render(); });
   }
 
+  // As schedule, for arrivals: the first of a burst at the next frame, the rest together.
+  scheduleArrival() {
+    if (this.frame || this.arrivalTimer) return;
+    const wait = this.lastRender + ArrivalRedrawMs - performance.now();
+    if (wait <= 0) return this.schedule();
+    this.arrivalTimer = setTimeout(() => { this.arrivalTimer = 0; this.schedule(); }, wait);
+  }
+
   render() {
+    this.lastRender = performance.now();
     const height = this.measure();
     this.rows.style.height = `${this.count * height}px`;
     const [top, bottom] = this.viewRange();
