@@ -58,7 +58,7 @@ struct Follower {
                 break;
             const QJsonDocument document = QJsonDocument::fromJson(bytes.mid(at + header, length));
             const QJsonArray events = document.isArray() ? document.array() : QJsonArray{document.object()};
-            for (const QJsonValue& value : events) {
+            for (const auto& value : events) {
                 const QJsonObject event = value.toObject();
                 seen.push_back(
                     (event["Type"].toString() + ' ' + event["Data"].toObject()["ID"].toString()).toStdString());
