@@ -48,9 +48,7 @@ done
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-free_port() {
-  /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 # The server's instructions (user space) for one workload of COUNT messages of SIZE bytes.
 instructions() {
@@ -71,10 +69,10 @@ instructions() {
       exit 1
     fi
   done
-  "$LOAD" --port "$port" --messages "$count" --size "$size" --deadline 600 > "$WORK/load.log"
+  send_load "$port" "$count" "$size"
   kill -TERM $pid
   wait $pid || true
-  grep -q "confirmed=$count " "$WORK/load.log" || { echo "callgrind.sh: not every message was confirmed:" >&2; cat "$WORK/load.log" >&2; exit 1; }
+  check_confirmed callgrind.sh "$count"
   # The list's paints (-1 without the list) for the line below; instructions, then the window's
   # repaint passes (none when hidden).
   sed -n 's/.* list_paints=\([0-9-]*\).*/\1/p' "$WORK/server.log" | tail -n 1 > "$WORK/paints.$count"

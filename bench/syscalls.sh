@@ -43,9 +43,7 @@ done
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-free_port() {
-  /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 # The server's system calls (all threads) for COUNT messages; the table goes to $WORK/calls.COUNT.
 calls() {
@@ -74,11 +72,11 @@ calls() {
       exit 1
     fi
   done
-  "$LOAD" --port "$port" --messages "$count" --size 1024 --deadline 600 > "$WORK/load.log"
+  send_load "$port" "$count" 1024
   # strace passes no signal on: the server itself is asked to end.
   kill -TERM "$(pgrep -P $pid | head -n 1)"
   wait $pid || true
-  grep -q "confirmed=$count " "$WORK/load.log" || { echo "syscalls.sh: not every message was confirmed:" >&2; cat "$WORK/load.log" >&2; exit 1; }
+  check_confirmed syscalls.sh "$count"
   awk '$NF == "total" { print $4 }' "$WORK/calls.$count"
 }
 

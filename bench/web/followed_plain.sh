@@ -24,9 +24,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() {
-  /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 # Every chromium process's user and system time, those that ended included in their parent's.
 chromium_ticks() {
