@@ -357,8 +357,11 @@ void EventStream::sendToAll(const Batch& batch)
         if (joinedFrom != first->textAt) {
             joinedFrom = first->textAt;
             const std::string_view texts = std::string_view(batch.texts).substr(joinedFrom);
+            std::string array;
+            array.reserve(texts.size() + 2);
+            array.append("[").append(texts).append("]");
             joined.clear();
-            WebSocketFrames::appendFrame(joined, WebSocketFrames::Text, "[" + std::string(texts) + "]");
+            WebSocketFrames::appendFrame(joined, WebSocketFrames::Text, array);
         }
         member.client->send(joined);
     }
