@@ -512,10 +512,13 @@ void ApiServer::events(const Request& request, Responder& responder)
 {
     if (m_events->clients() >= std::size_t(MaxEventClients))
         return fail(responder, Status::ServiceUnavailable, TooManyClientsText);
-    // "?batch=1", our own inbox's choice: a batch of events in one message (see EventStream).
-    const bool batched = queryOf(request).queryItemValue(QStringLiteral("batch")) == QStringLiteral("1");
+    // "?batch=1" and "?brief=1", our own inbox's choices: a batch of events in one message, and a
+    // new message's event naming only its id (see EventStream).
+    const QUrlQuery query = queryOf(request);
+    const auto on = [&query](const QString& name) { return query.queryItemValue(name) == QStringLiteral("1"); };
+    const EventStream::Form form{on(QStringLiteral("batch")), on(QStringLiteral("brief"))};
     if (QTcpSocket* socket = acceptWebSocket(request, responder))
-        m_events->join(socket, batched);
+        m_events->join(socket, form);
 }
 
 void ApiServer::emailStored(std::int16_t position)

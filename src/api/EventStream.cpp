@@ -1,6 +1,7 @@
 #include "EventStream.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <functional>
 #include <utility>
@@ -27,19 +28,41 @@ struct EventStream::Job {
     std::string envelope;
     std::size_t fromBytes = 0, toBytes = 0;
     std::shared_ptr<const MessageFacts> facts; // kept ones, or read by the worker
-    std::size_t frameAt = 0;                   // where its frame starts in frames
-    std::size_t textAt = 0;                    // where its text starts in texts
+    std::array<std::size_t, 4> at{};           // where its frame or text starts in each output
 };
 
+// What the worker makes of a batch, one output for each form clients take: frames joined for
+// clients that take one message an event, texts joined by commas for batched ones; full or brief.
 struct EventStream::Batch {
     std::vector<Job> jobs;
-    std::size_t written = 0;        // jobs the worker made frames for; the rest go back to the queue
-    std::string frames;             // the frames of the written jobs, in order, joined by the worker
-    std::string texts;              // for batched clients: the jobs' texts, joined by commas
-    bool framesWanted = false;      // some clients take one message an event
-    bool textsWanted = false;       // some take the batch in one
+    std::size_t written = 0; // jobs the worker described; the rest go back to the queue
+    std::array<std::string, 4> outputs;
+    std::array<bool, 4> wanted{};
     MessageCatalog::KeptFacts read; // facts the worker read, for the catalog to keep
     std::string scratch;            // the worker's text of one event at a time
+
+    static std::size_t outputOf(Form form) { return (form.brief ? 2 : 0) | (form.batched ? 1 : 0); }
+    static bool batched(std::size_t output) { return (output & 1) != 0; }
+    std::size_t largest() const
+    {
+        return std::max_element(outputs.begin(), outputs.end(),
+                                [](const std::string& a, const std::string& b) { return a.size() < b.size(); })
+            ->size();
+    }
+    // The scratch's event into an output clients want: a frame of its own, or for batched
+    // clients after a comma.
+    void appendScratch(std::size_t output)
+    {
+        if (!wanted[output])
+            return;
+        std::string& into = outputs[output];
+        if (batched(output))
+            into.append(into.empty() ? "" : ",").append(scratch);
+        else
+            WebSocketFrames::appendFrame(into, WebSocketFrames::Text, scratch);
+    }
+    bool fullWanted() const { return wanted[0] || wanted[1]; }
+    bool briefWanted() const { return wanted[2] || wanted[3]; }
 };
 
 namespace {
@@ -92,10 +115,10 @@ EventStream::~EventStream()
     }
 }
 
-void EventStream::join(QTcpSocket* socket, bool batched)
+void EventStream::join(QTcpSocket* socket, Form form)
 {
     auto* client = new EventClient(socket, this);
-    m_clients.push_back({client, m_sequence, batched});
+    m_clients.push_back({client, m_sequence, form});
     connect(client, &EventClient::closed, this, [this, client] {
         std::erase_if(m_clients, [client](const Member& member) { return member.client == client; });
         client->deleteLater();
@@ -173,42 +196,47 @@ std::int16_t EventStream::positionNow(const Pending& event) const
     return m_store.positionOfId(event.id);
 }
 
-// On the worker: the batch's events, as frames joined and as texts joined for batched clients
-// (whichever clients want), up to MaxBatchFrameBytes; the rest go back.
+// On the worker: the batch's events in every output some client wants, up to
+// MaxBatchFrameBytes; the rest go back.
 void EventStream::describe(Batch& batch)
 {
-    const auto size = [&batch] { return std::max(batch.frames.size(), batch.texts.size()); };
-    if (batch.framesWanted)
-        batch.frames.reserve(MaxBatchFrameBytes + MaxBatchFrameBytes / 4);
-    if (batch.textsWanted)
-        batch.texts.reserve(MaxBatchFrameBytes + MaxBatchFrameBytes / 4);
-    for (std::size_t i = 0; i < batch.jobs.size() && size() < MaxBatchFrameBytes; ++i) {
+    for (std::size_t o = 0; o < batch.outputs.size(); ++o)
+        if (batch.wanted[o])
+            batch.outputs[o].reserve(MaxBatchFrameBytes + MaxBatchFrameBytes / 4);
+    for (std::size_t i = 0; i < batch.jobs.size() && batch.largest() < MaxBatchFrameBytes; ++i) {
         Job& job = batch.jobs[i];
-        job.frameAt = batch.frames.size();
-        const std::size_t textsBefore = batch.texts.size();
-        // A batched client's share starts at its first job's text, after the comma before it.
-        job.textAt = textsBefore + (textsBefore > 0 ? 1 : 0);
+        std::array<std::size_t, 4> before{};
+        for (std::size_t o = 0; o < batch.outputs.size(); ++o) {
+            before[o] = batch.outputs[o].size();
+            // A batched client's share starts at its first job's text, after the comma before it.
+            job.at[o] = before[o] + (Batch::batched(o) && before[o] > 0 ? 1 : 0);
+        }
         // Nothing may escape the worker; an event that cannot be described is left out.
         try {
-            writeEventText(batch, job);
-            if (batch.framesWanted)
-                WebSocketFrames::appendFrame(batch.frames, WebSocketFrames::Text, batch.scratch);
-            if (batch.textsWanted)
-                batch.texts.append(textsBefore > 0 ? "," : "").append(batch.scratch);
+            for (const bool brief : {false, true}) {
+                if (brief ? batch.briefWanted() : batch.fullWanted()) {
+                    writeEventText(batch, job, brief);
+                    batch.appendScratch(Batch::outputOf({false, brief}));
+                    batch.appendScratch(Batch::outputOf({true, brief}));
+                }
+            }
         } catch (...) {
-            batch.frames.resize(job.frameAt);
-            batch.texts.resize(textsBefore);
+            for (std::size_t o = 0; o < batch.outputs.size(); ++o)
+                batch.outputs[o].resize(before[o]);
         }
         ++batch.written;
     }
 }
 
 // An event's text, in the batch's scratch; a new message's facts are read here unless they were
-// kept.
-void EventStream::writeEventText(Batch& batch, Job& job)
+// kept or the text is brief.
+void EventStream::writeEventText(Batch& batch, Job& job, bool brief)
 {
     switch (job.event.kind) {
     case Kind::New: {
+        if (brief)
+            return writeEvent(batch.scratch, "new",
+                              [&](std::string& data) { appendIdData(data, job.event.id, false); });
         const std::string_view envelope = job.envelope;
         if (!job.facts) {
             job.facts = std::make_shared<const MessageFacts>(
@@ -234,12 +262,14 @@ void EventStream::writeEventText(Batch& batch, Job& job)
     writeEvent(batch.scratch, "truncate", [](std::string& data) { data += "null"; });
 }
 
-// What the worker needs of an arrival, if it is still stored.
-bool EventStream::take(Job& job) const
+// What the worker needs of an arrival, if it is still stored; a brief event needs nothing.
+bool EventStream::take(Job& job, bool full) const
 {
     job.event.position = positionNow(job.event);
     if (job.event.position == 0)
         return false;
+    if (!full)
+        return true;
     const std::int16_t at = job.event.position;
     const std::string& from = m_store.EmailFrom(at);
     const std::string& to = m_store.EmailTo(at);
@@ -261,7 +291,7 @@ void EventStream::startBatch()
         return;
     auto batch = std::make_shared<Batch>();
     for (const Member& member : m_clients)
-        (member.batched ? batch->textsWanted : batch->framesWanted) = true;
+        batch->wanted[Batch::outputOf(member.form)] = true;
     batch->jobs.reserve(std::min(m_pending.size(), MaxBatchEvents));
     std::size_t copied = 0;
     while (!m_pending.empty() && batch->jobs.size() < MaxBatchEvents && copied < MaxBatchCopiedBytes) {
@@ -274,7 +304,7 @@ void EventStream::startBatch()
             if (m_unsentNew.empty() || m_unsentNew.front() != job.event.id)
                 continue;
             m_unsentNew.pop_front();
-            if (!take(job))
+            if (!take(job, batch->fullWanted()))
                 continue;
             copied += job.envelope.size();
         }
@@ -335,9 +365,8 @@ void EventStream::scheduleNext(bool full)
 
 void EventStream::sendToAll(const Batch& batch)
 {
-    if (batch.frames.empty() && batch.texts.empty())
-        return;
     std::string joined; // a batched client's message, made once for those that share a start
+    std::size_t joinedOutput = batch.outputs.size();
     std::size_t joinedFrom = std::string::npos;
     // A copy: a client that has fallen behind is closed, and leaves the list, while it is walked.
     const std::vector<Member> members = m_clients;
@@ -347,16 +376,19 @@ void EventStream::sendToAll(const Batch& batch)
                                         [&member](const Job& job) { return job.event.sequence >= member.joined; });
         if (first == batch.jobs.end())
             continue;
-        if (!member.batched) {
-            if (first->frameAt < batch.frames.size())
-                member.client->send(std::string_view(batch.frames).substr(first->frameAt));
+        const std::size_t o = Batch::outputOf(member.form);
+        const std::string& output = batch.outputs[o];
+        const std::size_t from = first->at[o];
+        if (from >= output.size())
+            continue;
+        if (!member.form.batched) {
+            member.client->send(std::string_view(output).substr(from));
             continue;
         }
-        if (first->textAt >= batch.texts.size())
-            continue;
-        if (joinedFrom != first->textAt) {
-            joinedFrom = first->textAt;
-            const std::string_view texts = std::string_view(batch.texts).substr(joinedFrom);
+        if (joinedOutput != o || joinedFrom != from) {
+            joinedOutput = o;
+            joinedFrom = from;
+            const std::string_view texts = std::string_view(output).substr(from);
             std::string array;
             array.reserve(texts.size() + 2);
             array.append("[").append(texts).append("]");

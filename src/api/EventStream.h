@@ -52,11 +52,17 @@ public:
     ~EventStream() override;
 
     std::size_t clients() const { return m_clients.size(); }
+    // How a client takes its events. Batched, it gets the events of a batch in one message, as a
+    // JSON array: a browser pays far more for each WebSocket message than for its bytes.
+    // Otherwise one message an event, as peers of the API expect. Brief, a new message's event
+    // names only its id: a client that reads the messages it shows when it shows them spares the
+    // worker reading every arrival, most of the cost of following a burst.
+    struct Form {
+        bool batched;
+        bool brief;
+    };
     // A new client hears of what happens from now on, never of what happened before it came.
-    // Batched, it gets the events of a batch in one message, as a JSON array: a browser pays far
-    // more for each WebSocket message than for its bytes. Otherwise one message an event, as
-    // peers of the API expect.
-    void join(QTcpSocket* socket, bool batched = false);
+    void join(QTcpSocket* socket, Form form = {false, false});
 
     void stored(std::uint64_t id);
     void removed(std::uint64_t id);
@@ -79,7 +85,7 @@ private:
     struct Member {
         EventClient* client;
         std::uint64_t joined; // the first event it hears of
-        bool batched;
+        Form form;
     };
 
     void queue(Kind kind, std::uint64_t id, std::int16_t position = 0);
@@ -87,8 +93,8 @@ private:
     void startBatch();
     void scheduleNext(bool full);
     static void describe(Batch& batch);
-    static void writeEventText(Batch& batch, Job& job);
-    bool take(Job& job) const;
+    static void writeEventText(Batch& batch, Job& job, bool brief);
+    bool take(Job& job, bool full) const;
     void batchWritten(const std::shared_ptr<Batch>& batch);
     void sendToAll(const Batch& batch);
 

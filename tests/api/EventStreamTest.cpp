@@ -46,6 +46,7 @@ struct Follower {
     {
         Texts seen;
         messages = 0;
+        data.clear();
         for (qsizetype at = 0; at + 2 <= bytes.size(); ++messages) {
             qsizetype length = quint8(bytes[at + 1]) & 0x7f, header = 2;
             if (length >= 126) {
@@ -60,6 +61,7 @@ struct Follower {
             const QJsonArray events = document.isArray() ? document.array() : QJsonArray{document.object()};
             for (const auto& value : events) {
                 const QJsonObject event = value.toObject();
+                data.push_back(event["Data"].toObject());
                 seen.push_back(
                     (event["Type"].toString() + ' ' + event["Data"].toObject()["ID"].toString()).toStdString());
             }
@@ -67,7 +69,8 @@ struct Follower {
         }
         return seen;
     }
-    std::size_t messages = 0; // WebSocket messages decoded
+    std::size_t messages = 0;      // WebSocket messages decoded
+    std::vector<QJsonObject> data; // each event's data
 };
 
 // A store with its catalog and stream, and messages stored as the capture stores them.
@@ -140,7 +143,7 @@ TEST(EventStream, ANewClientHearsOnlyWhatHappensAfterItJoins)
     s.stream.join(early.accepted);
     const std::uint64_t first = s.arrive("one");
     s.stream.join(late.accepted);
-    s.stream.join(lateBatched.accepted, true);
+    s.stream.join(lateBatched.accepted, {.batched = true, .brief = false});
     const std::uint64_t second = s.arrive("two");
     EXPECT_EQ(early.events(2), (Texts{newOf(first), newOf(second)}));
     EXPECT_EQ(late.events(1), (Texts{newOf(second)}));
@@ -154,7 +157,7 @@ TEST(EventStream, ABurstGoesOutWholeAndInOrder)
     Stream s;
     Follower follower, batched;
     s.stream.join(follower.accepted);
-    s.stream.join(batched.accepted, true);
+    s.stream.join(batched.accepted, {.batched = true, .brief = false});
     Texts expected;
     for (int i = 0; i < 600; ++i)
         expected.push_back(newOf(s.arrive("burst " + std::to_string(i))));
@@ -163,4 +166,29 @@ TEST(EventStream, ABurstGoesOutWholeAndInOrder)
     EXPECT_EQ(follower.messages, expected.size());
     EXPECT_EQ(batched.events(expected.size()), expected);
     EXPECT_LT(batched.messages, expected.size() / 10);
+}
+
+// A brief client hears a new message by its id alone, batched or not, beside a full one that
+// hears it described; with only brief clients following, nobody reads the arrivals.
+TEST(EventStream, ABriefClientHearsOnlyTheIdAndSparesTheReading)
+{
+    Stream s;
+    Follower full, brief, briefBatched;
+    s.stream.join(brief.accepted, {.batched = false, .brief = true});
+    s.stream.join(briefBatched.accepted, {.batched = true, .brief = true});
+    const std::uint64_t alone = s.arrive("told briefly");
+    EXPECT_EQ(brief.events(1), (Texts{newOf(alone)}));
+    EXPECT_EQ(briefBatched.events(1), (Texts{newOf(alone)}));
+    EXPECT_EQ(brief.data.at(0), (QJsonObject{{"ID", QString::fromStdString(MessageCatalog::idText(alone))}}));
+    EXPECT_EQ(s.catalog.kept(alone), nullptr);
+
+    s.stream.join(full.accepted);
+    const std::uint64_t both = s.arrive("told in full");
+    s.remove(alone);
+    EXPECT_EQ(full.events(2), (Texts{newOf(both), deleteOf(alone)}));
+    EXPECT_EQ(full.data.at(0)["Subject"].toString(), "told in full");
+    EXPECT_EQ(briefBatched.events(3), (Texts{newOf(alone), newOf(both), deleteOf(alone)}));
+    EXPECT_EQ(briefBatched.data.at(1).keys(), QStringList{"ID"});
+    EXPECT_EQ(brief.events(3), briefBatched.events(3));
+    EXPECT_NE(s.catalog.kept(both), nullptr);
 }
