@@ -11,16 +11,21 @@ const list = new MessageList(box, { onOpen: (item) => openMessage(item.ID), onCh
 const view = new MessageView(pane, { onBack: () => closeMessage(true), onDelete: (id) => deleteOne(id) });
 let firstPaint = true;
 
+const number = new Intl.NumberFormat();
+// A text changed only when it changes: each write makes the browser lay the page out again.
+const setText = (element, text) => { if (element.textContent !== text) element.textContent = text; };
+
 function showCounts() {
   const { count, total, unread } = list;
-  $("counts").textContent = list.query
-    ? `${count.toLocaleString()} of ${total.toLocaleString()} messages match`
-    : `${total.toLocaleString()} messages, ${unread.toLocaleString()} unread`;
+  setText($("counts"), list.query
+    ? `${number.format(count)} of ${number.format(total)} messages match`
+    : `${number.format(total)} messages, ${number.format(unread)} unread`);
   $("delete-results").hidden = !list.query;
   const empty = $("empty");
   empty.hidden = count > 0 || !list.loaded;
-  empty.textContent = list.query ? "No message matches the search." : "No messages yet: send mail to the SMTP port.";
-  document.title = unread ? `Quellpost (${unread} unread)` : "Quellpost";
+  setText(empty, list.query ? "No message matches the search." : "No messages yet: send mail to the SMTP port.");
+  const title = unread ? `Quellpost (${unread} unread)` : "Quellpost";
+  if (document.title !== title) document.title = title;
   if (firstPaint && list.loaded && (count === 0 || box.querySelector(".row[data-key] .subject"))) {
     firstPaint = false;
     requestAnimationFrame(() => performance.mark("list-painted"));
@@ -144,15 +149,17 @@ addEventListener("keydown", (event) => {
 
 // --- live: the API's event stream, followed again after a break with the list read afresh
 
+// New mail is announced a second after it came, when the list has read it: by its sender and
+// subject when it came alone and is listed, else by its count.
 let pendingNews = [];
-function announce(item) {
-  pendingNews.push(item);
+function announce(id) {
+  pendingNews.push(id);
   if (pendingNews.length > 1) return;
   setTimeout(() => {
-    const [first] = pendingNews;
-    announcer.textContent = pendingNews.length === 1
+    const first = pendingNews.length === 1 ? list.itemOfId(pendingNews[0]) : undefined;
+    announcer.textContent = first
       ? `New message from ${first.From?.Name || first.From?.Address || "unknown sender"}: ${first.Subject || "(no subject)"}`
-      : `${pendingNews.length} new messages`;
+      : pendingNews.length === 1 ? "New message" : `${pendingNews.length} new messages`;
     pendingNews = [];
   }, 1000);
 }
@@ -160,8 +167,9 @@ function announce(item) {
 function follow(attempt = 0) {
   const state = $("connection");
   // Batched: the events of a burst come in one message, an array; a browser pays far more for
-  // each message than for its bytes.
-  const socket = new WebSocket(`${location.protocol === "https:" ? "wss:" : "ws:"}//${location.host}/api/events?batch=1`);
+  // each message than for its bytes. Brief: a new message's event names only its id, as the
+  // list reads the rows it shows.
+  const socket = new WebSocket(`${location.protocol === "https:" ? "wss:" : "ws:"}//${location.host}/api/events?batch=1&brief=1`);
   socket.onopen = () => {
     state.dataset.state = "live";
     state.textContent = "Live";
@@ -171,7 +179,7 @@ function follow(attempt = 0) {
   socket.onmessage = (message) => {
     const events = JSON.parse(message.data);
     for (const event of Array.isArray(events) ? events : [events]) {
-      if (event.Type === "new") { list.added(event.Data); announce(event.Data); }
+      if (event.Type === "new") { list.added(event.Data.ID); announce(event.Data.ID); }
       else if (event.Type === "delete") list.removed(event.Data.ID);
       else if (event.Type === "truncate") { list.cleared(); if (view.id) closeMessage(true); }
     }

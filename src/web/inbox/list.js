@@ -4,9 +4,12 @@ const Block = 100;   // messages asked for at once
 const Keep = 1500;   // messages held at most, however many the store holds
 const Overscan = 6;  // rows built beyond the view on each side
 const SettleMs = 400; // after a burst of changes, the view is read afresh once
-// Arrivals redraw the list at most this often: a burst of thousands a second would otherwise
-// rebuild the rows in view every frame.
+// Arrivals redraw the list at most this often, and once mail has kept coming for a while at most
+// every BurstRedrawMs: a burst of thousands a second would otherwise rebuild the rows in view
+// every frame, and read them anew each time, and take the cores from the program sending it.
 const ArrivalRedrawMs = 100;
+const BurstRedrawMs = 1000;
+const BurstAfterMs = 500; // of arrivals no more than BurstAfterMs apart
 
 // The messages, newest first, as a listbox that builds only the rows in view and holds only the
 // messages near them. A message is keyed by its place counted from the oldest, which a new
@@ -25,7 +28,11 @@ export class MessageList {
     this.pending = new Set();
     this.generation = 0;
     this.changes = 0;
-    this.newest = 0;
+    this.newest = 0;     // the newest id counted in count
+    this.arrivals = [];  // ids told as new since, not yet counted
+    this.folding = false;
+    this.burstSince = 0;
+    this.lastArrival = -Infinity;
     this.gone = new Set();
     this.selectedKey = -1;
     this.selectedId = null;
@@ -51,12 +58,17 @@ export class MessageList {
     for (const [key, item] of this.items) if (item.ID === id) return this.indexOf(key);
     return -1;
   }
+  itemOfId(id) {
+    for (const item of this.items.values()) if (item.ID === id) return item;
+    return undefined;
+  }
 
   // Shows the messages that match the query ("" for all) from the top.
   search(query) {
     this.query = query;
     this.loaded = false;
     this.items.clear();
+    this.arrivals = [];
     this.count = 0;
     this.selectedKey = -1;
     this.selectedId = null;
@@ -93,20 +105,25 @@ export class MessageList {
     if (!this.settleTimer) this.settleTimer = setTimeout(() => this.refresh().catch(() => {}), SettleMs);
   }
 
+  // A page of the list. Only a recount takes the newest id from it: then the page counts every
+  // message up to that one, and an event of one of them must not count it again.
   accept(page, recount) {
-    if (recount || !this.loaded) this.count = page.messages_count;
-    this.total = page.total;
-    this.unread = page.unread;
+    if (recount || !this.loaded) {
+      this.count = page.messages_count;
+      if (page.start === 0 && page.messages.length) this.newest = Math.max(this.newest, Number(page.messages[0].ID));
+      this.arrivals = this.arrivals.filter((id) => id > this.newest);
+    }
+    this.total = page.total + this.arrivals.length;
+    this.unread = page.unread + this.arrivals.length;
     page.messages.forEach((item, i) => this.items.set(page.messages_count - 1 - page.start - i, item));
-    if (page.start === 0 && page.messages.length) this.newest = Math.max(this.newest, Number(page.messages[0].ID));
     this.loaded = true;
   }
 
-  async fetchBlock(start) {
+  async fetchBlock(start, limit = Block) {
     const generation = this.generation;
     this.pending.add(start);
     try {
-      const page = await getJson(this.pagePath(start, Block));
+      const page = await getJson(this.pagePath(start, limit));
       if (generation !== this.generation) return;
       this.accept(page, false);
       this.prune();
@@ -133,20 +150,53 @@ export class MessageList {
     for (const key of far.slice(0, this.items.size - Keep)) this.items.delete(key);
   }
 
-  // A message arrived (an event of the API's stream).
-  added(item) {
+  // A message arrived: the API's event stream names only its id. Arrivals are counted in the
+  // list together, at most every ArrivalRedrawMs, and at the top their rows are read before they
+  // are drawn: a burst costs a read of the rows in view a tick, not one a message.
+  added(id) {
+    const now = performance.now();
+    if (now - this.lastArrival > BurstAfterMs) this.burstSince = now;
+    this.lastArrival = now;
     this.changes++;
     this.total++;
     this.unread++;
     if (this.query) { this.settleSoon(); this.scheduleArrival(); return; }
-    // Ids only grow: one already seen came with the first page, and is counted.
-    if (Number(item.ID) <= this.newest) { this.total--; this.unread--; return; }
-    this.newest = Number(item.ID);
-    this.items.set(this.count, item);
-    this.count++;
-    // Rows the reader has scrolled to stay where they are.
-    if (this.box.scrollTop > 0 && this.rowHeight) this.box.scrollTop += this.rowHeight;
+    // Ids only grow: one already counted came with a page.
+    if (Number(id) <= this.newest) { this.total--; this.unread--; return; }
+    this.arrivals.push(Number(id));
     this.scheduleArrival();
+  }
+
+  async showArrivals() {
+    if (!this.arrivals.length || this.query) return this.schedule();
+    if (this.box.scrollTop > 0 || !this.loaded) {
+      // Rows the reader has scrolled to stay where they are.
+      const arrived = this.arrivals.length;
+      this.newest = this.arrivals.at(-1);
+      this.arrivals = [];
+      this.count += arrived;
+      if (this.box.scrollTop > 0) {
+        // The list grows first: at its end the view could not move down with its rows.
+        this.rows.style.height = `${this.count * this.measure()}px`;
+        this.box.scrollTop += arrived * this.measure();
+      }
+      return this.schedule();
+    }
+    const generation = this.generation;
+    const [, bottom] = this.viewRange();
+    this.folding = true;
+    try {
+      const page = await getJson(this.pagePath(0, Math.min(Block, bottom + Overscan + 1)));
+      // A removal meanwhile reads the list afresh; the arrivals wait for the next tick.
+      if (generation !== this.generation) return;
+      this.accept(page, true);
+      this.prune();
+      this.reselect();
+      this.render();
+    } finally {
+      this.folding = false;
+      if (this.arrivals.length) this.scheduleArrival();
+    }
   }
 
   // A message is gone: told by the event stream, and by this page as soon as its own delete is
@@ -156,6 +206,14 @@ export class MessageList {
     if (this.gone.size > 10000) this.gone.clear();
     this.gone.add(id);
     this.changes++;
+    const waiting = this.arrivals.indexOf(Number(id));
+    if (waiting >= 0) {
+      // Never counted in the list: only in the totals.
+      this.arrivals.splice(waiting, 1);
+      this.total--;
+      this.unread--;
+      return this.schedule();
+    }
     this.generation++;
     this.pending.clear();
     const key = [...this.items].find(([, item]) => item.ID === id)?.[0];
@@ -184,6 +242,7 @@ export class MessageList {
     this.changes++;
     this.generation++;
     this.items.clear();
+    this.arrivals = [];
     this.count = this.total = this.unread = 0;
     this.selectedKey = -1;
     this.selectedId = null;
@@ -244,12 +303,13 @@ export class MessageList {
     if (!this.frame) this.frame = requestAnimationFrame(() => { this.frame = 0; this.render(); });
   }
 
-  // As schedule, for arrivals: the first of a burst at the next frame, the rest together.
+  // The first arrival of a burst is shown at once, the rest together.
   scheduleArrival() {
-    if (this.frame || this.arrivalTimer) return;
-    const wait = this.lastRender + ArrivalRedrawMs - performance.now();
-    if (wait <= 0) return this.schedule();
-    this.arrivalTimer = setTimeout(() => { this.arrivalTimer = 0; this.schedule(); }, wait);
+    if (this.arrivalTimer || this.folding) return;
+    const now = performance.now();
+    const every = now - this.burstSince > BurstAfterMs ? BurstRedrawMs : ArrivalRedrawMs;
+    const wait = Math.max(0, this.lastRender + every - now);
+    this.arrivalTimer = setTimeout(() => { this.arrivalTimer = 0; this.showArrivals().catch(() => {}); }, wait);
   }
 
   render() {
@@ -274,7 +334,8 @@ export class MessageList {
     else this.box.removeAttribute("aria-activedescendant");
     if (missing >= 0) {
       const start = Math.floor(missing / Block) * Block;
-      if (!this.pending.has(start)) this.fetchBlock(start).catch(() => {});
+      // At the top, where mail arrives, only as far as the view.
+      if (!this.pending.has(start)) this.fetchBlock(start, start === 0 ? Math.min(Block, last + 1) : Block).catch(() => {});
     }
     this.onChange(this);
   }

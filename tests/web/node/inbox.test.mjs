@@ -116,6 +116,24 @@ const flows = {
     await page.getByRole("button", { name: "Delete all" }).click();
     await page.getByRole("dialog").getByRole("button", { name: "Delete" }).click();
     await page.locator("#empty", { hasText: "No messages yet" }).waitFor();
+
+    // Mail that comes while the reader is at the end of the list is counted, and the rows in view
+    // stay where they are.
+    q.send("bulk", 300);
+    await row(page, "Message 300").waitFor();
+    await page.locator("#list").focus();
+    await page.keyboard.press("End");
+    const oldest = row(page, "Message 1");
+    await oldest.waitFor();
+    q.send("bulk", 30, 301);
+    // Counted in the list, not only in the totals.
+    await page.locator('#list .row[aria-setsize="330"]').first().waitFor();
+    assert.ok(await oldest.evaluate((element) => {
+      const shown = element.getBoundingClientRect(), view = element.closest("#list").getBoundingClientRect();
+      return shown.top >= view.top && shown.bottom <= view.bottom;
+    }));
+    await page.keyboard.press("Home");
+    await row(page, "Message 330").waitFor();
   },
 
   async hostile_mail(browser, q) {
