@@ -5,9 +5,11 @@
 # instructions divided by 1,000 is one message's cost, start-up set apart: of the event loop's
 # thread (the capture's own) and of all threads together.
 #
-#   bench/web/callgrind_followed.sh BUILD/src/app/quellpost BUILD/bench/driver/smtp-load
+#   bench/web/callgrind_followed.sh BUILD/src/app/quellpost BUILD/bench/driver/smtp-load [QUERY]
+#
+# QUERY is the follower's choice of form, e.g. "batch=1&brief=1" as the web inbox asks.
 set -euo pipefail
-BIN=$1 LOAD=$2
+BIN=$1 LOAD=$2 QUERY=${3:-}
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # The server's instructions for COUNT messages; FOLLOW=1 keeps a WebSocket client reading events.
@@ -21,7 +23,7 @@ instructions() {
   smtp=$(sed -n 's/.*SMTP server listening on 127\.0\.0\.1 port \([0-9]*\)\..*/\1/p' "$work/log" | head -n 1)
   http=$(sed -n 's/.*HTTP API listening on 127\.0\.0\.1 port \([0-9]*\)\..*/\1/p' "$work/log" | head -n 1)
   if [ "$follow" = 1 ]; then
-    /usr/bin/python3 "$HERE/follow_events.py" "$http" "$count" > "$work/follower.log" &
+    /usr/bin/python3 "$HERE/follow_events.py" "$http" "$count" "$QUERY" > "$work/follower.log" &
     follower=$!
     for _ in $(seq 1 60); do grep -q ready "$work/follower.log" && break; sleep 0.5; done
   fi

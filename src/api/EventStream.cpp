@@ -104,6 +104,8 @@ EventStream::EventStream(const clsEmailStorage& store, MessageCatalog& catalog, 
     m_start.setSingleShot(true);
     m_start.setTimerType(Qt::PreciseTimer);
     connect(&m_start, &QTimer::timeout, this, &EventStream::startBatch);
+    m_sendHeld.setSingleShot(true);
+    connect(&m_sendHeld, &QTimer::timeout, this, &EventStream::sendHeld);
 }
 
 EventStream::~EventStream()
@@ -121,6 +123,7 @@ void EventStream::join(QTcpSocket* socket, Form form)
     m_clients.push_back({client, m_sequence, form});
     connect(client, &EventClient::closed, this, [this, client] {
         std::erase_if(m_clients, [client](const Member& member) { return member.client == client; });
+        m_held.erase(client);
         client->deleteLater();
     });
 }
@@ -385,6 +388,10 @@ void EventStream::sendToAll(const Batch& batch)
             member.client->send(std::string_view(output).substr(from));
             continue;
         }
+        if (member.form.brief) {
+            hold(member.client, std::string_view(output).substr(from));
+            continue;
+        }
         if (joinedOutput != o || joinedFrom != from) {
             joinedOutput = o;
             joinedFrom = from;
@@ -396,5 +403,41 @@ void EventStream::sendToAll(const Batch& batch)
             WebSocketFrames::appendFrame(joined, WebSocketFrames::Text, array);
         }
         member.client->send(joined);
+    }
+}
+
+// A brief batched client's share of a batch waits with those before it: sent at once when nothing
+// was sent to such clients for BriefHoldMilliseconds, else when that time is up, or when it holds
+// a batch's worth.
+void EventStream::hold(EventClient* client, std::string_view texts)
+{
+    std::string& held = m_held[client];
+    held.append(held.empty() ? "" : ",").append(texts);
+    if (held.size() >= MaxBatchFrameBytes) {
+        const std::string array = "[" + std::exchange(held, {}) + "]";
+        std::string frame;
+        WebSocketFrames::appendFrame(frame, WebSocketFrames::Text, array);
+        client->send(frame);
+        return;
+    }
+    if (!m_sendHeld.isActive()) {
+        const qint64 since = m_heldSent.isValid() ? m_heldSent.elapsed() : BriefHoldMilliseconds;
+        m_sendHeld.start(int(std::max<qint64>(BriefHoldMilliseconds - since, 0)));
+    }
+}
+
+void EventStream::sendHeld()
+{
+    m_heldSent.start();
+    // Taken out first: a client that has fallen behind is closed, and leaves, while it is sent to.
+    const auto held = std::exchange(m_held, {});
+    for (const auto& [client, texts] : held) {
+        const bool member = std::any_of(m_clients.begin(), m_clients.end(),
+                                        [client = client](const Member& m) { return m.client == client; });
+        if (!member || texts.empty())
+            continue;
+        std::string frame;
+        WebSocketFrames::appendFrame(frame, WebSocketFrames::Text, "[" + texts + "]");
+        client->send(frame);
     }
 }

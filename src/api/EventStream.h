@@ -4,6 +4,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <QElapsedTimer>
@@ -25,6 +26,9 @@ inline constexpr std::size_t MaxBatchFrameBytes = std::size_t{64} * 1024;
 // mail shares its batches (one wake-up of the worker and one write per client for many events)
 // instead of paying both for every message on the capture's own thread.
 inline constexpr int BatchGatherMilliseconds = 20;
+// A brief batched client is sent events at most this often, and what comes meanwhile together:
+// it reads the messages it shows when it shows them, and a browser pays for every message.
+inline constexpr int BriefHoldMilliseconds = 250;
 // Envelope recipients copied for one batch (the facts' Bcc needs them) before it stops early.
 inline constexpr std::size_t MaxBatchCopiedBytes = std::size_t{1} << 20;
 
@@ -97,6 +101,8 @@ private:
     bool take(Job& job, bool full) const;
     void batchWritten(const std::shared_ptr<Batch>& batch);
     void sendToAll(const Batch& batch);
+    void hold(EventClient* client, std::string_view texts);
+    void sendHeld();
 
     const clsEmailStorage& m_store;
     MessageCatalog& m_catalog;
@@ -111,5 +117,9 @@ private:
     // Removals and a clearing while a batch is on the worker: its facts of those are not kept.
     std::vector<std::uint64_t> m_removedInFlight;
     bool m_clearedInFlight = false;
+    // The texts held for brief batched clients, joined by commas, until m_sendHeld fires.
+    std::unordered_map<EventClient*, std::string> m_held;
+    QTimer m_sendHeld;
+    QElapsedTimer m_heldSent;
     QThreadPool m_worker;
 };

@@ -151,13 +151,14 @@ TEST(EventStream, ANewClientHearsOnlyWhatHappensAfterItJoins)
 }
 
 // A burst larger than a batch arrives whole and in order: one message an event, or, batched, the
-// events of a batch in one message.
+// events of a batch in one message, or, brief, those of batches that come close together.
 TEST(EventStream, ABurstGoesOutWholeAndInOrder)
 {
     Stream s;
-    Follower follower, batched;
+    Follower follower, batched, brief;
     s.stream.join(follower.accepted);
     s.stream.join(batched.accepted, {.batched = true, .brief = false});
+    s.stream.join(brief.accepted, {.batched = true, .brief = true});
     Texts expected;
     for (int i = 0; i < 600; ++i)
         expected.push_back(newOf(s.arrive("burst " + std::to_string(i))));
@@ -166,6 +167,9 @@ TEST(EventStream, ABurstGoesOutWholeAndInOrder)
     EXPECT_EQ(follower.messages, expected.size());
     EXPECT_EQ(batched.events(expected.size()), expected);
     EXPECT_LT(batched.messages, expected.size() / 10);
+    // Held back between batches, in order.
+    EXPECT_EQ(brief.events(expected.size()), expected);
+    EXPECT_LE(brief.messages, batched.messages);
 }
 
 // A brief client hears a new message by its id alone, batched or not, beside a full one that
