@@ -128,9 +128,10 @@ const flows = {
     q.send("bulk", 30, 301);
     // Counted in the list, not only in the totals.
     await page.locator('#list .row[aria-setsize="330"]').first().waitFor();
+    // To the pixel: the scroll position is whole pixels, the rows' height not always.
     assert.ok(await oldest.evaluate((element) => {
       const shown = element.getBoundingClientRect(), view = element.closest("#list").getBoundingClientRect();
-      return shown.top >= view.top && shown.bottom <= view.bottom;
+      return shown.top >= view.top - 1 && shown.bottom <= view.bottom + 1;
     }));
     await page.keyboard.press("Home");
     await row(page, "Message 330").waitFor();
