@@ -4,12 +4,13 @@ const Block = 100;   // messages asked for at once
 const Keep = 1500;   // messages held at most, however many the store holds
 const Overscan = 6;  // rows built beyond the view on each side
 const SettleMs = 400; // after a burst of changes, the view is read afresh once
-// Arrivals redraw the list at most this often, and once mail has kept coming for a while at most
-// every BurstRedrawMs: a burst of thousands a second would otherwise rebuild the rows in view
-// every frame, and read them anew each time, and take the cores from the program sending it.
+// Arrivals redraw the list at most every ArrivalRedrawMs, and once mail has kept coming for
+// BurstAfterMs (no gap longer than that) at most every BurstRedrawMs: a burst of thousands a
+// second would otherwise rebuild the rows in view every frame, read them anew each time, and take
+// the cores from the program sending it.
 const ArrivalRedrawMs = 100;
+const BurstAfterMs = 500;
 const BurstRedrawMs = 1000;
-const BurstAfterMs = 500; // of arrivals no more than BurstAfterMs apart
 
 // The messages, newest first, as a listbox that builds only the rows in view and holds only the
 // messages near them. A message is keyed by its place counted from the oldest, which a new
@@ -119,16 +120,20 @@ export class MessageList {
     this.loaded = true;
   }
 
+  // A page read into the rows held, and the view drawn with it.
+  show(page, recount) {
+    this.accept(page, recount);
+    this.prune();
+    this.reselect();
+    this.render();
+  }
+
   async fetchBlock(start, limit = Block) {
     const generation = this.generation;
     this.pending.add(start);
     try {
       const page = await getJson(this.pagePath(start, limit));
-      if (generation !== this.generation) return;
-      this.accept(page, false);
-      this.prune();
-      this.reselect();
-      this.render();
+      if (generation === this.generation) this.show(page, false);
     } finally {
       if (generation === this.generation) this.pending.delete(start);
     }
@@ -188,11 +193,7 @@ export class MessageList {
     try {
       const page = await getJson(this.pagePath(0, Math.min(Block, bottom + Overscan + 1)));
       // A removal meanwhile reads the list afresh; the arrivals wait for the next tick.
-      if (generation !== this.generation) return;
-      this.accept(page, true);
-      this.prune();
-      this.reselect();
-      this.render();
+      if (generation === this.generation) this.show(page, true);
     } finally {
       this.folding = false;
       if (this.arrivals.length) this.scheduleArrival();
