@@ -113,6 +113,7 @@ export class MessageList {
       this.count = page.messages_count;
       if (page.start === 0 && page.messages.length) this.newest = Math.max(this.newest, Number(page.messages[0].ID));
       this.arrivals = this.arrivals.filter((id) => id > this.newest);
+      if (this.arrivals.length) this.scheduleArrival();
     }
     this.total = page.total + this.arrivals.length;
     this.unread = page.unread + this.arrivals.length;
@@ -174,7 +175,9 @@ export class MessageList {
 
   async showArrivals() {
     if (!this.arrivals.length || this.query) return this.schedule();
-    if (this.box.scrollTop > 0 || !this.loaded) {
+    // Before the first page, arrivals wait for it: it tells which of them it counts.
+    if (!this.loaded) return undefined;
+    if (this.box.scrollTop > 0) {
       // Rows the reader has scrolled to stay where they are.
       const arrived = this.arrivals.length;
       this.newest = this.arrivals.at(-1);
