@@ -79,6 +79,18 @@ void writeEvent(std::string& scratch, std::string_view type, const std::function
     scratch += '}';
 }
 
+// One WebSocket message holding a batched client's events: their texts, joined by commas, as a
+// JSON array.
+std::string arrayFrame(std::string_view texts)
+{
+    std::string array;
+    array.reserve(texts.size() + 2);
+    array.append("[").append(texts).append("]");
+    std::string frame;
+    WebSocketFrames::appendFrame(frame, WebSocketFrames::Text, array);
+    return frame;
+}
+
 void appendIdData(std::string& data, std::uint64_t id, bool read)
 {
     data += "{\"ID\":";
@@ -395,12 +407,7 @@ void EventStream::sendToAll(const Batch& batch)
         if (joinedOutput != o || joinedFrom != from) {
             joinedOutput = o;
             joinedFrom = from;
-            const std::string_view texts = std::string_view(output).substr(from);
-            std::string array;
-            array.reserve(texts.size() + 2);
-            array.append("[").append(texts).append("]");
-            joined.clear();
-            WebSocketFrames::appendFrame(joined, WebSocketFrames::Text, array);
+            joined = arrayFrame(std::string_view(output).substr(from));
         }
         member.client->send(joined);
     }
@@ -414,10 +421,7 @@ void EventStream::hold(EventClient* client, std::string_view texts)
     std::string& held = m_held[client];
     held.append(held.empty() ? "" : ",").append(texts);
     if (held.size() >= MaxBatchFrameBytes) {
-        const std::string array = "[" + std::exchange(held, {}) + "]";
-        std::string frame;
-        WebSocketFrames::appendFrame(frame, WebSocketFrames::Text, array);
-        client->send(frame);
+        client->send(arrayFrame(std::exchange(held, {})));
         return;
     }
     if (!m_sendHeld.isActive()) {
@@ -434,10 +438,7 @@ void EventStream::sendHeld()
     for (const auto& [client, texts] : held) {
         const bool member = std::any_of(m_clients.begin(), m_clients.end(),
                                         [client = client](const Member& m) { return m.client == client; });
-        if (!member || texts.empty())
-            continue;
-        std::string frame;
-        WebSocketFrames::appendFrame(frame, WebSocketFrames::Text, "[" + texts + "]");
-        client->send(frame);
+        if (member && !texts.empty())
+            client->send(arrayFrame(texts));
     }
 }

@@ -183,11 +183,9 @@ export class MessageList {
       this.newest = this.arrivals.at(-1);
       this.arrivals = [];
       this.count += arrived;
-      if (this.box.scrollTop > 0) {
-        // The list grows first: at its end the view could not move down with its rows.
-        this.rows.style.height = `${this.count * this.measure()}px`;
-        this.box.scrollTop += arrived * this.measure();
-      }
+      // The list grows first: at its end the view could not move down with its rows.
+      this.rows.style.height = `${this.count * this.measure()}px`;
+      this.box.scrollTop += arrived * this.measure();
       return this.schedule();
     }
     const generation = this.generation;
